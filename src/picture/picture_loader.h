@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "picture/picture.h"
+
+// Which inverse DCT libjpeg uses: the comparison engines want speed, the
+// review wants the best picture.
+enum class JpegIdct { Fast, Accurate };
+
+// A picture load either yields a picture or says why it failed; a failure is
+// per-file data (the unreadable list), never an exception.
+struct LoadedPicture {
+    Picture picture;
+    std::string error;
+    bool ok() const { return error.empty(); }
+};
+
+// The extension of the file name (from its last "." on, dot included), ASCII
+// upper case; empty when the name has no dot.
+std::string upperExtension(std::string_view path);
+
+// The file name: the part of the path after its last "/".
+std::string_view fileNameOf(std::string_view path);
+
+// Loads a picture file. The format follows the extension alone: ".JPG" in any
+// letter case is decoded as JPEG, every other file is read as a Windows bitmap,
+// so a ".BMP" holding JPEG data fails.
+LoadedPicture loadPicture(const std::string& path, JpegIdct idct);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "search/file_table.h"
+
+// One match pair of the result list.
+struct PairRec {
+    int32_t state = 0;  // 0 out of play, 1 taken in the current walk, 2 waiting
+    int32_t indexA = 0; // FileTable index, characters 7-12 of the result line
+    int32_t indexB = 0; // characters 15-20
+};
+
+inline constexpr int32_t kPairOutOfPlay = 0;
+inline constexpr int32_t kPairTaken = 1;
+inline constexpr int32_t kPairWaiting = 2;
+
+struct ResultIndices {
+    int32_t indexA = 0;
+    int32_t indexB = 0;
+};
+
+// The two FileTable indices of a result line (characters 7-12 and 15-20,
+// counted from 1); nothing for a line too short or not numeric there.
+std::optional<ResultIndices> parseResultIndices(std::string_view line);
+
+// PairList of a fresh search: one waiting pair per result line, in list order.
+std::vector<PairRec> buildPairList(const std::vector<std::string>& resultLines);
+
+// PairList of a re-display: only lines whose two files both have Skip 0.
+std::vector<PairRec> rebuildPairList(const std::vector<std::string>& resultLines, const FileTable& files);

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "search/file_table.h"
+#include "search/search_options.h"
+#include "search/search_progress.h"
+
+// FileCount, LoadCount and PairCount of one search.
+struct SearchCounters {
+    int32_t fileCount = 0;
+    int32_t loadCount = 0;
+    int32_t pairCount = 0;
+};
+
+// What the search driver hands a comparison engine. The engine reads and
+// changes the FileTable (Skip, spreads), appends result lines (in any order:
+// the driver sorts them afterwards), appends unreadable paths in FileTable
+// order, counts, and polls abortFlag wherever the window would have been
+// given a chance to run.
+struct EngineContext {
+    FileTable& files;
+    std::vector<std::string>& resultLines;
+    std::vector<std::string>& unreadable;
+    SearchCounters& counters;
+    const std::atomic<bool>& abortFlag;
+    CheckMode mode = CheckMode::FileSize;
+    int32_t level = kLevelStrict;
+    int32_t jobs = 1;                    // worker threads, at least 1
+    ProgressThrottle* progress = nullptr; // may be null
+
+    bool aborted() const { return abortFlag.load(std::memory_order_relaxed); }
+    void report(SearchProgress::Phase phase, int64_t done, int64_t total, bool force = false) const
+    {
+        if (progress)
+            progress->report(phase, done, total, force);
+    }
+};

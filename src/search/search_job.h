@@ -1,0 +1,54 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "review/pair_list.h"
+#include "search/engine_context.h"
+#include "search/file_table.h"
+#include "search/search_options.h"
+#include "search/search_progress.h"
+
+// A failure that ends the whole search (for example a picture that cannot be
+// opened for its size in CheckMode 1). Its message is the text to show.
+class SearchError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Size of one review pane.
+struct PaneSize {
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// Everything one search leaves behind: what the review, the re-display, the
+// main window and zelvic-cli use.
+struct SearchOutcome {
+    SearchOptions options;
+    FileTable files;
+    std::vector<std::string> scanLines;   // ScanList, sorted
+    std::vector<std::string> resultLines; // the result list, sorted
+    std::vector<std::string> unreadable;  // ListBox3, in order
+    std::vector<PairRec> pairList;
+    SearchCounters counters;
+    PaneSize pane;          // DispMaxWidth, DispMaxHeight for the review
+    int64_t elapsedMs = 0;  // SearchEnd - SearchStart
+    bool noFiles = false;   // the scan found no picture file: nothing else ran
+    bool aborted = false;   // the abort flag was seen set when the search ended
+};
+
+// Runs one search without any window: scan, file table, the comparison of the
+// mode, the pair list. Polls abortFlag; reports progress through the callback
+// (throttled). Throws SearchError for a failure that ends the search.
+SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& abortFlag,
+                        const ProgressCallback& progress = {});
+
+// "画像ファイルなし", "検索終了" or "重複ファイルなし" for Label1 after a search.
+std::string searchStatusText(const SearchOutcome& outcome);
+
+// The summary line of Edit1: "%4.1f" seconds, " ファイル：", " 読込：", " 選択：".
+std::string searchSummaryLine(const SearchOutcome& outcome);

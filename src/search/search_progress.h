@@ -1,0 +1,32 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+// What a running search reports: the scan counts files found (total 0, not
+// known), the engines count pictures loaded and then pairs decided.
+struct SearchProgress {
+    enum class Phase { Scan, Load, Pairs };
+    Phase phase = Phase::Scan;
+    int64_t done = 0;
+    int64_t total = 0;
+};
+
+using ProgressCallback = std::function<void(const SearchProgress&)>;
+
+// Forwards progress at most every 100 ms, from any thread; the callback is
+// never run by two threads at once. Cheap to call per item.
+class ProgressThrottle {
+public:
+    explicit ProgressThrottle(ProgressCallback callback) : m_callback(std::move(callback)) {}
+
+    void report(SearchProgress::Phase phase, int64_t done, int64_t total, bool force = false);
+
+private:
+    ProgressCallback m_callback;
+    std::mutex m_mutex;
+    std::atomic<int64_t> m_nextNs {0};
+};

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "picture/picture.h"
+
+namespace testing_support {
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    std::string str() const { return m_path.string(); }
+    // Path of a file in the folder; creates the folders on the way.
+    std::string file(const std::string& relative) const;
+
+private:
+    std::filesystem::path m_path;
+};
+
+// A picture whose every pixel is (r, g, b).
+Picture solidPicture(int32_t width, int32_t height, uint8_t r, uint8_t g, uint8_t b);
+
+// A picture with each pixel's colour given by colour(x, y) -> 0xRRGGBB.
+Picture patternPicture(int32_t width, int32_t height, const std::function<uint32_t(int32_t, int32_t)>& colour);
+
+// A deterministic, detailed picture (gradients and shapes) chosen by seed.
+Picture photoLikePicture(int32_t width, int32_t height, uint32_t seed);
+
+// Writes a baseline JPEG (libjpeg, 4:2:0) at the given quality.
+void writeJpeg(const std::string& path, const Picture& picture, int quality = 90);
+
+// Writes an uncompressed 24-bit bottom-up Windows bitmap.
+void writeBmp24(const std::string& path, const Picture& picture);
+
+// Writes raw bytes.
+void writeBytes(const std::string& path, const std::string& bytes);
+
+// Sets a file's last-write time (seconds since the epoch).
+void setModificationTime(const std::string& path, int64_t secondsSinceEpoch);
+
+} // namespace testing_support
