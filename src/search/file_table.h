@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "search/search_options.h"
+
 // One picture file of a search. A file is named everywhere by its index in
 // the FileTable, which is its position in the sorted scan list.
 struct File_rec {
@@ -21,3 +23,12 @@ using FileTable = std::vector<File_rec>;
 
 // The capacity of a run and of a review group.
 inline constexpr int32_t kMaxGroup = 300;
+
+// FileTable from the sorted scan list: entry i from line i. Path, stamp and
+// size from their columns; in CheckMode 1 the key gives Height (key div
+// 10000) and Width (key mod 10000).
+FileTable BuildFileTable(const std::vector<std::string>& scanList, CheckMode mode);
+
+// The key that orders a file in the run loop: Size in CheckMode 0, Height *
+// 10000 + Width in CheckMode 1.
+int64_t runKey(const File_rec& file, CheckMode mode);

@@ -1,12 +1,118 @@
 #include "search/search_job.h"
 
-// Placeholder until the search driver lands.
-SearchOutcome runSearch(const SearchOptions&, const std::atomic<bool>&, const ProgressCallback&)
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "compare/identical/identical_engine.h"
+#include "compare/similar/similar_engine.h"
+#include "search/folder_scan.h"
+#include "search/line_order.h"
+#include "search/run_list.h"
+
+namespace {
+
+struct PaneBase {
+    int32_t width;
+    int32_t height;
+};
+
+// The "画面サイズ" items: 800 x 600, 1024 x 768, 1280 x 1024.
+constexpr PaneBase kPaneBases[] = {{260, 416}, {330, 545}, {410, 738}};
+
+int32_t workerCount(int32_t requested)
 {
-    throw SearchError("search not available yet");
+    if (requested > 0)
+        return requested;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? static_cast<int32_t>(cores) : 1;
 }
 
-std::string searchStatusText(const SearchOutcome&) { return {}; }
-std::string searchSummaryLine(const SearchOutcome&) { return {}; }
-PaneSize searchPaneSize(int32_t) { return PaneSize {390, 416}; }
-PaneSize redisplayPaneSize(int32_t, CheckMode, PaneSize previous) { return previous; }
+} // namespace
+
+SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& abortFlag,
+                        const ProgressCallback& progress)
+{
+    const auto start = std::chrono::steady_clock::now();
+    SearchOutcome outcome;
+    outcome.options = options;
+    outcome.pane = searchPaneSize(options.screen);
+    ProgressThrottle throttle(progress);
+
+    ScanSettings scan;
+    scan.mode = options.mode;
+    scan.subDirDepth = options.depth;
+    scan.abortFlag = &abortFlag;
+    scan.progress = &throttle;
+    outcome.scanLines = buildScanList(options.folder, scan);
+    outcome.counters.fileCount = static_cast<int32_t>(outcome.scanLines.size());
+    throttle.report(SearchProgress::Phase::Scan, outcome.counters.fileCount, 0, true);
+    if (outcome.counters.fileCount < 1) {
+        outcome.noFiles = true;
+        outcome.aborted = abortFlag.load();
+        return outcome;
+    }
+    outcome.files = BuildFileTable(outcome.scanLines, options.mode);
+
+    // The signature tables are sized by the engines that fill them.
+    EngineContext ctx {outcome.files, outcome.resultLines, outcome.unreadable, outcome.counters, abortFlag};
+    ctx.mode = options.mode;
+    ctx.level = options.level;
+    ctx.jobs = workerCount(options.jobs);
+    ctx.progress = &throttle;
+    switch (options.mode) {
+    case CheckMode::Similar:
+        CompareSimilar(ctx);
+        break;
+    case CheckMode::Identical:
+        CompareIdentical(ctx);
+        break;
+    case CheckMode::FileSize:
+    case CheckMode::PictureSize: {
+        const std::vector<RunMembers> runs = formRuns(outcome.files, options.mode, &abortFlag);
+        if (!runs.empty())
+            CompareIdentical(ctx, runs);
+        break;
+    }
+    }
+    sortLines(outcome.resultLines);
+    outcome.pairList = buildPairList(outcome.resultLines);
+    outcome.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count();
+    outcome.aborted = abortFlag.load();
+    return outcome;
+}
+
+std::string searchStatusText(const SearchOutcome& outcome)
+{
+    if (outcome.noFiles)
+        return "画像ファイルなし";
+    return outcome.counters.pairCount > 0 ? "検索終了" : "重複ファイルなし";
+}
+
+std::string searchSummaryLine(const SearchOutcome& outcome)
+{
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%4.1f", static_cast<double>(outcome.elapsedMs) / 1000.0);
+    return std::string(seconds) + " ファイル：" + std::to_string(outcome.counters.fileCount) + " 読込："
+           + std::to_string(outcome.counters.loadCount) + " 選択："
+           + std::to_string(outcome.counters.pairCount);
+}
+
+PaneSize searchPaneSize(int32_t screen)
+{
+    const PaneBase base = (screen >= 0 && screen <= 2) ? kPaneBases[screen] : kPaneBases[0];
+    return PaneSize {base.width * 3 / 2, base.height};
+}
+
+PaneSize redisplayPaneSize(int32_t screen, CheckMode mode, PaneSize previous)
+{
+    // No item chosen keeps the pane as it was; widening it again would make
+    // it grow with every re-display.
+    if (screen < 0 || screen > 2)
+        return previous;
+    const PaneBase base = kPaneBases[screen];
+    const bool widened = mode == CheckMode::Identical || mode == CheckMode::Similar;
+    return PaneSize {widened ? base.width * 3 / 2 : base.width, base.height};
+}

@@ -2,22 +2,15 @@
 
 #include <atomic>
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "review/pair_list.h"
 #include "search/engine_context.h"
 #include "search/file_table.h"
+#include "search/search_error.h"
 #include "search/search_options.h"
 #include "search/search_progress.h"
-
-// A failure that ends the whole search (for example a picture that cannot be
-// opened for its size in CheckMode 1). Its message is the text to show.
-class SearchError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // Size of one review pane.
 struct PaneSize {

@@ -1,0 +1,168 @@
+#include "picture/picture_size.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstddef>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "picture/picture_loader.h"
+
+namespace {
+
+// A forward-only byte reader over a file descriptor. A read error counts as
+// the end of the file: the size is then whatever was found before it.
+class HeaderReader {
+public:
+    explicit HeaderReader(int fd) : m_fd(fd) {}
+
+    // The next byte, or -1 at the end.
+    int next()
+    {
+        if (m_pos == m_end && !fill())
+            return -1;
+        return m_buffer[m_pos++];
+    }
+
+    // Copies up to count bytes to out; returns how many there were.
+    std::size_t read(uint8_t* out, std::size_t count)
+    {
+        std::size_t done = 0;
+        while (done < count) {
+            if (m_pos == m_end && !fill())
+                break;
+            const std::size_t n = std::min(count - done, m_end - m_pos);
+            std::copy_n(m_buffer.data() + m_pos, n, out + done);
+            m_pos += n;
+            done += n;
+        }
+        return done;
+    }
+
+    // Passes over count bytes; false when the file ends first.
+    bool skip(std::size_t count)
+    {
+        while (count > 0) {
+            if (m_pos == m_end && !fill())
+                return false;
+            const std::size_t n = std::min(count, m_end - m_pos);
+            m_pos += n;
+            count -= n;
+        }
+        return true;
+    }
+
+private:
+    bool fill()
+    {
+        for (;;) {
+            const ssize_t n = ::read(m_fd, m_buffer.data(), m_buffer.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            m_pos = 0;
+            m_end = static_cast<std::size_t>(n);
+            return true;
+        }
+    }
+
+    int m_fd;
+    std::array<uint8_t, 16384> m_buffer {};
+    std::size_t m_pos = 0;
+    std::size_t m_end = 0;
+};
+
+class FileCloser {
+public:
+    explicit FileCloser(int fd) : m_fd(fd) {}
+    ~FileCloser() { ::close(m_fd); }
+    FileCloser(const FileCloser&) = delete;
+    FileCloser& operator=(const FileCloser&) = delete;
+
+private:
+    int m_fd;
+};
+
+int32_t littleEndian16(const uint8_t* p) { return p[0] | (p[1] << 8); }
+
+PictureSize bitmapSize(HeaderReader& in)
+{
+    // A file shorter than the 24 header bytes reads its missing bytes as 0.
+    std::array<uint8_t, 24> header {};
+    in.read(header.data(), header.size());
+    const uint32_t infoSize = header[14] | (header[15] << 8) | (header[16] << 16)
+                              | (static_cast<uint32_t>(header[17]) << 24);
+    // The OS/2 core header (12 bytes) holds 16-bit width and height at 18
+    // and 20; every later header holds 32-bit values at 18 and 22.
+    constexpr uint32_t kCoreHeaderSize = 12;
+    const int32_t heightOffset = infoSize == kCoreHeaderSize ? 20 : 22;
+    return PictureSize {littleEndian16(&header[18]), littleEndian16(&header[heightOffset])};
+}
+
+bool isStartOfFrame(int marker)
+{
+    // C4 (Huffman tables), C8 (reserved) and CC (arithmetic conditioning)
+    // share the range but are not frame headers.
+    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+bool standsAlone(int marker)
+{
+    return marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7);
+}
+
+PictureSize jpegSize(HeaderReader& in)
+{
+    PictureSize size;
+    if (in.next() != 0xFF || in.next() != 0xD8)
+        return size;
+    std::vector<uint8_t> body(kSegmentBufferSize);
+    for (;;) {
+        int byte = in.next();
+        if (byte < 0)
+            return size;
+        if (byte != 0xFF)
+            continue; // bytes between segments are passed over
+        int marker = in.next();
+        while (marker == 0xFF) // fill bytes
+            marker = in.next();
+        if (marker < 0 || marker == 0xDA)
+            return size;
+        if (standsAlone(marker))
+            continue;
+        const int high = in.next();
+        const int low = in.next();
+        if (low < 0)
+            return size;
+        const std::size_t length = static_cast<std::size_t>(high * 256 + low);
+        const std::size_t bodyLength = length >= 2 ? length - 2 : 0;
+        const std::size_t kept = std::min(bodyLength, body.size());
+        const std::size_t got = in.read(body.data(), kept);
+        // Only the first five body bytes of a frame header are used; a frame
+        // header too short to hold them gives nothing.
+        if (isStartOfFrame(marker) && got >= 5) {
+            size.height = body[1] * 256 + body[2];
+            size.width = body[3] * 256 + body[4];
+        }
+        if (got < kept || !in.skip(bodyLength - kept))
+            return size; // the file ends inside the segment
+    }
+}
+
+} // namespace
+
+std::optional<PictureSize> ReadPictureSize(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    FileCloser closer(fd);
+    HeaderReader in(fd);
+    if (upperExtension(path) == ".JPG")
+        return jpegSize(in);
+    return bitmapSize(in);
+}

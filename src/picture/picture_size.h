@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// A picture's size as its file header gives it: each value the unsigned
+// 16-bit number of the header, so a top-down bitmap of height -200 reads 65336.
+struct PictureSize {
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// The JPEG header walk keeps at most this much of one segment body.
+inline constexpr std::size_t kSegmentBufferSize = 51200;
+
+// Reads the size from the header without decoding: a ".JPG" file (extension
+// in any letter case) by its markers up to the first scan, every other file as
+// a Windows bitmap. A file without a readable size gives 0 x 0. Nothing when
+// the file cannot be opened.
+std::optional<PictureSize> ReadPictureSize(const std::string& path);

@@ -1,0 +1,49 @@
+#include "search/file_table.h"
+
+#include <string_view>
+
+#include "search/scan_line.h"
+
+namespace {
+
+// The value of a column of decimal digits; a line too short reads as 0.
+int64_t columnValue(std::string_view line, std::size_t from, std::size_t width)
+{
+    int64_t value = 0;
+    for (std::size_t i = from; i < from + width && i < line.size(); ++i) {
+        const char c = line[i];
+        if (c >= '0' && c <= '9')
+            value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+} // namespace
+
+FileTable BuildFileTable(const std::vector<std::string>& scanList, CheckMode mode)
+{
+    FileTable files(scanList.size());
+    for (std::size_t i = 0; i < scanList.size(); ++i) {
+        const std::string_view line = scanList[i];
+        File_rec& file = files[i];
+        if (line.size() > kScanPathColumn)
+            file.path = line.substr(kScanPathColumn);
+        if (line.size() >= kScanStampColumn + kScanStampWidth)
+            file.stamp = line.substr(kScanStampColumn, kScanStampWidth);
+        file.size = columnValue(line, kScanSizeColumn, 10);
+        file.skip = 0;
+        if (mode == CheckMode::PictureSize) {
+            const int64_t key = columnValue(line, kScanKeyColumn, 10);
+            file.height = static_cast<int32_t>(key / 10000);
+            file.width = static_cast<int32_t>(key % 10000);
+        }
+    }
+    return files;
+}
+
+int64_t runKey(const File_rec& file, CheckMode mode)
+{
+    if (mode == CheckMode::PictureSize)
+        return int64_t {file.height} * 10000 + file.width;
+    return file.size;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "search/search_options.h"
+#include "search/search_progress.h"
+
+struct ScanSettings {
+    CheckMode mode = CheckMode::FileSize;
+    int32_t subDirDepth = 0; // 0 to 3 levels of sub-folders
+    const std::atomic<bool>* abortFlag = nullptr;
+    ProgressThrottle* progress = nullptr; // may be null
+};
+
+// The scan's folder argument: the search folder with exactly one trailing
+// "/" (the root stays "/").
+std::string scanFolderArgument(const std::string& searchFolder);
+
+// Adds one scan line for every .JPG and .BMP file of folder (which ends in
+// "/") and, while depth < subDirDepth, of its sub-folders, in no particular
+// order. Returns false when the abort flag stopped it. Throws SearchError
+// when a picture cannot be opened for its size in CheckMode 1.
+bool ScanFolder(const std::string& folder, int32_t depth, const ScanSettings& settings,
+                std::vector<std::string>& lines);
+
+// ScanList of a search: every picture line below searchFolder, sorted.
+std::vector<std::string> buildScanList(const std::string& searchFolder, const ScanSettings& settings);

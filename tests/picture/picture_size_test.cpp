@@ -1,0 +1,137 @@
+#include "picture/picture_size.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/test_pictures.h"
+
+using testing_support::TempDir;
+using testing_support::writeBytes;
+
+namespace {
+
+std::string le16(int v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
+std::string le32(int64_t v) { return le16(static_cast<int>(v & 0xFFFF)) + le16(static_cast<int>((v >> 16) & 0xFFFF)); }
+std::string be16(int v) { return {static_cast<char>((v >> 8) & 0xFF), static_cast<char>(v & 0xFF)}; }
+
+// The first bytes of a bitmap with an info header of the given length.
+std::string bitmapHeader(int32_t infoSize, int32_t width, int32_t height)
+{
+    return "BM" + le32(0) + le32(0) + le32(54) + le32(infoSize) + le32(width) + le32(height) + le16(1) + le16(24);
+}
+
+std::string os2Header(int width, int height)
+{
+    return "BM" + le32(0) + le32(0) + le32(26) + le32(12) + le16(width) + le16(height) + le16(1) + le16(24);
+}
+
+std::string segment(int marker, const std::string& body)
+{
+    return std::string("\xFF", 1) + static_cast<char>(marker) + be16(static_cast<int>(body.size()) + 2) + body;
+}
+
+std::string frame(int marker, int width, int height)
+{
+    return segment(marker, std::string(1, '\x08') + be16(height) + be16(width) + std::string("\x01\x01\x11\x00", 4));
+}
+
+const std::string kSoi("\xFF\xD8", 2);
+const std::string kSos = segment(0xDA, std::string("\x01\x01\x00\x00\x3F\x00", 6));
+
+PictureSize sizeOf(const TempDir& dir, const std::string& name, const std::string& bytes)
+{
+    writeBytes(dir.file(name), bytes);
+    const auto size = ReadPictureSize(dir.file(name));
+    EXPECT_TRUE(size.has_value());
+    return size.value_or(PictureSize {-1, -1});
+}
+
+void expectSize(PictureSize size, int32_t width, int32_t height)
+{
+    EXPECT_EQ(size.width, width);
+    EXPECT_EQ(size.height, height);
+}
+
+} // namespace
+
+TEST(PictureSizeTest, BitmapHeaders)
+{
+    TempDir dir;
+    expectSize(sizeOf(dir, "a.BMP", bitmapHeader(40, 640, 480) + std::string(100, '\0')), 640, 480);
+    // Top-down: height -200 gives its low 16 bits.
+    expectSize(sizeOf(dir, "b.bmp", bitmapHeader(40, 200, -200)), 200, 65336);
+    expectSize(sizeOf(dir, "c.bmp", bitmapHeader(124, 70000, 3)), 70000 & 0xFFFF, 3);
+    // The OS/2 core header keeps its 16-bit height at offset 20.
+    expectSize(sizeOf(dir, "d.bmp", os2Header(321, 123)), 321, 123);
+    // Missing bytes of a short file read as 0.
+    expectSize(sizeOf(dir, "e.bmp", bitmapHeader(40, 0x0102, 0x0304).substr(0, 23)), 0x0102, 0x04);
+    expectSize(sizeOf(dir, "f.bmp", ""), 0, 0);
+    EXPECT_FALSE(ReadPictureSize(dir.file("missing.bmp")).has_value());
+}
+
+TEST(PictureSizeTest, RealJpegFromTheEncoder)
+{
+    TempDir dir;
+    testing_support::writeJpeg(dir.file("real.JPG"), testing_support::solidPicture(37, 19, 9, 9, 9));
+    const auto size = ReadPictureSize(dir.file("real.JPG"));
+    ASSERT_TRUE(size.has_value());
+    expectSize(*size, 37, 19);
+    EXPECT_FALSE(ReadPictureSize(dir.file("missing.jpg")).has_value());
+}
+
+TEST(PictureSizeTest, JpegFrameHeaderKinds)
+{
+    TempDir dir;
+    const std::string app0 = segment(0xE0, std::string("JFIF\0\x01\x01\0\0\x01\0\x01\0\0", 14));
+    // Frame header after other segments, one of them larger than the buffer.
+    const std::string exif = segment(0xE1, std::string(60000, '\xC0'));
+    expectSize(sizeOf(dir, "after.jpg", kSoi + app0 + exif + segment(0xFE, "note") + frame(0xC0, 800, 600) + kSos), 800, 600);
+    expectSize(sizeOf(dir, "progressive.jpg", kSoi + frame(0xC2, 1024, 768) + kSos), 1024, 768);
+    for (int marker : {0xC1, 0xC3, 0xC5, 0xC6, 0xC7, 0xC9, 0xCA, 0xCB, 0xCD, 0xCE, 0xCF})
+        expectSize(sizeOf(dir, "sof.jpg", kSoi + frame(marker, 33, 44) + kSos), 33, 44);
+    // C4, C8 and CC share the range but carry no size.
+    for (int marker : {0xC4, 0xC8, 0xCC})
+        expectSize(sizeOf(dir, "other.jpg", kSoi + frame(marker, 33, 44) + kSos), 0, 0);
+    // The last frame header before the scan wins; one after it is not read.
+    expectSize(sizeOf(dir, "two.jpg", kSoi + frame(0xC0, 1, 2) + frame(0xC2, 3, 4) + kSos + frame(0xC0, 5, 6)), 3, 4);
+    expectSize(sizeOf(dir, "wide.jpg", kSoi + frame(0xC0, 12345, 6) + kSos), 12345, 6);
+    expectSize(sizeOf(dir, "max.jpg", kSoi + frame(0xC0, 65535, 65535) + kSos), 65535, 65535);
+}
+
+TEST(PictureSizeTest, JpegMarkerWalk)
+{
+    TempDir dir;
+    // Fill bytes before a marker, stray bytes between segments, and markers
+    // without a length (restart, TEM) must not throw the walk off.
+    const std::string fill("\xFF\xFF\xFF", 3);
+    const std::string standalone = std::string("\xFF\xD0\xFF\x01\xFF\xD7", 6);
+    expectSize(sizeOf(dir, "fill.jpg", kSoi + fill + frame(0xC0, 7, 8).substr(1) + kSos), 7, 8);
+    expectSize(sizeOf(dir, "stray.jpg", kSoi + std::string("\x12\x34\x56", 3) + frame(0xC0, 9, 10) + kSos), 9, 10);
+    expectSize(sizeOf(dir, "alone.jpg", kSoi + standalone + frame(0xC2, 11, 12) + kSos), 11, 12);
+    // A body whose length reads as less than 2 is empty.
+    expectSize(sizeOf(dir, "short.jpg", kSoi + std::string("\xFF\xE0\x00\x00", 4) + frame(0xC0, 13, 14) + kSos), 13, 14);
+}
+
+TEST(PictureSizeTest, JpegWithoutUsableFrame)
+{
+    TempDir dir;
+    expectSize(sizeOf(dir, "noframe.jpg", kSoi + segment(0xE0, "JFIF") + kSos + frame(0xC0, 5, 6)), 0, 0);
+    expectSize(sizeOf(dir, "nosoi.jpg", "GIF89a" + frame(0xC0, 5, 6)), 0, 0);
+    expectSize(sizeOf(dir, "empty.jpg", ""), 0, 0);
+    expectSize(sizeOf(dir, "soionly.jpg", kSoi), 0, 0);
+    // The file ends inside a segment before any frame header.
+    expectSize(sizeOf(dir, "cut.jpg", kSoi + segment(0xE1, std::string(70000, 'x')).substr(0, 5000)), 0, 0);
+    // A frame header too short to hold the size gives nothing.
+    expectSize(sizeOf(dir, "tiny.jpg", kSoi + segment(0xC0, "\x08\x01") + kSos), 0, 0);
+}
+
+TEST(PictureSizeTest, TruncatedJpegKeepsWhatWasFound)
+{
+    TempDir dir;
+    const std::string full = kSoi + frame(0xC0, 640, 480) + segment(0xC4, std::string(40, '\x01')) + kSos;
+    expectSize(sizeOf(dir, "cut1.jpg", full.substr(0, full.size() - kSos.size() - 10)), 640, 480);
+    // Cut inside the frame header, after its first five body bytes.
+    expectSize(sizeOf(dir, "cut2.jpg", kSoi + frame(0xC0, 640, 480).substr(0, 9)), 640, 480);
+    expectSize(sizeOf(dir, "cut3.jpg", kSoi + frame(0xC0, 640, 480).substr(0, 8)), 0, 0);
+}
