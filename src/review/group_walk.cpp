@@ -1,4 +1,217 @@
 #include "review/group_walk.h"
 
-// Placeholder until the grouping walk lands: shows no group.
-void Graphic_File_Disp(std::vector<PairRec>&, const GroupReviewer&) {}
+#include <algorithm>
+#include <array>
+#include <span>
+#include <stdexcept>
+
+namespace {
+
+// Positions of every file's pairs in the PairList, ascending. A gathering
+// level that scans the whole list for its file meets exactly these positions
+// in this order, so visiting only them keeps the order and makes a group cost
+// the pairs of its members rather than the length of the list per member.
+class PairPositions {
+public:
+    explicit PairPositions(const std::vector<PairRec>& pairs)
+    {
+        m_files.reserve(pairs.size() * 2);
+        for (const PairRec& pair : pairs) {
+            m_files.push_back(pair.indexA);
+            m_files.push_back(pair.indexB);
+        }
+        std::sort(m_files.begin(), m_files.end());
+        m_files.erase(std::unique(m_files.begin(), m_files.end()), m_files.end());
+
+        m_offsets.assign(m_files.size() + 1, 0);
+        std::vector<int32_t> slotA(pairs.size());
+        std::vector<int32_t> slotB(pairs.size());
+        for (std::size_t j = 0; j < pairs.size(); ++j) {
+            slotA[j] = slotOf(pairs[j].indexA);
+            slotB[j] = slotOf(pairs[j].indexB);
+            ++m_offsets[slotA[j] + 1];
+            if (slotB[j] != slotA[j]) // a pair of a file with itself is met once
+                ++m_offsets[slotB[j] + 1];
+        }
+        for (std::size_t s = 1; s < m_offsets.size(); ++s)
+            m_offsets[s] += m_offsets[s - 1];
+
+        m_positions.resize(m_offsets.back());
+        std::vector<int32_t> fill(m_offsets.begin(), m_offsets.end() - 1);
+        for (std::size_t j = 0; j < pairs.size(); ++j) {
+            m_positions[fill[slotA[j]]++] = static_cast<int32_t>(j);
+            if (slotB[j] != slotA[j])
+                m_positions[fill[slotB[j]]++] = static_cast<int32_t>(j);
+        }
+    }
+
+    // The positions of `file`'s pairs from `from` on.
+    std::span<const int32_t> positionsFrom(int32_t file, int32_t first) const
+    {
+        const auto found = std::lower_bound(m_files.begin(), m_files.end(), file);
+        if (found == m_files.end() || *found != file)
+            return {};
+        const auto slot = found - m_files.begin();
+        const int32_t* begin = m_positions.data() + m_offsets[slot];
+        const int32_t* end = m_positions.data() + m_offsets[slot + 1];
+        return {std::lower_bound(begin, end, first), end};
+    }
+
+private:
+    int32_t slotOf(int32_t file) const
+    {
+        return static_cast<int32_t>(std::lower_bound(m_files.begin(), m_files.end(), file) - m_files.begin());
+    }
+
+    std::vector<int32_t> m_files;     // every file named by a pair, ascending
+    std::vector<int32_t> m_offsets;   // m_positions[m_offsets[s] .. m_offsets[s+1]) belong to m_files[s]
+    std::vector<int32_t> m_positions;
+};
+
+// One GatherGroup level, suspended while the level it started runs.
+struct GatherLevel {
+    int32_t pos = 0;           // the GroupCand position it scans for
+    int32_t file = 0;          // the file at that position when it last moved on
+    std::span<const int32_t> rest; // that file's positions not yet visited
+    int32_t resumeAt = 0;      // the first PairList position not yet visited
+};
+
+// GroupCand, GroupMark and the running count n of the walk; position 0 unused.
+struct GroupArrays {
+    std::array<int32_t, kMaxGroup + 1> cand {};
+    std::array<int32_t, kMaxGroup + 1> mark {};
+    int32_t n = 0;
+
+    bool holds(int32_t file) const
+    {
+        const auto first = cand.begin() + 1;
+        return std::find(first, first + n, file) != first + n;
+    }
+};
+
+class GroupWalk {
+public:
+    explicit GroupWalk(std::vector<PairRec>& pairs) : m_pairs(pairs), m_positions(pairs) {}
+
+    // GatherGroup(start, 1) for the seed at `start`. GatherGroup recurses once
+    // for every file it adds, so a long chain of pairs would recurse once per
+    // pair; the levels live on a heap stack instead, visiting in the same order.
+    void gather(int32_t start, GroupArrays& group)
+    {
+        m_levels.clear();
+        open(1, start, group);
+        while (!m_levels.empty()) {
+            GatherLevel& level = m_levels.back();
+            const int32_t file = group.cand[level.pos];
+            // The last position is overwritten when a full group gathers one
+            // more file; the level scanning it goes on for the new file.
+            if (file != level.file) {
+                level.file = file;
+                level.rest = m_positions.positionsFrom(file, level.resumeAt);
+            }
+            if (!scan(level, start, group))
+                m_levels.pop_back();
+        }
+    }
+
+private:
+    void open(int32_t pos, int32_t start, const GroupArrays& group)
+    {
+        const int32_t file = group.cand[pos];
+        m_levels.push_back(GatherLevel {pos, file, m_positions.positionsFrom(file, start), start});
+    }
+
+    // Visits the level's remaining pairs; true when it stopped to open a level
+    // for a newly gathered file.
+    bool scan(GatherLevel& level, int32_t start, GroupArrays& group)
+    {
+        while (!level.rest.empty()) {
+            const int32_t j = level.rest.front();
+            level.rest = level.rest.subspan(1);
+            PairRec& pair = m_pairs[j];
+            if (pair.state != kPairWaiting)
+                continue;
+            const int32_t other = pair.indexA == level.file ? pair.indexB : pair.indexA;
+            pair.state = kPairTaken;
+            if (group.holds(other)) {
+                group.mark[level.pos] = 1; // closes a cycle with the group
+                continue;
+            }
+            // A full group keeps its count; the new file takes the last
+            // position, keeping that position's mark.
+            if (group.n < kMaxGroup)
+                ++group.n;
+            group.cand[group.n] = other;
+            level.resumeAt = j + 1;
+            open(group.n, start, group); // invalidates `level`
+            return true;
+        }
+        return false;
+    }
+
+    std::vector<PairRec>& m_pairs;
+    PairPositions m_positions;
+    std::vector<GatherLevel> m_levels;
+};
+
+std::vector<int32_t> shownMembers(const GroupArrays& group)
+{
+    std::vector<int32_t> members;
+    for (int32_t k = 1; k <= group.n; ++k) {
+        if (group.mark[k] == 1)
+            members.push_back(group.cand[k]);
+    }
+    return members;
+}
+
+} // namespace
+
+void Graphic_File_Disp(std::vector<PairRec>& pairs, const GroupReviewer& reviewer)
+{
+    for (PairRec& pair : pairs) {
+        if (pair.state == kPairTaken)
+            pair.state = kPairWaiting;
+    }
+    const std::size_t pairCount = pairs.size();
+    if (pairCount == 0)
+        return;
+
+    GroupWalk walk(pairs);
+    GroupArrays group;
+    const auto lastSeed = static_cast<int32_t>(std::min<std::size_t>(kMaxSeed, pairCount - 1));
+    for (int32_t i = 0; i <= lastSeed; ++i) {
+        if (pairs[i].state != kPairWaiting)
+            continue;
+        group.mark.fill(0);
+        group.n = 1;
+        group.cand[1] = pairs[i].indexA;
+        group.mark[1] = 1;
+        group.mark[2] = 1; // the seed pair itself is always shown
+        walk.gather(i, group);
+
+        std::vector<int32_t> members = shownMembers(group);
+        const ReviewResult result = reviewer(members);
+        if (pairs.size() != pairCount)
+            throw std::logic_error("the review changed the number of pairs during the walk");
+        if (result == ReviewResult::Abort)
+            return;
+    }
+}
+
+std::vector<std::vector<int32_t>> groupsWhenAllOk(std::vector<PairRec>& pairs)
+{
+    std::vector<std::vector<int32_t>> groups;
+    Graphic_File_Disp(pairs, [&groups](std::vector<int32_t>& group) {
+        groups.push_back(group);
+        return ReviewResult::Ok;
+    });
+    return groups;
+}
+
+void redisplayGroups(const std::vector<std::string>& resultLines, const FileTable& files,
+                     std::vector<PairRec>& pairs, const GroupReviewer& reviewer)
+{
+    pairs = rebuildPairList(resultLines, files);
+    if (!pairs.empty())
+        Graphic_File_Disp(pairs, reviewer);
+}

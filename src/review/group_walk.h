@@ -2,19 +2,37 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "review/pair_list.h"
+#include "search/file_table.h"
 
 // How the review window closed: its modal result.
 enum class ReviewResult : int32_t { Ok = 1, Cancel = 2, Abort = 3 };
 
 // Shows one group (FileTable indices in display order; the reviewer may
 // shrink it as files are deleted) and answers how it was closed. The reviewer
-// may set pairs out of play in the PairList while the group is open.
+// may set pairs out of play in the PairList while the group is open; it must
+// not add or remove PairList entries.
 using GroupReviewer = std::function<ReviewResult(std::vector<int32_t>& group)>;
+
+// Only PairList entries 0..kMaxSeed can seed a group; later pairs are reviewed
+// only through a group seeded earlier.
+inline constexpr int32_t kMaxSeed = 2000;
 
 // The review walk (Graphic_File_Disp): gathers connected waiting pairs of
 // pairs[0 .. pairCount-1] into groups and hands each group to the reviewer;
-// an Abort answer ends the walk.
+// an Abort answer ends the walk. Pairs taken in an earlier walk wait again;
+// pairs out of play stay out.
 void Graphic_File_Disp(std::vector<PairRec>& pairs, const GroupReviewer& reviewer);
+
+// Every group the walk shows when each one is closed with "OK", in the order
+// shown: the `groups` of zelvic-cli.
+std::vector<std::vector<int32_t>> groupsWhenAllOk(std::vector<PairRec>& pairs);
+
+// The re-display ("画像再表示") without its window: `pairs` is rebuilt from
+// the lines of the last search, leaving out the pairs of files whose Skip is
+// set, and walked when any pair is left.
+void redisplayGroups(const std::vector<std::string>& resultLines, const FileTable& files,
+                     std::vector<PairRec>& pairs, const GroupReviewer& reviewer);

@@ -24,12 +24,16 @@ struct ResultIndices {
     int32_t indexB = 0;
 };
 
-// The two FileTable indices of a result line (characters 7-12 and 15-20,
-// counted from 1); nothing for a line too short or not numeric there.
+// The two FileTable indices of a result line: characters 7-12 and 15-20
+// (counted from 1) for a line of the usual widths. They are read as the digit
+// fields after the first and second ", ", so that an index that has grown to
+// seven digits is still read whole. Nothing for a line not of that shape.
 std::optional<ResultIndices> parseResultIndices(std::string_view line);
 
 // PairList of a fresh search: one waiting pair per result line, in list order.
 std::vector<PairRec> buildPairList(const std::vector<std::string>& resultLines);
 
-// PairList of a re-display: only lines whose two files both have Skip 0.
+// PairList of a re-display: one waiting pair per line whose two files both
+// have Skip 0, in list order. A line naming a file outside the table is left
+// out as well.
 std::vector<PairRec> rebuildPairList(const std::vector<std::string>& resultLines, const FileTable& files);
