@@ -1,0 +1,145 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "review/file_actions.h"
+#include "review/group_walk.h"
+#include "review/review_session.h"
+
+// Largest shown width or height of a picture: the largest widget the window
+// can place. A typed scale that would draw a member larger is refused.
+inline constexpr int64_t kMaxShownSize = 16777215;
+
+// The file operations the review performs; tests replace them.
+struct ReviewFileOps {
+    std::function<FileActionResult(const std::string& path)> trash = moveFileToTrash;
+    std::function<FileActionResult(const std::string& from, const std::string& to)> move = moveFileReplacing;
+};
+
+// What a delete or move asks of the window: an error to show, a window to close.
+struct ReviewActionOutcome {
+    std::string error;
+    bool closeWindow = false; // the group is down to one member: modal result 1
+};
+
+// What became of a typed scale.
+enum class TypedZoom { Stored, Empty, NotInteger, Refused };
+
+// The window-free state of the review of one group: which members the panes
+// show, each member's scale and position, the pane chosen for deletion, and
+// the deletes and moves with their effect on FileTable and PairList. Members
+// are numbered from 1 (GroupList positions), panes from 1.
+class ReviewModel {
+public:
+    ReviewModel(ReviewSession& session, std::vector<int32_t> group, int32_t paneCount,
+                ReviewFileOps ops = ReviewFileOps{});
+
+    // The initial scale of a W x H picture in a w x h pane.
+    static int32_t zoomFit(int32_t width, int32_t height, int32_t paneWidth, int32_t paneHeight);
+
+    // Takes member m's picture size: FileTable width and height, the fitted
+    // scale and the initial placement (half the overflow cut on the left, a
+    // quarter at the top).
+    void placeMember(int32_t m, int32_t width, int32_t height);
+    // A member whose file was deleted earlier: no picture, 100 %, top left.
+    void placeMissingMember(int32_t m);
+
+    int32_t paneCount() const { return m_paneCount; }
+    int32_t groupSize() const { return static_cast<int32_t>(m_group.size()); }
+    int32_t viewPos() const { return m_viewPos; }
+    int32_t deletePane() const { return m_deletePane; }
+    int32_t dragPane() const { return m_dragPane; }
+    bool dragActive() const { return m_dragActive; }
+    bool deleteEnabled() const { return m_deleteEnabled; }
+    int32_t paneWidth() const { return m_session.pane.width; }
+    int32_t paneHeight() const { return m_session.pane.height; }
+    const std::vector<int32_t>& group() const { return m_group; }
+    const ReviewSession& session() const { return m_session; }
+
+    // Panes that show a member: the smaller of PaneCount and GroupSize.
+    int32_t shownPanes() const;
+    // Member shown in pane i.
+    int32_t memberInPane(int32_t pane) const { return m_viewPos + pane; }
+    // FileTable index of member m.
+    int32_t fileOf(int32_t m) const { return m_group[static_cast<std::size_t>(m - 1)]; }
+    int32_t zoom(int32_t m) const { return at(m).zoom; }
+    int32_t left(int32_t m) const { return at(m).left; }
+    int32_t top(int32_t m) const { return at(m).top; }
+    int32_t pictureWidth(int32_t m) const { return at(m).width; }
+    int32_t pictureHeight(int32_t m) const { return at(m).height; }
+    int32_t shownWidth(int32_t m) const;
+    int32_t shownHeight(int32_t m) const;
+
+    bool prevEnabled() const;
+    bool nextEnabled() const;
+    // Both shown files lie in different folders (exact bytes).
+    bool moveButtonsVisible() const;
+    std::string countLabel() const; // Label1
+    std::string firstLabel() const; // Label2
+    std::string lastLabel() const;  // Label3
+    // The info memo of pane i: path, date, size and dimensions, one a line.
+    std::vector<std::string> memoLines(int32_t pane) const;
+
+    void prev();
+    void next();
+    void zoomOut();
+    void zoomIn();
+    void zoomActual();
+    // d = 1..8 as BitBtn6..BitBtn13.
+    void pad(int32_t direction);
+    // The zoom field of pane i changed to `text`.
+    TypedZoom typeZoom(int32_t pane, const std::string& text);
+
+    void dragPress(int32_t x, int32_t y);
+    // Pointer at (x, y) in the picture's own coordinates.
+    void dragMove(int32_t pane, int32_t x, int32_t y);
+    void dragRelease();
+
+    void choosePane(int32_t pane);   // picture double-click
+    void clearChoice();              // double-click on the window surface
+    void closeOk();                  // OK: DragPane 0, DeletePane 0
+    void closeAbort();               // 中断: the same
+
+    // "削除": deletes the file of DeletePane (nothing when none is chosen).
+    ReviewActionOutcome deleteChosen();
+    // "削除１" .. "削除３".
+    ReviewActionOutcome deletePaneNow(int32_t pane);
+    // "移動１" (which = 1) moves pane 1's file into pane 2's folder; "移動２"
+    // the other way.
+    ReviewActionOutcome move(int32_t which);
+
+    // The folder of a path: up to the last "/", without it except for the root.
+    static std::string folderOf(const std::string& path);
+    // Integer value of a zoom field's text, as the framework's conversion
+    // reads it; nothing when the text is not a 32-bit integer.
+    static std::optional<int32_t> parseInteger(const std::string& text);
+
+private:
+    struct Member {
+        int32_t zoom = 100;
+        int32_t left = 0;
+        int32_t top = 0;
+        int32_t width = 0;  // the picture's own size, known without its pixels
+        int32_t height = 0;
+    };
+
+    Member& at(int32_t m) { return m_members[static_cast<std::size_t>(m - 1)]; }
+    const Member& at(int32_t m) const { return m_members[static_cast<std::size_t>(m - 1)]; }
+
+    ReviewSession& m_session;
+    std::vector<int32_t> m_group;
+    std::vector<Member> m_members;
+    ReviewFileOps m_ops;
+    int32_t m_paneCount = 2;
+    int32_t m_viewPos = 0;
+    int32_t m_deletePane = 0;
+    int32_t m_dragPane = 0;
+    bool m_dragActive = false;
+    int32_t m_dragOriginX = 0;
+    int32_t m_dragOriginY = 0;
+    bool m_deleteEnabled = false;
+};

@@ -1,0 +1,156 @@
+#include "review/file_actions.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "support/test_pictures.h"
+
+namespace {
+
+using testing_support::TempDir;
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+bool exists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Points the trash at a folder of the test's own for its lifetime.
+class TrashHome {
+public:
+    explicit TrashHome(const TempDir& dir) : m_trash(dir.str() + "/data/Trash")
+    {
+        const char* old = std::getenv("XDG_DATA_HOME");
+        if (old != nullptr)
+            m_old = old;
+        m_hadOld = old != nullptr;
+        std::filesystem::create_directories(dir.str() + "/data");
+        ::setenv("XDG_DATA_HOME", (dir.str() + "/data").c_str(), 1);
+    }
+    ~TrashHome()
+    {
+        if (m_hadOld)
+            ::setenv("XDG_DATA_HOME", m_old.c_str(), 1);
+        else
+            ::unsetenv("XDG_DATA_HOME");
+    }
+    const std::string& trash() const { return m_trash; }
+
+private:
+    std::string m_trash;
+    std::string m_old;
+    bool m_hadOld = false;
+};
+
+} // namespace
+
+TEST(FileActionsTest, TrashKeepsTheFileRestorable)
+{
+    TempDir dir;
+    TrashHome home(dir);
+    const std::string file = dir.file("pics/dup a.jpg");
+    testing_support::writeBytes(file, "picture bytes");
+    const FileActionResult result = moveFileToTrash(file);
+    ASSERT_TRUE(result.ok()) << result.error;
+    EXPECT_FALSE(exists(file));
+    EXPECT_EQ(readAll(home.trash() + "/files/dup a.jpg"), "picture bytes");
+    const std::string info = readAll(home.trash() + "/info/dup a.jpg.trashinfo");
+    EXPECT_NE(info.find("[Trash Info]"), std::string::npos);
+    EXPECT_NE(info.find("Path="), std::string::npos);
+    EXPECT_NE(info.find("DeletionDate="), std::string::npos);
+}
+
+TEST(FileActionsTest, TrashTakesNamesThatAreNotUtf8)
+{
+    TempDir dir;
+    TrashHome home(dir);
+    // Shift-JIS for 写真, as old cameras and Windows archives leave them.
+    const std::string name = "\x8e\xca\x90\x5e.jpg";
+    const std::string file = dir.file("pics") + "/" + name;
+    std::filesystem::create_directories(dir.str() + "/pics");
+    testing_support::writeBytes(file, "sjis");
+    const FileActionResult first = moveFileToTrash(file);
+    ASSERT_TRUE(first.ok()) << first.error;
+    EXPECT_FALSE(exists(file));
+    EXPECT_EQ(readAll(home.trash() + "/files/" + name), "sjis");
+    const std::string info = readAll(home.trash() + "/info/" + name + ".trashinfo");
+    EXPECT_NE(info.find("/pics/%8E%CA%90%5E.jpg"), std::string::npos) << info;
+
+    // A second file of the same name gets a fresh trash name.
+    testing_support::writeBytes(file, "again");
+    ASSERT_TRUE(moveFileToTrash(file).ok());
+    EXPECT_EQ(readAll(home.trash() + "/files/" + name + ".2"), "again");
+    EXPECT_EQ(readAll(home.trash() + "/files/" + name), "sjis");
+}
+
+TEST(FileActionsTest, TrashOfAMissingFileFails)
+{
+    TempDir dir;
+    TrashHome home(dir);
+    const FileActionResult result = moveFileToTrash(dir.str() + "/gone.jpg");
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.error.find("gone.jpg"), std::string::npos);
+}
+
+TEST(FileActionsTest, MoveReplacesAnExistingTarget)
+{
+    TempDir dir;
+    const std::string from = dir.file("x/a.jpg");
+    const std::string to = dir.file("y/a.jpg");
+    testing_support::writeBytes(from, "new");
+    testing_support::writeBytes(to, "old");
+    const FileActionResult result = moveFileReplacing(from, to);
+    ASSERT_TRUE(result.ok()) << result.error;
+    EXPECT_FALSE(exists(from));
+    EXPECT_EQ(readAll(to), "new");
+}
+
+TEST(FileActionsTest, FailedMoveLeavesTheSource)
+{
+    TempDir dir;
+    const std::string from = dir.file("x/a.jpg");
+    testing_support::writeBytes(from, "keep");
+    const FileActionResult result = moveFileReplacing(from, dir.str() + "/missing-folder/a.jpg");
+    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(readAll(from), "keep");
+}
+
+TEST(FileActionsTest, MoveAcrossFileSystemsCopiesThenRemoves)
+{
+    TempDir dir;
+    const std::string other = "/dev/shm";
+    struct stat a {};
+    struct stat b {};
+    if (::stat(dir.str().c_str(), &a) != 0 || ::stat(other.c_str(), &b) != 0 || a.st_dev == b.st_dev ||
+        ::access(other.c_str(), W_OK) != 0)
+        GTEST_SKIP() << "no second writable file system";
+    const std::string from = dir.file("x/a.jpg");
+    testing_support::writeBytes(from, std::string(200000, 'z'));
+    testing_support::setModificationTime(from, 1600000000);
+    const std::string to = other + "/zelvic-move-test-" + std::to_string(::getpid()) + ".jpg";
+    testing_support::writeBytes(to, "old");
+    const FileActionResult result = moveFileReplacing(from, to);
+    ASSERT_TRUE(result.ok()) << result.error;
+    EXPECT_FALSE(exists(from));
+    EXPECT_EQ(readAll(to), std::string(200000, 'z'));
+    struct stat moved {};
+    ASSERT_EQ(::stat(to.c_str(), &moved), 0);
+    EXPECT_EQ(moved.st_mtim.tv_sec, 1600000000);
+    ::unlink(to.c_str());
+}
