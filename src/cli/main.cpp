@@ -1,14 +1,59 @@
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "cli/search_command.h"
 #include "cli/signature_commands.h"
 
-// Placeholder: the search command lands with the foundation work.
+namespace {
+
+constexpr const char* kUsage =
+    "usage: zelvic-cli search FOLDER [--mode size|dims|identical|similar] [--level strict|middle|loose]\n"
+    "                                [--depth 0..3] [--screen 0..2] [--jobs N] [--json]\n"
+    "       zelvic-cli signature --engine identical|similar FILE\n";
+
+int runSignatureCommand(const std::vector<std::string>& args)
+{
+    std::string engine;
+    std::string file;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (word == "--engine" && i + 1 < args.size())
+            engine = args[++i];
+        else if (word.rfind("--engine=", 0) == 0)
+            engine = word.substr(9);
+        else if (file.empty() && !word.empty() && word.rfind("--", 0) != 0)
+            file = word;
+        else {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+    }
+    if (file.empty() || (engine != "identical" && engine != "similar")) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    return engine == "identical" ? printIdenticalSignature(file) : printSimilarSignature(file);
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
-    if (argc == 4 && std::string(argv[1]) == "signature") {
-        (void)argv;
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    if (words.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
     }
-    std::fputs("usage: zelvic-cli search FOLDER [options] | signature --engine identical|similar FILE\n", stderr);
+    const std::vector<std::string> rest(words.begin() + 1, words.end());
+    if (words[0] == "search")
+        return runSearchCommand(rest);
+    if (words[0] == "signature")
+        return runSignatureCommand(rest);
+    if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    std::fputs(kUsage, stderr);
     return 2;
 }

@@ -1,0 +1,313 @@
+#include "cli/search_command.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <optional>
+#include <string_view>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cli/json_writer.h"
+#include "review/group_walk.h"
+#include "search/search_job.h"
+
+namespace {
+
+constexpr const char* kSearchUsage =
+    "usage: zelvic-cli search FOLDER [--mode size|dims|identical|similar] [--level strict|middle|loose]\n"
+    "                                [--depth 0..3] [--screen 0..2] [--jobs N] [--json]\n";
+
+struct SearchArguments {
+    SearchOptions options;
+    bool json = false;
+};
+
+std::optional<int32_t> smallNumber(std::string_view text, int32_t low, int32_t high)
+{
+    if (text.empty() || text.size() > 6)
+        return std::nullopt;
+    int32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int32_t> indexOf(std::string_view text, std::initializer_list<std::string_view> names)
+{
+    int32_t i = 0;
+    for (std::string_view name : names) {
+        if (text == name)
+            return i;
+        ++i;
+    }
+    return std::nullopt;
+}
+
+bool badArgument(const std::string& message)
+{
+    std::fprintf(stderr, "zelvic-cli: %s\n%s", message.c_str(), kSearchUsage);
+    return false;
+}
+
+bool parseArguments(const std::vector<std::string>& args, SearchArguments& out, std::string& folder)
+{
+    bool haveFolder = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string word = args[i];
+        if (word == "--json") {
+            out.json = true;
+            continue;
+        }
+        if (word.size() < 2 || word.compare(0, 2, "--") != 0 || word == "--") {
+            if (word == "--" && i + 1 < args.size())
+                word = args[++i];
+            if (haveFolder)
+                return badArgument("more than one FOLDER: " + word);
+            folder = word;
+            haveFolder = true;
+            continue;
+        }
+        std::string name = word;
+        std::string value;
+        const auto equals = word.find('=');
+        if (equals != std::string::npos) {
+            name = word.substr(0, equals);
+            value = word.substr(equals + 1);
+        } else {
+            if (i + 1 >= args.size())
+                return badArgument(name + " needs a value");
+            value = args[++i];
+        }
+        std::optional<int32_t> number;
+        if (name == "--mode") {
+            number = indexOf(value, {"size", "dims", "identical", "similar"});
+            if (number)
+                out.options.mode = static_cast<CheckMode>(*number);
+        } else if (name == "--level") {
+            number = indexOf(value, {"strict", "middle", "loose"});
+            if (number)
+                out.options.level = *number;
+        } else if (name == "--depth") {
+            number = smallNumber(value, 0, 3);
+            if (number)
+                out.options.depth = *number;
+        } else if (name == "--screen") {
+            number = smallNumber(value, 0, 2);
+            if (number)
+                out.options.screen = *number;
+        } else if (name == "--jobs") {
+            number = smallNumber(value, 1, 4096);
+            if (number)
+                out.options.jobs = *number;
+        } else {
+            return badArgument("unknown option " + name);
+        }
+        if (!number)
+            return badArgument("bad value for " + name + ": " + value);
+    }
+    if (!haveFolder || folder.empty())
+        return badArgument("FOLDER is missing");
+    return true;
+}
+
+std::string currentFolder()
+{
+    std::string buffer(4096, '\0');
+    while (!::getcwd(buffer.data(), buffer.size())) {
+        if (errno != ERANGE)
+            return "/";
+        buffer.resize(buffer.size() * 2);
+    }
+    buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+    return buffer;
+}
+
+// A progress line for a person watching a terminal.
+void showProgress(const SearchProgress& progress)
+{
+    switch (progress.phase) {
+    case SearchProgress::Phase::Scan:
+        std::fprintf(stderr, "\r\033[K検索中 ファイル：%lld", static_cast<long long>(progress.done));
+        break;
+    case SearchProgress::Phase::Load:
+        std::fprintf(stderr, "\r\033[K読込 %lld / %lld", static_cast<long long>(progress.done),
+                     static_cast<long long>(progress.total));
+        break;
+    case SearchProgress::Phase::Pairs:
+        std::fprintf(stderr, "\r\033[K比較 %lld / %lld", static_cast<long long>(progress.done),
+                     static_cast<long long>(progress.total));
+        break;
+    }
+    std::fflush(stderr);
+}
+
+// Every group the review would show when each is closed with "OK".
+std::vector<std::vector<int32_t>> reviewGroups(const SearchOutcome& outcome)
+{
+    std::vector<std::vector<int32_t>> groups;
+    std::vector<PairRec> pairs = outcome.pairList;
+    Graphic_File_Disp(pairs, [&](std::vector<int32_t>& group) {
+        groups.push_back(group);
+        return ReviewResult::Ok;
+    });
+    return groups;
+}
+
+void writeStrings(JsonWriter& json, const char* name, const std::vector<std::string>& lines)
+{
+    json.key(name);
+    json.beginArray();
+    for (const std::string& line : lines)
+        json.value(line);
+    json.endArray();
+}
+
+std::string jsonReport(const SearchOutcome& outcome, const std::vector<std::vector<int32_t>>& groups)
+{
+    JsonWriter json;
+    json.beginObject();
+    json.key("folder");
+    json.value(outcome.options.folder);
+    json.key("mode");
+    json.value(static_cast<int32_t>(outcome.options.mode));
+    json.key("level");
+    json.value(outcome.options.level);
+    json.key("depth");
+    json.value(outcome.options.depth);
+    json.key("files");
+    json.beginArray();
+    for (const File_rec& file : outcome.files) {
+        json.beginObject();
+        json.key("path");
+        json.value(file.path);
+        json.key("stamp");
+        json.value(file.stamp);
+        json.key("size");
+        json.value(file.size);
+        json.key("width");
+        json.value(file.width);
+        json.key("height");
+        json.value(file.height);
+        json.key("spread_a");
+        json.value(file.spreadA);
+        json.key("spread_b");
+        json.value(file.spreadB);
+        json.key("skip");
+        json.value(file.skip);
+        json.endObject();
+    }
+    json.endArray();
+    writeStrings(json, "scan_lines", outcome.scanLines);
+    writeStrings(json, "result_lines", outcome.resultLines);
+    writeStrings(json, "unreadable", outcome.unreadable);
+    json.key("groups");
+    json.beginArray();
+    for (const auto& group : groups)
+        json.intArray(group);
+    json.endArray();
+    json.key("counts");
+    json.beginObject();
+    json.key("files");
+    json.value(outcome.counters.fileCount);
+    json.key("loaded");
+    json.value(outcome.counters.loadCount);
+    json.key("pairs");
+    json.value(outcome.counters.pairCount);
+    json.endObject();
+    json.key("elapsed_seconds");
+    json.value(static_cast<double>(outcome.elapsedMs) / 1000.0);
+    json.endObject();
+    return json.text();
+}
+
+void printGroups(const SearchOutcome& outcome, const std::vector<std::vector<int32_t>>& groups)
+{
+    bool first = true;
+    for (const auto& group : groups) {
+        if (!first)
+            std::fputc('\n', stdout);
+        first = false;
+        for (int32_t index : group) {
+            if (index >= 0 && static_cast<std::size_t>(index) < outcome.files.size())
+                std::printf("%s\n", outcome.files[static_cast<std::size_t>(index)].path.c_str());
+        }
+    }
+}
+
+} // namespace
+
+std::string normalFolder(const std::string& folder, const std::string& cwd)
+{
+    const std::string full = (!folder.empty() && folder[0] == '/') ? folder : cwd + "/" + folder;
+    std::vector<std::string_view> parts;
+    std::string_view rest = full;
+    while (!rest.empty()) {
+        const auto slash = rest.find('/');
+        const std::string_view part = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view {} : rest.substr(slash + 1);
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    if (parts.empty())
+        return "/";
+    std::string normal;
+    for (std::string_view part : parts) {
+        normal += '/';
+        normal += part;
+    }
+    return normal;
+}
+
+int runSearchCommand(const std::vector<std::string>& args)
+{
+    SearchArguments arguments;
+    std::string folder;
+    if (!parseArguments(args, arguments, folder))
+        return 2;
+    arguments.options.folder = normalFolder(folder, currentFolder());
+    struct stat st {};
+    if (::stat(arguments.options.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "フォルダ %s は開けません\n", arguments.options.folder.c_str());
+        return 1;
+    }
+
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    ProgressCallback progress;
+    if (terminal)
+        progress = showProgress;
+    std::atomic<bool> abortFlag {false};
+    try {
+        const SearchOutcome outcome = runSearch(arguments.options, abortFlag, progress);
+        if (terminal)
+            std::fputs("\r\033[K", stderr);
+        const auto groups = reviewGroups(outcome);
+        if (arguments.json)
+            std::printf("%s\n", jsonReport(outcome, groups).c_str());
+        else
+            printGroups(outcome, groups);
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", searchStatusText(outcome).c_str());
+        if (!outcome.noFiles)
+            std::fprintf(stderr, "%s\n", searchSummaryLine(outcome).c_str());
+        return 0;
+    } catch (const std::exception& error) {
+        if (terminal)
+            std::fputs("\r\033[K", stderr);
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+}

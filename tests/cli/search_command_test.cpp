@@ -1,0 +1,148 @@
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include "search/privilege.h"
+#include "support/test_pictures.h"
+
+using testing_support::TempDir;
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string quoted(const std::string& word)
+{
+    std::string text = "'";
+    for (char c : word)
+        text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return text + "'";
+}
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs zelvic-cli with args (each quoted) in folder cwd; output goes through files.
+CliRun runCli(const std::vector<std::string>& args, const std::string& cwd = "/")
+{
+    static int serial = 0;
+    const TempDir out;
+    ::chmod(out.str().c_str(), 0777);
+    std::string command = "cd " + quoted(cwd) + " && " + quoted(ZELVIC_CLI_PATH);
+    for (const std::string& arg : args) {
+        command += ' ';
+        command += quoted(arg);
+    }
+    const std::string outPath = out.str() + "/out" + std::to_string(++serial);
+    const std::string errPath = out.str() + "/err" + std::to_string(serial);
+    command += " >" + quoted(outPath) + " 2>" + quoted(errPath);
+    CliRun run;
+    const int status = std::system(command.c_str());
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = readAll(outPath);
+    run.err = readAll(errPath);
+    return run;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+} // namespace
+
+TEST(SearchCommandTest, BadArgumentsExitWithTwo)
+{
+    TempDir dir;
+    for (const auto& args : std::vector<std::vector<std::string>> {
+             {},
+             {"frobnicate"},
+             {"search"},
+             {"search", dir.str(), "--depth", "4"},
+             {"search", dir.str(), "--mode", "colour"},
+             {"search", dir.str(), "--level=lenient"},
+             {"search", dir.str(), "--screen", "3"},
+             {"search", dir.str(), "--jobs", "0"},
+             {"search", dir.str(), "--depth"},
+             {"search", dir.str(), "--bogus", "1"},
+             {"search", dir.str(), dir.str()},
+             {"signature", "--engine", "fuzzy", "x.jpg"},
+             {"signature", "--engine", "identical"},
+         }) {
+        const CliRun run = runCli(args);
+        EXPECT_EQ(run.status, 2) << (args.empty() ? "" : args.back());
+        EXPECT_FALSE(run.err.empty());
+    }
+    EXPECT_EQ(runCli({"search", dir.str() + "/missing"}).status, 1);
+}
+
+TEST(SearchCommandTest, JsonObjectOfAPictureSizeSearch)
+{
+    TempDir dir;
+    testing_support::writeJpeg(dir.file("a.jpg"), testing_support::solidPicture(64, 48, 10, 20, 30));
+    testing_support::writeBmp24(dir.file("sub/b.BMP"), testing_support::solidPicture(30, 20, 1, 2, 3));
+    testing_support::writeBytes(dir.file("sub/deeper/c.jpg"), "not reached at depth 1");
+    testing_support::setModificationTime(dir.file("a.jpg"), 1'000'000'000);
+    testing_support::setModificationTime(dir.file("sub/b.BMP"), 1'000'000'000);
+    ::setenv("TZ", "UTC", 1);
+    const CliRun run = runCli({"search", "./sub/..//", "--mode", "dims", "--depth=1", "--level", "loose", "--screen", "1", "--jobs", "2", "--json"}, dir.str());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string head = "{\"folder\":\"" + dir.str() + "\",\"mode\":1,\"level\":2,\"depth\":1,\"files\":[";
+    EXPECT_EQ(run.out.substr(0, head.size()), head);
+    EXPECT_TRUE(contains(run.out, "{\"path\":\"" + dir.str() + "/sub/b.BMP\",\"stamp\":\"2001/09/09 01/46/40\",\"size\":1894,"
+                                  "\"width\":30,\"height\":20,\"spread_a\":0,\"spread_b\":0,\"skip\":0}"));
+    EXPECT_TRUE(contains(run.out, "\"scan_lines\":[\"00002000300000001894 2001/09/09 01/46/40 " + dir.str() + "/sub/b.BMP\",\"0000480064"));
+    EXPECT_TRUE(contains(run.out, "\"result_lines\":[],\"unreadable\":[],\"groups\":[],\"counts\":{\"files\":2,\"loaded\":0,\"pairs\":0},\"elapsed_seconds\":"));
+    EXPECT_EQ(run.out.back(), '\n');
+    EXPECT_TRUE(contains(run.err, " ファイル：2 読込：0 選択：0"));
+}
+
+TEST(SearchCommandTest, FoldersAndNames)
+{
+    TempDir dir;
+    testing_support::writeBytes(dir.file("\xFF\xFEname.jpg"), "x");
+    const CliRun run = runCli({"search", dir.str() + "/", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, "{\"folder\":\"" + dir.str() + "\","));
+    EXPECT_TRUE(contains(run.out, "\"path\":\"" + dir.str() + "/\xEF\xBF\xBD\xEF\xBF\xBDname.jpg\""));
+
+    const CliRun root = runCli({"search", "/.", "--json"});
+    EXPECT_EQ(root.status, 0) << root.err;
+    EXPECT_EQ(root.out.substr(0, 15), "{\"folder\":\"/\",\"");
+
+    const CliRun empty = runCli({"search", dir.str() + "/none/.."}, dir.str());
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_TRUE(empty.out.empty());
+    EXPECT_TRUE(contains(empty.err, "重複ファイルなし"));
+}
+
+TEST(SearchCommandTest, PictureThatCannotBeOpenedEndsTheSearch)
+{
+    TempDir dir;
+    ::chmod(dir.str().c_str(), 0755);
+    testing_support::writeBytes(dir.file("locked.jpg"), "x");
+    ::chmod(dir.file("locked.jpg").c_str(), 0);
+    const int result = testing_support::runUnprivileged([&] {
+        const CliRun bySize = runCli({"search", dir.str()});
+        if (bySize.status != 0)
+            return 10;
+        const CliRun run = runCli({"search", dir.str(), "--mode", "dims", "--json"});
+        if (!run.out.empty())
+            return 11;
+        if (run.err != "ファイル " + dir.str() + "/locked.jpg は開けません\n")
+            return 12;
+        return run.status;
+    });
+    EXPECT_EQ(result, 1);
+}
