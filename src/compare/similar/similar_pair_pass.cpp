@@ -1,0 +1,222 @@
+#include "compare/similar/similar_pair_pass.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "common/parallel_for.h"
+#include "compare/similar/similar_scoring.h"
+
+// The pass is quadratic, but the first gate looks at the band codes alone.
+// Pictures with equal codes are gathered into buckets, and the gate is
+// decided once per pair of buckets; only the pairs of pictures in buckets
+// that pass it are scored. That accepts exactly the pairs that trying every
+// pair would, at a fraction of the cost.
+
+namespace {
+
+// Pairs a task should hold, so that the threads share the work evenly
+// without a task per pair.
+constexpr int64_t kPairsPerTask = 4096;
+
+// The six codes of one half (contrast: entries 1..6, luminance: 7..12).
+using HalfCodes = std::array<int32_t, 6>;
+
+HalfCodes halfCodes(const SimilarSignature& s, int32_t firstEntry)
+{
+    HalfCodes h {};
+    std::copy_n(s.bandCodes.begin() + firstEntry, 6, h.begin());
+    return h;
+}
+
+// Code distance of two halves (two groups of three codes).
+int32_t halfDistance(const HalfCodes& a, const HalfCodes& b)
+{
+    std::array<int32_t, 13> ca {};
+    std::array<int32_t, 13> cb {};
+    std::copy(a.begin(), a.end(), ca.begin() + 1);
+    std::copy(b.begin(), b.end(), cb.begin() + 1);
+    return groupCodeDistance(ca, cb, 0) + groupCodeDistance(ca, cb, 1);
+}
+
+// Dense ids for the distinct halves met, and their pairwise code distances.
+struct HalfTable {
+    std::vector<HalfCodes> halves;
+    std::vector<int32_t> distance; // [id1 * size + id2]
+
+    int32_t idOf(const HalfCodes& h) const
+    {
+        return static_cast<int32_t>(std::lower_bound(halves.begin(), halves.end(), h) - halves.begin());
+    }
+    int32_t between(int32_t id1, int32_t id2) const
+    {
+        return distance[static_cast<std::size_t>(id1) * halves.size() + static_cast<std::size_t>(id2)];
+    }
+};
+
+HalfTable makeHalfTable(std::vector<HalfCodes> halves)
+{
+    std::sort(halves.begin(), halves.end());
+    halves.erase(std::unique(halves.begin(), halves.end()), halves.end());
+    HalfTable table;
+    const std::size_t n = halves.size();
+    table.distance.resize(n * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = i; j < n; ++j) {
+            const int32_t d = halfDistance(halves[i], halves[j]);
+            table.distance[i * n + j] = d;
+            table.distance[j * n + i] = d;
+        }
+    }
+    table.halves = std::move(halves);
+    return table;
+}
+
+// Pictures with equal band codes, in ascending FileTable order.
+struct Bucket {
+    int32_t contrastId = 0;
+    int32_t lumaId = 0;
+    std::vector<int32_t> members;
+};
+
+// Bucket p against the buckets it may pair with (q >= p), over the member
+// rows [rowBegin, rowEnd) of p.
+struct Task {
+    int32_t bucket = 0;
+    int32_t rowBegin = 0;
+    int32_t rowEnd = 0;
+};
+
+} // namespace
+
+std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
+{
+    const FileTable& files = input.files;
+    const auto& signatures = input.signatures;
+    const int32_t fileCount = static_cast<int32_t>(files.size());
+    const int32_t level = input.level;
+
+    std::vector<int32_t> eligible;
+    for (int32_t i = 0; i < fileCount; ++i) {
+        if (files[i].skip == 0 && files[i].spreadA != 0 && files[i].spreadB != 0)
+            eligible.push_back(i);
+    }
+    if (eligible.size() < 2 || input.abortFlag.load(std::memory_order_relaxed))
+        return {};
+
+    std::vector<HalfCodes> contrastHalves;
+    std::vector<HalfCodes> lumaHalves;
+    for (int32_t i : eligible) {
+        contrastHalves.push_back(halfCodes(signatures[i], 1));
+        lumaHalves.push_back(halfCodes(signatures[i], 7));
+    }
+    const HalfTable contrastTable = makeHalfTable(contrastHalves);
+    const HalfTable lumaTable = makeHalfTable(lumaHalves);
+
+    // Buckets ordered by (contrast id, luma id); members stay in index order
+    // because the sort is stable.
+    std::vector<std::array<int32_t, 3>> keyed; // contrast id, luma id, file index
+    keyed.reserve(eligible.size());
+    for (std::size_t k = 0; k < eligible.size(); ++k)
+        keyed.push_back({contrastTable.idOf(contrastHalves[k]), lumaTable.idOf(lumaHalves[k]), eligible[k]});
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+        return a[0] != b[0] ? a[0] < b[0] : a[1] < b[1];
+    });
+    std::vector<Bucket> buckets;
+    std::vector<int32_t> groupStart; // first bucket of each contrast id met
+    for (const auto& entry : keyed) {
+        if (buckets.empty() || buckets.back().contrastId != entry[0] || buckets.back().lumaId != entry[1]) {
+            if (buckets.empty() || buckets.back().contrastId != entry[0])
+                groupStart.push_back(static_cast<int32_t>(buckets.size()));
+            buckets.push_back(Bucket {entry[0], entry[1], {}});
+        }
+        buckets.back().members.push_back(entry[2]);
+    }
+    groupStart.push_back(static_cast<int32_t>(buckets.size()));
+
+    // The gate, bucket pair by bucket pair: whole contrast groups first.
+    std::vector<std::vector<int32_t>> partners(buckets.size()); // q >= p that pass the gate
+    const int32_t groupCount = static_cast<int32_t>(groupStart.size()) - 1;
+    for (int32_t g1 = 0; g1 < groupCount; ++g1) {
+        for (int32_t g2 = g1; g2 < groupCount; ++g2) {
+            const int32_t contrast = contrastTable.between(buckets[groupStart[g1]].contrastId,
+                                                           buckets[groupStart[g2]].contrastId);
+            if (contrast > level + 3)
+                continue;
+            for (int32_t p = groupStart[g1]; p < groupStart[g1 + 1]; ++p) {
+                for (int32_t q = std::max(p, groupStart[g2]); q < groupStart[g2 + 1]; ++q) {
+                    const CodeDistances codes {contrast, lumaTable.between(buckets[p].lumaId, buckets[q].lumaId)};
+                    if (passesCodeGate(codes, level))
+                        partners[p].push_back(q);
+                }
+            }
+        }
+    }
+
+    // Split each bucket's rows into tasks of about kPairsPerTask pairs.
+    std::vector<Task> tasks;
+    int64_t totalPairs = 0;
+    for (int32_t p = 0; p < static_cast<int32_t>(buckets.size()); ++p) {
+        const int64_t rows = static_cast<int64_t>(buckets[p].members.size());
+        int64_t others = 0;
+        for (int32_t q : partners[p]) {
+            if (q != p)
+                others += static_cast<int64_t>(buckets[q].members.size());
+        }
+        const bool self = !partners[p].empty() && partners[p].front() == p;
+        Task task {p, 0, 0};
+        int64_t taskPairs = 0;
+        for (int64_t row = 0; row < rows; ++row) {
+            const int64_t rowPairs = others + (self ? rows - row - 1 : 0);
+            taskPairs += rowPairs;
+            totalPairs += rowPairs;
+            task.rowEnd = static_cast<int32_t>(row + 1);
+            if (taskPairs >= kPairsPerTask || row + 1 == rows) {
+                if (taskPairs > 0)
+                    tasks.push_back(task);
+                task = Task {p, task.rowEnd, task.rowEnd};
+                taskPairs = 0;
+            }
+        }
+    }
+
+    std::vector<std::vector<std::string>> taskLines(tasks.size());
+    std::atomic<int64_t> donePairs {0};
+    input.report(SearchProgress::Phase::Pairs, 0, totalPairs, true);
+    parallelFor(static_cast<int64_t>(tasks.size()), input.jobs, [&](int64_t t, int32_t) {
+        const Task& task = tasks[static_cast<std::size_t>(t)];
+        const Bucket& bucket = buckets[task.bucket];
+        std::vector<std::string>& lines = taskLines[static_cast<std::size_t>(t)];
+        int64_t examined = 0;
+        const auto scorePair = [&](int32_t i, int32_t j) {
+            const int32_t a = std::min(i, j);
+            const int32_t b = std::max(i, j);
+            const SimilarSignature& sa = signatures[a];
+            const SimilarSignature& sb = signatures[b];
+            ++examined;
+            const auto scores = scoreGatedPair(sa, sb, codeDistances(sa, sb), level, fileCount);
+            if (scores)
+                lines.push_back(similarResultLine(*scores, a, b, sa, sb, files[a].path, files[b].path));
+        };
+        for (int32_t row = task.rowBegin; row < task.rowEnd; ++row) {
+            const int32_t i = bucket.members[row];
+            for (int32_t q : partners[task.bucket]) {
+                const auto& others = buckets[q].members;
+                for (std::size_t k = q == task.bucket ? static_cast<std::size_t>(row) + 1 : 0; k < others.size(); ++k) {
+                    if (input.abortFlag.load(std::memory_order_relaxed))
+                        return;
+                    scorePair(i, others[k]);
+                }
+            }
+        }
+        const int64_t done = donePairs.fetch_add(examined) + examined;
+        input.report(SearchProgress::Phase::Pairs, done, totalPairs);
+    });
+    input.report(SearchProgress::Phase::Pairs, donePairs.load(), totalPairs, true);
+
+    std::vector<std::string> lines;
+    for (auto& chunk : taskLines) {
+        for (auto& line : chunk)
+            lines.push_back(std::move(line));
+    }
+    return lines;
+}

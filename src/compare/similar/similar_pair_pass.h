@@ -1,0 +1,31 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "compare/similar/similar_signature.h"
+#include "search/file_table.h"
+#include "search/search_progress.h"
+
+struct SimilarPairPassInput {
+    const FileTable& files;                         // Skip, spreads and paths
+    const std::vector<SimilarSignature>& signatures; // one per file
+    int32_t level = 0;                              // CheckLevel
+    int32_t jobs = 1;
+    const std::atomic<bool>& abortFlag;
+    ProgressThrottle* progress = nullptr;
+
+    void report(SearchProgress::Phase phase, int64_t done, int64_t total, bool force = false) const
+    {
+        if (progress)
+            progress->report(phase, done, total, force);
+    }
+};
+
+// Scores every pair A < B of files that have a signature (Skip 0, spreads
+// not 0) and returns the result lines of the accepted pairs, in no
+// particular order. Any job count gives the same lines. Once abortFlag is
+// set no further pair is scored; the lines found so far are returned.
+std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input);
