@@ -1,13 +1,15 @@
 #include <QApplication>
-#include <QWidget>
 
-// Placeholder main window until the application shell lands.
+#include "app/main_window.h"
+
+// zelvic [FOLDER]: the main window; FOLDER, when given, is selected at start.
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Zelvic Ver 0.9"));
-    window.resize(550, 548);
+    MainWindowSetup setup;
+    if (argc > 1)
+        setup.initialFolder = argv[1]; // raw bytes, as the file system names it
+    MainWindow window(std::move(setup));
     window.show();
     return app.exec();
 }

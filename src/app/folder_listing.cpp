@@ -1,0 +1,124 @@
+#include "app/folder_listing.h"
+
+#include <algorithm>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace folder_listing {
+
+namespace {
+
+char foldAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool isDirectoryEntry(const std::string& path, const dirent* entry)
+{
+    if (entry->d_type == DT_DIR)
+        return true;
+    if (entry->d_type != DT_UNKNOWN)
+        return false; // DT_LNK among them: links to folders are not entered
+    struct stat info {};
+    return ::lstat(childPath(path, entry->d_name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+} // namespace
+
+bool nameLess(std::string_view a, std::string_view b)
+{
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char fa = static_cast<unsigned char>(foldAscii(a[i]));
+        const unsigned char fb = static_cast<unsigned char>(foldAscii(b[i]));
+        if (fa != fb)
+            return fa < fb;
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    return a < b;
+}
+
+std::vector<std::string> visibleSubfolders(const std::string& path)
+{
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.empty() || name[0] == '.')
+            continue; // ".", ".." and hidden folders
+        if (isDirectoryEntry(path, entry))
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return nameLess(a, b); });
+    return names;
+}
+
+std::string childPath(const std::string& parent, const std::string& name)
+{
+    if (!parent.empty() && parent.back() == '/')
+        return parent + name;
+    return parent + "/" + name;
+}
+
+std::string nodePath(const std::string& root, const std::vector<std::string>& names)
+{
+    std::string path = root;
+    for (const std::string& name : names)
+        path = childPath(path, name);
+    return path;
+}
+
+std::string absoluteFolder(const std::string& folder, const std::string& base)
+{
+    const std::string joined = (!folder.empty() && folder[0] == '/') ? folder : base + "/" + folder;
+    std::vector<std::string> parts;
+    std::size_t at = 0;
+    while (at <= joined.size()) {
+        std::size_t end = joined.find('/', at);
+        if (end == std::string::npos)
+            end = joined.size();
+        const std::string part = joined.substr(at, end - at);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        at = end + 1;
+    }
+    return nodePath("/", parts);
+}
+
+bool namesBelow(const std::string& root, const std::string& folder, std::vector<std::string>& names)
+{
+    names.clear();
+    std::string rest;
+    if (root == "/") {
+        if (folder.empty() || folder[0] != '/')
+            return false;
+        rest = folder.substr(1);
+    } else {
+        if (folder == root)
+            return true;
+        if (folder.compare(0, root.size(), root) != 0 || folder.size() <= root.size() || folder[root.size()] != '/')
+            return false;
+        rest = folder.substr(root.size() + 1);
+    }
+    std::size_t at = 0;
+    while (at < rest.size()) {
+        std::size_t end = rest.find('/', at);
+        if (end == std::string::npos)
+            end = rest.size();
+        if (end > at)
+            names.push_back(rest.substr(at, end - at));
+        at = end + 1;
+    }
+    return true;
+}
+
+} // namespace folder_listing

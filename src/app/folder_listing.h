@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Folder paths of the tree, as raw bytes: absolute, "/"-separated, never a
+// trailing "/" except the root itself.
+namespace folder_listing {
+
+// The names of the folders directly inside `path` that the tree shows:
+// directories only (symbolic links to folders are passed over, as the scan
+// passes over them), no "." or "..", no hidden (dot) folders. Ordered by
+// name with ASCII letters folded, then by plain bytes. An unreadable folder
+// has none.
+std::vector<std::string> visibleSubfolders(const std::string& path);
+
+// `parent` + "/" + `name`, without doubling the root's "/".
+std::string childPath(const std::string& parent, const std::string& name);
+
+// The folder path of a node from its top node's path and the names below it.
+std::string nodePath(const std::string& root, const std::vector<std::string>& names);
+
+// An absolute, lexically normal form of `folder` taken relative to `base`:
+// no ".", "..", doubled or trailing "/" (except the root).
+std::string absoluteFolder(const std::string& folder, const std::string& base);
+
+// The names leading from `root` down to `folder`; false when `folder` does
+// not lie under `root` (both absolute and normal).
+bool namesBelow(const std::string& root, const std::string& folder, std::vector<std::string>& names);
+
+// True when a is ordered before b: ASCII letters folded, ties by bytes.
+bool nameLess(std::string_view a, std::string_view b);
+
+} // namespace folder_listing

@@ -1,0 +1,374 @@
+#include "app/main_window.h"
+
+#include <algorithm>
+#include <exception>
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTimer>
+
+#include "app/folder_listing.h"
+#include "app/folder_tree.h"
+#include "app/option_group.h"
+#include "app/search_runner.h"
+#include "app/settings_file.h"
+#include "review/group_walk.h"
+#include "review/pair_list.h"
+#include "review/review_session.h"
+#include "review/ui/review_window.h"
+
+namespace {
+
+const QString kDesignCaption = QStringLiteral("Zelvic\u3000Ver\u30000.9");
+const QString kTitleLine = QStringLiteral("Zelvic Ver 0.9");
+
+QString fromBytes(const std::string& bytes)
+{
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
+
+template <typename Widget>
+Widget* placed(Widget* widget, const char* name, int left, int top, int width, int height)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(left, top, width, height);
+    return widget;
+}
+
+} // namespace
+
+MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent) : QWidget(parent), m_setup(std::move(setup))
+{
+    if (!m_setup.reportError) {
+        m_setup.reportError = [](const QString& message) {
+            QMessageBox::critical(nullptr, QStringLiteral("Zelvic"), message);
+        };
+    }
+    buildControls();
+    m_runner = new SearchRunner(this);
+    connect(m_runner, &SearchRunner::progressed, this, &MainWindow::showProgress);
+    connect(m_runner, &SearchRunner::finished, this, &MainWindow::onSearchFinished);
+    FormCreate();
+    // The review window lives as long as the main window, hidden until a
+    // group is shown.
+    m_review = new ReviewWindow(this);
+    m_review->hide();
+}
+
+MainWindow::~MainWindow()
+{
+    FormClose();
+}
+
+void MainWindow::buildControls()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(kDesignCaption);
+    QFont font;
+    font.setFamilies({QStringLiteral("MS PGothic"), QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
+    font.setPointSize(9);
+    setFont(font);
+    resize(kOuterWidth, kOuterHeight);
+
+    m_tree = placed(new FolderTree(this), "TreeView1", 8, 8, 225, 505);
+    m_tree->setDepthSource([this] { return m_radioGroup1->itemIndex(); });
+
+    m_button2 = placed(new QPushButton(QStringLiteral("検索"), this), "Button2", 248, 8, 49, 25);
+    m_button3 = placed(new QPushButton(QStringLiteral("中断"), this), "Button3", 312, 8, 49, 25);
+    m_button1 = placed(new QPushButton(QStringLiteral("終了"), this), "Button1", 376, 8, 49, 25);
+    m_button4 = placed(new QPushButton(QStringLiteral("画像再表示"), this), "Button4", 440, 8, 81, 25);
+    for (QPushButton* button : {m_button1, m_button2, m_button3, m_button4})
+        button->setAutoDefault(false);
+
+    m_radioGroup1 = placed(new OptionGroup(QStringLiteral("サブディレクトリ検索"),
+                                           {QStringLiteral("検索なし"), QStringLiteral("あり：一階層"),
+                                            QStringLiteral("あり：二階層"), QStringLiteral("あり：三階層")},
+                                           this),
+                           "RadioGroup1", 240, 48, 129, 81);
+    m_radioGroup2 = placed(new OptionGroup(QStringLiteral("チェック内容"),
+                                           {QStringLiteral("ファイルサイズ"), QStringLiteral("画像サイズ"),
+                                            QStringLiteral("一致画像"), QStringLiteral("類似画像")},
+                                           this),
+                           "RadioGroup2", 240, 136, 129, 81);
+    m_radioGroup7 = placed(new OptionGroup(QStringLiteral("チェックレベル"),
+                                           {QStringLiteral("厳しい"), QStringLiteral("中間"), QStringLiteral("甘い")},
+                                           this),
+                           "RadioGroup7", 384, 136, 89, 73);
+    m_radioGroup3 = placed(new OptionGroup(QStringLiteral("画面サイズ"),
+                                           {QStringLiteral("\u3000８００\u3000Ｘ\u3000\u3000６００"),
+                                            QStringLiteral("１０２４\u3000Ｘ\u3000\u3000７６８"),
+                                            QStringLiteral("１２８０\u3000Ｘ\u3000１０２４")},
+                                           this),
+                           "RadioGroup3", 240, 224, 129, 65);
+    for (OptionGroup* group : {m_radioGroup1, m_radioGroup2, m_radioGroup7, m_radioGroup3})
+        group->setItemIndex(0);
+    m_radioGroup7->setVisible(false);
+
+    m_label1 = placed(new QLabel(this), "Label1", 248, 296, 273, 16);
+    QFont bold = font;
+    bold.setBold(true);
+    m_label1->setFont(bold);
+    m_edit1 = placed(new QLineEdit(this), "Edit1", 240, 320, 281, 20);
+    m_progress = placed(new QProgressBar(this), "ProgressBar1", 240, 344, 281, 16);
+    m_progress->setTextVisible(true);
+    m_progress->setVisible(false);
+    m_label3 = new QLabel(QStringLiteral("表示不可能ファイル"), this);
+    m_label3->setObjectName(QStringLiteral("Label3"));
+    m_label3->move(248, 368);
+    m_label3->adjustSize();
+    m_listBox3 = placed(new QListWidget(this), "ListBox3", 240, 384, 281, 129);
+    m_listBox1 = placed(new QListWidget(this), "ListBox1", 456, 56, 553, 233);
+    m_listBox1->setVisible(false);
+
+    connect(m_button1, &QPushButton::clicked, this, &QWidget::close);
+    connect(m_button2, &QPushButton::clicked, this, &MainWindow::Button2Click);
+    connect(m_button3, &QPushButton::clicked, this, &MainWindow::Button3Click);
+    connect(m_button4, &QPushButton::clicked, this, &MainWindow::Button4Click);
+    connect(m_radioGroup2, &OptionGroup::clicked, this, &MainWindow::RadioGroup2Click);
+    // "中断" is the window's cancel button: Esc presses it.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, m_button3, &QPushButton::click);
+}
+
+void MainWindow::FormCreate()
+{
+    move(kLeft, kTop);
+    m_startDir = m_setup.startDir.empty() ? QFile::encodeName(QDir::currentPath()).toStdString()
+                                          : m_setup.startDir;
+    RadioGroup2Click();
+    readSettings();
+    setWindowTitle(kTitleLine);
+    const std::vector<Volume> volumes = m_setup.volumes ? *m_setup.volumes : volume_list::mountedVolumes();
+    std::string initial;
+    if (!m_setup.initialFolder.empty())
+        initial = folder_listing::absoluteFolder(m_setup.initialFolder, m_startDir);
+    m_tree->start(volumes, m_startDir, initial);
+}
+
+std::string MainWindow::settingsPath() const
+{
+    return folder_listing::childPath(m_startDir, SettingsFile::kFileName);
+}
+
+void MainWindow::readSettings()
+{
+    // A missing file is a first run, and a bad line stops only the reading:
+    // the window starts either way, with the defaults where nothing applied.
+    try {
+        const std::optional<std::string> bytes = SettingsFile::read(settingsPath());
+        if (!bytes)
+            return;
+        const SettingsReadResult result = SettingsFile::apply(*bytes, [this](SettingKey key, int32_t value) {
+            switch (key) {
+            case SettingKey::Depth:
+                m_radioGroup1->setItemIndex(value);
+                break;
+            case SettingKey::Mode:
+                m_radioGroup2->setItemIndex(value);
+                break;
+            case SettingKey::Level:
+                m_radioGroup7->setItemIndex(value);
+                break;
+            case SettingKey::Screen:
+                m_radioGroup3->setItemIndex(value);
+                break;
+            }
+        });
+        if (!result.ok)
+            m_setup.reportError(QStringLiteral("'%1' は整数ではありません").arg(fromBytes(result.badValue)));
+    } catch (const std::exception& e) {
+        m_setup.reportError(QString::fromUtf8(e.what()));
+    }
+}
+
+void MainWindow::FormClose()
+{
+    // A search still running ends first, so that nothing touches the window
+    // after this point.
+    m_runner->abortAndWait();
+    const SettingValues values {m_radioGroup1->itemIndex(), m_radioGroup2->itemIndex(), m_radioGroup7->itemIndex(),
+                                m_radioGroup3->itemIndex()};
+    try {
+        SettingsFile::write(settingsPath(), SettingsFile::format(values));
+    } catch (const std::exception& e) {
+        m_setup.reportError(QString::fromUtf8(e.what()));
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // Closing during a search stops it; the destructor waits for the worker
+    // and then writes the settings.
+    m_runner->abort();
+    event->accept();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!m_outerSizeFitted) {
+        m_outerSizeFitted = true;
+        QTimer::singleShot(0, this, &MainWindow::fitOuterSize);
+    }
+}
+
+void MainWindow::fitOuterSize()
+{
+    // The size is that of the whole window, frame included; the frame is
+    // known only once the window manager has framed the window.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    resize(kOuterWidth - frame.width(), kOuterHeight - frame.height());
+    move(kLeft, kTop);
+}
+
+void MainWindow::RadioGroup2Click()
+{
+    m_checkMode = m_radioGroup2->itemIndex();
+    m_radioGroup7->setVisible(m_checkMode > 1);
+}
+
+bool MainWindow::abortRequested() const
+{
+    return m_runner->abortRequested();
+}
+
+std::string MainWindow::searchFolder() const
+{
+    return m_tree->searchFolder();
+}
+
+void MainWindow::Button3Click()
+{
+    m_runner->abort();
+}
+
+void MainWindow::setBusy(bool busy)
+{
+    m_busy = busy;
+    for (QWidget* input : std::initializer_list<QWidget*> {m_button2, m_button4, m_tree, m_radioGroup1, m_radioGroup2,
+                                                            m_radioGroup7, m_radioGroup3})
+        input->setEnabled(!busy);
+}
+
+void MainWindow::Button2Click()
+{
+    if (m_busy)
+        return;
+    SearchOptions options;
+    options.folder = m_tree->searchFolder();
+    if (options.folder.empty()) {
+        // Nothing selected yet: the root of the volume holding StartDir.
+        options.folder = "/";
+    }
+    options.mode = static_cast<CheckMode>(m_checkMode);
+    options.level = m_radioGroup7->itemIndex();
+    options.depth = m_radioGroup1->itemIndex();
+    options.screen = m_radioGroup3->itemIndex();
+
+    // The previous result goes now, as its list is cleared for the scan.
+    m_last = SearchOutcome {};
+    m_listBox1->clear();
+    m_listBox3->clear();
+    m_label1->setText(QStringLiteral("検索中！！"));
+    m_progress->setRange(0, 0);
+    m_progress->setValue(0);
+    m_progress->setFormat(QString());
+    m_progress->setVisible(true);
+    setBusy(true);
+    m_runner->start(options);
+}
+
+void MainWindow::showProgress(const SearchProgress& progress)
+{
+    constexpr int kSteps = 1000;
+    QString text;
+    switch (progress.phase) {
+    case SearchProgress::Phase::Scan:
+        text = QStringLiteral("ファイル：%1").arg(progress.done);
+        break;
+    case SearchProgress::Phase::Load:
+        text = QStringLiteral("読込：%1 / %2").arg(progress.done).arg(progress.total);
+        break;
+    case SearchProgress::Phase::Pairs:
+        text = QStringLiteral("比較：%1 / %2").arg(progress.done).arg(progress.total);
+        break;
+    }
+    // Counts of pairs outgrow int, so the bar runs in steps of a thousandth.
+    m_progress->setRange(0, kSteps);
+    if (progress.total > 0)
+        m_progress->setValue(static_cast<int>(std::clamp<int64_t>(progress.done * kSteps / progress.total, 0, kSteps)));
+    else
+        m_progress->setValue(kSteps); // the scan's total is not known: a full bar with the count
+    m_progress->setFormat(text.replace(QLatin1Char('%'), QStringLiteral("%%")));
+}
+
+void MainWindow::onSearchFinished()
+{
+    m_progress->setVisible(false);
+    std::optional<SearchOutcome> outcome = m_runner->takeOutcome();
+    if (!outcome) {
+        // Label1 keeps "検索中！！", as after any search that ended in an error.
+        m_setup.reportError(m_runner->errorMessage());
+        setBusy(false);
+        emit searchFinished();
+        return;
+    }
+    if (outcome->noFiles) {
+        m_label1->setText(QString::fromUtf8(searchStatusText(*outcome)));
+        setBusy(false);
+        emit searchFinished();
+        return;
+    }
+    m_last = std::move(*outcome);
+    m_pane = m_last.pane;
+    for (const std::string& path : m_last.unreadable)
+        m_listBox3->addItem(fromBytes(path));
+    QStringList lines;
+    lines.reserve(static_cast<qsizetype>(m_last.resultLines.size()));
+    for (const std::string& line : m_last.resultLines)
+        lines.append(QString::fromUtf8(line));
+    m_listBox1->addItems(lines);
+
+    runReview(m_last.pairList, m_last.options.mode, m_pane);
+
+    m_edit1->setText(QString::fromUtf8(searchSummaryLine(m_last)));
+    m_label1->setText(QString::fromUtf8(searchStatusText(m_last)));
+    setBusy(false);
+    emit searchFinished();
+}
+
+void MainWindow::runReview(std::vector<PairRec>& pairs, CheckMode mode, PaneSize pane)
+{
+    ReviewSession session {&m_last.files, &pairs, mode, pane};
+    try {
+        Graphic_File_Disp(pairs, [this, &session](std::vector<int32_t>& group) {
+            return m_review->CheckFile(session, group, 2);
+        });
+    } catch (const std::exception& e) {
+        // A group that cannot be shown ends the walk; the search's outcome
+        // stays and is still reported.
+        m_setup.reportError(QString::fromUtf8(e.what()));
+    }
+}
+
+void MainWindow::Button4Click()
+{
+    if (m_busy)
+        return;
+    m_pane = redisplayPaneSize(m_radioGroup3->itemIndex(), static_cast<CheckMode>(m_checkMode), m_pane);
+    m_last.pairList = rebuildPairList(m_last.resultLines, m_last.files);
+    if (!m_last.pairList.empty()) {
+        setBusy(true);
+        runReview(m_last.pairList, static_cast<CheckMode>(m_checkMode), m_pane);
+        setBusy(false);
+    }
+    emit searchFinished();
+}

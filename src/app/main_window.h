@@ -1,0 +1,110 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QString>
+#include <QWidget>
+
+#include "app/volume_list.h"
+#include "search/search_job.h"
+
+class FolderTree;
+class OptionGroup;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class ReviewWindow;
+class SearchRunner;
+
+// Shows an error to the person at the screen (a message box unless a test
+// collects them instead).
+using ErrorReporter = std::function<void(const QString& message)>;
+
+// What the main window takes from its surroundings at start.
+struct MainWindowSetup {
+    std::string startDir;            // StartDir; empty: the current directory
+    std::string initialFolder;       // `zelvic FOLDER`: selected instead of the current volume
+    std::optional<std::vector<Volume>> volumes; // the tree's top nodes; none: the mounted volumes
+    ErrorReporter reportError;       // none: QMessageBox::critical
+};
+
+// TForm1: the folder tree, the options, the search and its outcome. Writes
+// the settings file when it is destroyed.
+class MainWindow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kLeft = 100;
+    static constexpr int kTop = 20;
+    static constexpr int kOuterWidth = 550;
+    static constexpr int kOuterHeight = 548;
+
+    explicit MainWindow(MainWindowSetup setup = {}, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // What the tests and main() look at.
+    int32_t checkMode() const { return m_checkMode; }
+    bool abortRequested() const;
+    bool isBusy() const { return m_busy; }
+    const std::string& startDir() const { return m_startDir; }
+    std::string searchFolder() const;
+    std::string settingsPath() const;
+    const SearchOutcome& lastOutcome() const { return m_last; }
+    FolderTree* folderTree() const { return m_tree; }
+    ReviewWindow* reviewWindow() const { return m_review; }
+
+    void Button2Click();
+    void Button3Click();
+    void Button4Click();
+
+signals:
+    // A search (with its review) or a re-display has ended.
+    void searchFinished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildControls();
+    void FormCreate();
+    void FormClose();
+    void RadioGroup2Click();
+    void readSettings();
+    void setBusy(bool busy);
+    void showProgress(const SearchProgress& progress);
+    void onSearchFinished();
+    void runReview(std::vector<PairRec>& pairs, CheckMode mode, PaneSize pane);
+    void fitOuterSize();
+
+    MainWindowSetup m_setup;
+    FolderTree* m_tree = nullptr;
+    QPushButton* m_button1 = nullptr;
+    QPushButton* m_button2 = nullptr;
+    QPushButton* m_button3 = nullptr;
+    QPushButton* m_button4 = nullptr;
+    OptionGroup* m_radioGroup1 = nullptr;
+    OptionGroup* m_radioGroup2 = nullptr;
+    OptionGroup* m_radioGroup7 = nullptr;
+    OptionGroup* m_radioGroup3 = nullptr;
+    QLabel* m_label1 = nullptr;
+    QLabel* m_label3 = nullptr;
+    QLineEdit* m_edit1 = nullptr;
+    QListWidget* m_listBox3 = nullptr;
+    QListWidget* m_listBox1 = nullptr;
+    QProgressBar* m_progress = nullptr;
+    ReviewWindow* m_review = nullptr;
+    SearchRunner* m_runner = nullptr;
+
+    int32_t m_checkMode = 0;  // CheckMode
+    std::string m_startDir;   // StartDir
+    SearchOutcome m_last;     // the last search: FileTable, result lines, pair list
+    PaneSize m_pane;          // DispMaxWidth, DispMaxHeight
+    bool m_busy = false;      // a search or a review walk is running
+    bool m_outerSizeFitted = false;
+};

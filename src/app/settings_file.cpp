@@ -1,0 +1,197 @@
+#include "app/settings_file.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct TagEntry {
+    const char* tag;
+    SettingKey key;
+};
+
+// Compared in this order, exactly, letter case included.
+constexpr TagEntry kTags[] = {
+    {"sl", SettingKey::Depth},
+    {"cg", SettingKey::Mode},
+    {"cl", SettingKey::Level},
+    {"ds", SettingKey::Screen},
+};
+
+std::string errnoMessage(int error)
+{
+    switch (error) {
+    case ENOENT:
+        return "ファイルが見つかりません";
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return "ファイルへのアクセスが拒否されました";
+    default: {
+        char buffer[64];
+        std::snprintf(buffer, sizeof buffer, "I/O エラー (%d)", error);
+        return buffer;
+    }
+    }
+}
+
+[[noreturn]] void throwFileError(const std::string& path, int error)
+{
+    throw std::runtime_error(errnoMessage(error) + "\n" + path);
+}
+
+bool writeAll(int fd, const std::string& contents)
+{
+    std::size_t written = 0;
+    while (written < contents.size()) {
+        const ssize_t n = ::write(fd, contents.data() + written, contents.size() - written);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<std::vector<std::string>> SettingsFile::splitLines(std::string_view bytes)
+{
+    std::vector<std::vector<std::string>> lines;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        std::vector<std::string> fields(1);
+        while (at < bytes.size()) {
+            const char c = bytes[at++];
+            if (c == '\n')
+                break;
+            if (c == '\r')
+                continue;
+            if (c == ',' && static_cast<int>(fields.size()) < kFieldSlots) {
+                fields.emplace_back();
+                continue;
+            }
+            // A comma beyond the third slot stays in the third field, which
+            // nobody reads; the slot count never grows past three.
+            if (fields.back().size() < kMaxField)
+                fields.back().push_back(c);
+        }
+        lines.push_back(std::move(fields));
+    }
+    return lines;
+}
+
+std::optional<int32_t> SettingsFile::parseInteger(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i == text.size())
+        return std::nullopt;
+    int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return std::nullopt;
+        value = value * 10 + (text[i] - '0');
+        if (value > int64_t {INT32_MAX} + 1)
+            return std::nullopt;
+    }
+    if (negative)
+        value = -value;
+    if (value < INT32_MIN || value > INT32_MAX)
+        return std::nullopt;
+    return static_cast<int32_t>(value);
+}
+
+SettingsReadResult SettingsFile::apply(std::string_view bytes, const Apply& apply)
+{
+    for (const std::vector<std::string>& fields : splitLines(bytes)) {
+        for (const TagEntry& entry : kTags) {
+            if (fields[0] != entry.tag)
+                continue;
+            const std::string value = fields.size() > 1 ? fields[1] : std::string();
+            const std::optional<int32_t> number = parseInteger(value);
+            if (!number)
+                return SettingsReadResult {false, value};
+            apply(entry.key, *number);
+            break;
+        }
+    }
+    return {};
+}
+
+std::string SettingsFile::format(const SettingValues& values)
+{
+    std::string text = "tag,contents\r\n";
+    text += "sl," + std::to_string(values.depth) + "\r\n";
+    text += "cg," + std::to_string(values.mode) + "\r\n";
+    text += "cl," + std::to_string(values.level) + "\r\n";
+    text += "ds," + std::to_string(values.screen) + "\r\n";
+    return text;
+}
+
+std::optional<std::string> SettingsFile::read(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        throwFileError(path, errno);
+    }
+    std::string bytes;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const int error = errno;
+            ::close(fd);
+            throwFileError(path, error);
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+void SettingsFile::write(const std::string& path, const std::string& contents)
+{
+    // Written beside the old file and renamed over it, so that a full disk or
+    // a failing write leaves the previous settings as they were.
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        throwFileError(path, errno);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    const bool ok = writeAll(fd, contents) && ::fsync(fd) == 0;
+    const int writeError = errno;
+    if (::close(fd) != 0 || !ok) {
+        const int error = ok ? errno : writeError;
+        ::unlink(temporary.c_str());
+        throwFileError(path, error);
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        throwFileError(path, error);
+    }
+}
