@@ -1,10 +1,43 @@
 #include "cli/signature_commands.h"
 
 #include <cstdio>
+#include <vector>
 
-// Placeholder until the identical-picture engine lands.
-int printIdenticalSignature(const std::string&)
+#include "cli/json_writer.h"
+#include "compare/identical/identical_signature.h"
+#include "picture/picture_loader.h"
+
+int printIdenticalSignature(const std::string& path)
 {
-    std::fputs("zelvic-cli: the identical-picture signature is not available yet\n", stderr);
-    return 1;
+    // The same decoding as the search, so that the numbers are the search's.
+    const LoadedPicture loaded = loadPicture(path, JpegIdct::Fast);
+    if (!loaded.ok()) {
+        std::fprintf(stderr, "zelvic-cli: %s: %s\n", path.c_str(), loaded.error.c_str());
+        return 1;
+    }
+    const Picture& picture = loaded.picture;
+    if (picture.width() < kMinPictureSide || picture.height() < kMinPictureSide) {
+        std::fprintf(stderr, "zelvic-cli: %s: picture smaller than %d x %d pixels\n", path.c_str(), kMinPictureSide,
+                     kMinPictureSide);
+        return 1;
+    }
+    const IdenticalSignature sig = ComputeSignature(picture);
+
+    JsonWriter json;
+    json.beginObject();
+    json.key("width");
+    json.value(picture.width());
+    json.key("height");
+    json.value(picture.height());
+    json.key("centroids");
+    json.intArray(std::vector<int32_t>(sig.centroids.begin(), sig.centroids.end()));
+    json.key("profiles");
+    json.beginArray();
+    for (const auto& profile : sig.profiles)
+        json.intArray(std::vector<int32_t>(profile.begin(), profile.end()));
+    json.endArray();
+    json.endObject();
+    std::fputs(json.text().c_str(), stdout);
+    std::fputc('\n', stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -1,5 +1,13 @@
 #include "compare/identical/identical_engine.h"
 
-// Placeholder until the identical-picture engine lands: finds nothing.
-void CompareIdentical(EngineContext&) {}
-void CompareIdentical(EngineContext&, const std::vector<std::vector<int32_t>>&) {}
+#include "compare/identical/identical_run.h"
+
+void CompareIdentical(EngineContext& ctx)
+{
+    IdenticalRun(ctx).wholeTable();
+}
+
+void CompareIdentical(EngineContext& ctx, const std::vector<std::vector<int32_t>>& runs)
+{
+    IdenticalRun(ctx).runs(runs);
+}
