@@ -25,8 +25,11 @@ struct Search {
 
     explicit Search(const std::vector<std::string>& paths)
     {
-        for (const std::string& path : paths)
-            files.push_back(File_rec {path});
+        for (const std::string& path : paths) {
+            File_rec file;
+            file.path = path;
+            files.push_back(file);
+        }
         counters.fileCount = static_cast<int32_t>(files.size());
     }
 
