@@ -196,10 +196,13 @@ TEST(IdenticalEngineTest, AbortWhileTheThirdPictureLoadsEndsAfterCountingIt)
             EXPECT_EQ(search.unreadable, std::vector<std::string> {paths[1]});
             EXPECT_EQ(search.skips(), (std::vector<int32_t> {0, 1, 0, 0, 0, 0, 0}));
         } else {
-            // Other threads may have loaded a picture or two further; the ones
-            // before the third are committed as usual.
-            EXPECT_GE(search.counters.loadCount, 2);
-            EXPECT_EQ(search.unreadable, std::vector<std::string> {paths[1]});
+            // Another thread may see the flag after an earlier picture and end
+            // the phase there; nothing after the third is committed.
+            EXPECT_GE(search.counters.loadCount, 1);
+            EXPECT_LE(search.counters.loadCount, 2);
+            EXPECT_LE(search.unreadable.size(), 1u);
+            for (std::size_t i = 3; i < paths.size(); ++i)
+                EXPECT_EQ(search.files[i].skip, 0);
         }
     }
 }
