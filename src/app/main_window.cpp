@@ -146,11 +146,11 @@ void MainWindow::FormCreate()
     RadioGroup2Click();
     readSettings();
     setWindowTitle(kTitleLine);
-    const std::vector<Volume> volumes = m_setup.volumes ? *m_setup.volumes : volume_list::mountedVolumes();
+    m_volumes = m_setup.volumes ? *m_setup.volumes : volume_list::mountedVolumes();
     std::string initial;
     if (!m_setup.initialFolder.empty())
         initial = folder_listing::absoluteFolder(m_setup.initialFolder, m_startDir);
-    m_tree->start(volumes, m_startDir, initial);
+    m_tree->start(m_volumes, m_startDir, initial);
 }
 
 std::string MainWindow::settingsPath() const
@@ -266,7 +266,9 @@ void MainWindow::Button2Click()
     options.folder = m_tree->searchFolder();
     if (options.folder.empty()) {
         // Nothing selected yet: the root of the volume holding StartDir.
-        options.folder = "/";
+        options.folder = volume_list::volumeOf(m_volumes, m_startDir);
+        if (options.folder.empty())
+            options.folder = "/";
     }
     options.mode = static_cast<CheckMode>(m_checkMode);
     options.level = m_radioGroup7->itemIndex();
@@ -283,7 +285,14 @@ void MainWindow::Button2Click()
     m_progress->setFormat(QString());
     m_progress->setVisible(true);
     setBusy(true);
-    m_runner->start(options);
+    try {
+        m_runner->start(options);
+    } catch (const std::exception& e) {
+        // No thread to run it on: the search never began.
+        m_progress->setVisible(false);
+        setBusy(false);
+        m_setup.reportError(QString::fromUtf8(e.what()));
+    }
 }
 
 void MainWindow::showProgress(const SearchProgress& progress)

@@ -103,6 +103,7 @@ private:
 
     int32_t m_checkMode = 0;  // CheckMode
     std::string m_startDir;   // StartDir
+    std::vector<Volume> m_volumes; // the tree's top nodes
     SearchOutcome m_last;     // the last search: FileTable, result lines, pair list
     PaneSize m_pane;          // DispMaxWidth, DispMaxHeight
     bool m_busy = false;      // a search or a review walk is running
