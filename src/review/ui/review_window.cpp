@@ -1,9 +1,631 @@
 #include "review/ui/review_window.h"
 
-// Placeholder until the review window lands: answers "OK" at once.
-ReviewWindow::ReviewWindow(QWidget* parent) : QDialog(parent) {}
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <utility>
 
-ReviewResult ReviewWindow::CheckFile(ReviewSession&, std::vector<int32_t>&, int32_t)
+#include <QFile>
+#include <QFont>
+#include <QFrame>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "picture/picture_loader.h"
+#include "picture/picture_size.h"
+#include "review/ui/picture_view.h"
+
+namespace {
+
+// The title line when the window has no main window to take it from.
+const QString kTitle = QStringLiteral("Zelvic\u3000Ver\u30000.9");
+
+constexpr int kMemoHeight = 87;
+constexpr int kPaneButtonWidth = 41;
+constexpr int kButtonHeight = 25;
+constexpr int kEditWidth = 45;
+constexpr int kEditHeight = 21;
+constexpr int kMoveButtonDrop = 40;
+// Room below the memos inside Panel1.
+constexpr int kPanelMargin = 5;
+constexpr int kTopArea = 80;
+
+QFont windowFont(int pixelSize)
 {
-    return ReviewResult::Ok;
+    QFont font;
+    font.setFamilies({QStringLiteral("MS PGothic"), QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
+    font.setPixelSize(pixelSize);
+    return font;
+}
+
+QString fromBytes(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString pathText(const std::string& path)
+{
+    // Shown as the file system's encoding reads it; the bytes stay intact in
+    // FileTable, so the file remains reachable whatever is shown.
+    return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+}
+
+// Small glyphs for the picture-only buttons: 1 zoom out, 2 zoom in, 3 actual
+// size, 10 + d for direction d of the pad.
+QIcon glyph(int kind)
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor ink(30, 30, 120);
+    if (kind <= 2) {
+        p.setPen(QPen(ink, 1.6));
+        p.drawEllipse(QPointF(6.5, 6.5), 4.8, 4.8);
+        p.drawLine(QPointF(10, 10), QPointF(15, 15));
+        p.drawLine(QPointF(4, 6.5), QPointF(9, 6.5));
+        if (kind == 2)
+            p.drawLine(QPointF(6.5, 4), QPointF(6.5, 9));
+    } else if (kind == 3) {
+        p.setPen(ink);
+        QFont font;
+        font.setPixelSize(10);
+        font.setBold(true);
+        p.setFont(font);
+        p.drawText(QRect(0, 0, 16, 16), Qt::AlignCenter, QStringLiteral("1:1"));
+    } else {
+        static constexpr int kDx[] = {-1, 0, 1, -1, 1, -1, 0, 1};
+        static constexpr int kDy[] = {-1, -1, -1, 0, 0, 1, 1, 1};
+        const int d = kind - 10;
+        const double angle = std::atan2(kDy[d - 1], kDx[d - 1]);
+        p.translate(8, 8);
+        p.rotate(angle * 180.0 / M_PI);
+        QPainterPath arrow;
+        arrow.moveTo(6, 0);
+        arrow.lineTo(-1, -5);
+        arrow.lineTo(-1, 5);
+        arrow.closeSubpath();
+        p.fillPath(arrow, ink);
+        p.fillRect(QRectF(-6, -1.5, 6, 3), ink);
+    }
+    return QIcon(pixmap);
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, QRect place)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(place);
+    // Enter belongs to the zoom fields; no button is a dialog default.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    button->setFocusPolicy(Qt::TabFocus);
+    return button;
+}
+
+// The size of a picture without decoding it: JPEG from its markers, other
+// files through Qt's reader on a descriptor (raw path bytes).
+std::optional<PictureSize> headerSize(const std::string& path)
+{
+    if (upperExtension(path) == ".JPG") {
+        const std::optional<PictureSize> size = ReadPictureSize(path);
+        if (size && size->width > 0 && size->height > 0)
+            return size;
+        return std::nullopt;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    QFile file;
+    std::optional<PictureSize> result;
+    if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        QImageReader reader(&file, "bmp");
+        const QSize size = reader.size();
+        if (size.isValid() && size.width() > 0 && size.height() > 0)
+            result = PictureSize{size.width(), size.height()};
+    } else {
+        ::close(fd);
+    }
+    return result;
+}
+
+} // namespace
+
+ReviewWindow::ReviewWindow(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("Form3"));
+    setFont(windowFont(12));
+    setWindowTitle(kTitle);
+    m_cache = new PictureCache(this);
+    connect(m_cache, &PictureCache::pictureReady, this, &ReviewWindow::pictureArrived);
+    connect(m_cache, &PictureCache::pictureFailed, this, &ReviewWindow::pictureFailed);
+    buildControls();
+    findPaneControls();
+}
+
+ReviewWindow::~ReviewWindow() = default;
+
+void ReviewWindow::buildControls()
+{
+    m_ok = makeButton(this, "Button1", QStringLiteral("OK"), {8, 8, 49, 25});
+    m_abort = makeButton(this, "Button3", QStringLiteral("中断"), {72, 8, 49, 25});
+    m_delete = makeButton(this, "Button2", QStringLiteral("削除"), {72, 48, 49, 25});
+    auto* zoomOut = makeButton(this, "BitBtn3", {}, {152, 8, 33, 25});
+    auto* actual = makeButton(this, "BitBtn5", {}, {200, 8, 33, 25});
+    auto* zoomIn = makeButton(this, "BitBtn4", {}, {248, 8, 33, 25});
+    zoomOut->setIcon(glyph(1));
+    zoomIn->setIcon(glyph(2));
+    actual->setIcon(glyph(3));
+    zoomOut->setToolTip(QStringLiteral("縮小"));
+    zoomIn->setToolTip(QStringLiteral("拡大"));
+    actual->setToolTip(QStringLiteral("100%"));
+
+    auto* pad = new QFrame(this);
+    pad->setObjectName(QStringLiteral("Panel2"));
+    pad->setGeometry(296, 0, 73, 73);
+    static constexpr int kPadCell[8][2] = {{0, 0}, {1, 0}, {2, 0}, {0, 1}, {2, 1}, {0, 2}, {1, 2}, {2, 2}};
+    for (int d = 1; d <= 8; ++d) {
+        const QByteArray name = "BitBtn" + QByteArray::number(5 + d);
+        auto* button = makeButton(pad, name.constData(), {},
+                                  {kPadCell[d - 1][0] * 24, kPadCell[d - 1][1] * 24, 25, 25});
+        button->setIcon(glyph(10 + d));
+    }
+
+    m_prev = makeButton(this, "BitBtn1", QStringLiteral("Prev"), {424, 8, 57, 25});
+    m_next = makeButton(this, "BitBtn2", QStringLiteral("Next"), {496, 8, 57, 25});
+
+    const QFont labelFont = windowFont(15);
+    const std::pair<const char*, int> labels[] = {{"Label1", 584}, {"Label2", 664}, {"Label3", 728}};
+    for (const auto& [name, left] : labels) {
+        auto* label = new QLabel(this);
+        label->setObjectName(QString::fromLatin1(name));
+        label->setFont(labelFont);
+        label->setGeometry(left, 16, 80, 20);
+    }
+
+    m_panel = new QFrame(this);
+    m_panel->setObjectName(QStringLiteral("Panel1"));
+    m_panel->setFrameShape(QFrame::Box);
+    m_panel->setFrameShadow(QFrame::Plain);
+    m_panel->move(0, kTopArea);
+
+    const QFont editFont = windowFont(13);
+    static const QString kDigits[] = {QStringLiteral("１"), QStringLiteral("２"), QStringLiteral("３")};
+    for (int i = 1; i <= kPanes; ++i) {
+        auto* box = new QFrame(m_panel);
+        box->setObjectName(QStringLiteral("ScrollBox%1").arg(i));
+        auto* image = new PictureView(box);
+        image->setObjectName(QStringLiteral("Image%1").arg(i));
+        auto* edit = new QLineEdit(box);
+        edit->setObjectName(QStringLiteral("Edit%1").arg(i));
+        edit->setFont(editFont);
+        edit->resize(kEditWidth, kEditHeight);
+        auto* memo = new QPlainTextEdit(m_panel);
+        memo->setObjectName(QStringLiteral("Memo%1").arg(i));
+        memo->setReadOnly(true);
+        memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+        memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        QPalette memoPalette = memo->palette();
+        memoPalette.setColor(QPalette::Base, memoPalette.color(QPalette::Button));
+        memo->setPalette(memoPalette);
+        makeButton(m_panel, QByteArray("Button" + QByteArray::number(i + 3)).constData(),
+                   QStringLiteral("削除") + kDigits[i - 1], {0, 0, kPaneButtonWidth, kButtonHeight});
+    }
+    m_move1 = makeButton(m_panel, "Button7", QStringLiteral("移動１"), {0, 0, kPaneButtonWidth, kButtonHeight});
+    m_move2 = makeButton(m_panel, "Button8", QStringLiteral("移動２"), {0, 0, kPaneButtonWidth, kButtonHeight});
+
+    connect(m_ok, &QPushButton::clicked, this, &ReviewWindow::Button1Click);
+    connect(m_abort, &QPushButton::clicked, this, &ReviewWindow::Button3Click);
+    connect(m_delete, &QPushButton::clicked, this, &ReviewWindow::Button2Click);
+    connect(m_prev, &QPushButton::clicked, this, &ReviewWindow::BitBtn1Click);
+    connect(m_next, &QPushButton::clicked, this, &ReviewWindow::BitBtn2Click);
+    connect(zoomOut, &QPushButton::clicked, this, &ReviewWindow::BitBtn3Click);
+    connect(zoomIn, &QPushButton::clicked, this, &ReviewWindow::BitBtn4Click);
+    connect(actual, &QPushButton::clicked, this, &ReviewWindow::BitBtn5Click);
+    connect(m_move1, &QPushButton::clicked, this, [this] { Button7Click(1); });
+    connect(m_move2, &QPushButton::clicked, this, [this] { Button7Click(2); });
+}
+
+void ReviewWindow::findPaneControls()
+{
+    m_countLabel = findChild<QLabel*>(QStringLiteral("Label1"));
+    m_firstLabel = findChild<QLabel*>(QStringLiteral("Label2"));
+    m_lastLabel = findChild<QLabel*>(QStringLiteral("Label3"));
+    for (int i = 1; i <= kPanes; ++i) {
+        const auto k = static_cast<std::size_t>(i - 1);
+        m_scrollBox[k] = findChild<QFrame*>(QStringLiteral("ScrollBox%1").arg(i));
+        m_image[k] = findChild<PictureView*>(QStringLiteral("Image%1").arg(i));
+        m_memo[k] = findChild<QPlainTextEdit*>(QStringLiteral("Memo%1").arg(i));
+        m_edit[k] = findChild<QLineEdit*>(QStringLiteral("Edit%1").arg(i));
+        m_paneDelete[k] = findChild<QPushButton*>(QStringLiteral("Button%1").arg(i + 3));
+        connect(m_paneDelete[k], &QPushButton::clicked, this, [this, i] { Button4Click(i); });
+        connect(m_edit[k], &QLineEdit::textEdited, this, [this, i](const QString& text) { Edit1Change(i, text); });
+        connect(m_edit[k], &QLineEdit::returnPressed, this, [this, i] { Edit1KeyPress(i); });
+        PictureView* image = m_image[k];
+        connect(image, &PictureView::doubleClicked, this, [this, i] { Image1DblClick(i); });
+        connect(image, &PictureView::leftPressed, this, [this, i](int x, int y) { Image1MouseDown(i, x, y); });
+        connect(image, &PictureView::dragged, this, [this, i](int x, int y) { Image1MouseMove(i, x, y); });
+        connect(image, &PictureView::released, this, [this, i] { Image1MouseUp(i); });
+    }
+    for (int d = 1; d <= 8; ++d) {
+        m_pad[static_cast<std::size_t>(d - 1)] = findChild<QPushButton*>(QStringLiteral("BitBtn%1").arg(5 + d));
+        connect(m_pad[static_cast<std::size_t>(d - 1)], &QPushButton::clicked, this, [this, d] { BitBtn6Click(d); });
+    }
+}
+
+void ReviewWindow::setErrorSink(std::function<void(const QString&)> sink)
+{
+    m_errorSink = std::move(sink);
+}
+
+void ReviewWindow::reportError(const QString& message)
+{
+    if (m_errorSink)
+        m_errorSink(message);
+    else
+        QMessageBox::critical(isVisible() ? this : parentWidget(), windowTitle(), message);
+}
+
+void ReviewWindow::layoutPanes()
+{
+    const int w = m_model->paneWidth();
+    const int h = m_model->paneHeight();
+    const int panes = m_model->paneCount();
+    for (int i = 1; i <= kPanes; ++i) {
+        const auto k = static_cast<std::size_t>(i - 1);
+        const int paneLeft = (w + 5) * (i - 1);
+        m_scrollBox[k]->setGeometry(paneLeft, 0, w, h);
+        m_memo[k]->setGeometry(paneLeft + 45, h + 5, w - 50, kMemoHeight);
+        m_edit[k]->move(w - kEditWidth, 0);
+        m_paneDelete[k]->move(paneLeft + 2, h + 5);
+        const bool used = i <= panes;
+        m_scrollBox[k]->setVisible(used);
+        m_memo[k]->setVisible(used);
+        m_paneDelete[k]->setVisible(used);
+    }
+    m_move1->move(m_paneDelete[0]->x(), m_paneDelete[0]->y() + kMoveButtonDrop);
+    m_move2->move(m_paneDelete[1]->x(), m_paneDelete[1]->y() + kMoveButtonDrop);
+    m_move1->hide();
+    m_move2->hide();
+    const int panelWidth = w * panes + 28;
+    const int panelHeight = h + 5 + kMemoHeight + kPanelMargin;
+    m_panel->resize(panelWidth, panelHeight);
+    setFixedSize(panelWidth, panelHeight + kTopArea);
+    move(0, 0);
+}
+
+bool ReviewWindow::placeMembers()
+{
+    const FileTable& files = *m_model->session().files;
+    for (int32_t m = 1; m <= m_model->groupSize(); ++m) {
+        const File_rec& file = files[static_cast<std::size_t>(m_model->fileOf(m))];
+        if (file.skip != 0) {
+            m_model->placeMissingMember(m);
+            continue;
+        }
+        std::optional<PictureSize> size = headerSize(file.path);
+        if (!size) {
+            // No size in the header: the decoder has the last word.
+            const LoadedPicture loaded = loadPicture(file.path, JpegIdct::Accurate);
+            if (!loaded.ok()) {
+                reportError(fromBytes(loaded.error));
+                return false;
+            }
+            size = PictureSize{loaded.picture.width(), loaded.picture.height()};
+        }
+        m_model->placeMember(m, size->width, size->height);
+    }
+    return true;
+}
+
+std::vector<PictureCache::Want> ReviewWindow::wantedPictures() const
+{
+    std::vector<PictureCache::Want> wants;
+    const FileTable& files = *m_model->session().files;
+    auto add = [&](int32_t m) {
+        if (m < 1 || m > m_model->groupSize())
+            return;
+        const int32_t f = m_model->fileOf(m);
+        if (files[static_cast<std::size_t>(f)].skip == 0)
+            wants.push_back({f, files[static_cast<std::size_t>(f)].path});
+    };
+    const int32_t pos = m_model->viewPos();
+    for (int32_t i = 1; i <= m_model->shownPanes(); ++i)
+        add(pos + i);
+    add(pos + m_model->shownPanes() + 1);
+    add(pos);
+    return wants;
+}
+
+bool ReviewWindow::openGroup(ReviewSession& session, std::vector<int32_t>& group, int32_t paneCount)
+{
+    m_cache->clear();
+    m_reportedFailures.clear();
+    m_group = &group;
+    m_model = std::make_unique<ReviewModel>(session, group, paneCount);
+    if (parentWidget() != nullptr && !parentWidget()->windowTitle().isEmpty())
+        setWindowTitle(parentWidget()->windowTitle());
+    layoutPanes();
+    m_delete->setEnabled(false);
+    if (!placeMembers())
+        return false;
+    std::vector<PictureCache::Want> shown = wantedPictures();
+    shown.resize(std::min<std::size_t>(shown.size(), static_cast<std::size_t>(m_model->shownPanes())));
+    const std::string error = m_cache->loadNow(shown);
+    if (!error.empty()) {
+        m_cache->clear();
+        reportError(fromBytes(error));
+        return false;
+    }
+    for (const PictureCache::Want& want : shown) {
+        const std::shared_ptr<const Picture> picture = m_cache->find(want.file);
+        for (int32_t m = 1; m <= m_model->groupSize(); ++m) {
+            if (m_model->fileOf(m) == want.file &&
+                (picture->width() != m_model->pictureWidth(m) || picture->height() != m_model->pictureHeight(m)))
+                m_model->placeMember(m, picture->width(), picture->height());
+        }
+    }
+    DisplayFile(0);
+    show();
+    return true;
+}
+
+ReviewResult ReviewWindow::CheckFile(ReviewSession& session, std::vector<int32_t>& group, int32_t paneCount)
+{
+    if (!openGroup(session, group, paneCount))
+        return ReviewResult::Abort;
+    const int result = exec();
+    if (result == static_cast<int>(ReviewResult::Ok))
+        return ReviewResult::Ok;
+    if (result == static_cast<int>(ReviewResult::Abort))
+        return ReviewResult::Abort;
+    return ReviewResult::Cancel;
+}
+
+void ReviewWindow::done(int result)
+{
+    QDialog::done(result);
+    // The decoded pictures are not needed between groups.
+    m_cache->clear();
+    for (PictureView* image : m_image)
+        image->setPicture(nullptr);
+}
+
+void ReviewWindow::showPanePictures()
+{
+    QString failures;
+    for (int32_t i = 1; i <= m_model->shownPanes(); ++i) {
+        const int32_t f = m_model->fileOf(m_model->memberInPane(i));
+        m_image[static_cast<std::size_t>(i - 1)]->setPicture(m_cache->find(f));
+        // A picture that fails once the group is open leaves its pane empty;
+        // its error is shown the first time the member is on view.
+        const std::string* failure = m_cache->failureOf(f);
+        if (failure != nullptr && m_reportedFailures.insert(f).second)
+            failures += (failures.isEmpty() ? QString() : QStringLiteral("\n")) + fromBytes(*failure);
+    }
+    if (!failures.isEmpty())
+        reportError(failures);
+}
+
+void ReviewWindow::DisplayFile(int32_t pos)
+{
+    if (!m_model)
+        return;
+    (void)pos; // always the model's ViewPos
+    m_move1->setVisible(m_model->moveButtonsVisible());
+    m_move2->setVisible(m_model->moveButtonsVisible());
+    for (int32_t i = 1; i <= m_model->paneCount(); ++i) {
+        const auto k = static_cast<std::size_t>(i - 1);
+        m_image[k]->setPicture(nullptr);
+        m_memo[k]->clear();
+        QPalette palette = m_edit[k]->palette();
+        palette.setColor(QPalette::Base, i == m_model->deletePane() ? Qt::red : Qt::white);
+        palette.setColor(QPalette::Text, Qt::black);
+        m_edit[k]->setPalette(palette);
+        m_edit[k]->hide();
+    }
+    m_prev->setEnabled(m_model->prevEnabled());
+    m_next->setEnabled(m_model->nextEnabled());
+    m_delete->setEnabled(m_model->deleteEnabled());
+    m_countLabel->setText(fromBytes(m_model->countLabel()));
+    m_firstLabel->setText(fromBytes(m_model->firstLabel()));
+    m_lastLabel->setText(fromBytes(m_model->lastLabel()));
+    for (int32_t i = 1; i <= m_model->shownPanes(); ++i) {
+        const auto k = static_cast<std::size_t>(i - 1);
+        const int32_t m = m_model->memberInPane(i);
+        m_image[k]->setGeometry(m_model->left(m), m_model->top(m), m_model->shownWidth(m), m_model->shownHeight(m));
+        const std::vector<std::string> lines = m_model->memoLines(i);
+        m_memo[k]->setPlainText(pathText(lines[0]) + QLatin1Char('\n') + fromBytes(lines[1]) + QLatin1Char('\n') +
+                                fromBytes(lines[2]));
+        m_edit[k]->setText(QString::number(m_model->zoom(m)));
+        m_edit[k]->show();
+        m_edit[k]->raise();
+    }
+    showPanePictures();
+    m_cache->setWanted(wantedPictures());
+}
+
+void ReviewWindow::syncGroup()
+{
+    if (m_group != nullptr)
+        *m_group = m_model->group();
+}
+
+void ReviewWindow::applyOutcome(const ReviewActionOutcome& outcome)
+{
+    syncGroup();
+    if (!outcome.error.empty())
+        reportError(fromBytes(outcome.error));
+    DisplayFile(m_model->viewPos());
+    if (outcome.closeWindow)
+        done(static_cast<int>(ReviewResult::Ok));
+}
+
+void ReviewWindow::BitBtn1Click()
+{
+    m_model->prev();
+    DisplayFile(m_model->viewPos());
+}
+
+void ReviewWindow::BitBtn2Click()
+{
+    m_model->next();
+    DisplayFile(m_model->viewPos());
+}
+
+void ReviewWindow::Button1Click()
+{
+    m_model->closeOk();
+    done(static_cast<int>(ReviewResult::Ok));
+}
+
+void ReviewWindow::Button3Click()
+{
+    m_model->closeAbort();
+    done(static_cast<int>(ReviewResult::Abort));
+}
+
+void ReviewWindow::Button2Click()
+{
+    applyOutcome(m_model->deleteChosen());
+}
+
+void ReviewWindow::Button4Click(int32_t pane)
+{
+    applyOutcome(m_model->deletePaneNow(pane));
+}
+
+void ReviewWindow::Button7Click(int32_t which)
+{
+    applyOutcome(m_model->move(which));
+}
+
+void ReviewWindow::BitBtn3Click()
+{
+    m_model->zoomOut();
+    DisplayFile(m_model->viewPos());
+}
+
+void ReviewWindow::BitBtn4Click()
+{
+    m_model->zoomIn();
+    DisplayFile(m_model->viewPos());
+}
+
+void ReviewWindow::BitBtn5Click()
+{
+    m_model->zoomActual();
+    DisplayFile(m_model->viewPos());
+}
+
+void ReviewWindow::BitBtn6Click(int32_t direction)
+{
+    m_model->pad(direction);
+    DisplayFile(m_model->viewPos());
+}
+
+void ReviewWindow::Edit1Change(int32_t pane, const QString& text)
+{
+    if (!m_model)
+        return;
+    if (m_model->typeZoom(pane, text.toStdString()) == TypedZoom::NotInteger) {
+        // Shown once the edit has finished handling the key.
+        const QString message = QStringLiteral("'%1' は整数ではありません").arg(text);
+        QMetaObject::invokeMethod(this, [this, message] { reportError(message); }, Qt::QueuedConnection);
+    }
+}
+
+void ReviewWindow::Edit1KeyPress(int32_t)
+{
+    DisplayFile(m_model->viewPos());
+}
+
+void ReviewWindow::Image1DblClick(int32_t pane)
+{
+    if (pane > m_model->shownPanes())
+        return;
+    m_model->choosePane(pane);
+    DisplayFile(m_model->viewPos());
+}
+
+void ReviewWindow::Image1MouseDown(int32_t, int x, int y)
+{
+    m_model->dragPress(x, y);
+}
+
+void ReviewWindow::Image1MouseMove(int32_t pane, int x, int y)
+{
+    if (!m_model->dragActive())
+        return;
+    m_model->dragMove(pane, x, y);
+    const int32_t m = m_model->memberInPane(pane);
+    // Only the picture moves; the rest of the view is not repainted.
+    m_image[static_cast<std::size_t>(pane - 1)]->move(m_model->left(m), m_model->top(m));
+}
+
+void ReviewWindow::Image1MouseUp(int32_t)
+{
+    m_model->dragRelease();
+}
+
+void ReviewWindow::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // Only the window's own surface: not its controls and panels.
+    if (m_model && childAt(event->position().toPoint()) == nullptr) {
+        m_model->clearChoice();
+        DisplayFile(m_model->viewPos());
+    }
+    event->accept();
+}
+
+void ReviewWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Neither Enter nor Esc closes the review: Enter belongs to the zoom
+    // fields, and the group is closed only by its buttons or the close box.
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void ReviewWindow::pictureArrived(int32_t file)
+{
+    if (!m_model || !isVisible())
+        return;
+    for (int32_t i = 1; i <= m_model->shownPanes(); ++i) {
+        const int32_t m = m_model->memberInPane(i);
+        if (m_model->fileOf(m) != file)
+            continue;
+        const std::shared_ptr<const Picture> picture = m_cache->find(file);
+        if (picture && (picture->width() != m_model->pictureWidth(m) || picture->height() != m_model->pictureHeight(m))) {
+            // The header told another size than the decoder: trust the pixels.
+            m_model->placeMember(m, picture->width(), picture->height());
+            DisplayFile(m_model->viewPos());
+            return;
+        }
+    }
+    showPanePictures();
+}
+
+void ReviewWindow::pictureFailed(int32_t, const QString&)
+{
+    if (m_model && isVisible())
+        showPanePictures();
 }

@@ -1,21 +1,118 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
 #include <vector>
 
 #include <QDialog>
+#include <QString>
 
 #include "review/group_walk.h"
+#include "review/review_model.h"
 #include "review/review_session.h"
+#include "review/ui/picture_cache.h"
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class PictureView;
 
 // The review window (TForm3): shows one group of matching pictures side by
-// side, modally.
+// side, modally, with stepping, zoom and pan, delete and move.
 class ReviewWindow : public QDialog {
     Q_OBJECT
 public:
     explicit ReviewWindow(QWidget* parent = nullptr);
+    ~ReviewWindow() override;
 
     // Shows `group` (FileTable indices; shrinks as files are deleted) with
-    // paneCount panes and returns when the window closes.
+    // paneCount panes and returns when the window closes. A group whose
+    // pictures cannot be read shows the error and answers Abort, which ends
+    // the walk, without opening the window.
     ReviewResult CheckFile(ReviewSession& session, std::vector<int32_t>& group, int32_t paneCount = 2);
+
+    // CheckFile without the modal loop, for tests and tools: lays out and
+    // fills the window and shows it; false (after reporting) when a picture
+    // cannot be read. `group` must outlive the open window.
+    bool openGroup(ReviewSession& session, std::vector<int32_t>& group, int32_t paneCount = 2);
+
+    // How error messages reach the user; a message box unless replaced.
+    void setErrorSink(std::function<void(const QString&)> sink);
+
+    const ReviewModel* model() const { return m_model.get(); }
+    PictureCache* pictureCache() const { return m_cache; }
+
+    // Repaints the whole view for ViewPos = pos.
+    void DisplayFile(int32_t pos);
+
+    // Closes with a modal result and lets the group's pictures go.
+    void done(int result) override;
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void buildControls();
+    void findPaneControls();
+    void layoutPanes();
+    std::vector<PictureCache::Want> wantedPictures() const;
+    void showPanePictures();
+    bool placeMembers();
+    void reportError(const QString& message);
+    void applyOutcome(const ReviewActionOutcome& outcome);
+    void syncGroup();
+
+    void BitBtn1Click();
+    void BitBtn2Click();
+    void Button1Click();
+    void Button3Click();
+    void Button2Click();
+    void Button4Click(int32_t pane);
+    void Button7Click(int32_t which);
+    void BitBtn3Click();
+    void BitBtn4Click();
+    void BitBtn5Click();
+    void BitBtn6Click(int32_t direction);
+    void Edit1Change(int32_t pane, const QString& text);
+    void Edit1KeyPress(int32_t pane);
+    void Image1DblClick(int32_t pane);
+    void Image1MouseDown(int32_t pane, int x, int y);
+    void Image1MouseMove(int32_t pane, int x, int y);
+    void Image1MouseUp(int32_t pane);
+    void pictureArrived(int32_t file);
+    void pictureFailed(int32_t file, const QString& message);
+
+    static constexpr int32_t kPanes = 3;
+
+    std::unique_ptr<ReviewModel> m_model;
+    std::vector<int32_t>* m_group = nullptr;
+    PictureCache* m_cache = nullptr;
+    std::function<void(const QString&)> m_errorSink;
+    std::set<int32_t> m_reportedFailures; // files whose load error was shown
+
+    QPushButton* m_ok = nullptr;
+    QPushButton* m_abort = nullptr;
+    QPushButton* m_delete = nullptr;
+    QPushButton* m_prev = nullptr;
+    QPushButton* m_next = nullptr;
+    QLabel* m_countLabel = nullptr;
+    QLabel* m_firstLabel = nullptr;
+    QLabel* m_lastLabel = nullptr;
+    QFrame* m_panel = nullptr;
+    QPushButton* m_move1 = nullptr;
+    QPushButton* m_move2 = nullptr;
+    // Per pane 1..3 at [0..2], found by name.
+    std::array<QFrame*, kPanes> m_scrollBox {};
+    std::array<PictureView*, kPanes> m_image {};
+    std::array<QPlainTextEdit*, kPanes> m_memo {};
+    std::array<QLineEdit*, kPanes> m_edit {};
+    std::array<QPushButton*, kPanes> m_paneDelete {};
+    // BitBtn6..BitBtn13, direction 1..8 at [0..7].
+    std::array<QPushButton*, 8> m_pad {};
 };

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include <QImage>
+#include <QRect>
+#include <QWidget>
+
+#include "picture/picture.h"
+
+// Renders the part `area` of a picture stretched to shownWidth x shownHeight
+// (coordinates in the stretched picture). Each target pixel averages the
+// source pixels it covers, or repeats the one it falls in when enlarging, so
+// the cost follows the visible area, never the full stretched size.
+QImage renderStretched(const Picture& picture, int32_t shownWidth, int32_t shownHeight, const QRect& area);
+
+// A review picture (Image1..Image3): its geometry is the shown size and
+// position inside the pane; it draws only what the pane lets be seen. It
+// reports mouse events to the window, which owns the behaviour.
+class PictureView : public QWidget {
+    Q_OBJECT
+public:
+    explicit PictureView(QWidget* parent);
+
+    // The picture to show; null empties the view.
+    void setPicture(std::shared_ptr<const Picture> picture);
+    const std::shared_ptr<const Picture>& picture() const { return m_picture; }
+
+signals:
+    void doubleClicked();
+    void leftPressed(int x, int y);
+    void dragged(int x, int y);
+    void released();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    std::shared_ptr<const Picture> m_picture;
+    // The last rendering, reused while nothing that shapes it has changed.
+    QImage m_rendered;
+    QRect m_renderedArea;
+    QSize m_renderedSize;
+    const Picture* m_renderedFrom = nullptr;
+};

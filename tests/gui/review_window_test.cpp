@@ -1,0 +1,449 @@
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/stat.h>
+
+#include "review/ui/picture_view.h"
+#include "review/ui/review_window.h"
+#include "support/test_pictures.h"
+
+using testing_support::TempDir;
+
+namespace {
+
+// One search's worth of files for the window: JPEGs of given sizes written
+// into folders of a temporary directory.
+struct Scene {
+    TempDir dir;
+    FileTable files;
+    std::vector<PairRec> pairs;
+    ReviewSession session;
+    std::vector<int32_t> group;
+
+    explicit Scene(CheckMode mode = CheckMode::FileSize)
+    {
+        session.files = &files;
+        session.pairs = &pairs;
+        session.mode = mode;
+        session.pane = PaneSize{390, 416};
+    }
+
+    int32_t add(const std::string& relative, int32_t width, int32_t height)
+    {
+        const std::string path = dir.file(relative);
+        testing_support::writeJpeg(path, testing_support::photoLikePicture(width, height, 7 + files.size()), 80);
+        File_rec f;
+        f.path = path;
+        f.stamp = "2024/05/06 07/08/10";
+        struct stat st {};
+        ::stat(path.c_str(), &st);
+        f.size = st.st_size;
+        files.push_back(f);
+        group.push_back(static_cast<int32_t>(files.size() - 1));
+        return static_cast<int32_t>(files.size() - 1);
+    }
+};
+
+bool exists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+template <typename T>
+T* child(ReviewWindow& window, const char* name)
+{
+    T* found = window.findChild<T*>(QString::fromLatin1(name));
+    if (found == nullptr)
+        qFatal("no control %s", name);
+    return found;
+}
+
+QString text(ReviewWindow& window, const char* label)
+{
+    return child<QLabel>(window, label)->text();
+}
+
+QRect imageRect(ReviewWindow& window, int pane)
+{
+    return child<PictureView>(window, QByteArray("Image" + QByteArray::number(pane)).constData())->geometry();
+}
+
+void click(ReviewWindow& window, const char* button)
+{
+    QPushButton* b = child<QPushButton>(window, button);
+    QVERIFY2(b->isEnabled(), button);
+    b->click();
+}
+
+void sendMouse(QWidget* widget, QEvent::Type type, QPoint local, Qt::MouseButton button, Qt::MouseButtons buttons)
+{
+    QMouseEvent event(type, QPointF(local), QPointF(widget->mapToGlobal(local)), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(widget, &event);
+}
+
+} // namespace
+
+class ReviewWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void labelsOfGroupsOfTwoAndFive();
+    void zoomFitPlacesPictures_data();
+    void zoomFitPlacesPictures();
+    void zoomButtonsAndPad();
+    void typedZoomWithEnter();
+    void dragStopsAtTheEdges();
+    void deleteTwoInGroupOfTwoCloses();
+    void deleteOneAtViewPosThreeOfFive();
+    void doubleClickChoosesAndSurfaceClears();
+    void moveWithEqualNamesTrashesTargetFirst();
+    void moveButtonsFollowFolders();
+    void similarModePairStatesAfterDelete();
+    void failedDeleteKeepsFile();
+    void checkFileResults();
+    void unreadablePictureEndsTheWalk();
+
+private:
+    QTemporaryDir m_data;
+};
+
+void ReviewWindowTest::initTestCase()
+{
+    QVERIFY(m_data.isValid());
+    qputenv("XDG_DATA_HOME", m_data.path().toUtf8());
+}
+
+void ReviewWindowTest::labelsOfGroupsOfTwoAndFive()
+{
+    Scene two;
+    two.add("a/1.jpg", 40, 30);
+    two.add("a/2.jpg", 40, 30);
+    ReviewWindow window;
+    QVERIFY(window.openGroup(two.session, two.group));
+    QCOMPARE(text(window, "Label1"), QStringLiteral("検出数：2"));
+    QCOMPARE(text(window, "Label2"), QStringLiteral("開始：1"));
+    QCOMPARE(text(window, "Label3"), QStringLiteral("終了：2"));
+    QVERIFY(!child<QPushButton>(window, "BitBtn1")->isEnabled());
+    QVERIFY(!child<QPushButton>(window, "BitBtn2")->isEnabled());
+    QVERIFY(!child<QPushButton>(window, "Button2")->isEnabled());
+    QVERIFY(!child<QPushButton>(window, "Button6")->isVisible());
+    QCOMPARE(window.size(), QSize(390 * 2 + 28, 416 + 5 + 87 + 5 + 80));
+    const QStringList memo = child<QPlainTextEdit>(window, "Memo2")->toPlainText().split('\n');
+    QCOMPARE(memo.size(), 3);
+    QCOMPARE(memo[0], QString::fromStdString(two.files[1].path));
+    QCOMPARE(memo[1], QStringLiteral("日付:  2024/05/06 07/08/10"));
+    QCOMPARE(memo[2], QStringLiteral("ﾌｧｲﾙｻｲｽﾞ:  %1   横：  40   縦：  30").arg(two.files[1].size));
+    window.done(1);
+
+    Scene five;
+    for (int i = 0; i < 5; ++i)
+        five.add("b/" + std::to_string(i) + ".jpg", 40, 30);
+    QVERIFY(window.openGroup(five.session, five.group));
+    QCOMPARE(text(window, "Label1"), QStringLiteral("検出数：5"));
+    QVERIFY(!child<QPushButton>(window, "BitBtn1")->isEnabled());
+    for (int i = 0; i < 3; ++i)
+        click(window, "BitBtn2");
+    QCOMPARE(text(window, "Label2"), QStringLiteral("開始：4"));
+    QCOMPARE(text(window, "Label3"), QStringLiteral("終了：5"));
+    QVERIFY(!child<QPushButton>(window, "BitBtn2")->isEnabled());
+    QVERIFY(child<QPushButton>(window, "BitBtn1")->isEnabled());
+    QVERIFY(child<QPlainTextEdit>(window, "Memo1")->toPlainText().startsWith(QString::fromStdString(five.files[3].path)));
+}
+
+void ReviewWindowTest::zoomFitPlacesPictures_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<QRect>("shown");
+    QTest::newRow("1000x800 fills the height") << 1000 << 800 << 52 << QRect(-65, 0, 520, 416);
+    QTest::newRow("4000x3000 raised to 25") << 4000 << 3000 << 25 << QRect(-305, -83, 1000, 750);
+    QTest::newRow("500x300 wider only") << 500 << 300 << 100 << QRect(-55, 0, 500, 300);
+    QTest::newRow("200x100 top left") << 200 << 100 << 100 << QRect(0, 0, 200, 100);
+}
+
+void ReviewWindowTest::zoomFitPlacesPictures()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(int, zoom);
+    QFETCH(QRect, shown);
+    Scene scene;
+    scene.add("x/a.jpg", width, height);
+    scene.add("x/b.jpg", 40, 40);
+    ReviewWindow window;
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    QCOMPARE(imageRect(window, 1), shown);
+    QCOMPARE(child<QLineEdit>(window, "Edit1")->text(), QString::number(zoom));
+    QCOMPARE(scene.files[0].width, width);
+    QCOMPARE(scene.files[0].height, height);
+    QVERIFY(child<PictureView>(window, "Image1")->picture() != nullptr);
+}
+
+void ReviewWindowTest::zoomButtonsAndPad()
+{
+    Scene scene;
+    scene.add("x/a.jpg", 1000, 800);
+    scene.add("x/b.jpg", 1000, 600);
+    ReviewWindow window;
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    click(window, "BitBtn3"); // zoom out, every member
+    QCOMPARE(imageRect(window, 1), QRect(0, 0, 260, 208));
+    QCOMPARE(child<QLineEdit>(window, "Edit1")->text(), QStringLiteral("26"));
+    click(window, "BitBtn4"); // back to 52: did not overflow before, so centred
+    QCOMPARE(imageRect(window, 1), QRect(-65, 0, 520, 416));
+    click(window, "BitBtn4"); // 104 about the centre
+    QCOMPARE(imageRect(window, 1), QRect(-325, -104, 1040, 832));
+
+    click(window, "BitBtn5");
+    QCOMPARE(imageRect(window, 2), QRect(-305, -92, 1000, 600));
+    QList<int> lefts;
+    for (int i = 0; i < 3; ++i) {
+        click(window, "BitBtn9"); // left
+        lefts << imageRect(window, 2).x();
+    }
+    QCOMPARE(lefts, (QList<int>{-175, -45, 0}));
+    click(window, "BitBtn5");
+    lefts.clear();
+    for (int i = 0; i < 3; ++i) {
+        click(window, "BitBtn10"); // right
+        lefts << imageRect(window, 2).x();
+    }
+    QCOMPARE(lefts, (QList<int>{-435, -565, -610}));
+}
+
+void ReviewWindowTest::typedZoomWithEnter()
+{
+    Scene scene;
+    scene.add("x/a.jpg", 1000, 800);
+    scene.add("x/b.jpg", 1000, 800);
+    ReviewWindow window;
+    QStringList errors;
+    window.setErrorSink([&errors](const QString& message) { errors << message; });
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    QLineEdit* edit = child<QLineEdit>(window, "Edit1");
+    edit->selectAll();
+    QTest::keyClicks(edit, QStringLiteral("150"));
+    QCOMPARE(imageRect(window, 1), QRect(-65, 0, 520, 416)); // not repainted yet
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(imageRect(window, 1), QRect(-65, 0, 1500, 1200));
+    QCOMPARE(imageRect(window, 2), QRect(-65, 0, 520, 416));
+    QVERIFY(window.isVisible()); // Enter does not close the window
+
+    edit->selectAll();
+    QTest::keyClicks(edit, QStringLiteral("x"));
+    QTRY_COMPARE(errors, QStringList{QStringLiteral("'x' は整数ではありません")});
+    edit->selectAll();
+    QTest::keyClicks(edit, QStringLiteral("0"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(edit->text(), QStringLiteral("150")); // refused: the stored scale stays
+    QCOMPARE(errors.size(), 1);
+}
+
+void ReviewWindowTest::dragStopsAtTheEdges()
+{
+    Scene scene;
+    scene.add("x/a.jpg", 1000, 800);
+    scene.add("x/b.jpg", 1000, 800);
+    ReviewWindow window;
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    click(window, "BitBtn4");
+    PictureView* image = child<PictureView>(window, "Image1");
+    QCOMPARE(image->geometry(), QRect(-325, -104, 1040, 832));
+    sendMouse(image, QEvent::MouseButtonPress, {400, 300}, Qt::LeftButton, Qt::LeftButton);
+    sendMouse(image, QEvent::MouseMove, {500, 300}, Qt::NoButton, Qt::LeftButton);
+    QCOMPARE(image->pos(), QPoint(-225, -104));
+    QVERIFY(!child<QPushButton>(window, "BitBtn1")->isEnabled());
+    sendMouse(image, QEvent::MouseMove, {1400, 300}, Qt::NoButton, Qt::LeftButton);
+    QCOMPARE(image->pos(), QPoint(0, -104));
+    sendMouse(image, QEvent::MouseMove, {-900, 300}, Qt::NoButton, Qt::LeftButton);
+    QCOMPARE(image->pos(), QPoint(390 - 1040, -104));
+    sendMouse(image, QEvent::MouseButtonRelease, {-900, 300}, Qt::LeftButton, Qt::NoButton);
+    QCOMPARE(window.model()->dragPane(), 0);
+    QCOMPARE(window.model()->left(1), -650);
+    QCOMPARE(window.model()->left(2), -325);
+}
+
+void ReviewWindowTest::deleteTwoInGroupOfTwoCloses()
+{
+    Scene scene;
+    scene.add("x/a.jpg", 60, 40);
+    const std::string second = scene.files[scene.add("x/b.jpg", 60, 40)].path;
+    ReviewWindow window;
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    click(window, "Button5");
+    QVERIFY(!window.isVisible());
+    QCOMPARE(window.result(), 1);
+    QVERIFY(!exists(second));
+    QVERIFY(exists(m_data.path().toStdString() + "/Trash/files/b.jpg"));
+    QCOMPARE(scene.files[1].skip, 1);
+    QCOMPARE(scene.group, (std::vector<int32_t>{0}));
+}
+
+void ReviewWindowTest::deleteOneAtViewPosThreeOfFive()
+{
+    Scene scene;
+    for (int i = 0; i < 5; ++i)
+        scene.add("d/" + std::to_string(i) + ".jpg", 50 + i, 40);
+    ReviewWindow window;
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    for (int i = 0; i < 3; ++i)
+        click(window, "BitBtn2");
+    click(window, "Button4");
+    QVERIFY(window.isVisible());
+    QVERIFY(!exists(scene.files[3].path));
+    QCOMPARE(scene.group, (std::vector<int32_t>{0, 1, 2, 4}));
+    QCOMPARE(text(window, "Label1"), QStringLiteral("検出数：4"));
+    QCOMPARE(text(window, "Label2"), QStringLiteral("開始：3"));
+    QCOMPARE(text(window, "Label3"), QStringLiteral("終了：4"));
+    QVERIFY(child<QPlainTextEdit>(window, "Memo1")->toPlainText().startsWith(QString::fromStdString(scene.files[2].path)));
+    QVERIFY(child<QPlainTextEdit>(window, "Memo2")->toPlainText().startsWith(QString::fromStdString(scene.files[4].path)));
+    QCOMPARE(imageRect(window, 2).width(), 54);
+}
+
+void ReviewWindowTest::doubleClickChoosesAndSurfaceClears()
+{
+    Scene scene;
+    scene.add("x/a.jpg", 60, 40);
+    scene.add("x/b.jpg", 60, 40);
+    scene.add("x/c.jpg", 60, 40);
+    ReviewWindow window;
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    PictureView* image = child<PictureView>(window, "Image2");
+    QTest::mouseDClick(image, Qt::LeftButton, {}, QPoint(5, 5));
+    QVERIFY(child<QPushButton>(window, "Button2")->isEnabled());
+    QCOMPARE(child<QLineEdit>(window, "Edit2")->palette().color(QPalette::Base), QColor(Qt::red));
+    QCOMPARE(child<QLineEdit>(window, "Edit1")->palette().color(QPalette::Base), QColor(Qt::white));
+    // A double-click on a control or panel does not count as the surface.
+    QTest::mouseDClick(child<QLabel>(window, "Label1"), Qt::LeftButton, {}, QPoint(2, 2));
+    QVERIFY(child<QPushButton>(window, "Button2")->isEnabled());
+    QTest::mouseDClick(&window, Qt::LeftButton, {}, QPoint(140, 60));
+    QVERIFY(!child<QPushButton>(window, "Button2")->isEnabled());
+    QCOMPARE(child<QLineEdit>(window, "Edit2")->palette().color(QPalette::Base), QColor(Qt::white));
+
+    QTest::mouseDClick(image, Qt::LeftButton, {}, QPoint(5, 5));
+    click(window, "Button2");
+    QVERIFY(!exists(scene.files[1].path));
+    QCOMPARE(scene.group, (std::vector<int32_t>{0, 2}));
+    QVERIFY(!child<QPushButton>(window, "Button2")->isEnabled());
+}
+
+void ReviewWindowTest::moveWithEqualNamesTrashesTargetFirst()
+{
+    Scene scene;
+    scene.add("x/a.jpg", 60, 40);
+    scene.add("y/a.jpg", 70, 40);
+    scene.add("z/c.jpg", 60, 40);
+    const std::string from = scene.files[0].path;
+    const std::string target = scene.files[1].path;
+    ReviewWindow window;
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(child<QPushButton>(window, "Button7")->isVisible());
+    QCOMPARE(child<QPushButton>(window, "Button7")->pos(), child<QPushButton>(window, "Button4")->pos() + QPoint(0, 40));
+    click(window, "Button7");
+    QVERIFY(window.isVisible());
+    QVERIFY(!exists(from));
+    QVERIFY(exists(target));
+    QCOMPARE(scene.files[0].path, target);
+    QCOMPARE(scene.files[1].skip, 1);
+    QCOMPARE(scene.group, (std::vector<int32_t>{0, 2}));
+    // The trashed file is the old y/a.jpg (70 wide), the moved one is x's.
+    QCOMPARE(scene.files[0].width, 60);
+    QVERIFY(exists(m_data.path().toStdString() + "/Trash/files/a.jpg"));
+    QVERIFY(child<QPlainTextEdit>(window, "Memo1")->toPlainText().startsWith(QString::fromStdString(target)));
+}
+
+void ReviewWindowTest::moveButtonsFollowFolders()
+{
+    Scene scene;
+    scene.add("x/a.jpg", 60, 40);
+    scene.add("y/b.jpg", 60, 40);
+    ReviewWindow window;
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(child<QPushButton>(window, "Button8")->isVisible());
+    click(window, "Button7");
+    QCOMPARE(scene.files[0].path, scene.dir.str() + "/y/a.jpg");
+    QVERIFY(exists(scene.files[0].path));
+    QVERIFY(!child<QPushButton>(window, "Button7")->isVisible());
+    QVERIFY(!child<QPushButton>(window, "Button8")->isVisible());
+    QVERIFY(child<QPlainTextEdit>(window, "Memo1")->toPlainText().startsWith(QString::fromStdString(scene.files[0].path)));
+}
+
+void ReviewWindowTest::similarModePairStatesAfterDelete()
+{
+    Scene scene(CheckMode::Similar);
+    scene.add("s/a.jpg", 60, 40);
+    scene.add("s/b.jpg", 60, 40);
+    scene.add("s/c.jpg", 60, 40);
+    scene.pairs = {{1, 0, 1}, {1, 1, 2}, {2, 0, 2}, {2, 2, 1}};
+    ReviewWindow window;
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    click(window, "Button5"); // file 1
+    QCOMPARE(scene.pairs[0].state, 0);
+    QCOMPARE(scene.pairs[1].state, 0);
+    QCOMPARE(scene.pairs[2].state, 2);
+    QCOMPARE(scene.pairs[3].state, 0);
+}
+
+void ReviewWindowTest::failedDeleteKeepsFile()
+{
+    Scene scene;
+    scene.add("f/a.jpg", 60, 40);
+    scene.add("f/b.jpg", 60, 40);
+    ReviewWindow window;
+    QStringList errors;
+    window.setErrorSink([&errors](const QString& message) { errors << message; });
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    ::unlink(scene.files[1].path.c_str()); // vanished behind our back
+    click(window, "Button5");
+    QCOMPARE(errors.size(), 1);
+    QVERIFY(errors[0].contains(QStringLiteral("b.jpg")));
+    QVERIFY(window.isVisible());
+    QCOMPARE(scene.files[1].skip, 0);
+    QCOMPARE(scene.group.size(), std::size_t{2});
+}
+
+void ReviewWindowTest::checkFileResults()
+{
+    Scene scene;
+    scene.add("r/a.jpg", 60, 40);
+    scene.add("r/b.jpg", 60, 40);
+    ReviewWindow window;
+    QTimer::singleShot(0, &window, [&window] { window.findChild<QPushButton*>("Button1")->click(); });
+    QCOMPARE(window.CheckFile(scene.session, scene.group), ReviewResult::Ok);
+    QTimer::singleShot(0, &window, [&window] { window.findChild<QPushButton*>("Button3")->click(); });
+    QCOMPARE(window.CheckFile(scene.session, scene.group), ReviewResult::Abort);
+    QTimer::singleShot(0, &window, [&window] { window.close(); });
+    QCOMPARE(window.CheckFile(scene.session, scene.group), ReviewResult::Cancel);
+    QCOMPARE(window.pictureCache()->heldCount(), std::size_t{0}); // nothing held between groups
+}
+
+void ReviewWindowTest::unreadablePictureEndsTheWalk()
+{
+    Scene scene;
+    scene.add("u/a.jpg", 60, 40);
+    scene.add("u/b.jpg", 60, 40);
+    testing_support::writeBytes(scene.files[1].path, "not a picture");
+    ReviewWindow window;
+    QStringList errors;
+    window.setErrorSink([&errors](const QString& message) { errors << message; });
+    QCOMPARE(window.CheckFile(scene.session, scene.group), ReviewResult::Abort);
+    QCOMPARE(errors.size(), 1);
+    QVERIFY(!window.isVisible());
+}
+
+QTEST_MAIN(ReviewWindowTest)
+#include "review_window_test.moc"
