@@ -220,13 +220,25 @@ void MainWindow::showEvent(QShowEvent* event)
     }
 }
 
+void MainWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // Some window managers frame a window only after showing it; the first
+    // activation is the latest point at which the frame is known.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !m_activatedOnce) {
+        m_activatedOnce = true;
+        fitOuterSize();
+    }
+}
+
 void MainWindow::fitOuterSize()
 {
     // The size is that of the whole window, frame included; the frame is
     // known only once the window manager has framed the window.
     const QSize frame = frameGeometry().size() - geometry().size();
-    resize(kOuterWidth - frame.width(), kOuterHeight - frame.height());
-    move(kLeft, kTop);
+    const QSize client(kOuterWidth - frame.width(), kOuterHeight - frame.height());
+    if (size() != client)
+        resize(client);
 }
 
 void MainWindow::RadioGroup2Click()

@@ -69,6 +69,7 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void buildControls();
@@ -108,4 +109,5 @@ private:
     PaneSize m_pane;          // DispMaxWidth, DispMaxHeight
     bool m_busy = false;      // a search or a review walk is running
     bool m_outerSizeFitted = false;
+    bool m_activatedOnce = false;
 };
