@@ -89,3 +89,33 @@ TEST(IdenticalPairSearchTest, AbortedBeforehandDecidesNothing)
     abort = false;
     EXPECT_EQ(findIdenticalPairs(sigs, ChooseLimits(CheckMode::Identical, 0), 2, abort).size(), 50u * 49u / 2u);
 }
+
+TEST(IdenticalPairSearchTest, ShiftedCopyIsFoundThroughTheOffset)
+{
+    // A is B moved by two positions, with the centroids saying so: dx = 2,
+    // A at p + 1 against B at p - 1. Compared directly the profiles are far
+    // apart (their sums alone differ by 510), at the offset they are equal.
+    PairSignature a, b;
+    a.centroids = {31, 29, 31, 29};
+    b.centroids = {29, 29, 29, 29};
+    for (int32_t i = 0; i < PairSignature::kKept; ++i) {
+        const int32_t value = i < 4 ? 255 : i > 47 ? 0 : 100 + (i % 7) * 10;
+        for (auto& profile : a.profiles)
+            profile[static_cast<std::size_t>(i)] = static_cast<uint8_t>(value);
+    }
+    for (int32_t k = 0; k < kProfileCount; ++k) {
+        for (int32_t j = 0; j < PairSignature::kKept; ++j)
+            b.profiles[k][j] = j + 2 < PairSignature::kKept ? a.profiles[k][j + 2] : 0;
+    }
+    const MatchLimits limits = ChooseLimits(CheckMode::FileSize, kLevelStrict);
+    std::atomic<bool> abort {false};
+    const std::vector<PairSignature> sigs {a, b};
+    const std::vector<PairMatch> found = findIdenticalPairs(sigs, limits, 1, abort);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].result.totalScore, 0);
+
+    // Without the offset the same profiles do not match.
+    std::vector<PairSignature> level = sigs;
+    level[0].centroids = level[1].centroids;
+    EXPECT_TRUE(findIdenticalPairs(level, limits, 1, abort).empty());
+}

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // How much each strictness step loosens the identical-picture limits.
@@ -13,8 +17,27 @@ constexpr int32_t kMaxOffset = 4;
 constexpr int32_t kComparedBase = kComparedFirst - PairSignature::kFirstKept;
 
 // Sum over the 48 compared positions of |a - b| div 5. Each difference is
-// divided before it is added. Written as a plain loop over bytes so that the
-// compiler turns it into vector code.
+// divided before it is added.
+#if defined(__SSE2__)
+// Sixteen positions at a time: the byte differences |a - b|, divided by 5
+// as (d * 13108) >> 16, which is exact for every d from 0 to 255.
+inline int32_t profileDistance(const uint8_t* a, const uint8_t* b)
+{
+    static_assert(kComparedCount % 16 == 0);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i fifth = _mm_set1_epi16(13108);
+    __m128i total = zero;
+    for (int32_t i = 0; i < kComparedCount; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        const __m128i d = _mm_or_si128(_mm_subs_epu8(x, y), _mm_subs_epu8(y, x));
+        const __m128i lo = _mm_mulhi_epu16(_mm_unpacklo_epi8(d, zero), fifth);
+        const __m128i hi = _mm_mulhi_epu16(_mm_unpackhi_epi8(d, zero), fifth);
+        total = _mm_add_epi64(total, _mm_sad_epu8(_mm_packus_epi16(lo, hi), zero));
+    }
+    return _mm_cvtsi128_si32(total) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(total, total));
+}
+#else
 inline int32_t profileDistance(const uint8_t* a, const uint8_t* b)
 {
     int32_t sum = 0;
@@ -24,6 +47,7 @@ inline int32_t profileDistance(const uint8_t* a, const uint8_t* b)
     }
     return sum;
 }
+#endif
 
 // Distances of profiles [first, first + count), direct and, with an offset,
 // at the offset; the offset distances replace the direct ones as a whole
