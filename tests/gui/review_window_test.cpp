@@ -140,7 +140,7 @@ void ReviewWindowTest::labelsOfGroupsOfTwoAndFive()
     QVERIFY(!child<QPushButton>(window, "BitBtn2")->isEnabled());
     QVERIFY(!child<QPushButton>(window, "Button2")->isEnabled());
     QVERIFY(!child<QPushButton>(window, "Button6")->isVisible());
-    QCOMPARE(window.size(), QSize(390 * 2 + 28, 416 + 5 + 87 + 5 + 80));
+    QCOMPARE(window.size(), QSize(390 * 2 + 28, 416 + 5 + 87 + 5 + 2 + 80));
     const QStringList memo = child<QPlainTextEdit>(window, "Memo2")->toPlainText().split('\n');
     QCOMPARE(memo.size(), 3);
     QCOMPARE(memo[0], QString::fromStdString(two.files[1].path));

@@ -283,13 +283,15 @@ void ReviewWindow::layoutPanes()
     const int w = m_model->paneWidth();
     const int h = m_model->paneHeight();
     const int panes = m_model->paneCount();
+    // Places inside Panel1 count from inside its border.
+    const int border = m_panel->frameWidth();
     for (int i = 1; i <= kPanes; ++i) {
         const auto k = static_cast<std::size_t>(i - 1);
-        const int paneLeft = (w + 5) * (i - 1);
-        m_scrollBox[k]->setGeometry(paneLeft, 0, w, h);
-        m_memo[k]->setGeometry(paneLeft + 45, h + 5, w - 50, kMemoHeight);
+        const int paneLeft = border + (w + 5) * (i - 1);
+        m_scrollBox[k]->setGeometry(paneLeft, border, w, h);
+        m_memo[k]->setGeometry(paneLeft + 45, border + h + 5, w - 50, kMemoHeight);
         m_edit[k]->move(w - kEditWidth, 0);
-        m_paneDelete[k]->move(paneLeft + 2, h + 5);
+        m_paneDelete[k]->move(paneLeft + 2, border + h + 5);
         const bool used = i <= panes;
         m_scrollBox[k]->setVisible(used);
         m_memo[k]->setVisible(used);
@@ -300,7 +302,7 @@ void ReviewWindow::layoutPanes()
     m_move1->hide();
     m_move2->hide();
     const int panelWidth = w * panes + 28;
-    const int panelHeight = h + 5 + kMemoHeight + kPanelMargin;
+    const int panelHeight = 2 * border + h + 5 + kMemoHeight + kPanelMargin;
     m_panel->resize(panelWidth, panelHeight);
     setFixedSize(panelWidth, panelHeight + kTopArea);
     move(0, 0);
