@@ -302,16 +302,22 @@ void ReviewModel::dragPress(int32_t x, int32_t y)
 
 void ReviewModel::dragMove(int32_t pane, int32_t x, int32_t y)
 {
+    if (pane < 1 || pane > shownPanes())
+        return;
+    const int32_t m = memberInPane(pane);
+    dragMove(pane, x, y, shownWidth(m), shownHeight(m));
+}
+
+void ReviewModel::dragMove(int32_t pane, int32_t x, int32_t y, int32_t controlWidth, int32_t controlHeight)
+{
     if (!m_dragActive || pane < 1 || pane > shownPanes())
         return;
     m_dragPane = pane;
     Member& p = at(memberInPane(pane));
-    const int32_t sw = scaled(p.width, p.zoom);
-    const int32_t sh = scaled(p.height, p.zoom);
     // The origin stays: the picture follows the pointer, so the grabbed point
     // stays under it.
-    p.left = std::max(std::min(0, paneWidth() - sw), std::min(0, p.left + x - m_dragOriginX));
-    p.top = std::max(std::min(0, paneHeight() - sh), std::min(0, p.top + y - m_dragOriginY));
+    p.left = std::max(std::min(0, paneWidth() - controlWidth), std::min(0, p.left + x - m_dragOriginX));
+    p.top = std::max(std::min(0, paneHeight() - controlHeight), std::min(0, p.top + y - m_dragOriginY));
 }
 
 void ReviewModel::dragRelease()

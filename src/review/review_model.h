@@ -95,7 +95,11 @@ public:
     TypedZoom typeZoom(int32_t pane, const std::string& text);
 
     void dragPress(int32_t x, int32_t y);
-    // Pointer at (x, y) in the picture's own coordinates.
+    // Pointer at (x, y) in the picture's own coordinates; the picture
+    // control is controlWidth x controlHeight (a typed scale not yet applied
+    // with Enter leaves the control at its old size).
+    void dragMove(int32_t pane, int32_t x, int32_t y, int32_t controlWidth, int32_t controlHeight);
+    // The same for a control of the member's shown size.
     void dragMove(int32_t pane, int32_t x, int32_t y);
     void dragRelease();
 

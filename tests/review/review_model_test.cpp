@@ -224,6 +224,17 @@ TEST(ReviewModelTest, DragIsClampedToThePane)
     EXPECT_EQ(model.dragPane(), 0);
     EXPECT_FALSE(model.dragActive());
 
+    // A typed scale not yet applied with Enter: the control keeps its old
+    // size (520 wide at 52 %), and that size bounds the drag.
+    Fixture typed(2);
+    ReviewModel pending = typed.model({0, 1});
+    pending.placeMember(1, 1000, 800);
+    pending.placeMember(2, 1000, 800);
+    ASSERT_EQ(pending.typeZoom(1, "150"), TypedZoom::Stored);
+    pending.dragPress(300, 100);
+    pending.dragMove(1, -700, 100, 520, 416);
+    EXPECT_EQ(pending.left(1), 390 - 520);
+
     Fixture small(2);
     ReviewModel narrow = small.model({0, 1});
     narrow.placeMember(1, 200, 100);

@@ -571,10 +571,11 @@ void ReviewWindow::Image1MouseMove(int32_t pane, int x, int y)
 {
     if (!m_model->dragActive())
         return;
-    m_model->dragMove(pane, x, y);
+    PictureView* image = m_image[static_cast<std::size_t>(pane - 1)];
+    m_model->dragMove(pane, x, y, image->width(), image->height());
     const int32_t m = m_model->memberInPane(pane);
     // Only the picture moves; the rest of the view is not repainted.
-    m_image[static_cast<std::size_t>(pane - 1)]->move(m_model->left(m), m_model->top(m));
+    image->move(m_model->left(m), m_model->top(m));
 }
 
 void ReviewWindow::Image1MouseUp(int32_t)
