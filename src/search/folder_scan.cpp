@@ -1,12 +1,15 @@
 #include "search/folder_scan.h"
 
 #include <cstring>
+#include <exception>
+#include <iterator>
 #include <string_view>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "common/parallel_for.h"
 #include "picture/picture_loader.h"
 #include "picture/picture_size.h"
 #include "search/line_order.h"
@@ -48,8 +51,13 @@ std::string scanFolderArgument(const std::string& searchFolder)
     return folder;
 }
 
-bool ScanFolder(const std::string& folder, int32_t depth, const ScanSettings& settings,
-                std::vector<std::string>& lines)
+namespace {
+
+// The files of one folder, and its sub-folders to enter next. Returns false
+// when the abort flag was seen.
+bool scanFolderFiles(const std::string& folder, int32_t depth, const ScanSettings& settings,
+                     std::vector<std::string>& lines, std::vector<std::string>& subFolders,
+                     std::atomic<int64_t>& found)
 {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
@@ -57,7 +65,6 @@ bool ScanFolder(const std::string& folder, int32_t depth, const ScanSettings& se
     DirCloser closer(dir);
     const int dirFd = ::dirfd(dir);
     const bool descend = depth < settings.subDirDepth;
-    std::vector<std::string> subFolders;
 
     while (const dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
@@ -74,7 +81,7 @@ bool ScanFolder(const std::string& folder, int32_t depth, const ScanSettings& se
             // Hidden folders are not entered; links to folders are never
             // followed (they are not DT_DIR), so no loop can hold the scan.
             if (descend && name[0] != '.')
-                subFolders.emplace_back(name);
+                subFolders.push_back(folder + name + "/");
             continue;
         }
         if (!isPictureName(name))
@@ -98,14 +105,26 @@ bool ScanFolder(const std::string& folder, int32_t depth, const ScanSettings& se
             key = pictureSizeKey(pictureSize->width, pictureSize->height);
         }
         lines.push_back(makeScanLine(key, size, formatStamp(st.st_mtim.tv_sec), path));
+        const int64_t total = found.fetch_add(1, std::memory_order_relaxed) + 1;
         if (settings.progress)
-            settings.progress->report(SearchProgress::Phase::Scan, static_cast<int64_t>(lines.size()), 0);
+            settings.progress->report(SearchProgress::Phase::Scan, total, 0);
     }
+    return true;
+}
 
+} // namespace
+
+bool ScanFolder(const std::string& folder, int32_t depth, const ScanSettings& settings,
+                std::vector<std::string>& lines)
+{
+    std::vector<std::string> subFolders;
+    std::atomic<int64_t> found {static_cast<int64_t>(lines.size())};
+    if (!scanFolderFiles(folder, depth, settings, lines, subFolders, found))
+        return false;
     for (const std::string& sub : subFolders) {
         if (abortSeen(settings))
             return false;
-        if (!ScanFolder(folder + sub + "/", depth + 1, settings, lines))
+        if (!ScanFolder(sub, depth + 1, settings, lines))
             return false;
     }
     return true;
@@ -113,8 +132,43 @@ bool ScanFolder(const std::string& folder, int32_t depth, const ScanSettings& se
 
 std::vector<std::string> buildScanList(const std::string& searchFolder, const ScanSettings& settings)
 {
+    struct FolderScan {
+        std::vector<std::string> lines;
+        std::vector<std::string> subFolders;
+        std::string error;
+        bool aborted = false;
+    };
     std::vector<std::string> lines;
-    ScanFolder(scanFolderArgument(searchFolder), 0, settings, lines);
+    std::vector<std::string> level {scanFolderArgument(searchFolder)};
+    std::atomic<int64_t> found {0};
+    for (int32_t depth = 0; !level.empty(); ++depth) {
+        std::vector<FolderScan> scans(level.size());
+        parallelFor(static_cast<int64_t>(level.size()), settings.jobs, [&](int64_t i, int32_t) {
+            FolderScan& scan = scans[static_cast<std::size_t>(i)];
+            if (abortSeen(settings)) {
+                scan.aborted = true;
+                return;
+            }
+            try {
+                scan.aborted = !scanFolderFiles(level[static_cast<std::size_t>(i)], depth, settings,
+                                                scan.lines, scan.subFolders, found);
+            } catch (const std::exception& error) {
+                scan.error = error.what();
+            }
+        });
+        std::vector<std::string> next;
+        bool aborted = false;
+        for (FolderScan& scan : scans) {
+            if (!scan.error.empty())
+                throw SearchError(scan.error);
+            aborted = aborted || scan.aborted;
+            std::move(scan.lines.begin(), scan.lines.end(), std::back_inserter(lines));
+            std::move(scan.subFolders.begin(), scan.subFolders.end(), std::back_inserter(next));
+        }
+        if (aborted)
+            break;
+        level = std::move(next);
+    }
     // Sorting once gives the order of a list kept sorted line by line,
     // without the cost of inserting each line at its place.
     sortLines(lines);

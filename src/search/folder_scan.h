@@ -13,6 +13,7 @@ struct ScanSettings {
     int32_t subDirDepth = 0; // 0 to 3 levels of sub-folders
     const std::atomic<bool>* abortFlag = nullptr;
     ProgressThrottle* progress = nullptr; // may be null
+    int32_t jobs = 1; // threads for buildScanList; 0 = every core
 };
 
 // The scan's folder argument: the search folder with exactly one trailing
@@ -26,5 +27,7 @@ std::string scanFolderArgument(const std::string& searchFolder);
 bool ScanFolder(const std::string& folder, int32_t depth, const ScanSettings& settings,
                 std::vector<std::string>& lines);
 
-// ScanList of a search: every picture line below searchFolder, sorted.
+// ScanList of a search: every picture line below searchFolder, sorted. The
+// folders of one level are enumerated on settings.jobs threads; the sort
+// makes the result independent of the order in which they finish.
 std::vector<std::string> buildScanList(const std::string& searchFolder, const ScanSettings& settings);

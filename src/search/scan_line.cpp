@@ -1,15 +1,34 @@
 #include "search/scan_line.h"
 
-#include <cstdio>
+
+namespace {
+
+// "%.10d": at least ten digits, leading zeros. The scan never passes more
+// than ten digits; a wider number still comes out whole.
+void appendNumber(std::string& line, int64_t value)
+{
+    char digits[24];
+    int n = 0;
+    uint64_t rest = value < 0 ? 0 : static_cast<uint64_t>(value);
+    do {
+        digits[n++] = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    } while (rest > 0);
+    for (int pad = n; pad < 10; ++pad)
+        line += '0';
+    while (n > 0)
+        line += digits[--n];
+}
+
+} // namespace
 
 std::string makeScanLine(int64_t key, int64_t size, std::string_view stamp, std::string_view path)
 {
-    char head[32];
-    std::snprintf(head, sizeof head, "%.10lld%.10lld ", static_cast<long long>(key),
-                  static_cast<long long>(size));
     std::string line;
     line.reserve(kScanPathColumn + path.size());
-    line += head;
+    appendNumber(line, key);
+    appendNumber(line, size);
+    line += ' ';
     line += stamp;
     line += ' ';
     line += path;
@@ -26,8 +45,17 @@ std::string formatStamp(std::time_t lastWrite)
         return "0000/01/01 00/00/00";
     if (year > 9999)
         return "9999/12/31 23/59/58";
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d/%02d/%02d", year, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec & ~1);
+    std::string text = "0000/00/00 00/00/00";
+    const auto put = [&](std::size_t at, int value) {
+        text[at] = static_cast<char>('0' + value / 10 % 10);
+        text[at + 1] = static_cast<char>('0' + value % 10);
+    };
+    put(0, year / 100);
+    put(2, year % 100);
+    put(5, local.tm_mon + 1);
+    put(8, local.tm_mday);
+    put(11, local.tm_hour);
+    put(14, local.tm_min);
+    put(17, local.tm_sec & ~1);
     return text;
 }

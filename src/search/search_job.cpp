@@ -2,9 +2,9 @@
 
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "compare/identical/identical_engine.h"
+#include "common/parallel_for.h"
 #include "compare/similar/similar_engine.h"
 #include "search/folder_scan.h"
 #include "search/line_order.h"
@@ -19,14 +19,6 @@ struct PaneBase {
 
 // The "画面サイズ" items: 800 x 600, 1024 x 768, 1280 x 1024.
 constexpr PaneBase kPaneBases[] = {{260, 416}, {330, 545}, {410, 738}};
-
-int32_t workerCount(int32_t requested)
-{
-    if (requested > 0)
-        return requested;
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores > 0 ? static_cast<int32_t>(cores) : 1;
-}
 
 } // namespace
 
@@ -44,6 +36,7 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     scan.subDirDepth = options.depth;
     scan.abortFlag = &abortFlag;
     scan.progress = &throttle;
+    scan.jobs = resolveJobs(options.jobs);
     outcome.scanLines = buildScanList(options.folder, scan);
     outcome.counters.fileCount = static_cast<int32_t>(outcome.scanLines.size());
     throttle.report(SearchProgress::Phase::Scan, outcome.counters.fileCount, 0, true);
@@ -58,7 +51,7 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     EngineContext ctx {outcome.files, outcome.resultLines, outcome.unreadable, outcome.counters, abortFlag};
     ctx.mode = options.mode;
     ctx.level = options.level;
-    ctx.jobs = workerCount(options.jobs);
+    ctx.jobs = resolveJobs(options.jobs);
     ctx.progress = &throttle;
     switch (options.mode) {
     case CheckMode::Similar:
