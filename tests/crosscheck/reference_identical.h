@@ -1,0 +1,63 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "picture/picture.h"
+#include "search/file_table.h"
+#include "search/search_options.h"
+
+// A plain, single-threaded transcription of the identical-picture engine,
+// written apart from the real one so that the two can check each other. It
+// favours following the algorithm step by step over speed.
+namespace crosscheck {
+
+inline constexpr int32_t kRefDivCount = 3;
+inline constexpr int32_t kRefProfileCount = 28;
+inline constexpr int32_t kRefProfileLength = 70;
+
+struct RefIdenticalSignature {
+    std::array<int32_t, 6> centroid {};
+    std::array<std::array<uint8_t, kRefProfileLength>, kRefProfileCount> profile {};
+};
+
+struct RefIdenticalLimits {
+    int32_t centroid = 0;
+    int32_t tone = 0;
+    int32_t edge = 0;
+    int32_t total = 0;
+};
+
+struct RefIdenticalMatch {
+    bool match = false;
+    int32_t totalScore = 0;
+    std::array<int32_t, 4> mean {};
+    std::array<int32_t, 4> max {};
+};
+
+// What one engine run leaves behind, in the form the real engine reports it.
+struct RefOutcome {
+    std::vector<std::string> lines;      // unsorted
+    std::vector<std::string> unreadable; // in the order met
+    int32_t loadCount = 0;
+    int32_t pairCount = 0;
+    // Pairs turned away at each gate, in gate order (identical: centroid,
+    // tone, edge, total; similar: codes, luma, chroma, decision), so that a
+    // test can see near misses as well as matches.
+    std::array<int32_t, 4> rejectedAt {};
+};
+
+RefIdenticalSignature refIdenticalSignature(const Picture& picture);
+RefIdenticalLimits refChooseLimits(CheckMode mode, int32_t level);
+RefIdenticalMatch refMatchSignatures(const RefIdenticalSignature& a, const RefIdenticalSignature& b,
+                                     const RefIdenticalLimits& limits);
+
+// The whole-table form over every file of the table.
+RefOutcome refCompareIdentical(FileTable& files, CheckMode mode, int32_t level);
+// The per-run form: one call per run, in order.
+RefOutcome refCompareIdenticalRuns(FileTable& files, CheckMode mode, int32_t level,
+                                   const std::vector<std::vector<int32_t>>& runs);
+
+} // namespace crosscheck
