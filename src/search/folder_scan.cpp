@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 
 #include "common/parallel_for.h"
-#include "picture/picture_loader.h"
 #include "picture/picture_size.h"
 #include "search/line_order.h"
 #include "search/scan_line.h"
@@ -29,10 +28,18 @@ private:
     DIR* m_dir;
 };
 
+// The extension from the last "." on, upper-cased, is ".JPG" or ".BMP". Since
+// neither holds a second dot, that is: the name ends in one of them.
 bool isPictureName(std::string_view name)
 {
-    const std::string ext = upperExtension(name);
-    return ext == ".JPG" || ext == ".BMP";
+    if (name.size() < 4 || name[name.size() - 4] != '.')
+        return false;
+    char ext[3];
+    for (int i = 0; i < 3; ++i) {
+        const char c = name[name.size() - 3 + static_cast<std::size_t>(i)];
+        ext[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    return std::string_view(ext, 3) == "JPG" || std::string_view(ext, 3) == "BMP";
 }
 
 bool abortSeen(const ScanSettings& settings)
