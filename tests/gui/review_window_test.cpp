@@ -115,6 +115,7 @@ private slots:
     void failedDeleteKeepsFile();
     void checkFileResults();
     void unreadablePictureEndsTheWalk();
+    void stretchAveragesAndRepeats();
 
 private:
     QTemporaryDir m_data;
@@ -443,6 +444,29 @@ void ReviewWindowTest::unreadablePictureEndsTheWalk()
     QCOMPARE(window.CheckFile(scene.session, scene.group), ReviewResult::Abort);
     QCOMPARE(errors.size(), 1);
     QVERIFY(!window.isVisible());
+}
+
+void ReviewWindowTest::stretchAveragesAndRepeats()
+{
+    // Columns 0..3 of value 0, 100, 200, 40 (grey), two rows.
+    Picture picture(4, 2);
+    const int values[] = {0, 100, 200, 40};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x)
+            picture.setPixel(x, y, static_cast<uint8_t>(values[x]), static_cast<uint8_t>(values[x]),
+                             static_cast<uint8_t>(values[x]));
+    const QImage half = renderStretched(picture, 2, 1, QRect(0, 0, 2, 1));
+    QCOMPARE(half.size(), QSize(2, 1));
+    QCOMPARE(qRed(half.pixel(0, 0)), 50);
+    QCOMPARE(qRed(half.pixel(1, 0)), 120);
+    // Enlarged 4 times, only the asked part (clipped to the picture).
+    const QImage part = renderStretched(picture, 16, 8, QRect(6, 0, 20, 1));
+    QCOMPARE(part.size(), QSize(10, 1));
+    QCOMPARE(qRed(part.pixel(0, 0)), 100);
+    QCOMPARE(qRed(part.pixel(1, 0)), 100);
+    QCOMPARE(qRed(part.pixel(2, 0)), 200);
+    QCOMPARE(qRed(part.pixel(9, 0)), 40);
+    QVERIFY(renderStretched(picture, 0, 0, QRect(0, 0, 5, 5)).isNull());
 }
 
 QTEST_MAIN(ReviewWindowTest)
