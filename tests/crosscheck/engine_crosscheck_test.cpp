@@ -259,6 +259,15 @@ public:
         jpeg("tiny_4x4.jpg", photoLikePicture(4, 4, 6));
         writeBmp24(m_dir.file("tiny_3x3.BMP"), photoLikePicture(3, 3, 7));
         jpeg("tiny_5x5.jpg", photoLikePicture(5, 5, 8));
+        writeBmp24(m_dir.file("tiny_flat3x3.BMP"), solidPicture(3, 3, 120, 130, 140));
+        writeBmp24(m_dir.file("tiny_flat5x5.BMP"), solidPicture(5, 5, 100, 100, 100));
+        writeBmp24(m_dir.file("tiny_3x7.BMP"), photoLikePicture(3, 7, 9));
+        writeBmp24(m_dir.file("tiny_7x3.BMP"), photoLikePicture(7, 3, 10));
+        writeBmp24(m_dir.file("tiny_1x50.BMP"), photoLikePicture(1, 50, 12));
+        jpeg("small_12x9.jpg", photoLikePicture(12, 9, 13));
+        jpeg("small_13x10.jpg", photoLikePicture(13, 10, 13));
+        jpeg("strip_600x40.jpg", photoLikePicture(600, 40, 14));
+        jpeg("strip_40x600.jpg", photoLikePicture(40, 600, 15));
 
         std::vector<std::string> paths;
         for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
@@ -273,6 +282,7 @@ public:
     }
 
     const FileTable& table() const { return m_table; }
+    std::string path(const std::string& name) const { return m_dir.file(name); }
 
 private:
     TempDir m_dir;
@@ -292,10 +302,11 @@ struct EngineRun {
     SearchCounters counters;
 };
 
-EngineRun runReal(CheckMode mode, int32_t level, int32_t jobs, const std::vector<std::vector<int32_t>>* runs)
+EngineRun runReal(const FileTable& table, CheckMode mode, int32_t level, int32_t jobs,
+                  const std::vector<std::vector<int32_t>>* runs)
 {
     EngineRun run;
-    run.files = folder().table();
+    run.files = table;
     run.counters.fileCount = static_cast<int32_t>(run.files.size());
     std::atomic<bool> abortFlag {false};
     EngineContext ctx {run.files, run.lines, run.unreadable, run.counters, abortFlag, mode, level, jobs, nullptr};
@@ -363,7 +374,7 @@ TEST(EngineCrosscheckTest, IdenticalWholeTableMatchesReference)
         EXPECT_GE(ref.pairCount, 20);
         EXPECT_GE(ref.rejectedAt[1] + ref.rejectedAt[2] + ref.rejectedAt[3], 5);
         for (int32_t jobs : {1, 2}) {
-            const EngineRun real = runReal(CheckMode::Identical, level, jobs, nullptr);
+            const EngineRun real = runReal(folder().table(), CheckMode::Identical, level, jobs, nullptr);
             expectSameOutcome(real, refFiles, ref, false,
                               "identical level " + std::to_string(level) + " jobs " + std::to_string(jobs));
         }
@@ -402,7 +413,7 @@ TEST(EngineCrosscheckTest, IdenticalPerRunMatchesReference)
         EXPECT_GE(ref.pairCount, 8);
         EXPECT_GE(ref.rejectedAt[1] + ref.rejectedAt[2] + ref.rejectedAt[3], 5);
         for (int32_t jobs : {1, 2}) {
-            const EngineRun real = runReal(mode, kLevelLoose, jobs, &runs);
+            const EngineRun real = runReal(folder().table(), mode, kLevelLoose, jobs, &runs);
             expectSameOutcome(real, refFiles, ref, false,
                               "per run mode " + std::to_string(static_cast<int>(mode)) + " jobs " + std::to_string(jobs));
         }
@@ -418,11 +429,279 @@ TEST(EngineCrosscheckTest, SimilarMatchesReference)
         EXPECT_GE(ref.pairCount, 20);
         EXPECT_GE(ref.rejectedAt[1] + ref.rejectedAt[2] + ref.rejectedAt[3], 5);
         for (int32_t jobs : {1, 2}) {
-            const EngineRun real = runReal(CheckMode::Similar, level, jobs, nullptr);
+            const EngineRun real = runReal(folder().table(), CheckMode::Similar, level, jobs, nullptr);
             expectSameOutcome(real, refFiles, ref, true,
                               "similar level " + std::to_string(level) + " jobs " + std::to_string(jobs));
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// Every integer of one key's value in a JSON object, in order (arrays are
+// read depth-first). Enough for the signature command's flat output.
+std::vector<int64_t> jsonInts(const std::string& json, const std::string& key)
+{
+    std::vector<int64_t> values;
+    size_t at = json.find("\"" + key + "\"");
+    if (at == std::string::npos)
+        return values;
+    at = json.find(':', at) + 1;
+    int depth = 0;
+    while (at < json.size()) {
+        const char c = json[at];
+        if (c == '[') {
+            ++depth;
+            ++at;
+        } else if (c == ']') {
+            --depth;
+            ++at;
+            if (depth == 0)
+                break;
+        } else if (c == '-' || (c >= '0' && c <= '9')) {
+            size_t used = 0;
+            values.push_back(std::stoll(json.substr(at), &used));
+            at += used;
+            if (depth == 0)
+                break;
+        } else if ((c == ',' || c == '}') && depth == 0) {
+            break;
+        } else {
+            ++at;
+        }
+    }
+    return values;
+}
+
+std::string runCommand(const std::string& command)
+{
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return out;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
+    pclose(pipe);
+    return out;
+}
+
+std::string signatureJson(const std::string& engine, const std::string& path)
+{
+    return runCommand(std::string("'") + ZELVIC_CLI_PATH + "' signature --engine " + engine + " '" + path + "'");
+}
+
+const char* const kSignatureSamples[] = {
+    "s0_orig.jpg", "s1_framed.jpg", "s2_sidebars.jpg", "s3_pale.jpg", "s6_orig.jpg",
+    "blocks_a.jpg", "flat_colour.jpg", "strip_600x40.jpg", "tiny_5x5.jpg", "small_12x9.jpg",
+};
+
+TEST(EngineCrosscheckTest, IdenticalSignatureCommandMatchesReference)
+{
+    if (!std::filesystem::exists(ZELVIC_CLI_PATH))
+        GTEST_SKIP() << "zelvic-cli not built";
+    for (const char* name : kSignatureSamples) {
+        SCOPED_TRACE(name);
+        const std::string path = folder().path(name);
+        const std::string json = signatureJson("identical", path);
+        LoadedPicture loaded = loadPicture(path, JpegIdct::Fast);
+        ASSERT_TRUE(loaded.ok());
+        const RefIdenticalSignature ref = refIdenticalSignature(loaded.picture);
+        EXPECT_EQ(jsonInts(json, "width"), std::vector<int64_t> {loaded.picture.width()});
+        EXPECT_EQ(jsonInts(json, "height"), std::vector<int64_t> {loaded.picture.height()});
+        EXPECT_EQ(jsonInts(json, "centroids"),
+                  (std::vector<int64_t> {ref.centroid[0], ref.centroid[1], ref.centroid[2], ref.centroid[3]}));
+        std::vector<int64_t> profiles;
+        for (int32_t k = 0; k < 4 * kRefDivCount; ++k)
+            for (int32_t p = 1; p <= 58; ++p)
+                profiles.push_back(ref.profile[k][p]);
+        EXPECT_EQ(jsonInts(json, "profiles"), profiles);
+    }
+}
+
+TEST(EngineCrosscheckTest, SimilarSignatureCommandMatchesReference)
+{
+    if (!std::filesystem::exists(ZELVIC_CLI_PATH))
+        GTEST_SKIP() << "zelvic-cli not built";
+    int32_t resampled = 0;
+    for (const char* name : kSignatureSamples) {
+        SCOPED_TRACE(name);
+        const std::string path = folder().path(name);
+        const std::string json = signatureJson("similar", path);
+        LoadedPicture loaded = loadPicture(path, JpegIdct::Fast);
+        ASSERT_TRUE(loaded.ok());
+        const RefSimilarSignature ref = refSimilarSignature(loaded.picture);
+        if (ref.frame[1] - ref.frame[0] < 60 || ref.frame[3] - ref.frame[2] < 60)
+            ++resampled;
+        EXPECT_EQ(jsonInts(json, "frame"), (std::vector<int64_t>(ref.frame.begin(), ref.frame.end())));
+        std::vector<int64_t> map, profiles;
+        for (int32_t x = 5; x <= 64; ++x)
+            for (int32_t y = 5; y <= 64; ++y)
+                map.push_back(ref.contrastMap[x][y]);
+        for (int32_t r = 1; r <= 8; ++r)
+            for (int32_t i = 5; i <= 64; ++i)
+                profiles.push_back(ref.profiles[r][i]);
+        EXPECT_EQ(jsonInts(json, "contrast_map"), map);
+        EXPECT_EQ(jsonInts(json, "profiles"), profiles);
+        EXPECT_EQ(jsonInts(json, "centroid_x"), (std::vector<int64_t>(ref.centroidX.begin(), ref.centroidX.begin() + 4)));
+        EXPECT_EQ(jsonInts(json, "centroid_y"), (std::vector<int64_t>(ref.centroidY.begin(), ref.centroidY.begin() + 4)));
+        EXPECT_EQ(jsonInts(json, "plane_totals"),
+                  (std::vector<int64_t>(ref.planeTotals.begin(), ref.planeTotals.end())));
+        EXPECT_EQ(jsonInts(json, "band_codes"),
+                  (std::vector<int64_t>(ref.bandCodes.begin() + 1, ref.bandCodes.end())));
+        EXPECT_EQ(jsonInts(json, "spread_a"), std::vector<int64_t> {ref.spreadA});
+        EXPECT_EQ(jsonInts(json, "spread_b"), std::vector<int64_t> {ref.spreadB});
+    }
+    // The framed samples must take the second sampling, or it goes unchecked.
+    EXPECT_GE(resampled, 2);
+}
+
+// Above 1000 files the stricter bounds apply. The table names the same
+// files many times over, which also gives many exact copies.
+TEST(EngineCrosscheckTest, SimilarAboveThousandFilesMatchesReference)
+{
+    FileTable big;
+    const FileTable& table = folder().table();
+    while (big.size() < 1001) {
+        for (const File_rec& rec : table) {
+            const std::string name(fileNameOf(rec.path));
+            if (big.size() < 1001 && name.rfind("s6_", 0) != 0 && name.rfind("strip_", 0) != 0)
+                big.push_back(rec);
+        }
+    }
+    FileTable refFiles = big;
+    const RefOutcome ref = refCompareSimilar(refFiles, kLevelMiddle);
+    std::printf("similar, 1001 files: %s\n", gateSummary(ref).c_str());
+    EXPECT_GE(ref.rejectedAt[3], 5);
+
+    EngineRun real;
+    real.files = big;
+    real.counters.fileCount = static_cast<int32_t>(big.size());
+    std::atomic<bool> abortFlag {false};
+    EngineContext ctx {real.files, real.lines, real.unreadable, real.counters, abortFlag, CheckMode::Similar,
+                       kLevelMiddle, 2, nullptr};
+    CompareSimilar(ctx);
+    sortLines(real.lines);
+    expectSameOutcome(real, refFiles, ref, true, "similar 1001 files");
+}
+
+} // namespace
+
+namespace {
+
+FileTable tableOf(const std::string& folderPath)
+{
+    std::vector<std::string> paths;
+    for (const auto& entry : std::filesystem::directory_iterator(folderPath)) {
+        const std::string ext = upperExtension(entry.path().string());
+        if (entry.is_regular_file() && (ext == ".JPG" || ext == ".BMP"))
+            paths.push_back(entry.path().string());
+    }
+    sortLines(paths);
+    FileTable table;
+    for (const std::string& path : paths) {
+        File_rec rec;
+        rec.path = path;
+        rec.size = static_cast<int64_t>(std::filesystem::file_size(path));
+        table.push_back(rec);
+    }
+    return table;
+}
+
+// Every mode and level on one table, with both thread counts.
+void crosscheckTable(const FileTable& table)
+{
+    for (int32_t level = kLevelStrict; level <= kLevelLoose; ++level) {
+        FileTable refFiles = table;
+        const RefOutcome ref = refCompareIdentical(refFiles, CheckMode::Identical, level);
+        std::printf("identical level %d: %s\n", level, gateSummary(ref).c_str());
+        for (int32_t jobs : {1, 2})
+            expectSameOutcome(runReal(table, CheckMode::Identical, level, jobs, nullptr), refFiles, ref, false,
+                              "identical level " + std::to_string(level) + " jobs " + std::to_string(jobs));
+    }
+    std::vector<std::vector<int32_t>> runs;
+    for (int32_t i = 0; i + 1 < static_cast<int32_t>(table.size()); i += 7) {
+        std::vector<int32_t> run;
+        for (int32_t j = i; j < std::min<int32_t>(i + 7, static_cast<int32_t>(table.size())); ++j)
+            run.push_back(j);
+        runs.push_back(run);
+    }
+    for (CheckMode mode : {CheckMode::FileSize, CheckMode::PictureSize}) {
+        FileTable refFiles = table;
+        const RefOutcome ref = refCompareIdenticalRuns(refFiles, mode, kLevelStrict, runs);
+        std::printf("per run mode %d: %s\n", static_cast<int>(mode), gateSummary(ref).c_str());
+        expectSameOutcome(runReal(table, mode, kLevelStrict, 2, &runs), refFiles, ref, false,
+                          "per run mode " + std::to_string(static_cast<int>(mode)));
+    }
+    for (int32_t level = kLevelStrict; level <= kLevelLoose; ++level) {
+        FileTable refFiles = table;
+        const RefOutcome ref = refCompareSimilar(refFiles, level);
+        std::printf("similar level %d: %s\n", level, gateSummary(ref).c_str());
+        for (int32_t jobs : {1, 2})
+            expectSameOutcome(runReal(table, CheckMode::Similar, level, jobs, nullptr), refFiles, ref, true,
+                              "similar level " + std::to_string(level) + " jobs " + std::to_string(jobs));
+    }
+}
+
+// A folder of one's own photographs: CROSSCHECK_FOLDER=/path build/crosscheck_tests
+TEST(EngineCrosscheckTest, GivenFolderMatchesReference)
+{
+    const char* given = std::getenv("CROSSCHECK_FOLDER");
+    if (!given)
+        GTEST_SKIP() << "set CROSSCHECK_FOLDER to cross-check a folder of pictures";
+    crosscheckTable(tableOf(given));
+}
+
+// Many random scenes and variants at random sizes; too slow for every run.
+// CROSSCHECK_STRESS=<seed> build/crosscheck_tests
+TEST(EngineCrosscheckTest, RandomFolderMatchesReference)
+{
+    const char* seedText = std::getenv("CROSSCHECK_STRESS");
+    if (!seedText)
+        GTEST_SKIP() << "set CROSSCHECK_STRESS to a seed to cross-check a large random folder";
+    uint32_t state = static_cast<uint32_t>(std::stoul(seedText)) * 2654435761u + 7;
+    auto next = [&](uint32_t n) {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) % n;
+    };
+    TempDir dir;
+    for (int32_t scene = 0; scene < 30; ++scene) {
+        const auto w = static_cast<int32_t>(5 + next(700));
+        const auto h = static_cast<int32_t>(5 + next(700));
+        const Picture original = next(2) ? warmScene(w, h, next(100000)) : photoLikePicture(w, h, next(100000));
+        const std::string stem = dir.file("r" + std::to_string(scene));
+        writeJpeg(stem + "_a.jpg", original, static_cast<int>(30 + next(70)));
+        for (int32_t v = 0; v < static_cast<int32_t>(1 + next(5)); ++v) {
+            const std::string name = stem + "_v" + std::to_string(v);
+            switch (next(7)) {
+            case 0:
+                writeJpeg(name + ".jpg", original, static_cast<int>(20 + next(80)));
+                break;
+            case 1:
+                writeBmp24(name + ".bmp", shrunk(original, std::max(3, w * 85 / 100), std::max(3, h * 85 / 100)));
+                break;
+            case 2:
+                writeJpeg(name + ".jpg", resized(original, w + static_cast<int32_t>(next(40)), h + static_cast<int32_t>(next(40))));
+                break;
+            case 3:
+                writeJpeg(name + ".jpg", cropped(original, w / 30, h / 25, w / 40, 0));
+                break;
+            case 4:
+                writeJpeg(name + ".jpg", exposed(original, static_cast<int32_t>(60 + next(60)), static_cast<int32_t>(next(80)) - 30));
+                break;
+            case 5:
+                writeJpeg(name + ".jpg", framed(original, static_cast<int32_t>(next(40)), static_cast<int32_t>(next(40)), static_cast<uint8_t>(next(256))));
+                break;
+            default:
+                writeJpeg(name + ".jpg", noisy(original, next(1000), static_cast<int32_t>(1 + next(40))));
+                break;
+            }
+        }
+    }
+    crosscheckTable(tableOf(dir.str()));
 }
 
 } // namespace
