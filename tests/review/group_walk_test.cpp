@@ -4,6 +4,7 @@
 #include <array>
 #include <numeric>
 #include <random>
+#include <stdexcept>
 
 #include <gtest/gtest.h>
 
@@ -270,6 +271,16 @@ TEST(GroupWalkTest, AbortEndsTheWalk)
         return ReviewResult::Cancel;
     });
     EXPECT_EQ(shown, 3);
+}
+
+TEST(GroupWalkTest, ErrorWhileAGroupIsShownEndsTheWalkThere)
+{
+    auto pairs = waitingPairs({{0, 1}, {2, 3}});
+    EXPECT_THROW(Graphic_File_Disp(pairs, [](std::vector<int32_t>&) -> ReviewResult {
+        throw std::runtime_error("ファイル a.jpg は開けません");
+    }), std::runtime_error);
+    EXPECT_EQ(statesOf(pairs), (std::vector<int32_t> {kPairTaken, kPairWaiting}));
+    EXPECT_EQ(groupsWhenAllOk(pairs), (Groups {{0, 1}, {2, 3}}));
 }
 
 TEST(GroupWalkTest, DeleteInSimilarModeTakesTheFilesPairsOutOfTheNextWalk)
