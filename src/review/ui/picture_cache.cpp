@@ -1,10 +1,28 @@
 #include "review/ui/picture_cache.h"
 
 #include <algorithm>
+#include <exception>
 #include <future>
 #include <set>
 
 #include "picture/picture_loader.h"
+
+namespace {
+
+// Best-quality decoding; running out of memory for a huge picture is that
+// picture's failure, not the program's end.
+LoadedPicture safeLoad(const std::string& path)
+{
+    try {
+        return loadPicture(path, JpegIdct::Accurate);
+    } catch (const std::exception& e) {
+        LoadedPicture failed;
+        failed.error = path + ": " + e.what();
+        return failed;
+    }
+}
+
+} // namespace
 
 PictureCache::PictureCache(QObject* parent) : QObject(parent), m_worker([this] { workerLoop(); }) {}
 
@@ -49,9 +67,7 @@ std::string PictureCache::loadNow(const std::vector<Want>& wants)
         if (find(want.file))
             continue;
         started.push_back(&want);
-        loads.push_back(std::async(std::launch::async, [path = want.path] {
-            return loadPicture(path, JpegIdct::Accurate);
-        }));
+        loads.push_back(std::async(std::launch::async, [path = want.path] { return safeLoad(path); }));
     }
     std::string error;
     for (std::size_t i = 0; i < loads.size(); ++i) {
@@ -140,7 +156,7 @@ void PictureCache::workerLoop()
             m_queue.pop_front();
             m_inFlight = want.file;
         }
-        LoadedPicture loaded = loadPicture(want.path, JpegIdct::Accurate);
+        LoadedPicture loaded = safeLoad(want.path);
         std::shared_ptr<const Picture> picture;
         if (loaded.ok())
             picture = std::make_shared<const Picture>(std::move(loaded.picture));
