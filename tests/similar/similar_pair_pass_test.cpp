@@ -28,10 +28,8 @@ Corpus randomCorpus(int32_t count, uint32_t seed)
             for (int32_t i = 5; i <= 64; ++i)
                 p.profiles[row][i] = static_cast<uint8_t>(pick(0, 80));
         }
-        for (auto& column : p.contrastMap) {
-            for (auto& cell : column)
-                cell = static_cast<uint8_t>(pick(0, 2) == 0 ? 0 : pick(0, 1) == 0 ? 128 : 255);
-        }
+        for (auto& cell : p.contrastMap)
+            cell = static_cast<uint8_t>(pick(0, 2) == 0 ? 0 : pick(0, 1) == 0 ? 128 : 255);
         p.planeTotals = {pick(100000, 400000), pick(200000, 700000), pick(50000, 300000)};
         p.centroidX[3] = pick(20, 50);
         p.centroidY[3] = pick(20, 50);
@@ -49,7 +47,7 @@ Corpus randomCorpus(int32_t count, uint32_t seed)
                 s.profiles[row][i2] = static_cast<uint8_t>(std::clamp(s.profiles[row][i2] + pick(-noise, noise), 0, 120));
         }
         for (int32_t n = pick(0, 2000); n > 0; --n)
-            s.contrastMap[pick(0, 59)][pick(0, 59)] = static_cast<uint8_t>(pick(0, 1) * 255);
+            s.contrastMap[static_cast<std::size_t>(pick(0, 3599))] = static_cast<uint8_t>(pick(0, 1) * 255);
         s.planeTotals[0] += pick(-150000, 150000);
         s.planeTotals[1] += pick(-300000, 300000);
         s.centroidX[3] += pick(-3, 3);

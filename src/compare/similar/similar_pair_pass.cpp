@@ -71,11 +71,19 @@ HalfTable makeHalfTable(std::vector<HalfCodes> halves)
     return table;
 }
 
-// Pictures with equal band codes, in ascending FileTable order.
+// Pictures with equal band codes, in ascending FileTable order; their packed
+// scoring data lies at positions first .. first + size - 1 of the pass's
+// PairSide array, so that a run over a bucket reads memory in order.
 struct Bucket {
     int32_t contrastId = 0;
     int32_t lumaId = 0;
-    std::vector<int32_t> members;
+    int32_t first = 0;
+    int32_t size = 0;
+};
+
+struct Partner {
+    int32_t bucket = 0;
+    CodeDistances codes;
 };
 
 // Bucket p against the buckets it may pair with (q >= p), over the member
@@ -123,18 +131,24 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
     });
     std::vector<Bucket> buckets;
     std::vector<int32_t> groupStart; // first bucket of each contrast id met
+    std::vector<int32_t> fileAt;      // FileTable index of each position
+    std::vector<PairSide> sides;
+    fileAt.reserve(keyed.size());
+    sides.reserve(keyed.size());
     for (const auto& entry : keyed) {
         if (buckets.empty() || buckets.back().contrastId != entry[0] || buckets.back().lumaId != entry[1]) {
             if (buckets.empty() || buckets.back().contrastId != entry[0])
                 groupStart.push_back(static_cast<int32_t>(buckets.size()));
-            buckets.push_back(Bucket {entry[0], entry[1], {}});
+            buckets.push_back(Bucket {entry[0], entry[1], static_cast<int32_t>(sides.size()), 0});
         }
-        buckets.back().members.push_back(entry[2]);
+        ++buckets.back().size;
+        fileAt.push_back(entry[2]);
+        sides.push_back(makePairSide(signatures[static_cast<std::size_t>(entry[2])]));
     }
     groupStart.push_back(static_cast<int32_t>(buckets.size()));
 
     // The gate, bucket pair by bucket pair: whole contrast groups first.
-    std::vector<std::vector<int32_t>> partners(buckets.size()); // q >= p that pass the gate
+    std::vector<std::vector<Partner>> partners(buckets.size()); // q >= p that pass the gate
     const int32_t groupCount = static_cast<int32_t>(groupStart.size()) - 1;
     for (int32_t g1 = 0; g1 < groupCount; ++g1) {
         for (int32_t g2 = g1; g2 < groupCount; ++g2) {
@@ -146,7 +160,7 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
                 for (int32_t q = std::max(p, groupStart[g2]); q < groupStart[g2 + 1]; ++q) {
                     const CodeDistances codes {contrast, lumaTable.between(buckets[p].lumaId, buckets[q].lumaId)};
                     if (passesCodeGate(codes, level))
-                        partners[p].push_back(q);
+                        partners[p].push_back(Partner {q, codes});
                 }
             }
         }
@@ -156,13 +170,15 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
     std::vector<Task> tasks;
     int64_t totalPairs = 0;
     for (int32_t p = 0; p < static_cast<int32_t>(buckets.size()); ++p) {
-        const int64_t rows = static_cast<int64_t>(buckets[p].members.size());
+        const int64_t rows = buckets[p].size;
         int64_t others = 0;
-        for (int32_t q : partners[p]) {
-            if (q != p)
-                others += static_cast<int64_t>(buckets[q].members.size());
+        bool self = false;
+        for (const Partner& partner : partners[p]) {
+            if (partner.bucket == p)
+                self = true;
+            else
+                others += buckets[partner.bucket].size;
         }
-        const bool self = !partners[p].empty() && partners[p].front() == p;
         Task task {p, 0, 0};
         int64_t taskPairs = 0;
         for (int64_t row = 0; row < rows; ++row) {
@@ -187,24 +203,26 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
         const Bucket& bucket = buckets[task.bucket];
         std::vector<std::string>& lines = taskLines[static_cast<std::size_t>(t)];
         int64_t examined = 0;
-        const auto scorePair = [&](int32_t i, int32_t j) {
-            const int32_t a = std::min(i, j);
-            const int32_t b = std::max(i, j);
-            const SimilarSignature& sa = signatures[a];
-            const SimilarSignature& sb = signatures[b];
-            ++examined;
-            const auto scores = scoreGatedPair(sa, sb, codeDistances(sa, sb), level, fileCount);
-            if (scores)
-                lines.push_back(similarResultLine(*scores, a, b, sa, sb, files[a].path, files[b].path));
-        };
         for (int32_t row = task.rowBegin; row < task.rowEnd; ++row) {
-            const int32_t i = bucket.members[row];
-            for (int32_t q : partners[task.bucket]) {
-                const auto& others = buckets[q].members;
-                for (std::size_t k = q == task.bucket ? static_cast<std::size_t>(row) + 1 : 0; k < others.size(); ++k) {
+            const int32_t i = bucket.first + row;
+            for (const Partner& partner : partners[task.bucket]) {
+                const Bucket& other = buckets[partner.bucket];
+                const int32_t from = partner.bucket == task.bucket ? i + 1 : other.first;
+                for (int32_t j = from; j < other.first + other.size; ++j) {
                     if (input.abortFlag.load(std::memory_order_relaxed))
                         return;
-                    scorePair(i, others[k]);
+                    ++examined;
+                    // Scores are taken with A the lower FileTable index.
+                    const bool inOrder = fileAt[i] < fileAt[j];
+                    const int32_t pa = inOrder ? i : j;
+                    const int32_t pb = inOrder ? j : i;
+                    const auto scores = scoreGatedPair(sides[pa], sides[pb], partner.codes, level, fileCount);
+                    if (scores) {
+                        const int32_t a = fileAt[pa];
+                        const int32_t b = fileAt[pb];
+                        lines.push_back(similarResultLine(*scores, a, b, signatures[a], signatures[b], files[a].path,
+                                                          files[b].path));
+                    }
                 }
             }
         }

@@ -1,8 +1,10 @@
 #include "compare/similar/similar_scoring.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 #include "picture/picture_loader.h"
 
@@ -34,9 +36,22 @@ struct FinalBounds {
 constexpr FinalBounds kSmallSearchBounds {87, 28, 27, 47, 204};
 constexpr FinalBounds kLargeSearchBounds {77, 24, 23, 42, 188};
 
+// A map score is a mean of byte differences.
+constexpr int32_t kMaxMapScore = 255;
+
 // The largest amounts the two chroma reductions take off.
 constexpr int32_t kLumaReductionMax = 7;
 constexpr int32_t kContrastReductionMax = 8;
+
+// Rounded-up reciprocals 2^32 / d for the divisions of the alignment
+// mapping; spreads of real pictures stay below 90.
+constexpr int32_t kMaxReciprocalDivisor = 256;
+constexpr std::array<uint64_t, kMaxReciprocalDivisor> kReciprocals = [] {
+    std::array<uint64_t, kMaxReciprocalDivisor> r {};
+    for (uint64_t d = 1; d < kMaxReciprocalDivisor; ++d)
+        r[d] = ((uint64_t {1} << 32) + d - 1) / d;
+    return r;
+}();
 
 double levelAllowance(int32_t level)
 {
@@ -49,22 +64,116 @@ int32_t codeAt(const std::array<int32_t, 13>& codes, int32_t first)
         + codes[first + 4] * 10 + codes[first + 5];
 }
 
-int32_t rowDistance(const std::array<uint8_t, kSimilarGridSize>& a, const std::array<uint8_t, kSimilarGridSize>& b)
+int32_t plainRowDistance(const std::array<uint8_t, 64>& a, const std::array<uint8_t, 64>& b)
 {
+    // Elements 60..63 are 0 on both sides; summing all 64 lets the loop vectorise.
     int32_t sum = 0;
-    for (int32_t i = kInnerFirst; i <= kInnerLast; ++i)
+    for (int32_t i = 0; i < 64; ++i)
         sum += std::abs(static_cast<int32_t>(a[i]) - static_cast<int32_t>(b[i]));
     return sum;
 }
 
-int32_t alignedRowDistance(const SimilarSignature& a, const SimilarSignature& b, int32_t row, const AxisAlignment& axis)
+// Inner index (less 5) of the other picture at index k of the reference. The
+// clamp never acts for real signatures (centroids lie in 5..64); it only
+// keeps the arrays safe.
+int32_t otherIndex(const AxisAlignment& axis, int32_t k)
 {
-    const auto& reference = axis.referenceIsA ? a.profiles[row] : b.profiles[row];
-    const auto& other = axis.referenceIsA ? b.profiles[row] : a.profiles[row];
+    return std::clamp(axis.mappedFast(k), kInnerFirst, kInnerLast) - kInnerFirst;
+}
+
+// Sum of |reference[k] - other[m(k)]| over the window of one axis, stopping
+// as soon as it reaches stopAt (the result is then at least stopAt).
+int32_t alignedRowSum(const std::array<uint8_t, 64>& a, const std::array<uint8_t, 64>& b, const AxisAlignment& axis,
+                      int32_t stopAt)
+{
+    const auto& reference = axis.referenceIsA ? a : b;
+    const auto& other = axis.referenceIsA ? b : a;
+    const int32_t lo = std::max(axis.lo, kInnerFirst);
+    const int32_t hi = std::min(axis.hi, kInnerLast);
     int32_t sum = 0;
-    for (int32_t k = axis.lo; k <= axis.hi; ++k)
-        sum += std::abs(static_cast<int32_t>(reference[k]) - static_cast<int32_t>(other[axis.mapped(k)]));
-    return sum / std::max(1, axis.length());
+    // The mapping only grows with k, so checking both ends checks it all.
+    const bool inside = lo > hi
+        || (axis.reciprocal != 0 && axis.mappedFast(lo) >= kInnerFirst && axis.mappedFast(hi) <= kInnerLast);
+    if (!inside) {
+        for (int32_t k = lo; k <= hi && sum < stopAt; ++k)
+            sum += std::abs(static_cast<int32_t>(reference[k - kInnerFirst]) - static_cast<int32_t>(other[otherIndex(axis, k)]));
+        return sum;
+    }
+    // Below and above the reference centroid apart, so that the loops need
+    // no sign test; the common case, reciprocal multiply and no clamps.
+    const uint64_t spreadO = static_cast<uint64_t>(axis.spreadO);
+    const int32_t base = axis.centreO - kInnerFirst;
+    const int32_t split = std::clamp(axis.centreR, lo, hi + 1);
+    for (int32_t k = lo; k < split; ++k) {
+        const auto q = static_cast<int32_t>((spreadO * static_cast<uint64_t>(axis.centreR - k) * axis.reciprocal) >> 32);
+        sum += std::abs(static_cast<int32_t>(reference[k - kInnerFirst]) - static_cast<int32_t>(other[base - q]));
+        if (((k - lo) & 7) == 7 && sum >= stopAt)
+            return sum;
+    }
+    for (int32_t k = split; k <= hi; ++k) {
+        const auto q = static_cast<int32_t>((spreadO * static_cast<uint64_t>(k - axis.centreR) * axis.reciprocal) >> 32);
+        sum += std::abs(static_cast<int32_t>(reference[k - kInnerFirst]) - static_cast<int32_t>(other[base + q]));
+        if (((k - lo) & 7) == 7 && sum >= stopAt)
+            return sum;
+    }
+    return sum;
+}
+
+// The profile part of LumaScore or ChromaScore (rowX, rowY: indices into
+// PairSide::rows) where only a value below cap matters: the result is exact
+// when the score is below cap, and at least cap otherwise. Most pairs are
+// rejected here, so the aligned sums stop as soon as they cannot decide.
+int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, int32_t rowY, const AlignmentWindow& window,
+                     int32_t cap = std::numeric_limits<int32_t>::max())
+{
+    const int32_t plain = plainRowDistance(a.rows[rowX], b.rows[rowX]) / kInnerSize
+        + plainRowDistance(a.rows[rowY], b.rows[rowY]) / kInnerSize;
+    if (!window.exists)
+        return plain;
+    // The aligned value only counts when it comes out below this.
+    const int32_t limit = std::min(plain, cap);
+    if (limit <= 1)
+        return plain; // an aligned value counts only when both axes give at least 1
+    const int32_t lengthX = std::max(1, window.x.length());
+    const int32_t lengthY = std::max(1, window.y.length());
+    const int32_t sumX = alignedRowSum(a.rows[rowX], b.rows[rowX], window.x, limit * lengthX);
+    const int32_t ax = sumX / lengthX;
+    if (ax < 1 || ax >= limit)
+        return plain; // aligned value 0, or not below the limit
+    const int32_t sumY = alignedRowSum(a.rows[rowY], b.rows[rowY], window.y, (limit - ax) * lengthY);
+    const int32_t ay = sumY / lengthY;
+    if (ay < 1 || ax + ay >= limit)
+        return plain;
+    return ax + ay;
+}
+
+// The map part of ContrastScore, exact when below cap and at least cap
+// otherwise (as profileScore).
+int32_t contrastScore(const SimilarSignature& a, const SimilarSignature& b, const AlignmentWindow& window,
+                      int32_t cap = std::numeric_limits<int32_t>::max())
+{
+    int32_t plainSum = 0;
+    for (std::size_t i = 0; i < a.contrastMap.size(); ++i)
+        plainSum += std::abs(static_cast<int32_t>(a.contrastMap[i]) - static_cast<int32_t>(b.contrastMap[i]));
+    const int32_t plain = plainSum / (kInnerSize * kInnerSize);
+    if (!window.exists)
+        return plain;
+    const int32_t limit = std::min(plain, cap);
+    if (limit <= 1)
+        return plain; // the aligned value counts only from 1 up
+    const AxisPairing px = axisPairing(window.x);
+    const AxisPairing py = axisPairing(window.y);
+    const int32_t cells = std::max(1, px.length * py.length);
+    const int32_t stopAt = limit * cells;
+    int32_t sum = 0;
+    for (int32_t i = 0; i < px.length && sum < stopAt; ++i) {
+        const uint8_t* columnA = a.contrastMap.data() + px.a[i] * kInnerSize;
+        const uint8_t* columnB = b.contrastMap.data() + px.b[i] * kInnerSize;
+        for (int32_t j = 0; j < py.length; ++j)
+            sum += std::abs(static_cast<int32_t>(columnA[py.a[j]]) - static_cast<int32_t>(columnB[py.b[j]]));
+    }
+    const int32_t aligned = sum / cells;
+    return aligned > 0 && aligned < limit ? aligned : plain;
 }
 
 } // namespace
@@ -104,71 +213,71 @@ AxisAlignment axisAlignment(int32_t centreA, int32_t spreadA, int32_t centreB, i
     axis.spreadO = axis.referenceIsA ? spreadB : spreadA;
     axis.lo = axis.centreR - std::min(axis.centreR - kInnerFirst, (axis.centreO - kInnerFirst) * axis.spreadR / axis.spreadO);
     axis.hi = axis.centreR + std::min(kInnerLast - axis.centreR, axis.spreadR * (kInnerLast - axis.centreO) / axis.spreadO);
+    if (axis.spreadR < kMaxReciprocalDivisor && axis.spreadO <= axis.spreadR && axis.spreadO > 0)
+        axis.reciprocal = kReciprocals[static_cast<std::size_t>(axis.spreadR)];
     return axis;
+}
+
+PairSide makePairSide(const SimilarSignature& signature)
+{
+    PairSide side;
+    for (int32_t r = 0; r < 4; ++r) {
+        const auto& profile = signature.profiles[kLumaRowX + r];
+        std::copy(profile.begin() + kInnerFirst, profile.begin() + kInnerLast + 1, side.rows[r].begin());
+    }
+    side.warmX = signature.centroidX[kWarmCentroid];
+    side.warmY = signature.centroidY[kWarmCentroid];
+    side.spreadA = signature.spreadA;
+    side.spreadB = signature.spreadB;
+    side.planeTotals = signature.planeTotals;
+    side.signature = &signature;
+    return side;
+}
+
+AxisPairing axisPairing(const AxisAlignment& axis)
+{
+    AxisPairing pairing;
+    const int32_t lo = std::max(axis.lo, kInnerFirst);
+    const int32_t hi = std::min(axis.hi, kInnerLast);
+    pairing.length = std::max(0, hi - lo + 1);
+    for (int32_t i = 0; i < pairing.length; ++i) {
+        const auto own = static_cast<uint8_t>(lo + i - kInnerFirst);
+        const auto other = static_cast<uint8_t>(otherIndex(axis, lo + i));
+        pairing.a[i] = axis.referenceIsA ? own : other;
+        pairing.b[i] = axis.referenceIsA ? other : own;
+    }
+    return pairing;
+}
+
+AlignmentWindow alignmentWindow(const PairSide& a, const PairSide& b)
+{
+    AlignmentWindow window;
+    window.exists = std::abs(a.warmX - b.warmX) < kAlignmentReach && std::abs(a.warmY - b.warmY) < kAlignmentReach;
+    if (window.exists) {
+        window.x = axisAlignment(a.warmX, a.spreadA, b.warmX, b.spreadA);
+        window.y = axisAlignment(a.warmY, a.spreadB, b.warmY, b.spreadB);
+    }
+    return window;
 }
 
 AlignmentWindow alignmentWindow(const SimilarSignature& a, const SimilarSignature& b)
 {
-    AlignmentWindow window;
-    window.exists = std::abs(a.centroidX[kWarmCentroid] - b.centroidX[kWarmCentroid]) < kAlignmentReach
-        && std::abs(a.centroidY[kWarmCentroid] - b.centroidY[kWarmCentroid]) < kAlignmentReach;
-    if (window.exists) {
-        window.x = axisAlignment(a.centroidX[kWarmCentroid], a.spreadA, b.centroidX[kWarmCentroid], b.spreadA);
-        window.y = axisAlignment(a.centroidY[kWarmCentroid], a.spreadB, b.centroidY[kWarmCentroid], b.spreadB);
-    }
-    return window;
+    return alignmentWindow(makePairSide(a), makePairSide(b));
 }
 
 int32_t profileDistance(const SimilarSignature& a, const SimilarSignature& b, int32_t rowX, int32_t rowY,
                         const AlignmentWindow& window)
 {
-    int32_t score = rowDistance(a.profiles[rowX], b.profiles[rowX]) / kInnerSize
-        + rowDistance(a.profiles[rowY], b.profiles[rowY]) / kInnerSize;
-    if (window.exists) {
-        const int32_t ax = alignedRowDistance(a, b, rowX, window.x);
-        const int32_t ay = alignedRowDistance(a, b, rowY, window.y);
-        const int32_t aligned = (ax >= 1 && ay >= 1) ? ax + ay : 0;
-        if (aligned > 0 && aligned < score)
-            score = aligned;
-    }
-    return score;
+    return profileScore(makePairSide(a), makePairSide(b), rowX - kLumaRowX, rowY - kLumaRowX, window);
 }
 
 int32_t contrastMapDistance(const SimilarSignature& a, const SimilarSignature& b, const AlignmentWindow& window)
 {
-    int32_t plain = 0;
-    for (int32_t x = 0; x < kInnerSize; ++x) {
-        const auto& columnA = a.contrastMap[x];
-        const auto& columnB = b.contrastMap[x];
-        for (int32_t y = 0; y < kInnerSize; ++y)
-            plain += std::abs(static_cast<int32_t>(columnA[y]) - static_cast<int32_t>(columnB[y]));
-    }
-    int32_t score = plain / (kInnerSize * kInnerSize);
-    if (window.exists) {
-        // The y mapping is the same for every column: work it out once.
-        std::array<int32_t, kInnerSize> yA {};
-        std::array<int32_t, kInnerSize> yB {};
-        const int32_t lengthY = window.y.length();
-        for (int32_t i = 0; i < lengthY; ++i) {
-            yA[i] = window.y.indexOfA(window.y.lo + i) - kInnerFirst;
-            yB[i] = window.y.indexOfB(window.y.lo + i) - kInnerFirst;
-        }
-        int32_t sum = 0;
-        for (int32_t kx = window.x.lo; kx <= window.x.hi; ++kx) {
-            const auto& columnA = a.contrastMap[window.x.indexOfA(kx) - kInnerFirst];
-            const auto& columnB = b.contrastMap[window.x.indexOfB(kx) - kInnerFirst];
-            for (int32_t i = 0; i < lengthY; ++i)
-                sum += std::abs(static_cast<int32_t>(columnA[yA[i]]) - static_cast<int32_t>(columnB[yB[i]]));
-        }
-        const int32_t aligned = sum / std::max(1, window.x.length() * lengthY);
-        if (aligned > 0 && aligned < score)
-            score = aligned;
-    }
-    return score;
+    return contrastScore(a, b, window);
 }
 
-std::optional<SimilarPairScores> scoreGatedPair(const SimilarSignature& a, const SimilarSignature& b,
-                                                const CodeDistances& codes, int32_t level, int32_t fileCount)
+std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSide& b, const CodeDistances& codes,
+                                                int32_t level, int32_t fileCount)
 {
     const double lv = levelAllowance(level);
     const FinalBounds& bounds = fileCount > kLargeSearchFiles ? kLargeSearchBounds : kSmallSearchBounds;
@@ -176,14 +285,17 @@ std::optional<SimilarPairScores> scoreGatedPair(const SimilarSignature& a, const
 
     SimilarPairScores s;
     s.codes = codes;
-    s.luma = profileDistance(a, b, 3, 4, window)
-        + std::abs(a.planeTotals[1] - b.planeTotals[1]) / kLumaTotalDivisor;
+    const int32_t lumaTotals = std::abs(a.planeTotals[1] - b.planeTotals[1]) / kLumaTotalDivisor;
+    // Only a profile score that keeps LumaScore below both its bounds matters.
+    const double lumaBound = std::min(lv + kLumaStepBound, lv + bounds.luma);
+    const auto lumaCap = static_cast<int32_t>(std::ceil(lumaBound)) - lumaTotals;
+    s.luma = profileScore(a, b, 0, 1, window, lumaCap) + lumaTotals;
     // LumaScore does not change after this point, so its final bound (never
     // looser than the step bound) can reject the pair right away.
     if (!(s.luma < lv + kLumaStepBound) || !(s.luma < lv + bounds.luma))
         return std::nullopt;
 
-    s.chroma = profileDistance(a, b, 5, 6, window)
+    s.chroma = profileScore(a, b, 2, 3, window)
         + std::abs(a.planeTotals[2] - b.planeTotals[2]) / kChromaTotalDivisor;
     if (s.chroma > 30)
         s.chroma -= std::min(kLumaReductionMax, std::max(0, 15 - s.luma));
@@ -195,16 +307,27 @@ std::optional<SimilarPairScores> scoreGatedPair(const SimilarSignature& a, const
         || !(s.luma + s.chroma - kContrastReductionMax < lv + bounds.lumaChroma))
         return std::nullopt;
 
-    s.contrast = contrastMapDistance(a, b, window)
-        + std::abs(a.planeTotals[0] - b.planeTotals[0]) / kContrastTotalDivisor;
-    if (s.chroma > 25)
-        s.chroma -= std::min(kContrastReductionMax, std::max(0, 50 - s.contrast));
-
-    s.similarity = 2 * s.contrast + s.luma + s.chroma;
-    const bool accepted = s.contrast < lv + bounds.contrast && s.luma < lv + bounds.luma
-        && s.chroma < lv + bounds.chroma && s.luma + s.chroma < lv + bounds.lumaChroma
-        && s.similarity < 2 * lv + bounds.similarity;
-    if (!accepted)
+    // Larger contrast only makes every remaining bound harder to meet (the
+    // reduction of ChromaScore shrinks as ContrastScore grows), so there is a
+    // smallest map score that fails; the map comparison stops when it gets there.
+    const int32_t contrastTotals = std::abs(a.planeTotals[0] - b.planeTotals[0]) / kContrastTotalDivisor;
+    const auto decide = [&](int32_t mapScore, SimilarPairScores& out) {
+        out.contrast = mapScore + contrastTotals;
+        if (out.chroma > 25)
+            out.chroma -= std::min(kContrastReductionMax, std::max(0, 50 - out.contrast));
+        out.similarity = 2 * out.contrast + out.luma + out.chroma;
+        return out.contrast < lv + bounds.contrast && out.luma < lv + bounds.luma && out.chroma < lv + bounds.chroma
+            && out.luma + out.chroma < lv + bounds.lumaChroma && out.similarity < 2 * lv + bounds.similarity;
+    };
+    int32_t failing = kMaxMapScore + 1; // smallest failing map score: binary search
+    for (int32_t passing = -1; failing - passing > 1;) {
+        const int32_t middle = (passing + failing) / 2;
+        SimilarPairScores trial = s;
+        (decide(middle, trial) ? passing : failing) = middle;
+    }
+    if (failing == 0)
+        return std::nullopt;
+    if (!decide(contrastScore(*a.signature, *b.signature, window, failing), s))
         return std::nullopt;
     return s;
 }
@@ -215,7 +338,7 @@ std::optional<SimilarPairScores> scoreSimilarPair(const SimilarSignature& a, con
     const CodeDistances codes = codeDistances(a, b);
     if (!passesCodeGate(codes, level))
         return std::nullopt;
-    return scoreGatedPair(a, b, codes, level, fileCount);
+    return scoreGatedPair(makePairSide(a), makePairSide(b), codes, level, fileCount);
 }
 
 std::string similarResultLine(const SimilarPairScores& scores, int32_t indexA, int32_t indexB,

@@ -26,6 +26,28 @@ CodeDistances codeDistances(const SimilarSignature& a, const SimilarSignature& b
 // The cheap first gate of a pair; depends on the band codes alone.
 bool passesCodeGate(const CodeDistances& codes, int32_t level);
 
+// What the scores read of one picture, packed (a few cache lines) so that
+// the pair pass can run through many pictures quickly.
+struct PairSide {
+    // Profile rows 3 to 6 (luminance x, y, chroma contrast x, y); element i
+    // holds index i + 5, elements 60..63 stay 0.
+    std::array<std::array<uint8_t, 64>, 4> rows {};
+    int32_t warmX = 0; // CentroidX[3]
+    int32_t warmY = 0; // CentroidY[3]
+    int32_t spreadA = 0;
+    int32_t spreadB = 0;
+    std::array<int32_t, 3> planeTotals {};
+    const SimilarSignature* signature = nullptr; // the contrast map
+};
+
+PairSide makePairSide(const SimilarSignature& signature);
+
+// Where the rows of PairSide::rows come from.
+inline constexpr int32_t kLumaRowX = 3;
+inline constexpr int32_t kLumaRowY = 4;
+inline constexpr int32_t kChromaRowX = 5;
+inline constexpr int32_t kChromaRowY = 6;
+
 // One axis of the alignment window: O's picture stretched onto the reference
 // picture R around their warm centroids by the ratio of their warm spreads.
 struct AxisAlignment {
@@ -36,13 +58,38 @@ struct AxisAlignment {
     int32_t spreadO = 1;
     int32_t lo = kInnerFirst;
     int32_t hi = kInnerLast;
+    // ceil(2^32 / spreadR), or 0 when spreadR is too large for it to be exact.
+    uint64_t reciprocal = 0;
 
     // Index of O that index k of R meets.
     int32_t mapped(int32_t k) const { return spreadO * (k - centreR) / spreadR + centreO; }
+
+    // The same without a division, for the pair pass: the product by the
+    // rounded-up reciprocal truncates exactly while dividend * spreadR < 2^32,
+    // which holds for spreadO <= spreadR < 256 and indices within the grid.
+    int32_t mappedFast(int32_t k) const
+    {
+        if (reciprocal == 0)
+            return mapped(k);
+        const int32_t d = k - centreR;
+        const uint64_t dividend = static_cast<uint64_t>(spreadO) * static_cast<uint64_t>(d < 0 ? -d : d);
+        const auto quotient = static_cast<int32_t>((dividend * reciprocal) >> 32);
+        return d < 0 ? centreO - quotient : centreO + quotient;
+    }
+
     int32_t length() const { return hi - lo + 1; }
     int32_t indexOfA(int32_t k) const { return referenceIsA ? k : mapped(k); }
     int32_t indexOfB(int32_t k) const { return referenceIsA ? mapped(k) : k; }
 };
+
+// The indices of A and of B (less 5) that meet along one axis of the window.
+struct AxisPairing {
+    int32_t length = 0;
+    std::array<uint8_t, kInnerSize> a {};
+    std::array<uint8_t, kInnerSize> b {};
+};
+
+AxisPairing axisPairing(const AxisAlignment& axis);
 
 struct AlignmentWindow {
     bool exists = false; // only when the warm centroids are close on both axes
@@ -52,6 +99,7 @@ struct AlignmentWindow {
 
 // Spreads must be at least 1.
 AxisAlignment axisAlignment(int32_t centreA, int32_t spreadA, int32_t centreB, int32_t spreadB);
+AlignmentWindow alignmentWindow(const PairSide& a, const PairSide& b);
 AlignmentWindow alignmentWindow(const SimilarSignature& a, const SimilarSignature& b);
 
 // LumaScore (rows 3, 4) or ChromaScore (rows 5, 6) before its totals term:
@@ -72,8 +120,8 @@ struct SimilarPairScores {
 
 // Scores a pair that has passed the code gate; empty when a bound rejects it.
 // fileCount selects the stricter bounds above kLargeSearchFiles.
-std::optional<SimilarPairScores> scoreGatedPair(const SimilarSignature& a, const SimilarSignature& b,
-                                                const CodeDistances& codes, int32_t level, int32_t fileCount);
+std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSide& b, const CodeDistances& codes,
+                                                int32_t level, int32_t fileCount);
 
 // The code gate, then the scores.
 std::optional<SimilarPairScores> scoreSimilarPair(const SimilarSignature& a, const SimilarSignature& b,

@@ -189,7 +189,7 @@ void computeSimilarSignature(const ColourGrid& grid, SimilarPlanes& planes, Simi
                 profiles[1][x] += contrast.weight;
                 profiles[2][y] += contrast.weight;
             }
-            out.contrastMap[x - kInnerFirst][y - kInnerFirst] = contrast.value;
+            out.contrastMap[SimilarSignature::mapIndex(x, y)] = contrast.value;
 
             const Mark lumaMark = quantise(luma, lumaHigh, lumaLow);
             if (lumaMark.value == kMarkHigh) {

@@ -20,8 +20,8 @@ inline constexpr int32_t kWarmCentroid = 3;
 // What the pair pass compares, per picture.
 struct SimilarSignature {
     // The quantised local contrast (0, 128, 255) of inner cell [x][y], stored
-    // at [x - 5][y - 5].
-    std::array<std::array<uint8_t, kInnerSize>, kInnerSize> contrastMap {};
+    // at (x - 5) * 60 + (y - 5): one flat run that compares fast.
+    std::array<uint8_t, kInnerSize * kInnerSize> contrastMap {};
     // profiles[row][index], rows 1..8 used, indices 5..64 filled.
     std::array<std::array<uint8_t, kSimilarGridSize>, kProfileRows + 1> profiles {};
     std::array<int32_t, 4> centroidX {};
@@ -35,7 +35,8 @@ struct SimilarSignature {
     int32_t spreadA = 0;
     int32_t spreadB = 0;
 
-    uint8_t contrastAt(int32_t x, int32_t y) const { return contrastMap[x - kInnerFirst][y - kInnerFirst]; }
+    static constexpr int32_t mapIndex(int32_t x, int32_t y) { return (x - kInnerFirst) * kInnerSize + y - kInnerFirst; }
+    uint8_t contrastAt(int32_t x, int32_t y) const { return contrastMap[mapIndex(x, y)]; }
 };
 
 using Histogram = std::array<int32_t, 256>;
