@@ -1,0 +1,166 @@
+// The pair scores take shortcuts for speed (packed rows, a division-free
+// mapping, sums that stop once a pair cannot pass, a bound found by search).
+// This test holds them against a plain, step-by-step scorer over many pairs.
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+
+#include <gtest/gtest.h>
+
+#include "compare/similar/similar_scoring.h"
+#include "similar/random_signatures.h"
+
+namespace {
+
+struct Axis {
+    bool referenceIsA;
+    int32_t cR, cO, sR, sO, lo, hi;
+    int32_t m(int32_t k) const { return sO * (k - cR) / sR + cO; }
+    int32_t indexA(int32_t k) const { return referenceIsA ? k : m(k); }
+    int32_t indexB(int32_t k) const { return referenceIsA ? m(k) : k; }
+};
+
+Axis makeAxis(int32_t cA, int32_t sA, int32_t cB, int32_t sB)
+{
+    const bool refA = sA >= sB;
+    const int32_t cR = refA ? cA : cB, sR = refA ? sA : sB, cO = refA ? cB : cA, sO = refA ? sB : sA;
+    return Axis {refA, cR, cO, sR, sO, cR - std::min(cR - 5, (cO - 5) * sR / sO), cR + std::min(64 - cR, sR * (64 - cO) / sO)};
+}
+
+int32_t codeGroup(const SimilarSignature& a, const SimilarSignature& b, int32_t g)
+{
+    int32_t d = 0;
+    bool three = false, one = false;
+    for (int32_t e = 3 * g + 1; e <= 3 * g + 3; ++e) {
+        d += std::abs(a.bandCodes[e] - b.bandCodes[e]);
+        three = three || (a.bandCodes[e] == 3 && b.bandCodes[e] == 3);
+        one = one || (a.bandCodes[e] == 1 && b.bandCodes[e] == 1);
+    }
+    return d - three - one;
+}
+
+int32_t profilePart(const SimilarSignature& a, const SimilarSignature& b, int32_t rx, int32_t ry, bool window,
+                    const Axis& x, const Axis& y)
+{
+    int32_t px = 0, py = 0;
+    for (int32_t i = 5; i <= 64; ++i) {
+        px += std::abs(a.profiles[rx][i] - b.profiles[rx][i]);
+        py += std::abs(a.profiles[ry][i] - b.profiles[ry][i]);
+    }
+    int32_t score = px / 60 + py / 60;
+    int32_t aligned = 0;
+    if (window) {
+        int32_t ax = 0, ay = 0;
+        for (int32_t k = x.lo; k <= x.hi; ++k)
+            ax += std::abs(a.profiles[rx][x.indexA(k)] - b.profiles[rx][x.indexB(k)]);
+        for (int32_t k = y.lo; k <= y.hi; ++k)
+            ay += std::abs(a.profiles[ry][y.indexA(k)] - b.profiles[ry][y.indexB(k)]);
+        ax /= std::max(1, x.hi - x.lo + 1);
+        ay /= std::max(1, y.hi - y.lo + 1);
+        aligned = ax >= 1 && ay >= 1 ? ax + ay : 0;
+    }
+    if (aligned > 0 && aligned < score)
+        score = aligned;
+    return score;
+}
+
+std::optional<SimilarPairScores> referenceScore(const SimilarSignature& a, const SimilarSignature& b, int32_t level,
+                                                int32_t n)
+{
+    const double lv = 2.5 * level;
+    SimilarPairScores s;
+    s.codes.contrast = codeGroup(a, b, 0) + codeGroup(a, b, 1);
+    s.codes.luminance = codeGroup(a, b, 2) + codeGroup(a, b, 3);
+    if (!(s.codes.contrast <= level + 3 && s.codes.luminance <= level + 3
+          && s.codes.contrast + s.codes.luminance <= lv + 4))
+        return std::nullopt;
+
+    const bool window = std::abs(a.centroidX[3] - b.centroidX[3]) < 22 && std::abs(a.centroidY[3] - b.centroidY[3]) < 22;
+    const Axis x = makeAxis(a.centroidX[3], a.spreadA, b.centroidX[3], b.spreadA);
+    const Axis y = makeAxis(a.centroidY[3], a.spreadB, b.centroidY[3], b.spreadB);
+
+    s.luma = profilePart(a, b, 3, 4, window, x, y) + std::abs(a.planeTotals[1] - b.planeTotals[1]) / 41000;
+    if (!(s.luma < lv + 28))
+        return std::nullopt;
+    s.chroma = profilePart(a, b, 5, 6, window, x, y) + std::abs(a.planeTotals[2] - b.planeTotals[2]) / 30000;
+    if (s.chroma > 30)
+        s.chroma -= std::min(7, std::max(0, 15 - s.luma));
+    if (!(s.chroma < lv + 35))
+        return std::nullopt;
+
+    int32_t plain = 0;
+    for (int32_t cx = 5; cx <= 64; ++cx) {
+        for (int32_t cy = 5; cy <= 64; ++cy)
+            plain += std::abs(a.contrastAt(cx, cy) - b.contrastAt(cx, cy));
+    }
+    s.contrast = plain / 3600;
+    if (window) {
+        int32_t sum = 0;
+        for (int32_t kx = x.lo; kx <= x.hi; ++kx) {
+            for (int32_t ky = y.lo; ky <= y.hi; ++ky)
+                sum += std::abs(a.contrastAt(x.indexA(kx), y.indexA(ky)) - b.contrastAt(x.indexB(kx), y.indexB(ky)));
+        }
+        const int32_t aligned = sum / std::max(1, (x.hi - x.lo + 1) * (y.hi - y.lo + 1));
+        if (aligned > 0 && aligned < s.contrast)
+            s.contrast = aligned;
+    }
+    s.contrast += std::abs(a.planeTotals[0] - b.planeTotals[0]) / 7500;
+    if (s.chroma > 25)
+        s.chroma -= std::min(8, std::max(0, 50 - s.contrast));
+    s.similarity = 2 * s.contrast + s.luma + s.chroma;
+
+    const bool large = n > 1000;
+    if (s.contrast < lv + (large ? 77 : 87) && s.luma < lv + (large ? 24 : 28) && s.chroma < lv + (large ? 23 : 27)
+        && s.luma + s.chroma < lv + (large ? 42 : 47) && s.similarity < 5 * level + (large ? 188 : 204))
+        return s;
+    return std::nullopt;
+}
+
+} // namespace
+
+TEST(SimilarReferenceTest, ShortcutsScoreLikeThePlainSteps)
+{
+    const similar_testing::Corpus corpus = similar_testing::randomCorpus(260, 29);
+    const auto& sig = corpus.signatures;
+    int32_t accepted = 0;
+    int32_t scored = 0;
+    for (int32_t level = 0; level <= 2; ++level) {
+        for (int32_t n : {500, 5000}) {
+            for (std::size_t i = 0; i < sig.size(); ++i) {
+                if (sig[i].spreadA == 0)
+                    continue;
+                for (std::size_t j = i + 1; j < sig.size(); ++j) {
+                    if (sig[j].spreadA == 0)
+                        continue;
+                    const auto expected = referenceScore(sig[i], sig[j], level, n);
+                    const auto got = scoreSimilarPair(sig[i], sig[j], level, n);
+                    ++scored;
+                    ASSERT_EQ(got.has_value(), expected.has_value()) << i << " " << j << " level " << level;
+                    if (!expected)
+                        continue;
+                    ++accepted;
+                    ASSERT_EQ(got->contrast, expected->contrast) << i << " " << j;
+                    ASSERT_EQ(got->luma, expected->luma) << i << " " << j;
+                    ASSERT_EQ(got->chroma, expected->chroma) << i << " " << j;
+                    ASSERT_EQ(got->similarity, expected->similarity) << i << " " << j;
+                    ASSERT_EQ(got->codes.contrast, expected->codes.contrast);
+                    ASSERT_EQ(got->codes.luminance, expected->codes.luminance);
+                }
+            }
+        }
+    }
+    EXPECT_GT(accepted, 500);
+    EXPECT_LT(accepted, scored / 4);
+}
+
+TEST(SimilarReferenceTest, FastMappingTruncatesLikeTheDivision)
+{
+    for (int32_t spreadR = 1; spreadR <= 120; ++spreadR) {
+        for (int32_t spreadO = 1; spreadO <= spreadR; ++spreadO) {
+            const AxisAlignment axis = axisAlignment(35, spreadR, 30, spreadO);
+            for (int32_t k = 5; k <= 64; ++k)
+                ASSERT_EQ(axis.mappedFast(k), axis.mapped(k)) << spreadR << " " << spreadO << " " << k;
+        }
+    }
+}
