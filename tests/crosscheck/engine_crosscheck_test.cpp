@@ -238,7 +238,7 @@ public:
         };
         int32_t sceneIndex = 0;
         for (const auto& s : scenes) {
-            const std::string stem = "s" + std::to_string(sceneIndex++);
+            const std::string stem = std::string("s") + std::to_string(sceneIndex++);
             const Picture original = s.warm ? warmScene(s.w, s.h, s.seed) : photoLikePicture(s.w, s.h, s.seed);
             jpeg(stem + "_orig.jpg", original, 92);
             writeBytes(m_dir.file(stem + "_copy.JPG"), readAll(m_dir.file(stem + "_orig.jpg")));
@@ -423,7 +423,7 @@ TEST(EngineCrosscheckTest, IdenticalWholeTableMatchesReference)
                 continue;
             const EngineRun real = runReal(folder().table(), CheckMode::Identical, level, jobs, nullptr);
             expectSameOutcome(real, refFiles, ref, false,
-                              "identical level " + std::to_string(level) + " jobs " + std::to_string(jobs));
+                              std::string("identical level ") + std::to_string(level) + " jobs " + std::to_string(jobs));
         }
     }
     // The harsh variants pass every profile limit but not the total at some level.
@@ -464,7 +464,7 @@ TEST(EngineCrosscheckTest, IdenticalPerRunMatchesReference)
         for (int32_t jobs : {1, 2, 5}) {
             const EngineRun real = runReal(folder().table(), mode, kLevelLoose, jobs, &runs);
             expectSameOutcome(real, refFiles, ref, false,
-                              "per run mode " + std::to_string(static_cast<int>(mode)) + " jobs " + std::to_string(jobs));
+                              std::string("per run mode ") + std::to_string(static_cast<int>(mode)) + " jobs " + std::to_string(jobs));
         }
     }
 }
@@ -482,7 +482,7 @@ TEST(EngineCrosscheckTest, SimilarMatchesReference)
                 continue;
             const EngineRun real = runReal(folder().table(), CheckMode::Similar, level, jobs, nullptr);
             expectSameOutcome(real, refFiles, ref, true,
-                              "similar level " + std::to_string(level) + " jobs " + std::to_string(jobs));
+                              std::string("similar level ") + std::to_string(level) + " jobs " + std::to_string(jobs));
         }
     }
 }
@@ -496,7 +496,7 @@ namespace {
 std::vector<int64_t> jsonInts(const std::string& json, const std::string& key)
 {
     std::vector<int64_t> values;
-    size_t at = json.find("\"" + key + "\"");
+    size_t at = json.find(std::string("\"") + key + "\"");
     if (at == std::string::npos)
         return values;
     at = json.find(':', at) + 1;
@@ -671,7 +671,7 @@ void crosscheckTable(const FileTable& table)
         std::printf("identical level %d: %s\n", level, gateSummary(ref).c_str());
         for (int32_t jobs : {1, 2})
             expectSameOutcome(runReal(table, CheckMode::Identical, level, jobs, nullptr), refFiles, ref, false,
-                              "identical level " + std::to_string(level) + " jobs " + std::to_string(jobs));
+                              std::string("identical level ") + std::to_string(level) + " jobs " + std::to_string(jobs));
     }
     std::vector<std::vector<int32_t>> runs;
     for (int32_t i = 0; i + 1 < static_cast<int32_t>(table.size()); i += 7) {
@@ -685,7 +685,7 @@ void crosscheckTable(const FileTable& table)
         const RefOutcome ref = refCompareIdenticalRuns(refFiles, mode, kLevelStrict, runs);
         std::printf("per run mode %d: %s\n", static_cast<int>(mode), gateSummary(ref).c_str());
         expectSameOutcome(runReal(table, mode, kLevelStrict, 2, &runs), refFiles, ref, false,
-                          "per run mode " + std::to_string(static_cast<int>(mode)));
+                          std::string("per run mode ") + std::to_string(static_cast<int>(mode)));
     }
     for (int32_t level = kLevelStrict; level <= kLevelLoose; ++level) {
         FileTable refFiles = table;
@@ -693,7 +693,7 @@ void crosscheckTable(const FileTable& table)
         std::printf("similar level %d: %s\n", level, gateSummary(ref).c_str());
         for (int32_t jobs : {1, 2})
             expectSameOutcome(runReal(table, CheckMode::Similar, level, jobs, nullptr), refFiles, ref, true,
-                              "similar level " + std::to_string(level) + " jobs " + std::to_string(jobs));
+                              std::string("similar level ") + std::to_string(level) + " jobs " + std::to_string(jobs));
     }
 }
 
@@ -723,7 +723,7 @@ TEST(EngineCrosscheckTest, RandomFolderMatchesReference)
         const auto w = static_cast<int32_t>(5 + next(700));
         const auto h = static_cast<int32_t>(5 + next(700));
         const Picture original = next(2) ? warmScene(w, h, next(100000)) : photoLikePicture(w, h, next(100000));
-        const std::string stem = dir.file("r" + std::to_string(scene));
+        const std::string stem = dir.file(std::string("r") + std::to_string(scene));
         writeJpeg(stem + "_a.jpg", original, static_cast<int>(30 + next(70)));
         for (int32_t v = 0; v < static_cast<int32_t>(1 + next(5)); ++v) {
             const std::string name = stem + "_v" + std::to_string(v);
@@ -786,15 +786,15 @@ TEST(EngineCrosscheckTest, DegenerateTablesMatchReference)
             FileTable identicalFiles = table;
             const RefOutcome identical = refCompareIdentical(identicalFiles, CheckMode::Identical, kLevelLoose);
             expectSameOutcome(runReal(table, CheckMode::Identical, kLevelLoose, jobs, nullptr), identicalFiles,
-                              identical, false, "identical, " + what);
+                              identical, false, std::string("identical, ") + what);
             FileTable runFiles = table;
             const RefOutcome none = refCompareIdenticalRuns(runFiles, CheckMode::FileSize, kLevelStrict, noRuns);
             expectSameOutcome(runReal(table, CheckMode::FileSize, kLevelStrict, jobs, &noRuns), runFiles, none, false,
-                              "no runs, " + what);
+                              std::string("no runs, ") + what);
             FileTable similarFiles = table;
             const RefOutcome similar = refCompareSimilar(similarFiles, kLevelLoose);
             expectSameOutcome(runReal(table, CheckMode::Similar, kLevelLoose, jobs, nullptr), similarFiles, similar,
-                              true, "similar, " + what);
+                              true, std::string("similar, ") + what);
         }
     }
 }

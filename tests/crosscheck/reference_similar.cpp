@@ -538,7 +538,8 @@ RefOutcome refCompareSimilar(FileTable& files, int32_t level)
             line += codesNumber(a, 1) + "," + codesNumber(b, 1) + ",";
             std::snprintf(buffer, sizeof buffer, "%.2d", contrastCodes);
             line += buffer;
-            line += "," + codesNumber(a, 7) + "," + codesNumber(b, 7) + ",";
+            line += ",";
+            line += codesNumber(a, 7) + "," + codesNumber(b, 7) + ",";
             std::snprintf(buffer, sizeof buffer, "%.2d", lumaCodes);
             line += buffer;
             line += ",";
