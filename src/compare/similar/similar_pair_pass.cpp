@@ -147,38 +147,45 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
     }
     groupStart.push_back(static_cast<int32_t>(buckets.size()));
 
-    // The gate, bucket pair by bucket pair: whole contrast groups first.
-    std::vector<std::vector<Partner>> partners(buckets.size()); // q >= p that pass the gate
+    // The gate, bucket pair by bucket pair, whole contrast groups first (the
+    // contrast ids are dense, so id g names group g). The partners of a
+    // bucket are worked out where they are needed rather than kept for all
+    // buckets at once: their number grows with the square of the distinct codes.
     const int32_t groupCount = static_cast<int32_t>(groupStart.size()) - 1;
-    for (int32_t g1 = 0; g1 < groupCount; ++g1) {
+    const auto forEachPartner = [&](int32_t p, const auto& visit) {
+        const int32_t g1 = buckets[p].contrastId;
         for (int32_t g2 = g1; g2 < groupCount; ++g2) {
-            const int32_t contrast = contrastTable.between(buckets[groupStart[g1]].contrastId,
-                                                           buckets[groupStart[g2]].contrastId);
+            const int32_t contrast = contrastTable.between(g1, g2);
             if (contrast > level + 3)
                 continue;
-            for (int32_t p = groupStart[g1]; p < groupStart[g1 + 1]; ++p) {
-                for (int32_t q = std::max(p, groupStart[g2]); q < groupStart[g2 + 1]; ++q) {
-                    const CodeDistances codes {contrast, lumaTable.between(buckets[p].lumaId, buckets[q].lumaId)};
-                    if (passesCodeGate(codes, level))
-                        partners[p].push_back(Partner {q, codes});
-                }
+            for (int32_t q = std::max(p, groupStart[g2]); q < groupStart[g2 + 1]; ++q) {
+                const CodeDistances codes {contrast, lumaTable.between(buckets[p].lumaId, buckets[q].lumaId)};
+                if (passesCodeGate(codes, level))
+                    visit(Partner {q, codes});
             }
         }
-    }
+    };
 
-    // Split each bucket's rows into tasks of about kPairsPerTask pairs.
+    // Pairs per row of each bucket, to split the rows into tasks of about
+    // kPairsPerTask pairs.
+    const auto bucketCount = static_cast<int32_t>(buckets.size());
+    std::vector<int64_t> otherMembers(buckets.size(), 0);
+    std::vector<uint8_t> pairsWithItself(buckets.size(), 0);
+    parallelFor(bucketCount, input.jobs, [&](int64_t p, int32_t) {
+        const auto bucket = static_cast<int32_t>(p);
+        forEachPartner(bucket, [&](const Partner& partner) {
+            if (partner.bucket == bucket)
+                pairsWithItself[static_cast<std::size_t>(p)] = 1;
+            else
+                otherMembers[static_cast<std::size_t>(p)] += buckets[partner.bucket].size;
+        });
+    });
     std::vector<Task> tasks;
     int64_t totalPairs = 0;
-    for (int32_t p = 0; p < static_cast<int32_t>(buckets.size()); ++p) {
+    for (int32_t p = 0; p < bucketCount; ++p) {
         const int64_t rows = buckets[p].size;
-        int64_t others = 0;
-        bool self = false;
-        for (const Partner& partner : partners[p]) {
-            if (partner.bucket == p)
-                self = true;
-            else
-                others += buckets[partner.bucket].size;
-        }
+        const int64_t others = otherMembers[static_cast<std::size_t>(p)];
+        const bool self = pairsWithItself[static_cast<std::size_t>(p)] != 0;
         Task task {p, 0, 0};
         int64_t taskPairs = 0;
         for (int64_t row = 0; row < rows; ++row) {
@@ -195,17 +202,30 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
         }
     }
 
+    // Tasks of one bucket follow each other, so a worker mostly reuses the
+    // partner list it made last.
+    struct PartnerCache {
+        int32_t bucket = -1;
+        std::vector<Partner> partners;
+    };
+    std::vector<PartnerCache> caches(static_cast<std::size_t>(resolveJobs(input.jobs)));
     std::vector<std::vector<std::string>> taskLines(tasks.size());
     std::atomic<int64_t> donePairs {0};
     input.report(SearchProgress::Phase::Pairs, 0, totalPairs, true);
-    parallelFor(static_cast<int64_t>(tasks.size()), input.jobs, [&](int64_t t, int32_t) {
+    parallelFor(static_cast<int64_t>(tasks.size()), input.jobs, [&](int64_t t, int32_t worker) {
         const Task& task = tasks[static_cast<std::size_t>(t)];
+        PartnerCache& cache = caches[static_cast<std::size_t>(worker)];
+        if (cache.bucket != task.bucket) {
+            cache.bucket = task.bucket;
+            cache.partners.clear();
+            forEachPartner(task.bucket, [&](const Partner& partner) { cache.partners.push_back(partner); });
+        }
         const Bucket& bucket = buckets[task.bucket];
         std::vector<std::string>& lines = taskLines[static_cast<std::size_t>(t)];
         int64_t examined = 0;
         for (int32_t row = task.rowBegin; row < task.rowEnd; ++row) {
             const int32_t i = bucket.first + row;
-            for (const Partner& partner : partners[task.bucket]) {
+            for (const Partner& partner : cache.partners) {
                 const Bucket& other = buckets[partner.bucket];
                 const int32_t from = partner.bucket == task.bucket ? i + 1 : other.first;
                 for (int32_t j = from; j < other.first + other.size; ++j) {

@@ -136,9 +136,10 @@ int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, int32_t
         return plain; // an aligned value counts only when both axes give at least 1
     const int32_t lengthX = std::max(1, window.x.length());
     const int32_t lengthY = std::max(1, window.y.length());
-    const int32_t sumX = alignedRowSum(a.rows[rowX], b.rows[rowX], window.x, limit * lengthX);
+    // The y axis adds at least 1 to a valid aligned value, so x may stop at limit - 1.
+    const int32_t sumX = alignedRowSum(a.rows[rowX], b.rows[rowX], window.x, (limit - 1) * lengthX);
     const int32_t ax = sumX / lengthX;
-    if (ax < 1 || ax >= limit)
+    if (ax < 1 || ax >= limit - 1)
         return plain; // aligned value 0, or not below the limit
     const int32_t sumY = alignedRowSum(a.rows[rowY], b.rows[rowY], window.y, (limit - ax) * lengthY);
     const int32_t ay = sumY / lengthY;
