@@ -180,7 +180,7 @@ TEST(IdenticalEngineTest, AbortWhileTheThirdPictureLoadsEndsAfterCountingIt)
     for (int32_t jobs : {1, 2}) {
         Search search(paths);
         EngineContext ctx = search.context(CheckMode::Identical, jobs);
-        int32_t calls = 0;
+        std::atomic<int32_t> calls {0};
         IdenticalRun run(ctx, [&](const std::string& path) {
             if (path == paths[2])
                 search.abort = true;
