@@ -1,7 +1,7 @@
 #include "compare/similar/similar_pair_pass.h"
 
 #include <algorithm>
-#include <numeric>
+#include <cstdint>
 
 #include "common/parallel_for.h"
 #include "compare/similar/similar_scoring.h"
@@ -38,10 +38,11 @@ int32_t halfDistance(const HalfCodes& a, const HalfCodes& b)
     return groupCodeDistance(ca, cb, 0) + groupCodeDistance(ca, cb, 1);
 }
 
-// Dense ids for the distinct halves met, and their pairwise code distances.
+// Dense ids for the distinct halves met, and their pairwise code distances
+// (-4..12). Codes are 1, 2 or 3, so there are at most 3^6 = 729 halves.
 struct HalfTable {
     std::vector<HalfCodes> halves;
-    std::vector<int32_t> distance; // [id1 * size + id2]
+    std::vector<int8_t> distance; // [id1 * size + id2]
 
     int32_t idOf(const HalfCodes& h) const
     {
@@ -62,7 +63,7 @@ HalfTable makeHalfTable(std::vector<HalfCodes> halves)
     table.distance.resize(n * n);
     for (std::size_t i = 0; i < n; ++i) {
         for (std::size_t j = i; j < n; ++j) {
-            const int32_t d = halfDistance(halves[i], halves[j]);
+            const auto d = static_cast<int8_t>(halfDistance(halves[i], halves[j]));
             table.distance[i * n + j] = d;
             table.distance[j * n + i] = d;
         }
