@@ -1,5 +1,6 @@
 #include "search/folder_scan.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <iterator>
@@ -176,8 +177,57 @@ std::vector<std::string> buildScanList(const std::string& searchFolder, const Sc
             break;
         level = std::move(next);
     }
-    // Sorting once gives the order of a list kept sorted line by line,
-    // without the cost of inserting each line at its place.
-    sortLines(lines);
+    sortScanLines(lines, settings.jobs);
     return lines;
+}
+
+void sortScanLines(std::vector<std::string>& lines, int32_t jobs)
+{
+    // The first twenty characters are digits of fixed width, which letter
+    // case does not touch: comparing them as two numbers, then the rest with
+    // lineLess, is the order of lineLess over the whole line.
+    struct Entry {
+        int64_t key;
+        int64_t size;
+        std::string* line;
+    };
+    const auto number = [](const std::string& line, std::size_t from) {
+        int64_t value = 0;
+        for (std::size_t i = from; i < from + 10 && i < line.size(); ++i)
+            value = value * 10 + (line[i] - '0');
+        return value;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(lines.size());
+    for (std::string& line : lines)
+        entries.push_back(Entry {number(line, kScanKeyColumn), number(line, kScanSizeColumn), &line});
+    const auto less = [](const Entry& a, const Entry& b) {
+        if (a.key != b.key)
+            return a.key < b.key;
+        if (a.size != b.size)
+            return a.size < b.size;
+        return lineLess(std::string_view(*a.line).substr(kScanSizeColumn + 10),
+                        std::string_view(*b.line).substr(kScanSizeColumn + 10));
+    };
+    // Sorting once gives the order of a list kept sorted line by line,
+    // without the cost of inserting each line at its place; two halves
+    // sorted side by side and merged give the same order.
+    constexpr std::size_t kSplitAbove = 20000;
+    const auto middle = entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2);
+    if (resolveJobs(jobs) >= 2 && entries.size() > kSplitAbove) {
+        parallelFor(2, 2, [&](int64_t half, int32_t) {
+            if (half == 0)
+                std::sort(entries.begin(), middle, less);
+            else
+                std::sort(middle, entries.end(), less);
+        });
+        std::inplace_merge(entries.begin(), middle, entries.end(), less);
+    } else {
+        std::sort(entries.begin(), entries.end(), less);
+    }
+    std::vector<std::string> sorted;
+    sorted.reserve(lines.size());
+    for (const Entry& entry : entries)
+        sorted.push_back(std::move(*entry.line));
+    lines = std::move(sorted);
 }

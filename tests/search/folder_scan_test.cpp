@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "search/file_table.h"
+#include "search/line_order.h"
 #include "search/privilege.h"
 #include "search/scan_line.h"
 #include "search/search_error.h"
@@ -261,4 +262,22 @@ TEST(FolderScanTest, AbortStopsTheScan)
     EXPECT_FALSE(ScanFolder(scanFolderArgument(dir.str()), 0, settings, lines));
     EXPECT_TRUE(lines.empty());
     EXPECT_TRUE(buildScanList(dir.str() + "/missing", ScanSettings {}).empty());
+}
+
+TEST(FolderScanTest, ScanLineSortMatchesTheListOrder)
+{
+    // Keys, sizes, stamps and paths that differ in letter case only, in a
+    // large enough list to be sorted in two halves.
+    std::vector<std::string> lines;
+    const char* names[] = {"/p/A.jpg", "/p/a.jpg", "/p/B.JPG", "/p/_x.jpg", "/P/a.jpg", "/p/a.jpgz"};
+    for (int i = 0; i < 30000; ++i)
+        lines.push_back(makeScanLine((i * 7919) % 97, (i * 31) % 5, i % 3 ? "2002/05/31 18/42/06" : "2001/01/01 00/00/00",
+                                     std::string(names[i % 6]) + std::to_string(i % 11)));
+    std::vector<std::string> expected = lines;
+    sortLines(expected);
+    for (int32_t jobs : {1, 2}) {
+        std::vector<std::string> sorted = lines;
+        sortScanLines(sorted, jobs);
+        EXPECT_EQ(sorted, expected);
+    }
 }
