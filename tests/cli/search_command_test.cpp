@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -145,4 +146,25 @@ TEST(SearchCommandTest, PictureThatCannotBeOpenedEndsTheSearch)
         return run.status;
     });
     EXPECT_EQ(result, 1);
+}
+
+TEST(SearchCommandTest, GroupsOfAFileSizeSearch)
+{
+    TempDir dir;
+    testing_support::writeJpeg(dir.file("a.jpg"), testing_support::photoLikePicture(64, 48, 7));
+    std::filesystem::create_directories(dir.path() / "sub");
+    std::filesystem::copy_file(dir.file("a.jpg"), dir.file("sub/b.jpg"));
+    testing_support::writeJpeg(dir.file("c.jpg"), testing_support::solidPicture(8, 8, 1, 2, 3));
+    for (const char* name : {"a.jpg", "sub/b.jpg"})
+        testing_support::setModificationTime(dir.file(name), 1'000'000'000);
+
+    const CliRun human = runCli({"search", dir.str(), "--depth", "1"});
+    ASSERT_EQ(human.status, 0) << human.err;
+    EXPECT_EQ(human.out, dir.str() + "/a.jpg\n" + dir.str() + "/sub/b.jpg\n");
+    EXPECT_TRUE(contains(human.err, "検索終了\n"));
+
+    const CliRun json = runCli({"search", dir.str(), "--depth", "1", "--json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_TRUE(contains(json.out, "\"unreadable\":[],\"groups\":[[1,2]],\"counts\":{\"files\":3,\"loaded\":2,\"pairs\":1}"));
+    EXPECT_TRUE(contains(json.out, "\"result_lines\":[\"0000, 000001, 000002, "));
 }
