@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <string_view>
@@ -299,7 +300,10 @@ int runSearchCommand(const std::vector<std::string>& args)
             std::printf("%s\n", jsonReport(outcome, groups).c_str());
         else
             printGroups(outcome, groups);
-        std::fflush(stdout);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            std::fprintf(stderr, "zelvic-cli: cannot write the results: %s\n", std::strerror(errno));
+            return 1;
+        }
         std::fprintf(stderr, "%s\n", searchStatusText(outcome).c_str());
         if (!outcome.noFiles)
             std::fprintf(stderr, "%s\n", searchSummaryLine(outcome).c_str());
