@@ -243,6 +243,17 @@ FileActionResult moveFileToTrash(const std::string& path)
 
 FileActionResult moveFileReplacing(const std::string& from, const std::string& to)
 {
+    // A file already at the target that is not the one being moved goes to
+    // the trash first: replacing it outright would destroy a picture the user
+    // never saw in the review.
+    struct stat source {};
+    struct stat target {};
+    if (::lstat(to.c_str(), &target) == 0 && !S_ISDIR(target.st_mode)
+        && !(::lstat(from.c_str(), &source) == 0 && source.st_dev == target.st_dev && source.st_ino == target.st_ino)) {
+        const FileActionResult trashed = moveFileToTrash(to);
+        if (!trashed.ok())
+            return {"ファイル " + shownName(from) + " を " + shownName(to) + " に移動できません (" + trashed.error + ")"};
+    }
     if (::rename(from.c_str(), to.c_str()) == 0)
         return {};
     if (errno == EXDEV)

@@ -16,7 +16,9 @@ struct FileActionResult {
 // .trashinfo record as the trash format allows, so no name is unreachable.
 FileActionResult moveFileToTrash(const std::string& path);
 
-// Moves `from` to `to`, replacing a file already at `to` without asking.
+// Moves `from` to `to` without asking. A different file already at `to` is
+// first moved to the trash (and the move fails if it cannot be), so a move
+// never destroys a file.
 // Within one file system this is rename(2); across file systems the file is
 // copied to a temporary name beside `to`, synced, renamed over `to`, and only
 // then is the source removed, so a failure at any point leaves the source.

@@ -108,9 +108,10 @@ TEST(FileActionsTest, TrashOfAMissingFileFails)
     EXPECT_NE(result.error.find("gone.jpg"), std::string::npos);
 }
 
-TEST(FileActionsTest, MoveReplacesAnExistingTarget)
+TEST(FileActionsTest, MoveReplacesAnExistingTargetWhichGoesToTheTrash)
 {
     TempDir dir;
+    TrashHome home(dir);
     const std::string from = dir.file("x/a.jpg");
     const std::string to = dir.file("y/a.jpg");
     testing_support::writeBytes(from, "new");
@@ -119,6 +120,16 @@ TEST(FileActionsTest, MoveReplacesAnExistingTarget)
     ASSERT_TRUE(result.ok()) << result.error;
     EXPECT_FALSE(exists(from));
     EXPECT_EQ(readAll(to), "new");
+    EXPECT_EQ(readAll(home.trash() + "/files/a.jpg"), "old");
+}
+
+TEST(FileActionsTest, MoveOntoItselfKeepsTheFile)
+{
+    TempDir dir;
+    const std::string from = dir.file("x/a.jpg");
+    testing_support::writeBytes(from, "same");
+    ASSERT_TRUE(moveFileReplacing(from, from).ok());
+    EXPECT_EQ(readAll(from), "same");
 }
 
 TEST(FileActionsTest, FailedMoveLeavesTheSource)
@@ -144,7 +155,6 @@ TEST(FileActionsTest, MoveAcrossFileSystemsCopiesThenRemoves)
     testing_support::writeBytes(from, std::string(200000, 'z'));
     testing_support::setModificationTime(from, 1600000000);
     const std::string to = other + "/zelvic-move-test-" + std::to_string(::getpid()) + ".jpg";
-    testing_support::writeBytes(to, "old");
     const FileActionResult result = moveFileReplacing(from, to);
     ASSERT_TRUE(result.ok()) << result.error;
     EXPECT_FALSE(exists(from));
