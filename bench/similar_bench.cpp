@@ -246,7 +246,7 @@ void benchPairPass(const std::filesystem::path& self, int32_t count, bool withRe
                     100.0 * passed[0] / kSamples, 100.0 * passed[1] / kSamples, 100.0 * passed[2] / kSamples);
     }
     const std::atomic<bool> abortFlag {false};
-    for (int32_t level = 0; level <= 2; level += 2) {
+    for (int32_t level = 0; level <= 2; ++level) {
         std::vector<std::string> bucketed;
         for (int32_t jobs : {1, 2}) {
             double cpu = 0;

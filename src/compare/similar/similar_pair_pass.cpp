@@ -103,6 +103,7 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
     const auto& signatures = input.signatures;
     const int32_t fileCount = static_cast<int32_t>(files.size());
     const int32_t level = input.level;
+    const SimilarScoreLimits limits = similarScoreLimits(level, fileCount);
 
     std::vector<int32_t> eligible;
     for (int32_t i = 0; i < fileCount; ++i) {
@@ -237,7 +238,7 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
                     const bool inOrder = fileAt[i] < fileAt[j];
                     const int32_t pa = inOrder ? i : j;
                     const int32_t pb = inOrder ? j : i;
-                    const auto scores = scoreGatedPair(sides[pa], sides[pb], partner.codes, level, fileCount);
+                    const auto scores = scoreGatedPair(sides[pa], sides[pb], partner.codes, limits);
                     if (scores) {
                         const int32_t a = fileAt[pa];
                         const int32_t b = fileAt[pb];

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <vector>
 
 #include "picture/picture_loader.h"
 
@@ -52,6 +53,72 @@ constexpr std::array<uint64_t, kMaxReciprocalDivisor> kReciprocals = [] {
         r[d] = ((uint64_t {1} << 32) + d - 1) / d;
     return r;
 }();
+
+// The offsets of the alignment mapping, spreadO * d / spreadR, tabled for
+// every pair of spreads up to kTabledSpread (those of real signatures stay
+// below 60) and d = -64..63, stored at d + 64. A pairing reads up to 64
+// entries from the start of a window, so a padding row follows the last.
+constexpr int32_t kTabledSpread = 63;
+constexpr int32_t kOffsetRow = 128;
+constexpr int32_t kOffsetZero = 64;
+
+int32_t offsetRowOf(int32_t spreadR, int32_t spreadO)
+{
+    return spreadR * (spreadR - 1) / 2 + spreadO - 1;
+}
+
+const std::vector<int8_t>& offsetTable()
+{
+    static const std::vector<int8_t> table = [] {
+        std::vector<int8_t> t(static_cast<std::size_t>(offsetRowOf(kTabledSpread + 1, 1) + 1) * kOffsetRow);
+        for (int32_t spreadR = 1; spreadR <= kTabledSpread; ++spreadR) {
+            for (int32_t spreadO = 1; spreadO <= spreadR; ++spreadO) {
+                int8_t* row = t.data() + static_cast<std::ptrdiff_t>(offsetRowOf(spreadR, spreadO)) * kOffsetRow;
+                for (int32_t d = -kOffsetZero; d < kOffsetRow - kOffsetZero; ++d)
+                    row[d + kOffsetZero] = static_cast<int8_t>(spreadO * d / spreadR);
+            }
+        }
+        return t;
+    }();
+    return table;
+}
+
+// The index pairings of both axes of a window, made once per pair for the
+// vectorised sums.
+struct WindowPairings {
+    const AlignmentWindow* window = nullptr;
+    bool hasX = false;
+    bool hasY = false;
+    IndexPairing x;
+    IndexPairing y;
+
+    // Made when first needed: many pairs are decided by the x axis alone.
+    const IndexPairing& alongX()
+    {
+        if (!hasX) {
+            fillAxisPairing(window->x, x);
+            hasX = true;
+        }
+        return x;
+    }
+    const IndexPairing& alongY()
+    {
+        if (!hasY) {
+            fillAxisPairing(window->y, y);
+            hasY = true;
+        }
+        return y;
+    }
+};
+
+// n / d, truncated, by the rounded-up reciprocal where that is exact
+// (n * d < 2^32), else by the division.
+int32_t smallQuotient(int32_t n, int32_t d)
+{
+    if (n >= 0 && n < (1 << 23) && d >= 1 && d < kMaxReciprocalDivisor)
+        return static_cast<int32_t>((static_cast<uint64_t>(n) * kReciprocals[static_cast<std::size_t>(d)]) >> 32);
+    return n / d;
+}
 
 double levelAllowance(int32_t level)
 {
@@ -124,7 +191,7 @@ int32_t alignedRowSum(const std::array<uint8_t, 64>& a, const std::array<uint8_t
 // when the score is below cap, and at least cap otherwise. Most pairs are
 // rejected here, so the aligned sums stop as soon as they cannot decide.
 int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, int32_t rowY, const AlignmentWindow& window,
-                     int32_t cap = std::numeric_limits<int32_t>::max())
+                     WindowPairings* pairings, int32_t cap = std::numeric_limits<int32_t>::max())
 {
     const int32_t plain = plainRowDistance(a.rows[rowX], b.rows[rowX]) / kInnerSize
         + plainRowDistance(a.rows[rowY], b.rows[rowY]) / kInnerSize;
@@ -137,11 +204,16 @@ int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, int32_t
     const int32_t lengthX = std::max(1, window.x.length());
     const int32_t lengthY = std::max(1, window.y.length());
     // The y axis adds at least 1 to a valid aligned value, so x may stop at limit - 1.
-    const int32_t sumX = alignedRowSum(a.rows[rowX], b.rows[rowX], window.x, (limit - 1) * lengthX);
+    // The vectorised sum is cheap enough to take whole.
+    const int32_t sumX = pairings != nullptr
+        ? pairedRowDistance(a.rows[rowX].data(), b.rows[rowX].data(), pairings->alongX())
+        : alignedRowSum(a.rows[rowX], b.rows[rowX], window.x, (limit - 1) * lengthX);
     const int32_t ax = sumX / lengthX;
     if (ax < 1 || ax >= limit - 1)
         return plain; // aligned value 0, or not below the limit
-    const int32_t sumY = alignedRowSum(a.rows[rowY], b.rows[rowY], window.y, (limit - ax) * lengthY);
+    const int32_t sumY = pairings != nullptr
+        ? pairedRowDistance(a.rows[rowY].data(), b.rows[rowY].data(), pairings->alongY())
+        : alignedRowSum(a.rows[rowY], b.rows[rowY], window.y, (limit - ax) * lengthY);
     const int32_t ay = sumY / lengthY;
     if (ay < 1 || ax + ay >= limit)
         return plain;
@@ -151,28 +223,26 @@ int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, int32_t
 // The map part of ContrastScore, exact when below cap and at least cap
 // otherwise (as profileScore).
 int32_t contrastScore(const SimilarSignature& a, const SimilarSignature& b, const AlignmentWindow& window,
-                      int32_t cap = std::numeric_limits<int32_t>::max())
+                      WindowPairings* pairings, int32_t cap = std::numeric_limits<int32_t>::max())
 {
-    int32_t plainSum = 0;
-    for (std::size_t i = 0; i < a.contrastMap.size(); ++i)
-        plainSum += std::abs(static_cast<int32_t>(a.contrastMap[i]) - static_cast<int32_t>(b.contrastMap[i]));
-    const int32_t plain = plainSum / (kInnerSize * kInnerSize);
+    // A plain value of cap or more only needs to be known as such.
+    constexpr int32_t kCells = kInnerSize * kInnerSize;
+    const int32_t plainStop = cap < kMaxMapScore + 1 ? cap * kCells : std::numeric_limits<int32_t>::max();
+    const int32_t plain = byteDistance(a.contrastMap.data(), b.contrastMap.data(), kCells, plainStop) / kCells;
     if (!window.exists)
         return plain;
     const int32_t limit = std::min(plain, cap);
     if (limit <= 1)
         return plain; // the aligned value counts only from 1 up
-    const AxisPairing px = axisPairing(window.x);
-    const AxisPairing py = axisPairing(window.y);
-    const int32_t cells = std::max(1, px.length * py.length);
-    const int32_t stopAt = limit * cells;
-    int32_t sum = 0;
-    for (int32_t i = 0; i < px.length && sum < stopAt; ++i) {
-        const uint8_t* columnA = a.contrastMap.data() + px.a[i] * kInnerSize;
-        const uint8_t* columnB = b.contrastMap.data() + px.b[i] * kInnerSize;
-        for (int32_t j = 0; j < py.length; ++j)
-            sum += std::abs(static_cast<int32_t>(columnA[py.a[j]]) - static_cast<int32_t>(columnB[py.b[j]]));
+    WindowPairings own;
+    if (pairings == nullptr) {
+        own.window = &window;
+        pairings = &own;
     }
+    const IndexPairing& px = pairings->alongX();
+    const IndexPairing& py = pairings->alongY();
+    const int32_t cells = std::max(1, px.length * py.length);
+    const int32_t sum = pairedMapDistance(a.contrastMap.data(), b.contrastMap.data(), px, py, limit * cells);
     const int32_t aligned = sum / cells;
     return aligned > 0 && aligned < limit ? aligned : plain;
 }
@@ -212,10 +282,23 @@ AxisAlignment axisAlignment(int32_t centreA, int32_t spreadA, int32_t centreB, i
     axis.spreadR = axis.referenceIsA ? spreadA : spreadB;
     axis.centreO = axis.referenceIsA ? centreB : centreA;
     axis.spreadO = axis.referenceIsA ? spreadB : spreadA;
-    axis.lo = axis.centreR - std::min(axis.centreR - kInnerFirst, (axis.centreO - kInnerFirst) * axis.spreadR / axis.spreadO);
-    axis.hi = axis.centreR + std::min(kInnerLast - axis.centreR, axis.spreadR * (kInnerLast - axis.centreO) / axis.spreadO);
+    axis.lo = axis.centreR
+        - std::min(axis.centreR - kInnerFirst, smallQuotient((axis.centreO - kInnerFirst) * axis.spreadR, axis.spreadO));
+    axis.hi = axis.centreR
+        + std::min(kInnerLast - axis.centreR, smallQuotient(axis.spreadR * (kInnerLast - axis.centreO), axis.spreadO));
     if (axis.spreadR < kMaxReciprocalDivisor && axis.spreadO <= axis.spreadR && axis.spreadO > 0)
         axis.reciprocal = kReciprocals[static_cast<std::size_t>(axis.spreadR)];
+    // The table serves windows that lie inside the inner cells and map into
+    // them (the mapping only grows with k, so both ends tell).
+    if (axis.spreadR <= kTabledSpread && axis.spreadO >= 1 && axis.spreadO <= axis.spreadR
+        && axis.centreR >= kInnerFirst && axis.centreR <= kInnerLast && axis.lo >= kInnerFirst
+        && axis.hi <= kInnerLast && axis.lo <= axis.hi) {
+        const int8_t* offsets = offsetTable().data()
+            + static_cast<std::ptrdiff_t>(offsetRowOf(axis.spreadR, axis.spreadO)) * kOffsetRow + kOffsetZero;
+        if (axis.centreO + offsets[axis.lo - axis.centreR] >= kInnerFirst
+            && axis.centreO + offsets[axis.hi - axis.centreR] <= kInnerLast)
+            axis.offsets = offsets;
+    }
     return axis;
 }
 
@@ -235,9 +318,30 @@ PairSide makePairSide(const SimilarSignature& signature)
     return side;
 }
 
-AxisPairing axisPairing(const AxisAlignment& axis)
+IndexPairing axisPairing(const AxisAlignment& axis)
 {
-    AxisPairing pairing;
+    IndexPairing pairing;
+    fillAxisPairing(axis, pairing);
+    return pairing;
+}
+
+void fillAxisPairing(const AxisAlignment& axis, IndexPairing& pairing)
+{
+    if (axis.offsets != nullptr) {
+        // All 64 entries are filled (those from the length up are never
+        // used as indices), which lets the loop vectorise.
+        pairing.length = axis.hi - axis.lo + 1;
+        const int8_t* offsets = axis.offsets + (axis.lo - axis.centreR);
+        const int32_t own = axis.lo - kInnerFirst;
+        const int32_t base = axis.centreO - kInnerFirst;
+        auto& ownIndices = axis.referenceIsA ? pairing.a : pairing.b;
+        auto& otherIndices = axis.referenceIsA ? pairing.b : pairing.a;
+        for (int32_t i = 0; i < 64; ++i) {
+            ownIndices[static_cast<std::size_t>(i)] = static_cast<uint8_t>(own + i);
+            otherIndices[static_cast<std::size_t>(i)] = static_cast<uint8_t>(base + offsets[i]);
+        }
+        return;
+    }
     const int32_t lo = std::max(axis.lo, kInnerFirst);
     const int32_t hi = std::min(axis.hi, kInnerLast);
     pairing.length = std::max(0, hi - lo + 1);
@@ -247,7 +351,11 @@ AxisPairing axisPairing(const AxisAlignment& axis)
         pairing.a[i] = axis.referenceIsA ? own : other;
         pairing.b[i] = axis.referenceIsA ? other : own;
     }
-    return pairing;
+    // The vectorised sums load whole blocks; what lies past the length is masked.
+    for (auto i = static_cast<std::size_t>(pairing.length); i < pairing.a.size(); ++i) {
+        pairing.a[i] = 0;
+        pairing.b[i] = 0;
+    }
 }
 
 AlignmentWindow alignmentWindow(const PairSide& a, const PairSide& b)
@@ -269,43 +377,61 @@ AlignmentWindow alignmentWindow(const SimilarSignature& a, const SimilarSignatur
 int32_t profileDistance(const SimilarSignature& a, const SimilarSignature& b, int32_t rowX, int32_t rowY,
                         const AlignmentWindow& window)
 {
-    return profileScore(makePairSide(a), makePairSide(b), rowX - kLumaRowX, rowY - kLumaRowX, window);
+    return profileScore(makePairSide(a), makePairSide(b), rowX - kLumaRowX, rowY - kLumaRowX, window, nullptr);
 }
 
 int32_t contrastMapDistance(const SimilarSignature& a, const SimilarSignature& b, const AlignmentWindow& window)
 {
-    return contrastScore(a, b, window);
+    return contrastScore(a, b, window, nullptr);
+}
+
+SimilarScoreLimits similarScoreLimits(int32_t level, int32_t fileCount)
+{
+    // An integer score s is below the real bound b exactly when s <= ceil(b) - 1.
+    const auto largestBelow = [](double bound) { return static_cast<int32_t>(std::ceil(bound)) - 1; };
+    const double lv = levelAllowance(level);
+    const FinalBounds& bounds = fileCount > kLargeSearchFiles ? kLargeSearchBounds : kSmallSearchBounds;
+    return SimilarScoreLimits {largestBelow(lv + kLumaStepBound),  largestBelow(lv + kChromaStepBound),
+                               largestBelow(lv + bounds.contrast), largestBelow(lv + bounds.luma),
+                               largestBelow(lv + bounds.chroma),   largestBelow(lv + bounds.lumaChroma),
+                               largestBelow(2 * lv + bounds.similarity)};
 }
 
 std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSide& b, const CodeDistances& codes,
                                                 int32_t level, int32_t fileCount)
 {
-    const double lv = levelAllowance(level);
-    const FinalBounds& bounds = fileCount > kLargeSearchFiles ? kLargeSearchBounds : kSmallSearchBounds;
+    return scoreGatedPair(a, b, codes, similarScoreLimits(level, fileCount));
+}
+
+std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSide& b, const CodeDistances& codes,
+                                                const SimilarScoreLimits& limits)
+{
     const AlignmentWindow window = alignmentWindow(a, b);
+    WindowPairings pairings;
+    pairings.window = &window;
+    WindowPairings* vectorPairings = window.exists && byteSumsVectorised() ? &pairings : nullptr;
 
     SimilarPairScores s;
     s.codes = codes;
     const int32_t lumaTotals = std::abs(a.planeTotals[1] - b.planeTotals[1]) / kLumaTotalDivisor;
     // Only a profile score that keeps LumaScore below both its bounds matters.
-    const double lumaBound = std::min(lv + kLumaStepBound, lv + bounds.luma);
-    const auto lumaCap = static_cast<int32_t>(std::ceil(lumaBound)) - lumaTotals;
-    s.luma = profileScore(a, b, 0, 1, window, lumaCap) + lumaTotals;
+    const int32_t lumaCap = std::min(limits.lumaStep, limits.luma) + 1 - lumaTotals;
+    s.luma = profileScore(a, b, 0, 1, window, vectorPairings, lumaCap) + lumaTotals;
     // LumaScore does not change after this point, so its final bound (never
     // looser than the step bound) can reject the pair right away.
-    if (!(s.luma < lv + kLumaStepBound) || !(s.luma < lv + bounds.luma))
+    if (s.luma > limits.lumaStep || s.luma > limits.luma)
         return std::nullopt;
 
-    s.chroma = profileScore(a, b, 2, 3, window)
+    s.chroma = profileScore(a, b, 2, 3, window, vectorPairings)
         + std::abs(a.planeTotals[2] - b.planeTotals[2]) / kChromaTotalDivisor;
     if (s.chroma > 30)
         s.chroma -= std::min(kLumaReductionMax, std::max(0, 15 - s.luma));
-    if (!(s.chroma < lv + kChromaStepBound))
+    if (s.chroma > limits.chromaStep)
         return std::nullopt;
     // The contrast reduction takes at most 8 off ChromaScore; a pair that
     // cannot pass even then is spared the costly map comparison.
-    if (!(s.chroma - kContrastReductionMax < lv + bounds.chroma)
-        || !(s.luma + s.chroma - kContrastReductionMax < lv + bounds.lumaChroma))
+    if (s.chroma - kContrastReductionMax > limits.chroma
+        || s.luma + s.chroma - kContrastReductionMax > limits.lumaChroma)
         return std::nullopt;
 
     // Larger contrast only makes every remaining bound harder to meet (the
@@ -317,8 +443,8 @@ std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSid
         if (out.chroma > 25)
             out.chroma -= std::min(kContrastReductionMax, std::max(0, 50 - out.contrast));
         out.similarity = 2 * out.contrast + out.luma + out.chroma;
-        return out.contrast < lv + bounds.contrast && out.luma < lv + bounds.luma && out.chroma < lv + bounds.chroma
-            && out.luma + out.chroma < lv + bounds.lumaChroma && out.similarity < 2 * lv + bounds.similarity;
+        return out.contrast <= limits.contrast && out.luma <= limits.luma && out.chroma <= limits.chroma
+            && out.luma + out.chroma <= limits.lumaChroma && out.similarity <= limits.similarity;
     };
     int32_t failing = kMaxMapScore + 1; // smallest failing map score: binary search
     for (int32_t passing = -1; failing - passing > 1;) {
@@ -328,7 +454,7 @@ std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSid
     }
     if (failing == 0)
         return std::nullopt;
-    if (!decide(contrastScore(*a.signature, *b.signature, window, failing), s))
+    if (!decide(contrastScore(*a.signature, *b.signature, window, vectorPairings, failing), s))
         return std::nullopt;
     return s;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "compare/similar/similar_byte_sums.h"
 #include "compare/similar/similar_signature.h"
 
 // Files above which the stricter bounds apply: in a large collection more
@@ -60,6 +61,10 @@ struct AxisAlignment {
     int32_t hi = kInnerLast;
     // ceil(2^32 / spreadR), or 0 when spreadR is too large for it to be exact.
     uint64_t reciprocal = 0;
+    // spreadO * d / spreadR for d = k - centreR, indexed by d, when the whole
+    // window maps inside the inner cells and the spreads are in the table;
+    // otherwise null.
+    const int8_t* offsets = nullptr;
 
     // Index of O that index k of R meets.
     int32_t mapped(int32_t k) const { return spreadO * (k - centreR) / spreadR + centreO; }
@@ -83,13 +88,9 @@ struct AxisAlignment {
 };
 
 // The indices of A and of B (less 5) that meet along one axis of the window.
-struct AxisPairing {
-    int32_t length = 0;
-    std::array<uint8_t, kInnerSize> a {};
-    std::array<uint8_t, kInnerSize> b {};
-};
-
-AxisPairing axisPairing(const AxisAlignment& axis);
+IndexPairing axisPairing(const AxisAlignment& axis);
+// The same into an existing pairing (every entry is written).
+void fillAxisPairing(const AxisAlignment& axis, IndexPairing& pairing);
 
 struct AlignmentWindow {
     bool exists = false; // only when the warm centroids are close on both axes
@@ -118,8 +119,24 @@ struct SimilarPairScores {
     CodeDistances codes;
 };
 
+// The bounds of a CheckLevel as the largest integer score each accepts (the
+// bounds themselves are real numbers). fileCount selects the stricter bounds
+// above kLargeSearchFiles.
+struct SimilarScoreLimits {
+    int32_t lumaStep = 0;   // LumaScore after its own step
+    int32_t chromaStep = 0; // ChromaScore after its own step
+    int32_t contrast = 0;
+    int32_t luma = 0;
+    int32_t chroma = 0;
+    int32_t lumaChroma = 0;
+    int32_t similarity = 0;
+};
+
+SimilarScoreLimits similarScoreLimits(int32_t level, int32_t fileCount);
+
 // Scores a pair that has passed the code gate; empty when a bound rejects it.
-// fileCount selects the stricter bounds above kLargeSearchFiles.
+std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSide& b, const CodeDistances& codes,
+                                                const SimilarScoreLimits& limits);
 std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSide& b, const CodeDistances& codes,
                                                 int32_t level, int32_t fileCount);
 

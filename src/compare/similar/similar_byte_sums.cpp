@@ -1,0 +1,211 @@
+#include "compare/similar/similar_byte_sums.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define ZELVIC_BYTE_SHUFFLES 1
+#endif
+
+namespace {
+
+// Map columns hold 60 cells; the last 16-byte load of a column starts here
+// so that it stays inside the column (and the map).
+constexpr int32_t kColumnCells = 60;
+constexpr int32_t kLastColumnLoad = kColumnCells - 16;
+// Rows have 64 readable bytes: four whole loads.
+constexpr int32_t kLastRowLoad = 48;
+
+// Map columns summed between two looks at stopAt.
+constexpr int32_t kColumnsPerStopCheck = 4;
+
+bool processorHasShuffles()
+{
+#ifdef ZELVIC_BYTE_SHUFFLES
+    return __builtin_cpu_supports("ssse3");
+#else
+    return false;
+#endif
+}
+
+std::atomic<bool> g_vectorised {processorHasShuffles()};
+
+int32_t pairedRowDistancePlain(const uint8_t* rowA, const uint8_t* rowB, const IndexPairing& p)
+{
+    int32_t sum = 0;
+    for (int32_t i = 0; i < p.length; ++i)
+        sum += std::abs(static_cast<int32_t>(rowA[p.a[i]]) - static_cast<int32_t>(rowB[p.b[i]]));
+    return sum;
+}
+
+int32_t pairedMapDistancePlain(const uint8_t* mapA, const uint8_t* mapB, const IndexPairing& x, const IndexPairing& y,
+                               int32_t stopAt)
+{
+    int32_t sum = 0;
+    for (int32_t i = 0; i < x.length && sum < stopAt; ++i) {
+        const uint8_t* columnA = mapA + x.a[i] * kColumnCells;
+        const uint8_t* columnB = mapB + x.b[i] * kColumnCells;
+        for (int32_t j = 0; j < y.length; ++j)
+            sum += std::abs(static_cast<int32_t>(columnA[y.a[j]]) - static_cast<int32_t>(columnB[y.b[j]]));
+    }
+    return sum;
+}
+
+#ifdef ZELVIC_BYTE_SHUFFLES
+
+// A gather of 16 bytes from 64 (four loads) by byte shuffles: each load
+// answers the indices that fall inside it and gives 0 for the rest, because
+// adding 0x70 with saturation sets the top bit (shuffle to 0) exactly for
+// indices outside 0..15. Where two loads overlap they give the same byte.
+struct ShuffleIndices {
+    __m128i part[4];
+};
+
+__attribute__((target("ssse3"))) inline ShuffleIndices shuffleIndices(__m128i index, int32_t lastLoad)
+{
+    const __m128i topBit = _mm_set1_epi8(0x70);
+    return ShuffleIndices {{_mm_adds_epu8(index, topBit),
+                            _mm_adds_epu8(_mm_sub_epi8(index, _mm_set1_epi8(16)), topBit),
+                            _mm_adds_epu8(_mm_sub_epi8(index, _mm_set1_epi8(32)), topBit),
+                            _mm_adds_epu8(_mm_sub_epi8(index, _mm_set1_epi8(static_cast<char>(lastLoad))), topBit)}};
+}
+
+__attribute__((target("ssse3"))) inline __m128i gather(const __m128i loads[4], const ShuffleIndices& s)
+{
+    return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(loads[0], s.part[0]), _mm_shuffle_epi8(loads[1], s.part[1])),
+                        _mm_or_si128(_mm_shuffle_epi8(loads[2], s.part[2]), _mm_shuffle_epi8(loads[3], s.part[3])));
+}
+
+// Lanes of block `block` (16 positions each) that lie below length.
+__attribute__((target("ssse3"))) inline __m128i laneMask(int32_t length, int32_t block)
+{
+    const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    return _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(length - 16 * block)), lanes);
+}
+
+__attribute__((target("ssse3"))) inline int32_t horizontalSum(__m128i sums)
+{
+    return static_cast<int32_t>(_mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+}
+
+__attribute__((target("ssse3"))) int32_t pairedRowDistanceShuffled(const uint8_t* rowA, const uint8_t* rowB,
+                                                                   const IndexPairing& p)
+{
+    __m128i loadsA[4];
+    __m128i loadsB[4];
+    for (int32_t c = 0; c < 4; ++c) {
+        const int32_t at = c < 3 ? 16 * c : kLastRowLoad;
+        loadsA[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rowA + at));
+        loadsB[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rowB + at));
+    }
+    __m128i sums = _mm_setzero_si128();
+    for (int32_t block = 0; 16 * block < p.length; ++block) {
+        const __m128i mask = laneMask(p.length, block);
+        const __m128i indexA = _mm_load_si128(reinterpret_cast<const __m128i*>(p.a.data() + 16 * block));
+        const __m128i indexB = _mm_load_si128(reinterpret_cast<const __m128i*>(p.b.data() + 16 * block));
+        const __m128i bytesA = _mm_and_si128(gather(loadsA, shuffleIndices(indexA, kLastRowLoad)), mask);
+        const __m128i bytesB = _mm_and_si128(gather(loadsB, shuffleIndices(indexB, kLastRowLoad)), mask);
+        sums = _mm_add_epi64(sums, _mm_sad_epu8(bytesA, bytesB));
+    }
+    return horizontalSum(sums);
+}
+
+__attribute__((target("ssse3"))) int32_t pairedMapDistanceShuffled(const uint8_t* mapA, const uint8_t* mapB,
+                                                                   const IndexPairing& x, const IndexPairing& y,
+                                                                   int32_t stopAt)
+{
+    // The y indices are the same in every column: prepared once.
+    const int32_t blocks = (y.length + 15) / 16;
+    ShuffleIndices indicesA[4];
+    ShuffleIndices indicesB[4];
+    __m128i masks[4];
+    for (int32_t block = 0; block < blocks; ++block) {
+        masks[block] = laneMask(y.length, block);
+        indicesA[block] = shuffleIndices(_mm_load_si128(reinterpret_cast<const __m128i*>(y.a.data() + 16 * block)),
+                                         kLastColumnLoad);
+        indicesB[block] = shuffleIndices(_mm_load_si128(reinterpret_cast<const __m128i*>(y.b.data() + 16 * block)),
+                                         kLastColumnLoad);
+    }
+    __m128i sums = _mm_setzero_si128();
+    for (int32_t i = 0; i < x.length; ++i) {
+        const uint8_t* columnA = mapA + x.a[i] * kColumnCells;
+        const uint8_t* columnB = mapB + x.b[i] * kColumnCells;
+        __m128i loadsA[4];
+        __m128i loadsB[4];
+        for (int32_t c = 0; c < 4; ++c) {
+            const int32_t at = c < 3 ? 16 * c : kLastColumnLoad;
+            loadsA[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(columnA + at));
+            loadsB[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(columnB + at));
+        }
+        for (int32_t block = 0; block < blocks; ++block) {
+            const __m128i bytesA = _mm_and_si128(gather(loadsA, indicesA[block]), masks[block]);
+            const __m128i bytesB = _mm_and_si128(gather(loadsB, indicesB[block]), masks[block]);
+            sums = _mm_add_epi64(sums, _mm_sad_epu8(bytesA, bytesB));
+        }
+        if (i % kColumnsPerStopCheck == kColumnsPerStopCheck - 1 && horizontalSum(sums) >= stopAt)
+            break;
+    }
+    return horizontalSum(sums);
+}
+
+#endif
+
+} // namespace
+
+bool byteSumsVectorised()
+{
+    return g_vectorised.load(std::memory_order_relaxed);
+}
+
+void setByteSumsVectorised(bool on)
+{
+    g_vectorised.store(on && processorHasShuffles(), std::memory_order_relaxed);
+}
+
+int32_t byteDistance(const uint8_t* a, const uint8_t* b, int32_t count, int32_t stopAt)
+{
+    int32_t sum = 0;
+    int32_t i = 0;
+#if defined(ZELVIC_BYTE_SHUFFLES) && defined(__SSE2__)
+    // Looks at stopAt after every run of this many bytes.
+    constexpr int32_t kStopRun = 512;
+    __m128i sums = _mm_setzero_si128();
+    const auto total = [&sums] {
+        return static_cast<int32_t>(_mm_cvtsi128_si32(sums) + _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+    };
+    while (i + 16 <= count) {
+        const int32_t runEnd = std::min(count - 15, i + kStopRun);
+        for (; i < runEnd; i += 16) {
+            sums = _mm_add_epi64(sums, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)),
+                                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i))));
+        }
+        if (total() >= stopAt)
+            return total();
+    }
+    sum = total();
+#endif
+    for (; i < count; ++i)
+        sum += std::abs(static_cast<int32_t>(a[i]) - static_cast<int32_t>(b[i]));
+    return sum;
+}
+
+int32_t pairedRowDistance(const uint8_t* rowA, const uint8_t* rowB, const IndexPairing& pairing)
+{
+#ifdef ZELVIC_BYTE_SHUFFLES
+    if (byteSumsVectorised())
+        return pairedRowDistanceShuffled(rowA, rowB, pairing);
+#endif
+    return pairedRowDistancePlain(rowA, rowB, pairing);
+}
+
+int32_t pairedMapDistance(const uint8_t* mapA, const uint8_t* mapB, const IndexPairing& x, const IndexPairing& y,
+                          int32_t stopAt)
+{
+#ifdef ZELVIC_BYTE_SHUFFLES
+    if (byteSumsVectorised())
+        return pairedMapDistanceShuffled(mapA, mapB, x, y, stopAt);
+#endif
+    return pairedMapDistancePlain(mapA, mapB, x, y, stopAt);
+}

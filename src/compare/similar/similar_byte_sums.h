@@ -1,0 +1,41 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <limits>
+
+// Sums of absolute byte differences: the inner loops of the pair scores.
+// The gathered sums use SSSE3 byte shuffles when the processor has them;
+// every form returns exactly the sum of the plain loop.
+
+// Whether the shuffle versions run; decided once from the processor. Tests
+// turn them off to hold the plain loops against the same results.
+bool byteSumsVectorised();
+// Turning them on has no effect on a processor without SSSE3.
+void setByteSumsVectorised(bool on);
+
+// Sum of |a[i] - b[i]| for i < count. May stop once the sum reaches stopAt:
+// the result is exact below stopAt and at least stopAt otherwise.
+int32_t byteDistance(const uint8_t* a, const uint8_t* b, int32_t count,
+                     int32_t stopAt = std::numeric_limits<int32_t>::max());
+
+// One axis of an aligned comparison: position i < length meets inner index
+// a[i] (0..59) of picture A and b[i] of picture B. Entries from length up
+// are loaded but masked away. The arrays are left uninitialised on purpose:
+// a pairing is made for every scored pair, and whoever fills one writes all
+// 64 entries.
+struct IndexPairing {
+    int32_t length = 0;
+    alignas(16) std::array<uint8_t, 64> a;
+    alignas(16) std::array<uint8_t, 64> b;
+};
+
+// Sum over i < length of |rowA[a[i]] - rowB[b[i]]|; each row has 64 readable bytes.
+int32_t pairedRowDistance(const uint8_t* rowA, const uint8_t* rowB, const IndexPairing& pairing);
+
+// Sum over the cells of x times y of |A - B|, on maps of 60 x 60 bytes with
+// column c at c * 60 (the x indices pick columns, the y indices cells in
+// them). Stops once the sum reaches stopAt: the result is exact below
+// stopAt and at least stopAt otherwise.
+int32_t pairedMapDistance(const uint8_t* mapA, const uint8_t* mapB, const IndexPairing& x, const IndexPairing& y,
+                          int32_t stopAt);
