@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "compare/similar/similar_byte_sums.h"
 #include "compare/similar/similar_scoring.h"
 #include "similar/random_signatures.h"
 
@@ -119,7 +120,8 @@ std::optional<SimilarPairScores> referenceScore(const SimilarSignature& a, const
 
 } // namespace
 
-TEST(SimilarReferenceTest, ShortcutsScoreLikeThePlainSteps)
+// Holds the scorer against the plain steps over many pairs.
+void expectShortcutsScoreLikeThePlainSteps()
 {
     const similar_testing::Corpus corpus = similar_testing::randomCorpus(260, 29);
     const auto& sig = corpus.signatures;
@@ -154,6 +156,21 @@ TEST(SimilarReferenceTest, ShortcutsScoreLikeThePlainSteps)
     EXPECT_LT(accepted, scored / 4);
 }
 
+TEST(SimilarReferenceTest, ShortcutsScoreLikeThePlainSteps)
+{
+    expectShortcutsScoreLikeThePlainSteps();
+}
+
+// The same with the byte shuffles off: the plain loops and the early stops
+// that go with them (the path of processors without SSSE3).
+TEST(SimilarReferenceTest, UnvectorisedShortcutsScoreLikeThePlainSteps)
+{
+    const bool before = byteSumsVectorised();
+    setByteSumsVectorised(false);
+    expectShortcutsScoreLikeThePlainSteps();
+    setByteSumsVectorised(before);
+}
+
 TEST(SimilarReferenceTest, FastMappingTruncatesLikeTheDivision)
 {
     for (int32_t spreadR = 1; spreadR <= 120; ++spreadR) {
@@ -163,4 +180,32 @@ TEST(SimilarReferenceTest, FastMappingTruncatesLikeTheDivision)
                 ASSERT_EQ(axis.mappedFast(k), axis.mapped(k)) << spreadR << " " << spreadO << " " << k;
         }
     }
+}
+
+// The pairings come from a table of offsets (spreads up to 63) or, outside
+// it, from the mapping itself; both must meet the window and mapping formulas.
+TEST(SimilarReferenceTest, PairingsFollowTheWindowFormulas)
+{
+    int32_t tabled = 0;
+    for (int32_t spreadA = 1; spreadA <= 70; ++spreadA) {
+        for (int32_t spreadB = 1; spreadB <= 70; spreadB += (spreadA <= 63 ? 1 : 9)) {
+            for (int32_t centreA : {5, 20, 35, 47, 64}) {
+                for (int32_t centreB : {5, 14, 35, 56, 64}) {
+                    const Axis expected = makeAxis(centreA, spreadA, centreB, spreadB);
+                    const AxisAlignment axis = axisAlignment(centreA, spreadA, centreB, spreadB);
+                    ASSERT_EQ(axis.lo, expected.lo);
+                    ASSERT_EQ(axis.hi, expected.hi);
+                    tabled += axis.offsets != nullptr ? 1 : 0;
+                    const IndexPairing pairing = axisPairing(axis);
+                    ASSERT_EQ(pairing.length, expected.hi - expected.lo + 1);
+                    for (int32_t k = expected.lo; k <= expected.hi; ++k) {
+                        const auto i = static_cast<std::size_t>(k - expected.lo);
+                        ASSERT_EQ(pairing.a[i], expected.indexA(k) - 5) << spreadA << " " << spreadB << " " << k;
+                        ASSERT_EQ(pairing.b[i], expected.indexB(k) - 5) << spreadA << " " << spreadB << " " << k;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(tabled, 50000);
 }

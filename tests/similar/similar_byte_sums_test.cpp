@@ -1,0 +1,100 @@
+// The vectorised byte sums against the plain loops, at the lengths and
+// indices where blocks and loads meet.
+
+#include "compare/similar/similar_byte_sums.h"
+
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Runs work with the byte shuffles on and off, returning both results.
+template <typename Work>
+std::pair<int32_t, int32_t> bothWays(const Work& work)
+{
+    const bool before = byteSumsVectorised();
+    setByteSumsVectorised(true);
+    const int32_t vectorised = work();
+    setByteSumsVectorised(false);
+    const int32_t plain = work();
+    setByteSumsVectorised(before);
+    return {vectorised, plain};
+}
+
+IndexPairing randomPairing(std::mt19937& rng, int32_t length)
+{
+    std::uniform_int_distribution<int> index(0, 59);
+    std::uniform_int_distribution<int> garbage(0, 255);
+    IndexPairing p;
+    p.length = length;
+    for (int32_t i = 0; i < 64; ++i) {
+        // Past the length anything may stand; it must not count.
+        p.a[static_cast<std::size_t>(i)] = static_cast<uint8_t>(i < length ? index(rng) : garbage(rng));
+        p.b[static_cast<std::size_t>(i)] = static_cast<uint8_t>(i < length ? index(rng) : garbage(rng));
+    }
+    return p;
+}
+
+} // namespace
+
+TEST(SimilarByteSumsTest, ByteDistanceIsExactBelowItsStop)
+{
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::vector<uint8_t> a(3600);
+    std::vector<uint8_t> b(3600);
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        a[i] = static_cast<uint8_t>(byte(rng));
+        b[i] = static_cast<uint8_t>(byte(rng));
+    }
+    for (int32_t count : {0, 1, 15, 16, 17, 64, 511, 512, 513, 3599, 3600}) {
+        int32_t expected = 0;
+        for (int32_t i = 0; i < count; ++i)
+            expected += std::abs(a[static_cast<std::size_t>(i)] - b[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(byteDistance(a.data(), b.data(), count), expected) << count;
+        EXPECT_EQ(byteDistance(a.data(), b.data(), count, expected + 1), expected) << count;
+        if (expected > 0) {
+            EXPECT_GE(byteDistance(a.data(), b.data(), count, expected / 2), expected / 2) << count;
+        }
+    }
+}
+
+TEST(SimilarByteSumsTest, GatheredSumsMatchThePlainLoops)
+{
+    if (!([] {
+            const bool before = byteSumsVectorised();
+            setByteSumsVectorised(true);
+            const bool on = byteSumsVectorised();
+            setByteSumsVectorised(before);
+            return on;
+        }()))
+        GTEST_SKIP() << "no SSSE3 on this processor";
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::vector<uint8_t> rowA(64);
+    std::vector<uint8_t> rowB(64);
+    std::vector<uint8_t> mapA(3600);
+    std::vector<uint8_t> mapB(3600);
+    for (int32_t round = 0; round < 200; ++round) {
+        for (auto* v : {&rowA, &rowB, &mapA, &mapB}) {
+            for (auto& value : *v)
+                value = static_cast<uint8_t>(byte(rng));
+        }
+        for (int32_t length : {0, 1, 15, 16, 17, 31, 32, 33, 44, 47, 48, 49, 59, 60}) {
+            const IndexPairing p = randomPairing(rng, length);
+            const auto rows = bothWays([&] { return pairedRowDistance(rowA.data(), rowB.data(), p); });
+            ASSERT_EQ(rows.first, rows.second) << length;
+            const IndexPairing y = randomPairing(rng, 60 - length / 2);
+            const auto map = bothWays([&] { return pairedMapDistance(mapA.data(), mapB.data(), p, y, 1 << 30); });
+            ASSERT_EQ(map.first, map.second) << length;
+            // Stopped early, both are at least the stop.
+            const int32_t stop = map.second / 3;
+            const auto stopped = bothWays([&] { return pairedMapDistance(mapA.data(), mapB.data(), p, y, stop); });
+            ASSERT_GE(stopped.first, stop);
+            ASSERT_GE(stopped.second, stop);
+        }
+    }
+}
