@@ -6,12 +6,13 @@
 //     beside the plain loop over every pair, whose accepted pairs it must
 //     match exactly.
 //
-//   similar_bench [FOLDER|- [SIGNATURES [quick]]]
+//   similar_bench [FOLDER|- [SIGNATURES [quick|full [LEVEL]]]]
 //
 // Without FOLDER, 24 pictures of 3000 x 2000 are generated into a temporary
 // folder with make_bench_photos from the same build folder; "-" skips the
 // folder part. "quick" skips the plain loop over every pair (over a minute
-// of processor time for 20,000 signatures). The synthetic
+// of processor time for 20,000 signatures); LEVEL runs that CheckLevel
+// only. The synthetic
 // signatures take their band codes, profiles and maps from the signatures of
 // 300 generated pictures, mixed group by group and perturbed, so that the
 // code distribution (what the bucketing depends on) is that of pictures.
@@ -216,7 +217,7 @@ std::vector<std::string> everyPair(const SyntheticSearch& search, int32_t level)
     return lines;
 }
 
-void benchPairPass(const std::filesystem::path& self, int32_t count, bool withReference)
+void benchPairPass(const std::filesystem::path& self, int32_t count, bool withReference, int32_t onlyLevel)
 {
     const std::vector<SimilarSignature> pool = poolOfSignatures(self);
     const SyntheticSearch search = syntheticSignatures(pool, count);
@@ -247,6 +248,8 @@ void benchPairPass(const std::filesystem::path& self, int32_t count, bool withRe
     }
     const std::atomic<bool> abortFlag {false};
     for (int32_t level = 0; level <= 2; ++level) {
+        if (onlyLevel >= 0 && level != onlyLevel)
+            continue;
         std::vector<std::string> bucketed;
         for (int32_t jobs : {1, 2}) {
             double cpu = 0;
@@ -276,6 +279,7 @@ int main(int argc, char** argv)
     const std::filesystem::path self = std::filesystem::absolute(argv[0]);
     const int32_t count = argc >= 3 ? std::atoi(argv[2]) : 20000;
     const bool withReference = !(argc >= 4 && std::string(argv[3]) == "quick");
+    const int32_t onlyLevel = argc >= 5 ? std::atoi(argv[4]) : -1;
     if (argc >= 2 && std::string(argv[1]) == "-") {
         // pair pass only
     } else if (argc >= 2) {
@@ -285,6 +289,6 @@ int main(int argc, char** argv)
         makePhotos(self, dir.str(), 24, 3000, 2000);
         benchFolder(dir.str());
     }
-    benchPairPass(self, std::max(2, count), withReference);
+    benchPairPass(self, std::max(2, count), withReference, onlyLevel);
     return 0;
 }

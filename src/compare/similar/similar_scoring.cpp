@@ -208,13 +208,14 @@ int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, int32_t
     const int32_t sumX = pairings != nullptr
         ? pairedRowDistance(a.rows[rowX].data(), b.rows[rowX].data(), pairings->alongX())
         : alignedRowSum(a.rows[rowX], b.rows[rowX], window.x, (limit - 1) * lengthX);
-    const int32_t ax = sumX / lengthX;
+    // A division instruction would cost more than the sum.
+    const int32_t ax = smallQuotient(sumX, lengthX);
     if (ax < 1 || ax >= limit - 1)
         return plain; // aligned value 0, or not below the limit
     const int32_t sumY = pairings != nullptr
         ? pairedRowDistance(a.rows[rowY].data(), b.rows[rowY].data(), pairings->alongY())
         : alignedRowSum(a.rows[rowY], b.rows[rowY], window.y, (limit - ax) * lengthY);
-    const int32_t ay = sumY / lengthY;
+    const int32_t ay = smallQuotient(sumY, lengthY);
     if (ay < 1 || ax + ay >= limit)
         return plain;
     return ax + ay;
@@ -403,8 +404,11 @@ std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSid
     return scoreGatedPair(a, b, codes, similarScoreLimits(level, fileCount));
 }
 
-std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSide& b, const CodeDistances& codes,
-                                                const SimilarScoreLimits& limits)
+// Everything a pair runs through is inlined here: most pairs take well under
+// a hundred nanoseconds, so calls and spills show.
+[[gnu::flatten]] std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSide& b,
+                                                                 const CodeDistances& codes,
+                                                                 const SimilarScoreLimits& limits)
 {
     const AlignmentWindow window = alignmentWindow(a, b);
     WindowPairings pairings;
