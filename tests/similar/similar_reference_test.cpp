@@ -161,14 +161,19 @@ TEST(SimilarReferenceTest, ShortcutsScoreLikeThePlainSteps)
     expectShortcutsScoreLikeThePlainSteps();
 }
 
-// The same with the byte shuffles off: the plain loops and the early stops
-// that go with them (the path of processors without SSSE3).
-TEST(SimilarReferenceTest, UnvectorisedShortcutsScoreLikeThePlainSteps)
+// The same with every slower way of summing bytes this processor has, down
+// to the plain loops and the early stops that go with them.
+TEST(SimilarReferenceTest, EverySumKindScoresLikeThePlainSteps)
 {
-    const bool before = byteSumsVectorised();
-    setByteSumsVectorised(false);
-    expectShortcutsScoreLikeThePlainSteps();
-    setByteSumsVectorised(before);
+    const ByteSumKind before = byteSumKind();
+    for (ByteSumKind kind : {ByteSumKind::Plain, ByteSumKind::Shuffles}) {
+        if (kind >= bestByteSumKind())
+            continue;
+        SCOPED_TRACE(static_cast<int>(kind));
+        setByteSumKind(kind);
+        expectShortcutsScoreLikeThePlainSteps();
+    }
+    setByteSumKind(before);
 }
 
 TEST(SimilarReferenceTest, FastMappingTruncatesLikeTheDivision)

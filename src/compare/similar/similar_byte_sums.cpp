@@ -21,16 +21,20 @@ constexpr int32_t kLastRowLoad = 48;
 // Map columns summed between two looks at stopAt.
 constexpr int32_t kColumnsPerStopCheck = 4;
 
-bool processorHasShuffles()
+ByteSumKind processorKind()
 {
 #ifdef ZELVIC_BYTE_SHUFFLES
-    return __builtin_cpu_supports("ssse3");
-#else
-    return false;
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
+        && __builtin_cpu_supports("avx512vbmi"))
+        return ByteSumKind::Permutes;
+    if (__builtin_cpu_supports("ssse3"))
+        return ByteSumKind::Shuffles;
 #endif
+    return ByteSumKind::Plain;
 }
 
-std::atomic<bool> g_vectorised {processorHasShuffles()};
+const ByteSumKind g_best = processorKind();
+std::atomic<ByteSumKind> g_kind {g_best};
 
 int32_t pairedRowDistancePlain(const uint8_t* rowA, const uint8_t* rowB, const IndexPairing& p)
 {
@@ -150,18 +154,83 @@ __attribute__((target("ssse3"))) int32_t pairedMapDistanceShuffled(const uint8_t
     return horizontalSum(sums);
 }
 
+// A 64-byte row gathers in one byte permute. Lanes from the length up are
+// masked to 0 on both sides.
+constexpr uint64_t kColumnMask = (uint64_t {1} << kColumnCells) - 1;
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline int32_t laneTotal(__m512i sums)
+{
+    // Through memory: GCC 12's reduction intrinsic warns of an uninitialised value.
+    alignas(64) int64_t lanes[8];
+    _mm512_store_si512(lanes, sums);
+    return static_cast<int32_t>(lanes[0] + lanes[1] + lanes[2] + lanes[3] + lanes[4] + lanes[5] + lanes[6] + lanes[7]);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __mmask64 lengthMask(int32_t length)
+{
+    return length >= 64 ? ~__mmask64 {0} : (__mmask64 {1} << length) - 1;
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t pairedRowDistancePermuted(const uint8_t* rowA,
+                                                                                        const uint8_t* rowB,
+                                                                                        const IndexPairing& p)
+{
+    const __mmask64 mask = lengthMask(p.length);
+    const __m512i bytesA = _mm512_maskz_permutexvar_epi8(mask, _mm512_loadu_si512(p.a.data()), _mm512_loadu_si512(rowA));
+    const __m512i bytesB = _mm512_maskz_permutexvar_epi8(mask, _mm512_loadu_si512(p.b.data()), _mm512_loadu_si512(rowB));
+    return laneTotal(_mm512_sad_epu8(bytesA, bytesB));
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t pairedMapDistancePermuted(const uint8_t* mapA,
+                                                                                        const uint8_t* mapB,
+                                                                                        const IndexPairing& x,
+                                                                                        const IndexPairing& y,
+                                                                                        int32_t stopAt)
+{
+    const __mmask64 mask = lengthMask(y.length);
+    const __m512i indicesA = _mm512_loadu_si512(y.a.data());
+    const __m512i indicesB = _mm512_loadu_si512(y.b.data());
+    __m512i sums = _mm512_setzero_si512();
+    for (int32_t i = 0; i < x.length; ++i) {
+        // A column holds 60 bytes; the masked load reads no further.
+        const __m512i columnA = _mm512_maskz_loadu_epi8(kColumnMask, mapA + x.a[i] * kColumnCells);
+        const __m512i columnB = _mm512_maskz_loadu_epi8(kColumnMask, mapB + x.b[i] * kColumnCells);
+        const __m512i bytesA = _mm512_maskz_permutexvar_epi8(mask, indicesA, columnA);
+        const __m512i bytesB = _mm512_maskz_permutexvar_epi8(mask, indicesB, columnB);
+        sums = _mm512_add_epi64(sums, _mm512_sad_epu8(bytesA, bytesB));
+        if (i % kColumnsPerStopCheck == kColumnsPerStopCheck - 1 && laneTotal(sums) >= stopAt)
+            break;
+    }
+    return laneTotal(sums);
+}
+
 #endif
 
 } // namespace
 
+ByteSumKind bestByteSumKind()
+{
+    return g_best;
+}
+
+ByteSumKind byteSumKind()
+{
+    return g_kind.load(std::memory_order_relaxed);
+}
+
+void setByteSumKind(ByteSumKind kind)
+{
+    g_kind.store(std::min(kind, g_best), std::memory_order_relaxed);
+}
+
 bool byteSumsVectorised()
 {
-    return g_vectorised.load(std::memory_order_relaxed);
+    return byteSumKind() != ByteSumKind::Plain;
 }
 
 void setByteSumsVectorised(bool on)
 {
-    g_vectorised.store(on && processorHasShuffles(), std::memory_order_relaxed);
+    setByteSumKind(on ? g_best : ByteSumKind::Plain);
 }
 
 int32_t byteDistance(const uint8_t* a, const uint8_t* b, int32_t count, int32_t stopAt)
@@ -194,8 +263,14 @@ int32_t byteDistance(const uint8_t* a, const uint8_t* b, int32_t count, int32_t 
 int32_t pairedRowDistance(const uint8_t* rowA, const uint8_t* rowB, const IndexPairing& pairing)
 {
 #ifdef ZELVIC_BYTE_SHUFFLES
-    if (byteSumsVectorised())
+    switch (byteSumKind()) {
+    case ByteSumKind::Permutes:
+        return pairedRowDistancePermuted(rowA, rowB, pairing);
+    case ByteSumKind::Shuffles:
         return pairedRowDistanceShuffled(rowA, rowB, pairing);
+    case ByteSumKind::Plain:
+        break;
+    }
 #endif
     return pairedRowDistancePlain(rowA, rowB, pairing);
 }
@@ -204,8 +279,14 @@ int32_t pairedMapDistance(const uint8_t* mapA, const uint8_t* mapB, const IndexP
                           int32_t stopAt)
 {
 #ifdef ZELVIC_BYTE_SHUFFLES
-    if (byteSumsVectorised())
+    switch (byteSumKind()) {
+    case ByteSumKind::Permutes:
+        return pairedMapDistancePermuted(mapA, mapB, x, y, stopAt);
+    case ByteSumKind::Shuffles:
         return pairedMapDistanceShuffled(mapA, mapB, x, y, stopAt);
+    case ByteSumKind::Plain:
+        break;
+    }
 #endif
     return pairedMapDistancePlain(mapA, mapB, x, y, stopAt);
 }

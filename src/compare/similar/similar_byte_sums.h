@@ -8,10 +8,17 @@
 // The gathered sums use SSSE3 byte shuffles when the processor has them;
 // every form returns exactly the sum of the plain loop.
 
-// Whether the shuffle versions run; decided once from the processor. Tests
-// turn them off to hold the plain loops against the same results.
+// The ways of gathering bytes, in order of speed: plain loops, SSSE3 byte
+// shuffles, AVX-512 byte permutes (VBMI).
+enum class ByteSumKind { Plain, Shuffles, Permutes };
+
+// The fastest kind the processor has; the kind in use starts as this.
+ByteSumKind bestByteSumKind();
+ByteSumKind byteSumKind();
+// Tests switch kinds to hold them all against the same results; a kind the
+// processor lacks is replaced by the best it has below it.
+void setByteSumKind(ByteSumKind kind);
 bool byteSumsVectorised();
-// Turning them on has no effect on a processor without SSSE3.
 void setByteSumsVectorised(bool on);
 
 // Sum of |a[i] - b[i]| for i < count. May stop once the sum reaches stopAt:

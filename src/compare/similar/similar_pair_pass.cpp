@@ -16,7 +16,7 @@ namespace {
 
 // Pairs a task should hold, so that the threads share the work evenly
 // without a task per pair.
-constexpr int64_t kPairsPerTask = 4096;
+constexpr int64_t kPairsPerTask = 1 << 17;
 
 // The six codes of one half (contrast: entries 1..6, luminance: 7..12).
 using HalfCodes = std::array<int32_t, 6>;
@@ -225,12 +225,18 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
         const Bucket& bucket = buckets[task.bucket];
         std::vector<std::string>& lines = taskLines[static_cast<std::size_t>(t)];
         int64_t examined = 0;
-        for (int32_t row = task.rowBegin; row < task.rowEnd; ++row) {
-            const int32_t i = bucket.first + row;
-            for (const Partner& partner : cache.partners) {
-                const Bucket& other = buckets[partner.bucket];
-                const int32_t from = partner.bucket == task.bucket ? i + 1 : other.first;
-                for (int32_t j = from; j < other.first + other.size; ++j) {
+        // Partners outside, the task's rows inside: each partner's data is
+        // fetched once for all the rows rather than once per row (the
+        // partners of a row span most of the pass's data).
+        const int32_t rowsFirst = bucket.first + task.rowBegin;
+        const int32_t rowsEnd = bucket.first + task.rowEnd;
+        for (const Partner& partner : cache.partners) {
+            const Bucket& other = buckets[partner.bucket];
+            const bool itself = partner.bucket == task.bucket;
+            for (int32_t j = itself ? rowsFirst + 1 : other.first; j < other.first + other.size; ++j) {
+                // Within its own bucket a row pairs only with the members after it.
+                const int32_t rowsTo = itself ? std::min(rowsEnd, j) : rowsEnd;
+                for (int32_t i = rowsFirst; i < rowsTo; ++i) {
                     if (input.abortFlag.load(std::memory_order_relaxed))
                         return;
                     ++examined;

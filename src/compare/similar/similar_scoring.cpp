@@ -83,33 +83,64 @@ const std::vector<int8_t>& offsetTable()
     return table;
 }
 
-// The index pairings of both axes of a window, made once per pair for the
-// vectorised sums.
-struct WindowPairings {
-    const AlignmentWindow* window = nullptr;
-    bool hasX = false;
-    bool hasY = false;
-    IndexPairing x;
-    IndexPairing y;
+// The alignment window of one pair, worked out only as far as the scores
+// need it: many pairs are decided before the y axis or any index pairing is
+// looked at.
+class PairWindow {
+public:
+    PairWindow(const PairSide& a, const PairSide& b) : m_a(&a), m_b(&b)
+    {
+        m_window.exists =
+            std::abs(a.warmX - b.warmX) < kAlignmentReach && std::abs(a.warmY - b.warmY) < kAlignmentReach;
+    }
+    explicit PairWindow(const AlignmentWindow& window) : m_window(window), m_hasAxisX(true), m_hasAxisY(true) {}
 
-    // Made when first needed: many pairs are decided by the x axis alone.
-    const IndexPairing& alongX()
+    bool exists() const { return m_window.exists; }
+    const AxisAlignment& axisX()
     {
-        if (!hasX) {
-            fillAxisPairing(window->x, x);
-            hasX = true;
+        if (!m_hasAxisX) {
+            m_window.x = axisAlignment(m_a->warmX, m_a->spreadA, m_b->warmX, m_b->spreadA);
+            m_hasAxisX = true;
         }
-        return x;
+        return m_window.x;
     }
-    const IndexPairing& alongY()
+    const AxisAlignment& axisY()
     {
-        if (!hasY) {
-            fillAxisPairing(window->y, y);
-            hasY = true;
+        if (!m_hasAxisY) {
+            m_window.y = axisAlignment(m_a->warmY, m_a->spreadB, m_b->warmY, m_b->spreadB);
+            m_hasAxisY = true;
         }
-        return y;
+        return m_window.y;
     }
+    const IndexPairing& pairingX()
+    {
+        if (!m_hasPairingX) {
+            fillAxisPairing(axisX(), m_pairingX);
+            m_hasPairingX = true;
+        }
+        return m_pairingX;
+    }
+    const IndexPairing& pairingY()
+    {
+        if (!m_hasPairingY) {
+            fillAxisPairing(axisY(), m_pairingY);
+            m_hasPairingY = true;
+        }
+        return m_pairingY;
+    }
+
+private:
+    const PairSide* m_a = nullptr;
+    const PairSide* m_b = nullptr;
+    AlignmentWindow m_window;
+    bool m_hasAxisX = false;
+    bool m_hasAxisY = false;
+    bool m_hasPairingX = false;
+    bool m_hasPairingY = false;
+    IndexPairing m_pairingX;
+    IndexPairing m_pairingY;
 };
+
 
 // n / d, truncated, by the rounded-up reciprocal where that is exact
 // (n * d < 2^32), else by the division.
@@ -190,31 +221,31 @@ int32_t alignedRowSum(const std::array<uint8_t, 64>& a, const std::array<uint8_t
 // PairSide::rows) where only a value below cap matters: the result is exact
 // when the score is below cap, and at least cap otherwise. Most pairs are
 // rejected here, so the aligned sums stop as soon as they cannot decide.
-int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, int32_t rowY, const AlignmentWindow& window,
-                     WindowPairings* pairings, int32_t cap = std::numeric_limits<int32_t>::max())
+int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, int32_t rowY, PairWindow& window,
+                     bool vectorised, int32_t cap = std::numeric_limits<int32_t>::max())
 {
     const int32_t plain = plainRowDistance(a.rows[rowX], b.rows[rowX]) / kInnerSize
         + plainRowDistance(a.rows[rowY], b.rows[rowY]) / kInnerSize;
-    if (!window.exists)
+    if (!window.exists())
         return plain;
     // The aligned value only counts when it comes out below this.
     const int32_t limit = std::min(plain, cap);
     if (limit <= 1)
         return plain; // an aligned value counts only when both axes give at least 1
-    const int32_t lengthX = std::max(1, window.x.length());
-    const int32_t lengthY = std::max(1, window.y.length());
+    const int32_t lengthX = std::max(1, window.axisX().length());
     // The y axis adds at least 1 to a valid aligned value, so x may stop at limit - 1.
     // The vectorised sum is cheap enough to take whole.
-    const int32_t sumX = pairings != nullptr
-        ? pairedRowDistance(a.rows[rowX].data(), b.rows[rowX].data(), pairings->alongX())
-        : alignedRowSum(a.rows[rowX], b.rows[rowX], window.x, (limit - 1) * lengthX);
+    const int32_t sumX = vectorised
+        ? pairedRowDistance(a.rows[rowX].data(), b.rows[rowX].data(), window.pairingX())
+        : alignedRowSum(a.rows[rowX], b.rows[rowX], window.axisX(), (limit - 1) * lengthX);
     // A division instruction would cost more than the sum.
     const int32_t ax = smallQuotient(sumX, lengthX);
     if (ax < 1 || ax >= limit - 1)
         return plain; // aligned value 0, or not below the limit
-    const int32_t sumY = pairings != nullptr
-        ? pairedRowDistance(a.rows[rowY].data(), b.rows[rowY].data(), pairings->alongY())
-        : alignedRowSum(a.rows[rowY], b.rows[rowY], window.y, (limit - ax) * lengthY);
+    const int32_t lengthY = std::max(1, window.axisY().length());
+    const int32_t sumY = vectorised
+        ? pairedRowDistance(a.rows[rowY].data(), b.rows[rowY].data(), window.pairingY())
+        : alignedRowSum(a.rows[rowY], b.rows[rowY], window.axisY(), (limit - ax) * lengthY);
     const int32_t ay = smallQuotient(sumY, lengthY);
     if (ay < 1 || ax + ay >= limit)
         return plain;
@@ -223,25 +254,20 @@ int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, int32_t
 
 // The map part of ContrastScore, exact when below cap and at least cap
 // otherwise (as profileScore).
-int32_t contrastScore(const SimilarSignature& a, const SimilarSignature& b, const AlignmentWindow& window,
-                      WindowPairings* pairings, int32_t cap = std::numeric_limits<int32_t>::max())
+int32_t contrastScore(const SimilarSignature& a, const SimilarSignature& b, PairWindow& window,
+                      int32_t cap = std::numeric_limits<int32_t>::max())
 {
     // A plain value of cap or more only needs to be known as such.
     constexpr int32_t kCells = kInnerSize * kInnerSize;
     const int32_t plainStop = cap < kMaxMapScore + 1 ? cap * kCells : std::numeric_limits<int32_t>::max();
     const int32_t plain = byteDistance(a.contrastMap.data(), b.contrastMap.data(), kCells, plainStop) / kCells;
-    if (!window.exists)
+    if (!window.exists())
         return plain;
     const int32_t limit = std::min(plain, cap);
     if (limit <= 1)
         return plain; // the aligned value counts only from 1 up
-    WindowPairings own;
-    if (pairings == nullptr) {
-        own.window = &window;
-        pairings = &own;
-    }
-    const IndexPairing& px = pairings->alongX();
-    const IndexPairing& py = pairings->alongY();
+    const IndexPairing& px = window.pairingX();
+    const IndexPairing& py = window.pairingY();
     const int32_t cells = std::max(1, px.length * py.length);
     const int32_t sum = pairedMapDistance(a.contrastMap.data(), b.contrastMap.data(), px, py, limit * cells);
     const int32_t aligned = sum / cells;
@@ -378,12 +404,15 @@ AlignmentWindow alignmentWindow(const SimilarSignature& a, const SimilarSignatur
 int32_t profileDistance(const SimilarSignature& a, const SimilarSignature& b, int32_t rowX, int32_t rowY,
                         const AlignmentWindow& window)
 {
-    return profileScore(makePairSide(a), makePairSide(b), rowX - kLumaRowX, rowY - kLumaRowX, window, nullptr);
+    PairWindow pairWindow(window);
+    return profileScore(makePairSide(a), makePairSide(b), rowX - kLumaRowX, rowY - kLumaRowX, pairWindow,
+                        byteSumsVectorised());
 }
 
 int32_t contrastMapDistance(const SimilarSignature& a, const SimilarSignature& b, const AlignmentWindow& window)
 {
-    return contrastScore(a, b, window, nullptr);
+    PairWindow pairWindow(window);
+    return contrastScore(a, b, pairWindow);
 }
 
 SimilarScoreLimits similarScoreLimits(int32_t level, int32_t fileCount)
@@ -410,23 +439,21 @@ std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSid
                                                                  const CodeDistances& codes,
                                                                  const SimilarScoreLimits& limits)
 {
-    const AlignmentWindow window = alignmentWindow(a, b);
-    WindowPairings pairings;
-    pairings.window = &window;
-    WindowPairings* vectorPairings = window.exists && byteSumsVectorised() ? &pairings : nullptr;
+    PairWindow window(a, b);
+    const bool vectorised = byteSumsVectorised();
 
     SimilarPairScores s;
     s.codes = codes;
     const int32_t lumaTotals = std::abs(a.planeTotals[1] - b.planeTotals[1]) / kLumaTotalDivisor;
     // Only a profile score that keeps LumaScore below both its bounds matters.
     const int32_t lumaCap = std::min(limits.lumaStep, limits.luma) + 1 - lumaTotals;
-    s.luma = profileScore(a, b, 0, 1, window, vectorPairings, lumaCap) + lumaTotals;
+    s.luma = profileScore(a, b, 0, 1, window, vectorised, lumaCap) + lumaTotals;
     // LumaScore does not change after this point, so its final bound (never
     // looser than the step bound) can reject the pair right away.
     if (s.luma > limits.lumaStep || s.luma > limits.luma)
         return std::nullopt;
 
-    s.chroma = profileScore(a, b, 2, 3, window, vectorPairings)
+    s.chroma = profileScore(a, b, 2, 3, window, vectorised)
         + std::abs(a.planeTotals[2] - b.planeTotals[2]) / kChromaTotalDivisor;
     if (s.chroma > 30)
         s.chroma -= std::min(kLumaReductionMax, std::max(0, 15 - s.luma));
@@ -458,7 +485,7 @@ std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSid
     }
     if (failing == 0)
         return std::nullopt;
-    if (!decide(contrastScore(*a.signature, *b.signature, window, vectorPairings, failing), s))
+    if (!decide(contrastScore(*a.signature, *b.signature, window, failing), s))
         return std::nullopt;
     return s;
 }
