@@ -101,6 +101,14 @@ TEST(SimilarByteSumsTest, GatheredSumsMatchThePlainLoops)
             for (ByteSumKind kind : kinds) {
                 const auto rows = bothWays(kind, [&] { return pairedRowDistance(rowA.data(), rowB.data(), p); });
                 ASSERT_EQ(rows.first, rows.second) << length;
+                // The same pairing by formula: own indices from 60 - length
+                // up, the others at base + offset.
+                std::vector<int8_t> offsets(64);
+                for (auto& offset : offsets)
+                    offset = static_cast<int8_t>(std::uniform_int_distribution<int>(-20, 20)(rng));
+                const AxisRun run {length, 60 - length, 30, offsets.data(), round % 2 == 0};
+                const auto runs = bothWays(kind, [&] { return alignedRowDistance(rowA.data(), rowB.data(), run); });
+                ASSERT_EQ(runs.first, runs.second) << length;
                 const auto map =
                     bothWays(kind, [&] { return pairedMapDistance(mapA.data(), mapB.data(), p, y, 1 << 30); });
                 ASSERT_EQ(map.first, map.second) << length;

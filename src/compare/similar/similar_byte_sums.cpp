@@ -44,6 +44,16 @@ int32_t pairedRowDistancePlain(const uint8_t* rowA, const uint8_t* rowB, const I
     return sum;
 }
 
+int32_t alignedRowDistancePlain(const uint8_t* rowA, const uint8_t* rowB, const AxisRun& run)
+{
+    const uint8_t* reference = run.referenceIsA ? rowA : rowB;
+    const uint8_t* other = run.referenceIsA ? rowB : rowA;
+    int32_t sum = 0;
+    for (int32_t i = 0; i < run.length; ++i)
+        sum += std::abs(static_cast<int32_t>(reference[run.own + i]) - static_cast<int32_t>(other[run.base + run.offsets[i]]));
+    return sum;
+}
+
 int32_t pairedMapDistancePlain(const uint8_t* mapA, const uint8_t* mapB, const IndexPairing& x, const IndexPairing& y,
                                int32_t stopAt)
 {
@@ -116,6 +126,34 @@ __attribute__((target("ssse3"))) int32_t pairedRowDistanceShuffled(const uint8_t
     return horizontalSum(sums);
 }
 
+__attribute__((target("ssse3"))) int32_t alignedRowDistanceShuffled(const uint8_t* rowA, const uint8_t* rowB,
+                                                                    const AxisRun& run)
+{
+    const uint8_t* reference = run.referenceIsA ? rowA : rowB;
+    const uint8_t* other = run.referenceIsA ? rowB : rowA;
+    __m128i loadsR[4];
+    __m128i loadsO[4];
+    for (int32_t c = 0; c < 4; ++c) {
+        const int32_t at = c < 3 ? 16 * c : kLastRowLoad;
+        loadsR[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(reference + at));
+        loadsO[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(other + at));
+    }
+    const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i own = _mm_set1_epi8(static_cast<char>(run.own));
+    const __m128i base = _mm_set1_epi8(static_cast<char>(run.base));
+    __m128i sums = _mm_setzero_si128();
+    for (int32_t block = 0; 16 * block < run.length; ++block) {
+        const __m128i mask = laneMask(run.length, block);
+        const __m128i indexR = _mm_add_epi8(_mm_add_epi8(lanes, _mm_set1_epi8(static_cast<char>(16 * block))), own);
+        const __m128i indexO =
+            _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(run.offsets + 16 * block)), base);
+        const __m128i bytesR = _mm_and_si128(gather(loadsR, shuffleIndices(indexR, kLastRowLoad)), mask);
+        const __m128i bytesO = _mm_and_si128(gather(loadsO, shuffleIndices(indexO, kLastRowLoad)), mask);
+        sums = _mm_add_epi64(sums, _mm_sad_epu8(bytesR, bytesO));
+    }
+    return horizontalSum(sums);
+}
+
 __attribute__((target("ssse3"))) int32_t pairedMapDistanceShuffled(const uint8_t* mapA, const uint8_t* mapB,
                                                                    const IndexPairing& x, const IndexPairing& y,
                                                                    int32_t stopAt)
@@ -179,6 +217,24 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t pairedRowDistance
     const __m512i bytesA = _mm512_maskz_permutexvar_epi8(mask, _mm512_loadu_si512(p.a.data()), _mm512_loadu_si512(rowA));
     const __m512i bytesB = _mm512_maskz_permutexvar_epi8(mask, _mm512_loadu_si512(p.b.data()), _mm512_loadu_si512(rowB));
     return laneTotal(_mm512_sad_epu8(bytesA, bytesB));
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t alignedRowDistancePermuted(const uint8_t* rowA,
+                                                                                         const uint8_t* rowB,
+                                                                                         const AxisRun& run)
+{
+    const __m512i lanes = _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44,
+                                          43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25,
+                                          24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4,
+                                          3, 2, 1, 0);
+    const __mmask64 mask = lengthMask(run.length);
+    const __m512i indexR = _mm512_add_epi8(lanes, _mm512_set1_epi8(static_cast<char>(run.own)));
+    const __m512i indexO = _mm512_add_epi8(_mm512_loadu_si512(run.offsets), _mm512_set1_epi8(static_cast<char>(run.base)));
+    const __m512i bytesR =
+        _mm512_maskz_permutexvar_epi8(mask, indexR, _mm512_loadu_si512(run.referenceIsA ? rowA : rowB));
+    const __m512i bytesO =
+        _mm512_maskz_permutexvar_epi8(mask, indexO, _mm512_loadu_si512(run.referenceIsA ? rowB : rowA));
+    return laneTotal(_mm512_sad_epu8(bytesR, bytesO));
 }
 
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t pairedMapDistancePermuted(const uint8_t* mapA,
@@ -273,6 +329,21 @@ int32_t pairedRowDistance(const uint8_t* rowA, const uint8_t* rowB, const IndexP
     }
 #endif
     return pairedRowDistancePlain(rowA, rowB, pairing);
+}
+
+int32_t alignedRowDistance(const uint8_t* rowA, const uint8_t* rowB, const AxisRun& run)
+{
+#ifdef ZELVIC_BYTE_SHUFFLES
+    switch (byteSumKind()) {
+    case ByteSumKind::Permutes:
+        return alignedRowDistancePermuted(rowA, rowB, run);
+    case ByteSumKind::Shuffles:
+        return alignedRowDistanceShuffled(rowA, rowB, run);
+    case ByteSumKind::Plain:
+        break;
+    }
+#endif
+    return alignedRowDistancePlain(rowA, rowB, run);
 }
 
 int32_t pairedMapDistance(const uint8_t* mapA, const uint8_t* mapB, const IndexPairing& x, const IndexPairing& y,

@@ -40,6 +40,22 @@ struct IndexPairing {
 // Sum over i < length of |rowA[a[i]] - rowB[b[i]]|; each row has 64 readable bytes.
 int32_t pairedRowDistance(const uint8_t* rowA, const uint8_t* rowB, const IndexPairing& pairing);
 
+// An axis pairing given by its formula rather than by index arrays: position
+// i < length meets index own + i of the reference picture and base +
+// offsets[i] of the other (all inner indices, 0..59). offsets has 64
+// readable entries.
+struct AxisRun {
+    int32_t length = 0;
+    int32_t own = 0;
+    int32_t base = 0;
+    const int8_t* offsets = nullptr;
+    bool referenceIsA = true;
+};
+
+// Sum over i < length of |row of A - row of B| at the indices the run pairs;
+// each row has 64 readable bytes.
+int32_t alignedRowDistance(const uint8_t* rowA, const uint8_t* rowB, const AxisRun& run);
+
 // Sum over the cells of x times y of |A - B|, on maps of 60 x 60 bytes with
 // column c at c * 60 (the x indices pick columns, the y indices cells in
 // them). Stops once the sum reaches stopAt: the result is exact below

@@ -120,6 +120,13 @@ public:
         }
         return m_pairingX;
     }
+    // The x or y axis as a run of the offsets table, when the table serves it.
+    static bool hasRun(const AxisAlignment& axis) { return axis.offsets != nullptr; }
+    static AxisRun runOf(const AxisAlignment& axis)
+    {
+        return AxisRun {axis.hi - axis.lo + 1, axis.lo - kInnerFirst, axis.centreO - kInnerFirst,
+                        axis.offsets + (axis.lo - axis.centreR), axis.referenceIsA};
+    }
     const IndexPairing& pairingY()
     {
         if (!m_hasPairingY) {
@@ -235,17 +242,21 @@ int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, int32_t
     const int32_t lengthX = std::max(1, window.axisX().length());
     // The y axis adds at least 1 to a valid aligned value, so x may stop at limit - 1.
     // The vectorised sum is cheap enough to take whole.
-    const int32_t sumX = vectorised
-        ? pairedRowDistance(a.rows[rowX].data(), b.rows[rowX].data(), window.pairingX())
-        : alignedRowSum(a.rows[rowX], b.rows[rowX], window.axisX(), (limit - 1) * lengthX);
+    const auto alignedSum = [&](const AxisAlignment& axis, const std::array<uint8_t, 64>& rowA,
+                                const std::array<uint8_t, 64>& rowB, int32_t stopAt, bool alongX) {
+        if (!vectorised)
+            return alignedRowSum(rowA, rowB, axis, stopAt);
+        if (PairWindow::hasRun(axis))
+            return alignedRowDistance(rowA.data(), rowB.data(), PairWindow::runOf(axis));
+        return pairedRowDistance(rowA.data(), rowB.data(), alongX ? window.pairingX() : window.pairingY());
+    };
+    const int32_t sumX = alignedSum(window.axisX(), a.rows[rowX], b.rows[rowX], (limit - 1) * lengthX, true);
     // A division instruction would cost more than the sum.
     const int32_t ax = smallQuotient(sumX, lengthX);
     if (ax < 1 || ax >= limit - 1)
         return plain; // aligned value 0, or not below the limit
     const int32_t lengthY = std::max(1, window.axisY().length());
-    const int32_t sumY = vectorised
-        ? pairedRowDistance(a.rows[rowY].data(), b.rows[rowY].data(), window.pairingY())
-        : alignedRowSum(a.rows[rowY], b.rows[rowY], window.axisY(), (limit - ax) * lengthY);
+    const int32_t sumY = alignedSum(window.axisY(), a.rows[rowY], b.rows[rowY], (limit - ax) * lengthY, false);
     const int32_t ay = smallQuotient(sumY, lengthY);
     if (ay < 1 || ax + ay >= limit)
         return plain;
