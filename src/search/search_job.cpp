@@ -45,7 +45,7 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
         outcome.aborted = abortFlag.load();
         return outcome;
     }
-    outcome.files = BuildFileTable(outcome.scanLines, options.mode);
+    outcome.files = BuildFileTable(outcome.scanLines, options.mode, resolveJobs(options.jobs));
 
     // The signature tables are sized by the engines that fill them.
     EngineContext ctx {outcome.files, outcome.resultLines, outcome.unreadable, outcome.counters, abortFlag};

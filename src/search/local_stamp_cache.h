@@ -1,0 +1,36 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+
+// The stamp of formatStamp as one number, yyyymmddhhnnss: ordered as the
+// text is, and turned back into the text by writeStampText.
+int64_t stampNumberOf(std::time_t lastWrite);
+
+// Writes the 19 characters "yyyy/mm/dd hh/nn/ss" of a stamp number.
+void writeStampText(int64_t stampNumber, char* out);
+
+// Gives stampNumberOf(t) for many files without a localtime_r call per file
+// (glibc serialises those on a global lock). The offset from UTC is worked
+// out once per hour of UTC and used for the whole hour only when localtime_r
+// gives the same offset at both its ends, with no leap second; an hour with
+// a zone change (or a leap second) takes localtime_r for every file in it.
+// That rests on no zone changing its offset twice within one hour.
+// One per thread, and one per scan: it keeps the zone it first saw.
+class LocalStampCache {
+public:
+    int64_t stampNumber(std::time_t lastWrite);
+
+private:
+    struct Slot {
+        int64_t hour = INT64_MIN;
+        int64_t offset = 0;
+        bool fixed = false; // offset holds for the whole hour
+    };
+    static constexpr std::size_t kSlots = 1024;
+
+    void fill(Slot& slot, int64_t hour);
+
+    std::array<Slot, kSlots> m_slots {};
+};

@@ -1,0 +1,167 @@
+// The scan on several threads: the list must not depend on how many there are
+// nor on which thread met which folder first.
+
+#include "search/folder_scan.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "search/line_order.h"
+#include "search/privilege.h"
+#include "search/scan_line.h"
+#include "search/search_error.h"
+#include "support/test_pictures.h"
+
+namespace fs = std::filesystem;
+using testing_support::TempDir;
+
+namespace {
+
+std::vector<std::string> scanWith(const TempDir& dir, int32_t jobs, CheckMode mode = CheckMode::FileSize)
+{
+    ScanSettings settings;
+    settings.mode = mode;
+    settings.subDirDepth = 3;
+    settings.jobs = jobs;
+    return buildScanList(dir.str(), settings);
+}
+
+void makeFile(const TempDir& dir, const std::string& name, std::size_t size, int64_t time)
+{
+    testing_support::writeBytes(dir.file(name), std::string(size, 'x'));
+    testing_support::setModificationTime(dir.file(name), time);
+}
+
+class ZoneScope {
+public:
+    explicit ZoneScope(const char* zone)
+    {
+        const char* old = std::getenv("TZ");
+        m_had = old != nullptr;
+        if (m_had)
+            m_old = old;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ZoneScope()
+    {
+        if (m_had)
+            ::setenv("TZ", m_old.c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    bool m_had = false;
+    std::string m_old;
+};
+
+} // namespace
+
+TEST(ScanWorkersTest, EveryThreadCountGivesTheListInListOrder)
+{
+    TempDir dir;
+    // Folders at four levels (the fourth is not entered), names that tie on
+    // their first eight bytes or differ only in letter case, a folder name
+    // that is a prefix of a file name, sizes and stamps that tie often.
+    const char* names[] = {"abcdefgh.jpg", "ABCDEFGH.JPG", "abcdefgh-x.bmp", "abcdefg.jpg", "a.jpg", "A.jpg", "b.BMP"};
+    const char* folders[] = {"", "abcdefgh/", "abcdefgh/Sub/", "abcdefgh/sub/", "abcdefgh/sub/deep/", "abcdefgh/sub/deep/deeper/",
+                             "Z/", "z/", "z/pics.jpg/", ".hidden/"};
+    int made = 0;
+    for (const char* folder : folders) {
+        for (const char* name : names) {
+            makeFile(dir, std::string(folder) + name, static_cast<std::size_t>(made % 3), 1'000'000'000 + (made % 2) * 2);
+            ++made;
+        }
+    }
+    const auto one = scanWith(dir, 1);
+    EXPECT_EQ(one.size(), 7u * 8); // not the hidden folder, not the fourth level
+    std::vector<std::string> expected = one;
+    sortLines(expected);
+    EXPECT_EQ(one, expected);
+    for (int32_t jobs : {2, 3, 8})
+        EXPECT_EQ(scanWith(dir, jobs), one) << jobs << " threads";
+    // ScanFolder gives the same lines (in an order of its own).
+    std::vector<std::string> lines {"kept"};
+    ScanSettings settings;
+    settings.subDirDepth = 3;
+    EXPECT_TRUE(ScanFolder(scanFolderArgument(dir.str()), 0, settings, lines));
+    ASSERT_EQ(lines.size(), one.size() + 1);
+    EXPECT_EQ(lines[0], "kept");
+    lines.erase(lines.begin());
+    sortLines(lines);
+    EXPECT_EQ(lines, one);
+}
+
+TEST(ScanWorkersTest, StampsAcrossAZoneChangeAreLocalTime)
+{
+    ZoneScope zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    TempDir dir;
+    // Every 7 seconds over the two hours around the change of 2023-10-29
+    // (01:00 UTC), and around the one of 2023-03-26.
+    std::vector<int64_t> times;
+    for (int64_t t = 1698541200 - 3600; t < 1698541200 + 3600; t += 7)
+        times.push_back(t);
+    for (int64_t t = 1679792400 - 1800; t < 1679792400 + 1800; t += 13)
+        times.push_back(t);
+    for (std::size_t i = 0; i < times.size(); ++i)
+        makeFile(dir, std::string("f").append(std::to_string(i % 10)).append("/").append(std::to_string(times[i])).append(".jpg"), 1,
+                 times[i]);
+    for (int32_t jobs : {1, 2}) {
+        const auto lines = scanWith(dir, jobs);
+        ASSERT_EQ(lines.size(), times.size());
+        for (const std::string& line : lines) {
+            const std::string name = line.substr(line.rfind('/') + 1);
+            const std::time_t time = std::stoll(name);
+            ASSERT_EQ(line.substr(kScanStampColumn, kScanStampWidth), formatStamp(time)) << name;
+        }
+    }
+}
+
+TEST(ScanWorkersTest, UnopenedPictureNamedIsTheFirstPathWhateverTheThreads)
+{
+    TempDir dir;
+    ::chmod(dir.str().c_str(), 0755);
+    for (const char* name : {"m.jpg", "z/locked.jpg", "a/b/locked.jpg", "a/locked.jpg", "a/fine.jpg"}) {
+        makeFile(dir, name, 4, 1'000'000'000);
+        ::chmod(dir.file(name).c_str(), std::string(name).find("locked") != std::string::npos ? 0 : 0644);
+    }
+    ::chmod(dir.file("m.jpg").c_str(), 0);
+    for (const char* folder : {"z", "a", "a/b"})
+        ::chmod(dir.file(folder).c_str(), 0755);
+    const int result = testing_support::runUnprivileged([&] {
+        for (int32_t jobs : {1, 2, 4}) {
+            try {
+                scanWith(dir, jobs, CheckMode::PictureSize);
+                return 1;
+            } catch (const SearchError& error) {
+                if (std::string(error.what()) != "ファイル " + dir.str() + "/a/b/locked.jpg は開けません")
+                    return 2;
+            }
+        }
+        return 0;
+    });
+    EXPECT_EQ(result, 0);
+}
+
+TEST(ScanWorkersTest, AbortStopsEveryThread)
+{
+    TempDir dir;
+    for (int i = 0; i < 20; ++i)
+        makeFile(dir, std::string("s").append(std::to_string(i)).append("/p.jpg"), 1, 1'000'000'000);
+    std::atomic<bool> abort {true};
+    ScanSettings settings;
+    settings.subDirDepth = 3;
+    settings.jobs = 4;
+    settings.abortFlag = &abort;
+    EXPECT_TRUE(buildScanList(dir.str(), settings).empty());
+    abort = false;
+    EXPECT_EQ(buildScanList(dir.str(), settings).size(), 20u);
+}
