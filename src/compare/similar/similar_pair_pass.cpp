@@ -14,9 +14,9 @@
 
 namespace {
 
-// Pairs a task should hold, so that the threads share the work evenly
-// without a task per pair.
-constexpr int64_t kPairsPerTask = 1 << 17;
+// Rows of a tile: their data stays in the first-level cache while the
+// rest of the pictures stream past.
+constexpr int32_t kTileRows = 48;
 
 // The six codes of one half (contrast: entries 1..6, luminance: 7..12).
 using HalfCodes = std::array<int32_t, 6>;
@@ -82,17 +82,11 @@ struct Bucket {
     int32_t size = 0;
 };
 
-struct Partner {
-    int32_t bucket = 0;
-    CodeDistances codes;
-};
-
-// Bucket p against the buckets it may pair with (q >= p), over the member
-// rows [rowBegin, rowEnd) of p.
-struct Task {
-    int32_t bucket = 0;
-    int32_t rowBegin = 0;
-    int32_t rowEnd = 0;
+// Positions [first, end) of the pass's PairSide array, all in contrast group `group`.
+struct Tile {
+    int32_t group = 0;
+    int32_t first = 0;
+    int32_t end = 0;
 };
 
 } // namespace
@@ -150,106 +144,100 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
     groupStart.push_back(static_cast<int32_t>(buckets.size()));
 
     // The gate, bucket pair by bucket pair, whole contrast groups first (the
-    // contrast ids are dense, so id g names group g). The partners of a
-    // bucket are worked out where they are needed rather than kept for all
-    // buckets at once: their number grows with the square of the distinct codes.
+    // contrast ids are dense, so id g names group g).
     const int32_t groupCount = static_cast<int32_t>(groupStart.size()) - 1;
-    const auto forEachPartner = [&](int32_t p, const auto& visit) {
-        const int32_t g1 = buckets[p].contrastId;
-        for (int32_t g2 = g1; g2 < groupCount; ++g2) {
-            const int32_t contrast = contrastTable.between(g1, g2);
+    const auto bucketCount = static_cast<int32_t>(buckets.size());
+
+    // Pairs to score, for the progress counter: those of each bucket with
+    // itself and with the buckets after it that pass the gate.
+    std::vector<int64_t> bucketPairs(buckets.size(), 0);
+    parallelFor(bucketCount, input.jobs, [&](int64_t p, int32_t) {
+        const Bucket& bucket = buckets[static_cast<std::size_t>(p)];
+        const int64_t size = bucket.size;
+        int64_t pairs = 0;
+        for (int32_t g2 = bucket.contrastId; g2 < groupCount; ++g2) {
+            const int32_t contrast = contrastTable.between(bucket.contrastId, g2);
             if (contrast > level + 3)
                 continue;
-            for (int32_t q = std::max(p, groupStart[g2]); q < groupStart[g2 + 1]; ++q) {
-                const CodeDistances codes {contrast, lumaTable.between(buckets[p].lumaId, buckets[q].lumaId)};
-                if (passesCodeGate(codes, level))
-                    visit(Partner {q, codes});
+            for (int32_t q = std::max(static_cast<int32_t>(p), groupStart[g2]); q < groupStart[g2 + 1]; ++q) {
+                if (passesCodeGate(CodeDistances {contrast, lumaTable.between(bucket.lumaId, buckets[q].lumaId)}, level))
+                    pairs += q == p ? size * (size - 1) / 2 : size * buckets[q].size;
             }
         }
-    };
-
-    // Pairs per row of each bucket, to split the rows into tasks of about
-    // kPairsPerTask pairs.
-    const auto bucketCount = static_cast<int32_t>(buckets.size());
-    std::vector<int64_t> otherMembers(buckets.size(), 0);
-    std::vector<uint8_t> pairsWithItself(buckets.size(), 0);
-    parallelFor(bucketCount, input.jobs, [&](int64_t p, int32_t) {
-        const auto bucket = static_cast<int32_t>(p);
-        forEachPartner(bucket, [&](const Partner& partner) {
-            if (partner.bucket == bucket)
-                pairsWithItself[static_cast<std::size_t>(p)] = 1;
-            else
-                otherMembers[static_cast<std::size_t>(p)] += buckets[partner.bucket].size;
-        });
+        bucketPairs[static_cast<std::size_t>(p)] = pairs;
     });
-    std::vector<Task> tasks;
     int64_t totalPairs = 0;
-    for (int32_t p = 0; p < bucketCount; ++p) {
-        const int64_t rows = buckets[p].size;
-        const int64_t others = otherMembers[static_cast<std::size_t>(p)];
-        const bool self = pairsWithItself[static_cast<std::size_t>(p)] != 0;
-        Task task {p, 0, 0};
-        int64_t taskPairs = 0;
-        for (int64_t row = 0; row < rows; ++row) {
-            const int64_t rowPairs = others + (self ? rows - row - 1 : 0);
-            taskPairs += rowPairs;
-            totalPairs += rowPairs;
-            task.rowEnd = static_cast<int32_t>(row + 1);
-            if (taskPairs >= kPairsPerTask || row + 1 == rows) {
-                if (taskPairs > 0)
-                    tasks.push_back(task);
-                task = Task {p, task.rowEnd, task.rowEnd};
-                taskPairs = 0;
-            }
-        }
-    }
+    for (int64_t pairs : bucketPairs)
+        totalPairs += pairs;
 
-    // Tasks of one bucket follow each other, so a worker mostly reuses the
-    // partner list it made last.
-    struct PartnerCache {
-        int32_t bucket = -1;
-        std::vector<Partner> partners;
+    // Tiles: runs of up to kTileRows positions inside one contrast group. A
+    // tile is scored against each later picture in turn, so every picture's
+    // data is fetched once per tile rather than once per row.
+    std::vector<Tile> tiles;
+    for (int32_t g = 0; g < groupCount; ++g) {
+        const int32_t first = buckets[groupStart[g]].first;
+        const int32_t end = buckets[groupStart[g + 1] - 1].first + buckets[groupStart[g + 1] - 1].size;
+        for (int32_t t = first; t < end; t += kTileRows)
+            tiles.push_back(Tile {g, t, std::min(end, t + kTileRows)});
+    }
+    std::vector<int32_t> bucketAt(sides.size()); // bucket of each position
+    for (int32_t p = 0; p < bucketCount; ++p)
+        std::fill_n(bucketAt.begin() + buckets[p].first, buckets[p].size, p);
+
+    struct TileBucket {
+        int32_t bucket = 0;
+        int32_t rowsFirst = 0; // positions of its members inside the tile
+        int32_t rowsEnd = 0;
+        CodeDistances codes;
     };
-    std::vector<PartnerCache> caches(static_cast<std::size_t>(resolveJobs(input.jobs)));
-    std::vector<std::vector<std::string>> taskLines(tasks.size());
+    std::vector<std::vector<std::string>> tileLines(tiles.size());
     std::atomic<int64_t> donePairs {0};
     input.report(SearchProgress::Phase::Pairs, 0, totalPairs, true);
-    parallelFor(static_cast<int64_t>(tasks.size()), input.jobs, [&](int64_t t, int32_t worker) {
-        const Task& task = tasks[static_cast<std::size_t>(t)];
-        PartnerCache& cache = caches[static_cast<std::size_t>(worker)];
-        if (cache.bucket != task.bucket) {
-            cache.bucket = task.bucket;
-            cache.partners.clear();
-            forEachPartner(task.bucket, [&](const Partner& partner) { cache.partners.push_back(partner); });
+    parallelFor(static_cast<int64_t>(tiles.size()), input.jobs, [&](int64_t t, int32_t) {
+        const Tile& tile = tiles[static_cast<std::size_t>(t)];
+        std::vector<TileBucket> own; // the tile's buckets
+        for (int32_t p = bucketAt[tile.first]; p <= bucketAt[tile.end - 1]; ++p) {
+            own.push_back(TileBucket {p, std::max(tile.first, buckets[p].first),
+                                      std::min(tile.end, buckets[p].first + buckets[p].size), {}});
         }
-        const Bucket& bucket = buckets[task.bucket];
-        std::vector<std::string>& lines = taskLines[static_cast<std::size_t>(t)];
+        std::vector<TileBucket> passing; // the tile's buckets that pass the gate with bucket q
+        std::vector<std::string>& lines = tileLines[static_cast<std::size_t>(t)];
         int64_t examined = 0;
-        // Partners outside, the task's rows inside: each partner's data is
-        // fetched once for all the rows rather than once per row (the
-        // partners of a row span most of the pass's data).
-        const int32_t rowsFirst = bucket.first + task.rowBegin;
-        const int32_t rowsEnd = bucket.first + task.rowEnd;
-        for (const Partner& partner : cache.partners) {
-            const Bucket& other = buckets[partner.bucket];
-            const bool itself = partner.bucket == task.bucket;
-            for (int32_t j = itself ? rowsFirst + 1 : other.first; j < other.first + other.size; ++j) {
-                // Within its own bucket a row pairs only with the members after it.
-                const int32_t rowsTo = itself ? std::min(rowsEnd, j) : rowsEnd;
-                for (int32_t i = rowsFirst; i < rowsTo; ++i) {
-                    if (input.abortFlag.load(std::memory_order_relaxed))
-                        return;
-                    ++examined;
-                    // Scores are taken with A the lower FileTable index.
-                    const bool inOrder = fileAt[i] < fileAt[j];
-                    const int32_t pa = inOrder ? i : j;
-                    const int32_t pb = inOrder ? j : i;
-                    const auto scores = scoreGatedPair(sides[pa], sides[pb], partner.codes, limits);
-                    if (scores) {
-                        const int32_t a = fileAt[pa];
-                        const int32_t b = fileAt[pb];
-                        lines.push_back(similarResultLine(*scores, a, b, signatures[a], signatures[b], files[a].path,
-                                                          files[b].path));
+        const int32_t firstBucket = own.front().bucket;
+        for (int32_t g2 = tile.group; g2 < groupCount; ++g2) {
+            const int32_t contrast = contrastTable.between(tile.group, g2);
+            if (contrast > level + 3)
+                continue;
+            for (int32_t q = std::max(firstBucket, groupStart[g2]); q < groupStart[g2 + 1]; ++q) {
+                passing.clear();
+                for (const TileBucket& p : own) {
+                    const CodeDistances codes {contrast, lumaTable.between(buckets[p.bucket].lumaId, buckets[q].lumaId)};
+                    if (p.bucket <= q && passesCodeGate(codes, level))
+                        passing.push_back(TileBucket {p.bucket, p.rowsFirst, p.rowsEnd, codes});
+                }
+                if (passing.empty())
+                    continue;
+                const Bucket& other = buckets[q];
+                for (int32_t j = std::max(other.first, tile.first + 1); j < other.first + other.size; ++j) {
+                    for (const TileBucket& p : passing) {
+                        // Each pair once: the row before its partner.
+                        const int32_t rowsTo = std::min(p.rowsEnd, j);
+                        for (int32_t i = p.rowsFirst; i < rowsTo; ++i) {
+                            if (input.abortFlag.load(std::memory_order_relaxed))
+                                return;
+                            ++examined;
+                            // Scores are taken with A the lower FileTable index.
+                            const bool inOrder = fileAt[i] < fileAt[j];
+                            const int32_t pa = inOrder ? i : j;
+                            const int32_t pb = inOrder ? j : i;
+                            const auto scores = scoreGatedPair(sides[pa], sides[pb], p.codes, limits);
+                            if (scores) {
+                                const int32_t a = fileAt[pa];
+                                const int32_t b = fileAt[pb];
+                                lines.push_back(similarResultLine(*scores, a, b, signatures[a], signatures[b],
+                                                                  files[a].path, files[b].path));
+                            }
+                        }
                     }
                 }
             }
@@ -260,7 +248,7 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
     input.report(SearchProgress::Phase::Pairs, donePairs.load(), totalPairs, true);
 
     std::vector<std::string> lines;
-    for (auto& chunk : taskLines) {
+    for (auto& chunk : tileLines) {
         for (auto& line : chunk)
             lines.push_back(std::move(line));
     }
