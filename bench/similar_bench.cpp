@@ -6,13 +6,14 @@
 //     beside the plain loop over every pair, whose accepted pairs it must
 //     match exactly.
 //
-//   similar_bench [FOLDER|- [SIGNATURES [quick|full [LEVEL]]]]
+//   similar_bench [FOLDER|- [SIGNATURES [quick|full [LEVEL|all [photos|varied|whole]]]]]
 //
 // Without FOLDER, 24 pictures of 3000 x 2000 are generated into a temporary
 // folder with make_bench_photos from the same build folder; "-" skips the
 // folder part. "quick" skips the plain loop over every pair (over a minute
 // of processor time for 20,000 signatures); LEVEL runs that CheckLevel
-// only. The synthetic
+// only ("all" or -1: every level). The last argument picks the pool of
+// pictures the signatures come from (see Pool). The synthetic
 // signatures take their band codes, profiles and maps from the signatures of
 // 300 generated pictures, mixed group by group and perturbed, so that the
 // code distribution (what the bucketing depends on) is that of pictures.
@@ -138,10 +139,18 @@ void benchFolder(const std::string& folder)
                 one.lines == two.lines ? "yes" : "NO");
 }
 
-std::vector<SimilarSignature> poolOfSignatures(const std::filesystem::path& self)
+// Where the synthetic signatures come from.
+enum class Pool {
+    Photos, // 300 make_bench_photos pictures; each group of band codes from another one
+    Varied, // 150 of those and 150 photoLikePicture ones of three shapes; the same mixing
+    Whole,  // the varied pictures, each band-code vector whole from one picture
+};
+
+std::vector<SimilarSignature> poolOfSignatures(const std::filesystem::path& self, Pool kind)
 {
     const testing_support::TempDir dir;
-    makePhotos(self, dir.str(), 300, 480, 320);
+    const int32_t photos = kind == Pool::Photos ? 300 : 150;
+    makePhotos(self, dir.str(), photos, 480, 320);
     const std::vector<std::string> paths = picturesIn(dir.str());
     std::vector<SimilarSignature> pool(paths.size());
     parallelFor(static_cast<int64_t>(paths.size()), 0, [&](int64_t i, int32_t) {
@@ -149,6 +158,19 @@ std::vector<SimilarSignature> poolOfSignatures(const std::filesystem::path& self
         if (loaded.ok())
             reduceSimilarPicture(loaded.picture, pool[static_cast<std::size_t>(i)]);
     });
+    if (kind != Pool::Photos) {
+        // Flat backgrounds with discs of colour: far more uneven thirds than
+        // the generated landscapes.
+        constexpr int32_t kDiscPictures = 150;
+        constexpr int32_t kShapes[3][2] = {{480, 320}, {320, 480}, {400, 400}};
+        const std::size_t first = pool.size();
+        pool.resize(first + kDiscPictures);
+        parallelFor(kDiscPictures, 0, [&](int64_t i, int32_t) {
+            const auto* shape = kShapes[i % 3];
+            const Picture picture = testing_support::photoLikePicture(shape[0], shape[1], 5000u + static_cast<uint32_t>(i));
+            reduceSimilarPicture(picture, pool[first + static_cast<std::size_t>(i)]);
+        });
+    }
     return pool;
 }
 
@@ -157,7 +179,7 @@ struct SyntheticSearch {
     std::vector<SimilarSignature> signatures;
 };
 
-SyntheticSearch syntheticSignatures(const std::vector<SimilarSignature>& pool, int32_t count)
+SyntheticSearch syntheticSignatures(const std::vector<SimilarSignature>& pool, int32_t count, bool wholeCodes)
 {
     std::mt19937 rng(2024);
     const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
@@ -169,7 +191,7 @@ SyntheticSearch syntheticSignatures(const std::vector<SimilarSignature>& pool, i
         // are as rare as in a real collection; each group of three band
         // codes likewise, which keeps the per-group code distribution.
         SimilarSignature s = any();
-        for (int32_t group = 0; group < 4; ++group) {
+        for (int32_t group = 0; group < 4 && !wholeCodes; ++group) {
             const SimilarSignature& donor = any();
             for (int32_t e = 3 * group + 1; e <= 3 * group + 3; ++e)
                 s.bandCodes[e] = donor.bandCodes[e];
@@ -217,10 +239,10 @@ std::vector<std::string> everyPair(const SyntheticSearch& search, int32_t level)
     return lines;
 }
 
-void benchPairPass(const std::filesystem::path& self, int32_t count, bool withReference, int32_t onlyLevel)
+void benchPairPass(const std::filesystem::path& self, int32_t count, bool withReference, int32_t onlyLevel, Pool kind)
 {
-    const std::vector<SimilarSignature> pool = poolOfSignatures(self);
-    const SyntheticSearch search = syntheticSignatures(pool, count);
+    const std::vector<SimilarSignature> pool = poolOfSignatures(self, kind);
+    const SyntheticSearch search = syntheticSignatures(pool, count, kind == Pool::Whole);
     int32_t distinctCodes = 0;
     {
         std::vector<std::array<int32_t, 13>> codes;
@@ -229,8 +251,11 @@ void benchPairPass(const std::filesystem::path& self, int32_t count, bool withRe
         std::sort(codes.begin(), codes.end());
         distinctCodes = static_cast<int32_t>(std::unique(codes.begin(), codes.end()) - codes.begin());
     }
-    std::printf("pair pass: %d synthetic signatures from a pool of %zu pictures, %d distinct band codes\n", count,
-                pool.size(), distinctCodes);
+    static const char* const kPoolNames[] = {"generated landscapes, codes mixed by group",
+                                             "landscapes and disc pictures, codes mixed by group",
+                                             "landscapes and disc pictures, whole code vectors"};
+    std::printf("pair pass: %d synthetic signatures from a pool of %zu pictures (%s), %d distinct band codes\n", count,
+                pool.size(), kPoolNames[static_cast<int>(kind)], distinctCodes);
     {
         std::mt19937 rng(7);
         std::uniform_int_distribution<int32_t> anyIndex(0, count - 1);
@@ -279,7 +304,9 @@ int main(int argc, char** argv)
     const std::filesystem::path self = std::filesystem::absolute(argv[0]);
     const int32_t count = argc >= 3 ? std::atoi(argv[2]) : 20000;
     const bool withReference = !(argc >= 4 && std::string(argv[3]) == "quick");
-    const int32_t onlyLevel = argc >= 5 ? std::atoi(argv[4]) : -1;
+    const int32_t onlyLevel = argc >= 5 && std::string(argv[4]) != "all" ? std::atoi(argv[4]) : -1;
+    const std::string poolName = argc >= 6 ? argv[5] : "photos";
+    const Pool pool = poolName == "varied" ? Pool::Varied : poolName == "whole" ? Pool::Whole : Pool::Photos;
     if (argc >= 2 && std::string(argv[1]) == "-") {
         // pair pass only
     } else if (argc >= 2) {
@@ -289,6 +316,6 @@ int main(int argc, char** argv)
         makePhotos(self, dir.str(), 24, 3000, 2000);
         benchFolder(dir.str());
     }
-    benchPairPass(self, std::max(2, count), withReference, onlyLevel);
+    benchPairPass(self, std::max(2, count), withReference, onlyLevel, pool);
     return 0;
 }
