@@ -67,20 +67,60 @@ int32_t offsetRowOf(int32_t spreadR, int32_t spreadO)
     return spreadR * (spreadR - 1) / 2 + spreadO - 1;
 }
 
-const std::vector<int8_t>& offsetTable()
-{
-    static const std::vector<int8_t> table = [] {
-        std::vector<int8_t> t(static_cast<std::size_t>(offsetRowOf(kTabledSpread + 1, 1) + 1) * kOffsetRow);
-        for (int32_t spreadR = 1; spreadR <= kTabledSpread; ++spreadR) {
-            for (int32_t spreadO = 1; spreadO <= spreadR; ++spreadO) {
-                int8_t* row = t.data() + static_cast<std::ptrdiff_t>(offsetRowOf(spreadR, spreadO)) * kOffsetRow;
-                for (int32_t d = -kOffsetZero; d < kOffsetRow - kOffsetZero; ++d)
-                    row[d + kOffsetZero] = static_cast<int8_t>(spreadO * d / spreadR);
-            }
+const std::vector<int8_t> g_offsetTable = [] {
+    std::vector<int8_t> t(static_cast<std::size_t>(offsetRowOf(kTabledSpread + 1, 1) + 1) * kOffsetRow);
+    for (int32_t spreadR = 1; spreadR <= kTabledSpread; ++spreadR) {
+        for (int32_t spreadO = 1; spreadO <= spreadR; ++spreadO) {
+            int8_t* row = t.data() + static_cast<std::ptrdiff_t>(offsetRowOf(spreadR, spreadO)) * kOffsetRow;
+            for (int32_t d = -kOffsetZero; d < kOffsetRow - kOffsetZero; ++d)
+                row[d + kOffsetZero] = static_cast<int8_t>(spreadO * d / spreadR);
         }
-        return t;
-    }();
-    return table;
+    }
+    return t;
+}();
+
+// n / d, truncated, by the rounded-up reciprocal where that is exact
+// (n * d < 2^32), else by the division.
+int32_t smallQuotient(int32_t n, int32_t d)
+{
+    if (n >= 0 && n < (1 << 23) && d >= 1 && d < kMaxReciprocalDivisor)
+        return static_cast<int32_t>((static_cast<uint64_t>(n) * kReciprocals[static_cast<std::size_t>(d)]) >> 32);
+    return n / d;
+}
+
+// Fills every field of axis in place: the pair pass makes two of these for
+// most pairs, and a copy of a freshly written one stalls on the stores.
+inline void alignAxis(int32_t centreA, int32_t spreadA, int32_t centreB, int32_t spreadB, AxisAlignment& axis)
+{
+    const bool referenceIsA = spreadA >= spreadB;
+    const int32_t centreR = referenceIsA ? centreA : centreB;
+    const int32_t spreadR = referenceIsA ? spreadA : spreadB;
+    const int32_t centreO = referenceIsA ? centreB : centreA;
+    const int32_t spreadO = referenceIsA ? spreadB : spreadA;
+    const int32_t lo =
+        centreR - std::min(centreR - kInnerFirst, smallQuotient((centreO - kInnerFirst) * spreadR, spreadO));
+    const int32_t hi =
+        centreR + std::min(kInnerLast - centreR, smallQuotient(spreadR * (kInnerLast - centreO), spreadO));
+    axis.referenceIsA = referenceIsA;
+    axis.centreR = centreR;
+    axis.centreO = centreO;
+    axis.spreadR = spreadR;
+    axis.spreadO = spreadO;
+    axis.lo = lo;
+    axis.hi = hi;
+    axis.reciprocal = spreadR < kMaxReciprocalDivisor && spreadO <= spreadR && spreadO > 0
+        ? kReciprocals[static_cast<std::size_t>(spreadR)]
+        : 0;
+    axis.offsets = nullptr;
+    // The table serves windows that lie inside the inner cells and map into
+    // them (the mapping only grows with k, so both ends tell).
+    if (spreadR <= kTabledSpread && spreadO >= 1 && spreadO <= spreadR && centreR >= kInnerFirst
+        && centreR <= kInnerLast && lo >= kInnerFirst && hi <= kInnerLast && lo <= hi) {
+        const int8_t* offsets =
+            g_offsetTable.data() + static_cast<std::ptrdiff_t>(offsetRowOf(spreadR, spreadO)) * kOffsetRow + kOffsetZero;
+        if (centreO + offsets[lo - centreR] >= kInnerFirst && centreO + offsets[hi - centreR] <= kInnerLast)
+            axis.offsets = offsets;
+    }
 }
 
 // The alignment window of one pair, worked out only as far as the scores
@@ -99,7 +139,7 @@ public:
     const AxisAlignment& axisX()
     {
         if (!m_hasAxisX) {
-            m_window.x = axisAlignment(m_a->warmX, m_a->spreadA, m_b->warmX, m_b->spreadA);
+            alignAxis(m_a->warmX, m_a->spreadA, m_b->warmX, m_b->spreadA, m_window.x);
             m_hasAxisX = true;
         }
         return m_window.x;
@@ -107,7 +147,7 @@ public:
     const AxisAlignment& axisY()
     {
         if (!m_hasAxisY) {
-            m_window.y = axisAlignment(m_a->warmY, m_a->spreadB, m_b->warmY, m_b->spreadB);
+            alignAxis(m_a->warmY, m_a->spreadB, m_b->warmY, m_b->spreadB, m_window.y);
             m_hasAxisY = true;
         }
         return m_window.y;
@@ -149,14 +189,6 @@ private:
 };
 
 
-// n / d, truncated, by the rounded-up reciprocal where that is exact
-// (n * d < 2^32), else by the division.
-int32_t smallQuotient(int32_t n, int32_t d)
-{
-    if (n >= 0 && n < (1 << 23) && d >= 1 && d < kMaxReciprocalDivisor)
-        return static_cast<int32_t>((static_cast<uint64_t>(n) * kReciprocals[static_cast<std::size_t>(d)]) >> 32);
-    return n / d;
-}
 
 double levelAllowance(int32_t level)
 {
@@ -315,28 +347,7 @@ bool passesCodeGate(const CodeDistances& codes, int32_t level)
 AxisAlignment axisAlignment(int32_t centreA, int32_t spreadA, int32_t centreB, int32_t spreadB)
 {
     AxisAlignment axis;
-    axis.referenceIsA = spreadA >= spreadB;
-    axis.centreR = axis.referenceIsA ? centreA : centreB;
-    axis.spreadR = axis.referenceIsA ? spreadA : spreadB;
-    axis.centreO = axis.referenceIsA ? centreB : centreA;
-    axis.spreadO = axis.referenceIsA ? spreadB : spreadA;
-    axis.lo = axis.centreR
-        - std::min(axis.centreR - kInnerFirst, smallQuotient((axis.centreO - kInnerFirst) * axis.spreadR, axis.spreadO));
-    axis.hi = axis.centreR
-        + std::min(kInnerLast - axis.centreR, smallQuotient(axis.spreadR * (kInnerLast - axis.centreO), axis.spreadO));
-    if (axis.spreadR < kMaxReciprocalDivisor && axis.spreadO <= axis.spreadR && axis.spreadO > 0)
-        axis.reciprocal = kReciprocals[static_cast<std::size_t>(axis.spreadR)];
-    // The table serves windows that lie inside the inner cells and map into
-    // them (the mapping only grows with k, so both ends tell).
-    if (axis.spreadR <= kTabledSpread && axis.spreadO >= 1 && axis.spreadO <= axis.spreadR
-        && axis.centreR >= kInnerFirst && axis.centreR <= kInnerLast && axis.lo >= kInnerFirst
-        && axis.hi <= kInnerLast && axis.lo <= axis.hi) {
-        const int8_t* offsets = offsetTable().data()
-            + static_cast<std::ptrdiff_t>(offsetRowOf(axis.spreadR, axis.spreadO)) * kOffsetRow + kOffsetZero;
-        if (axis.centreO + offsets[axis.lo - axis.centreR] >= kInnerFirst
-            && axis.centreO + offsets[axis.hi - axis.centreR] <= kInnerLast)
-            axis.offsets = offsets;
-    }
+    alignAxis(centreA, spreadA, centreB, spreadB, axis);
     return axis;
 }
 
