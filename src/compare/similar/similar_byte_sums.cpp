@@ -34,7 +34,6 @@ ByteSumKind processorKind()
 }
 
 const ByteSumKind g_best = processorKind();
-std::atomic<ByteSumKind> g_kind {g_best};
 
 int32_t pairedRowDistancePlain(const uint8_t* rowA, const uint8_t* rowB, const IndexPairing& p)
 {
@@ -264,24 +263,16 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t pairedMapDistance
 
 } // namespace
 
+std::atomic<ByteSumKind> byte_sums_detail::kindInUse {processorKind()};
+
 ByteSumKind bestByteSumKind()
 {
     return g_best;
 }
 
-ByteSumKind byteSumKind()
-{
-    return g_kind.load(std::memory_order_relaxed);
-}
-
 void setByteSumKind(ByteSumKind kind)
 {
-    g_kind.store(std::min(kind, g_best), std::memory_order_relaxed);
-}
-
-bool byteSumsVectorised()
-{
-    return byteSumKind() != ByteSumKind::Plain;
+    byte_sums_detail::kindInUse.store(std::min(kind, g_best), std::memory_order_relaxed);
 }
 
 void setByteSumsVectorised(bool on)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <limits>
 
@@ -12,13 +13,24 @@
 // shuffles, AVX-512 byte permutes (VBMI).
 enum class ByteSumKind { Plain, Shuffles, Permutes };
 
+namespace byte_sums_detail {
+// Read for every scored pair, hence inline.
+extern std::atomic<ByteSumKind> kindInUse;
+} // namespace byte_sums_detail
+
 // The fastest kind the processor has; the kind in use starts as this.
 ByteSumKind bestByteSumKind();
-ByteSumKind byteSumKind();
+inline ByteSumKind byteSumKind()
+{
+    return byte_sums_detail::kindInUse.load(std::memory_order_relaxed);
+}
 // Tests switch kinds to hold them all against the same results; a kind the
 // processor lacks is replaced by the best it has below it.
 void setByteSumKind(ByteSumKind kind);
-bool byteSumsVectorised();
+inline bool byteSumsVectorised()
+{
+    return byteSumKind() != ByteSumKind::Plain;
+}
 void setByteSumsVectorised(bool on);
 
 // Sum of |a[i] - b[i]| for i < count. May stop once the sum reaches stopAt:
