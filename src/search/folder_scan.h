@@ -28,8 +28,10 @@ bool ScanFolder(const std::string& folder, int32_t depth, const ScanSettings& se
                 std::vector<std::string>& lines);
 
 // ScanList of a search: every picture line below searchFolder, sorted. The
-// folders of one level are enumerated on settings.jobs threads; the sort
-// makes the result independent of the order in which they finish.
+// folders are taken from one shared queue by settings.jobs threads; the sort
+// makes the result independent of which thread met which folder. In
+// CheckMode 1 the scan goes on past a picture that cannot be opened and the
+// SearchError names the first such path in list order, whatever the threads.
 std::vector<std::string> buildScanList(const std::string& searchFolder, const ScanSettings& settings);
 
 // Sorts scan lines into the order of sortLines (letter case ignored, then
