@@ -165,3 +165,19 @@ TEST(ScanWorkersTest, AbortStopsEveryThread)
     abort = false;
     EXPECT_EQ(buildScanList(dir.str(), settings).size(), 20u);
 }
+
+TEST(ScanWorkersTest, FolderLargerThanOneReadOfEntries)
+{
+    // About 240 KiB of directory entries: several reads of the entry buffer.
+    TempDir dir;
+    const std::string longName(100, 'n');
+    for (int i = 0; i < 2000; ++i)
+        makeFile(dir, std::string(longName).append(std::to_string(i)).append(i % 2 ? ".jpg" : ".txt"), 1, 1'000'000'000);
+    for (int32_t jobs : {1, 2}) {
+        const auto lines = scanWith(dir, jobs);
+        EXPECT_EQ(lines.size(), 1000u);
+        std::vector<std::string> expected = lines;
+        sortLines(expected);
+        EXPECT_EQ(lines, expected);
+    }
+}
