@@ -24,6 +24,8 @@ constexpr int32_t kColumnsPerStopCheck = 4;
 ByteSumKind processorKind()
 {
 #ifdef ZELVIC_BYTE_SHUFFLES
+    // Runs from static initialisers, which may come before the compiler's own.
+    __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")
         && __builtin_cpu_supports("avx512vbmi"))
         return ByteSumKind::Permutes;
