@@ -205,8 +205,9 @@ class ScanWorker {
 public:
     explicit ScanWorker(ScanShared& shared) : m_shared(shared) {}
 
-    // Takes folders until none is left. Returns false when the abort flag
-    // stopped it. Never throws: a failure is kept in failure().
+    // Takes folders until none is left, or the abort flag or a failure stops
+    // the scan, then sorts its records. Never throws: a failure is kept in
+    // failure().
     void run()
     {
         try {
