@@ -8,6 +8,7 @@
 #include <QStorageInfo>
 
 #include "app/folder_listing.h"
+#include "picture/picture_loader.h"
 
 namespace volume_list {
 
@@ -16,12 +17,6 @@ namespace {
 bool startsWith(const std::string& text, const std::string& prefix)
 {
     return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::string baseName(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string resolved(const std::string& path)
@@ -56,7 +51,7 @@ std::string diskOf(const std::string& name, const std::string& sysRoot)
     const std::size_t slash = target.find_last_of('/');
     if (slash == std::string::npos || slash == 0)
         return name;
-    return baseName(target.substr(0, slash));
+    return std::string(fileNameOf(target.substr(0, slash)));
 }
 
 bool isShownFileSystem(const std::string& device, const std::string& type)
@@ -83,7 +78,7 @@ VolumeKind volumeKind(const std::string& device, const std::string& type, const 
         return VolumeKind::Optical;
     if (!startsWith(device, "/dev/"))
         return VolumeKind::Fixed;
-    const std::string name = baseName(resolved(device));
+    const std::string name(fileNameOf(resolved(device)));
     if (startsWith(name, "sr"))
         return VolumeKind::Optical;
     const std::string disk = diskOf(name, sysRoot);

@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QString>
 
+#include "picture/picture_loader.h"
+
 namespace {
 
 std::string shownName(const std::string& path)
@@ -36,12 +38,6 @@ std::string parentFolder(const std::string& path)
     if (slash == 0)
         return "/";
     return path.substr(0, slash);
-}
-
-std::string baseName(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 bool roundTripsThroughQt(const std::string& path)
@@ -139,7 +135,7 @@ FileActionResult trashRawName(const std::string& path)
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
     const std::string info = "[Trash Info]\nPath=" + percentEncoded(absolute) + "\nDeletionDate=" + date + "\n";
 
-    const std::string base = baseName(absolute);
+    const std::string base(fileNameOf(absolute));
     for (int attempt = 1; attempt < 10000; ++attempt) {
         const std::string name = attempt == 1 ? base : base + "." + std::to_string(attempt);
         const std::string infoPath = trash + "/info/" + name + ".trashinfo";
