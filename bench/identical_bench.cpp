@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_photos.h"
 #include "common/parallel_for.h"
 #include "compare/identical/identical_match.h"
 #include "compare/identical/identical_pair_search.h"
@@ -83,17 +84,6 @@ bool parseArgs(int argc, char** argv, Options& options)
             return false;
     }
     return options.count > 0 && options.signatures > 1;
-}
-
-std::vector<std::string> jpegFilesOf(const std::string& folder)
-{
-    std::vector<std::string> paths;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.is_regular_file() && upperExtension(entry.path().string()) == ".JPG")
-            paths.push_back(entry.path().string());
-    }
-    std::sort(paths.begin(), paths.end());
-    return paths;
 }
 
 // Signatures shaped like those of photographs: edge centroids close to the
@@ -213,17 +203,9 @@ int main(int argc, char** argv)
         if (folder.empty()) {
             generated = std::make_unique<testing_support::TempDir>();
             folder = generated->str();
-            const std::string generator =
-                (std::filesystem::absolute(argv[0]).parent_path() / "make_bench_photos").string();
-            const std::string command = generator + " " + folder + " " + std::to_string(options.count);
-            std::printf("generating %d photographs: %s\n", options.count, command.c_str());
-            std::fflush(stdout);
-            if (std::system(command.c_str()) != 0) {
-                std::fputs("identical_bench: make_bench_photos failed (build it first)\n", stderr);
-                return 1;
-            }
+            bench::makeBenchPhotos(argv[0], folder, options.count);
         }
-        const std::vector<std::string> paths = jpegFilesOf(folder);
+        const std::vector<std::string> paths = bench::jpegFilesIn(folder);
         std::printf("folder %s: %zu JPEG files\n", folder.c_str(), paths.size());
 
         // A first pass that nobody times, so that every run reads from the page cache.

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_photos.h"
 #include "common/parallel_for.h"
 #include "compare/similar/similar_engine.h"
 #include "compare/similar/similar_pair_pass.h"
@@ -63,28 +64,6 @@ double bestSeconds(int rounds, const std::function<void()>& work)
     return best;
 }
 
-void makePhotos(const std::filesystem::path& self, const std::string& folder, int count, int width, int height)
-{
-    const std::string tool = (self.parent_path() / "make_bench_photos").string();
-    const std::string command =
-        tool + " '" + folder + "' " + std::to_string(count) + " " + std::to_string(width) + " " + std::to_string(height);
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "similar_bench: could not run %s\n", command.c_str());
-        std::exit(1);
-    }
-}
-
-std::vector<std::string> picturesIn(const std::string& folder)
-{
-    std::vector<std::string> paths;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.is_regular_file() && upperExtension(entry.path().string()) == ".JPG")
-            paths.push_back(entry.path().string());
-    }
-    std::sort(paths.begin(), paths.end());
-    return paths;
-}
-
 struct EngineResult {
     std::vector<std::string> lines;
     int32_t loaded = 0;
@@ -112,7 +91,7 @@ EngineResult runEngine(const std::vector<std::string>& paths, int32_t jobs)
 
 void benchFolder(const std::string& folder)
 {
-    const std::vector<std::string> paths = picturesIn(folder);
+    const std::vector<std::string> paths = bench::jpegFilesIn(folder);
     std::printf("folder %s: %zu JPEG files\n", folder.c_str(), paths.size());
     const double decode = bestSeconds(2, [&] {
         for (const std::string& path : paths) {
@@ -150,8 +129,8 @@ std::vector<SimilarSignature> poolOfSignatures(const std::filesystem::path& self
 {
     const testing_support::TempDir dir;
     const int32_t photos = kind == Pool::Photos ? 300 : 150;
-    makePhotos(self, dir.str(), photos, 480, 320);
-    const std::vector<std::string> paths = picturesIn(dir.str());
+    bench::makeBenchPhotos(self, dir.str(), photos, 480, 320);
+    const std::vector<std::string> paths = bench::jpegFilesIn(dir.str());
     std::vector<SimilarSignature> pool(paths.size());
     parallelFor(static_cast<int64_t>(paths.size()), 0, [&](int64_t i, int32_t) {
         const LoadedPicture loaded = loadPicture(paths[static_cast<std::size_t>(i)], JpegIdct::Fast);
@@ -313,7 +292,7 @@ int main(int argc, char** argv)
         benchFolder(argv[1]);
     } else {
         const testing_support::TempDir dir;
-        makePhotos(self, dir.str(), 24, 3000, 2000);
+        bench::makeBenchPhotos(self, dir.str(), 24);
         benchFolder(dir.str());
     }
     benchPairPass(self, std::max(2, count), withReference, onlyLevel, pool);
