@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include <QFile>
 #include <QHeaderView>
 
 #include "app/folder_icons.h"
 #include "app/folder_listing.h"
+#include "review/path_text.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ std::string FolderTree::pathOf(const QTreeWidgetItem* node) const
 QTreeWidgetItem* FolderTree::addVolumeNode(const Volume& volume)
 {
     auto* node = new QTreeWidgetItem(this);
-    node->setText(0, QFile::decodeName(QByteArray::fromStdString(volume.root)));
+    node->setText(0, pathText(volume.root));
     node->setData(0, kNameRole, QByteArray::fromStdString(volume.root));
     node->setData(0, kKindRole, static_cast<int>(volume.kind));
     node->setIcon(0, folder_icons::volumeIcon(static_cast<TreeIcon>(volume.kind)));
@@ -76,7 +76,7 @@ void FolderTree::BuildTree(QTreeWidgetItem* node, const std::string& path, int32
     // Children arrive in name order, so the whole tree stays sorted.
     for (const std::string& name : folder_listing::visibleSubfolders(path)) {
         auto* child = new QTreeWidgetItem(node);
-        child->setText(0, QFile::decodeName(QByteArray::fromStdString(name)));
+        child->setText(0, pathText(name));
         child->setData(0, kNameRole, QByteArray::fromStdString(name));
         child->setIcon(0, folder_icons::folderIcon());
         if (levels > 1)

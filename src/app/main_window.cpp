@@ -5,7 +5,6 @@
 
 #include <QCloseEvent>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -22,6 +21,7 @@
 #include "app/settings_file.h"
 #include "review/group_walk.h"
 #include "review/pair_list.h"
+#include "review/path_text.h"
 #include "review/review_session.h"
 #include "review/ui/review_window.h"
 
@@ -29,11 +29,6 @@ namespace {
 
 const QString kDesignCaption = QStringLiteral("Zelvic\u3000Ver\u30000.9");
 const QString kTitleLine = QStringLiteral("Zelvic Ver 0.9");
-
-QString fromBytes(const std::string& bytes)
-{
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
 
 template <typename Widget>
 Widget* placed(Widget* widget, const char* name, int left, int top, int width, int height)
@@ -141,7 +136,7 @@ void MainWindow::buildControls()
 void MainWindow::FormCreate()
 {
     move(kLeft, kTop);
-    m_startDir = m_setup.startDir.empty() ? QFile::encodeName(QDir::currentPath()).toStdString()
+    m_startDir = m_setup.startDir.empty() ? pathBytes(QDir::currentPath())
                                           : m_setup.startDir;
     RadioGroup2Click();
     readSettings();
@@ -183,7 +178,7 @@ void MainWindow::readSettings()
             }
         });
         if (!result.ok)
-            m_setup.reportError(QStringLiteral("'%1' は整数ではありません").arg(fromBytes(result.badValue)));
+            m_setup.reportError(QStringLiteral("'%1' は整数ではありません").arg(pathText(result.badValue)));
     } catch (const std::exception& e) {
         m_setup.reportError(QString::fromUtf8(e.what()));
     }
@@ -351,7 +346,7 @@ void MainWindow::onSearchFinished()
     m_last = std::move(*outcome);
     m_pane = m_last.pane;
     for (const std::string& path : m_last.unreadable)
-        m_listBox3->addItem(fromBytes(path));
+        m_listBox3->addItem(pathText(path));
     QStringList lines;
     lines.reserve(static_cast<qsizetype>(m_last.resultLines.size()));
     for (const std::string& line : m_last.resultLines)

@@ -9,6 +9,7 @@
 
 #include "app/folder_listing.h"
 #include "picture/picture_loader.h"
+#include "review/path_text.h"
 
 namespace volume_list {
 
@@ -94,7 +95,7 @@ std::vector<Volume> mountedVolumes()
     for (const QStorageInfo& info : QStorageInfo::mountedVolumes()) {
         if (!info.isValid() || !info.isReady())
             continue;
-        const std::string root = folder_listing::absoluteFolder(QFile::encodeName(info.rootPath()).toStdString(), "/");
+        const std::string root = folder_listing::absoluteFolder(pathBytes(info.rootPath()), "/");
         const std::string device = info.device().toStdString();
         const std::string type = info.fileSystemType().toStdString();
         if (root == "/") {

@@ -11,11 +11,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QByteArray>
 #include <QFile>
 #include <QString>
 
 #include "picture/picture_loader.h"
+#include "review/path_text.h"
 
 namespace {
 
@@ -42,8 +42,7 @@ std::string parentFolder(const std::string& path)
 
 bool roundTripsThroughQt(const std::string& path)
 {
-    const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
-    return QFile::encodeName(QFile::decodeName(bytes)) == bytes;
+    return pathBytes(pathText(path)) == path;
 }
 
 // The trash format stores the original location as a URL-style path: every
@@ -232,7 +231,7 @@ FileActionResult moveFileToTrash(const std::string& path)
         return {"ファイル " + shownName(path) + " が見つかりません"};
     if (!roundTripsThroughQt(path))
         return trashRawName(path);
-    if (!QFile::moveToTrash(QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())))))
+    if (!QFile::moveToTrash(pathText(path)))
         return {"ファイル " + shownName(path) + " をごみ箱に移動できません"};
     return {};
 }

@@ -25,6 +25,7 @@
 
 #include "picture/picture_loader.h"
 #include "picture/picture_size.h"
+#include "review/path_text.h"
 #include "review/ui/picture_view.h"
 
 namespace {
@@ -53,13 +54,6 @@ QFont windowFont(int pixelSize)
 QString fromBytes(const std::string& text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QString pathText(const std::string& path)
-{
-    // Shown as the file system's encoding reads it; the bytes stay intact in
-    // FileTable, so the file remains reachable whatever is shown.
-    return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
 }
 
 // Small glyphs for the picture-only buttons: 1 zoom out, 2 zoom in, 3 actual
