@@ -1,6 +1,5 @@
 #include "search/folder_scan.h"
 
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -13,41 +12,19 @@
 #include "search/file_table.h"
 #include "search/line_order.h"
 #include "search/privilege.h"
+#include "search/scan_files.h"
 #include "search/scan_line.h"
 #include "search/search_error.h"
+#include "search/zone_scope.h"
 #include "support/test_pictures.h"
 
 namespace fs = std::filesystem;
+using testing_support::makeFile;
 using testing_support::TempDir;
 using testing_support::writeBytes;
+using testing_support::ZoneScope;
 
 namespace {
-
-// Stamps in these tests are read in UTC.
-class UtcZone {
-public:
-    UtcZone()
-    {
-        const char* old = std::getenv("TZ");
-        m_had = old != nullptr;
-        if (m_had)
-            m_old = old;
-        ::setenv("TZ", "UTC", 1);
-        ::tzset();
-    }
-    ~UtcZone()
-    {
-        if (m_had)
-            ::setenv("TZ", m_old.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    bool m_had = false;
-    std::string m_old;
-};
 
 std::vector<std::string> scan(const TempDir& dir, CheckMode mode, int32_t depth)
 {
@@ -63,12 +40,6 @@ std::vector<std::string> pathsOf(const std::vector<std::string>& lines, const Te
     for (const std::string& line : lines)
         paths.push_back(line.substr(kScanPathColumn + dir.str().size() + 1));
     return paths;
-}
-
-void makeFile(const TempDir& dir, const std::string& name, std::size_t size, int64_t time = 1'000'000'000)
-{
-    writeBytes(dir.file(name), std::string(size, 'x'));
-    testing_support::setModificationTime(dir.file(name), time);
 }
 
 using Paths = std::vector<std::string>;
@@ -87,14 +58,13 @@ TEST(ScanLineTest, FixedColumns)
 
 TEST(ScanLineTest, StampIsLocalWithEvenSeconds)
 {
-    UtcZone utc;
+    ZoneScope utc("UTC"); // stamps read in UTC
     EXPECT_EQ(formatStamp(1022870527), "2002/05/31 18/42/06"); // 18:42:07
     EXPECT_EQ(formatStamp(1022870526), "2002/05/31 18/42/06");
     // Outside the DOS range the real date stays.
     EXPECT_EQ(formatStamp(0), "1970/01/01 00/00/00");
     EXPECT_EQ(formatStamp(4354819201), "2108/01/01 00/00/00");
-    ::setenv("TZ", "JST-9", 1);
-    ::tzset();
+    ZoneScope::set("JST-9");
     EXPECT_EQ(formatStamp(1022870527), "2002/06/01 03/42/06");
 }
 
@@ -107,7 +77,7 @@ TEST(FolderScanTest, FolderArgumentHasOneTrailingSlash)
 
 TEST(FolderScanTest, LinesInMode0)
 {
-    UtcZone utc;
+    ZoneScope utc("UTC"); // stamps read in UTC
     TempDir dir;
     makeFile(dir, "odd.jpg", 77, 1022870527);
     const auto lines = scan(dir, CheckMode::FileSize, 0);

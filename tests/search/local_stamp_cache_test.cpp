@@ -1,6 +1,5 @@
 #include "search/local_stamp_cache.h"
 
-#include <cstdlib>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -8,38 +7,11 @@
 #include <gtest/gtest.h>
 
 #include "search/scan_line.h"
+#include "search/zone_scope.h"
+
+using testing_support::ZoneScope;
 
 namespace {
-
-// Sets TZ for one test and puts the old zone back.
-class ZoneScope {
-public:
-    explicit ZoneScope(const char* zone)
-    {
-        const char* old = std::getenv("TZ");
-        m_had = old != nullptr;
-        if (m_had)
-            m_old = old;
-        set(zone);
-    }
-    ~ZoneScope()
-    {
-        if (m_had)
-            ::setenv("TZ", m_old.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-    static void set(const char* zone)
-    {
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-
-private:
-    bool m_had = false;
-    std::string m_old;
-};
 
 std::string cachedText(LocalStampCache& cache, std::time_t t)
 {

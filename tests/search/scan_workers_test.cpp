@@ -4,7 +4,6 @@
 #include "search/folder_scan.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,12 +13,16 @@
 
 #include "search/line_order.h"
 #include "search/privilege.h"
+#include "search/scan_files.h"
 #include "search/scan_line.h"
 #include "search/search_error.h"
+#include "search/zone_scope.h"
 #include "support/test_pictures.h"
 
 namespace fs = std::filesystem;
+using testing_support::makeFile;
 using testing_support::TempDir;
+using testing_support::ZoneScope;
 
 namespace {
 
@@ -31,37 +34,6 @@ std::vector<std::string> scanWith(const TempDir& dir, int32_t jobs, CheckMode mo
     settings.jobs = jobs;
     return buildScanList(dir.str(), settings);
 }
-
-void makeFile(const TempDir& dir, const std::string& name, std::size_t size, int64_t time)
-{
-    testing_support::writeBytes(dir.file(name), std::string(size, 'x'));
-    testing_support::setModificationTime(dir.file(name), time);
-}
-
-class ZoneScope {
-public:
-    explicit ZoneScope(const char* zone)
-    {
-        const char* old = std::getenv("TZ");
-        m_had = old != nullptr;
-        if (m_had)
-            m_old = old;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ZoneScope()
-    {
-        if (m_had)
-            ::setenv("TZ", m_old.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    bool m_had = false;
-    std::string m_old;
-};
 
 } // namespace
 
