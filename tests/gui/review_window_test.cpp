@@ -1,3 +1,4 @@
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,7 +54,20 @@ struct Scene {
         group.push_back(static_cast<int32_t>(files.size() - 1));
         return static_cast<int32_t>(files.size() - 1);
     }
+
+    // Several files of one size, added in the order given.
+    void addAll(std::initializer_list<const char*> relatives, int32_t width, int32_t height)
+    {
+        for (const char* relative : relatives)
+            add(relative, width, height);
+    }
 };
+
+// Routes the window's error messages into `errors` instead of message boxes.
+void collectErrors(ReviewWindow& window, QStringList& errors)
+{
+    window.setErrorSink([&errors](const QString& message) { errors << message; });
+}
 
 bool exists(const std::string& path)
 {
@@ -130,8 +144,7 @@ void ReviewWindowTest::initTestCase()
 void ReviewWindowTest::labelsOfGroupsOfTwoAndFive()
 {
     Scene two;
-    two.add("a/1.jpg", 40, 30);
-    two.add("a/2.jpg", 40, 30);
+    two.addAll({"a/1.jpg", "a/2.jpg"}, 40, 30);
     ReviewWindow window;
     QVERIFY(window.openGroup(two.session, two.group));
     QCOMPARE(text(window, "Label1"), QStringLiteral("検出数：2"));
@@ -229,11 +242,10 @@ void ReviewWindowTest::zoomButtonsAndPad()
 void ReviewWindowTest::typedZoomWithEnter()
 {
     Scene scene;
-    scene.add("x/a.jpg", 1000, 800);
-    scene.add("x/b.jpg", 1000, 800);
+    scene.addAll({"x/a.jpg", "x/b.jpg"}, 1000, 800);
     ReviewWindow window;
     QStringList errors;
-    window.setErrorSink([&errors](const QString& message) { errors << message; });
+    collectErrors(window, errors);
     QVERIFY(window.openGroup(scene.session, scene.group));
     QLineEdit* edit = child<QLineEdit>(window, "Edit1");
     edit->selectAll();
@@ -257,8 +269,7 @@ void ReviewWindowTest::typedZoomWithEnter()
 void ReviewWindowTest::dragStopsAtTheEdges()
 {
     Scene scene;
-    scene.add("x/a.jpg", 1000, 800);
-    scene.add("x/b.jpg", 1000, 800);
+    scene.addAll({"x/a.jpg", "x/b.jpg"}, 1000, 800);
     ReviewWindow window;
     QVERIFY(window.openGroup(scene.session, scene.group));
     click(window, "BitBtn4");
@@ -318,9 +329,7 @@ void ReviewWindowTest::deleteOneAtViewPosThreeOfFive()
 void ReviewWindowTest::doubleClickChoosesAndSurfaceClears()
 {
     Scene scene;
-    scene.add("x/a.jpg", 60, 40);
-    scene.add("x/b.jpg", 60, 40);
-    scene.add("x/c.jpg", 60, 40);
+    scene.addAll({"x/a.jpg", "x/b.jpg", "x/c.jpg"}, 60, 40);
     ReviewWindow window;
     QVERIFY(window.openGroup(scene.session, scene.group));
     PictureView* image = child<PictureView>(window, "Image2");
@@ -370,8 +379,7 @@ void ReviewWindowTest::moveWithEqualNamesTrashesTargetFirst()
 void ReviewWindowTest::moveButtonsFollowFolders()
 {
     Scene scene;
-    scene.add("x/a.jpg", 60, 40);
-    scene.add("y/b.jpg", 60, 40);
+    scene.addAll({"x/a.jpg", "y/b.jpg"}, 60, 40);
     ReviewWindow window;
     QVERIFY(window.openGroup(scene.session, scene.group));
     QVERIFY(child<QPushButton>(window, "Button8")->isVisible());
@@ -386,9 +394,7 @@ void ReviewWindowTest::moveButtonsFollowFolders()
 void ReviewWindowTest::similarModePairStatesAfterDelete()
 {
     Scene scene(CheckMode::Similar);
-    scene.add("s/a.jpg", 60, 40);
-    scene.add("s/b.jpg", 60, 40);
-    scene.add("s/c.jpg", 60, 40);
+    scene.addAll({"s/a.jpg", "s/b.jpg", "s/c.jpg"}, 60, 40);
     scene.pairs = {{1, 0, 1}, {1, 1, 2}, {2, 0, 2}, {2, 2, 1}};
     ReviewWindow window;
     QVERIFY(window.openGroup(scene.session, scene.group));
@@ -402,11 +408,10 @@ void ReviewWindowTest::similarModePairStatesAfterDelete()
 void ReviewWindowTest::failedDeleteKeepsFile()
 {
     Scene scene;
-    scene.add("f/a.jpg", 60, 40);
-    scene.add("f/b.jpg", 60, 40);
+    scene.addAll({"f/a.jpg", "f/b.jpg"}, 60, 40);
     ReviewWindow window;
     QStringList errors;
-    window.setErrorSink([&errors](const QString& message) { errors << message; });
+    collectErrors(window, errors);
     QVERIFY(window.openGroup(scene.session, scene.group));
     ::unlink(scene.files[1].path.c_str()); // vanished behind our back
     click(window, "Button5");
@@ -420,8 +425,7 @@ void ReviewWindowTest::failedDeleteKeepsFile()
 void ReviewWindowTest::checkFileResults()
 {
     Scene scene;
-    scene.add("r/a.jpg", 60, 40);
-    scene.add("r/b.jpg", 60, 40);
+    scene.addAll({"r/a.jpg", "r/b.jpg"}, 60, 40);
     ReviewWindow window;
     QTimer::singleShot(0, &window, [&window] { window.findChild<QPushButton*>("Button1")->click(); });
     QCOMPARE(window.CheckFile(scene.session, scene.group), ReviewResult::Ok);
@@ -435,12 +439,11 @@ void ReviewWindowTest::checkFileResults()
 void ReviewWindowTest::unreadablePictureEndsTheWalk()
 {
     Scene scene;
-    scene.add("u/a.jpg", 60, 40);
-    scene.add("u/b.jpg", 60, 40);
+    scene.addAll({"u/a.jpg", "u/b.jpg"}, 60, 40);
     testing_support::writeBytes(scene.files[1].path, "not a picture");
     ReviewWindow window;
     QStringList errors;
-    window.setErrorSink([&errors](const QString& message) { errors << message; });
+    collectErrors(window, errors);
     QCOMPARE(window.CheckFile(scene.session, scene.group), ReviewResult::Abort);
     QCOMPARE(errors.size(), 1);
     QVERIFY(!window.isVisible());
