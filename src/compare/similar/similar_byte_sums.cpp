@@ -277,11 +277,6 @@ void setByteSumKind(ByteSumKind kind)
     byte_sums_detail::kindInUse.store(std::min(kind, g_best), std::memory_order_relaxed);
 }
 
-void setByteSumsVectorised(bool on)
-{
-    setByteSumKind(on ? g_best : ByteSumKind::Plain);
-}
-
 int32_t byteDistance(const uint8_t* a, const uint8_t* b, int32_t count, int32_t stopAt)
 {
     int32_t sum = 0;

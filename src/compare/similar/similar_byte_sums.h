@@ -31,7 +31,6 @@ inline bool byteSumsVectorised()
 {
     return byteSumKind() != ByteSumKind::Plain;
 }
-void setByteSumsVectorised(bool on);
 
 // Sum of |a[i] - b[i]| for i < count. May stop once the sum reaches stopAt:
 // the result is exact below stopAt and at least stopAt otherwise.

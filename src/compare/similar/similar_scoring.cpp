@@ -443,12 +443,6 @@ int32_t profileDistance(const SimilarSignature& a, const SimilarSignature& b, in
                         byteSumsVectorised());
 }
 
-int32_t contrastMapDistance(const SimilarSignature& a, const SimilarSignature& b, const AlignmentWindow& window)
-{
-    PairWindow pairWindow(window);
-    return contrastScore(a, b, pairWindow);
-}
-
 SimilarScoreLimits similarScoreLimits(int32_t level, int32_t fileCount)
 {
     // An integer score s is below the real bound b exactly when s <= ceil(b) - 1.

@@ -108,9 +108,6 @@ AlignmentWindow alignmentWindow(const SimilarSignature& a, const SimilarSignatur
 int32_t profileDistance(const SimilarSignature& a, const SimilarSignature& b, int32_t rowX, int32_t rowY,
                         const AlignmentWindow& window);
 
-// ContrastScore before its totals term, plain or aligned likewise.
-int32_t contrastMapDistance(const SimilarSignature& a, const SimilarSignature& b, const AlignmentWindow& window);
-
 struct SimilarPairScores {
     int32_t contrast = 0;
     int32_t luma = 0;
