@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/fd_closer.h"
+
 std::optional<std::vector<uint8_t>> readFileBytes(const std::string& path, std::string& error)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -14,10 +16,10 @@ std::optional<std::vector<uint8_t>> readFileBytes(const std::string& path, std::
         error = std::strerror(errno);
         return std::nullopt;
     }
+    FdCloser closer(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         error = S_ISREG(st.st_mode) ? std::strerror(errno) : "not a regular file";
-        ::close(fd);
         return std::nullopt;
     }
     std::vector<uint8_t> bytes;
@@ -29,13 +31,11 @@ std::optional<std::vector<uint8_t>> readFileBytes(const std::string& path, std::
             if (errno == EINTR)
                 continue;
             error = std::strerror(errno);
-            ::close(fd);
             return std::nullopt;
         }
         if (n == 0)
             break;
         bytes.insert(bytes.end(), buffer, buffer + n);
     }
-    ::close(fd);
     return bytes;
 }

@@ -4,11 +4,11 @@
 #include <array>
 #include <cerrno>
 #include <cstddef>
-#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "common/fd_closer.h"
 #include "picture/picture_loader.h"
 
 namespace {
@@ -76,17 +76,6 @@ private:
     std::size_t m_end = 0;
 };
 
-class FileCloser {
-public:
-    explicit FileCloser(int fd) : m_fd(fd) {}
-    ~FileCloser() { ::close(m_fd); }
-    FileCloser(const FileCloser&) = delete;
-    FileCloser& operator=(const FileCloser&) = delete;
-
-private:
-    int m_fd;
-};
-
 int32_t littleEndian16(const uint8_t* p) { return p[0] | (p[1] << 8); }
 
 PictureSize bitmapSize(HeaderReader& in)
@@ -120,7 +109,6 @@ PictureSize jpegSize(HeaderReader& in)
     PictureSize size;
     if (in.next() != 0xFF || in.next() != 0xD8)
         return size;
-    std::vector<uint8_t> body(kSegmentBufferSize);
     for (;;) {
         int byte = in.next();
         if (byte < 0)
@@ -140,13 +128,15 @@ PictureSize jpegSize(HeaderReader& in)
             return size;
         const std::size_t length = static_cast<std::size_t>(high * 256 + low);
         const std::size_t bodyLength = length >= 2 ? length - 2 : 0;
-        const std::size_t kept = std::min(bodyLength, body.size());
-        const std::size_t got = in.read(body.data(), kept);
-        // Only the first five body bytes of a frame header are used; a frame
-        // header too short to hold them gives nothing.
-        if (isStartOfFrame(marker) && got >= 5) {
-            size.height = body[1] * 256 + body[2];
-            size.width = body[3] * 256 + body[4];
+        // Only the first five body bytes of a frame header are used (a frame
+        // header too short to hold them gives nothing); every other body is
+        // passed over unread.
+        std::array<uint8_t, 5> head {};
+        const std::size_t kept = isStartOfFrame(marker) ? std::min(bodyLength, head.size()) : 0;
+        const std::size_t got = in.read(head.data(), kept);
+        if (got == head.size()) {
+            size.height = head[1] * 256 + head[2];
+            size.width = head[3] * 256 + head[4];
         }
         if (got < kept || !in.skip(bodyLength - kept))
             return size; // the file ends inside the segment
@@ -160,7 +150,7 @@ std::optional<PictureSize> ReadPictureSize(const std::string& path)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return std::nullopt;
-    FileCloser closer(fd);
+    FdCloser closer(fd);
     HeaderReader in(fd);
     if (upperExtension(path) == ".JPG")
         return jpegSize(in);

@@ -11,9 +11,6 @@ struct PictureSize {
     int32_t height = 0;
 };
 
-// The JPEG header walk keeps at most this much of one segment body.
-inline constexpr std::size_t kSegmentBufferSize = 51200;
-
 // Reads the size from the header without decoding: a ".JPG" file (extension
 // in any letter case) by its markers up to the first scan, every other file as
 // a Windows bitmap. A file without a readable size gives 0 x 0. Nothing when

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/fd_closer.h"
 #include "common/parallel_for.h"
 #include "picture/picture_size.h"
 #include "search/line_order.h"
@@ -25,17 +26,6 @@
 #include "search/search_error.h"
 
 namespace {
-
-class FdCloser {
-public:
-    explicit FdCloser(int fd) : m_fd(fd) {}
-    ~FdCloser() { ::close(m_fd); }
-    FdCloser(const FdCloser&) = delete;
-    FdCloser& operator=(const FdCloser&) = delete;
-
-private:
-    int m_fd;
-};
 
 // The extension from the last "." on, upper-cased, is ".JPG" or ".BMP". Since
 // neither holds a second dot, that is: the name ends in one of them.
