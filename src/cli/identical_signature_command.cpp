@@ -25,10 +25,8 @@ int printIdenticalSignature(const std::string& path)
 
     JsonWriter json;
     json.beginObject();
-    json.key("width");
-    json.value(picture.width());
-    json.key("height");
-    json.value(picture.height());
+    json.field("width", picture.width());
+    json.field("height", picture.height());
     json.key("centroids");
     json.intArray(std::vector<int32_t>(sig.centroids.begin(), sig.centroids.end()));
     json.key("profiles");

@@ -22,6 +22,14 @@ public:
     void value(bool flag);
     void intArray(const std::vector<int32_t>& numbers);
 
+    // A key and its value, for the members of an object.
+    template <typename T>
+    void field(std::string_view name, const T& v)
+    {
+        key(name);
+        value(v);
+    }
+
     const std::string& text() const { return m_out; }
 
 private:

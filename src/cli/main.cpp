@@ -7,10 +7,13 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: zelvic-cli search FOLDER [--mode size|dims|identical|similar] [--level strict|middle|loose]\n"
-    "                                [--depth 0..3] [--screen 0..2] [--jobs N] [--json]\n"
-    "       zelvic-cli signature --engine identical|similar FILE\n";
+constexpr const char* kSignatureUsage = "       zelvic-cli signature --engine identical|similar FILE\n";
+
+void printUsage(std::FILE* to)
+{
+    std::fputs(kSearchUsage, to);
+    std::fputs(kSignatureUsage, to);
+}
 
 int runSignatureCommand(const std::vector<std::string>& args)
 {
@@ -25,12 +28,12 @@ int runSignatureCommand(const std::vector<std::string>& args)
         else if (file.empty() && !word.empty() && word.rfind("--", 0) != 0)
             file = word;
         else {
-            std::fputs(kUsage, stderr);
+            printUsage(stderr);
             return 2;
         }
     }
     if (file.empty() || (engine != "identical" && engine != "similar")) {
-        std::fputs(kUsage, stderr);
+        printUsage(stderr);
         return 2;
     }
     return engine == "identical" ? printIdenticalSignature(file) : printSimilarSignature(file);
@@ -42,7 +45,7 @@ int main(int argc, char** argv)
 {
     const std::vector<std::string> words(argv + 1, argv + argc);
     if (words.empty()) {
-        std::fputs(kUsage, stderr);
+        printUsage(stderr);
         return 2;
     }
     const std::vector<std::string> rest(words.begin() + 1, words.end());
@@ -51,9 +54,9 @@ int main(int argc, char** argv)
     if (words[0] == "signature")
         return runSignatureCommand(rest);
     if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
-        std::fputs(kUsage, stdout);
+        printUsage(stdout);
         return 0;
     }
-    std::fputs(kUsage, stderr);
+    printUsage(stderr);
     return 2;
 }

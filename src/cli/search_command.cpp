@@ -12,31 +12,24 @@
 #include <unistd.h>
 
 #include "cli/json_writer.h"
+#include "common/integer_text.h"
 #include "review/group_walk.h"
 #include "search/search_job.h"
 
 namespace {
-
-constexpr const char* kSearchUsage =
-    "usage: zelvic-cli search FOLDER [--mode size|dims|identical|similar] [--level strict|middle|loose]\n"
-    "                                [--depth 0..3] [--screen 0..2] [--jobs N] [--json]\n";
 
 struct SearchArguments {
     SearchOptions options;
     bool json = false;
 };
 
+// Digits only (no blank, no sign), at most six of them, within [low, high].
 std::optional<int32_t> smallNumber(std::string_view text, int32_t low, int32_t high)
 {
-    if (text.empty() || text.size() > 6)
+    if (text.empty() || text.size() > 6 || text[0] < '0' || text[0] > '9')
         return std::nullopt;
-    int32_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    if (value < low || value > high)
+    const std::optional<int32_t> value = parseDecimalInt32(text);
+    if (!value || *value < low || *value > high)
         return std::nullopt;
     return value;
 }
@@ -175,34 +168,22 @@ std::string jsonReport(const SearchOutcome& outcome, const std::vector<std::vect
 {
     JsonWriter json;
     json.beginObject();
-    json.key("folder");
-    json.value(outcome.options.folder);
-    json.key("mode");
-    json.value(static_cast<int32_t>(outcome.options.mode));
-    json.key("level");
-    json.value(outcome.options.level);
-    json.key("depth");
-    json.value(outcome.options.depth);
+    json.field("folder", outcome.options.folder);
+    json.field("mode", static_cast<int32_t>(outcome.options.mode));
+    json.field("level", outcome.options.level);
+    json.field("depth", outcome.options.depth);
     json.key("files");
     json.beginArray();
     for (const File_rec& file : outcome.files) {
         json.beginObject();
-        json.key("path");
-        json.value(file.path);
-        json.key("stamp");
-        json.value(file.stamp);
-        json.key("size");
-        json.value(file.size);
-        json.key("width");
-        json.value(file.width);
-        json.key("height");
-        json.value(file.height);
-        json.key("spread_a");
-        json.value(file.spreadA);
-        json.key("spread_b");
-        json.value(file.spreadB);
-        json.key("skip");
-        json.value(file.skip);
+        json.field("path", file.path);
+        json.field("stamp", file.stamp);
+        json.field("size", file.size);
+        json.field("width", file.width);
+        json.field("height", file.height);
+        json.field("spread_a", file.spreadA);
+        json.field("spread_b", file.spreadB);
+        json.field("skip", file.skip);
         json.endObject();
     }
     json.endArray();
@@ -216,15 +197,11 @@ std::string jsonReport(const SearchOutcome& outcome, const std::vector<std::vect
     json.endArray();
     json.key("counts");
     json.beginObject();
-    json.key("files");
-    json.value(outcome.counters.fileCount);
-    json.key("loaded");
-    json.value(outcome.counters.loadCount);
-    json.key("pairs");
-    json.value(outcome.counters.pairCount);
+    json.field("files", outcome.counters.fileCount);
+    json.field("loaded", outcome.counters.loadCount);
+    json.field("pairs", outcome.counters.pairCount);
     json.endObject();
-    json.key("elapsed_seconds");
-    json.value(static_cast<double>(outcome.elapsedMs) / 1000.0);
+    json.field("elapsed_seconds", static_cast<double>(outcome.elapsedMs) / 1000.0);
     json.endObject();
     return json.text();
 }

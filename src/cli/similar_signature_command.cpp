@@ -34,10 +34,8 @@ int printSimilarSignature(const std::string& path)
 
     JsonWriter json;
     json.beginObject();
-    json.key("width");
-    json.value(loaded.picture.width());
-    json.key("height");
-    json.value(loaded.picture.height());
+    json.field("width", loaded.picture.width());
+    json.field("height", loaded.picture.height());
     json.key("frame");
     json.intArray({sampled->frame.left, sampled->frame.right, sampled->frame.top, sampled->frame.bottom});
     json.key("contrast_map");
@@ -64,10 +62,8 @@ int printSimilarSignature(const std::string& path)
     json.intArray(entries(signature->planeTotals.data(), 0, 2));
     json.key("band_codes");
     json.intArray(entries(signature->bandCodes.data(), 1, 12));
-    json.key("spread_a");
-    json.value(signature->spreadA);
-    json.key("spread_b");
-    json.value(signature->spreadB);
+    json.field("spread_a", signature->spreadA);
+    json.field("spread_b", signature->spreadB);
     json.endObject();
     std::printf("%s\n", json.text().c_str());
     return 0;
