@@ -16,7 +16,7 @@ int printIdenticalSignature(const std::string& path)
         return 1;
     }
     const Picture& picture = loaded.picture;
-    if (picture.width() < kMinPictureSide || picture.height() < kMinPictureSide) {
+    if (!canComputeSignature(picture)) {
         std::fprintf(stderr, "zelvic-cli: %s: picture smaller than %d x %d pixels\n", path.c_str(), kMinPictureSide,
                      kMinPictureSide);
         return 1;

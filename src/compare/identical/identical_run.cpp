@@ -52,6 +52,7 @@ void IdenticalRun::runs(const std::vector<std::vector<int32_t>>& runs)
     int64_t total = 0;
     for (const auto& run : runs)
         total += static_cast<int64_t>(run.size());
+    const MatchLimits limits = ChooseLimits(m_ctx.mode, m_ctx.level);
     int64_t done = 0;
     std::size_t next = 0;
     while (next < runs.size()) {
@@ -71,7 +72,6 @@ void IdenticalRun::runs(const std::vector<std::vector<int32_t>>& runs)
         done += static_cast<int64_t>(members.files.size());
         if (!complete)
             return;
-        const MatchLimits limits = ChooseLimits(m_ctx.mode, m_ctx.level);
         const std::size_t runCount = next - first;
         std::vector<std::vector<std::string>> lines(runCount);
         parallelFor(static_cast<int64_t>(runCount), m_jobs, [&](int64_t r, int32_t) {
@@ -115,7 +115,7 @@ bool IdenticalRun::loadMembers(Members& members, int64_t progressBase, int64_t p
             // Out of memory for a picture is that picture's failure, not the search's.
             picture = LoadedPicture {Picture {}, "cannot load"};
         }
-        if (!picture.ok() || picture.picture.width() < kMinPictureSide || picture.picture.height() < kMinPictureSide) {
+        if (!picture.ok() || !canComputeSignature(picture.picture)) {
             // Too small for the 5 x 5 sampling lattice: as unreadable as a damaged file.
             state[at] = LoadState::Failed;
         } else if (m_ctx.aborted()) {

@@ -50,7 +50,14 @@ inline int32_t toneOf(int32_t r, int32_t g, int32_t b)
     return (30 * r + 59 * g + 11 * b) / 100;
 }
 
-// ComputeSignature: the picture must be at least kMinPictureSide pixels in
-// each direction. Leaves the picture's final grids in `grids`.
+// Whether the picture is large enough for ComputeSignature; a smaller one is
+// treated as unreadable.
+inline bool canComputeSignature(const Picture& picture)
+{
+    return picture.width() >= kMinPictureSide && picture.height() >= kMinPictureSide;
+}
+
+// ComputeSignature: the picture must pass canComputeSignature. Leaves the
+// picture's final grids in `grids`.
 IdenticalSignature ComputeSignature(const Picture& picture, SignatureGrids& grids);
 IdenticalSignature ComputeSignature(const Picture& picture);
