@@ -8,15 +8,6 @@
 #include "compare/similar/similar_reduction.h"
 #include "picture/picture_loader.h"
 
-namespace {
-
-std::vector<int32_t> entries(const int32_t* values, int32_t first, int32_t last)
-{
-    return std::vector<int32_t>(values + first, values + last + 1);
-}
-
-} // namespace
-
 int printSimilarSignature(const std::string& path)
 {
     const LoadedPicture loaded = loadPicture(path, JpegIdct::Fast);
@@ -55,16 +46,17 @@ int printSimilarSignature(const std::string& path)
     }
     json.endArray();
     json.key("centroid_x");
-    json.intArray(entries(signature->centroidX.data(), 0, 3));
+    json.intArray(std::vector<int32_t>(signature->centroidX.begin(), signature->centroidX.end()));
     json.key("centroid_y");
-    json.intArray(entries(signature->centroidY.data(), 0, 3));
+    json.intArray(std::vector<int32_t>(signature->centroidY.begin(), signature->centroidY.end()));
     json.key("plane_totals");
-    json.intArray(entries(signature->planeTotals.data(), 0, 2));
+    json.intArray(std::vector<int32_t>(signature->planeTotals.begin(), signature->planeTotals.end()));
     json.key("band_codes");
-    json.intArray(entries(signature->bandCodes.data(), 1, 12));
+    json.intArray(std::vector<int32_t>(signature->bandCodes.begin() + 1, signature->bandCodes.end()));
     json.field("spread_a", signature->spreadA);
     json.field("spread_b", signature->spreadB);
     json.endObject();
-    std::printf("%s\n", json.text().c_str());
-    return 0;
+    std::fputs(json.text().c_str(), stdout);
+    std::fputc('\n', stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }
