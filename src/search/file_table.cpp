@@ -54,6 +54,6 @@ FileTable BuildFileTable(const std::vector<std::string>& scanList, CheckMode mod
 int64_t runKey(const File_rec& file, CheckMode mode)
 {
     if (mode == CheckMode::PictureSize)
-        return int64_t {file.height} * 10000 + file.width;
+        return pictureSizeKey(file.width, file.height);
     return file.size;
 }

@@ -19,6 +19,7 @@
 
 #include "common/fd_closer.h"
 #include "common/parallel_for.h"
+#include "picture/picture_loader.h"
 #include "picture/picture_size.h"
 #include "search/line_order.h"
 #include "search/local_stamp_cache.h"
@@ -27,28 +28,15 @@
 
 namespace {
 
-// The extension from the last "." on, upper-cased, is ".JPG" or ".BMP". Since
-// neither holds a second dot, that is: the name ends in one of them.
 bool isPictureName(std::string_view name)
 {
-    if (name.size() < 4 || name[name.size() - 4] != '.')
-        return false;
-    char ext[3];
-    for (int i = 0; i < 3; ++i) {
-        const char c = name[name.size() - 3 + static_cast<std::size_t>(i)];
-        ext[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-    return std::string_view(ext, 3) == "JPG" || std::string_view(ext, 3) == "BMP";
+    const std::string extension = upperExtension(name);
+    return extension == ".JPG" || extension == ".BMP";
 }
 
 bool abortSeen(const ScanSettings& settings)
 {
     return settings.abortFlag && settings.abortFlag->load(std::memory_order_relaxed);
-}
-
-unsigned char fold(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
 // A picture file found by the scan: what its line holds, as numbers, the
@@ -69,7 +57,7 @@ uint64_t foldedHead(std::string_view path)
 {
     uint64_t head = 0;
     for (std::size_t i = 0; i < 8; ++i)
-        head = head << 8 | (i < path.size() ? fold(static_cast<unsigned char>(path[i])) : 0u);
+        head = head << 8 | (i < path.size() ? foldLetter(static_cast<unsigned char>(path[i])) : 0u);
     return head;
 }
 

@@ -3,15 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-unsigned char fold(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
-} // namespace
-
 bool lineLess(std::string_view a, std::string_view b)
 {
     const std::size_t n = std::min(a.size(), b.size());
@@ -21,8 +12,8 @@ bool lineLess(std::string_view a, std::string_view b)
     while (i + 8 <= n && std::memcmp(a.data() + i, b.data() + i, 8) == 0)
         i += 8;
     for (; i < n; ++i) {
-        const unsigned char ca = fold(static_cast<unsigned char>(a[i]));
-        const unsigned char cb = fold(static_cast<unsigned char>(b[i]));
+        const unsigned char ca = foldLetter(static_cast<unsigned char>(a[i]));
+        const unsigned char cb = foldLetter(static_cast<unsigned char>(b[i]));
         if (ca != cb)
             return ca < cb;
     }
@@ -45,7 +36,7 @@ void sortLines(std::vector<std::string>& lines)
     for (std::string& line : lines) {
         std::string folded = line;
         for (char& c : folded)
-            c = static_cast<char>(fold(static_cast<unsigned char>(c)));
+            c = static_cast<char>(foldLetter(static_cast<unsigned char>(c)));
         entries.push_back(Entry {std::move(folded), std::move(line)});
     }
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <cstdio>
 
-#include "compare/identical/identical_engine.h"
 #include "common/parallel_for.h"
+#include "compare/identical/identical_engine.h"
 #include "compare/similar/similar_engine.h"
 #include "search/folder_scan.h"
 #include "search/line_order.h"
@@ -30,13 +30,14 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     outcome.options = options;
     outcome.pane = searchPaneSize(options.screen);
     ProgressThrottle throttle(progress);
+    const int32_t jobs = resolveJobs(options.jobs);
 
     ScanSettings scan;
     scan.mode = options.mode;
     scan.subDirDepth = options.depth;
     scan.abortFlag = &abortFlag;
     scan.progress = &throttle;
-    scan.jobs = resolveJobs(options.jobs);
+    scan.jobs = jobs;
     outcome.scanLines = buildScanList(options.folder, scan);
     outcome.counters.fileCount = static_cast<int32_t>(outcome.scanLines.size());
     throttle.report(SearchProgress::Phase::Scan, outcome.counters.fileCount, 0, true);
@@ -45,13 +46,13 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
         outcome.aborted = abortFlag.load();
         return outcome;
     }
-    outcome.files = BuildFileTable(outcome.scanLines, options.mode, resolveJobs(options.jobs));
+    outcome.files = BuildFileTable(outcome.scanLines, options.mode, jobs);
 
     // The signature tables are sized by the engines that fill them.
     EngineContext ctx {outcome.files, outcome.resultLines, outcome.unreadable, outcome.counters, abortFlag};
     ctx.mode = options.mode;
     ctx.level = options.level;
-    ctx.jobs = resolveJobs(options.jobs);
+    ctx.jobs = jobs;
     ctx.progress = &throttle;
     switch (options.mode) {
     case CheckMode::Similar:
