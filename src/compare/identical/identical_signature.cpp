@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "compare/colour_tone.h"
+
 namespace {
 
 constexpr int32_t kCells = kGridSize * kGridSize;          // 3600

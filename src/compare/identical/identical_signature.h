@@ -44,12 +44,6 @@ struct IdenticalSignature {
     uint8_t at(int32_t k, int32_t p) const { return profiles[k][p - kFirstPosition]; }
 };
 
-// The tone of a colour, as both engines define it.
-inline int32_t toneOf(int32_t r, int32_t g, int32_t b)
-{
-    return (30 * r + 59 * g + 11 * b) / 100;
-}
-
 // Whether the picture is large enough for ComputeSignature; a smaller one is
 // treated as unreadable.
 inline bool canComputeSignature(const Picture& picture)

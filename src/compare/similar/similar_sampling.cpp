@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "compare/colour_tone.h"
+
 namespace {
 
 // Darkest block average up to which a grid is taken as it is: stretching a
@@ -146,7 +148,7 @@ void derivePlanes(const ColourGrid& grid, SimilarPlanes& planes)
             const int32_t r = cell.r;
             const int32_t g = cell.g;
             const int32_t b = cell.b;
-            planes.luma[x][y] = static_cast<uint8_t>((30 * r + 59 * g + 11 * b) / 100);
+            planes.luma[x][y] = static_cast<uint8_t>(toneOf(r, g, b));
             planes.chroma[x][y] = static_cast<uint8_t>(std::max({r, g, b}) - std::min({r, g, b}));
             planes.hue[x][y] = hueOf(r, g, b);
         }
