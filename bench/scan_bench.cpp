@@ -15,20 +15,20 @@
 #include <vector>
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/parallel_for.h"
 #include "search/file_table.h"
 #include "search/folder_scan.h"
+#include "support/byte_text.h"
 #include "support/test_pictures.h"
+
+using testing_support::be16;
 
 namespace {
 
 constexpr int kFan = 10; // folders per level: 10 x 10 x 10 leaf folders at depth 3
-
-std::string be16(int v) { return {static_cast<char>((v >> 8) & 0xFF), static_cast<char>(v & 0xFF)}; }
 
 // A JPEG header up to its first scan, padded so that sizes vary.
 std::string jpegBytes(int i)
@@ -47,16 +47,6 @@ std::string bmpBytes(int i)
     bytes += be16(i % 200).substr(1) + std::string(3, '\0');
     bytes += std::string(30 + static_cast<std::size_t>(i % 991), '\0');
     return bytes;
-}
-
-void writeFile(const std::string& path, const std::string& bytes)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
-        std::perror(path.c_str());
-        std::exit(1);
-    }
-    ::close(fd);
 }
 
 // The least time of work over the rounds; before runs untimed ahead of each.
@@ -115,9 +105,9 @@ int main(int argc, char** argv)
         const int here = fileCount / leaves + (leaf < fileCount % leaves ? 1 : 0);
         for (int k = 0; k < here; ++k, ++written) {
             if (written % 4 == 3)
-                writeFile(base + "p" + std::to_string(k) + ".BMP", bmpBytes(written));
+                testing_support::writeBytes(base + "p" + std::to_string(k) + ".BMP", bmpBytes(written));
             else
-                writeFile(base + "p" + std::to_string(k) + ".jpg", jpegBytes(written));
+                testing_support::writeBytes(base + "p" + std::to_string(k) + ".jpg", jpegBytes(written));
         }
     }
     std::printf("tree: %d files in %d folders at depth 3 under %s\n", written, leaves, dir.str().c_str());

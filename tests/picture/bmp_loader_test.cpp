@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+#include "support/byte_text.h"
 
-std::string le16(int v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
-std::string le32(int64_t v) { return le16(static_cast<int>(v & 0xFFFF)) + le16(static_cast<int>((v >> 16) & 0xFFFF)); }
+using testing_support::le16;
+using testing_support::le32;
+
+namespace {
 
 // A bitmap with a 40-byte info header, a palette of (b, g, r) entries and pixel data.
 std::string bitmap(int width, int height, int bits, int compression, const std::vector<std::string>& palette,

@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 
+#include "support/byte_text.h"
 #include "support/test_pictures.h"
 
 using testing_support::TempDir;
+using testing_support::le32;
 using testing_support::writeBytes;
 
 namespace {
@@ -67,11 +69,6 @@ std::string withFrameSize(std::string jpeg, int width, int height)
     jpeg[sof + 7] = static_cast<char>(width >> 8);
     jpeg[sof + 8] = static_cast<char>(width & 0xFF);
     return jpeg;
-}
-
-std::string le32(uint32_t v)
-{
-    return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
 }
 
 LoadedPicture load(const TempDir& dir, const std::string& name, const std::string& bytes)

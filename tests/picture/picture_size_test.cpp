@@ -4,16 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include "support/byte_text.h"
 #include "support/test_pictures.h"
 
 using testing_support::TempDir;
+using testing_support::be16;
+using testing_support::le16;
+using testing_support::le32;
 using testing_support::writeBytes;
 
 namespace {
-
-std::string le16(int v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
-std::string le32(int64_t v) { return le16(static_cast<int>(v & 0xFFFF)) + le16(static_cast<int>((v >> 16) & 0xFFFF)); }
-std::string be16(int v) { return {static_cast<char>((v >> 8) & 0xFF), static_cast<char>(v & 0xFF)}; }
 
 // The first bytes of a bitmap with an info header of the given length.
 std::string bitmapHeader(int32_t infoSize, int32_t width, int32_t height)
