@@ -169,5 +169,4 @@ void FolderTree::TreeChange(QTreeWidgetItem* node)
         m_prevNode->setExpanded(false);
     m_prevNode = node;
     m_searchFolder = path;
-    emit searchFolderChanged();
 }

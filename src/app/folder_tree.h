@@ -41,9 +41,6 @@ public:
 
     QTreeWidgetItem* prevNode() const { return m_prevNode; }
 
-signals:
-    void searchFolderChanged();
-
 private:
     void TreeChange(QTreeWidgetItem* node);
     QTreeWidgetItem* addVolumeNode(const Volume& volume);
