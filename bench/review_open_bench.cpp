@@ -29,6 +29,7 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 
+#include "bench_photos.h"
 #include "review/ui/picture_cache.h"
 #include "review/ui/review_window.h"
 
@@ -61,14 +62,8 @@ bool preparePictures(const std::string& folder, const std::string& self)
     namespace fs = std::filesystem;
     if (fs::exists(memberPath(folder, kMembers - 1)))
         return true;
-    const std::string generator = (fs::path(self).parent_path() / "make_bench_photos").string();
     const std::string source = folder + "/source";
-    const std::string command = "'" + generator + "' '" + source + "' " + std::to_string(kDistinct) + " " +
-                                std::to_string(kWidth) + " " + std::to_string(kHeight);
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "cannot run %s\n", command.c_str());
-        return false;
-    }
+    bench::makeBenchPhotos(self, source, kDistinct, kWidth, kHeight);
     fs::create_directories(folder + "/a");
     fs::create_directories(folder + "/b");
     for (int i = 0; i < kMembers; ++i) {
