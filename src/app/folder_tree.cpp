@@ -6,7 +6,7 @@
 
 #include "app/folder_icons.h"
 #include "app/folder_listing.h"
-#include "review/path_text.h"
+#include "common/path_text.h"
 
 namespace {
 

@@ -19,9 +19,9 @@
 #include "app/option_group.h"
 #include "app/search_runner.h"
 #include "app/settings_file.h"
+#include "common/path_text.h"
 #include "review/group_walk.h"
 #include "review/pair_list.h"
-#include "review/path_text.h"
 #include "review/review_session.h"
 #include "review/ui/review_window.h"
 

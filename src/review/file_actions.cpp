@@ -14,8 +14,8 @@
 #include <QFile>
 #include <QString>
 
+#include "common/path_text.h"
 #include "picture/picture_loader.h"
-#include "review/path_text.h"
 
 namespace {
 

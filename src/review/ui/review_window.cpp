@@ -23,9 +23,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "common/path_text.h"
 #include "picture/picture_loader.h"
 #include "picture/picture_size.h"
-#include "review/path_text.h"
 #include "review/ui/picture_view.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "review/path_text.h"
+#include "common/path_text.h"
 
 #include <QByteArray>
 #include <QFile>
