@@ -426,6 +426,39 @@ TEST(ReviewModelTest, MoveOntoAnEqualNameTrashesTheTargetFirst)
     EXPECT_EQ(stuck.files[0].path, "/x/a.jpg");
 }
 
+TEST(ReviewModelTest, MoveOntoAnEqualNameThatCannotBeMadeOrFailsKeepsTheOtherFile)
+{
+    Fixture fx(3);
+    fx.files[0].path = "/x/a.jpg";
+    fx.files[1].path = "/y/a.jpg";
+    fx.files[2].path = "/z/c.jpg";
+    ReviewModel model = fx.model({0, 1, 2});
+
+    // Known beforehand: nothing is trashed, nothing moved.
+    fx.checkFails = true;
+    EXPECT_EQ(model.move(1).error, "cannot move");
+    EXPECT_TRUE(fx.trashed.empty());
+    EXPECT_TRUE(fx.moves.empty());
+
+    // Failing after the trash: the other file comes back and stays in play.
+    fx.checkFails = false;
+    fx.moveFails = true;
+    const ReviewActionOutcome failed = model.move(1);
+    EXPECT_EQ(fx.restored, (std::vector<std::string>{"/y/a.jpg"}));
+    EXPECT_EQ(failed.error, "move failed\nファイル /y/a.jpg をごみ箱から元の場所に戻しました");
+    EXPECT_EQ(model.group(), (std::vector<int32_t>{0, 1, 2}));
+    EXPECT_EQ(fx.files[1].skip, 0);
+    EXPECT_EQ(fx.files[0].path, "/x/a.jpg");
+
+    // When it cannot come back it is in the trash: it leaves the group.
+    fx.restoreFails = true;
+    const ReviewActionOutcome lost = model.move(1);
+    EXPECT_EQ(lost.error, "move failed\nrestore failed");
+    EXPECT_EQ(model.group(), (std::vector<int32_t>{0, 2}));
+    EXPECT_EQ(fx.files[1].skip, 1);
+    EXPECT_EQ(fx.files[0].path, "/x/a.jpg");
+}
+
 TEST(ReviewModelTest, MoveWithEqualNamesInAGroupOfTwoCloses)
 {
     Fixture fx(2);
