@@ -26,6 +26,10 @@ namespace {
 // error, not in a frozen window.
 constexpr int kMaxTrashNames = 200;
 
+// Longest trash name: the record's name adds ".trashinfo" and a clash adds
+// ".200", and either must stay within the file system's 255 bytes.
+constexpr std::size_t kMaxTrashNameBytes = 255 - 10 - 4;
+
 // Where a file goes: the trash folder (holding files/ and info/), the path
 // its record stores, and whether the file must be copied there.
 struct TrashPlace {
@@ -200,6 +204,23 @@ int renameNoReplace(const std::string& from, const std::string& to)
     return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+// The name a file takes in the trash: its own, shortened when the trash's
+// additions would make a name too long (the record keeps the full path). The
+// extension stays, and a multi-byte character is not cut in two.
+std::string trashNameOf(std::string_view name)
+{
+    if (name.size() <= kMaxTrashNameBytes)
+        return std::string(name);
+    std::string_view extension;
+    const auto dot = name.rfind('.');
+    if (dot != std::string_view::npos && dot > 0 && name.size() - dot <= 16)
+        extension = name.substr(dot);
+    std::size_t keep = kMaxTrashNameBytes - extension.size();
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    return std::string(name.substr(0, keep)) + std::string(extension);
+}
+
 // The file's folder stands for errors that concern the folder's entries.
 std::string culpritOf(int error, const std::string& file)
 {
@@ -213,7 +234,7 @@ FileActionResult trashInto(const std::string& file, const TrashPlace& place)
         return refused(file, error, culprit);
     const std::string record = "[Trash Info]\nPath=" + percentEncoded(place.recordedPath) +
                                "\nDeletionDate=" + deletionDate() + "\n";
-    const std::string base(fileNameOf(file));
+    const std::string base = trashNameOf(fileNameOf(file));
     for (int attempt = 1; attempt <= kMaxTrashNames; ++attempt) {
         const std::string name = attempt == 1 ? base : base + "." + std::to_string(attempt);
         const std::string infoPath = place.folder + "/info/" + name + ".trashinfo";
@@ -246,7 +267,7 @@ FileActionResult trashInto(const std::string& file, const TrashPlace& place)
         done.trashed = {target, infoPath, place.byCopy};
         return done;
     }
-    return failed(file, FileActionFailure::NoTrashName, EEXIST, noTrashNameText(base));
+    return failed(file, FileActionFailure::NoTrashName, EEXIST, noTrashNameText(std::string(fileNameOf(file))));
 }
 
 // The mount point of the volume holding `folder` (a real path): the highest

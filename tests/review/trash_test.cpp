@@ -138,6 +138,26 @@ TEST(TrashTest, NameClashesEndInAnErrorNotALoop)
     expectRecord(info + "b.jpg.2.trashinfo", other);
 }
 
+TEST(TrashTest, LongNamesAreShortenedInTheTrashOnly)
+{
+    TempDir dir;
+    ScopedEnv dataHome("XDG_DATA_HOME", (dir.str() + "/data").c_str());
+    // 247 bytes before ".jpg": a plain cut at byte 237 would split a 写.
+    std::string stem = "a";
+    for (int i = 0; i < 82; ++i)
+        stem += "\xe5\x86\x99";
+    const std::string file = dir.file("pics/" + stem + ".jpg");
+    testing_support::writeBytes(file, "long");
+    const FileActionResult result = moveFileToTrash(file);
+    ASSERT_TRUE(result.ok()) << result.error;
+    const std::string kept = stem.substr(0, 235) + ".jpg"; // "a" and 78 whole characters
+    EXPECT_EQ(readAll(dir.str() + "/data/Trash/files/" + kept), "long");
+    std::string encoded = dir.str() + "/pics/a";
+    for (int i = 0; i < 82; ++i)
+        encoded += "%E5%86%99";
+    expectRecord(dir.str() + "/data/Trash/info/" + kept + ".trashinfo", encoded + ".jpg");
+}
+
 TEST(TrashTest, UnwritableInfoFolderFailsFastAndKeepsTheFile)
 {
     TempDir dir;
