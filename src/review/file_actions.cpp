@@ -10,23 +10,13 @@
 
 #include "common/fd_closer.h"
 #include "review/error_messages.h"
-#include "review/file_copy.h"
+#include "review/file_steps.h"
 
 namespace {
 
 // Room kept free beyond the copy itself: the file system's own records of
 // the new file.
 constexpr unsigned long long kCopyHeadroom = 1 << 20;
-
-std::string parentFolder(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
 
 FileActionResult moveFailed(const std::string& from, const std::string& to, FileActionFailure kind, int error,
                             const std::string& culprit)
@@ -64,11 +54,7 @@ FileActionResult copyAcrossFileSystems(const std::string& from, const std::strin
         ::unlink(temp.c_str());
         return moveFailed(from, to, FileActionFailure::Refused, error, error == ENOSPC ? to : parentFolder(to));
     }
-    const int folder = ::open(parentFolder(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    syncFolder(parentFolder(to));
     if (::unlink(from.c_str()) != 0) {
         const int unlinkError = errno;
         return {"ファイル " + messagePath(to) + " にコピーしましたが、元のファイルを削除できません\n" +
@@ -129,10 +115,8 @@ FileActionResult moveFileReplacing(const std::string& from, const std::string& t
     FileActionResult moved;
     if (::rename(from.c_str(), to.c_str()) != 0) {
         const int error = errno;
-        const bool folderRefused = error == EACCES || error == EPERM || error == EROFS;
         moved = error == EXDEV ? copyAcrossFileSystems(from, to)
-                               : moveFailed(from, to, FileActionFailure::Refused, error,
-                                            folderRefused ? parentFolder(from) : from);
+                               : moveFailed(from, to, FileActionFailure::Refused, error, errorSubject(error, from));
     }
     if (!moved.ok() && madeRoom) {
         const FileActionResult restored = restoreFromTrash(trashed.trashed, to);

@@ -14,10 +14,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "common/fd_closer.h"
 #include "picture/picture_loader.h"
 #include "review/error_messages.h"
-#include "review/file_copy.h"
+#include "review/file_steps.h"
 
 namespace {
 
@@ -46,16 +45,6 @@ FileActionResult failed(const std::string& file, FileActionFailure kind, int err
 FileActionResult refused(const std::string& file, int error, const std::string& culprit)
 {
     return failed(file, FileActionFailure::Refused, error, systemErrorText(error, culprit));
-}
-
-std::string parentFolder(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
 }
 
 std::string homeFolder()
@@ -157,15 +146,6 @@ std::string deletionDate()
     return date;
 }
 
-void syncFolder(const std::string& folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 // Creates the record with O_EXCL (so two deletes never share a name),
 // writes it, syncs it and checks its size: a record that is not complete on
 // disk is worth nothing to a file manager. Returns 0, EEXIST for a taken
@@ -221,12 +201,6 @@ std::string trashNameOf(std::string_view name)
     return std::string(name.substr(0, keep)) + std::string(extension);
 }
 
-// The file's folder stands for errors that concern the folder's entries.
-std::string culpritOf(int error, const std::string& file)
-{
-    return error == EACCES || error == EPERM || error == EROFS ? parentFolder(file) : file;
-}
-
 FileActionResult trashInto(const std::string& file, const TrashPlace& place)
 {
     std::string culprit;
@@ -243,7 +217,7 @@ FileActionResult trashInto(const std::string& file, const TrashPlace& place)
         if (recordError == EEXIST)
             continue;
         if (recordError != 0)
-            return refused(file, recordError, recordError == ENOSPC ? file : infoPath);
+            return refused(file, recordError, place.folder + "/info");
         int error = 0;
         if (!place.byCopy) {
             error = renameNoReplace(file, target);
@@ -258,7 +232,7 @@ FileActionResult trashInto(const std::string& file, const TrashPlace& place)
             ::unlink(infoPath.c_str());
             if (error == EEXIST)
                 continue; // a file without a record holds the name
-            return refused(file, error, culpritOf(error, file));
+            return refused(file, error, errorSubject(error, file));
         }
         syncFolder(place.folder + "/files");
         syncFolder(place.folder + "/info");
@@ -377,7 +351,7 @@ FileActionResult restoreFromTrash(const TrashedFile& trashed, const std::string&
             ::unlink(trashed.filePath.c_str());
     }
     if (error != 0)
-        return {leftInTrashText(originalPath) + "\n" + systemErrorText(error, culpritOf(error, originalPath)),
+        return {leftInTrashText(originalPath) + "\n" + systemErrorText(error, errorSubject(error, originalPath)),
                 FileActionFailure::Refused, error, trashed};
     ::unlink(trashed.infoPath.c_str());
     syncFolder(parentFolder(originalPath));

@@ -1,4 +1,4 @@
-#include "review/file_copy.h"
+#include "review/file_steps.h"
 
 #include <cerrno>
 
@@ -7,6 +7,30 @@
 #include <unistd.h>
 
 #include "common/fd_closer.h"
+
+std::string parentFolder(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+std::string errorSubject(int error, const std::string& path)
+{
+    return error == EACCES || error == EPERM || error == EROFS ? parentFolder(path) : path;
+}
+
+void syncFolder(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
 
 bool writeWhole(int fd, const char* data, std::size_t size)
 {
