@@ -218,10 +218,13 @@ FileActionResult trashInto(const std::string& file, const TrashPlace& place)
             continue;
         if (recordError != 0)
             return refused(file, recordError, place.folder + "/info");
-        int error = 0;
-        if (!place.byCopy) {
-            error = renameNoReplace(file, target);
-        } else {
+        bool copied = place.byCopy;
+        int error = copied ? 0 : renameNoReplace(file, target);
+        // EXDEV: one device seen through two mounts (a bind mount), which a
+        // rename cannot cross.
+        if (error == EXDEV)
+            copied = true;
+        if (copied) {
             error = copyFileExclusive(file, target);
             if (error == 0 && ::unlink(file.c_str()) != 0) {
                 error = errno;
@@ -238,7 +241,7 @@ FileActionResult trashInto(const std::string& file, const TrashPlace& place)
         syncFolder(place.folder + "/info");
         syncFolder(parentFolder(file));
         FileActionResult done;
-        done.trashed = {target, infoPath, place.byCopy};
+        done.trashed = {target, infoPath, copied};
         return done;
     }
     return failed(file, FileActionFailure::NoTrashName, EEXIST, noTrashNameText(std::string(fileNameOf(file))));

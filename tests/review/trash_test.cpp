@@ -273,6 +273,24 @@ TEST(TrashTest, VolumeWithoutATrashOfItsOwnUsesTheHomeTrashByCopy)
     EXPECT_EQ(entriesIn(dir.str() + "/data/Trash/info"), 0u);
 }
 
+TEST(TrashTest, SameDeviceUnderASecondMountIsTrashedByCopy)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir.str() + "/pics");
+    testing_support::BindMount bound(dir.str() + "/pics", dir.str() + "/bound");
+    if (!bound.ok())
+        GTEST_SKIP() << "no rights to bind-mount a folder";
+    ScopedEnv dataHome("XDG_DATA_HOME", (dir.str() + "/data").c_str());
+    const std::string file = dir.str() + "/bound/a.jpg";
+    testing_support::writeBytes(file, "bound");
+    const FileActionResult result = moveFileToTrash(file);
+    ASSERT_TRUE(result.ok()) << result.error;
+    EXPECT_TRUE(result.trashed.copied);
+    EXPECT_FALSE(exists(dir.str() + "/pics/a.jpg"));
+    EXPECT_EQ(readAll(dir.str() + "/data/Trash/files/a.jpg"), "bound");
+    expectRecord(dir.str() + "/data/Trash/info/a.jpg.trashinfo", file);
+}
+
 TEST(TrashTest, RestorePutsTheFileBackButNeverOverAnother)
 {
     TempDir dir;

@@ -23,6 +23,18 @@ TmpfsMount::~TmpfsMount()
         ::umount2(m_folder.c_str(), MNT_DETACH);
 }
 
+BindMount::BindMount(const std::string& from, const std::string& to) : m_to(to)
+{
+    std::filesystem::create_directories(to);
+    m_mounted = ::mount(from.c_str(), to.c_str(), nullptr, MS_BIND, nullptr) == 0;
+}
+
+BindMount::~BindMount()
+{
+    if (m_mounted)
+        ::umount2(m_to.c_str(), MNT_DETACH);
+}
+
 ReadOnlyFolder::ReadOnlyFolder(const std::string& folder) : m_folder(folder)
 {
     if (::geteuid() != 0) {

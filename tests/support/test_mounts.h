@@ -20,6 +20,22 @@ private:
     bool m_mounted = false;
 };
 
+// Shows folder `from` also at `to` (created if missing) for the object's
+// lifetime: the same device under a second mount, which rename(2) cannot
+// cross. Needs mount rights; ok() says whether it got them.
+class BindMount {
+public:
+    BindMount(const std::string& from, const std::string& to);
+    ~BindMount();
+    BindMount(const BindMount&) = delete;
+    BindMount& operator=(const BindMount&) = delete;
+    bool ok() const { return m_mounted; }
+
+private:
+    std::string m_to;
+    bool m_mounted = false;
+};
+
 // Makes a folder read-only for this process for the object's lifetime:
 // mode 0555 for an ordinary user, a read-only bind mount for root (whom
 // modes do not stop). ok() is false when neither is possible.
