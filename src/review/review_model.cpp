@@ -400,35 +400,35 @@ ReviewActionOutcome ReviewModel::move(int32_t which)
         outcome.error = checked.error;
         return outcome;
     }
-    if (fileNameOf(files[static_cast<std::size_t>(a)].path) != fileNameOf(files[static_cast<std::size_t>(b)].path)) {
-        const FileActionResult moved = m_ops.move(from, to);
-        if (!moved.ok()) {
-            outcome.error = moved.error;
-            return outcome;
-        }
-        files[static_cast<std::size_t>(source)].path = to;
-        return outcome;
-    }
     // The file the move would overwrite goes to the trash first, so it can
     // be restored; if that fails, the move must not destroy it.
+    const bool sameName =
+        fileNameOf(files[static_cast<std::size_t>(a)].path) == fileNameOf(files[static_cast<std::size_t>(b)].path);
     const int32_t other = m_viewPos + (which == 1 ? 2 : 1);
     const std::string otherPath = files[static_cast<std::size_t>(fileOf(other))].path;
-    const FileActionResult trashed = m_ops.trash(otherPath);
-    if (!trashed.ok()) {
-        outcome.error = moveFailedText(from, to) + "\n" + trashed.error;
-        clearChoice();
-        return outcome;
+    FileActionResult trashed;
+    if (sameName) {
+        trashed = m_ops.trash(otherPath);
+        if (!trashed.ok()) {
+            outcome.error = moveFailedText(from, to) + "\n" + trashed.error;
+            clearChoice();
+            return outcome;
+        }
     }
     const FileActionResult moved = m_ops.move(from, to);
     if (!moved.ok()) {
-        // Back where it was, so the failed move costs the user nothing.
-        const FileActionResult restored = m_ops.restore(trashed.trashed, otherPath);
-        outcome.error = moved.error + "\n" + (restored.ok() ? restoredText(otherPath) : restored.error);
-        if (!restored.ok())
-            forgetMember(other, outcome); // it stays in the trash
+        outcome.error = moved.error;
+        if (sameName) {
+            // Back where it was, so the failed move costs the user nothing.
+            const FileActionResult restored = m_ops.restore(trashed.trashed, otherPath);
+            outcome.error += "\n" + (restored.ok() ? restoredText(otherPath) : restored.error);
+            if (!restored.ok())
+                forgetMember(other, outcome); // it stays in the trash
+        }
         return outcome;
     }
-    forgetMember(other, outcome);
+    if (sameName)
+        forgetMember(other, outcome);
     files[static_cast<std::size_t>(source)].path = to;
     return outcome;
 }
