@@ -81,7 +81,7 @@ class ErrorBoxTest : public QObject {
 
 private slots:
     void initTestCase();
-    void reviewErrorsNameTheFile();
+    void failedDeleteNamesTheFile();
     void moveThatCannotBeMadeLeavesBothFiles();
     void bothWindowsBoxesCarryTheProgramTitle();
 
@@ -95,22 +95,14 @@ void ErrorBoxTest::initTestCase()
     qputenv("XDG_DATA_HOME", m_data.path().toUtf8());
 }
 
-void ErrorBoxTest::reviewErrorsNameTheFile()
+void ErrorBoxTest::failedDeleteNamesTheFile()
 {
-    Group damaged;
-    damaged.add("d/a.jpg");
-    const std::string broken = damaged.add("d/b.jpg");
-    testing_support::writeBytes(broken, "\xe3\xd7 not a picture");
     ReviewWindow window;
     QStringList errors;
     window.setErrorSink([&errors](const QString& message) { errors << message; });
-    QCOMPARE(window.CheckFile(damaged.session, damaged.members), ReviewResult::Abort);
-    QCOMPARE(errors, QStringList {QStringLiteral("ファイル %1 は壊れているか、画像ではありません").arg(text(broken))});
-
     Group vanishing;
     vanishing.add("v/a.jpg");
     const std::string gone = vanishing.add("v/b.jpg");
-    errors.clear();
     QVERIFY(window.openGroup(vanishing.session, vanishing.members));
     ::unlink(gone.c_str());
     window.findChild<QPushButton*>(QStringLiteral("Button5"))->click();
@@ -149,13 +141,13 @@ void ErrorBoxTest::bothWindowsBoxesCarryTheProgramTitle()
     Group damaged;
     damaged.add("d/a.jpg");
     const std::string broken = damaged.add("d/b.jpg");
-    testing_support::writeBytes(broken, "broken");
+    testing_support::writeBytes(broken, "\xe3\xd7 not a picture");
     {
         BoxWatcher watcher;
         ReviewWindow window;
         QCOMPARE(window.CheckFile(damaged.session, damaged.members), ReviewResult::Abort);
         QCOMPARE(watcher.title, QStringLiteral("Zelvic"));
-        QVERIFY2(watcher.message.contains(text(broken)), qPrintable(watcher.message));
+        QCOMPARE(watcher.message, QStringLiteral("ファイル %1 は壊れているか、画像ではありません").arg(text(broken)));
     }
     // The main window: a settings file with a value that is no number.
     {
