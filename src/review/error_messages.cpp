@@ -74,6 +74,23 @@ std::string systemErrorText(int error, const std::string& path)
     return filled("ファイル %s は開けません", path) + " (I/O エラー " + std::to_string(error) + ")";
 }
 
+std::string runtimeFileErrorText(int error)
+{
+    switch (error) {
+    case ENOENT:
+        return "ファイルが見つかりません";
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return "ファイルへのアクセスが拒否されました";
+    case ENOSPC:
+    case EDQUOT:
+        return "ディスクに空き領域がありません";
+    default:
+        return "I/O エラー (" + std::to_string(error) + ")";
+    }
+}
+
 std::string pictureLoadText(const LoadedPicture& loaded, const std::string& path)
 {
     LoadFailure failure = loaded.failure;

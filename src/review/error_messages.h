@@ -18,6 +18,10 @@ std::string messagePath(const std::string& path);
 // What a system call's errno means for `path`.
 std::string systemErrorText(int error, const std::string& path);
 
+// The runtime's own text for a file error, naming no file: the settings
+// file's messages, which put the path on a line of their own.
+std::string runtimeFileErrorText(int error);
+
 // Why the picture of `path` could not be loaded. A failure without a kind
 // but with a technical error counts as damaged data.
 std::string pictureLoadText(const LoadedPicture& loaded, const std::string& path);

@@ -34,6 +34,11 @@ TEST(ErrorMessagesTest, SystemErrorsNameTheFile)
     // Anything the table does not know still names the file, with its number.
     EXPECT_EQ(systemErrorText(EPROTO, path), "ファイル /p/写真 1.jpg は開けません (I/O エラー " +
                                                  std::to_string(EPROTO) + ")");
+    // The settings file's texts name no file: its path follows on a line of its own.
+    EXPECT_EQ(runtimeFileErrorText(ENOENT), "ファイルが見つかりません");
+    EXPECT_EQ(runtimeFileErrorText(EROFS), "ファイルへのアクセスが拒否されました");
+    EXPECT_EQ(runtimeFileErrorText(ENOSPC), "ディスクに空き領域がありません");
+    EXPECT_EQ(runtimeFileErrorText(EIO), "I/O エラー (" + std::to_string(EIO) + ")");
     // A name that is not UTF-8 shows its bad bytes as U+FFFD, never raw.
     EXPECT_EQ(systemErrorText(ENOENT, "/p/\x8e\xca.jpg"), "ファイル /p/\xef\xbf\xbd\xef\xbf\xbd.jpg が見つかりません");
 }
