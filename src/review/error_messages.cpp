@@ -115,6 +115,11 @@ std::string moveFailedText(const std::string& from, const std::string& to)
     return filled("ファイル %s を ", from) + filled("%s に移動できません", to);
 }
 
+std::string copiedButKeptText(const std::string& to)
+{
+    return filled("ファイル %s にコピーしましたが、元のファイルを削除できません", to);
+}
+
 std::string noTrashText(const std::string& path)
 {
     return filled("%s を入れるごみ箱を作れません", path);

@@ -29,6 +29,8 @@ std::string pictureLoadText(const LoadedPicture& loaded, const std::string& path
 // Headlines of the file actions; the reason follows on the next line.
 std::string trashFailedText(const std::string& path);
 std::string moveFailedText(const std::string& from, const std::string& to);
+// A move across file systems that copied the file but could not remove it.
+std::string copiedButKeptText(const std::string& to);
 // Reasons of trash failures that are no single errno.
 std::string noTrashText(const std::string& path);
 std::string noTrashNameText(const std::string& path);

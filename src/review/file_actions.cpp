@@ -57,8 +57,7 @@ FileActionResult copyAcrossFileSystems(const std::string& from, const std::strin
     syncFolder(parentFolder(to));
     if (::unlink(from.c_str()) != 0) {
         const int unlinkError = errno;
-        return {"ファイル " + messagePath(to) + " にコピーしましたが、元のファイルを削除できません\n" +
-                    systemErrorText(unlinkError, from),
+        return {copiedButKeptText(to) + "\n" + systemErrorText(unlinkError, errorSubject(unlinkError, from)),
                 FileActionFailure::Refused, unlinkError, {}};
     }
     return {};
@@ -84,9 +83,9 @@ FileActionResult checkMove(const std::string& from, const std::string& to)
     if (::stat(targetFolder.c_str(), &target) == 0 && target.st_dev != source.st_dev) {
         struct statvfs space {};
         if (::statvfs(targetFolder.c_str(), &space) == 0) {
-            const unsigned long long free =
+            const unsigned long long available =
                 static_cast<unsigned long long>(space.f_bavail) * static_cast<unsigned long long>(space.f_frsize);
-            if (free < static_cast<unsigned long long>(source.st_size) + kCopyHeadroom)
+            if (available < static_cast<unsigned long long>(source.st_size) + kCopyHeadroom)
                 return moveFailed(from, to, kImpossible, ENOSPC, targetFolder);
         }
     }
@@ -95,7 +94,7 @@ FileActionResult checkMove(const std::string& from, const std::string& to)
 
 FileActionResult moveFileReplacing(const std::string& from, const std::string& to)
 {
-    FileActionResult checked = checkMove(from, to);
+    const FileActionResult checked = checkMove(from, to);
     if (!checked.ok())
         return checked;
     // A file already at the target that is not the one being moved goes to
