@@ -177,7 +177,7 @@ void MainWindow::readSettings()
             }
         });
         if (!result.ok)
-            m_setup.reportError(QStringLiteral("'%1' は整数ではありません").arg(pathText(result.badValue)));
+            m_setup.reportError(QString::fromStdString(notAnIntegerText(result.badValue)));
     } catch (const std::exception& e) {
         m_setup.reportError(QString::fromStdString(exceptionText(e)));
     }

@@ -91,6 +91,11 @@ std::string runtimeFileErrorText(int error)
     }
 }
 
+std::string notAnIntegerText(const std::string& text)
+{
+    return "'" + messagePath(text) + "' は整数ではありません";
+}
+
 std::string pictureLoadText(const LoadedPicture& loaded, const std::string& path)
 {
     LoadFailure failure = loaded.failure;

@@ -22,6 +22,10 @@ std::string systemErrorText(int error, const std::string& path);
 // file's messages, which put the path on a line of their own.
 std::string runtimeFileErrorText(int error);
 
+// The conversion error of a text that is not a whole number (a settings
+// value, a typed scale).
+std::string notAnIntegerText(const std::string& text);
+
 // Why the picture of `path` could not be loaded. A failure without a kind
 // but with a technical error counts as damaged data.
 std::string pictureLoadText(const LoadedPicture& loaded, const std::string& path);

@@ -71,6 +71,8 @@ TEST(ErrorMessagesTest, FileActionTextsAndExceptions)
     EXPECT_EQ(restoredText("/q/a.jpg"), "ファイル /q/a.jpg をごみ箱から元の場所に戻しました");
     EXPECT_EQ(leftInTrashText("/q/a.jpg"), "ファイル /q/a.jpg はごみ箱に入ったままです");
 
+    EXPECT_EQ(notAnIntegerText("1.5"), "'1.5' は整数ではありません");
+
     EXPECT_EQ(exceptionText(std::bad_alloc()), "メモリが足りません");
     EXPECT_EQ(exceptionText(std::filesystem::filesystem_error(
                   "open", "/p/x", std::make_error_code(std::errc::permission_denied))),

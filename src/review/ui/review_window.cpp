@@ -539,7 +539,7 @@ void ReviewWindow::Edit1Change(int32_t pane, const QString& text)
         return;
     if (m_model->typeZoom(pane, text.toStdString()) == TypedZoom::NotInteger) {
         // Shown once the edit has finished handling the key.
-        const QString message = QStringLiteral("'%1' は整数ではありません").arg(text);
+        const QString message = QString::fromStdString(notAnIntegerText(text.toStdString()));
         QMetaObject::invokeMethod(this, [this, message] { reportError(message); }, Qt::QueuedConnection);
     }
 }
