@@ -1,7 +1,6 @@
 #include "review/file_actions.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -36,28 +35,16 @@ bool exists(const std::string& path)
 // Points the trash at a folder of the test's own for its lifetime.
 class TrashHome {
 public:
-    explicit TrashHome(const TempDir& dir) : m_trash(dir.str() + "/data/Trash")
+    explicit TrashHome(const TempDir& dir)
+        : m_trash(dir.str() + "/data/Trash"), m_dataHome("XDG_DATA_HOME", (dir.str() + "/data").c_str())
     {
-        const char* old = std::getenv("XDG_DATA_HOME");
-        if (old != nullptr)
-            m_old = old;
-        m_hadOld = old != nullptr;
         std::filesystem::create_directories(dir.str() + "/data");
-        ::setenv("XDG_DATA_HOME", (dir.str() + "/data").c_str(), 1);
-    }
-    ~TrashHome()
-    {
-        if (m_hadOld)
-            ::setenv("XDG_DATA_HOME", m_old.c_str(), 1);
-        else
-            ::unsetenv("XDG_DATA_HOME");
     }
     const std::string& trash() const { return m_trash; }
 
 private:
     std::string m_trash;
-    std::string m_old;
-    bool m_hadOld = false;
+    testing_support::ScopedEnv m_dataHome;
 };
 
 } // namespace
