@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
@@ -20,9 +19,11 @@
 #include "app/search_runner.h"
 #include "app/settings_file.h"
 #include "common/path_text.h"
+#include "review/error_messages.h"
 #include "review/group_walk.h"
 #include "review/pair_list.h"
 #include "review/review_session.h"
+#include "review/ui/error_box.h"
 #include "review/ui/review_window.h"
 
 namespace {
@@ -43,9 +44,7 @@ Widget* placed(Widget* widget, const char* name, int left, int top, int width, i
 MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent) : QWidget(parent), m_setup(std::move(setup))
 {
     if (!m_setup.reportError) {
-        m_setup.reportError = [](const QString& message) {
-            QMessageBox::critical(nullptr, QStringLiteral("Zelvic"), message);
-        };
+        m_setup.reportError = [](const QString& message) { showErrorBox(nullptr, message); };
     }
     buildControls();
     m_runner = new SearchRunner(this);
@@ -178,9 +177,9 @@ void MainWindow::readSettings()
             }
         });
         if (!result.ok)
-            m_setup.reportError(QStringLiteral("'%1' は整数ではありません").arg(pathText(result.badValue)));
+            m_setup.reportError(QString::fromStdString(notAnIntegerText(result.badValue)));
     } catch (const std::exception& e) {
-        m_setup.reportError(QString::fromUtf8(e.what()));
+        m_setup.reportError(QString::fromStdString(exceptionText(e)));
     }
 }
 
@@ -194,7 +193,7 @@ void MainWindow::FormClose()
     try {
         SettingsFile::write(settingsPath(), SettingsFile::format(values));
     } catch (const std::exception& e) {
-        m_setup.reportError(QString::fromUtf8(e.what()));
+        m_setup.reportError(QString::fromStdString(exceptionText(e)));
     }
 }
 
@@ -298,7 +297,7 @@ void MainWindow::Button2Click()
         // No thread to run it on: the search never began.
         m_progress->setVisible(false);
         setBusy(false);
-        m_setup.reportError(QString::fromUtf8(e.what()));
+        m_setup.reportError(QString::fromStdString(exceptionText(e)));
     }
 }
 
@@ -371,7 +370,7 @@ void MainWindow::runReview(std::vector<PairRec>& pairs, CheckMode mode, PaneSize
     } catch (const std::exception& e) {
         // A group that cannot be shown ends the walk; the search's outcome
         // stays and is still reported.
-        m_setup.reportError(QString::fromUtf8(e.what()));
+        m_setup.reportError(QString::fromStdString(exceptionText(e)));
     }
 }
 

@@ -5,6 +5,8 @@
 
 #include <QMetaObject>
 
+#include "review/error_messages.h"
+
 SearchRunner::SearchRunner(QObject* parent) : QObject(parent) {}
 
 SearchRunner::~SearchRunner()
@@ -31,7 +33,7 @@ bool SearchRunner::start(const SearchOptions& options)
         try {
             outcome = std::make_shared<SearchOutcome>(runSearch(options, m_abort, progress));
         } catch (const std::exception& e) {
-            error = QString::fromUtf8(e.what());
+            error = QString::fromStdString(exceptionText(e));
         } catch (...) {
             error = QStringLiteral("不明なエラー");
         }

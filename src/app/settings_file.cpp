@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "common/integer_text.h"
+#include "review/error_messages.h"
 
 namespace {
 
@@ -27,26 +28,9 @@ constexpr TagEntry kTags[] = {
     {"ds", SettingKey::Screen},
 };
 
-std::string errnoMessage(int error)
-{
-    switch (error) {
-    case ENOENT:
-        return "ファイルが見つかりません";
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return "ファイルへのアクセスが拒否されました";
-    default: {
-        char buffer[64];
-        std::snprintf(buffer, sizeof buffer, "I/O エラー (%d)", error);
-        return buffer;
-    }
-    }
-}
-
 [[noreturn]] void throwFileError(const std::string& path, int error)
 {
-    throw std::runtime_error(errnoMessage(error) + "\n" + path);
+    throw std::runtime_error(runtimeFileErrorText(error) + "\n" + path);
 }
 
 bool writeAll(int fd, const std::string& contents)

@@ -5,6 +5,7 @@
 
 #include "common/integer_text.h"
 #include "picture/picture_loader.h"
+#include "review/error_messages.h"
 
 namespace {
 
@@ -339,16 +340,21 @@ ReviewActionOutcome ReviewModel::deleteChosen()
         clearChoice();
         return outcome;
     }
-    const int32_t f = fileOf(m);
-    File_rec& file = (*m_session.files)[static_cast<std::size_t>(f)];
-    const FileActionResult trashed = m_ops.trash(file.path);
+    const FileActionResult trashed = m_ops.trash((*m_session.files)[static_cast<std::size_t>(fileOf(m))].path);
     if (!trashed.ok()) {
         // The file is still there: it stays in the group and in later reviews.
         outcome.error = trashed.error;
         clearChoice();
         return outcome;
     }
-    file.skip = 1;
+    forgetMember(m, outcome);
+    return outcome;
+}
+
+void ReviewModel::forgetMember(int32_t m, ReviewActionOutcome& outcome)
+{
+    const int32_t f = fileOf(m);
+    (*m_session.files)[static_cast<std::size_t>(f)].skip = 1;
     if (m_session.mode == CheckMode::Similar && m_session.pairs != nullptr) {
         for (PairRec& pair : *m_session.pairs) {
             if (pair.state != kPairOutOfPlay && (pair.indexA == f || pair.indexB == f))
@@ -365,7 +371,6 @@ ReviewActionOutcome ReviewModel::deleteChosen()
         outcome.closeWindow = true;
     }
     clearChoice();
-    return outcome;
 }
 
 ReviewActionOutcome ReviewModel::deletePaneNow(int32_t pane)
@@ -387,19 +392,43 @@ ReviewActionOutcome ReviewModel::move(int32_t which)
     const std::string from = files[static_cast<std::size_t>(source)].path;
     const std::string to =
         folderWithSlash(files[static_cast<std::size_t>(target)].path) + std::string(fileNameOf(from));
-    if (fileNameOf(files[static_cast<std::size_t>(a)].path) == fileNameOf(files[static_cast<std::size_t>(b)].path)) {
-        // The file the move would overwrite goes to the trash first, so it
-        // can be restored; if that fails, the move must not destroy it.
-        m_deletePane = which == 1 ? 2 : 1;
-        outcome = deleteChosen();
-        if (!outcome.error.empty())
+    // Nothing changes unless the move can be made: a same-named file in the
+    // target folder is trashed only when the move that needs it out of the
+    // way is known to be possible.
+    const FileActionResult checked = m_ops.check(from, to);
+    if (!checked.ok()) {
+        outcome.error = checked.error;
+        return outcome;
+    }
+    // The file the move would overwrite goes to the trash first, so it can
+    // be restored; if that fails, the move must not destroy it.
+    const bool sameName =
+        fileNameOf(files[static_cast<std::size_t>(a)].path) == fileNameOf(files[static_cast<std::size_t>(b)].path);
+    const int32_t other = m_viewPos + (which == 1 ? 2 : 1);
+    const std::string otherPath = files[static_cast<std::size_t>(fileOf(other))].path;
+    FileActionResult trashed;
+    if (sameName) {
+        trashed = m_ops.trash(otherPath);
+        if (!trashed.ok()) {
+            outcome.error = moveFailedText(from, to) + "\n" + trashed.error;
+            clearChoice();
             return outcome;
+        }
     }
     const FileActionResult moved = m_ops.move(from, to);
     if (!moved.ok()) {
         outcome.error = moved.error;
+        if (sameName) {
+            // Back where it was, so the failed move costs the user nothing.
+            const FileActionResult restored = m_ops.restore(trashed.trashed, otherPath);
+            outcome.error += "\n" + (restored.ok() ? restoredText(otherPath) : restored.error);
+            if (!restored.ok())
+                forgetMember(other, outcome); // it stays in the trash
+        }
         return outcome;
     }
+    if (sameName)
+        forgetMember(other, outcome);
     files[static_cast<std::size_t>(source)].path = to;
     return outcome;
 }

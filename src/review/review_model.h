@@ -18,6 +18,8 @@ inline constexpr int64_t kMaxShownSize = 16777215;
 struct ReviewFileOps {
     std::function<FileActionResult(const std::string& path)> trash = moveFileToTrash;
     std::function<FileActionResult(const std::string& from, const std::string& to)> move = moveFileReplacing;
+    std::function<FileActionResult(const std::string& from, const std::string& to)> check = checkMove;
+    std::function<FileActionResult(const TrashedFile& trashed, const std::string& path)> restore = restoreFromTrash;
 };
 
 // What a delete or move asks of the window: an error to show, a window to close.
@@ -130,6 +132,10 @@ private:
         int32_t width = 0;  // the picture's own size, known without its pixels
         int32_t height = 0;
     };
+
+    // A deleted member leaves the group: Skip, its pairs in similar mode,
+    // the members after it move up.
+    void forgetMember(int32_t m, ReviewActionOutcome& outcome);
 
     Member& at(int32_t m) { return m_members[static_cast<std::size_t>(m - 1)]; }
     const Member& at(int32_t m) const { return m_members[static_cast<std::size_t>(m - 1)]; }

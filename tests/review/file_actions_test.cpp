@@ -1,6 +1,6 @@
 #include "review/file_actions.h"
 
-#include <cstdlib>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_mounts.h"
 #include "support/test_pictures.h"
 
 namespace {
@@ -34,28 +35,16 @@ bool exists(const std::string& path)
 // Points the trash at a folder of the test's own for its lifetime.
 class TrashHome {
 public:
-    explicit TrashHome(const TempDir& dir) : m_trash(dir.str() + "/data/Trash")
+    explicit TrashHome(const TempDir& dir)
+        : m_trash(dir.str() + "/data/Trash"), m_dataHome("XDG_DATA_HOME", (dir.str() + "/data").c_str())
     {
-        const char* old = std::getenv("XDG_DATA_HOME");
-        if (old != nullptr)
-            m_old = old;
-        m_hadOld = old != nullptr;
         std::filesystem::create_directories(dir.str() + "/data");
-        ::setenv("XDG_DATA_HOME", (dir.str() + "/data").c_str(), 1);
-    }
-    ~TrashHome()
-    {
-        if (m_hadOld)
-            ::setenv("XDG_DATA_HOME", m_old.c_str(), 1);
-        else
-            ::unsetenv("XDG_DATA_HOME");
     }
     const std::string& trash() const { return m_trash; }
 
 private:
     std::string m_trash;
-    std::string m_old;
-    bool m_hadOld = false;
+    testing_support::ScopedEnv m_dataHome;
 };
 
 } // namespace
@@ -163,4 +152,50 @@ TEST(FileActionsTest, MoveAcrossFileSystemsCopiesThenRemoves)
     ASSERT_EQ(::stat(to.c_str(), &moved), 0);
     EXPECT_EQ(moved.st_mtim.tv_sec, 1600000000);
     ::unlink(to.c_str());
+}
+
+TEST(FileActionsTest, MoveThatCannotBeMadeChangesNothing)
+{
+    TempDir dir;
+    TrashHome home(dir);
+    const std::string from = dir.file("x/a.jpg");
+    const std::string to = dir.file("y/a.jpg");
+    testing_support::writeBytes(from, "new");
+    testing_support::writeBytes(to, "old");
+    for (const std::string& folder : {dir.str() + "/x", dir.str() + "/y"}) {
+        testing_support::ReadOnlyFolder readOnly(folder);
+        if (!readOnly.ok())
+            GTEST_SKIP() << "cannot make a folder read-only here";
+        const FileActionResult result = moveFileReplacing(from, to);
+        EXPECT_FALSE(result.ok()) << folder;
+        EXPECT_EQ(result.failure, FileActionFailure::MoveImpossible) << folder;
+        EXPECT_NE(result.error.find(folder), std::string::npos) << result.error;
+        EXPECT_EQ(readAll(from), "new");
+        EXPECT_EQ(readAll(to), "old");
+        EXPECT_FALSE(exists(home.trash() + "/files/a.jpg"));
+    }
+    // The same check stands alone for the review to ask before it trashes.
+    EXPECT_TRUE(checkMove(from, to).ok());
+    EXPECT_EQ(checkMove(dir.str() + "/x/gone.jpg", to).failure, FileActionFailure::Missing);
+    EXPECT_EQ(checkMove(from, dir.str() + "/missing-folder/a.jpg").systemError, ENOENT);
+}
+
+TEST(FileActionsTest, MoveWithoutRoomForTheCopyChangesNothing)
+{
+    TempDir dir;
+    TrashHome home(dir);
+    testing_support::TmpfsMount volume(dir.str() + "/vol", "256k");
+    if (!volume.ok())
+        GTEST_SKIP() << "no rights to mount a tmpfs";
+    const std::string from = dir.file("x/a.jpg");
+    const std::string to = dir.str() + "/vol/a.jpg";
+    testing_support::writeBytes(from, std::string(400000, 'z'));
+    testing_support::writeBytes(to, "old");
+    const FileActionResult result = moveFileReplacing(from, to);
+    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(result.systemError, ENOSPC);
+    EXPECT_NE(result.error.find("ディスクに空き領域がありません"), std::string::npos) << result.error;
+    EXPECT_EQ(readAll(from), std::string(400000, 'z'));
+    EXPECT_EQ(readAll(to), "old");
+    EXPECT_FALSE(exists(dir.str() + "/vol/.Trash-" + std::to_string(::getuid())));
 }

@@ -1,5 +1,6 @@
 #include "review/review_model.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,11 @@ struct Fixture {
     ReviewSession session;
     std::vector<std::string> trashed;
     std::vector<std::string> moves;
+    std::vector<std::string> restored;
     bool trashFails = false;
     bool moveFails = false;
+    bool checkFails = false;
+    bool restoreFails = false;
 
     explicit Fixture(int count, CheckMode mode = CheckMode::FileSize)
     {
@@ -46,6 +50,16 @@ struct Fixture {
             if (moveFails)
                 return FileActionResult{"move failed"};
             moves.push_back(from + " -> " + to);
+            return FileActionResult{};
+        };
+        ops.check = [this](const std::string&, const std::string&) {
+            return checkFails ? FileActionResult{"cannot move"} : FileActionResult{};
+        };
+        ops.restore = [this](const TrashedFile&, const std::string& path) {
+            if (restoreFails)
+                return FileActionResult{"restore failed"};
+            restored.push_back(path);
+            trashed.erase(std::find(trashed.begin(), trashed.end(), path));
             return FileActionResult{};
         };
         return ReviewModel(session, std::move(group), panes, ops);
@@ -407,9 +421,42 @@ TEST(ReviewModelTest, MoveOntoAnEqualNameTrashesTheTargetFirst)
     stuck.files[1].path = "/y/a.jpg";
     stuck.trashFails = true;
     ReviewModel blocked = stuck.model({0, 1});
-    EXPECT_EQ(blocked.move(1).error, "trash failed");
+    EXPECT_NE(blocked.move(1).error.find("trash failed"), std::string::npos);
     EXPECT_TRUE(stuck.moves.empty());
     EXPECT_EQ(stuck.files[0].path, "/x/a.jpg");
+}
+
+TEST(ReviewModelTest, MoveOntoAnEqualNameThatCannotBeMadeOrFailsKeepsTheOtherFile)
+{
+    Fixture fx(3);
+    fx.files[0].path = "/x/a.jpg";
+    fx.files[1].path = "/y/a.jpg";
+    fx.files[2].path = "/z/c.jpg";
+    ReviewModel model = fx.model({0, 1, 2});
+
+    // Known beforehand: nothing is trashed, nothing moved.
+    fx.checkFails = true;
+    EXPECT_EQ(model.move(1).error, "cannot move");
+    EXPECT_TRUE(fx.trashed.empty());
+    EXPECT_TRUE(fx.moves.empty());
+
+    // Failing after the trash: the other file comes back and stays in play.
+    fx.checkFails = false;
+    fx.moveFails = true;
+    const ReviewActionOutcome failed = model.move(1);
+    EXPECT_EQ(fx.restored, (std::vector<std::string>{"/y/a.jpg"}));
+    EXPECT_EQ(failed.error, "move failed\nファイル /y/a.jpg をごみ箱から元の場所に戻しました");
+    EXPECT_EQ(model.group(), (std::vector<int32_t>{0, 1, 2}));
+    EXPECT_EQ(fx.files[1].skip, 0);
+    EXPECT_EQ(fx.files[0].path, "/x/a.jpg");
+
+    // When it cannot come back it is in the trash: it leaves the group.
+    fx.restoreFails = true;
+    const ReviewActionOutcome lost = model.move(1);
+    EXPECT_EQ(lost.error, "move failed\nrestore failed");
+    EXPECT_EQ(model.group(), (std::vector<int32_t>{0, 2}));
+    EXPECT_EQ(fx.files[1].skip, 1);
+    EXPECT_EQ(fx.files[0].path, "/x/a.jpg");
 }
 
 TEST(ReviewModelTest, MoveWithEqualNamesInAGroupOfTwoCloses)

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <exception>
 #include <future>
+#include <new>
 #include <set>
 
 #include "picture/picture_loader.h"
+#include "review/error_messages.h"
 
 namespace {
 
@@ -15,6 +17,11 @@ LoadedPicture safeLoad(const std::string& path)
 {
     try {
         return loadPicture(path, JpegIdct::Accurate);
+    } catch (const std::bad_alloc& e) {
+        LoadedPicture failed;
+        failed.error = path + ": " + e.what();
+        failed.failure = LoadFailure::TooLarge;
+        return failed;
     } catch (const std::exception& e) {
         LoadedPicture failed;
         failed.error = path + ": " + e.what();
@@ -74,7 +81,7 @@ std::string PictureCache::loadNow(const std::vector<Want>& wants)
         LoadedPicture loaded = loads[i].get();
         if (!loaded.ok()) {
             if (error.empty())
-                error = loaded.error;
+                error = pictureLoadText(loaded, started[i]->path);
             continue;
         }
         store(started[i]->file, started[i]->path, std::make_shared<const Picture>(std::move(loaded.picture)));
@@ -164,7 +171,7 @@ void PictureCache::workerLoop()
         // a picture nobody wants any more is not kept.
         QMetaObject::invokeMethod(
             this,
-            [this, want, picture, error = std::move(loaded.error)] {
+            [this, want, picture, error = picture ? std::string() : pictureLoadText(loaded, want.path)] {
                 if (m_wantedNow.count(want.file) == 0)
                     return;
                 if (!picture) {

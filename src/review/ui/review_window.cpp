@@ -12,7 +12,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -26,6 +25,8 @@
 #include "common/path_text.h"
 #include "picture/picture_loader.h"
 #include "picture/picture_size.h"
+#include "review/error_messages.h"
+#include "review/ui/error_box.h"
 #include "review/ui/picture_view.h"
 
 namespace {
@@ -269,7 +270,7 @@ void ReviewWindow::reportError(const QString& message)
     if (m_errorSink)
         m_errorSink(message);
     else
-        QMessageBox::critical(isVisible() ? this : parentWidget(), windowTitle(), message);
+        showErrorBox(isVisible() ? this : parentWidget(), message);
 }
 
 void ReviewWindow::layoutPanes()
@@ -316,7 +317,7 @@ bool ReviewWindow::placeMembers()
             // No size in the header: the decoder has the last word.
             const LoadedPicture loaded = loadPicture(file.path, JpegIdct::Accurate);
             if (!loaded.ok()) {
-                reportError(fromBytes(loaded.error));
+                reportError(fromBytes(pictureLoadText(loaded, file.path)));
                 return false;
             }
             size = PictureSize{loaded.picture.width(), loaded.picture.height()};
@@ -538,7 +539,7 @@ void ReviewWindow::Edit1Change(int32_t pane, const QString& text)
         return;
     if (m_model->typeZoom(pane, text.toStdString()) == TypedZoom::NotInteger) {
         // Shown once the edit has finished handling the key.
-        const QString message = QStringLiteral("'%1' は整数ではありません").arg(text);
+        const QString message = QString::fromStdString(notAnIntegerText(text.toStdString()));
         QMetaObject::invokeMethod(this, [this, message] { reportError(message); }, Qt::QueuedConnection);
     }
 }

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+#include "review/file_action_result.h"
+
+// The freedesktop.org trash, for every file name (paths are raw file-system
+// bytes), so that a deleted picture can be restored from any file manager.
+//
+// A file on the home trash's file system goes to the home trash
+// ($XDG_DATA_HOME/Trash, else ~/.local/share/Trash), created when missing.
+// A file on another file system goes to that volume's $topdir/.Trash/$uid
+// (when .Trash is a real folder with the sticky bit) or $topdir/.Trash-$uid,
+// and when neither can be had, into the home trash by copy. No trash ever
+// depends on the current folder.
+//
+// The .trashinfo record is written completely and synced before the file is
+// moved in; a failure at any step undoes the steps before it, leaves the file
+// where it was and says why.
+FileActionResult moveFileToTrash(const std::string& path);
+
+// Puts a trashed file back at `originalPath` (which must be free) and removes
+// its record.
+FileActionResult restoreFromTrash(const TrashedFile& trashed, const std::string& originalPath);
