@@ -277,3 +277,19 @@ TEST(HostileFilesTest, RunLengthBombIsRefusedBeforeDecoding)
     }, 64, 5);
     EXPECT_EQ(exit, 0);
 }
+
+TEST(HostileFilesTest, WideBaselinePictureStreamsInAFewMegabytes)
+{
+    // 20,000 x 1,500: 90 MB as a whole picture, beyond the child's limit;
+    // streamed it needs one strip of rows.
+    TempDir dir;
+    const std::string path = dir.file("wide.jpg");
+    testing_support::writeJpeg(path, testing_support::solidPicture(20000, 1500, 90, 120, 150), 80);
+    const int exit = runInChild([&] {
+        RecordingSink sink([](int32_t y, int32_t) { return y % 500 == 0; });
+        PictureStreamer streamer;
+        const StreamResult result = streamer.stream(path, sink, StreamOptions {});
+        return result.ok() && sink.rows.size() == 3 && static_cast<uint8_t>(sink.rows[1][3 * 777 + 2]) > 80;
+    }, 32, 20);
+    EXPECT_EQ(exit, 0);
+}
