@@ -173,46 +173,15 @@ Picture reference(const std::string& bytes)
     return picture;
 }
 
-// Rows wanted: all, every 7th, and a sparse few near the band edges of every
-// sampling (the first, the last, around multiples of 8, 16 and 32).
-const std::vector<std::pair<const char*, std::function<bool(int32_t, int32_t)>>>& sinkKinds()
-{
-    static const std::vector<std::pair<const char*, std::function<bool(int32_t, int32_t)>>> kinds = {
-        {"every", {}},
-        {"seventh", [](int32_t y, int32_t) { return y % 7 == 3; }},
-        {"sparse", [](int32_t y, int32_t h) {
-             return y == 0 || y == h - 1 || y == h / 2 || y % 97 == 31 || y % 97 == 32 || y % 211 == 15
-                    || y % 211 == 16 || y % 389 == 63 || y % 389 == 64;
-         }},
-    };
-    return kinds;
-}
-
-// Streams bytes (as a .jpg file) into every kind of sink and compares the
-// rows with the reference decode; also the whole-picture decode.
+// Streams bytes (as a .jpg file) and compares its rows with the reference
+// decode; also the whole-picture decode.
 void expectStreamsLikeReference(const TempDir& dir, const std::string& bytes, const std::string& label)
 {
     SCOPED_TRACE(label);
-    const Picture whole = reference(bytes);
     const std::string path = dir.file("p.jpg");
     writeBytes(path, bytes);
-    PictureStreamer streamer;
-    for (const auto& [kind, wanted] : sinkKinds()) {
-        SCOPED_TRACE(kind);
-        RecordingSink sink(wanted);
-        const StreamResult result = streamer.stream(path, sink, StreamOptions {});
-        ASSERT_TRUE(result.ok()) << result.error;
-        ASSERT_EQ(sink.width, whole.width());
-        ASSERT_EQ(sink.height, whole.height());
-        const std::vector<std::string> expected = sink.expectedRows(whole);
-        ASSERT_EQ(sink.rows.size(), expected.size());
-        for (std::size_t i = 0; i < expected.size(); ++i)
-            ASSERT_EQ(sink.rows[i], expected[i]) << "row " << sink.ys[i];
-    }
-    const LoadedPicture loaded = decodeJpegFile(path, JpegIdct::Fast);
-    ASSERT_TRUE(loaded.ok()) << loaded.error;
-    ASSERT_EQ(loaded.picture.byteCount(), whole.byteCount());
-    EXPECT_EQ(std::memcmp(loaded.picture.data(), whole.data(), whole.byteCount()), 0);
+    testing_support::expectStreamedAndLoaded(path, reference(bytes),
+                                             [](const std::string& file) { return decodeJpegFile(file, JpegIdct::Fast); });
 }
 
 } // namespace
