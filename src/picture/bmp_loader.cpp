@@ -15,7 +15,7 @@
 #include <QImage>
 #include <QImageReader>
 
-#include "picture/jpeg_decoder.h"
+#include "picture/whole_picture_sink.h"
 
 namespace {
 
@@ -523,42 +523,11 @@ StreamResult streamBmp(const BmpSource& source, RowSink& sink, const StreamOptio
     return {StreamStatus::Failed, "not a bitmap", LoadFailure::Damaged};
 }
 
-// Collects every row into a whole picture, within the whole-picture cap.
-class WholePictureSink : public RowSink {
-public:
-    bool begin(int32_t width, int32_t height) override
-    {
-        if (int64_t{width} * height > kMaxPicturePixels) {
-            tooLarge = true;
-            return false;
-        }
-        picture = Picture(width, height);
-        return true;
-    }
-    bool wantsRow(int32_t) const override { return true; }
-    void row(int32_t y, const uint8_t* bgr) override { std::memcpy(picture.row(y), bgr, picture.stride()); }
-
-    Picture picture;
-    bool tooLarge = false;
-};
-
 LoadedPicture loadWhole(const BmpSource& source)
 {
     BmpBuffers buffers;
     WholePictureSink sink;
-    const StreamResult streamed = streamBmp(source, sink, StreamOptions {}, buffers);
-    LoadedPicture result;
-    if (!streamed.ok()) {
-        result.error = streamed.error;
-        result.failure = streamed.failure;
-        result.systemError = streamed.systemError;
-    } else if (sink.tooLarge) {
-        result.error = "picture too large";
-        result.failure = LoadFailure::TooLarge;
-    } else {
-        result.picture = std::move(sink.picture);
-    }
-    return result;
+    return sink.take(streamBmp(source, sink, StreamOptions {}, buffers));
 }
 
 const uint8_t kBmpSignature[] = {'B', 'M'};
@@ -568,7 +537,7 @@ const uint8_t kBmpSignature[] = {'B', 'M'};
 StreamResult streamBmpFile(PictureFile& file, RowSink& sink, const StreamOptions& options, BmpBuffers& buffers)
 {
     if (!file.startsWith(kBmpSignature, sizeof kBmpSignature))
-        return {StreamStatus::Failed, file.error(), file.failure(), file.systemError()};
+        return file.failed();
     return streamBmp(BmpSource(file), sink, options, buffers);
 }
 
@@ -580,12 +549,7 @@ LoadedPicture loadBmpMemory(const uint8_t* data, std::size_t size)
 LoadedPicture loadBmpFile(const std::string& path)
 {
     PictureFile file;
-    if (!file.open(path) || !file.startsWith(kBmpSignature, sizeof kBmpSignature)) {
-        LoadedPicture failed;
-        failed.error = file.error();
-        failed.failure = file.failure();
-        failed.systemError = file.systemError();
-        return failed;
-    }
+    if (!file.open(path) || !file.startsWith(kBmpSignature, sizeof kBmpSignature))
+        return WholePictureSink().take(file.failed());
     return loadWhole(BmpSource(file));
 }
