@@ -109,9 +109,10 @@ constexpr uint32_t kRle8 = 1;
 constexpr uint32_t kRle4 = 2;
 constexpr uint32_t kBitFields = 3;
 
-// Reads the headers. Plain, RunLength: layout filled. Platform: a valid-looking bitmap
-// that the platform reader decodes (RLE, alpha, anything unusual); width and
-// height are still filled for the budget. Broken: too short to be a bitmap.
+// Reads the headers. Plain, RunLength: layout filled. Platform: a bitmap left
+// to the platform reader (alpha, other headers, odd masks or palettes, pixels
+// that start nowhere); width and height are still filled for the budget.
+// Broken: too short to be a bitmap.
 Parse parseHeaders(const BmpSource& source, PlainLayout& layout)
 {
     std::array<uint8_t, 14 + kV5Header> head {};
@@ -188,11 +189,13 @@ Parse parseHeaders(const BmpSource& source, PlainLayout& layout)
     } else if (compression != kRgb || !(bits == 1 || bits == 4 || bits == 8 || bits == 24 || bits == 32)) {
         return Parse::Platform;
     }
-    if (infoSize != kInfoHeader && infoSize != kCoreHeader && compression == kRgb && bits == 32) {
-        std::array<uint8_t, 4> alpha {};
-        std::copy_n(&head[14 + 52], 4, alpha.begin());
-        if (le32(alpha.data()) != 0)
-            return Parse::Platform;
+    if ((infoSize == kV4Header || infoSize == kV5Header) && compression == kRgb && bits >= 16) {
+        // Masks in a V4 or V5 header of an uncompressed bitmap (an alpha
+        // mask, say) are left to the platform reader to interpret.
+        for (int i = 0; i < 16; ++i) {
+            if (head[14 + 40 + i] != 0)
+                return Parse::Platform;
+        }
     }
     if (bits <= 8) {
         const uint32_t full = 1u << bits;

@@ -350,3 +350,22 @@ TEST(BmpStreamTest, TruncatedBitmapsHaveBlackMissingRowsEveryTime)
         EXPECT_EQ(sink.rows, sink.expectedRows(first.picture));
     }
 }
+
+TEST(BmpStreamTest, PixelsStartWhereTheHeaderSaysAndV4MasksGoToThePlatformReader)
+{
+    TempDir dir;
+    Layout l;
+    std::string bytes = bitmap(l, 3, 2);
+    // Eight bytes between the header and the pixels.
+    const std::string withGap = bytes.substr(0, 10) + le32(54 + 8) + bytes.substr(14, 40) + std::string(8, '\x77')
+                                + bytes.substr(54);
+    expectStreamsLikePlatform(dir, withGap, "gap");
+    // A V4 header of an uncompressed 16-bit bitmap that still carries masks.
+    Layout v4;
+    v4.infoSize = 108;
+    v4.bits = 16;
+    v4.masks[0] = 0xF800;
+    v4.masks[1] = 0x07E0;
+    v4.masks[2] = 0x001F;
+    expectStreamsLikePlatform(dir, bitmap(v4, 5, 3), "v4 masks, no bit fields");
+}
