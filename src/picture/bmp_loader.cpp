@@ -511,6 +511,10 @@ StreamResult streamBmp(const BmpSource& source, RowSink& sink, const StreamOptio
     PlainLayout layout;
     switch (parseHeaders(source, layout)) {
     case Parse::Plain:
+        // Nothing is held but one row, read and converted; only an absurd
+        // width makes that too much.
+        if (layout.stride + int64_t{layout.width} * 3 > kPictureMemoryBudget)
+            return {StreamStatus::Failed, "picture too large", LoadFailure::TooLarge};
         return streamPlain(source, layout, sink, options, buffers);
     case Parse::RunLength:
         if (int64_t{layout.width} * layout.height * 4 > kPictureMemoryBudget)
