@@ -218,3 +218,20 @@ TEST(JpegStreamTest, TruncatedFilesFinishLikeTheWholeDecode)
             expectStreamsLikeReference(dir, full.substr(0, keep), std::string(e.name) + " cut at " + std::to_string(keep));
     }
 }
+
+TEST(JpegStreamTest, CmykWithoutAdobeMarkerIsNotInverted)
+{
+    // libjpeg writes CMYK with an Adobe marker (inverted values); without it
+    // the values are taken as stored.
+    TempDir dir;
+    for (const Encoding& e : {encodings()[6], encodings()[7]}) {
+        std::string bytes = encode(e, 40, 24);
+        const auto adobe = bytes.find("\xFF\xEE");
+        ASSERT_NE(adobe, std::string::npos);
+        const std::size_t length = static_cast<uint8_t>(bytes[adobe + 2]) * 256u + static_cast<uint8_t>(bytes[adobe + 3]);
+        const std::string plain = bytes.substr(0, adobe) + bytes.substr(adobe + 2 + length);
+        expectStreamsLikeReference(dir, plain, std::string(e.name) + " without Adobe marker");
+        // The same picture comes out differently with and without it.
+        EXPECT_NE(std::memcmp(reference(plain).data(), reference(bytes).data(), 40 * 24 * 3), 0);
+    }
+}
