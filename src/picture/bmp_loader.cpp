@@ -465,6 +465,13 @@ StreamResult streamRunLength(const BmpSource& source, const PlainLayout& layout,
     return {};
 }
 
+// Whether a bitmap decoded whole, at 4 bytes a pixel, exceeds the budget.
+// Both sides are below 2^31, so their product fits.
+bool beyondBudget(int64_t width, int64_t height)
+{
+    return width * height > kPictureMemoryBudget / 4;
+}
+
 // Decodes with the platform reader, whole, then hands the rows on.
 StreamResult streamPlatform(const BmpSource& source, RowSink& sink)
 {
@@ -487,7 +494,7 @@ StreamResult streamPlatform(const BmpSource& source, RowSink& sink)
     QImageReader reader(device, "bmp");
     reader.setAutoTransform(false);
     const QSize declared = reader.size();
-    if (declared.isValid() && int64_t{declared.width()} * declared.height() * 4 > kPictureMemoryBudget)
+    if (declared.isValid() && beyondBudget(declared.width(), declared.height()))
         return {StreamStatus::Failed, "picture too large", LoadFailure::TooLarge};
     QImage image;
     if (!reader.read(&image) || image.isNull()) {
@@ -517,11 +524,11 @@ StreamResult streamBmp(const BmpSource& source, RowSink& sink, const StreamOptio
             return {StreamStatus::Failed, "picture too large", LoadFailure::TooLarge};
         return streamPlain(source, layout, sink, options, buffers);
     case Parse::RunLength:
-        if (int64_t{layout.width} * layout.height * 4 > kPictureMemoryBudget)
+        if (beyondBudget(layout.width, layout.height))
             return {StreamStatus::Failed, "picture too large", LoadFailure::TooLarge};
         return streamRunLength(source, layout, sink, buffers);
     case Parse::Platform:
-        if (int64_t{layout.width} * layout.height * 4 > kPictureMemoryBudget)
+        if (beyondBudget(layout.width, layout.height))
             return {StreamStatus::Failed, "picture too large", LoadFailure::TooLarge};
         return streamPlatform(source, sink);
     case Parse::Broken:

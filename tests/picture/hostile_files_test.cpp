@@ -275,7 +275,12 @@ TEST(HostileFilesTest, RunLengthBombIsRefusedBeforeDecoding)
     std::string wide = "BM" + le32(58) + le32(0) + le32(54) + le32(40) + le32(1000000000) + le32(1) + le16(1) + le16(24);
     wide += le32(0) + le32(4) + le32(2835) + le32(2835) + le32(0) + le32(0) + "\1\2\3\0";
     writeBytes(dir.file("wide.bmp"), wide);
-    for (const char* name : {"bomb.bmp", "wide.bmp"}) {
+    // The largest sides a header can give, whose product times four
+    // overflows 64 bits.
+    std::string largest = bmp;
+    largest.replace(18, 8, le32(0x7FFFFFFF) + le32(0x7FFFFFFF));
+    writeBytes(dir.file("largest.bmp"), largest);
+    for (const char* name : {"bomb.bmp", "wide.bmp", "largest.bmp"}) {
         SCOPED_TRACE(name);
         const std::string path = dir.file(name);
         const int exit = runInChild([&] {
