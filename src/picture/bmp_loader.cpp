@@ -308,6 +308,8 @@ public:
     {
         if (m_pos == m_end) {
             const int64_t n = m_source.readAt(m_offset, m_buffer.data(), kChunk);
+            if (n < 0 && m_error == 0)
+                m_error = errno;
             if (n <= 0)
                 return false;
             m_offset += n;
@@ -318,6 +320,9 @@ public:
         return true;
     }
 
+    // The errno of a failed read, 0 when the data simply ended.
+    int error() const { return m_error; }
+
 private:
     static constexpr std::size_t kChunk = 64 * 1024;
     const BmpSource& m_source;
@@ -325,6 +330,7 @@ private:
     std::vector<uint8_t>& m_buffer;
     std::size_t m_pos = 0;
     std::size_t m_end = 0;
+    int m_error = 0;
 };
 
 // Palette indices of a run-length bitmap as the platform reader lays them
@@ -448,7 +454,10 @@ StreamResult streamRunLength(const BmpSource& source, const PlainLayout& layout,
 {
     RunLengthPicture picture(layout);
     ForwardReader in(source, layout.pixelOffset, buffers.raw);
-    if (!picture.decode(in, layout.compression == kRle4))
+    const bool decoded = picture.decode(in, layout.compression == kRle4);
+    if (in.error() != 0)
+        return {StreamStatus::Failed, std::strerror(in.error()), LoadFailure::SystemError, in.error()};
+    if (!decoded)
         return {StreamStatus::Failed, "run-length data ends inside an absolute run", LoadFailure::Damaged};
     const std::size_t rowBytes = static_cast<std::size_t>(layout.width) * 3;
     if (buffers.bgr.size() < rowBytes)
