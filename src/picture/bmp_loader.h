@@ -3,10 +3,28 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "picture/picture_file.h"
 #include "picture/picture_loader.h"
+#include "picture/picture_stream.h"
 
 // Reads a Windows bitmap of any bit depth (palettes, RLE, bit fields,
-// top-down) and converts it to 24-bit B, G, R.
+// top-down, OS/2 headers) and converts it to 24-bit B, G, R, with the values
+// the platform reader (QImageReader) gives. Uncompressed bitmaps are read row
+// by row from the file; RLE4/RLE8 are decoded here, laid out as the platform
+// reader lays them; anything else goes to the platform reader, refused
+// first when width x height x 4 bytes exceeds kPictureMemoryBudget (as are
+// RLE bitmaps). Pixels the platform reader would leave unset (rows missing
+// from a truncated file, pixels an RLE stream never reaches) are black.
 LoadedPicture loadBmpFile(const std::string& path);
 LoadedPicture loadBmpMemory(const uint8_t* data, std::size_t size);
+
+// What one worker reuses from one bitmap to the next.
+struct BmpBuffers {
+    std::vector<uint8_t> raw;
+    std::vector<uint8_t> bgr;
+};
+
+// Streams an opened bitmap into sink; only wanted rows are read.
+StreamResult streamBmpFile(PictureFile& file, RowSink& sink, const StreamOptions& options, BmpBuffers& buffers);
