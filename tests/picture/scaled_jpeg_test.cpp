@@ -1,0 +1,105 @@
+#include "picture/scaled_jpeg.h"
+
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "picture/picture_loader.h"
+#include "support/test_pictures.h"
+
+using testing_support::TempDir;
+
+namespace {
+
+bool samePixels(const Picture& a, const Picture& b)
+{
+    return a.width() == b.width() && a.height() == b.height() &&
+           std::memcmp(a.data(), b.data(), a.byteCount()) == 0;
+}
+
+} // namespace
+
+TEST(ScaledJpegTest, ScaleFollowsTheZoomAtTheBoundaries)
+{
+    EXPECT_EQ(jpegScaleForZoom(-5), 8);
+    EXPECT_EQ(jpegScaleForZoom(0), 8);
+    EXPECT_EQ(jpegScaleForZoom(12), 8);
+    EXPECT_EQ(jpegScaleForZoom(13), 4);
+    EXPECT_EQ(jpegScaleForZoom(25), 4);
+    EXPECT_EQ(jpegScaleForZoom(26), 2);
+    EXPECT_EQ(jpegScaleForZoom(50), 2);
+    EXPECT_EQ(jpegScaleForZoom(51), 1);
+    EXPECT_EQ(jpegScaleForZoom(100), 1);
+    EXPECT_EQ(jpegScaleForZoom(1600), 1);
+    EXPECT_EQ(jpegScaleForZoom(2147483647), 1);
+}
+
+TEST(ScaledJpegTest, FullSizeIsTheAccurateWholeDecodeAndScalesRoundUp)
+{
+    TempDir dir;
+    // Odd sides: 1/8 of 203 x 117 is 25.4 x 14.6, which libjpeg rounds up.
+    const std::string path = dir.file("odd.JPG");
+    testing_support::writeJpeg(path, testing_support::photoLikePicture(203, 117, 3), 85);
+    const LoadedPicture whole = loadPicture(path, JpegIdct::Accurate);
+    ASSERT_TRUE(whole.ok()) << whole.error;
+
+    const ScaledJpeg full = decodeJpegScaled(path, 1);
+    ASSERT_TRUE(full.loaded.ok()) << full.loaded.error;
+    EXPECT_TRUE(samePixels(full.loaded.picture, whole.picture));
+    EXPECT_EQ(full.fullWidth, 203);
+    EXPECT_EQ(full.fullHeight, 117);
+
+    const int expected[][3] = {{2, 102, 59}, {4, 51, 30}, {8, 26, 15}, {3, 102, 59}, {16, 26, 15}};
+    for (const auto& [denominator, width, height] : expected) {
+        const ScaledJpeg scaled = decodeJpegScaled(path, denominator);
+        ASSERT_TRUE(scaled.loaded.ok()) << scaled.loaded.error;
+        EXPECT_EQ(scaled.loaded.picture.width(), width) << denominator;
+        EXPECT_EQ(scaled.loaded.picture.height(), height) << denominator;
+        EXPECT_EQ(scaled.fullWidth, 203);
+        EXPECT_EQ(scaled.fullHeight, 117);
+    }
+}
+
+TEST(ScaledJpegTest, ScaledPixelsAverageTheFullPicture)
+{
+    TempDir dir;
+    // Left half red, right half blue, on 8-pixel block edges so that the
+    // scaled picture keeps the edge sharp.
+    const std::string path = dir.file("halves.jpg");
+    testing_support::writeJpeg(path,
+                               testing_support::patternPicture(128, 64, [](int32_t x, int32_t) {
+                                   return x < 64 ? 0xD02010u : 0x1030C0u;
+                               }),
+                               95);
+    const ScaledJpeg eighth = decodeJpegScaled(path, 8);
+    ASSERT_TRUE(eighth.loaded.ok()) << eighth.loaded.error;
+    ASSERT_EQ(eighth.loaded.picture.width(), 16);
+    const uint8_t* left = eighth.loaded.picture.row(4) + 3 * 2;
+    const uint8_t* right = eighth.loaded.picture.row(4) + 3 * 13;
+    EXPECT_NEAR(left[2], 0xD0, 6);
+    EXPECT_NEAR(left[0], 0x10, 6);
+    EXPECT_NEAR(right[2], 0x10, 6);
+    EXPECT_NEAR(right[0], 0xC0, 6);
+}
+
+TEST(ScaledJpegTest, FailuresSayWhy)
+{
+    TempDir dir;
+    EXPECT_EQ(decodeJpegScaled(dir.str() + "/gone.jpg", 2).loaded.failure, LoadFailure::Missing);
+    testing_support::writeBytes(dir.file("empty.jpg"), "");
+    EXPECT_EQ(decodeJpegScaled(dir.file("empty.jpg"), 2).loaded.failure, LoadFailure::Empty);
+    testing_support::writeBytes(dir.file("text.jpg"), "not a picture at all");
+    const ScaledJpeg text = decodeJpegScaled(dir.file("text.jpg"), 1);
+    EXPECT_EQ(text.loaded.failure, LoadFailure::Damaged);
+    EXPECT_FALSE(text.loaded.ok());
+    EXPECT_TRUE(text.loaded.picture.isNull());
+    EXPECT_EQ(decodeJpegScaled(dir.str(), 1).loaded.failure, LoadFailure::NotRegular);
+    if (::geteuid() != 0) {
+        testing_support::writeJpeg(dir.file("locked.jpg"), testing_support::solidPicture(8, 8, 1, 2, 3));
+        ::chmod(dir.file("locked.jpg").c_str(), 0);
+        EXPECT_EQ(decodeJpegScaled(dir.file("locked.jpg"), 1).loaded.failure, LoadFailure::AccessDenied);
+    }
+}
