@@ -118,6 +118,7 @@ private slots:
     void zoomFitPlacesPictures_data();
     void zoomFitPlacesPictures();
     void zoomButtonsAndPad();
+    void zoomDecidesTheDecodedScale();
     void typedZoomWithEnter();
     void dragStopsAtTheEdges();
     void deleteTwoInGroupOfTwoCloses();
@@ -183,10 +184,11 @@ void ReviewWindowTest::zoomFitPlacesPictures_data()
     QTest::addColumn<int>("height");
     QTest::addColumn<int>("zoom");
     QTest::addColumn<QRect>("shown");
-    QTest::newRow("1000x800 fills the height") << 1000 << 800 << 52 << QRect(-65, 0, 520, 416);
-    QTest::newRow("4000x3000 raised to 25") << 4000 << 3000 << 25 << QRect(-305, -83, 1000, 750);
-    QTest::newRow("500x300 wider only") << 500 << 300 << 100 << QRect(-55, 0, 500, 300);
-    QTest::newRow("200x100 top left") << 200 << 100 << 100 << QRect(0, 0, 200, 100);
+    QTest::addColumn<QSize>("decoded"); // at the scale the zoom needs
+    QTest::newRow("1000x800 fills the height") << 1000 << 800 << 52 << QRect(-65, 0, 520, 416) << QSize(1000, 800);
+    QTest::newRow("4000x3000 raised to 25") << 4000 << 3000 << 25 << QRect(-305, -83, 1000, 750) << QSize(1000, 750);
+    QTest::newRow("500x300 wider only") << 500 << 300 << 100 << QRect(-55, 0, 500, 300) << QSize(500, 300);
+    QTest::newRow("200x100 top left") << 200 << 100 << 100 << QRect(0, 0, 200, 100) << QSize(200, 100);
 }
 
 void ReviewWindowTest::zoomFitPlacesPictures()
@@ -195,6 +197,7 @@ void ReviewWindowTest::zoomFitPlacesPictures()
     QFETCH(int, height);
     QFETCH(int, zoom);
     QFETCH(QRect, shown);
+    QFETCH(QSize, decoded);
     Scene scene;
     scene.add("x/a.jpg", width, height);
     scene.add("x/b.jpg", 40, 40);
@@ -204,7 +207,13 @@ void ReviewWindowTest::zoomFitPlacesPictures()
     QCOMPARE(child<QLineEdit>(window, "Edit1")->text(), QString::number(zoom));
     QCOMPARE(scene.files[0].width, width);
     QCOMPARE(scene.files[0].height, height);
-    QVERIFY(child<PictureView>(window, "Image1")->picture() != nullptr);
+    // The window opens before any picture is decoded (a worker decodes them).
+    PictureView* image = child<PictureView>(window, "Image1");
+    QVERIFY(image->picture() == nullptr);
+    QVERIFY(image->showsPlaceholder());
+    QTRY_VERIFY(image->picture() != nullptr);
+    QCOMPARE(QSize(image->picture()->width(), image->picture()->height()), decoded);
+    QCOMPARE(image->geometry(), shown);
 }
 
 void ReviewWindowTest::zoomButtonsAndPad()
@@ -237,6 +246,30 @@ void ReviewWindowTest::zoomButtonsAndPad()
         lefts << imageRect(window, 2).x();
     }
     QCOMPARE(lefts, (QList<int>{-435, -565, -610}));
+}
+
+void ReviewWindowTest::zoomDecidesTheDecodedScale()
+{
+    Scene scene;
+    scene.add("x/a.jpg", 1600, 1200); // fitted at 34 %: decoded at 1/2
+    scene.add("x/b.jpg", 300, 200);   // 100 %: whole
+    scene.add("x/c.jpg", 3200, 2400); // fitted at 25 %: 1/4; the neighbour after the shown pair
+    ReviewWindow window;
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    PictureView* image = child<PictureView>(window, "Image1");
+    auto decodedWidth = [image] { return image->picture() ? image->picture()->width() : 0; };
+    QTRY_COMPARE(decodedWidth(), 800);
+    click(window, "BitBtn3"); // 17 %: 1/4
+    QTRY_COMPARE(decodedWidth(), 400);
+    QCOMPARE(imageRect(window, 1), QRect(0, 0, 272, 204));
+    click(window, "BitBtn5"); // 1:1 needs every pixel
+    // Until the whole picture arrives the coarse one is shown stretched.
+    QCOMPARE(decodedWidth(), 400);
+    QCOMPARE(imageRect(window, 1).size(), QSize(1600, 1200));
+    QTRY_COMPARE(decodedWidth(), 1600);
+    QCOMPARE(child<PictureView>(window, "Image2")->picture()->width(), 300);
+    QCOMPARE(window.pictureCache()->heldScale(scene.group[0]), 1);
+    QTRY_COMPARE(window.pictureCache()->heldScale(scene.group[2]), 1);
 }
 
 void ReviewWindowTest::typedZoomWithEnter()

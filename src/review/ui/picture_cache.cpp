@@ -2,24 +2,41 @@
 
 #include <algorithm>
 #include <exception>
-#include <future>
 #include <set>
 
 #include "picture/picture_loader.h"
+#include "picture/scaled_jpeg.h"
 
 namespace {
 
-// Best-quality decoding; running out of memory for a huge picture is that
-// picture's failure, not the program's end.
-LoadedPicture safeLoad(const std::string& path)
+struct Decoded {
+    LoadedPicture loaded;
+    PictureCache::FullSize full;
+    bool anyScale = false;
+};
+
+// Best quality; a JPEG at the asked scale, anything else whole. Running out
+// of memory for a huge picture is that picture's failure, not the program's
+// end.
+Decoded decodeShown(const std::string& path, int32_t scale)
 {
+    Decoded out;
     try {
-        return loadPicture(path, JpegIdct::Accurate);
+        if (upperExtension(path) == ".JPG") {
+            ScaledJpeg jpeg = decodeJpegScaled(path, scale);
+            out.loaded = std::move(jpeg.loaded);
+            out.full = {jpeg.fullWidth, jpeg.fullHeight};
+        } else {
+            out.loaded = loadPicture(path, JpegIdct::Accurate);
+            out.full = {out.loaded.picture.width(), out.loaded.picture.height()};
+            out.anyScale = true;
+        }
     } catch (const std::exception& e) {
-        LoadedPicture failed;
-        failed.error = path + ": " + e.what();
-        return failed;
+        out.loaded = LoadedPicture {};
+        out.loaded.error = path + ": " + e.what();
+        out.loaded.failure = LoadFailure::TooLarge;
     }
+    return out;
 }
 
 } // namespace
@@ -45,6 +62,20 @@ std::shared_ptr<const Picture> PictureCache::find(int32_t file) const
     return it->second.picture;
 }
 
+std::optional<PictureCache::FullSize> PictureCache::fullSizeOf(int32_t file) const
+{
+    const auto it = m_held.find(file);
+    if (it == m_held.end())
+        return std::nullopt;
+    return it->second.full;
+}
+
+int32_t PictureCache::heldScale(int32_t file) const
+{
+    const auto it = m_held.find(file);
+    return it == m_held.end() ? 0 : it->second.scale;
+}
+
 const std::string* PictureCache::failureOf(int32_t file) const
 {
     const auto it = m_failed.find(file);
@@ -59,27 +90,10 @@ std::size_t PictureCache::heldBytes() const
     return total;
 }
 
-std::string PictureCache::loadNow(const std::vector<Want>& wants)
+bool PictureCache::satisfies(int32_t file, int32_t scale) const
 {
-    std::vector<std::future<LoadedPicture>> loads;
-    std::vector<const Want*> started;
-    for (const Want& want : wants) {
-        if (find(want.file))
-            continue;
-        started.push_back(&want);
-        loads.push_back(std::async(std::launch::async, [path = want.path] { return safeLoad(path); }));
-    }
-    std::string error;
-    for (std::size_t i = 0; i < loads.size(); ++i) {
-        LoadedPicture loaded = loads[i].get();
-        if (!loaded.ok()) {
-            if (error.empty())
-                error = loaded.error;
-            continue;
-        }
-        store(started[i]->file, started[i]->path, std::make_shared<const Picture>(std::move(loaded.picture)));
-    }
-    return error;
+    const auto it = m_held.find(file);
+    return it != m_held.end() && (it->second.anyScale || it->second.scale == scale);
 }
 
 void PictureCache::setWanted(const std::vector<Want>& wants)
@@ -87,7 +101,7 @@ void PictureCache::setWanted(const std::vector<Want>& wants)
     ++m_tick;
     m_wantedNow.clear();
     for (const Want& want : wants)
-        m_wantedNow.emplace(want.file, want.path);
+        m_wantedNow.emplace(want.file, want);
     for (const Want& want : wants) {
         auto it = m_held.find(want.file);
         if (it != m_held.end())
@@ -98,7 +112,8 @@ void PictureCache::setWanted(const std::vector<Want>& wants)
         std::lock_guard lock(m_mutex);
         m_queue.clear();
         for (const Want& want : wants) {
-            if (!find(want.file) && m_failed.count(want.file) == 0 && m_inFlight != want.file)
+            const bool inFlight = m_inFlight.file == want.file && m_inFlight.scale == want.scale;
+            if (!satisfies(want.file, want.scale) && m_failed.count(want.file) == 0 && !inFlight)
                 m_queue.push_back(want);
         }
     }
@@ -137,44 +152,42 @@ void PictureCache::trim(const std::vector<Want>& wants)
     }
 }
 
-void PictureCache::store(int32_t file, const std::string& path, std::shared_ptr<const Picture> picture)
-{
-    m_held[file] = Entry{path, std::move(picture), m_tick};
-}
-
 void PictureCache::workerLoop()
 {
     for (;;) {
         Want want;
         {
             std::unique_lock lock(m_mutex);
-            m_inFlight = -1;
+            m_inFlight = Want {-1, {}, 0};
             m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
             if (m_stop)
                 return;
             want = std::move(m_queue.front());
             m_queue.pop_front();
-            m_inFlight = want.file;
+            m_inFlight = want;
         }
-        LoadedPicture loaded = safeLoad(want.path);
-        std::shared_ptr<const Picture> picture;
-        if (loaded.ok())
-            picture = std::make_shared<const Picture>(std::move(loaded.picture));
-        // Back on the GUI thread; the window may have moved on by then, and
-        // a picture nobody wants any more is not kept.
+        auto decoded = std::make_shared<Decoded>(decodeShown(want.path, want.scale));
+        // Back on the GUI thread; the window may have moved on by then.
         QMetaObject::invokeMethod(
             this,
-            [this, want, picture, error = std::move(loaded.error)] {
-                if (m_wantedNow.count(want.file) == 0)
-                    return;
-                if (!picture) {
-                    if (m_failed.emplace(want.file, error).second)
-                        emit pictureFailed(want.file, QString::fromStdString(error));
+            [this, want, decoded] {
+                const auto wanted = m_wantedNow.find(want.file);
+                if (wanted == m_wantedNow.end())
+                    return; // nobody wants it any more
+                if (!decoded->loaded.ok()) {
+                    if (m_failed.emplace(want.file, decoded->loaded.error).second)
+                        emit pictureFailed(want.file, QString::fromStdString(decoded->loaded.error));
                     return;
                 }
-                if (find(want.file))
+                // Another scale than the one now wanted still beats an empty
+                // pane, but never replaces a picture already there.
+                const bool exact = decoded->anyScale || want.scale == wanted->second.scale;
+                if (!exact && m_held.count(want.file) != 0)
                     return;
-                store(want.file, want.path, picture);
+                if (satisfies(want.file, wanted->second.scale))
+                    return;
+                m_held[want.file] = Entry {std::make_shared<const Picture>(std::move(decoded->loaded.picture)),
+                                           want.scale, decoded->anyScale, decoded->full, m_tick};
                 emit pictureReady(want.file);
             },
             Qt::QueuedConnection);

@@ -101,14 +101,29 @@ void PictureView::setPicture(std::shared_ptr<const Picture> picture)
     update();
 }
 
+void PictureView::setPending(bool pending)
+{
+    if (pending == m_pending)
+        return;
+    m_pending = pending;
+    update();
+}
+
 void PictureView::paintEvent(QPaintEvent* event)
 {
-    if (!m_picture || m_picture->isNull())
-        return;
     // Only what the pane shows: a picture at 1600 % may be tens of thousands
     // of pixels wide, of which a few hundred are visible.
     const QRect visible = visibleRegion().boundingRect().intersected(rect());
     if (visible.isEmpty())
+        return;
+    if (showsPlaceholder()) {
+        QPainter painter(this);
+        painter.fillRect(visible, QColor(210, 210, 210));
+        painter.setPen(QColor(90, 90, 90));
+        painter.drawText(visible, Qt::AlignCenter, QStringLiteral("読み込み中…"));
+        return;
+    }
+    if (!m_picture || m_picture->isNull())
         return;
     if (m_renderedFrom != m_picture.get() || m_renderedSize != size() || !m_renderedArea.contains(visible)) {
         m_rendered = renderStretched(*m_picture, width(), height(), visible);

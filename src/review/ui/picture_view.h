@@ -27,6 +27,11 @@ public:
     void setPicture(std::shared_ptr<const Picture> picture);
     const std::shared_ptr<const Picture>& picture() const { return m_picture; }
 
+    // Without a picture: whether one is on its way (a placeholder is drawn)
+    // or none will come (the view stays empty).
+    void setPending(bool pending);
+    bool showsPlaceholder() const { return !m_picture && m_pending; }
+
 signals:
     void doubleClicked();
     void leftPressed(int x, int y);
@@ -42,6 +47,7 @@ protected:
 
 private:
     std::shared_ptr<const Picture> m_picture;
+    bool m_pending = false;
     // The last rendering, reused while nothing that shapes it has changed.
     QImage m_rendered;
     QRect m_renderedArea;

@@ -20,12 +20,17 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <cerrno>
+#include <cstring>
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/path_text.h"
 #include "picture/picture_loader.h"
 #include "picture/picture_size.h"
+#include "picture/scaled_jpeg.h"
 #include "review/ui/picture_view.h"
 
 namespace {
@@ -109,29 +114,61 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
     return button;
 }
 
-// The size of a picture without decoding it: JPEG from its markers, other
-// files through Qt's reader on a descriptor (raw path bytes).
-std::optional<PictureSize> headerSize(const std::string& path)
+// A neighbour of the shown members is decoded ahead only while it is no
+// larger than this at its scale: two shown pictures of hundreds of
+// megapixels at 1:1 must not be joined by a third and a fourth.
+constexpr int64_t kPrefetchBytes = int64_t {192} << 20;
+
+LoadedPicture failedHeader(LoadFailure failure, std::string error, int systemError = 0)
 {
+    LoadedPicture failed;
+    failed.failure = failure;
+    failed.error = std::move(error);
+    failed.systemError = systemError;
+    return failed;
+}
+
+// The size of a picture without decoding it: JPEG from its markers, other
+// files through Qt's reader on a descriptor (raw path bytes). A file whose
+// header gives no size cannot be shown; `failure` says why.
+std::optional<PictureSize> headerSize(const std::string& path, LoadedPicture& failure)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        const LoadFailure kind = error == ENOENT || error == ENOTDIR ? LoadFailure::Missing
+                                 : error == EACCES || error == EPERM ? LoadFailure::AccessDenied
+                                                                     : LoadFailure::SystemError;
+        failure = failedHeader(kind, std::strerror(error), error);
+        return std::nullopt;
+    }
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular || st.st_size == 0) {
+        ::close(fd);
+        failure = regular ? failedHeader(LoadFailure::Empty, "empty file")
+                          : failedHeader(LoadFailure::NotRegular, "not a regular file");
+        return std::nullopt;
+    }
+    std::optional<PictureSize> result;
     if (upperExtension(path) == ".JPG") {
+        ::close(fd);
         const std::optional<PictureSize> size = ReadPictureSize(path);
         if (size && size->width > 0 && size->height > 0)
-            return size;
-        return std::nullopt;
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    QFile file;
-    std::optional<PictureSize> result;
-    if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        QImageReader reader(&file, "bmp");
-        const QSize size = reader.size();
-        if (size.isValid() && size.width() > 0 && size.height() > 0)
-            result = PictureSize{size.width(), size.height()};
+            result = size;
     } else {
-        ::close(fd);
+        QFile file;
+        if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            QImageReader reader(&file, "bmp");
+            const QSize size = reader.size();
+            if (size.isValid() && size.width() > 0 && size.height() > 0)
+                result = PictureSize {size.width(), size.height()};
+        } else {
+            ::close(fd);
+        }
     }
+    if (!result)
+        failure = failedHeader(LoadFailure::Damaged, "no picture size in the file's header");
     return result;
 }
 
@@ -304,6 +341,7 @@ void ReviewWindow::layoutPanes()
 
 bool ReviewWindow::placeMembers()
 {
+    // Sizes come from the headers: nothing is decoded on this thread.
     const FileTable& files = *m_model->session().files;
     for (int32_t m = 1; m <= m_model->groupSize(); ++m) {
         const File_rec& file = files[static_cast<std::size_t>(m_model->fileOf(m))];
@@ -311,15 +349,11 @@ bool ReviewWindow::placeMembers()
             m_model->placeMissingMember(m);
             continue;
         }
-        std::optional<PictureSize> size = headerSize(file.path);
+        LoadedPicture failure;
+        const std::optional<PictureSize> size = headerSize(file.path, failure);
         if (!size) {
-            // No size in the header: the decoder has the last word.
-            const LoadedPicture loaded = loadPicture(file.path, JpegIdct::Accurate);
-            if (!loaded.ok()) {
-                reportError(fromBytes(loaded.error));
-                return false;
-            }
-            size = PictureSize{loaded.picture.width(), loaded.picture.height()};
+            reportError(fromBytes(failure.error));
+            return false;
         }
         m_model->placeMember(m, size->width, size->height);
     }
@@ -330,18 +364,24 @@ std::vector<PictureCache::Want> ReviewWindow::wantedPictures() const
 {
     std::vector<PictureCache::Want> wants;
     const FileTable& files = *m_model->session().files;
-    auto add = [&](int32_t m) {
+    auto add = [&](int32_t m, bool shown) {
         if (m < 1 || m > m_model->groupSize())
             return;
         const int32_t f = m_model->fileOf(m);
-        if (files[static_cast<std::size_t>(f)].skip == 0)
-            wants.push_back({f, files[static_cast<std::size_t>(f)].path});
+        if (files[static_cast<std::size_t>(f)].skip != 0)
+            return;
+        // Decoded no finer than the member's scale shows it.
+        const int32_t scale = jpegScaleForZoom(m_model->zoom(m));
+        const int64_t bytes = int64_t {(m_model->pictureWidth(m) + scale - 1) / scale} *
+                              ((m_model->pictureHeight(m) + scale - 1) / scale) * 3;
+        if (shown || bytes <= kPrefetchBytes)
+            wants.push_back({f, files[static_cast<std::size_t>(f)].path, scale});
     };
     const int32_t pos = m_model->viewPos();
     for (int32_t i = 1; i <= m_model->shownPanes(); ++i)
-        add(pos + i);
-    add(pos + m_model->shownPanes() + 1);
-    add(pos);
+        add(pos + i, true);
+    add(pos + m_model->shownPanes() + 1, false);
+    add(pos, false);
     return wants;
 }
 
@@ -357,22 +397,8 @@ bool ReviewWindow::openGroup(ReviewSession& session, std::vector<int32_t>& group
     m_delete->setEnabled(false);
     if (!placeMembers())
         return false;
-    std::vector<PictureCache::Want> shown = wantedPictures();
-    shown.resize(std::min<std::size_t>(shown.size(), static_cast<std::size_t>(m_model->shownPanes())));
-    const std::string error = m_cache->loadNow(shown);
-    if (!error.empty()) {
-        m_cache->clear();
-        reportError(fromBytes(error));
-        return false;
-    }
-    for (const PictureCache::Want& want : shown) {
-        const std::shared_ptr<const Picture> picture = m_cache->find(want.file);
-        for (int32_t m = 1; m <= m_model->groupSize(); ++m) {
-            if (m_model->fileOf(m) == want.file &&
-                (picture->width() != m_model->pictureWidth(m) || picture->height() != m_model->pictureHeight(m)))
-                m_model->placeMember(m, picture->width(), picture->height());
-        }
-    }
+    // The pictures follow from the worker; the panes show a placeholder
+    // until they arrive.
     DisplayFile(0);
     show();
     return true;
@@ -404,10 +430,12 @@ void ReviewWindow::showPanePictures()
     QString failures;
     for (int32_t i = 1; i <= m_model->shownPanes(); ++i) {
         const int32_t f = m_model->fileOf(m_model->memberInPane(i));
-        m_image[static_cast<std::size_t>(i - 1)]->setPicture(m_cache->find(f));
-        // A picture that fails once the group is open leaves its pane empty;
-        // its error is shown the first time the member is on view.
+        PictureView* image = m_image[static_cast<std::size_t>(i - 1)];
+        image->setPicture(m_cache->find(f));
+        // A picture that fails leaves its pane empty; its error is shown the
+        // first time the member is on view.
         const std::string* failure = m_cache->failureOf(f);
+        image->setPending(failure == nullptr);
         if (failure != nullptr && m_reportedFailures.insert(f).second)
             failures += (failures.isEmpty() ? QString() : QStringLiteral("\n")) + fromBytes(*failure);
     }
@@ -606,14 +634,14 @@ void ReviewWindow::pictureArrived(int32_t file)
 {
     if (!m_model || !isVisible())
         return;
+    const std::optional<PictureCache::FullSize> full = m_cache->fullSizeOf(file);
     for (int32_t i = 1; i <= m_model->shownPanes(); ++i) {
         const int32_t m = m_model->memberInPane(i);
-        if (m_model->fileOf(m) != file)
+        if (m_model->fileOf(m) != file || !full)
             continue;
-        const std::shared_ptr<const Picture> picture = m_cache->find(file);
-        if (picture && (picture->width() != m_model->pictureWidth(m) || picture->height() != m_model->pictureHeight(m))) {
+        if (full->width != m_model->pictureWidth(m) || full->height != m_model->pictureHeight(m)) {
             // The header told another size than the decoder: trust the pixels.
-            m_model->placeMember(m, picture->width(), picture->height());
+            m_model->placeMember(m, full->width, full->height);
             DisplayFile(m_model->viewPos());
             return;
         }
