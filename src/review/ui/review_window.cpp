@@ -32,6 +32,7 @@
 #include "picture/picture_size.h"
 #include "picture/scaled_jpeg.h"
 #include "review/ui/picture_view.h"
+#include "review/ui/review_keys.h"
 
 namespace {
 
@@ -193,15 +194,12 @@ void ReviewWindow::buildControls()
     m_ok = makeButton(this, "Button1", QStringLiteral("OK"), {8, 8, 49, 25});
     m_abort = makeButton(this, "Button3", QStringLiteral("中断"), {72, 8, 49, 25});
     m_delete = makeButton(this, "Button2", QStringLiteral("削除"), {72, 48, 49, 25});
-    auto* zoomOut = makeButton(this, "BitBtn3", {}, {152, 8, 33, 25});
-    auto* actual = makeButton(this, "BitBtn5", {}, {200, 8, 33, 25});
-    auto* zoomIn = makeButton(this, "BitBtn4", {}, {248, 8, 33, 25});
-    zoomOut->setIcon(glyph(1));
-    zoomIn->setIcon(glyph(2));
-    actual->setIcon(glyph(3));
-    zoomOut->setToolTip(QStringLiteral("縮小"));
-    zoomIn->setToolTip(QStringLiteral("拡大"));
-    actual->setToolTip(QStringLiteral("100%"));
+    m_zoomOut = makeButton(this, "BitBtn3", {}, {152, 8, 33, 25});
+    m_actual = makeButton(this, "BitBtn5", {}, {200, 8, 33, 25});
+    m_zoomIn = makeButton(this, "BitBtn4", {}, {248, 8, 33, 25});
+    m_zoomOut->setIcon(glyph(1));
+    m_zoomIn->setIcon(glyph(2));
+    m_actual->setIcon(glyph(3));
 
     auto* pad = new QFrame(this);
     pad->setObjectName(QStringLiteral("Panel2"));
@@ -262,9 +260,9 @@ void ReviewWindow::buildControls()
     connect(m_delete, &QPushButton::clicked, this, &ReviewWindow::Button2Click);
     connect(m_prev, &QPushButton::clicked, this, &ReviewWindow::BitBtn1Click);
     connect(m_next, &QPushButton::clicked, this, &ReviewWindow::BitBtn2Click);
-    connect(zoomOut, &QPushButton::clicked, this, &ReviewWindow::BitBtn3Click);
-    connect(zoomIn, &QPushButton::clicked, this, &ReviewWindow::BitBtn4Click);
-    connect(actual, &QPushButton::clicked, this, &ReviewWindow::BitBtn5Click);
+    connect(m_zoomOut, &QPushButton::clicked, this, &ReviewWindow::BitBtn3Click);
+    connect(m_zoomIn, &QPushButton::clicked, this, &ReviewWindow::BitBtn4Click);
+    connect(m_actual, &QPushButton::clicked, this, &ReviewWindow::BitBtn5Click);
     connect(m_move1, &QPushButton::clicked, this, [this] { Button7Click(1); });
     connect(m_move2, &QPushButton::clicked, this, [this] { Button7Click(2); });
 }
@@ -294,6 +292,37 @@ void ReviewWindow::findPaneControls()
         m_pad[static_cast<std::size_t>(d - 1)] = findChild<QPushButton*>(QStringLiteral("BitBtn%1").arg(5 + d));
         connect(m_pad[static_cast<std::size_t>(d - 1)], &QPushButton::clicked, this, [this, d] { BitBtn6Click(d); });
     }
+
+    // Each button's tool tip names its key.
+    const std::pair<QPushButton*, QString> tips[] = {
+        {m_ok, QStringLiteral("次のグループへ (Enter)")},
+        {m_abort, QStringLiteral("確認を中断 (Esc)")},
+        {m_zoomOut, QStringLiteral("縮小 (-)")},
+        {m_zoomIn, QStringLiteral("拡大 (+)")},
+        {m_actual, QStringLiteral("1:1 (0)")},
+        {m_prev, QStringLiteral("前へ (←)")},
+        {m_next, QStringLiteral("次へ (→)")},
+        {m_paneDelete[0], QStringLiteral("左の画像を削除 (1)")},
+        {m_paneDelete[1], QStringLiteral("右の画像を削除 (2)")},
+        {m_move1, QStringLiteral("左の画像を右のフォルダへ移動 (Shift+1)")},
+        {m_move2, QStringLiteral("右の画像を左のフォルダへ移動 (Shift+2)")},
+        {m_pad[1], QStringLiteral("上へ (Shift+↑)")},
+        {m_pad[3], QStringLiteral("左へ (Shift+←)")},
+        {m_pad[4], QStringLiteral("右へ (Shift+→)")},
+        {m_pad[6], QStringLiteral("下へ (Shift+↓)")},
+    };
+    for (const auto& [button, tip] : tips)
+        button->setToolTip(tip);
+
+    // The keys act wherever the focus is, except in a zoom field; a memo
+    // takes the focus only when clicked, so at open the keys are the review's.
+    for (QWidget* widget : findChildren<QWidget*>())
+        widget->installEventFilter(this);
+    for (QPlainTextEdit* memo : m_memo)
+        memo->setFocusPolicy(Qt::ClickFocus);
+    for (QLineEdit* edit : m_edit)
+        edit->setFocusPolicy(Qt::ClickFocus);
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 void ReviewWindow::setErrorSink(std::function<void(const QString&)> sink)
@@ -615,10 +644,70 @@ void ReviewWindow::mouseDoubleClickEvent(QMouseEvent* event)
     event->accept();
 }
 
+bool ReviewWindow::triageKey(QKeyEvent* event)
+{
+    if (!m_model || !isVisible())
+        return false;
+    const ReviewKey key = reviewKeyOf(*event);
+    QPushButton* button = nullptr;
+    switch (key) {
+    case ReviewKey::None:
+        return false;
+    case ReviewKey::Prev: button = m_prev; break;
+    case ReviewKey::Next: button = m_next; break;
+    case ReviewKey::Delete1: button = m_paneDelete[0]; break;
+    case ReviewKey::Delete2: button = m_paneDelete[1]; break;
+    case ReviewKey::Move1: button = m_move1; break;
+    case ReviewKey::Move2: button = m_move2; break;
+    case ReviewKey::ZoomIn: button = m_zoomIn; break;
+    case ReviewKey::ZoomOut: button = m_zoomOut; break;
+    case ReviewKey::ZoomActual: button = m_actual; break;
+    case ReviewKey::PanLeft: button = m_pad[3]; break;
+    case ReviewKey::PanRight: button = m_pad[4]; break;
+    case ReviewKey::PanUp: button = m_pad[1]; break;
+    case ReviewKey::PanDown: button = m_pad[6]; break;
+    case ReviewKey::Ok: button = m_ok; break;
+    case ReviewKey::Abort: button = m_abort; break;
+    }
+    // The key is the review's even when its button is off: it must not move
+    // a memo's cursor or fall through to another control.
+    if (button->isVisibleTo(this) && button->isEnabled())
+        button->click();
+    return true;
+}
+
+bool ReviewWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (std::find(m_edit.begin(), m_edit.end(), watched) == m_edit.end()) {
+        if (!triageKey(key))
+            return QDialog::eventFilter(watched, event);
+        key->accept();
+        return true;
+    }
+    // A zoom field keeps its keys (Enter applies the typed scale through the
+    // field's own signal); only Esc still means "中断". What the field
+    // leaves unused goes no further, to no pane or button.
+    if (reviewKeyOf(*key) == ReviewKey::Abort) {
+        triageKey(key);
+        key->accept();
+        return true;
+    }
+    static_cast<QObject*>(watched)->event(event);
+    event->accept(); // an ignored key would travel on to the parents
+    return true;
+}
+
 void ReviewWindow::keyPressEvent(QKeyEvent* event)
 {
-    // Neither Enter nor Esc closes the review: Enter belongs to the zoom
-    // fields, and the group is closed only by its buttons or the close box.
+    if (triageKey(event)) {
+        event->accept();
+        return;
+    }
+    // Enter and Esc never close the review by the dialog's own rules: an
+    // Enter a zoom field has handled ends here.
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:

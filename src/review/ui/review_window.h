@@ -56,6 +56,7 @@ public:
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
@@ -65,6 +66,9 @@ private:
     void showPanePictures();
     bool placeMembers();
     void reportError(const QString& message);
+    // Presses the button a key stands for, under that button's own rules
+    // (shown and enabled); false when the key is not the review's.
+    bool triageKey(QKeyEvent* event);
     void applyOutcome(const ReviewActionOutcome& outcome);
     void syncGroup();
 
@@ -99,6 +103,9 @@ private:
     QPushButton* m_ok = nullptr;
     QPushButton* m_abort = nullptr;
     QPushButton* m_delete = nullptr;
+    QPushButton* m_zoomOut = nullptr;
+    QPushButton* m_zoomIn = nullptr;
+    QPushButton* m_actual = nullptr;
     QPushButton* m_prev = nullptr;
     QPushButton* m_next = nullptr;
     QLabel* m_countLabel = nullptr;
