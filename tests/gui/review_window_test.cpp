@@ -145,6 +145,7 @@ private slots:
     void enterAndEscCloseLikeOkAndAbort();
     void toolTipsNameTheKeys();
     void digitKeysKnownByTheirPlace();
+    void labelsFitTheirTextAndTheWindowItsTopRow();
 
 private:
     QTemporaryDir m_data;
@@ -709,6 +710,51 @@ void ReviewWindowTest::digitKeysKnownByTheirPlace()
     QCOMPARE(keyOf(Qt::Key_Right, Qt::AltModifier, 114), ReviewKey::None);
     QCOMPARE(keyOf(Qt::Key_Right, Qt::ShiftModifier, 114), ReviewKey::PanRight);
     QCOMPARE(keyOf(Qt::Key_Up, Qt::NoModifier, 111), ReviewKey::None);
+}
+
+void ReviewWindowTest::labelsFitTheirTextAndTheWindowItsTopRow()
+{
+    auto label = [](ReviewWindow& window, const char* name) { return child<QLabel>(window, name); };
+    auto fitsText = [&](ReviewWindow& window, const char* name) {
+        QLabel* l = label(window, name);
+        return l->width() >= l->fontMetrics().horizontalAdvance(l->text());
+    };
+
+    // Short numbers: the labels stay where they always were.
+    Scene two;
+    two.addAll({"a/1.jpg", "a/2.jpg"}, 40, 30);
+    ReviewWindow window;
+    QVERIFY(window.openGroup(two.session, two.group));
+    QCOMPARE(label(window, "Label1")->x(), 584);
+    QCOMPARE(label(window, "Label2")->x(), 664);
+    QCOMPARE(label(window, "Label3")->x(), 728);
+    QCOMPARE(label(window, "Label1")->y(), 16);
+    window.done(1);
+
+    // Three digits, in a 800 x 600 re-display in picture-size mode (narrow
+    // panes): the labels neither run together nor leave the window.
+    Scene many;
+    many.session.pane = redisplayPaneSize(0, CheckMode::PictureSize, many.session.pane);
+    QCOMPARE(many.session.pane.width, 260);
+    for (int i = 0; i < 300; ++i)
+        many.add("m/" + std::to_string(i) + ".jpg", 16, 16);
+    QVERIFY(window.openGroup(many.session, many.group));
+    for (int i = 0; i < 298; ++i)
+        click(window, "BitBtn2");
+    QCOMPARE(text(window, "Label1"), QStringLiteral("検出数：300"));
+    QCOMPARE(text(window, "Label2"), QStringLiteral("開始：299"));
+    QCOMPARE(text(window, "Label3"), QStringLiteral("終了：300"));
+    for (const char* name : {"Label1", "Label2", "Label3"})
+        QVERIFY2(fitsText(window, name), name);
+    QCOMPARE(label(window, "Label1")->x(), 584);
+    QVERIFY(label(window, "Label2")->x() >= 664);
+    QVERIFY(label(window, "Label1")->geometry().right() < label(window, "Label2")->x());
+    QVERIFY(label(window, "Label2")->geometry().right() < label(window, "Label3")->x());
+    QVERIFY(label(window, "Label3")->geometry().right() < window.width());
+    QVERIFY(child<QPushButton>(window, "BitBtn2")->geometry().right() < window.width());
+    // The panes keep their specified size; only the window grows.
+    QCOMPARE(child<QFrame>(window, "Panel1")->width(), 260 * 2 + 28);
+    QVERIFY(window.width() > 548);
 }
 
 QTEST_MAIN(ReviewWindowTest)

@@ -48,6 +48,14 @@ constexpr int kMoveButtonDrop = 40;
 // Room below the memos inside Panel1.
 constexpr int kPanelMargin = 5;
 constexpr int kTopArea = 80;
+constexpr int kLabel1Left = 584;
+constexpr int kLabel2Left = 664;
+constexpr int kLabel3Left = 728;
+constexpr int kLabelTop = 16;
+constexpr int kLabelHeight = 20;
+// Least room between two labels, and right of the top row.
+constexpr int kLabelGap = 6;
+constexpr int kTopRowMargin = 8;
 
 QFont windowFont(int pixelSize)
 {
@@ -216,12 +224,13 @@ void ReviewWindow::buildControls()
     m_next = makeButton(this, "BitBtn2", QStringLiteral("Next"), {496, 8, 57, 25});
 
     const QFont labelFont = windowFont(15);
-    const std::pair<const char*, int> labels[] = {{"Label1", 584}, {"Label2", 664}, {"Label3", 728}};
+    const std::pair<const char*, int> labels[] = {{"Label1", kLabel1Left}, {"Label2", kLabel2Left},
+                                                  {"Label3", kLabel3Left}};
     for (const auto& [name, left] : labels) {
         auto* label = new QLabel(this);
         label->setObjectName(QString::fromLatin1(name));
         label->setFont(labelFont);
-        label->setGeometry(left, 16, 80, 20);
+        label->setGeometry(left, kLabelTop, 80, kLabelHeight);
     }
 
     m_panel = new QFrame(this);
@@ -364,8 +373,34 @@ void ReviewWindow::layoutPanes()
     const int panelWidth = w * panes + 28;
     const int panelHeight = 2 * border + h + 5 + kMemoHeight + kPanelMargin;
     m_panel->resize(panelWidth, panelHeight);
-    setFixedSize(panelWidth, panelHeight + kTopArea);
+    // Narrow panes (file-size or picture-size mode on a small screen) must
+    // not cut the top row of controls off.
+    setFixedSize(std::max(panelWidth, placeLabels() + kTopRowMargin), panelHeight + kTopArea);
     move(0, 0);
+}
+
+int ReviewWindow::placeLabels()
+{
+    // Each label is as wide as its widest text in this group (the group size
+    // in every number) and keeps its place unless the one before it reaches
+    // that far.
+    const std::pair<QLabel*, int> labels[] = {{m_countLabel, kLabel1Left}, {m_firstLabel, kLabel2Left},
+                                              {m_lastLabel, kLabel3Left}};
+    const std::string widestNumber = std::to_string(m_model->groupSize());
+    const std::string texts[] = {m_model->countLabel(), m_model->firstLabel(), m_model->lastLabel()};
+    int right = m_next->geometry().right() + 1;
+    int previousRight = 0;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::string& text = texts[i];
+        const std::string widest = text.substr(0, text.find_last_not_of("0123456789") + 1) + widestNumber;
+        QLabel* label = labels[i].first;
+        const int width = label->fontMetrics().horizontalAdvance(fromBytes(widest)) + 2;
+        const int left = std::max(labels[i].second, previousRight + kLabelGap);
+        label->setGeometry(left, kLabelTop, width, kLabelHeight);
+        previousRight = left + width;
+        right = std::max(right, previousRight);
+    }
+    return right;
 }
 
 bool ReviewWindow::placeMembers()

@@ -62,6 +62,8 @@ private:
     void buildControls();
     void findPaneControls();
     void layoutPanes();
+    // Places Label1..Label3 for the group; returns the top row's right edge.
+    int placeLabels();
     std::vector<PictureCache::Want> wantedPictures() const;
     void showPanePictures();
     bool placeMembers();
