@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -68,35 +69,63 @@ bool readHeader(jpeg_decompress_struct* cinfo, ErrorManager* err, std::FILE* fil
     return true;
 }
 
-// Every row into out (stride width * 3); CMYK rows pass through rowBuffer
-// (width * 4) and are converted as the whole-picture decoder converts them.
-bool readRows(jpeg_decompress_struct* cinfo, ErrorManager* err, uint8_t* out, uint8_t* rowBuffer, bool cmyk,
-              bool inverted)
+void convertCmykRow(const uint8_t* cmyk, uint8_t* dest, JDIMENSION width, bool inverted)
+{
+    for (JDIMENSION x = 0; x < width; ++x) {
+        int c = cmyk[4 * x], m = cmyk[4 * x + 1], y = cmyk[4 * x + 2], k = cmyk[4 * x + 3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        dest[3 * x] = static_cast<uint8_t>(y * k / 255);
+        dest[3 * x + 1] = static_cast<uint8_t>(m * k / 255);
+        dest[3 * x + 2] = static_cast<uint8_t>(c * k / 255);
+    }
+}
+
+// Starts decompression, and for a part cuts its columns: *left and *width
+// come back widened to block boundaries.
+bool startRows(jpeg_decompress_struct* cinfo, ErrorManager* err, bool crop, JDIMENSION* left, JDIMENSION* width)
 {
     if (setjmp(err->jump))
         return false;
     jpeg_start_decompress(cinfo);
+    if (crop && (*left > 0 || *width < cinfo->output_width)) {
+        // The upsampler takes the cut edges for picture edges: one block
+        // column more on each side keeps the asked columns exact.
+        const JDIMENSION block = static_cast<JDIMENSION>(cinfo->max_h_samp_factor * cinfo->min_DCT_scaled_size);
+        const JDIMENSION end = std::min(*left + *width + block, cinfo->output_width);
+        *left = *left > block ? *left - block : 0;
+        *width = end - *left;
+        jpeg_crop_scanline(cinfo, left, width);
+    }
+    *width = cinfo->output_width;
+    return true;
+}
+
+// Rows first to end - 1 into out (stride output_width * 3); CMYK rows pass
+// through rowBuffer (output_width * 4) and are converted as the
+// whole-picture decoder converts them. A whole picture is finished, a part
+// abandoned after its last row.
+bool readRows(jpeg_decompress_struct* cinfo, ErrorManager* err, JDIMENSION first, JDIMENSION end, uint8_t* out,
+              uint8_t* rowBuffer, bool cmyk, bool inverted)
+{
+    if (setjmp(err->jump))
+        return false;
     const std::size_t stride = static_cast<std::size_t>(cinfo->output_width) * 3;
-    while (cinfo->output_scanline < cinfo->output_height) {
-        uint8_t* dest = out + stride * cinfo->output_scanline;
+    if (first > 0)
+        jpeg_skip_scanlines(cinfo, first);
+    while (cinfo->output_scanline < end) {
+        uint8_t* dest = out + stride * (cinfo->output_scanline - first);
         JSAMPROW row = cmyk ? rowBuffer : dest;
         jpeg_read_scanlines(cinfo, &row, 1);
-        if (!cmyk)
-            continue;
-        for (JDIMENSION x = 0; x < cinfo->output_width; ++x) {
-            int c = rowBuffer[4 * x], m = rowBuffer[4 * x + 1], y = rowBuffer[4 * x + 2], k = rowBuffer[4 * x + 3];
-            if (!inverted) {
-                c = 255 - c;
-                m = 255 - m;
-                y = 255 - y;
-                k = 255 - k;
-            }
-            dest[3 * x] = static_cast<uint8_t>(y * k / 255);
-            dest[3 * x + 1] = static_cast<uint8_t>(m * k / 255);
-            dest[3 * x + 2] = static_cast<uint8_t>(c * k / 255);
-        }
+        if (cmyk)
+            convertCmykRow(rowBuffer, dest, cinfo->output_width, inverted);
     }
-    jpeg_finish_decompress(cinfo);
+    if (first == 0 && end == cinfo->output_height)
+        jpeg_finish_decompress(cinfo);
     return true;
 }
 
@@ -114,15 +143,6 @@ LoadFailure failureOfErrno(int error)
     }
 }
 
-ScaledJpeg failed(LoadFailure failure, std::string error, int systemError = 0)
-{
-    ScaledJpeg result;
-    result.loaded.failure = failure;
-    result.loaded.error = std::move(error);
-    result.loaded.systemError = systemError;
-    return result;
-}
-
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -138,28 +158,45 @@ int32_t jpegScaleForZoom(int32_t zoomPercent)
     return 1;
 }
 
-ScaledJpeg decodeJpegScaled(const std::string& path, int32_t denominator)
+namespace {
+
+// One decode of a whole picture (crop false) or of a part, at 1/denominator.
+struct Decode {
+    LoadedPicture loaded;
+    Header header {};
+    int32_t left = 0;
+    int32_t top = 0;
+};
+
+Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x, int32_t y, int32_t width,
+              int32_t height)
 {
-    denominator = denominator >= 8 ? 8 : denominator >= 4 ? 4 : denominator >= 2 ? 2 : 1;
+    Decode out;
+    auto fail = [&out](LoadFailure failure, std::string error, int systemError = 0) {
+        out.loaded.failure = failure;
+        out.loaded.error = std::move(error);
+        out.loaded.systemError = systemError;
+        return std::move(out);
+    };
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return failed(failureOfErrno(errno), std::strerror(errno), errno);
+        return fail(failureOfErrno(errno), std::strerror(errno), errno);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int error = errno;
         ::close(fd);
-        return S_ISREG(st.st_mode) ? failed(failureOfErrno(error), std::strerror(error), error)
-                                   : failed(LoadFailure::NotRegular, "not a regular file");
+        return S_ISREG(st.st_mode) ? fail(failureOfErrno(error), std::strerror(error), error)
+                                   : fail(LoadFailure::NotRegular, "not a regular file");
     }
     if (st.st_size == 0) {
         ::close(fd);
-        return failed(LoadFailure::Empty, "empty file");
+        return fail(LoadFailure::Empty, "empty file");
     }
     std::unique_ptr<std::FILE, FileCloser> file(::fdopen(fd, "rb"));
     if (!file) {
         const int error = errno;
         ::close(fd);
-        return failed(failureOfErrno(error), std::strerror(error), error);
+        return fail(failureOfErrno(error), std::strerror(error), error);
     }
 
     jpeg_decompress_struct cinfo;
@@ -170,28 +207,70 @@ ScaledJpeg decodeJpegScaled(const std::string& path, int32_t denominator)
     err.pub.emit_message = onScaledJpegMessage;
     err.message[0] = '\0';
     jpeg_create_decompress(&cinfo);
+    // Destroys the decompressor on every way out below.
+    std::unique_ptr<jpeg_decompress_struct, void (*)(jpeg_decompress_struct*)> owner(&cinfo,
+                                                                                     jpeg_destroy_decompress);
 
-    Header header {};
-    if (!readHeader(&cinfo, &err, file.get(), denominator, &header)) {
-        jpeg_destroy_decompress(&cinfo);
-        return failed(LoadFailure::Damaged, err.message);
+    if (!readHeader(&cinfo, &err, file.get(), denominator, &out.header))
+        return fail(LoadFailure::Damaged, err.message);
+    const Header& header = out.header;
+    JDIMENSION first = 0;
+    JDIMENSION end = static_cast<JDIMENSION>(header.height);
+    JDIMENSION left = 0;
+    JDIMENSION columns = static_cast<JDIMENSION>(header.width);
+    if (crop) {
+        const int64_t x0 = std::clamp<int64_t>(x, 0, header.width);
+        const int64_t y0 = std::clamp<int64_t>(y, 0, header.height);
+        const int64_t x1 = std::clamp<int64_t>(int64_t {x} + width, x0, header.width);
+        const int64_t y1 = std::clamp<int64_t>(int64_t {y} + height, y0, header.height);
+        if (x1 <= x0 || y1 <= y0)
+            return fail(LoadFailure::Damaged, "the part lies outside the picture");
+        first = static_cast<JDIMENSION>(y0);
+        end = static_cast<JDIMENSION>(y1);
+        left = static_cast<JDIMENSION>(x0);
+        columns = static_cast<JDIMENSION>(x1 - x0);
     }
-    if (header.width <= 0 || header.height <= 0 || int64_t {header.width} * header.height > kMaxPicturePixels) {
-        jpeg_destroy_decompress(&cinfo);
-        return failed(LoadFailure::TooLarge, "picture too large");
-    }
-    ScaledJpeg result;
-    result.fullWidth = header.fullWidth;
-    result.fullHeight = header.fullHeight;
-    Picture picture(header.width, header.height);
+    if (header.width <= 0 || header.height <= 0 || int64_t {columns} * (end - first) > kMaxPicturePixels)
+        return fail(LoadFailure::TooLarge, "picture too large");
+    if (!startRows(&cinfo, &err, crop, &left, &columns))
+        return fail(LoadFailure::Damaged, err.message);
+    Picture picture(static_cast<int32_t>(columns), static_cast<int32_t>(end - first));
     std::unique_ptr<uint8_t[]> rowBuffer;
     if (header.cmyk)
-        rowBuffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(header.width) * 4);
-    if (!readRows(&cinfo, &err, picture.data(), rowBuffer.get(), header.cmyk, header.inverted)) {
-        jpeg_destroy_decompress(&cinfo);
-        return failed(LoadFailure::Damaged, err.message);
+        rowBuffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(columns) * 4);
+    if (!readRows(&cinfo, &err, first, end, picture.data(), rowBuffer.get(), header.cmyk, header.inverted))
+        return fail(LoadFailure::Damaged, err.message);
+    out.loaded.picture = std::move(picture);
+    out.left = static_cast<int32_t>(left);
+    out.top = static_cast<int32_t>(first);
+    return out;
+}
+
+} // namespace
+
+ScaledJpeg decodeJpegScaled(const std::string& path, int32_t denominator)
+{
+    denominator = denominator >= 8 ? 8 : denominator >= 4 ? 4 : denominator >= 2 ? 2 : 1;
+    Decode decoded = decode(path, denominator, false, 0, 0, 0, 0);
+    ScaledJpeg result;
+    result.loaded = std::move(decoded.loaded);
+    if (result.loaded.ok()) {
+        result.fullWidth = decoded.header.fullWidth;
+        result.fullHeight = decoded.header.fullHeight;
     }
-    jpeg_destroy_decompress(&cinfo);
-    result.loaded.picture = std::move(picture);
+    return result;
+}
+
+JpegRegion decodeJpegRegion(const std::string& path, int32_t x, int32_t y, int32_t width, int32_t height)
+{
+    Decode decoded = decode(path, 1, true, x, y, width, height);
+    JpegRegion result;
+    result.loaded = std::move(decoded.loaded);
+    if (result.loaded.ok()) {
+        result.left = decoded.left;
+        result.top = decoded.top;
+        result.fullWidth = decoded.header.fullWidth;
+        result.fullHeight = decoded.header.fullHeight;
+    }
     return result;
 }

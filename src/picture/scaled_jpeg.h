@@ -18,6 +18,22 @@ struct ScaledJpeg {
 // below). The file is read as it is decoded, never held whole.
 ScaledJpeg decodeJpegScaled(const std::string& path, int32_t denominator);
 
+// A part of a JPEG picture at full size (accurate IDCT): the rows y to
+// y + height - 1 and at least the columns x to x + width - 1, clipped to the
+// picture; those pixels are exactly the whole decode's. libjpeg cuts columns
+// only at block boundaries and a block column more is taken on each side
+// (its outer pixels may differ slightly), so the part starts further left
+// and is wider; `left` and `top` say where it lies.
+struct JpegRegion {
+    LoadedPicture loaded; // the part's pixels
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t fullWidth = 0;
+    int32_t fullHeight = 0;
+};
+
+JpegRegion decodeJpegRegion(const std::string& path, int32_t x, int32_t y, int32_t width, int32_t height);
+
 // The coarsest libjpeg scale at which a picture shown at `zoomPercent` % of
 // its size loses nothing: 8 up to 12 %, 4 up to 25 %, 2 up to 50 %, else 1.
 int32_t jpegScaleForZoom(int32_t zoomPercent);

@@ -1,5 +1,6 @@
 #include "picture/scaled_jpeg.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -102,4 +103,42 @@ TEST(ScaledJpegTest, FailuresSayWhy)
         ::chmod(dir.file("locked.jpg").c_str(), 0);
         EXPECT_EQ(decodeJpegScaled(dir.file("locked.jpg"), 1).loaded.failure, LoadFailure::AccessDenied);
     }
+}
+
+TEST(ScaledJpegTest, RegionIsThatPartOfTheWholeDecode)
+{
+    TempDir dir;
+    const std::string path = dir.file("region.jpg");
+    testing_support::writeJpeg(path, testing_support::photoLikePicture(301, 211, 5), 88);
+    const LoadedPicture whole = loadPicture(path, JpegIdct::Accurate);
+    ASSERT_TRUE(whole.ok()) << whole.error;
+
+    struct Case {
+        int x, y, width, height;
+    };
+    // Inside; at the edges; reaching past them; the whole picture.
+    for (const Case c : {Case {0, 50, 301, 41}, Case {37, 0, 90, 100}, Case {37, 50, 90, 41}, Case {0, 0, 16, 16}, Case {280, 190, 100, 100},
+                         Case {-20, -5, 40, 10}, Case {0, 0, 301, 211}}) {
+        const JpegRegion part = decodeJpegRegion(path, c.x, c.y, c.width, c.height);
+        ASSERT_TRUE(part.loaded.ok()) << part.loaded.error;
+        EXPECT_EQ(part.fullWidth, 301);
+        EXPECT_EQ(part.fullHeight, 211);
+        const Picture& p = part.loaded.picture;
+        // Covers what was asked (clipped), from a column no further right.
+        EXPECT_LE(part.left, std::max(c.x, 0));
+        EXPECT_EQ(part.top, std::max(c.y, 0));
+        EXPECT_GE(part.left + p.width(), std::min(c.x + c.width, 301));
+        EXPECT_EQ(part.top + p.height(), std::min(c.y + c.height, 211));
+        // The asked columns are exact.
+        const int32_t from = std::max(c.x, 0);
+        const int32_t to = std::min(c.x + c.width, 301);
+        for (int32_t y = 0; y < p.height(); ++y) {
+            ASSERT_EQ(std::memcmp(p.row(y) + 3 * (from - part.left), whole.picture.row(part.top + y) + 3 * from,
+                                  3 * static_cast<std::size_t>(to - from)),
+                      0)
+                << "row " << y << " of part at " << c.x << "," << c.y;
+        }
+    }
+    EXPECT_FALSE(decodeJpegRegion(path, 400, 0, 10, 10).loaded.ok());
+    EXPECT_EQ(decodeJpegRegion(dir.str() + "/gone.jpg", 0, 0, 1, 1).loaded.failure, LoadFailure::Missing);
 }
