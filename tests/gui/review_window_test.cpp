@@ -15,6 +15,7 @@
 
 #include <sys/stat.h>
 
+#include "review/ui/picture_cache.h"
 #include "review/ui/picture_view.h"
 #include "review/ui/review_keys.h"
 #include "review/ui/review_window.h"
@@ -127,6 +128,7 @@ private slots:
     void zoomFitPlacesPictures();
     void zoomButtonsAndPad();
     void zoomDecidesTheDecodedScale();
+    void hugePictureAtFullSizeOnlyInPart();
     void typedZoomWithEnter();
     void dragStopsAtTheEdges();
     void deleteTwoInGroupOfTwoCloses();
@@ -285,6 +287,49 @@ void ReviewWindowTest::zoomDecidesTheDecodedScale()
     QCOMPARE(child<PictureView>(window, "Image2")->picture()->width(), 300);
     QCOMPARE(window.pictureCache()->heldScale(scene.group[0]), 1);
     QTRY_COMPARE(window.pictureCache()->heldScale(scene.group[2]), 1);
+}
+
+void ReviewWindowTest::hugePictureAtFullSizeOnlyInPart()
+{
+    Scene scene;
+    scene.add("x/a.jpg", 1600, 1200); // 34 %: 800 wide at 1/2
+    scene.add("x/b.jpg", 1600, 1200);
+    ReviewWindow window;
+    // Anything over 1 MB whole at full size counts as huge here.
+    window.setWholePictureLimit(1 << 20);
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    PictureView* image = child<PictureView>(window, "Image1");
+    QTRY_VERIFY(image->picture() != nullptr);
+    QCOMPARE(image->picture()->width(), 800);
+    QVERIFY(image->part() == nullptr);
+
+    click(window, "BitBtn5"); // 1:1, centred: left -605, top -392
+    QCOMPARE(imageRect(window, 1), QRect(-605, -392, 1600, 1200));
+    QTRY_VERIFY(image->part() != nullptr);
+    QCOMPARE(image->picture()->width(), 800); // the fitted picture stays behind
+    const PictureCache::Part* part = window.pictureCache()->findPart(scene.group[0]);
+    QVERIFY(part != nullptr);
+    // The pane shows columns 605..994 and rows 392..807; the part holds them
+    // with a pane's margin on each side, no more.
+    QVERIFY(part->area.contains(QRect(605, 392, 390, 416)));
+    QVERIFY(part->area.width() <= 3 * 390 + 2 * 32);
+    QVERIFY(part->area.height() <= 3 * 416);
+    QCOMPARE(part->picture->width(), part->area.width());
+
+    // Panning within the margin keeps the part; past it, another comes.
+    click(window, "BitBtn10");
+    QCOMPARE(window.pictureCache()->findPart(scene.group[0])->area, part->area);
+    const QRect before = part->area;
+    for (int i = 0; i < 4; ++i)
+        click(window, "BitBtn10");
+    QCOMPARE(imageRect(window, 1).topLeft(), QPoint(-1210, -392));
+    QTRY_VERIFY(window.pictureCache()->findPart(scene.group[0])->area != before);
+    QVERIFY(window.pictureCache()->findPart(scene.group[0])->area.contains(QRect(1210, 392, 390, 416)));
+
+    // Back to the fitted scale: the part goes.
+    click(window, "BitBtn3");
+    QVERIFY(window.pictureCache()->findPart(scene.group[0]) == nullptr);
+    QVERIFY(image->part() == nullptr);
 }
 
 void ReviewWindowTest::typedZoomWithEnter()

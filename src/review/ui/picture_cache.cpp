@@ -12,24 +12,30 @@ namespace {
 struct Decoded {
     LoadedPicture loaded;
     PictureCache::FullSize full;
+    QRect area; // a part: where it lies
     bool anyScale = false;
 };
 
-// Best quality; a JPEG at the asked scale, anything else whole. Running out
-// of memory for a huge picture is that picture's failure, not the program's
-// end.
-Decoded decodeShown(const std::string& path, int32_t scale)
+// Best quality; a JPEG at the asked scale or the asked part, anything else
+// whole. Running out of memory for a huge picture is that picture's failure,
+// not the program's end.
+Decoded decodeShown(const std::string& path, int32_t scale, const QRect& area)
 {
     Decoded out;
     try {
-        if (upperExtension(path) == ".JPG") {
+        if (upperExtension(path) != ".JPG") {
+            out.loaded = loadPicture(path, JpegIdct::Accurate);
+            out.full = {out.loaded.picture.width(), out.loaded.picture.height()};
+            out.anyScale = true;
+        } else if (area.isEmpty()) {
             ScaledJpeg jpeg = decodeJpegScaled(path, scale);
             out.loaded = std::move(jpeg.loaded);
             out.full = {jpeg.fullWidth, jpeg.fullHeight};
         } else {
-            out.loaded = loadPicture(path, JpegIdct::Accurate);
-            out.full = {out.loaded.picture.width(), out.loaded.picture.height()};
-            out.anyScale = true;
+            JpegRegion part = decodeJpegRegion(path, area.x(), area.y(), area.width(), area.height());
+            out.loaded = std::move(part.loaded);
+            out.full = {part.fullWidth, part.fullHeight};
+            out.area = QRect(part.left, part.top, out.loaded.picture.width(), out.loaded.picture.height());
         }
     } catch (const std::exception& e) {
         out.loaded = LoadedPicture {};
@@ -62,6 +68,12 @@ std::shared_ptr<const Picture> PictureCache::find(int32_t file) const
     return it->second.picture;
 }
 
+const PictureCache::Part* PictureCache::findPart(int32_t file) const
+{
+    const auto it = m_parts.find(file);
+    return it == m_parts.end() ? nullptr : &it->second;
+}
+
 std::optional<PictureCache::FullSize> PictureCache::fullSizeOf(int32_t file) const
 {
     const auto it = m_held.find(file);
@@ -87,13 +99,23 @@ std::size_t PictureCache::heldBytes() const
     std::size_t total = 0;
     for (const auto& [file, entry] : m_held)
         total += entry.picture->byteCount();
+    for (const auto& [file, part] : m_parts)
+        total += part.picture->byteCount();
     return total;
 }
 
-bool PictureCache::satisfies(int32_t file, int32_t scale) const
+bool PictureCache::holdsWhole(const Want& want) const
 {
-    const auto it = m_held.find(file);
-    return it != m_held.end() && (it->second.anyScale || it->second.scale == scale);
+    const auto it = m_held.find(want.file);
+    return it != m_held.end() && (it->second.anyScale || !want.part.isEmpty() || it->second.scale == want.scale);
+}
+
+bool PictureCache::holdsPart(const Want& want) const
+{
+    if (want.part.isEmpty())
+        return true;
+    const auto it = m_parts.find(want.file);
+    return it != m_parts.end() && it->second.area.contains(want.part);
 }
 
 void PictureCache::setWanted(const std::vector<Want>& wants)
@@ -111,10 +133,22 @@ void PictureCache::setWanted(const std::vector<Want>& wants)
     {
         std::lock_guard lock(m_mutex);
         m_queue.clear();
+        const Want& busy = m_inFlight.want;
         for (const Want& want : wants) {
-            const bool inFlight = m_inFlight.file == want.file && m_inFlight.scale == want.scale;
-            if (!satisfies(want.file, want.scale) && m_failed.count(want.file) == 0 && !inFlight)
-                m_queue.push_back(want);
+            if (m_failed.count(want.file) != 0)
+                continue;
+            const bool busyWhole = busy.file == want.file && m_inFlight.area.isEmpty()
+                                   && (busy.scale == want.scale || !want.part.isEmpty());
+            if (!holdsWhole(want) && !busyWhole)
+                m_queue.push_back({want, {}});
+            const bool busyPart = busy.file == want.file && m_inFlight.area.contains(want.part);
+            if (!holdsPart(want) && !busyPart) {
+                // A margin of the shown area on every side, so that panning
+                // a little does not decode again.
+                const QRect area = want.part.adjusted(-want.part.width(), -want.part.height(), want.part.width(),
+                                                      want.part.height());
+                m_queue.push_back({want, area});
+            }
         }
     }
     m_wake.notify_one();
@@ -128,14 +162,20 @@ void PictureCache::clear()
     }
     m_wantedNow.clear();
     m_held.clear();
+    m_parts.clear();
     m_failed.clear();
 }
 
 void PictureCache::trim(const std::vector<Want>& wants)
 {
     std::set<int32_t> wanted;
-    for (const Want& want : wants)
+    for (const Want& want : wants) {
         wanted.insert(want.file);
+        if (want.part.isEmpty())
+            m_parts.erase(want.file);
+    }
+    for (auto it = m_parts.begin(); it != m_parts.end();)
+        it = wanted.count(it->first) == 0 ? m_parts.erase(it) : std::next(it);
     std::vector<std::pair<uint64_t, int32_t>> spare;
     for (const auto& [file, entry] : m_held) {
         if (wanted.count(file) == 0)
@@ -155,22 +195,22 @@ void PictureCache::trim(const std::vector<Want>& wants)
 void PictureCache::workerLoop()
 {
     for (;;) {
-        Want want;
+        Job job;
         {
             std::unique_lock lock(m_mutex);
-            m_inFlight = Want {-1, {}, 0};
+            m_inFlight = Job {{-1, {}, 0, {}}, {}};
             m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
             if (m_stop)
                 return;
-            want = std::move(m_queue.front());
+            job = std::move(m_queue.front());
             m_queue.pop_front();
-            m_inFlight = want;
+            m_inFlight = job;
         }
-        auto decoded = std::make_shared<Decoded>(decodeShown(want.path, want.scale));
+        auto decoded = std::make_shared<Decoded>(decodeShown(job.want.path, job.want.scale, job.area));
         // Back on the GUI thread; the window may have moved on by then.
         QMetaObject::invokeMethod(
             this,
-            [this, want, decoded] {
+            [this, want = job.want, isPart = !job.area.isEmpty(), decoded] {
                 const auto wanted = m_wantedNow.find(want.file);
                 if (wanted == m_wantedNow.end())
                     return; // nobody wants it any more
@@ -179,15 +219,22 @@ void PictureCache::workerLoop()
                         emit pictureFailed(want.file, QString::fromStdString(decoded->loaded.error));
                     return;
                 }
+                auto picture = std::make_shared<const Picture>(std::move(decoded->loaded.picture));
+                if (isPart) {
+                    if (wanted->second.part.isEmpty())
+                        return;
+                    m_parts[want.file] = Part {std::move(picture), decoded->area};
+                    emit pictureReady(want.file);
+                    return;
+                }
                 // Another scale than the one now wanted still beats an empty
                 // pane, but never replaces a picture already there.
                 const bool exact = decoded->anyScale || want.scale == wanted->second.scale;
                 if (!exact && m_held.count(want.file) != 0)
                     return;
-                if (satisfies(want.file, wanted->second.scale))
+                if (holdsWhole(wanted->second) && m_held.count(want.file) != 0)
                     return;
-                m_held[want.file] = Entry {std::make_shared<const Picture>(std::move(decoded->loaded.picture)),
-                                           want.scale, decoded->anyScale, decoded->full, m_tick};
+                m_held[want.file] = Entry {std::move(picture), want.scale, decoded->anyScale, decoded->full, m_tick};
                 emit pictureReady(want.file);
             },
             Qt::QueuedConnection);

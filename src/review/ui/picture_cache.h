@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <QObject>
+#include <QRect>
 #include <QString>
 
 #include "picture/picture.h"
@@ -30,6 +31,17 @@ public:
         // JPEG pictures are decoded at 1/scale of their size (1, 2, 4, 8);
         // other pictures always whole.
         int32_t scale = 1;
+        // A JPEG too large to hold whole at full size: the area (in the
+        // picture's own pixels) to hold at full size, decoded with a margin
+        // around it. The whole picture then serves as a backdrop only, and
+        // any scale held will do.
+        QRect part;
+    };
+
+    // A part of a picture at full size and where it lies in the picture.
+    struct Part {
+        std::shared_ptr<const Picture> picture;
+        QRect area;
     };
 
     // A picture's own size as its decoder read it.
@@ -47,6 +59,9 @@ public:
 
     // Why a file failed to load, if it did in this group.
     const std::string* failureOf(int32_t file) const;
+
+    // The held part of a file's picture, if any.
+    const Part* findPart(int32_t file) const;
 
     // The held picture's own size (its pixels may be a scaled copy).
     std::optional<FullSize> fullSizeOf(int32_t file) const;
@@ -82,19 +97,27 @@ private:
         uint64_t lastWanted = 0;
     };
 
+    // One decode for the worker: a whole picture at a scale, or a part.
+    struct Job {
+        Want want;
+        QRect area; // empty: the whole picture
+    };
+
     void workerLoop();
-    bool satisfies(int32_t file, int32_t scale) const;
+    bool holdsWhole(const Want& want) const;
+    bool holdsPart(const Want& want) const;
     void trim(const std::vector<Want>& wants);
 
     std::map<int32_t, Entry> m_held; // GUI thread only
+    std::map<int32_t, Part> m_parts; // GUI thread only
     std::map<int32_t, std::string> m_failed; // GUI thread only: reported once per group
     std::map<int32_t, Want> m_wantedNow; // GUI thread only
     uint64_t m_tick = 0;
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<Want> m_queue; // guarded by m_mutex
-    Want m_inFlight {-1, {}, 0}; // guarded by m_mutex: what the worker decodes
+    std::deque<Job> m_queue; // guarded by m_mutex
+    Job m_inFlight {{-1, {}, 0, {}}, {}}; // guarded by m_mutex: what the worker decodes
     bool m_stop = false;       // guarded by m_mutex
     std::thread m_worker;
 };

@@ -101,6 +101,16 @@ void PictureView::setPicture(std::shared_ptr<const Picture> picture)
     update();
 }
 
+void PictureView::setPart(std::shared_ptr<const Picture> part, const QRect& area, const QSize& fullSize)
+{
+    if (part == m_part && area == m_partArea && fullSize == m_fullSize)
+        return;
+    m_part = std::move(part);
+    m_partArea = area;
+    m_fullSize = fullSize;
+    update();
+}
+
 void PictureView::setPending(bool pending)
 {
     if (pending == m_pending)
@@ -134,6 +144,20 @@ void PictureView::paintEvent(QPaintEvent* event)
     QPainter painter(this);
     const QRect target = event->rect().intersected(m_renderedArea);
     painter.drawImage(target, m_rendered, target.translated(-m_renderedArea.topLeft()));
+    if (!m_part || m_part->isNull() || m_fullSize.isEmpty())
+        return;
+    // Where the part lands in the stretched picture.
+    auto at = [](int64_t position, int64_t shown, int64_t full) { return static_cast<int>(position * shown / full); };
+    const QRect shownPart(QPoint(at(m_partArea.left(), width(), m_fullSize.width()),
+                                 at(m_partArea.top(), height(), m_fullSize.height())),
+                          QPoint(at(int64_t {m_partArea.right()} + 1, width(), m_fullSize.width()) - 1,
+                                 at(int64_t {m_partArea.bottom()} + 1, height(), m_fullSize.height()) - 1));
+    const QRect drawn = visible.intersected(shownPart).intersected(event->rect());
+    if (drawn.isEmpty())
+        return;
+    const QImage detail =
+        renderStretched(*m_part, shownPart.width(), shownPart.height(), drawn.translated(-shownPart.topLeft()));
+    painter.drawImage(drawn.topLeft(), detail);
 }
 
 void PictureView::mousePressEvent(QMouseEvent* event)

@@ -424,6 +424,29 @@ bool ReviewWindow::placeMembers()
     return true;
 }
 
+QRect ReviewWindow::visiblePart(int32_t m) const
+{
+    const int64_t width = m_model->pictureWidth(m);
+    const int64_t height = m_model->pictureHeight(m);
+    const int64_t shownWidth = m_model->shownWidth(m);
+    const int64_t shownHeight = m_model->shownHeight(m);
+    if (width <= 0 || height <= 0 || shownWidth <= 0 || shownHeight <= 0)
+        return {};
+    // The pane in the stretched picture's coordinates, then in the picture's.
+    const int64_t x0 = std::clamp<int64_t>(-int64_t {m_model->left(m)}, 0, shownWidth);
+    const int64_t y0 = std::clamp<int64_t>(-int64_t {m_model->top(m)}, 0, shownHeight);
+    const int64_t x1 = std::clamp<int64_t>(x0 + m_model->paneWidth(), 0, shownWidth);
+    const int64_t y1 = std::clamp<int64_t>(y0 + m_model->paneHeight(), 0, shownHeight);
+    const int64_t left = x0 * width / shownWidth;
+    const int64_t top = y0 * height / shownHeight;
+    const int64_t right = (x1 * width + shownWidth - 1) / shownWidth;
+    const int64_t bottom = (y1 * height + shownHeight - 1) / shownHeight;
+    if (right <= left || bottom <= top)
+        return {};
+    return QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+                 static_cast<int>(bottom - top));
+}
+
 std::vector<PictureCache::Want> ReviewWindow::wantedPictures() const
 {
     std::vector<PictureCache::Want> wants;
@@ -432,14 +455,25 @@ std::vector<PictureCache::Want> ReviewWindow::wantedPictures() const
         if (m < 1 || m > m_model->groupSize())
             return;
         const int32_t f = m_model->fileOf(m);
-        if (files[static_cast<std::size_t>(f)].skip != 0)
+        const File_rec& file = files[static_cast<std::size_t>(f)];
+        if (file.skip != 0)
             return;
         // Decoded no finer than the member's scale shows it.
-        const int32_t scale = jpegScaleForZoom(m_model->zoom(m));
+        int32_t scale = jpegScaleForZoom(m_model->zoom(m));
         const int64_t bytes = int64_t {(m_model->pictureWidth(m) + scale - 1) / scale} *
                               ((m_model->pictureHeight(m) + scale - 1) / scale) * 3;
-        if (shown || bytes <= kPrefetchBytes)
-            wants.push_back({f, files[static_cast<std::size_t>(f)].path, scale});
+        QRect part;
+        if (bytes > m_wholePictureLimit && scale == 1 && upperExtension(file.path) == ".JPG") {
+            // Too large to hold whole at full size: a small whole picture
+            // behind, and what the pane shows at full size.
+            scale = 8;
+            if (!shown)
+                return;
+            part = visiblePart(m);
+        } else if (!shown && bytes > kPrefetchBytes) {
+            return;
+        }
+        wants.push_back({f, file.path, scale, part});
     };
     const int32_t pos = m_model->viewPos();
     for (int32_t i = 1; i <= m_model->shownPanes(); ++i)
@@ -496,6 +530,12 @@ void ReviewWindow::showPanePictures()
         const int32_t f = m_model->fileOf(m_model->memberInPane(i));
         PictureView* image = m_image[static_cast<std::size_t>(i - 1)];
         image->setPicture(m_cache->find(f));
+        const PictureCache::Part* part = m_cache->findPart(f);
+        const int32_t m = m_model->memberInPane(i);
+        if (part != nullptr)
+            image->setPart(part->picture, part->area, QSize(m_model->pictureWidth(m), m_model->pictureHeight(m)));
+        else
+            image->setPart(nullptr, {}, {});
         // A picture that fails leaves its pane empty; its error is shown the
         // first time the member is on view.
         const std::string* failure = m_cache->failureOf(f);
@@ -541,8 +581,9 @@ void ReviewWindow::DisplayFile(int32_t pos)
         m_edit[k]->show();
         m_edit[k]->raise();
     }
-    showPanePictures();
+    // Wants first: a part no longer wanted must not stay on view.
     m_cache->setWanted(wantedPictures());
+    showPanePictures();
 }
 
 void ReviewWindow::syncGroup()
@@ -667,6 +708,8 @@ void ReviewWindow::Image1MouseMove(int32_t pane, int x, int y)
 void ReviewWindow::Image1MouseUp(int32_t)
 {
     m_model->dragRelease();
+    // A picture held only in part may now show another part.
+    m_cache->setWanted(wantedPictures());
 }
 
 void ReviewWindow::mouseDoubleClickEvent(QMouseEvent* event)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <QDialog>
+#include <QRect>
 #include <QString>
 
 #include "review/group_walk.h"
@@ -41,6 +42,11 @@ public:
     // cannot be read. `group` must outlive the open window.
     bool openGroup(ReviewSession& session, std::vector<int32_t>& group, int32_t paneCount = 2);
 
+    // A JPEG whose full-size picture would take more bytes than this is
+    // held whole only at a smaller scale; at full size only the part on view
+    // (and a margin) is decoded.
+    void setWholePictureLimit(int64_t bytes) { m_wholePictureLimit = bytes; }
+
     // How error messages reach the user; a message box unless replaced.
     void setErrorSink(std::function<void(const QString&)> sink);
 
@@ -65,6 +71,9 @@ private:
     // Places Label1..Label3 for the group; returns the top row's right edge.
     int placeLabels();
     std::vector<PictureCache::Want> wantedPictures() const;
+    // The part of member m's picture that its pane shows, in the picture's
+    // own pixels.
+    QRect visiblePart(int32_t m) const;
     void showPanePictures();
     bool placeMembers();
     void reportError(const QString& message);
@@ -101,6 +110,7 @@ private:
     PictureCache* m_cache = nullptr;
     std::function<void(const QString&)> m_errorSink;
     std::set<int32_t> m_reportedFailures; // files whose load error was shown
+    int64_t m_wholePictureLimit = int64_t {256} << 20;
 
     QPushButton* m_ok = nullptr;
     QPushButton* m_abort = nullptr;
