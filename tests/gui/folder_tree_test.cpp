@@ -353,7 +353,7 @@ void FolderTreeTest::startScrollsToTheSelectedFolder()
     // A folder given at start, far down a long listing.
     TreeFixture f;
     for (int i = 0; i < 80; ++i)
-        fs::create_directories(fs::path(f.disk()) / ("m" + std::to_string(100 + i)));
+        fs::create_directories(fs::path(f.disk()) / QStringLiteral("m%1").arg(100 + i).toStdString());
     f.tree->setGeometry(0, 0, 200, 150);
     f.start(f.cd(), f.disk() + "/m175");
     f.parent.show();
@@ -365,8 +365,9 @@ void FolderTreeTest::startScrollsToTheSelectedFolder()
     TempDir dir;
     std::vector<Volume> volumes;
     for (int i = 0; i < 60; ++i) {
-        makeFolders(dir, {("v" + std::to_string(100 + i) + "/sub").c_str()});
-        volumes.push_back({dir.str() + "/v" + std::to_string(100 + i), VolumeKind::Fixed});
+        const std::string name = QStringLiteral("v%1").arg(100 + i).toStdString();
+        fs::create_directories(dir.path() / name / "sub");
+        volumes.push_back({dir.str() + "/" + name, VolumeKind::Fixed});
     }
     QWidget parent;
     auto* tree = new FolderTree(&parent);
