@@ -109,15 +109,19 @@ bool startRows(jpeg_decompress_struct* cinfo, ErrorManager* err, bool crop, JDIM
 // through rowBuffer (output_width * 4) and are converted as the
 // whole-picture decoder converts them. A whole picture is finished, a part
 // abandoned after its last row.
-bool readRows(jpeg_decompress_struct* cinfo, ErrorManager* err, JDIMENSION first, JDIMENSION end, uint8_t* out,
-              uint8_t* rowBuffer, bool cmyk, bool inverted)
+enum class RowsRead { Done, Failed, Cancelled };
+
+RowsRead readRows(jpeg_decompress_struct* cinfo, ErrorManager* err, JDIMENSION first, JDIMENSION end, uint8_t* out,
+                  uint8_t* rowBuffer, bool cmyk, bool inverted, const std::atomic<bool>* cancel)
 {
     if (setjmp(err->jump))
-        return false;
+        return RowsRead::Failed;
     const std::size_t stride = static_cast<std::size_t>(cinfo->output_width) * 3;
     if (first > 0)
         jpeg_skip_scanlines(cinfo, first);
     while (cinfo->output_scanline < end) {
+        if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
+            return RowsRead::Cancelled;
         uint8_t* dest = out + stride * (cinfo->output_scanline - first);
         JSAMPROW row = cmyk ? rowBuffer : dest;
         jpeg_read_scanlines(cinfo, &row, 1);
@@ -126,10 +130,16 @@ bool readRows(jpeg_decompress_struct* cinfo, ErrorManager* err, JDIMENSION first
     }
     if (first == 0 && end == cinfo->output_height)
         jpeg_finish_decompress(cinfo);
-    return true;
+    return RowsRead::Done;
 }
 
-LoadFailure failureOfErrno(int error)
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+} // namespace
+
+LoadFailure loadFailureOfErrno(int error)
 {
     switch (error) {
     case ENOENT:
@@ -142,12 +152,6 @@ LoadFailure failureOfErrno(int error)
         return LoadFailure::SystemError;
     }
 }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-} // namespace
 
 int32_t jpegScaleForZoom(int32_t zoomPercent)
 {
@@ -163,13 +167,14 @@ namespace {
 // One decode of a whole picture (crop false) or of a part, at 1/denominator.
 struct Decode {
     LoadedPicture loaded;
+    bool cancelled = false;
     Header header {};
     int32_t left = 0;
     int32_t top = 0;
 };
 
 Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x, int32_t y, int32_t width,
-              int32_t height)
+              int32_t height, const std::atomic<bool>* cancel)
 {
     Decode out;
     auto fail = [&out](LoadFailure failure, std::string error, int systemError = 0) {
@@ -180,12 +185,12 @@ Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x
     };
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return fail(failureOfErrno(errno), std::strerror(errno), errno);
+        return fail(loadFailureOfErrno(errno), std::strerror(errno), errno);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int error = errno;
         ::close(fd);
-        return S_ISREG(st.st_mode) ? fail(failureOfErrno(error), std::strerror(error), error)
+        return S_ISREG(st.st_mode) ? fail(loadFailureOfErrno(error), std::strerror(error), error)
                                    : fail(LoadFailure::NotRegular, "not a regular file");
     }
     if (st.st_size == 0) {
@@ -196,7 +201,7 @@ Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x
     if (!file) {
         const int error = errno;
         ::close(fd);
-        return fail(failureOfErrno(error), std::strerror(error), error);
+        return fail(loadFailureOfErrno(error), std::strerror(error), error);
     }
 
     jpeg_decompress_struct cinfo;
@@ -238,8 +243,15 @@ Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x
     std::unique_ptr<uint8_t[]> rowBuffer;
     if (header.cmyk)
         rowBuffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(columns) * 4);
-    if (!readRows(&cinfo, &err, first, end, picture.data(), rowBuffer.get(), header.cmyk, header.inverted))
+    switch (readRows(&cinfo, &err, first, end, picture.data(), rowBuffer.get(), header.cmyk, header.inverted, cancel)) {
+    case RowsRead::Failed:
         return fail(LoadFailure::Damaged, err.message);
+    case RowsRead::Cancelled:
+        out.cancelled = true;
+        return fail(LoadFailure::None, "cancelled");
+    case RowsRead::Done:
+        break;
+    }
     out.loaded.picture = std::move(picture);
     out.left = static_cast<int32_t>(left);
     out.top = static_cast<int32_t>(first);
@@ -248,12 +260,13 @@ Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x
 
 } // namespace
 
-ScaledJpeg decodeJpegScaled(const std::string& path, int32_t denominator)
+ScaledJpeg decodeJpegScaled(const std::string& path, int32_t denominator, const std::atomic<bool>* cancel)
 {
     denominator = denominator >= 8 ? 8 : denominator >= 4 ? 4 : denominator >= 2 ? 2 : 1;
-    Decode decoded = decode(path, denominator, false, 0, 0, 0, 0);
+    Decode decoded = decode(path, denominator, false, 0, 0, 0, 0, cancel);
     ScaledJpeg result;
     result.loaded = std::move(decoded.loaded);
+    result.cancelled = decoded.cancelled;
     if (result.loaded.ok()) {
         result.fullWidth = decoded.header.fullWidth;
         result.fullHeight = decoded.header.fullHeight;
@@ -261,11 +274,13 @@ ScaledJpeg decodeJpegScaled(const std::string& path, int32_t denominator)
     return result;
 }
 
-JpegRegion decodeJpegRegion(const std::string& path, int32_t x, int32_t y, int32_t width, int32_t height)
+JpegRegion decodeJpegRegion(const std::string& path, int32_t x, int32_t y, int32_t width, int32_t height,
+                            const std::atomic<bool>* cancel)
 {
-    Decode decoded = decode(path, 1, true, x, y, width, height);
+    Decode decoded = decode(path, 1, true, x, y, width, height, cancel);
     JpegRegion result;
     result.loaded = std::move(decoded.loaded);
+    result.cancelled = decoded.cancelled;
     if (result.loaded.ok()) {
         result.left = decoded.left;
         result.top = decoded.top;

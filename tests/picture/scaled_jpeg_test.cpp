@@ -1,6 +1,8 @@
 #include "picture/scaled_jpeg.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -141,4 +143,24 @@ TEST(ScaledJpegTest, RegionIsThatPartOfTheWholeDecode)
     }
     EXPECT_FALSE(decodeJpegRegion(path, 400, 0, 10, 10).loaded.ok());
     EXPECT_EQ(decodeJpegRegion(dir.str() + "/gone.jpg", 0, 0, 1, 1).loaded.failure, LoadFailure::Missing);
+}
+
+TEST(ScaledJpegTest, CancelledDecodeStopsWithoutFailure)
+{
+    TempDir dir;
+    const std::string path = dir.file("c.jpg");
+    testing_support::writeJpeg(path, testing_support::photoLikePicture(64, 48, 1), 80);
+    const std::atomic<bool> cancel {true};
+    const ScaledJpeg whole = decodeJpegScaled(path, 2, &cancel);
+    EXPECT_TRUE(whole.cancelled);
+    EXPECT_FALSE(whole.loaded.ok());
+    EXPECT_EQ(whole.loaded.failure, LoadFailure::None);
+    EXPECT_TRUE(decodeJpegRegion(path, 0, 8, 16, 16, &cancel).cancelled);
+    const std::atomic<bool> goOn {false};
+    const ScaledJpeg done = decodeJpegScaled(path, 2, &goOn);
+    EXPECT_FALSE(done.cancelled);
+    EXPECT_TRUE(done.loaded.ok());
+    EXPECT_EQ(loadFailureOfErrno(ENOENT), LoadFailure::Missing);
+    EXPECT_EQ(loadFailureOfErrno(EACCES), LoadFailure::AccessDenied);
+    EXPECT_EQ(loadFailureOfErrno(EIO), LoadFailure::SystemError);
 }

@@ -11,6 +11,7 @@ namespace {
 
 struct Decoded {
     LoadedPicture loaded;
+    bool cancelled = false;
     PictureCache::FullSize full;
     QRect area; // a part: where it lies
     bool anyScale = false;
@@ -19,7 +20,7 @@ struct Decoded {
 // Best quality; a JPEG at the asked scale or the asked part, anything else
 // whole. Running out of memory for a huge picture is that picture's failure,
 // not the program's end.
-Decoded decodeShown(const std::string& path, int32_t scale, const QRect& area)
+Decoded decodeShown(const std::string& path, int32_t scale, const QRect& area, const std::atomic<bool>& cancel)
 {
     Decoded out;
     try {
@@ -28,12 +29,14 @@ Decoded decodeShown(const std::string& path, int32_t scale, const QRect& area)
             out.full = {out.loaded.picture.width(), out.loaded.picture.height()};
             out.anyScale = true;
         } else if (area.isEmpty()) {
-            ScaledJpeg jpeg = decodeJpegScaled(path, scale);
+            ScaledJpeg jpeg = decodeJpegScaled(path, scale, &cancel);
             out.loaded = std::move(jpeg.loaded);
+            out.cancelled = jpeg.cancelled;
             out.full = {jpeg.fullWidth, jpeg.fullHeight};
         } else {
-            JpegRegion part = decodeJpegRegion(path, area.x(), area.y(), area.width(), area.height());
+            JpegRegion part = decodeJpegRegion(path, area.x(), area.y(), area.width(), area.height(), &cancel);
             out.loaded = std::move(part.loaded);
+            out.cancelled = part.cancelled;
             out.full = {part.fullWidth, part.fullHeight};
             out.area = QRect(part.left, part.top, out.loaded.picture.width(), out.loaded.picture.height());
         }
@@ -56,6 +59,7 @@ PictureCache::~PictureCache()
         m_stop = true;
         m_queue.clear();
     }
+    m_cancel = true; // a huge picture need not be finished first
     m_wake.notify_all();
     m_worker.join();
 }
@@ -134,6 +138,7 @@ void PictureCache::setWanted(const std::vector<Want>& wants)
         std::lock_guard lock(m_mutex);
         m_queue.clear();
         const Want& busy = m_inFlight.want;
+        bool busyStillWanted = false;
         for (const Want& want : wants) {
             if (m_failed.count(want.file) != 0)
                 continue;
@@ -141,7 +146,9 @@ void PictureCache::setWanted(const std::vector<Want>& wants)
                                    && (busy.scale == want.scale || !want.part.isEmpty());
             if (!holdsWhole(want) && !busyWhole)
                 m_queue.push_back({want, {}});
-            const bool busyPart = busy.file == want.file && m_inFlight.area.contains(want.part);
+            const bool busyPart = busy.file == want.file && !m_inFlight.area.isEmpty() && !want.part.isEmpty()
+                                  && m_inFlight.area.contains(want.part);
+            busyStillWanted = busyStillWanted || busyWhole || busyPart;
             if (!holdsPart(want) && !busyPart) {
                 // A margin of the shown area on every side, so that panning
                 // a little does not decode again.
@@ -150,6 +157,10 @@ void PictureCache::setWanted(const std::vector<Want>& wants)
                 m_queue.push_back({want, area});
             }
         }
+        // Stepping on through large pictures must not wait for one that has
+        // left the view.
+        if (busy.file >= 0 && !busyStillWanted)
+            m_cancel = true;
     }
     m_wake.notify_one();
 }
@@ -159,6 +170,8 @@ void PictureCache::clear()
     {
         std::lock_guard lock(m_mutex);
         m_queue.clear();
+        if (m_inFlight.want.file >= 0)
+            m_cancel = true;
     }
     m_wantedNow.clear();
     m_held.clear();
@@ -205,8 +218,11 @@ void PictureCache::workerLoop()
             job = std::move(m_queue.front());
             m_queue.pop_front();
             m_inFlight = job;
+            m_cancel = false;
         }
-        auto decoded = std::make_shared<Decoded>(decodeShown(job.want.path, job.want.scale, job.area));
+        auto decoded = std::make_shared<Decoded>(decodeShown(job.want.path, job.want.scale, job.area, m_cancel));
+        if (decoded->cancelled)
+            continue;
         // Back on the GUI thread; the window may have moved on by then.
         QMetaObject::invokeMethod(
             this,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -119,5 +120,7 @@ private:
     std::deque<Job> m_queue; // guarded by m_mutex
     Job m_inFlight {{-1, {}, 0, {}}, {}}; // guarded by m_mutex: what the worker decodes
     bool m_stop = false;       // guarded by m_mutex
+    // Set when the job in flight is no longer wanted; reset for each job.
+    std::atomic<bool> m_cancel {false};
     std::thread m_worker;
 };

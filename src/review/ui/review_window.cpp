@@ -145,10 +145,7 @@ std::optional<PictureSize> headerSize(const std::string& path, LoadedPicture& fa
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        const LoadFailure kind = error == ENOENT || error == ENOTDIR ? LoadFailure::Missing
-                                 : error == EACCES || error == EPERM ? LoadFailure::AccessDenied
-                                                                     : LoadFailure::SystemError;
-        failure = failedHeader(kind, std::strerror(error), error);
+        failure = failedHeader(loadFailureOfErrno(error), std::strerror(error), error);
         return std::nullopt;
     }
     struct stat st {};
