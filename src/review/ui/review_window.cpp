@@ -744,9 +744,13 @@ bool ReviewWindow::triageKey(QKeyEvent* event)
     case ReviewKey::Ok: button = m_ok; break;
     case ReviewKey::Abort: button = m_abort; break;
     }
+    // A held key repeats; a file action or closing must not: each stands
+    // for one press of its button.
+    const bool once = key == ReviewKey::Delete1 || key == ReviewKey::Delete2 || key == ReviewKey::Move1 ||
+                      key == ReviewKey::Move2 || key == ReviewKey::Ok || key == ReviewKey::Abort;
     // The key is the review's even when its button is off: it must not move
     // a memo's cursor or fall through to another control.
-    if (button->isVisibleTo(this) && button->isEnabled())
+    if (button->isVisibleTo(this) && button->isEnabled() && !(once && event->isAutoRepeat()))
         button->click();
     return true;
 }
@@ -781,8 +785,7 @@ void ReviewWindow::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    // Enter and Esc never close the review by the dialog's own rules: an
-    // Enter a zoom field has handled ends here.
+    // Enter and Esc never close the review by the dialog's own rules.
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
