@@ -4,10 +4,10 @@
 // setjmp stays in this file, and no object with a destructor is alive between
 // a setjmp and its possible longjmp.
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -105,12 +105,12 @@ bool startRows(jpeg_decompress_struct* cinfo, ErrorManager* err, bool crop, JDIM
     return true;
 }
 
+enum class RowsRead { Done, Failed, Cancelled };
+
 // Rows first to end - 1 into out (stride output_width * 3); CMYK rows pass
 // through rowBuffer (output_width * 4) and are converted as the
 // whole-picture decoder converts them. A whole picture is finished, a part
 // abandoned after its last row.
-enum class RowsRead { Done, Failed, Cancelled };
-
 RowsRead readRows(jpeg_decompress_struct* cinfo, ErrorManager* err, JDIMENSION first, JDIMENSION end, uint8_t* out,
                   uint8_t* rowBuffer, bool cmyk, bool inverted, const std::atomic<bool>* cancel)
 {
@@ -137,33 +137,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-} // namespace
-
-LoadFailure loadFailureOfErrno(int error)
-{
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-        return LoadFailure::Missing;
-    case EACCES:
-    case EPERM:
-        return LoadFailure::AccessDenied;
-    default:
-        return LoadFailure::SystemError;
-    }
-}
-
-int32_t jpegScaleForZoom(int32_t zoomPercent)
-{
-    for (int32_t denominator : {8, 4, 2}) {
-        if (int64_t {zoomPercent} * denominator <= 100)
-            return denominator;
-    }
-    return 1;
-}
-
-namespace {
-
 // One decode of a whole picture (crop false) or of a part, at 1/denominator.
 struct Decode {
     LoadedPicture loaded;
@@ -184,14 +157,19 @@ Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x
         return std::move(out);
     };
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return fail(loadFailureOfErrno(errno), std::strerror(errno), errno);
+    if (fd < 0) {
+        const int error = errno;
+        return fail(loadFailureOfErrno(error), std::strerror(error), error);
+    }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
         const int error = errno;
         ::close(fd);
-        return S_ISREG(st.st_mode) ? fail(loadFailureOfErrno(error), std::strerror(error), error)
-                                   : fail(LoadFailure::NotRegular, "not a regular file");
+        return fail(loadFailureOfErrno(error), std::strerror(error), error);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail(LoadFailure::NotRegular, "not a regular file");
     }
     if (st.st_size == 0) {
         ::close(fd);
@@ -288,4 +266,27 @@ JpegRegion decodeJpegRegion(const std::string& path, int32_t x, int32_t y, int32
         result.fullHeight = decoded.header.fullHeight;
     }
     return result;
+}
+
+LoadFailure loadFailureOfErrno(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return LoadFailure::Missing;
+    case EACCES:
+    case EPERM:
+        return LoadFailure::AccessDenied;
+    default:
+        return LoadFailure::SystemError;
+    }
+}
+
+int32_t jpegScaleForZoom(int32_t zoomPercent)
+{
+    for (int32_t denominator : {8, 4, 2}) {
+        if (int64_t {zoomPercent} * denominator <= 100)
+            return denominator;
+    }
+    return 1;
 }
