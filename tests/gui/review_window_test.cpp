@@ -326,6 +326,15 @@ void ReviewWindowTest::hugePictureAtFullSizeOnlyInPart()
     QTRY_VERIFY(window.pictureCache()->findPart(scene.group[0])->area != before);
     QVERIFY(window.pictureCache()->findPart(scene.group[0])->area.contains(QRect(1210, 392, 390, 416)));
 
+    // A drag shows another part once the mouse is let go.
+    sendMouse(image, QEvent::MouseButtonPress, {1300, 500}, Qt::LeftButton, Qt::LeftButton);
+    sendMouse(image, QEvent::MouseMove, {2300, 500}, Qt::NoButton, Qt::LeftButton);
+    sendMouse(image, QEvent::MouseButtonRelease, {2300, 500}, Qt::LeftButton, Qt::NoButton);
+    QCOMPARE(image->pos(), QPoint(-210, -392));
+    QTRY_VERIFY(window.pictureCache()->findPart(scene.group[0])->area.contains(QRect(210, 392, 390, 416)));
+    QTRY_VERIFY(image->part() != nullptr && image->part().get() ==
+                window.pictureCache()->findPart(scene.group[0])->picture.get());
+
     // Back to the fitted scale: the part goes.
     click(window, "BitBtn3");
     QVERIFY(window.pictureCache()->findPart(scene.group[0]) == nullptr);
