@@ -811,7 +811,7 @@ void ReviewWindowTest::labelsFitTheirTextAndTheWindowItsTopRow()
     QVERIFY(label(window, "Label2")->geometry().right() < label(window, "Label3")->x());
     QVERIFY(label(window, "Label3")->geometry().right() < window.width());
     QVERIFY(child<QPushButton>(window, "BitBtn2")->geometry().right() < window.width());
-    // The panes keep their specified size; only the window grows.
+    // The panes keep their size; only the window grows.
     QCOMPARE(child<QFrame>(window, "Panel1")->width(), 260 * 2 + 28);
     QVERIFY(window.width() > 548);
 }
