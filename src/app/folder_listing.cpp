@@ -94,6 +94,17 @@ std::string absoluteFolder(const std::string& folder, const std::string& base)
     return nodePath("/", parts);
 }
 
+std::string nearestExistingFolder(const std::string& folder)
+{
+    std::string path = folder.empty() ? std::string("/") : folder;
+    struct stat info {};
+    while (path != "/" && !(::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))) {
+        const std::size_t slash = path.rfind('/');
+        path = (slash == 0 || slash == std::string::npos) ? std::string("/") : path.substr(0, slash);
+    }
+    return path;
+}
+
 bool namesBelow(const std::string& root, const std::string& folder, std::vector<std::string>& names)
 {
     names.clear();

@@ -25,6 +25,10 @@ std::string nodePath(const std::string& root, const std::vector<std::string>& na
 // no ".", "..", doubled or trailing "/" (except the root).
 std::string absoluteFolder(const std::string& folder, const std::string& base);
 
+// `folder` itself when it is a folder (symbolic links followed), else its
+// nearest ancestor that is; "/" at worst. `folder` is absolute and normal.
+std::string nearestExistingFolder(const std::string& folder);
+
 // The names leading from `root` down to `folder`; false when `folder` does
 // not lie under `root` (both absolute and normal).
 bool namesBelow(const std::string& root, const std::string& folder, std::vector<std::string>& names);

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include <QHeaderView>
+#include <QMouseEvent>
+#include <QShowEvent>
 
 #include "app/folder_icons.h"
 #include "app/folder_listing.h"
@@ -166,7 +168,62 @@ void FolderTree::TreeChange(QTreeWidgetItem* node)
     if (depth > 0)
         node->setExpanded(true);
     if (m_prevNode && !prevMet)
-        m_prevNode->setExpanded(false);
+        foldLeftNode(m_prevNode);
     m_prevNode = node;
     m_searchFolder = path;
+}
+
+void FolderTree::foldLeftNode(QTreeWidgetItem* node)
+{
+    if (!m_mouseDown) {
+        node->setExpanded(false);
+        return;
+    }
+    // The node may be gone by the release (a changeable volume read again).
+    m_pendingFolds.emplace_back(indexFromItem(node));
+}
+
+void FolderTree::foldPendingNodes()
+{
+    std::vector<QPersistentModelIndex> pending;
+    pending.swap(m_pendingFolds);
+    QTreeWidgetItem* current = currentItem();
+    for (const QPersistentModelIndex& index : pending) {
+        QTreeWidgetItem* node = index.isValid() ? itemFromIndex(index) : nullptr;
+        // Never fold the selected folder or a folder on its path.
+        if (node && node != current && !isAbove(node, current))
+            node->setExpanded(false);
+    }
+}
+
+void FolderTree::mousePressEvent(QMouseEvent* event)
+{
+    m_mouseDown = true;
+    QTreeWidget::mousePressEvent(event);
+}
+
+void FolderTree::mouseReleaseEvent(QMouseEvent* event)
+{
+    QTreeWidget::mouseReleaseEvent(event);
+    if (event->buttons() == Qt::NoButton) {
+        m_mouseDown = false;
+        foldPendingNodes();
+    }
+}
+
+void FolderTree::showEvent(QShowEvent* event)
+{
+    QTreeWidget::showEvent(event);
+    // Before the first show the view has no size to scroll by; its rows are
+    // laid out once the show has been handled.
+    if (!m_scrolledAtStart) {
+        m_scrolledAtStart = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (currentItem())
+                    scrollToItem(currentItem());
+            },
+            Qt::QueuedConnection);
+    }
 }

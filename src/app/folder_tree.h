@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include <QPersistentModelIndex>
 #include <QTreeWidget>
 
 #include "app/volume_list.h"
@@ -41,8 +42,15 @@ public:
 
     QTreeWidgetItem* prevNode() const { return m_prevNode; }
 
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
     void TreeChange(QTreeWidgetItem* node);
+    void foldLeftNode(QTreeWidgetItem* node);
+    void foldPendingNodes();
     QTreeWidgetItem* addVolumeNode(const Volume& volume);
     static QTreeWidgetItem* childNamed(QTreeWidgetItem* node, const std::string& name);
     static bool isChangeableVolume(const QTreeWidgetItem* node);
@@ -51,4 +59,10 @@ private:
     std::vector<Volume> m_volumes;
     QTreeWidgetItem* m_prevNode = nullptr;
     std::string m_searchFolder;
+    // While a mouse button is down, the folders left are folded only on its
+    // release: folding rows above the pointer mid-click would move another
+    // row under it, and the view would select that one.
+    bool m_mouseDown = false;
+    std::vector<QPersistentModelIndex> m_pendingFolds;
+    bool m_scrolledAtStart = false;
 };

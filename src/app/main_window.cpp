@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 
 #include <QCloseEvent>
@@ -142,8 +143,17 @@ void MainWindow::FormCreate()
     setWindowTitle(kTitleLine);
     m_volumes = m_setup.volumes ? *m_setup.volumes : volume_list::mountedVolumes();
     std::string initial;
-    if (!m_setup.initialFolder.empty())
+    if (!m_setup.initialFolder.empty()) {
         initial = folder_listing::absoluteFolder(m_setup.initialFolder, m_startDir);
+        // A folder given on the command line may be gone (a card taken out,
+        // a typing slip): start at what is left of it and say so.
+        const std::string existing = folder_listing::nearestExistingFolder(initial);
+        if (existing != initial) {
+            std::fprintf(stderr, "zelvic: フォルダ %s が見つかりません。%s から始めます\n", initial.c_str(),
+                         existing.c_str());
+            initial = existing;
+        }
+    }
     m_tree->start(m_volumes, m_startDir, initial);
 }
 

@@ -80,6 +80,9 @@ private slots:
     void leavingABranchFoldsIt();
     void opticalVolumeIsReadAgainWhenSelectedAnew();
     void initialFolderIsExpandedToAndSelected();
+    void clickedFolderStaysSelectedWhenTheLeftOneFolds();
+    void startScrollsToTheSelectedFolder();
+    void missingFolderStartsAtNearestParent();
 };
 
 void FolderTreeTest::listingShowsVisibleFoldersInNameOrder()
@@ -285,6 +288,113 @@ void FolderTreeTest::initialFolderIsExpandedToAndSelected()
     TreeFixture h;
     h.start(h.cd(), "/elsewhere");
     QCOMPARE(h.tree->searchFolder(), h.cd());
+}
+
+namespace {
+
+void clickRow(FolderTree* tree, QTreeWidgetItem* item)
+{
+    const QRect row = tree->visualItemRect(item);
+    QVERIFY(row.isValid());
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, row.center());
+}
+
+} // namespace
+
+void FolderTreeTest::clickedFolderStaysSelectedWhenTheLeftOneFolds()
+{
+    // "a" open with one child: clicking "b" just below folds "a" while the
+    // press is handled, and the rows move up under the pointer.
+    TreeFixture f;
+    fs::remove_all(fs::path(f.disk()) / "a/a2");
+    f.depth = 1;
+    f.start(f.disk());
+    f.parent.resize(300, 400);
+    f.tree->setGeometry(0, 0, 300, 400);
+    f.parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.parent));
+    QTreeWidgetItem* a = childNamed(f.diskNode(), "a");
+    QTreeWidgetItem* b = childNamed(f.diskNode(), "b");
+    clickRow(f.tree, a);
+    QVERIFY(a->isExpanded());
+    QCOMPARE(f.tree->selectedItems(), QList<QTreeWidgetItem*> {a});
+
+    clickRow(f.tree, b);
+    QVERIFY(!a->isExpanded());
+    QVERIFY(b->isExpanded());
+    QCOMPARE(f.tree->currentItem(), b);
+    QCOMPARE(f.tree->selectedItems(), QList<QTreeWidgetItem*> {b});
+    QCOMPARE(f.tree->searchFolder(), f.disk() + "/b");
+
+    // Back up to "a": "b" below it folds without moving anything above.
+    clickRow(f.tree, a);
+    QCOMPARE(f.tree->selectedItems(), QList<QTreeWidgetItem*> {a});
+    QCOMPARE(f.tree->searchFolder(), f.disk() + "/a");
+    QVERIFY(!b->isExpanded());
+
+    // A child of the open folder, then the folder below the parent: the
+    // whole branch of "a" stays open until the mouse is let go.
+    clickRow(f.tree, childNamed(a, "a1"));
+    QCOMPARE(f.tree->searchFolder(), f.disk() + "/a/a1");
+    clickRow(f.tree, b);
+    QCOMPARE(f.tree->selectedItems(), QList<QTreeWidgetItem*> {b});
+    QCOMPARE(f.tree->searchFolder(), f.disk() + "/b");
+    QVERIFY(!childNamed(a, "a1")->isExpanded());
+}
+
+void FolderTreeTest::startScrollsToTheSelectedFolder()
+{
+    // Rows are as wide as the longest volume path; only the height counts.
+    auto inSight = [](FolderTree* tree) {
+        const QRect shown = tree->visualItemRect(tree->currentItem());
+        return !shown.isEmpty() && shown.top() >= 0 && shown.bottom() < tree->viewport()->height();
+    };
+
+    // A folder given at start, far down a long listing.
+    TreeFixture f;
+    for (int i = 0; i < 80; ++i)
+        fs::create_directories(fs::path(f.disk()) / QStringLiteral("m%1").arg(100 + i).toStdString());
+    f.tree->setGeometry(0, 0, 200, 150);
+    f.start(f.cd(), f.disk() + "/m175");
+    f.parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.parent));
+    QCOMPARE(f.tree->searchFolder(), f.disk() + "/m175");
+    QVERIFY2(inSight(f.tree), "given folder out of sight");
+
+    // The current folder's volume, below many others.
+    TempDir dir;
+    std::vector<Volume> volumes;
+    for (int i = 0; i < 60; ++i) {
+        const std::string name = QStringLiteral("v%1").arg(100 + i).toStdString();
+        fs::create_directories(dir.path() / name / "sub");
+        volumes.push_back({dir.str() + "/" + name, VolumeKind::Fixed});
+    }
+    QWidget parent;
+    auto* tree = new FolderTree(&parent);
+    tree->setGeometry(0, 0, 200, 150);
+    tree->start(volumes, dir.str() + "/v155/sub");
+    parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&parent));
+    QCOMPARE(tree->searchFolder(), dir.str() + "/v155");
+    QVERIFY2(inSight(tree), "current volume out of sight");
+}
+
+void FolderTreeTest::missingFolderStartsAtNearestParent()
+{
+    TempDir dir;
+    makeFolders(dir, {"x/y"});
+    testing_support::writeBytes(dir.file("x/y/file"), "a file, not a folder");
+    using folder_listing::nearestExistingFolder;
+    QCOMPARE(nearestExistingFolder(dir.str() + "/x/y"), dir.str() + "/x/y");
+    QCOMPARE(nearestExistingFolder(dir.str() + "/x/y/gone/deeper"), dir.str() + "/x/y");
+    QCOMPARE(nearestExistingFolder(dir.str() + "/x/y/file"), dir.str() + "/x/y");
+    QCOMPARE(nearestExistingFolder(dir.str() + "/nothing"), dir.str());
+    QCOMPARE(nearestExistingFolder("/"), std::string("/"));
+
+    TreeFixture f;
+    f.start(f.cd(), f.disk() + "/a/gone/deeper");
+    QCOMPARE(f.tree->searchFolder(), f.disk() + "/a");
+    QCOMPARE(f.tree->currentItem(), childNamed(f.diskNode(), "a"));
 }
 
 QTEST_MAIN(FolderTreeTest)

@@ -1,4 +1,11 @@
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <QGroupBox>
 #include <QLabel>
@@ -81,6 +88,7 @@ private slots:
     void folderWithoutPicturesSaysSo();
     void closingDuringASearchWaitsThenWritesSettings();
     void commandLineFolderIsSelectedAtStart();
+    void missingCommandLineFolderStartsAtItsParentAndSaysSo();
 };
 
 void MainWindowTest::controlsSitWhereTheTablePutsThem_data()
@@ -323,6 +331,46 @@ void MainWindowTest::commandLineFolderIsSelectedAtStart()
     QCOMPARE(tree->currentItem()->text(0), QStringLiteral("c"));
     QVERIFY(tree->currentItem()->parent()->isExpanded());
     QVERIFY(tree->topLevelItem(0)->isExpanded());
+}
+
+void MainWindowTest::missingCommandLineFolderStartsAtItsParentAndSaysSo()
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir.path() / "photos/2024");
+    // Standard error into a file for the start.
+    const std::string log = dir.file("stderr.txt");
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(fd, 2);
+    ::close(fd);
+    QStringList errors;
+    auto window = makeWindow(dir, &errors, "photos/2024/gone/deeper");
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+
+    QCOMPARE(window->searchFolder(), dir.str() + "/photos/2024");
+    QVERIFY(errors.isEmpty());
+    std::ifstream in(log);
+    const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    QVERIFY2(said.find(dir.str() + "/photos/2024/gone/deeper") != std::string::npos, said.c_str());
+    std::string parent = dir.str();
+    parent.append("/photos/2024 から");
+    QVERIFY2(said.find(parent) != std::string::npos, said.c_str());
+
+    // A folder that is there says nothing.
+    const int again = ::open(log.c_str(), O_WRONLY | O_TRUNC);
+    const int kept = ::dup(2);
+    ::dup2(again, 2);
+    ::close(again);
+    auto quiet = makeWindow(dir, &errors, "photos");
+    std::fflush(stderr);
+    ::dup2(kept, 2);
+    ::close(kept);
+    QCOMPARE(quiet->searchFolder(), dir.str() + "/photos");
+    std::ifstream none(log);
+    QVERIFY(std::string((std::istreambuf_iterator<char>(none)), std::istreambuf_iterator<char>()).empty());
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -15,7 +15,9 @@
 
 #include <sys/stat.h>
 
+#include "review/ui/picture_cache.h"
 #include "review/ui/picture_view.h"
+#include "review/ui/review_keys.h"
 #include "review/ui/review_window.h"
 #include "support/test_pictures.h"
 
@@ -101,6 +103,13 @@ void click(ReviewWindow& window, const char* button)
     b->click();
 }
 
+// A key pressed where the keyboard focus is, as a person would press it.
+void press(ReviewWindow& window, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QWidget* target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : &window;
+    QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
+}
+
 void sendMouse(QWidget* widget, QEvent::Type type, QPoint local, Qt::MouseButton button, Qt::MouseButtons buttons)
 {
     QMouseEvent event(type, QPointF(local), QPointF(widget->mapToGlobal(local)), button, buttons, Qt::NoModifier);
@@ -118,6 +127,8 @@ private slots:
     void zoomFitPlacesPictures_data();
     void zoomFitPlacesPictures();
     void zoomButtonsAndPad();
+    void zoomDecidesTheDecodedScale();
+    void hugePictureAtFullSizeOnlyInPart();
     void typedZoomWithEnter();
     void dragStopsAtTheEdges();
     void deleteTwoInGroupOfTwoCloses();
@@ -130,6 +141,13 @@ private slots:
     void checkFileResults();
     void unreadablePictureEndsTheWalk();
     void stretchAveragesAndRepeats();
+    void keysStepZoomAndPanAsTheButtons();
+    void keysDeleteAndMoveAsTheButtons();
+    void zoomFieldKeepsItsKeysButEsc();
+    void enterAndEscCloseLikeOkAndAbort();
+    void toolTipsNameTheKeys();
+    void digitKeysKnownByTheirPlace();
+    void labelsFitTheirTextAndTheWindowItsTopRow();
 
 private:
     QTemporaryDir m_data;
@@ -183,10 +201,11 @@ void ReviewWindowTest::zoomFitPlacesPictures_data()
     QTest::addColumn<int>("height");
     QTest::addColumn<int>("zoom");
     QTest::addColumn<QRect>("shown");
-    QTest::newRow("1000x800 fills the height") << 1000 << 800 << 52 << QRect(-65, 0, 520, 416);
-    QTest::newRow("4000x3000 raised to 25") << 4000 << 3000 << 25 << QRect(-305, -83, 1000, 750);
-    QTest::newRow("500x300 wider only") << 500 << 300 << 100 << QRect(-55, 0, 500, 300);
-    QTest::newRow("200x100 top left") << 200 << 100 << 100 << QRect(0, 0, 200, 100);
+    QTest::addColumn<QSize>("decoded"); // at the scale the zoom needs
+    QTest::newRow("1000x800 fills the height") << 1000 << 800 << 52 << QRect(-65, 0, 520, 416) << QSize(1000, 800);
+    QTest::newRow("4000x3000 raised to 25") << 4000 << 3000 << 25 << QRect(-305, -83, 1000, 750) << QSize(1000, 750);
+    QTest::newRow("500x300 wider only") << 500 << 300 << 100 << QRect(-55, 0, 500, 300) << QSize(500, 300);
+    QTest::newRow("200x100 top left") << 200 << 100 << 100 << QRect(0, 0, 200, 100) << QSize(200, 100);
 }
 
 void ReviewWindowTest::zoomFitPlacesPictures()
@@ -195,6 +214,7 @@ void ReviewWindowTest::zoomFitPlacesPictures()
     QFETCH(int, height);
     QFETCH(int, zoom);
     QFETCH(QRect, shown);
+    QFETCH(QSize, decoded);
     Scene scene;
     scene.add("x/a.jpg", width, height);
     scene.add("x/b.jpg", 40, 40);
@@ -204,7 +224,13 @@ void ReviewWindowTest::zoomFitPlacesPictures()
     QCOMPARE(child<QLineEdit>(window, "Edit1")->text(), QString::number(zoom));
     QCOMPARE(scene.files[0].width, width);
     QCOMPARE(scene.files[0].height, height);
-    QVERIFY(child<PictureView>(window, "Image1")->picture() != nullptr);
+    // The window opens before any picture is decoded (a worker decodes them).
+    PictureView* image = child<PictureView>(window, "Image1");
+    QVERIFY(image->picture() == nullptr);
+    QVERIFY(image->showsPlaceholder());
+    QTRY_VERIFY(image->picture() != nullptr);
+    QCOMPARE(QSize(image->picture()->width(), image->picture()->height()), decoded);
+    QCOMPARE(image->geometry(), shown);
 }
 
 void ReviewWindowTest::zoomButtonsAndPad()
@@ -237,6 +263,82 @@ void ReviewWindowTest::zoomButtonsAndPad()
         lefts << imageRect(window, 2).x();
     }
     QCOMPARE(lefts, (QList<int>{-435, -565, -610}));
+}
+
+void ReviewWindowTest::zoomDecidesTheDecodedScale()
+{
+    Scene scene;
+    scene.add("x/a.jpg", 1600, 1200); // fitted at 34 %: decoded at 1/2
+    scene.add("x/b.jpg", 300, 200);   // 100 %: whole
+    scene.add("x/c.jpg", 3200, 2400); // fitted at 25 %: 1/4; the neighbour after the shown pair
+    ReviewWindow window;
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    PictureView* image = child<PictureView>(window, "Image1");
+    auto decodedWidth = [image] { return image->picture() ? image->picture()->width() : 0; };
+    QTRY_COMPARE(decodedWidth(), 800);
+    click(window, "BitBtn3"); // 17 %: 1/4
+    QTRY_COMPARE(decodedWidth(), 400);
+    QCOMPARE(imageRect(window, 1), QRect(0, 0, 272, 204));
+    click(window, "BitBtn5"); // 1:1 needs every pixel
+    // Until the whole picture arrives the coarse one is shown stretched.
+    QCOMPARE(decodedWidth(), 400);
+    QCOMPARE(imageRect(window, 1).size(), QSize(1600, 1200));
+    QTRY_COMPARE(decodedWidth(), 1600);
+    QCOMPARE(child<PictureView>(window, "Image2")->picture()->width(), 300);
+    QCOMPARE(window.pictureCache()->heldScale(scene.group[0]), 1);
+    QTRY_COMPARE(window.pictureCache()->heldScale(scene.group[2]), 1);
+}
+
+void ReviewWindowTest::hugePictureAtFullSizeOnlyInPart()
+{
+    Scene scene;
+    scene.add("x/a.jpg", 1600, 1200); // 34 %: 800 wide at 1/2
+    scene.add("x/b.jpg", 1600, 1200);
+    ReviewWindow window;
+    // Anything over 1 MB whole at full size counts as huge here.
+    window.setWholePictureLimit(1 << 20);
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    PictureView* image = child<PictureView>(window, "Image1");
+    QTRY_VERIFY(image->picture() != nullptr);
+    QCOMPARE(image->picture()->width(), 800);
+    QVERIFY(image->part() == nullptr);
+
+    click(window, "BitBtn5"); // 1:1, centred: left -605, top -392
+    QCOMPARE(imageRect(window, 1), QRect(-605, -392, 1600, 1200));
+    QTRY_VERIFY(image->part() != nullptr);
+    QCOMPARE(image->picture()->width(), 800); // the fitted picture stays behind
+    const PictureCache::Part* part = window.pictureCache()->findPart(scene.group[0]);
+    QVERIFY(part != nullptr);
+    // The pane shows columns 605..994 and rows 392..807; the part holds them
+    // with a pane's margin on each side, no more.
+    QVERIFY(part->area.contains(QRect(605, 392, 390, 416)));
+    QVERIFY(part->area.width() <= 3 * 390 + 2 * 32);
+    QVERIFY(part->area.height() <= 3 * 416);
+    QCOMPARE(part->picture->width(), part->area.width());
+
+    // Panning within the margin keeps the part; past it, another comes.
+    click(window, "BitBtn10");
+    QCOMPARE(window.pictureCache()->findPart(scene.group[0])->area, part->area);
+    const QRect before = part->area;
+    for (int i = 0; i < 4; ++i)
+        click(window, "BitBtn10");
+    QCOMPARE(imageRect(window, 1).topLeft(), QPoint(-1210, -392));
+    QTRY_VERIFY(window.pictureCache()->findPart(scene.group[0])->area != before);
+    QVERIFY(window.pictureCache()->findPart(scene.group[0])->area.contains(QRect(1210, 392, 390, 416)));
+
+    // A drag shows another part once the mouse is let go.
+    sendMouse(image, QEvent::MouseButtonPress, {1300, 500}, Qt::LeftButton, Qt::LeftButton);
+    sendMouse(image, QEvent::MouseMove, {2300, 500}, Qt::NoButton, Qt::LeftButton);
+    sendMouse(image, QEvent::MouseButtonRelease, {2300, 500}, Qt::LeftButton, Qt::NoButton);
+    QCOMPARE(image->pos(), QPoint(-210, -392));
+    QTRY_VERIFY(window.pictureCache()->findPart(scene.group[0])->area.contains(QRect(210, 392, 390, 416)));
+    QTRY_VERIFY(image->part() != nullptr && image->part().get() ==
+                window.pictureCache()->findPart(scene.group[0])->picture.get());
+
+    // Back to the fitted scale: the part goes.
+    click(window, "BitBtn3");
+    QVERIFY(window.pictureCache()->findPart(scene.group[0]) == nullptr);
+    QVERIFY(image->part() == nullptr);
 }
 
 void ReviewWindowTest::typedZoomWithEnter()
@@ -470,6 +572,248 @@ void ReviewWindowTest::stretchAveragesAndRepeats()
     QCOMPARE(qRed(part.pixel(2, 0)), 200);
     QCOMPARE(qRed(part.pixel(9, 0)), 40);
     QVERIFY(renderStretched(picture, 0, 0, QRect(0, 0, 5, 5)).isNull());
+}
+
+void ReviewWindowTest::keysStepZoomAndPanAsTheButtons()
+{
+    Scene scene;
+    scene.add("x/a.jpg", 1000, 800);
+    scene.add("x/b.jpg", 1000, 600);
+    for (int i = 0; i < 3; ++i)
+        scene.add("x/" + std::to_string(i) + ".jpg", 40, 30);
+    ReviewWindow window;
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    // Not in a zoom field at open, so the keys are the review's.
+    QVERIFY(qobject_cast<QLineEdit*>(QApplication::focusWidget()) == nullptr);
+
+    press(window, Qt::Key_Minus);
+    QCOMPARE(imageRect(window, 1), QRect(0, 0, 260, 208));
+    QCOMPARE(child<QLineEdit>(window, "Edit1")->text(), QStringLiteral("26"));
+    press(window, Qt::Key_Plus);
+    QCOMPARE(imageRect(window, 1), QRect(-65, 0, 520, 416));
+    press(window, Qt::Key_Plus, Qt::ShiftModifier); // "+" is shifted on many layouts
+    QCOMPARE(imageRect(window, 1), QRect(-325, -104, 1040, 832));
+
+    press(window, Qt::Key_0);
+    QCOMPARE(imageRect(window, 2), QRect(-305, -92, 1000, 600));
+    QList<int> lefts;
+    for (int i = 0; i < 3; ++i) {
+        press(window, Qt::Key_Left, Qt::ShiftModifier);
+        lefts << imageRect(window, 2).x();
+    }
+    QCOMPARE(lefts, (QList<int>{-175, -45, 0}));
+    press(window, Qt::Key_0);
+    press(window, Qt::Key_Right, Qt::ShiftModifier);
+    QCOMPARE(imageRect(window, 2).x(), -435);
+    press(window, Qt::Key_Up, Qt::ShiftModifier);
+    QCOMPARE(imageRect(window, 2).y(), 0);
+    press(window, Qt::Key_Down, Qt::ShiftModifier);
+    QCOMPARE(imageRect(window, 2).y(), -138);
+    press(window, Qt::Key_Down); // plain up and down are nobody's
+    QCOMPARE(imageRect(window, 2).y(), -138);
+
+    // Arrows step as "Prev" and "Next", and stop where the buttons are off.
+    press(window, Qt::Key_Left);
+    QCOMPARE(text(window, "Label2"), QStringLiteral("開始：1"));
+    for (int i = 0; i < 5; ++i)
+        press(window, Qt::Key_Right);
+    QCOMPARE(text(window, "Label2"), QStringLiteral("開始：4"));
+    QCOMPARE(text(window, "Label3"), QStringLiteral("終了：5"));
+    press(window, Qt::Key_Left);
+    QCOMPARE(text(window, "Label2"), QStringLiteral("開始：3"));
+
+    // Still the review's keys with a memo holding the focus.
+    child<QPlainTextEdit>(window, "Memo1")->setFocus();
+    press(window, Qt::Key_Right);
+    QCOMPARE(text(window, "Label2"), QStringLiteral("開始：4"));
+}
+
+void ReviewWindowTest::keysDeleteAndMoveAsTheButtons()
+{
+    Scene scene;
+    scene.add("x/a.jpg", 60, 40);
+    scene.add("x/b.jpg", 60, 40);
+    scene.add("y/c.jpg", 60, 40);
+    scene.add("z/d.jpg", 60, 40);
+    scene.add("w/e.jpg", 60, 40);
+    ReviewWindow window;
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+
+    // Same folder: the move buttons are hidden, and so Shift+1 does nothing.
+    press(window, Qt::Key_1, Qt::ShiftModifier);
+    press(window, Qt::Key_Exclam);
+    QCOMPARE(scene.group.size(), std::size_t{5});
+    QVERIFY(exists(scene.files[0].path));
+
+    // A held key's repeats delete nothing.
+    QTest::keyPress(QApplication::focusWidget(), Qt::Key_2, Qt::NoModifier);
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_2, Qt::NoModifier, QStringLiteral("2"), true);
+    QApplication::sendEvent(QApplication::focusWidget(), &repeat);
+    QTest::keyRelease(QApplication::focusWidget(), Qt::Key_2, Qt::NoModifier);
+    QCOMPARE(scene.group, (std::vector<int32_t>{0, 2, 3, 4})); // "削除２": x/b.jpg, once
+    QVERIFY(!exists(scene.files[1].path));
+    QCOMPARE(scene.files[1].skip, 1);
+    QVERIFY(exists(m_data.path().toStdString() + "/Trash/files/b.jpg"));
+    QVERIFY(exists(scene.files[2].path));
+
+    // x/a.jpg and y/c.jpg: Shift+1 as "!" moves pane 1's file into y.
+    press(window, Qt::Key_Exclam);
+    QCOMPARE(scene.files[0].path, scene.dir.str() + "/y/a.jpg");
+    QVERIFY(exists(scene.files[0].path));
+
+    press(window, Qt::Key_1); // "削除１": y/a.jpg, the moved one
+    QVERIFY(!exists(scene.dir.str() + "/y/a.jpg"));
+    QCOMPARE(scene.group, (std::vector<int32_t>{2, 3, 4}));
+
+    // y/c.jpg and z/d.jpg: Shift+2 by key code, then as '"' and as '@'.
+    press(window, Qt::Key_2, Qt::ShiftModifier);
+    QCOMPARE(scene.files[3].path, scene.dir.str() + "/y/d.jpg");
+    QVERIFY(!child<QPushButton>(window, "Button8")->isVisible());
+    press(window, Qt::Key_Right);
+    QCOMPARE(text(window, "Label2"), QStringLiteral("開始：2"));
+    press(window, Qt::Key_QuoteDbl); // y/d.jpg and w/e.jpg: e into y
+    QCOMPARE(scene.files[4].path, scene.dir.str() + "/y/e.jpg");
+    QVERIFY(exists(scene.files[4].path));
+    press(window, Qt::Key_At); // hidden again: nothing
+    QCOMPARE(scene.files[3].path, scene.dir.str() + "/y/d.jpg");
+
+    press(window, Qt::Key_2);
+    QCOMPARE(scene.group, (std::vector<int32_t>{2, 3}));
+    press(window, Qt::Key_2); // down to one member: closes as "OK"
+    QVERIFY(!window.isVisible());
+    QCOMPARE(window.result(), 1);
+}
+
+void ReviewWindowTest::zoomFieldKeepsItsKeysButEsc()
+{
+    Scene scene;
+    scene.addAll({"x/a.jpg", "x/b.jpg", "x/c.jpg"}, 1000, 800);
+    ReviewWindow window;
+    QStringList errors;
+    collectErrors(window, errors);
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QLineEdit* edit = child<QLineEdit>(window, "Edit1");
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QCOMPARE(QApplication::focusWidget(), edit);
+    edit->selectAll();
+    press(window, Qt::Key_1); // typed, not "削除１"
+    press(window, Qt::Key_2);
+    press(window, Qt::Key_0); // typed, not "1:1"
+    QCOMPARE(edit->text(), QStringLiteral("120"));
+    QVERIFY(exists(scene.files[0].path));
+    QVERIFY(exists(scene.files[1].path));
+    press(window, Qt::Key_Right); // the field's cursor, not "Next"
+    QCOMPARE(text(window, "Label2"), QStringLiteral("開始：1"));
+    press(window, Qt::Key_Left, Qt::ShiftModifier);
+    QCOMPARE(imageRect(window, 1), QRect(-65, 0, 520, 416));
+    press(window, Qt::Key_Return); // applies the typed scale and stays open
+    QVERIFY(window.isVisible());
+    QCOMPARE(imageRect(window, 1), QRect(-65, 0, 1200, 960));
+    QVERIFY(errors.isEmpty());
+    press(window, Qt::Key_Escape); // Esc is "中断" even here
+    QVERIFY(!window.isVisible());
+    QCOMPARE(window.result(), 3);
+}
+
+void ReviewWindowTest::enterAndEscCloseLikeOkAndAbort()
+{
+    Scene scene;
+    scene.addAll({"r/a.jpg", "r/b.jpg"}, 60, 40);
+    ReviewWindow window;
+    QTimer::singleShot(0, &window, [&window] { press(window, Qt::Key_Return); });
+    QCOMPARE(window.CheckFile(scene.session, scene.group), ReviewResult::Ok);
+    QTimer::singleShot(0, &window, [&window] { press(window, Qt::Key_Escape); });
+    QCOMPARE(window.CheckFile(scene.session, scene.group), ReviewResult::Abort);
+    QTimer::singleShot(0, &window, [&window] { press(window, Qt::Key_Enter, Qt::KeypadModifier); });
+    QCOMPARE(window.CheckFile(scene.session, scene.group), ReviewResult::Ok);
+}
+
+void ReviewWindowTest::toolTipsNameTheKeys()
+{
+    ReviewWindow window;
+    const std::pair<const char*, const char*> keys[] = {
+        {"Button1", "(Enter)"}, {"Button3", "(Esc)"},   {"BitBtn1", "(←)"},       {"BitBtn2", "(→)"},
+        {"BitBtn3", "(-)"},     {"BitBtn4", "(+)"},     {"BitBtn5", "(0)"},       {"Button4", "(1)"},
+        {"Button5", "(2)"},     {"Button7", "(Shift+1)"}, {"Button8", "(Shift+2)"}, {"BitBtn7", "(Shift+↑)"},
+        {"BitBtn9", "(Shift+←)"}, {"BitBtn10", "(Shift+→)"}, {"BitBtn12", "(Shift+↓)"},
+    };
+    for (const auto& [button, key] : keys)
+        QVERIFY2(child<QPushButton>(window, button)->toolTip().endsWith(QString::fromUtf8(key)), button);
+}
+
+void ReviewWindowTest::digitKeysKnownByTheirPlace()
+{
+    auto keyOf = [](int key, Qt::KeyboardModifiers modifiers, quint32 scanCode) {
+        const QKeyEvent event(QEvent::KeyPress, key, modifiers, scanCode, 0, 0);
+        return reviewKeyOf(event);
+    };
+    // Japanese layout: Shift+2 makes '"'; US: '@'; French: "1" itself needs
+    // Shift and the plain key makes '&'. The key's place decides.
+    QCOMPARE(keyOf(Qt::Key_QuoteDbl, Qt::ShiftModifier, 11), ReviewKey::Move2);
+    QCOMPARE(keyOf(Qt::Key_At, Qt::ShiftModifier, 11), ReviewKey::Move2);
+    QCOMPARE(keyOf(Qt::Key_Exclam, Qt::ShiftModifier, 10), ReviewKey::Move1);
+    QCOMPARE(keyOf(Qt::Key_Ampersand, Qt::NoModifier, 10), ReviewKey::Delete1);
+    QCOMPARE(keyOf(Qt::Key_1, Qt::ShiftModifier, 10), ReviewKey::Move1);
+    // Shift+' on a US keyboard makes '"' too, from another place: no move.
+    QCOMPARE(keyOf(Qt::Key_QuoteDbl, Qt::ShiftModifier, 48), ReviewKey::None);
+    // The keypad's digits (their own places) delete.
+    QCOMPARE(keyOf(Qt::Key_2, Qt::KeypadModifier, 88), ReviewKey::Delete2);
+    // Control and Alt combinations are left alone.
+    QCOMPARE(keyOf(Qt::Key_1, Qt::ControlModifier, 10), ReviewKey::None);
+    QCOMPARE(keyOf(Qt::Key_Right, Qt::AltModifier, 114), ReviewKey::None);
+    QCOMPARE(keyOf(Qt::Key_Right, Qt::ShiftModifier, 114), ReviewKey::PanRight);
+    QCOMPARE(keyOf(Qt::Key_Up, Qt::NoModifier, 111), ReviewKey::None);
+}
+
+void ReviewWindowTest::labelsFitTheirTextAndTheWindowItsTopRow()
+{
+    auto label = [](ReviewWindow& window, const char* name) { return child<QLabel>(window, name); };
+    auto fitsText = [&](ReviewWindow& window, const char* name) {
+        QLabel* l = label(window, name);
+        return l->width() >= l->fontMetrics().horizontalAdvance(l->text());
+    };
+
+    // Short numbers: the labels stay where they always were.
+    Scene two;
+    two.addAll({"a/1.jpg", "a/2.jpg"}, 40, 30);
+    ReviewWindow window;
+    QVERIFY(window.openGroup(two.session, two.group));
+    QCOMPARE(label(window, "Label1")->x(), 584);
+    QCOMPARE(label(window, "Label2")->x(), 664);
+    QCOMPARE(label(window, "Label3")->x(), 728);
+    QCOMPARE(label(window, "Label1")->y(), 16);
+    window.done(1);
+
+    // Three digits, in a 800 x 600 re-display in picture-size mode (narrow
+    // panes): the labels neither run together nor leave the window.
+    Scene many;
+    many.session.pane = redisplayPaneSize(0, CheckMode::PictureSize, many.session.pane);
+    QCOMPARE(many.session.pane.width, 260);
+    for (int i = 0; i < 300; ++i)
+        many.add("m/" + std::to_string(i) + ".jpg", 16, 16);
+    QVERIFY(window.openGroup(many.session, many.group));
+    for (int i = 0; i < 298; ++i)
+        click(window, "BitBtn2");
+    QCOMPARE(text(window, "Label1"), QStringLiteral("検出数：300"));
+    QCOMPARE(text(window, "Label2"), QStringLiteral("開始：299"));
+    QCOMPARE(text(window, "Label3"), QStringLiteral("終了：300"));
+    for (const char* name : {"Label1", "Label2", "Label3"})
+        QVERIFY2(fitsText(window, name), name);
+    QCOMPARE(label(window, "Label1")->x(), 584);
+    QVERIFY(label(window, "Label2")->x() >= 664);
+    QVERIFY(label(window, "Label1")->geometry().right() < label(window, "Label2")->x());
+    QVERIFY(label(window, "Label2")->geometry().right() < label(window, "Label3")->x());
+    QVERIFY(label(window, "Label3")->geometry().right() < window.width());
+    QVERIFY(child<QPushButton>(window, "BitBtn2")->geometry().right() < window.width());
+    // The panes keep their size; only the window grows.
+    QCOMPARE(child<QFrame>(window, "Panel1")->width(), 260 * 2 + 28);
+    QVERIFY(window.width() > 548);
 }
 
 QTEST_MAIN(ReviewWindowTest)

@@ -101,14 +101,39 @@ void PictureView::setPicture(std::shared_ptr<const Picture> picture)
     update();
 }
 
+void PictureView::setPart(std::shared_ptr<const Picture> part, const QRect& area, const QSize& fullSize)
+{
+    if (part == m_part && area == m_partArea && fullSize == m_fullSize)
+        return;
+    m_part = std::move(part);
+    m_partArea = area;
+    m_fullSize = fullSize;
+    update();
+}
+
+void PictureView::setPending(bool pending)
+{
+    if (pending == m_pending)
+        return;
+    m_pending = pending;
+    update();
+}
+
 void PictureView::paintEvent(QPaintEvent* event)
 {
-    if (!m_picture || m_picture->isNull())
-        return;
     // Only what the pane shows: a picture at 1600 % may be tens of thousands
     // of pixels wide, of which a few hundred are visible.
     const QRect visible = visibleRegion().boundingRect().intersected(rect());
     if (visible.isEmpty())
+        return;
+    if (showsPlaceholder()) {
+        QPainter painter(this);
+        painter.fillRect(visible, QColor(210, 210, 210));
+        painter.setPen(QColor(90, 90, 90));
+        painter.drawText(visible, Qt::AlignCenter, QStringLiteral("読み込み中…"));
+        return;
+    }
+    if (!m_picture || m_picture->isNull())
         return;
     if (m_renderedFrom != m_picture.get() || m_renderedSize != size() || !m_renderedArea.contains(visible)) {
         m_rendered = renderStretched(*m_picture, width(), height(), visible);
@@ -119,6 +144,20 @@ void PictureView::paintEvent(QPaintEvent* event)
     QPainter painter(this);
     const QRect target = event->rect().intersected(m_renderedArea);
     painter.drawImage(target, m_rendered, target.translated(-m_renderedArea.topLeft()));
+    if (!m_part || m_part->isNull() || m_fullSize.isEmpty())
+        return;
+    // Where the part lands in the stretched picture.
+    auto at = [](int64_t position, int64_t shown, int64_t full) { return static_cast<int>(position * shown / full); };
+    const QRect shownPart(QPoint(at(m_partArea.left(), width(), m_fullSize.width()),
+                                 at(m_partArea.top(), height(), m_fullSize.height())),
+                          QPoint(at(int64_t {m_partArea.right()} + 1, width(), m_fullSize.width()) - 1,
+                                 at(int64_t {m_partArea.bottom()} + 1, height(), m_fullSize.height()) - 1));
+    const QRect drawn = visible.intersected(shownPart).intersected(event->rect());
+    if (drawn.isEmpty())
+        return;
+    const QImage detail =
+        renderStretched(*m_part, shownPart.width(), shownPart.height(), drawn.translated(-shownPart.topLeft()));
+    painter.drawImage(drawn.topLeft(), detail);
 }
 
 void PictureView::mousePressEvent(QMouseEvent* event)

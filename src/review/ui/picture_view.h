@@ -27,6 +27,16 @@ public:
     void setPicture(std::shared_ptr<const Picture> picture);
     const std::shared_ptr<const Picture>& picture() const { return m_picture; }
 
+    // A part of the picture at finer detail, drawn over it: `area` is where
+    // the part lies in a picture of `fullSize` pixels. Null removes it.
+    void setPart(std::shared_ptr<const Picture> part, const QRect& area, const QSize& fullSize);
+    const std::shared_ptr<const Picture>& part() const { return m_part; }
+
+    // Without a picture: whether one is on its way (a placeholder is drawn)
+    // or none will come (the view stays empty).
+    void setPending(bool pending);
+    bool showsPlaceholder() const { return !m_picture && m_pending; }
+
 signals:
     void doubleClicked();
     void leftPressed(int x, int y);
@@ -42,6 +52,10 @@ protected:
 
 private:
     std::shared_ptr<const Picture> m_picture;
+    std::shared_ptr<const Picture> m_part;
+    QRect m_partArea;
+    QSize m_fullSize;
+    bool m_pending = false;
     // The last rendering, reused while nothing that shapes it has changed.
     QImage m_rendered;
     QRect m_renderedArea;

@@ -19,15 +19,21 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <cerrno>
+#include <cstring>
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/path_text.h"
 #include "picture/picture_loader.h"
 #include "picture/picture_size.h"
+#include "picture/scaled_jpeg.h"
 #include "review/error_messages.h"
 #include "review/ui/error_box.h"
 #include "review/ui/picture_view.h"
+#include "review/ui/review_keys.h"
 
 namespace {
 
@@ -43,6 +49,14 @@ constexpr int kMoveButtonDrop = 40;
 // Room below the memos inside Panel1.
 constexpr int kPanelMargin = 5;
 constexpr int kTopArea = 80;
+constexpr int kLabel1Left = 584;
+constexpr int kLabel2Left = 664;
+constexpr int kLabel3Left = 728;
+constexpr int kLabelTop = 16;
+constexpr int kLabelHeight = 20;
+// Least room between two labels, and right of the top row.
+constexpr int kLabelGap = 6;
+constexpr int kTopRowMargin = 8;
 
 QFont windowFont(int pixelSize)
 {
@@ -110,29 +124,58 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
     return button;
 }
 
-// The size of a picture without decoding it: JPEG from its markers, other
-// files through Qt's reader on a descriptor (raw path bytes).
-std::optional<PictureSize> headerSize(const std::string& path)
+// A neighbour of the shown members is decoded ahead only while it is no
+// larger than this at its scale: two shown pictures of hundreds of
+// megapixels at 1:1 must not be joined by a third and a fourth.
+constexpr int64_t kPrefetchBytes = int64_t {192} << 20;
+
+LoadedPicture failedHeader(LoadFailure failure, std::string error, int systemError = 0)
 {
+    LoadedPicture failed;
+    failed.failure = failure;
+    failed.error = std::move(error);
+    failed.systemError = systemError;
+    return failed;
+}
+
+// The size of a picture without decoding it: JPEG from its markers, other
+// files through Qt's reader on a descriptor (raw path bytes). A file whose
+// header gives no size cannot be shown; `failure` says why.
+std::optional<PictureSize> headerSize(const std::string& path, LoadedPicture& failure)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        failure = failedHeader(loadFailureOfErrno(error), std::strerror(error), error);
+        return std::nullopt;
+    }
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular || st.st_size == 0) {
+        ::close(fd);
+        failure = regular ? failedHeader(LoadFailure::Empty, "empty file")
+                          : failedHeader(LoadFailure::NotRegular, "not a regular file");
+        return std::nullopt;
+    }
+    std::optional<PictureSize> result;
     if (upperExtension(path) == ".JPG") {
+        ::close(fd);
         const std::optional<PictureSize> size = ReadPictureSize(path);
         if (size && size->width > 0 && size->height > 0)
-            return size;
-        return std::nullopt;
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    QFile file;
-    std::optional<PictureSize> result;
-    if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        QImageReader reader(&file, "bmp");
-        const QSize size = reader.size();
-        if (size.isValid() && size.width() > 0 && size.height() > 0)
-            result = PictureSize{size.width(), size.height()};
+            result = size;
     } else {
-        ::close(fd);
+        QFile file;
+        if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            QImageReader reader(&file, "bmp");
+            const QSize size = reader.size();
+            if (size.isValid() && size.width() > 0 && size.height() > 0)
+                result = PictureSize {size.width(), size.height()};
+        } else {
+            ::close(fd);
+        }
     }
+    if (!result)
+        failure = failedHeader(LoadFailure::Damaged, "no picture size in the file's header");
     return result;
 }
 
@@ -157,15 +200,12 @@ void ReviewWindow::buildControls()
     m_ok = makeButton(this, "Button1", QStringLiteral("OK"), {8, 8, 49, 25});
     m_abort = makeButton(this, "Button3", QStringLiteral("中断"), {72, 8, 49, 25});
     m_delete = makeButton(this, "Button2", QStringLiteral("削除"), {72, 48, 49, 25});
-    auto* zoomOut = makeButton(this, "BitBtn3", {}, {152, 8, 33, 25});
-    auto* actual = makeButton(this, "BitBtn5", {}, {200, 8, 33, 25});
-    auto* zoomIn = makeButton(this, "BitBtn4", {}, {248, 8, 33, 25});
-    zoomOut->setIcon(glyph(1));
-    zoomIn->setIcon(glyph(2));
-    actual->setIcon(glyph(3));
-    zoomOut->setToolTip(QStringLiteral("縮小"));
-    zoomIn->setToolTip(QStringLiteral("拡大"));
-    actual->setToolTip(QStringLiteral("100%"));
+    m_zoomOut = makeButton(this, "BitBtn3", {}, {152, 8, 33, 25});
+    m_actual = makeButton(this, "BitBtn5", {}, {200, 8, 33, 25});
+    m_zoomIn = makeButton(this, "BitBtn4", {}, {248, 8, 33, 25});
+    m_zoomOut->setIcon(glyph(1));
+    m_zoomIn->setIcon(glyph(2));
+    m_actual->setIcon(glyph(3));
 
     auto* pad = new QFrame(this);
     pad->setObjectName(QStringLiteral("Panel2"));
@@ -182,12 +222,13 @@ void ReviewWindow::buildControls()
     m_next = makeButton(this, "BitBtn2", QStringLiteral("Next"), {496, 8, 57, 25});
 
     const QFont labelFont = windowFont(15);
-    const std::pair<const char*, int> labels[] = {{"Label1", 584}, {"Label2", 664}, {"Label3", 728}};
+    const std::pair<const char*, int> labels[] = {{"Label1", kLabel1Left}, {"Label2", kLabel2Left},
+                                                  {"Label3", kLabel3Left}};
     for (const auto& [name, left] : labels) {
         auto* label = new QLabel(this);
         label->setObjectName(QString::fromLatin1(name));
         label->setFont(labelFont);
-        label->setGeometry(left, 16, 80, 20);
+        label->setGeometry(left, kLabelTop, 80, kLabelHeight);
     }
 
     m_panel = new QFrame(this);
@@ -226,9 +267,9 @@ void ReviewWindow::buildControls()
     connect(m_delete, &QPushButton::clicked, this, &ReviewWindow::Button2Click);
     connect(m_prev, &QPushButton::clicked, this, &ReviewWindow::BitBtn1Click);
     connect(m_next, &QPushButton::clicked, this, &ReviewWindow::BitBtn2Click);
-    connect(zoomOut, &QPushButton::clicked, this, &ReviewWindow::BitBtn3Click);
-    connect(zoomIn, &QPushButton::clicked, this, &ReviewWindow::BitBtn4Click);
-    connect(actual, &QPushButton::clicked, this, &ReviewWindow::BitBtn5Click);
+    connect(m_zoomOut, &QPushButton::clicked, this, &ReviewWindow::BitBtn3Click);
+    connect(m_zoomIn, &QPushButton::clicked, this, &ReviewWindow::BitBtn4Click);
+    connect(m_actual, &QPushButton::clicked, this, &ReviewWindow::BitBtn5Click);
     connect(m_move1, &QPushButton::clicked, this, [this] { Button7Click(1); });
     connect(m_move2, &QPushButton::clicked, this, [this] { Button7Click(2); });
 }
@@ -258,6 +299,37 @@ void ReviewWindow::findPaneControls()
         m_pad[static_cast<std::size_t>(d - 1)] = findChild<QPushButton*>(QStringLiteral("BitBtn%1").arg(5 + d));
         connect(m_pad[static_cast<std::size_t>(d - 1)], &QPushButton::clicked, this, [this, d] { BitBtn6Click(d); });
     }
+
+    // Each button's tool tip names its key.
+    const std::pair<QPushButton*, QString> tips[] = {
+        {m_ok, QStringLiteral("次のグループへ (Enter)")},
+        {m_abort, QStringLiteral("確認を中断 (Esc)")},
+        {m_zoomOut, QStringLiteral("縮小 (-)")},
+        {m_zoomIn, QStringLiteral("拡大 (+)")},
+        {m_actual, QStringLiteral("1:1 (0)")},
+        {m_prev, QStringLiteral("前へ (←)")},
+        {m_next, QStringLiteral("次へ (→)")},
+        {m_paneDelete[0], QStringLiteral("左の画像を削除 (1)")},
+        {m_paneDelete[1], QStringLiteral("右の画像を削除 (2)")},
+        {m_move1, QStringLiteral("左の画像を右のフォルダへ移動 (Shift+1)")},
+        {m_move2, QStringLiteral("右の画像を左のフォルダへ移動 (Shift+2)")},
+        {m_pad[1], QStringLiteral("上へ (Shift+↑)")},
+        {m_pad[3], QStringLiteral("左へ (Shift+←)")},
+        {m_pad[4], QStringLiteral("右へ (Shift+→)")},
+        {m_pad[6], QStringLiteral("下へ (Shift+↓)")},
+    };
+    for (const auto& [button, tip] : tips)
+        button->setToolTip(tip);
+
+    // The keys act wherever the focus is, except in a zoom field; a memo
+    // takes the focus only when clicked, so at open the keys are the review's.
+    for (QWidget* widget : findChildren<QWidget*>())
+        widget->installEventFilter(this);
+    for (QPlainTextEdit* memo : m_memo)
+        memo->setFocusPolicy(Qt::ClickFocus);
+    for (QLineEdit* edit : m_edit)
+        edit->setFocusPolicy(Qt::ClickFocus);
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 void ReviewWindow::setErrorSink(std::function<void(const QString&)> sink)
@@ -299,12 +371,39 @@ void ReviewWindow::layoutPanes()
     const int panelWidth = w * panes + 28;
     const int panelHeight = 2 * border + h + 5 + kMemoHeight + kPanelMargin;
     m_panel->resize(panelWidth, panelHeight);
-    setFixedSize(panelWidth, panelHeight + kTopArea);
+    // Narrow panes (file-size or picture-size mode on a small screen) must
+    // not cut the top row of controls off.
+    setFixedSize(std::max(panelWidth, placeLabels() + kTopRowMargin), panelHeight + kTopArea);
     move(0, 0);
+}
+
+int ReviewWindow::placeLabels()
+{
+    // Each label is as wide as its widest text in this group (the group size
+    // in every number) and keeps its place unless the one before it reaches
+    // that far.
+    const std::pair<QLabel*, int> labels[] = {{m_countLabel, kLabel1Left}, {m_firstLabel, kLabel2Left},
+                                              {m_lastLabel, kLabel3Left}};
+    const std::string widestNumber = std::to_string(m_model->groupSize());
+    const std::string texts[] = {m_model->countLabel(), m_model->firstLabel(), m_model->lastLabel()};
+    int right = m_next->geometry().right() + 1;
+    int previousRight = 0;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::string& text = texts[i];
+        const std::string widest = text.substr(0, text.find_last_not_of("0123456789") + 1) + widestNumber;
+        QLabel* label = labels[i].first;
+        const int width = label->fontMetrics().horizontalAdvance(fromBytes(widest)) + 2;
+        const int left = std::max(labels[i].second, previousRight + kLabelGap);
+        label->setGeometry(left, kLabelTop, width, kLabelHeight);
+        previousRight = left + width;
+        right = std::max(right, previousRight);
+    }
+    return right;
 }
 
 bool ReviewWindow::placeMembers()
 {
+    // Sizes come from the headers: nothing is decoded on this thread.
     const FileTable& files = *m_model->session().files;
     for (int32_t m = 1; m <= m_model->groupSize(); ++m) {
         const File_rec& file = files[static_cast<std::size_t>(m_model->fileOf(m))];
@@ -312,37 +411,73 @@ bool ReviewWindow::placeMembers()
             m_model->placeMissingMember(m);
             continue;
         }
-        std::optional<PictureSize> size = headerSize(file.path);
+        LoadedPicture failure;
+        const std::optional<PictureSize> size = headerSize(file.path, failure);
         if (!size) {
-            // No size in the header: the decoder has the last word.
-            const LoadedPicture loaded = loadPicture(file.path, JpegIdct::Accurate);
-            if (!loaded.ok()) {
-                reportError(fromBytes(pictureLoadText(loaded, file.path)));
-                return false;
-            }
-            size = PictureSize{loaded.picture.width(), loaded.picture.height()};
+            reportError(fromBytes(pictureLoadText(failure, file.path)));
+            return false;
         }
         m_model->placeMember(m, size->width, size->height);
     }
     return true;
 }
 
+QRect ReviewWindow::visiblePart(int32_t m) const
+{
+    const int64_t width = m_model->pictureWidth(m);
+    const int64_t height = m_model->pictureHeight(m);
+    const int64_t shownWidth = m_model->shownWidth(m);
+    const int64_t shownHeight = m_model->shownHeight(m);
+    if (width <= 0 || height <= 0 || shownWidth <= 0 || shownHeight <= 0)
+        return {};
+    // The pane in the stretched picture's coordinates, then in the picture's.
+    const int64_t x0 = std::clamp<int64_t>(-int64_t {m_model->left(m)}, 0, shownWidth);
+    const int64_t y0 = std::clamp<int64_t>(-int64_t {m_model->top(m)}, 0, shownHeight);
+    const int64_t x1 = std::clamp<int64_t>(x0 + m_model->paneWidth(), 0, shownWidth);
+    const int64_t y1 = std::clamp<int64_t>(y0 + m_model->paneHeight(), 0, shownHeight);
+    const int64_t left = x0 * width / shownWidth;
+    const int64_t top = y0 * height / shownHeight;
+    const int64_t right = (x1 * width + shownWidth - 1) / shownWidth;
+    const int64_t bottom = (y1 * height + shownHeight - 1) / shownHeight;
+    if (right <= left || bottom <= top)
+        return {};
+    return QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+                 static_cast<int>(bottom - top));
+}
+
 std::vector<PictureCache::Want> ReviewWindow::wantedPictures() const
 {
     std::vector<PictureCache::Want> wants;
     const FileTable& files = *m_model->session().files;
-    auto add = [&](int32_t m) {
+    auto add = [&](int32_t m, bool shown) {
         if (m < 1 || m > m_model->groupSize())
             return;
         const int32_t f = m_model->fileOf(m);
-        if (files[static_cast<std::size_t>(f)].skip == 0)
-            wants.push_back({f, files[static_cast<std::size_t>(f)].path});
+        const File_rec& file = files[static_cast<std::size_t>(f)];
+        if (file.skip != 0)
+            return;
+        // Decoded no finer than the member's scale shows it.
+        int32_t scale = jpegScaleForZoom(m_model->zoom(m));
+        const int64_t bytes = int64_t {(m_model->pictureWidth(m) + scale - 1) / scale} *
+                              ((m_model->pictureHeight(m) + scale - 1) / scale) * 3;
+        QRect part;
+        if (bytes > m_wholePictureLimit && scale == 1 && upperExtension(file.path) == ".JPG") {
+            // Too large to hold whole at full size: a small whole picture
+            // behind, and what the pane shows at full size.
+            scale = 8;
+            if (!shown)
+                return;
+            part = visiblePart(m);
+        } else if (!shown && bytes > kPrefetchBytes) {
+            return;
+        }
+        wants.push_back({f, file.path, scale, part});
     };
     const int32_t pos = m_model->viewPos();
     for (int32_t i = 1; i <= m_model->shownPanes(); ++i)
-        add(pos + i);
-    add(pos + m_model->shownPanes() + 1);
-    add(pos);
+        add(pos + i, true);
+    add(pos + m_model->shownPanes() + 1, false);
+    add(pos, false);
     return wants;
 }
 
@@ -358,22 +493,8 @@ bool ReviewWindow::openGroup(ReviewSession& session, std::vector<int32_t>& group
     m_delete->setEnabled(false);
     if (!placeMembers())
         return false;
-    std::vector<PictureCache::Want> shown = wantedPictures();
-    shown.resize(std::min<std::size_t>(shown.size(), static_cast<std::size_t>(m_model->shownPanes())));
-    const std::string error = m_cache->loadNow(shown);
-    if (!error.empty()) {
-        m_cache->clear();
-        reportError(fromBytes(error));
-        return false;
-    }
-    for (const PictureCache::Want& want : shown) {
-        const std::shared_ptr<const Picture> picture = m_cache->find(want.file);
-        for (int32_t m = 1; m <= m_model->groupSize(); ++m) {
-            if (m_model->fileOf(m) == want.file &&
-                (picture->width() != m_model->pictureWidth(m) || picture->height() != m_model->pictureHeight(m)))
-                m_model->placeMember(m, picture->width(), picture->height());
-        }
-    }
+    // The pictures follow from the worker; the panes show a placeholder
+    // until they arrive.
     DisplayFile(0);
     show();
     return true;
@@ -405,10 +526,18 @@ void ReviewWindow::showPanePictures()
     QString failures;
     for (int32_t i = 1; i <= m_model->shownPanes(); ++i) {
         const int32_t f = m_model->fileOf(m_model->memberInPane(i));
-        m_image[static_cast<std::size_t>(i - 1)]->setPicture(m_cache->find(f));
-        // A picture that fails once the group is open leaves its pane empty;
-        // its error is shown the first time the member is on view.
+        PictureView* image = m_image[static_cast<std::size_t>(i - 1)];
+        image->setPicture(m_cache->find(f));
+        const PictureCache::Part* part = m_cache->findPart(f);
+        const int32_t m = m_model->memberInPane(i);
+        if (part != nullptr)
+            image->setPart(part->picture, part->area, QSize(m_model->pictureWidth(m), m_model->pictureHeight(m)));
+        else
+            image->setPart(nullptr, {}, {});
+        // A picture that fails leaves its pane empty; its error is shown the
+        // first time the member is on view.
         const std::string* failure = m_cache->failureOf(f);
+        image->setPending(failure == nullptr);
         if (failure != nullptr && m_reportedFailures.insert(f).second)
             failures += (failures.isEmpty() ? QString() : QStringLiteral("\n")) + fromBytes(*failure);
     }
@@ -450,8 +579,9 @@ void ReviewWindow::DisplayFile(int32_t pos)
         m_edit[k]->show();
         m_edit[k]->raise();
     }
-    showPanePictures();
+    // Wants first: a part no longer wanted must not stay on view.
     m_cache->setWanted(wantedPictures());
+    showPanePictures();
 }
 
 void ReviewWindow::syncGroup()
@@ -576,6 +706,8 @@ void ReviewWindow::Image1MouseMove(int32_t pane, int x, int y)
 void ReviewWindow::Image1MouseUp(int32_t)
 {
     m_model->dragRelease();
+    // A picture held only in part may now show another part.
+    m_cache->setWanted(wantedPictures());
 }
 
 void ReviewWindow::mouseDoubleClickEvent(QMouseEvent* event)
@@ -588,10 +720,73 @@ void ReviewWindow::mouseDoubleClickEvent(QMouseEvent* event)
     event->accept();
 }
 
+bool ReviewWindow::triageKey(QKeyEvent* event)
+{
+    if (!m_model || !isVisible())
+        return false;
+    const ReviewKey key = reviewKeyOf(*event);
+    QPushButton* button = nullptr;
+    switch (key) {
+    case ReviewKey::None:
+        return false;
+    case ReviewKey::Prev: button = m_prev; break;
+    case ReviewKey::Next: button = m_next; break;
+    case ReviewKey::Delete1: button = m_paneDelete[0]; break;
+    case ReviewKey::Delete2: button = m_paneDelete[1]; break;
+    case ReviewKey::Move1: button = m_move1; break;
+    case ReviewKey::Move2: button = m_move2; break;
+    case ReviewKey::ZoomIn: button = m_zoomIn; break;
+    case ReviewKey::ZoomOut: button = m_zoomOut; break;
+    case ReviewKey::ZoomActual: button = m_actual; break;
+    case ReviewKey::PanLeft: button = m_pad[3]; break;
+    case ReviewKey::PanRight: button = m_pad[4]; break;
+    case ReviewKey::PanUp: button = m_pad[1]; break;
+    case ReviewKey::PanDown: button = m_pad[6]; break;
+    case ReviewKey::Ok: button = m_ok; break;
+    case ReviewKey::Abort: button = m_abort; break;
+    }
+    // A held key repeats; a file action or closing must not: each stands
+    // for one press of its button.
+    const bool once = key == ReviewKey::Delete1 || key == ReviewKey::Delete2 || key == ReviewKey::Move1 ||
+                      key == ReviewKey::Move2 || key == ReviewKey::Ok || key == ReviewKey::Abort;
+    // The key is the review's even when its button is off: it must not move
+    // a memo's cursor or fall through to another control.
+    if (button->isVisibleTo(this) && button->isEnabled() && !(once && event->isAutoRepeat()))
+        button->click();
+    return true;
+}
+
+bool ReviewWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (std::find(m_edit.begin(), m_edit.end(), watched) == m_edit.end()) {
+        if (!triageKey(key))
+            return QDialog::eventFilter(watched, event);
+        key->accept();
+        return true;
+    }
+    // A zoom field keeps its keys (Enter applies the typed scale through the
+    // field's own signal); only Esc still means "中断". What the field
+    // leaves unused goes no further, to no pane or button.
+    if (reviewKeyOf(*key) == ReviewKey::Abort) {
+        triageKey(key);
+        key->accept();
+        return true;
+    }
+    static_cast<QObject*>(watched)->event(event);
+    event->accept(); // an ignored key would travel on to the parents
+    return true;
+}
+
 void ReviewWindow::keyPressEvent(QKeyEvent* event)
 {
-    // Neither Enter nor Esc closes the review: Enter belongs to the zoom
-    // fields, and the group is closed only by its buttons or the close box.
+    if (triageKey(event)) {
+        event->accept();
+        return;
+    }
+    // Enter and Esc never close the review by the dialog's own rules.
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -607,14 +802,14 @@ void ReviewWindow::pictureArrived(int32_t file)
 {
     if (!m_model || !isVisible())
         return;
+    const std::optional<PictureCache::FullSize> full = m_cache->fullSizeOf(file);
     for (int32_t i = 1; i <= m_model->shownPanes(); ++i) {
         const int32_t m = m_model->memberInPane(i);
-        if (m_model->fileOf(m) != file)
+        if (m_model->fileOf(m) != file || !full)
             continue;
-        const std::shared_ptr<const Picture> picture = m_cache->find(file);
-        if (picture && (picture->width() != m_model->pictureWidth(m) || picture->height() != m_model->pictureHeight(m))) {
+        if (full->width != m_model->pictureWidth(m) || full->height != m_model->pictureHeight(m)) {
             // The header told another size than the decoder: trust the pixels.
-            m_model->placeMember(m, picture->width(), picture->height());
+            m_model->placeMember(m, full->width, full->height);
             DisplayFile(m_model->viewPos());
             return;
         }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <QDialog>
+#include <QRect>
 #include <QString>
 
 #include "review/group_walk.h"
@@ -41,6 +42,11 @@ public:
     // cannot be read. `group` must outlive the open window.
     bool openGroup(ReviewSession& session, std::vector<int32_t>& group, int32_t paneCount = 2);
 
+    // A JPEG whose full-size picture would take more bytes than this is
+    // held whole only at a smaller scale; at full size only the part on view
+    // (and a margin) is decoded.
+    void setWholePictureLimit(int64_t bytes) { m_wholePictureLimit = bytes; }
+
     // How error messages reach the user; a message box unless replaced.
     void setErrorSink(std::function<void(const QString&)> sink);
 
@@ -56,15 +62,24 @@ public:
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
     void findPaneControls();
     void layoutPanes();
+    // Places Label1..Label3 for the group; returns the top row's right edge.
+    int placeLabels();
     std::vector<PictureCache::Want> wantedPictures() const;
+    // The part of member m's picture that its pane shows, in the picture's
+    // own pixels.
+    QRect visiblePart(int32_t m) const;
     void showPanePictures();
     bool placeMembers();
     void reportError(const QString& message);
+    // Presses the button a key stands for, under that button's own rules
+    // (shown and enabled); false when the key is not the review's.
+    bool triageKey(QKeyEvent* event);
     void applyOutcome(const ReviewActionOutcome& outcome);
     void syncGroup();
 
@@ -95,10 +110,14 @@ private:
     PictureCache* m_cache = nullptr;
     std::function<void(const QString&)> m_errorSink;
     std::set<int32_t> m_reportedFailures; // files whose load error was shown
+    int64_t m_wholePictureLimit = int64_t {256} << 20;
 
     QPushButton* m_ok = nullptr;
     QPushButton* m_abort = nullptr;
     QPushButton* m_delete = nullptr;
+    QPushButton* m_zoomOut = nullptr;
+    QPushButton* m_zoomIn = nullptr;
+    QPushButton* m_actual = nullptr;
     QPushButton* m_prev = nullptr;
     QPushButton* m_next = nullptr;
     QLabel* m_countLabel = nullptr;

@@ -1,0 +1,292 @@
+#include "picture/scaled_jpeg.h"
+
+// libjpeg's error handling longjmps out of the library: everything that uses
+// setjmp stays in this file, and no object with a destructor is alive between
+// a setjmp and its possible longjmp.
+
+#include <algorithm>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <jpeglib.h>
+
+#include "picture/jpeg_decoder.h"
+
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+extern "C" void onScaledJpegError(j_common_ptr cinfo)
+{
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+extern "C" void onScaledJpegMessage(j_common_ptr, int)
+{
+    // Warnings (a truncated file finished with grey) are not failures.
+}
+
+struct Header {
+    int32_t fullWidth;
+    int32_t fullHeight;
+    int32_t width;
+    int32_t height;
+    bool cmyk;
+    bool inverted;
+};
+
+bool readHeader(jpeg_decompress_struct* cinfo, ErrorManager* err, std::FILE* file, int32_t denominator,
+                Header* header)
+{
+    if (setjmp(err->jump))
+        return false;
+    jpeg_stdio_src(cinfo, file);
+    jpeg_read_header(cinfo, TRUE);
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = static_cast<unsigned int>(denominator);
+    cinfo->dct_method = JDCT_ISLOW;
+    header->cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
+    header->inverted = cinfo->saw_Adobe_marker;
+    cinfo->out_color_space = header->cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    jpeg_calc_output_dimensions(cinfo);
+    header->fullWidth = static_cast<int32_t>(cinfo->image_width);
+    header->fullHeight = static_cast<int32_t>(cinfo->image_height);
+    header->width = static_cast<int32_t>(cinfo->output_width);
+    header->height = static_cast<int32_t>(cinfo->output_height);
+    return true;
+}
+
+void convertCmykRow(const uint8_t* cmyk, uint8_t* dest, JDIMENSION width, bool inverted)
+{
+    for (JDIMENSION x = 0; x < width; ++x) {
+        int c = cmyk[4 * x], m = cmyk[4 * x + 1], y = cmyk[4 * x + 2], k = cmyk[4 * x + 3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        dest[3 * x] = static_cast<uint8_t>(y * k / 255);
+        dest[3 * x + 1] = static_cast<uint8_t>(m * k / 255);
+        dest[3 * x + 2] = static_cast<uint8_t>(c * k / 255);
+    }
+}
+
+// Starts decompression, and for a part cuts its columns: *left and *width
+// come back widened to block boundaries.
+bool startRows(jpeg_decompress_struct* cinfo, ErrorManager* err, bool crop, JDIMENSION* left, JDIMENSION* width)
+{
+    if (setjmp(err->jump))
+        return false;
+    jpeg_start_decompress(cinfo);
+    if (crop && (*left > 0 || *width < cinfo->output_width)) {
+        // The upsampler takes the cut edges for picture edges: one block
+        // column more on each side keeps the asked columns exact.
+        const JDIMENSION block = static_cast<JDIMENSION>(cinfo->max_h_samp_factor * cinfo->min_DCT_scaled_size);
+        const JDIMENSION end = std::min(*left + *width + block, cinfo->output_width);
+        *left = *left > block ? *left - block : 0;
+        *width = end - *left;
+        jpeg_crop_scanline(cinfo, left, width);
+    }
+    *width = cinfo->output_width;
+    return true;
+}
+
+enum class RowsRead { Done, Failed, Cancelled };
+
+// Rows first to end - 1 into out (stride output_width * 3); CMYK rows pass
+// through rowBuffer (output_width * 4) and are converted as the
+// whole-picture decoder converts them. A whole picture is finished, a part
+// abandoned after its last row.
+RowsRead readRows(jpeg_decompress_struct* cinfo, ErrorManager* err, JDIMENSION first, JDIMENSION end, uint8_t* out,
+                  uint8_t* rowBuffer, bool cmyk, bool inverted, const std::atomic<bool>* cancel)
+{
+    if (setjmp(err->jump))
+        return RowsRead::Failed;
+    const std::size_t stride = static_cast<std::size_t>(cinfo->output_width) * 3;
+    if (first > 0)
+        jpeg_skip_scanlines(cinfo, first);
+    while (cinfo->output_scanline < end) {
+        if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
+            return RowsRead::Cancelled;
+        uint8_t* dest = out + stride * (cinfo->output_scanline - first);
+        JSAMPROW row = cmyk ? rowBuffer : dest;
+        jpeg_read_scanlines(cinfo, &row, 1);
+        if (cmyk)
+            convertCmykRow(rowBuffer, dest, cinfo->output_width, inverted);
+    }
+    if (first == 0 && end == cinfo->output_height)
+        jpeg_finish_decompress(cinfo);
+    return RowsRead::Done;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// One decode of a whole picture (crop false) or of a part, at 1/denominator.
+struct Decode {
+    LoadedPicture loaded;
+    bool cancelled = false;
+    Header header {};
+    int32_t left = 0;
+    int32_t top = 0;
+};
+
+Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x, int32_t y, int32_t width,
+              int32_t height, const std::atomic<bool>* cancel)
+{
+    Decode out;
+    auto fail = [&out](LoadFailure failure, std::string error, int systemError = 0) {
+        out.loaded.failure = failure;
+        out.loaded.error = std::move(error);
+        out.loaded.systemError = systemError;
+        return std::move(out);
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        return fail(loadFailureOfErrno(error), std::strerror(error), error);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return fail(loadFailureOfErrno(error), std::strerror(error), error);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail(LoadFailure::NotRegular, "not a regular file");
+    }
+    if (st.st_size == 0) {
+        ::close(fd);
+        return fail(LoadFailure::Empty, "empty file");
+    }
+    std::unique_ptr<std::FILE, FileCloser> file(::fdopen(fd, "rb"));
+    if (!file) {
+        const int error = errno;
+        ::close(fd);
+        return fail(loadFailureOfErrno(error), std::strerror(error), error);
+    }
+
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    std::memset(&cinfo, 0, sizeof cinfo);
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = onScaledJpegError;
+    err.pub.emit_message = onScaledJpegMessage;
+    err.message[0] = '\0';
+    jpeg_create_decompress(&cinfo);
+    // Destroys the decompressor on every way out below.
+    std::unique_ptr<jpeg_decompress_struct, void (*)(jpeg_decompress_struct*)> owner(&cinfo,
+                                                                                     jpeg_destroy_decompress);
+
+    if (!readHeader(&cinfo, &err, file.get(), denominator, &out.header))
+        return fail(LoadFailure::Damaged, err.message);
+    const Header& header = out.header;
+    JDIMENSION first = 0;
+    JDIMENSION end = static_cast<JDIMENSION>(header.height);
+    JDIMENSION left = 0;
+    JDIMENSION columns = static_cast<JDIMENSION>(header.width);
+    if (crop) {
+        const int64_t x0 = std::clamp<int64_t>(x, 0, header.width);
+        const int64_t y0 = std::clamp<int64_t>(y, 0, header.height);
+        const int64_t x1 = std::clamp<int64_t>(int64_t {x} + width, x0, header.width);
+        const int64_t y1 = std::clamp<int64_t>(int64_t {y} + height, y0, header.height);
+        if (x1 <= x0 || y1 <= y0)
+            return fail(LoadFailure::Damaged, "the part lies outside the picture");
+        first = static_cast<JDIMENSION>(y0);
+        end = static_cast<JDIMENSION>(y1);
+        left = static_cast<JDIMENSION>(x0);
+        columns = static_cast<JDIMENSION>(x1 - x0);
+    }
+    if (header.width <= 0 || header.height <= 0 || int64_t {columns} * (end - first) > kMaxPicturePixels)
+        return fail(LoadFailure::TooLarge, "picture too large");
+    if (!startRows(&cinfo, &err, crop, &left, &columns))
+        return fail(LoadFailure::Damaged, err.message);
+    Picture picture(static_cast<int32_t>(columns), static_cast<int32_t>(end - first));
+    std::unique_ptr<uint8_t[]> rowBuffer;
+    if (header.cmyk)
+        rowBuffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(columns) * 4);
+    switch (readRows(&cinfo, &err, first, end, picture.data(), rowBuffer.get(), header.cmyk, header.inverted, cancel)) {
+    case RowsRead::Failed:
+        return fail(LoadFailure::Damaged, err.message);
+    case RowsRead::Cancelled:
+        out.cancelled = true;
+        return fail(LoadFailure::None, "cancelled");
+    case RowsRead::Done:
+        break;
+    }
+    out.loaded.picture = std::move(picture);
+    out.left = static_cast<int32_t>(left);
+    out.top = static_cast<int32_t>(first);
+    return out;
+}
+
+} // namespace
+
+ScaledJpeg decodeJpegScaled(const std::string& path, int32_t denominator, const std::atomic<bool>* cancel)
+{
+    denominator = denominator >= 8 ? 8 : denominator >= 4 ? 4 : denominator >= 2 ? 2 : 1;
+    Decode decoded = decode(path, denominator, false, 0, 0, 0, 0, cancel);
+    ScaledJpeg result;
+    result.loaded = std::move(decoded.loaded);
+    result.cancelled = decoded.cancelled;
+    if (result.loaded.ok()) {
+        result.fullWidth = decoded.header.fullWidth;
+        result.fullHeight = decoded.header.fullHeight;
+    }
+    return result;
+}
+
+JpegRegion decodeJpegRegion(const std::string& path, int32_t x, int32_t y, int32_t width, int32_t height,
+                            const std::atomic<bool>* cancel)
+{
+    Decode decoded = decode(path, 1, true, x, y, width, height, cancel);
+    JpegRegion result;
+    result.loaded = std::move(decoded.loaded);
+    result.cancelled = decoded.cancelled;
+    if (result.loaded.ok()) {
+        result.left = decoded.left;
+        result.top = decoded.top;
+        result.fullWidth = decoded.header.fullWidth;
+        result.fullHeight = decoded.header.fullHeight;
+    }
+    return result;
+}
+
+LoadFailure loadFailureOfErrno(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return LoadFailure::Missing;
+    case EACCES:
+    case EPERM:
+        return LoadFailure::AccessDenied;
+    default:
+        return LoadFailure::SystemError;
+    }
+}
+
+int32_t jpegScaleForZoom(int32_t zoomPercent)
+{
+    for (int32_t denominator : {8, 4, 2}) {
+        if (int64_t {zoomPercent} * denominator <= 100)
+            return denominator;
+    }
+    return 1;
+}
