@@ -8,7 +8,6 @@
 #include <optional>
 #include <string_view>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/json_writer.h"
@@ -257,12 +256,6 @@ int runSearchCommand(const std::vector<std::string>& args)
     if (!parseArguments(args, arguments, folder))
         return 2;
     arguments.options.folder = normalFolder(folder, currentFolder());
-    struct stat st {};
-    if (::stat(arguments.options.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        std::fprintf(stderr, "フォルダ %s は開けません\n", arguments.options.folder.c_str());
-        return 1;
-    }
-
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     ProgressCallback progress;
     if (terminal)
