@@ -1,6 +1,7 @@
 // Writes the seed corpora of the fuzz targets: small pictures of every JPEG
 // and bitmap variety the loaders meet, and a few texts of each kind. Usage:
-// make_corpus CORPUS_FOLDER (it fills CORPUS_FOLDER/<target>/).
+// make_corpus CORPUS_FOLDER HOSTILE_FOLDER (it fills CORPUS_FOLDER/<target>/,
+// and HOSTILE_FOLDER with the small bombs of the hostile-files test).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -224,6 +225,42 @@ void writeBmps()
     save("picture_size", "truncated.bmp", truncated);
 }
 
+// The frame header of a JPEG made to claim another size.
+Bytes withFrameSize(Bytes jpeg, uint16_t width, uint16_t height)
+{
+    for (std::size_t i = 0; i + 8 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) {
+            jpeg[i + 5] = static_cast<uint8_t>(height >> 8);
+            jpeg[i + 6] = static_cast<uint8_t>(height);
+            jpeg[i + 7] = static_cast<uint8_t>(width >> 8);
+            jpeg[i + 8] = static_cast<uint8_t>(width);
+            break;
+        }
+    }
+    return jpeg;
+}
+
+// Small files that claim to be huge, for tests/hostile/files.
+void writeHostile(const std::filesystem::path& folder)
+{
+    const auto tiny = [](int components, J_COLOR_SPACE space) {
+        return encodeJpeg({8, 8, space, components, [](auto& c) {
+                               jpeg_simple_progression(&c);
+                               jpeg_set_quality(&c, 5, TRUE);
+                           }});
+    };
+    const std::filesystem::path previous = g_root;
+    g_root = folder.parent_path();
+    const std::string name = folder.filename().string();
+    save(name, "progressive_grey_8.jpg", tiny(1, JCS_GRAYSCALE));
+    save(name, "bomb_progressive_grey_65500.jpg", withFrameSize(tiny(1, JCS_GRAYSCALE), 65500, 65500));
+    save(name, "bomb_progressive_grey_20000.jpg", withFrameSize(tiny(1, JCS_GRAYSCALE), 20000, 20000));
+    save(name, "bomb_progressive_colour_20000.jpg", withFrameSize(tiny(3, JCS_RGB), 20000, 20000));
+    // RLE8, 20,000 x 20,000: end of bitmap at once, every pixel left to the decoder.
+    save(name, "bomb_rle8_20000.bmp", encodeBmp({20000, 20000, 8, 1, 40, {}, {0, 1}}));
+    g_root = previous;
+}
+
 void writeTexts()
 {
     saveText("text", "integer", "  -2147483648");
@@ -250,13 +287,14 @@ void writeTexts()
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_corpus CORPUS_FOLDER\n");
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: make_corpus CORPUS_FOLDER HOSTILE_FOLDER\n");
         return 2;
     }
     g_root = argv[1];
     writeJpegs();
     writeBmps();
     writeTexts();
+    writeHostile(argv[2]);
     return 0;
 }
