@@ -170,7 +170,7 @@ void checkJsonString(std::string_view text)
     if (error.error != QJsonParseError::NoError || !document.isArray() || !document.array().at(0).isString())
         fuzz_input::fail("JSON string " + literal + " does not parse: " + error.errorString().toStdString());
     // Valid UTF-8 comes back byte for byte; anything else was replaced.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
     const QString decoded = decoder(QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size())));
     if (!decoder.hasError() && document.array().at(0).toString() != decoded)
         fuzz_input::fail("JSON string " + literal + " does not give back its text");

@@ -86,6 +86,9 @@ TEST(ScanLineTest, StampIsLocalWithEvenSeconds)
     // Outside the DOS range the real date stays.
     EXPECT_EQ(formatStamp(0), "1970/01/01 00/00/00");
     EXPECT_EQ(formatStamp(4354819201), "2108/01/01 00/00/00");
+    // A year that fits tm_year but not tm_year + 1900 in an int: the far
+    // future, not a wrapped-around negative year.
+    EXPECT_EQ(formatStamp(67767973046273304), "9999/12/31 23/59/58");
     ZoneScope::set("JST-9");
     EXPECT_EQ(formatStamp(1022870527), "2002/06/01 03/42/06");
 }
