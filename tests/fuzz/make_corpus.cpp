@@ -212,11 +212,21 @@ void writeBmps()
     both("topdown.bmp", encodeBmp({8, -6, 24, 0, 40, {}, {}}));
     both("os2_24.bmp", encodeBmp({8, 6, 24, 0, 12, {}, {}}));
     both("os2_8.bmp", encodeBmp({8, 6, 8, 0, 12, {}, {}}));
-    // RLE8: a run, an absolute run, a delta, end of line, end of bitmap.
-    both("rle8.bmp", encodeBmp({8, 4, 8, 1, 40, {},
-                                {4, 7, 0, 4, 1, 2, 3, 4, 0, 0, 0, 2, 2, 1, 3, 9, 0, 0, 8, 200, 0, 1}}));
-    // RLE4: nibble pairs in runs and in an absolute run.
-    both("rle4.bmp", encodeBmp({8, 4, 4, 2, 40, {}, {8, 0x12, 0, 0, 0, 6, 0x34, 0x56, 0x78, 0, 0, 0, 4, 0x9A, 0, 1}}));
+    // RLE8 and RLE4 that set every pixel: runs, absolute runs, end of line.
+    both("rle8.bmp", encodeBmp({8, 3, 8, 1, 40, {},
+                                {8, 7, 0, 0, 0, 8, 1, 2, 3, 4, 5, 6, 7, 8, 0, 0, 4, 9, 4, 10, 0, 0, 0, 1}}));
+    both("rle4.bmp", encodeBmp({8, 2, 4, 2, 40, {}, {8, 0x12, 0, 0, 0, 8, 0x34, 0x56, 0x78, 0x9A, 0, 0, 0, 1}}));
+    // RLE that leaves pixels unset (a delta, an early end of line or of the
+    // bitmap): the platform reader leaves them undefined, so these go to the
+    // hostile folder, whose test says whether the loader defines them yet.
+    const auto undefinedRows = [](const std::string& name, const Bytes& bytes) {
+        save("../../hostile/files/undefined_rows", name, bytes);
+        save("picture_size", name, bytes);
+    };
+    undefinedRows("rle8_delta.bmp", encodeBmp({8, 4, 8, 1, 40, {},
+                                               {4, 7, 0, 4, 1, 2, 3, 4, 0, 0, 0, 2, 2, 1, 3, 9, 0, 0, 8, 200, 0, 1}}));
+    undefinedRows("rle4_early_end.bmp",
+                  encodeBmp({8, 4, 4, 2, 40, {}, {8, 0x12, 0, 0, 0, 6, 0x34, 0x56, 0x78, 0, 0, 0, 4, 0x9A, 0, 1}}));
     // Only the header reader gets a truncated bitmap: the loader's truncated
     // files are in the hostile folder (tests/hostile/files), whose test says
     // whether the missing rows are defined yet.

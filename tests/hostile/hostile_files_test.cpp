@@ -2,6 +2,7 @@
 // memory and time budget: nothing may take more than the budget, and the
 // results must not depend on --jobs or on the run.
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -17,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "picture/picture_loader.h"
 #include "support/test_pictures.h"
 
 namespace fs = std::filesystem;
@@ -262,4 +264,30 @@ TEST(HostileFilesTest, SignatureOfAFifoEnds)
             EXPECT_LE(run.seconds, kSecondsBudget) << name << " " << engine;
         }
     }
+}
+
+TEST(HostileFilesTest, BitmapsWithUnsetPixelsLoadTheSameEveryTime)
+{
+    GTEST_SKIP() << "waits for the bitmap loader to define missing rows: today these load differently from one load to the next";
+    // Bitmaps the fuzzer found whose pixel data ends early, skips pixels with
+    // RLE deltas or ends a line early: each load must give the same bytes,
+    // whatever the memory it is decoded into held before.
+    int checked = 0;
+    for (const auto& entry : fs::directory_iterator(kHostileFiles + "undefined_rows")) {
+        const std::string path = entry.path().string();
+        const LoadedPicture first = loadPicture(path, JpegIdct::Fast);
+        for (int round = 0; round < 3 && first.ok(); ++round) {
+            {
+                // Leave garbage where the next load's buffers are likely to go.
+                std::vector<uint8_t> garbage(first.picture.byteCount() * 4 + 4096, static_cast<uint8_t>(0x5A + round));
+                std::memset(garbage.data(), 0xA5 ^ round, garbage.size() / 2);
+            }
+            const LoadedPicture again = loadPicture(path, JpegIdct::Fast);
+            ASSERT_TRUE(again.ok()) << path;
+            ASSERT_EQ(again.picture.byteCount(), first.picture.byteCount()) << path;
+            EXPECT_EQ(std::memcmp(again.picture.data(), first.picture.data(), first.picture.byteCount()), 0) << path;
+        }
+        ++checked;
+    }
+    EXPECT_GE(checked, 10);
 }
