@@ -37,6 +37,9 @@ int main(int argc, char** argv)
             return 1;
         }
         const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // Named first, so that the input of a failed check is the last line.
+        std::printf("%s\n", path.c_str());
+        std::fflush(stdout);
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     }
     std::printf("%zu inputs replayed\n", inputs.size());
