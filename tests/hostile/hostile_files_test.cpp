@@ -165,8 +165,6 @@ std::string pairedFolder(const TempDir& dir, const std::string& source, const st
     return folder;
 }
 
-std::string fileBytes(const std::string& path) { return readAll(path); }
-
 } // namespace
 
 TEST(HostileFilesTest, DecompressionBombsStayWithinTheBudget)
@@ -193,7 +191,7 @@ TEST(HostileFilesTest, ThousandsOfEmptyScansStayWithinTheBudget)
     GTEST_SKIP() << "waits for the JPEG decoder's scan limit: today each search takes more than 10 s";
     // 20,000 scans of no data after the first, in a 2,000 x 2,000 frame: each
     // scan walks the whole coefficient buffer.
-    std::string jpeg = fileBytes(kHostileFiles + "progressive_grey_8.jpg");
+    std::string jpeg = readAll(kHostileFiles + "progressive_grey_8.jpg");
     const auto frame = jpeg.find("\xFF\xC2");
     ASSERT_NE(frame, std::string::npos);
     jpeg.replace(frame + 5, 4, std::string("\x07\xD0\x07\xD0", 4));
@@ -223,7 +221,7 @@ TEST(HostileFilesTest, TruncatedPhotographsGiveTheSameResultsEveryRun)
         testing_support::writeBmp24(bmp, photo);
         testing_support::writeJpeg(jpg, photo, 85);
         for (const auto& [source, percent] : {std::pair {bmp, 50}, {bmp, 70}, {jpg, 40}, {jpg, 60}}) {
-            std::string bytes = fileBytes(source);
+            std::string bytes = readAll(source);
             bytes.resize(bytes.size() * static_cast<std::size_t>(percent) / 100);
             const std::string cut = dir.file("photos/cut" + std::to_string(seed) + "_" + std::to_string(percent)
                                              + fs::path(source).extension().string());
