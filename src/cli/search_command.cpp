@@ -8,7 +8,6 @@
 #include <optional>
 #include <string_view>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/json_writer.h"
@@ -17,11 +16,6 @@
 #include "search/search_job.h"
 
 namespace {
-
-struct SearchArguments {
-    SearchOptions options;
-    bool json = false;
-};
 
 // Digits only (no blank, no sign), at most six of them, within [low, high].
 std::optional<int32_t> smallNumber(std::string_view text, int32_t low, int32_t high)
@@ -43,73 +37,6 @@ std::optional<int32_t> indexOf(std::string_view text, std::initializer_list<std:
         ++i;
     }
     return std::nullopt;
-}
-
-bool badArgument(const std::string& message)
-{
-    std::fprintf(stderr, "zelvic-cli: %s\n%s", message.c_str(), kSearchUsage);
-    return false;
-}
-
-bool parseArguments(const std::vector<std::string>& args, SearchArguments& out, std::string& folder)
-{
-    bool haveFolder = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string word = args[i];
-        if (word == "--json") {
-            out.json = true;
-            continue;
-        }
-        if (word.size() < 2 || word.compare(0, 2, "--") != 0 || word == "--") {
-            if (word == "--" && i + 1 < args.size())
-                word = args[++i];
-            if (haveFolder)
-                return badArgument("more than one FOLDER: " + word);
-            folder = word;
-            haveFolder = true;
-            continue;
-        }
-        std::string name = word;
-        std::string value;
-        const auto equals = word.find('=');
-        if (equals != std::string::npos) {
-            name = word.substr(0, equals);
-            value = word.substr(equals + 1);
-        } else {
-            if (i + 1 >= args.size())
-                return badArgument(name + " needs a value");
-            value = args[++i];
-        }
-        std::optional<int32_t> number;
-        if (name == "--mode") {
-            number = indexOf(value, {"size", "dims", "identical", "similar"});
-            if (number)
-                out.options.mode = static_cast<CheckMode>(*number);
-        } else if (name == "--level") {
-            number = indexOf(value, {"strict", "middle", "loose"});
-            if (number)
-                out.options.level = *number;
-        } else if (name == "--depth") {
-            number = smallNumber(value, 0, 3);
-            if (number)
-                out.options.depth = *number;
-        } else if (name == "--screen") {
-            number = smallNumber(value, 0, 2);
-            if (number)
-                out.options.screen = *number;
-        } else if (name == "--jobs") {
-            number = smallNumber(value, 1, 4096);
-            if (number)
-                out.options.jobs = *number;
-        } else {
-            return badArgument("unknown option " + name);
-        }
-        if (!number)
-            return badArgument("bad value for " + name + ": " + value);
-    }
-    if (!haveFolder || folder.empty())
-        return badArgument("FOLDER is missing");
-    return true;
 }
 
 std::string currentFolder()
@@ -222,6 +149,68 @@ void printGroups(const SearchOutcome& outcome, const std::vector<std::vector<int
 
 } // namespace
 
+std::optional<std::string> parseSearchArguments(const std::vector<std::string>& args, SearchArguments& out)
+{
+    std::string& folder = out.options.folder;
+    bool haveFolder = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string word = args[i];
+        if (word == "--json") {
+            out.json = true;
+            continue;
+        }
+        if (word.size() < 2 || word.compare(0, 2, "--") != 0 || word == "--") {
+            if (word == "--" && i + 1 < args.size())
+                word = args[++i];
+            if (haveFolder)
+                return "more than one FOLDER: " + word;
+            folder = word;
+            haveFolder = true;
+            continue;
+        }
+        std::string name = word;
+        std::string value;
+        const auto equals = word.find('=');
+        if (equals != std::string::npos) {
+            name = word.substr(0, equals);
+            value = word.substr(equals + 1);
+        } else {
+            if (i + 1 >= args.size())
+                return name + " needs a value";
+            value = args[++i];
+        }
+        std::optional<int32_t> number;
+        if (name == "--mode") {
+            number = indexOf(value, {"size", "dims", "identical", "similar"});
+            if (number)
+                out.options.mode = static_cast<CheckMode>(*number);
+        } else if (name == "--level") {
+            number = indexOf(value, {"strict", "middle", "loose"});
+            if (number)
+                out.options.level = *number;
+        } else if (name == "--depth") {
+            number = smallNumber(value, 0, 3);
+            if (number)
+                out.options.depth = *number;
+        } else if (name == "--screen") {
+            number = smallNumber(value, 0, 2);
+            if (number)
+                out.options.screen = *number;
+        } else if (name == "--jobs") {
+            number = smallNumber(value, 1, 4096);
+            if (number)
+                out.options.jobs = *number;
+        } else {
+            return "unknown option " + name;
+        }
+        if (!number)
+            return "bad value for " + name + ": " + value;
+    }
+    if (!haveFolder || folder.empty())
+        return std::string("FOLDER is missing");
+    return std::nullopt;
+}
+
 std::string normalFolder(const std::string& folder, const std::string& cwd)
 {
     const std::string full = (!folder.empty() && folder[0] == '/') ? folder : cwd + "/" + folder;
@@ -253,16 +242,11 @@ std::string normalFolder(const std::string& folder, const std::string& cwd)
 int runSearchCommand(const std::vector<std::string>& args)
 {
     SearchArguments arguments;
-    std::string folder;
-    if (!parseArguments(args, arguments, folder))
+    if (const std::optional<std::string> problem = parseSearchArguments(args, arguments)) {
+        std::fprintf(stderr, "zelvic-cli: %s\n%s", problem->c_str(), kSearchUsage);
         return 2;
-    arguments.options.folder = normalFolder(folder, currentFolder());
-    struct stat st {};
-    if (::stat(arguments.options.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        std::fprintf(stderr, "フォルダ %s は開けません\n", arguments.options.folder.c_str());
-        return 1;
     }
-
+    arguments.options.folder = normalFolder(arguments.options.folder, currentFolder());
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     ProgressCallback progress;
     if (terminal)

@@ -42,9 +42,9 @@ FileTable BuildFileTable(const std::vector<std::string>& scanList, CheckMode mod
             file.size = columnValue(line, kScanSizeColumn, 10);
             file.skip = 0;
             if (mode == CheckMode::PictureSize) {
-                const int64_t key = columnValue(line, kScanKeyColumn, 10);
-                file.height = static_cast<int32_t>(key / 10000);
-                file.width = static_cast<int32_t>(key % 10000);
+                const SizeOfKey picture = sizeOfPictureKey(columnValue(line, kScanKeyColumn, 10));
+                file.height = picture.height;
+                file.width = picture.width;
             }
         }
     });

@@ -25,11 +25,11 @@ using FileTable = std::vector<File_rec>;
 inline constexpr int32_t kMaxGroup = 300;
 
 // FileTable from the sorted scan list: entry i from line i. Path, stamp and
-// size from their columns; in CheckMode 1 the key gives Height (key div
-// 10000) and Width (key mod 10000). The entries are filled on `jobs`
+// size from their columns; in CheckMode 1 the key gives Height and Width
+// (sizeOfPictureKey). The entries are filled on `jobs`
 // threads (0 = every core).
 FileTable BuildFileTable(const std::vector<std::string>& scanList, CheckMode mode, int32_t jobs = 1);
 
-// The key that orders a file in the run loop: Size in CheckMode 0, Height *
-// 10000 + Width in CheckMode 1.
+// The key that orders a file in the run loop: Size in CheckMode 0, the
+// picture-size key (pictureSizeKey) in CheckMode 1.
 int64_t runKey(const File_rec& file, CheckMode mode);

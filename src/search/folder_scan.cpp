@@ -416,6 +416,22 @@ std::string scanFolderArgument(const std::string& searchFolder)
     return folder;
 }
 
+bool canReadSearchFolder(const std::string& searchFolder)
+{
+    const int dirFd = ::open(searchFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return false;
+    FdCloser closer(dirFd);
+    // Listing needs read permission, which open checked; reaching the entries
+    // needs search permission, which a lookup of "." through the descriptor
+    // checks (a folder of mode 0600 lists its names but opens none of them).
+    struct stat st {};
+    if (::fstatat(dirFd, ".", &st, 0) != 0)
+        return false;
+    char entries[1024];
+    return ::getdents64(dirFd, entries, sizeof entries) >= 0;
+}
+
 bool ScanFolder(const std::string& folder, int32_t depth, const ScanSettings& settings,
                 std::vector<std::string>& lines)
 {

@@ -20,6 +20,10 @@ struct ScanSettings {
 // "/" (the root stays "/").
 std::string scanFolderArgument(const std::string& searchFolder);
 
+// Whether the search folder can be listed and its entries reached: false for
+// a missing folder, a file, or a folder without read or search permission.
+bool canReadSearchFolder(const std::string& searchFolder);
+
 // Adds one scan line for every .JPG and .BMP file of folder (which ends in
 // "/") and, while depth < subDirDepth, of its sub-folders, in no particular
 // order. Returns false when the abort flag stopped it. Throws SearchError

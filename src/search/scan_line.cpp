@@ -40,7 +40,8 @@ std::string formatStamp(std::time_t lastWrite)
     std::tm local {};
     if (!localtime_r(&lastWrite, &local))
         return "0000/01/01 00/00/00";
-    int year = local.tm_year + 1900;
+    // tm_year may be close to INT_MAX for a time stamp far in the future.
+    const int64_t year = int64_t {local.tm_year} + 1900;
     if (year < 0)
         return "0000/01/01 00/00/00";
     if (year > 9999)
@@ -50,8 +51,8 @@ std::string formatStamp(std::time_t lastWrite)
         text[at] = static_cast<char>('0' + value / 10 % 10);
         text[at + 1] = static_cast<char>('0' + value % 10);
     };
-    put(0, year / 100);
-    put(2, year % 100);
+    put(0, static_cast<int>(year / 100));
+    put(2, static_cast<int>(year % 100));
     put(5, local.tm_mon + 1);
     put(8, local.tm_mday);
     put(11, local.tm_hour);

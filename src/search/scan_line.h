@@ -31,8 +31,32 @@ std::string makeScanLine(int64_t key, int64_t size, std::string_view stamp, std:
 // the stamp keeps its 19 characters.
 std::string formatStamp(std::time_t lastWrite);
 
-// The key of a picture size: Height * 10000 + Width.
+// Picture-size keys. A picture under 10,000 wide has the key Height * 10000 +
+// Width. A wider one would spill into the height part and share its key with
+// a narrower size (12,000 x 60 and 2,000 x 61 both gave 612000), so it takes
+// kWideSizeKeyBase + Height * 100000 + Width: above every narrow key (at most
+// 65535 * 10000 + 9999), below 10^10, and sorted by height then width.
+inline constexpr int64_t kNarrowSizeLimit = 10000;
+inline constexpr int64_t kWideSizeKeyBase = 1'000'000'000;
+inline constexpr int64_t kWideSizeFactor = 100000;
+
 inline int64_t pictureSizeKey(int32_t width, int32_t height)
 {
-    return int64_t {height} * 10000 + width;
+    if (width < kNarrowSizeLimit)
+        return int64_t {height} * kNarrowSizeLimit + width;
+    return kWideSizeKeyBase + int64_t {height} * kWideSizeFactor + width;
+}
+
+struct SizeOfKey {
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// The width and height a picture-size key was made from.
+inline SizeOfKey sizeOfPictureKey(int64_t key)
+{
+    if (key < kWideSizeKeyBase)
+        return SizeOfKey {static_cast<int32_t>(key % kNarrowSizeLimit), static_cast<int32_t>(key / kNarrowSizeLimit)};
+    const int64_t wide = key - kWideSizeKeyBase;
+    return SizeOfKey {static_cast<int32_t>(wide % kWideSizeFactor), static_cast<int32_t>(wide / kWideSizeFactor)};
 }

@@ -38,6 +38,10 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     scan.abortFlag = &abortFlag;
     scan.progress = &throttle;
     scan.jobs = jobs;
+    // A search folder that cannot be read would look like one without
+    // pictures: that is a failure, not a clean search.
+    if (!canReadSearchFolder(options.folder))
+        throw SearchError("フォルダ " + options.folder + " は開けません");
     outcome.scanLines = buildScanList(options.folder, scan);
     outcome.counters.fileCount = static_cast<int32_t>(outcome.scanLines.size());
     throttle.report(SearchProgress::Phase::Scan, outcome.counters.fileCount, 0, true);

@@ -148,6 +148,65 @@ TEST(SearchCommandTest, PictureThatCannotBeOpenedEndsTheSearch)
     EXPECT_EQ(result, 1);
 }
 
+TEST(SearchCommandTest, FolderThatCannotBeReadIsAnError)
+{
+    TempDir dir;
+    ::chmod(dir.str().c_str(), 0755);
+    testing_support::writeBytes(dir.file("file.jpg"), "x");
+    // What even root cannot read: a file, and a path through one.
+    for (const std::string& folder : {dir.str() + "/file.jpg", dir.str() + "/file.jpg/sub", dir.str() + "/missing"}) {
+        const CliRun run = runCli({"search", folder, "--json"});
+        EXPECT_EQ(run.status, 1) << folder;
+        EXPECT_EQ(run.err, "フォルダ " + folder + " は開けません\n");
+        EXPECT_TRUE(run.out.empty());
+    }
+    // A folder without read permission cannot be listed; one without search
+    // permission lists names whose files cannot be reached. Either once
+    // printed "画像ファイルなし" and exited 0.
+    testing_support::writeBytes(dir.file("pics/a.jpg"), "x");
+    for (const mode_t mode : {0300, 0600}) {
+        ::chmod(dir.file("pics").c_str(), mode);
+        const int result = testing_support::runUnprivileged([&] {
+            const CliRun run = runCli({"search", dir.file("pics"), "--mode", "dims"});
+            if (run.err != "フォルダ " + dir.file("pics") + " は開けません\n")
+                return 10;
+            return run.status;
+        });
+        EXPECT_EQ(result, 1) << std::oct << mode;
+    }
+    ::chmod(dir.file("pics").c_str(), 0755);
+}
+
+TEST(SearchCommandTest, WidePictureSizesKeepTheirOwnKeys)
+{
+    // 12,000 x 60 and 2,000 x 61 once shared the key 612000: one run, compared,
+    // and the wide one reported as 2,000 x 61.
+    TempDir dir;
+    const auto frameHeader = [](int width, int height) {
+        const char bytes[] = {'\xFF', '\xD8', '\xFF', '\xC0', 0, 11, 8, static_cast<char>(height >> 8),
+                              static_cast<char>(height & 0xFF), static_cast<char>(width >> 8),
+                              static_cast<char>(width & 0xFF), 1, 1, 0x11, 0, '\xFF', '\xDA'};
+        return std::string(bytes, sizeof bytes);
+    };
+    testing_support::writeBytes(dir.file("wide.jpg"), frameHeader(12000, 60));
+    testing_support::writeBytes(dir.file("narrow.jpg"), frameHeader(2000, 61));
+    testing_support::setModificationTime(dir.file("wide.jpg"), 1'000'000'000);
+    testing_support::setModificationTime(dir.file("narrow.jpg"), 1'000'000'000);
+    ::setenv("TZ", "UTC", 1);
+    const CliRun run = runCli({"search", dir.str(), "--mode", "dims", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, "\"scan_lines\":[\"00006120000000000017 2001/09/09 01/46/40 " + dir.str()
+                                      + "/narrow.jpg\",\"10060120000000000017 2001/09/09 01/46/40 " + dir.str()
+                                      + "/wide.jpg\"]"));
+    EXPECT_TRUE(contains(run.out, "/wide.jpg\",\"stamp\":\"2001/09/09 01/46/40\",\"size\":17,\"width\":12000,"
+                                  "\"height\":60,"));
+    EXPECT_TRUE(contains(run.out, "/narrow.jpg\",\"stamp\":\"2001/09/09 01/46/40\",\"size\":17,\"width\":2000,"
+                                  "\"height\":61,"));
+    // Two runs of one file each: nothing is loaded, so nothing is unreadable.
+    EXPECT_TRUE(contains(run.out, "\"result_lines\":[],\"unreadable\":[],\"groups\":[],\"counts\":{\"files\":2,"
+                                  "\"loaded\":0,\"pairs\":0}"));
+}
+
 TEST(SearchCommandTest, GroupsOfAFileSizeSearch)
 {
     TempDir dir;

@@ -168,8 +168,9 @@ Picture warmScene(int32_t width, int32_t height, uint32_t seed)
     const int32_t rx = width / 5, ry = height / 4;
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
-            const int32_t dx = x - cx, dy = y - cy;
-            if (dx * dx * ry * ry + dy * dy * rx * rx < rx * rx * ry * ry) {
+            // In 64 bits: rx^2 * ry^2 overflows 32 bits from about 1,000 x 1,000.
+            const int64_t dx = x - cx, dy = y - cy, rx2 = int64_t {rx} * rx, ry2 = int64_t {ry} * ry;
+            if (dx * dx * ry2 + dy * dy * rx2 < rx2 * ry2) {
                 const int32_t shade = (x * 7 + y * 3) % 40;
                 base.setPixel(x, y, clampByte(200 + shade / 2), clampByte(120 + shade), clampByte(60 + shade / 3));
             }

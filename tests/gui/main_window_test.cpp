@@ -86,6 +86,7 @@ private slots:
     void inputsAreHeldOffWhileASearchRuns();
     void searchOfFixtureFolderEndsWithSummary();
     void folderWithoutPicturesSaysSo();
+    void folderThatCannotBeReadIsAnError();
     void closingDuringASearchWaitsThenWritesSettings();
     void commandLineFolderIsSelectedAtStart();
     void missingCommandLineFolderStartsAtItsParentAndSaysSo();
@@ -297,6 +298,23 @@ void MainWindowTest::folderWithoutPicturesSaysSo()
     QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
     QCOMPARE(child<QLabel>(*window, "Label1")->text(), QStringLiteral("画像ファイルなし"));
     QCOMPARE(child<QLineEdit>(*window, "Edit1")->text(), QStringLiteral("earlier"));
+}
+
+void MainWindowTest::folderThatCannotBeReadIsAnError()
+{
+    // The selected folder is gone by the time of the search: an error, as in
+    // zelvic-cli, not the "画像ファイルなし" of a folder without pictures.
+    TempDir dir;
+    testing_support::writeBytes(dir.file("gone/readme.txt"), "x");
+    QStringList errors;
+    auto window = makeWindow(dir, &errors, dir.str() + "/gone");
+    window->show();
+    std::filesystem::remove_all(dir.path() / "gone");
+    QSignalSpy finished(window.get(), &MainWindow::searchFinished);
+    window->Button2Click();
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(errors, QStringList {QString::fromStdString("フォルダ " + dir.str() + "/gone は開けません")});
+    QVERIFY(child<QLabel>(*window, "Label1")->text() != QStringLiteral("画像ファイルなし"));
 }
 
 void MainWindowTest::closingDuringASearchWaitsThenWritesSettings()

@@ -3,6 +3,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -56,6 +57,27 @@ TEST(ScanLineTest, FixedColumns)
               "32212254723221225472 ");
 }
 
+TEST(ScanLineTest, PictureSizeKeysNeverCollide)
+{
+    // Under 10,000 wide the key is Height * 10000 + Width.
+    EXPECT_EQ(pictureSizeKey(640, 480), 4800640);
+    EXPECT_EQ(pictureSizeKey(9999, 65535), 655359999);
+    EXPECT_EQ(pictureSizeKey(2000, 61), 612000);
+    // 12,000 x 60 once shared 612000 with 2,000 x 61.
+    EXPECT_EQ(pictureSizeKey(12000, 60), 1006012000);
+    EXPECT_EQ(pictureSizeKey(10000, 0), 1000010000);
+    EXPECT_EQ(pictureSizeKey(65535, 65535), 7553565535);
+    // Every wide key sorts after every narrow one and splits back exactly.
+    for (const auto& [width, height] : {std::pair {0, 0}, {9999, 65535}, {10000, 0}, {12000, 60}, {2000, 61},
+                                         {65535, 65535}, {65535, 1}, {1, 65535}}) {
+        const int64_t key = pictureSizeKey(width, height);
+        EXPECT_LE(key, kMaxScanNumber);
+        EXPECT_EQ(width >= 10000, key > pictureSizeKey(9999, 65535)) << width << " x " << height;
+        EXPECT_EQ(sizeOfPictureKey(key).width, width);
+        EXPECT_EQ(sizeOfPictureKey(key).height, height);
+    }
+}
+
 TEST(ScanLineTest, StampIsLocalWithEvenSeconds)
 {
     ZoneScope utc("UTC"); // stamps read in UTC
@@ -64,6 +86,9 @@ TEST(ScanLineTest, StampIsLocalWithEvenSeconds)
     // Outside the DOS range the real date stays.
     EXPECT_EQ(formatStamp(0), "1970/01/01 00/00/00");
     EXPECT_EQ(formatStamp(4354819201), "2108/01/01 00/00/00");
+    // A year that fits tm_year but not tm_year + 1900 in an int: the far
+    // future, not a wrapped-around negative year.
+    EXPECT_EQ(formatStamp(67767973046273304), "9999/12/31 23/59/58");
     ZoneScope::set("JST-9");
     EXPECT_EQ(formatStamp(1022870527), "2002/06/01 03/42/06");
 }
@@ -170,25 +195,25 @@ TEST(FolderScanTest, PictureSizeKeysAndTheirSplit)
 {
     TempDir dir;
     testing_support::writeJpeg(dir.file("vga.jpg"), testing_support::solidPicture(640, 480, 1, 2, 3));
-    // A frame header claiming 12345 x 6: the width spills into the height part.
+    // A frame header claiming 12345 x 6: 10,000 wide or more takes a wide key.
     writeBytes(dir.file("wide.JPG"), std::string("\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\x06\x30\x39\x01\x01\x11\x00\xFF\xDA", 17));
     // Top-down bitmap: height -200 reads as 65336.
     const std::string topDown = std::string("BM") + std::string(12, '\0') + std::string("\x28\0\0\0\xC8\0\0\0\x38\xFF\xFF\xFF", 12);
     writeBytes(dir.file("topdown.bmp"), topDown);
     const auto lines = scan(dir, CheckMode::PictureSize, 0);
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].substr(0, 10), "0000072345");
-    EXPECT_EQ(lines[1].substr(0, 10), "0004800640");
-    EXPECT_EQ(lines[2].substr(0, 10), "0653360200");
+    EXPECT_EQ(lines[0].substr(0, 10), "0004800640");
+    EXPECT_EQ(lines[1].substr(0, 10), "0653360200");
+    EXPECT_EQ(lines[2].substr(0, 10), "1000612345");
     const FileTable files = BuildFileTable(lines, CheckMode::PictureSize);
-    EXPECT_EQ(files[0].height, 7);
-    EXPECT_EQ(files[0].width, 2345);
-    EXPECT_EQ(files[1].height, 480);
-    EXPECT_EQ(files[1].width, 640);
-    EXPECT_EQ(files[2].height, 65336);
-    EXPECT_EQ(files[2].width, 200);
-    EXPECT_EQ(files[1].path, dir.str() + "/vga.jpg");
-    EXPECT_EQ(files[1].skip, 0);
+    EXPECT_EQ(files[0].height, 480);
+    EXPECT_EQ(files[0].width, 640);
+    EXPECT_EQ(files[1].height, 65336);
+    EXPECT_EQ(files[1].width, 200);
+    EXPECT_EQ(files[2].height, 6);
+    EXPECT_EQ(files[2].width, 12345);
+    EXPECT_EQ(files[0].path, dir.str() + "/vga.jpg");
+    EXPECT_EQ(files[0].skip, 0);
     // Outside CheckMode 1 width and height stay zero.
     const FileTable bySize = BuildFileTable(scan(dir, CheckMode::FileSize, 0), CheckMode::FileSize);
     EXPECT_EQ(bySize[0].width, 0);

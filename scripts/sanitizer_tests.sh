@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer
+# (any report fails its test; the fuzz corpora are replayed as part of it), then
+# the engine tests under ThreadSanitizer. Own build folders, -O1, no benchmarks.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+common=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" -DZELVIC_BENCHMARKS=OFF
+        "${launcher[@]}")
+supp="$PWD/tests/sanitizer"
+
+if [[ ! -f build-asan/build.ninja ]]; then
+  cmake -S . -B build-asan "${common[@]}" -DZELVIC_SANITIZE=ON >&2
+fi
+cmake --build build-asan -j2 >&2
+(cd build-asan &&
+ ASAN_OPTIONS="detect_leaks=1:abort_on_error=0" LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0" \
+ UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" QT_QPA_PLATFORM=offscreen \
+ ctest --output-on-failure -j2 --timeout 1800)
+
+if [[ ! -f build-tsan/build.ninja ]]; then
+  cmake -S . -B build-tsan "${common[@]}" -DZELVIC_TSAN=ON >&2
+fi
+cmake --build build-tsan -j2 --target identical_tests similar_tests zelvic-cli >&2
+(cd build-tsan &&
+ TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1" \
+ ctest --output-on-failure -j1 --timeout 1800 -R '^(identical|similar)$')
