@@ -1,0 +1,194 @@
+#include "cache/signature_codec.h"
+
+#include <cstdint>
+
+namespace {
+
+// A format byte first, so that a blob of another layout is refused even when
+// its length happens to match.
+constexpr uint8_t kIdenticalFormat = 1;
+constexpr uint8_t kSimilarFormat = 1;
+
+// The quantised contrast values and their two-bit codes.
+constexpr uint8_t kContrastValues[3] = {0, 128, 255};
+
+class ByteWriter {
+public:
+    void byte(uint8_t value) { m_bytes.push_back(static_cast<char>(value)); }
+    void int32(int32_t value)
+    {
+        const auto bits = static_cast<uint32_t>(value);
+        for (int shift = 0; shift < 32; shift += 8)
+            byte(static_cast<uint8_t>(bits >> shift));
+    }
+    std::string take() { return std::move(m_bytes); }
+
+private:
+    std::string m_bytes;
+};
+
+class ByteReader {
+public:
+    explicit ByteReader(std::string_view bytes) : m_bytes(bytes) {}
+    bool byte(uint8_t& value)
+    {
+        if (m_at >= m_bytes.size())
+            return false;
+        value = static_cast<uint8_t>(m_bytes[m_at++]);
+        return true;
+    }
+    bool int32(int32_t& value)
+    {
+        uint32_t bits = 0;
+        for (int shift = 0; shift < 32; shift += 8) {
+            uint8_t part = 0;
+            if (!byte(part))
+                return false;
+            bits |= static_cast<uint32_t>(part) << shift;
+        }
+        value = static_cast<int32_t>(bits);
+        return true;
+    }
+    bool finished() const { return m_at == m_bytes.size(); }
+
+private:
+    std::string_view m_bytes;
+    std::size_t m_at = 0;
+};
+
+template <std::size_t N>
+bool readInts(ByteReader& in, std::array<int32_t, N>& values)
+{
+    for (int32_t& value : values) {
+        if (!in.int32(value))
+            return false;
+    }
+    return true;
+}
+
+template <std::size_t N>
+void writeInts(ByteWriter& out, const std::array<int32_t, N>& values)
+{
+    for (int32_t value : values)
+        out.int32(value);
+}
+
+bool inProfileWindow(int32_t row, int32_t index)
+{
+    return row >= 1 && row <= kProfileRows && index >= kInnerFirst && index <= kInnerLast;
+}
+
+} // namespace
+
+std::string encodeIdenticalSignature(const IdenticalSignature& signature)
+{
+    ByteWriter out;
+    out.byte(kIdenticalFormat);
+    writeInts(out, signature.centroids);
+    for (const auto& profile : signature.profiles) {
+        for (uint8_t value : profile)
+            out.byte(value);
+    }
+    return out.take();
+}
+
+std::optional<IdenticalSignature> decodeIdenticalSignature(std::string_view bytes)
+{
+    ByteReader in(bytes);
+    uint8_t format = 0;
+    IdenticalSignature signature;
+    if (!in.byte(format) || format != kIdenticalFormat || !readInts(in, signature.centroids))
+        return std::nullopt;
+    for (auto& profile : signature.profiles) {
+        for (uint8_t& value : profile) {
+            if (!in.byte(value))
+                return std::nullopt;
+        }
+    }
+    if (!in.finished())
+        return std::nullopt;
+    return signature;
+}
+
+std::optional<std::string> encodeSimilarSignature(const SimilarSignature& signature)
+{
+    ByteWriter out;
+    out.byte(kSimilarFormat);
+    // Four contrast cells a byte.
+    for (std::size_t i = 0; i < signature.contrastMap.size(); i += 4) {
+        uint8_t packed = 0;
+        for (std::size_t j = 0; j < 4; ++j) {
+            const uint8_t value = i + j < signature.contrastMap.size() ? signature.contrastMap[i + j] : 0;
+            uint8_t code = 0;
+            while (code < 3 && kContrastValues[code] != value)
+                ++code;
+            if (code == 3)
+                return std::nullopt;
+            packed = static_cast<uint8_t>(packed | code << (2 * j));
+        }
+        out.byte(packed);
+    }
+    // Only the filled window of the profiles is written; anything outside it
+    // would be lost, so such a signature is not encoded.
+    for (int32_t row = 0; row <= kProfileRows; ++row) {
+        for (int32_t index = 0; index < kSimilarGridSize; ++index) {
+            const uint8_t value = signature.profiles[static_cast<std::size_t>(row)][static_cast<std::size_t>(index)];
+            if (inProfileWindow(row, index))
+                out.byte(value);
+            else if (value != 0)
+                return std::nullopt;
+        }
+    }
+    writeInts(out, signature.centroidX);
+    writeInts(out, signature.centroidY);
+    writeInts(out, signature.planeTotals);
+    for (int32_t code : signature.bandCodes) {
+        if (code < 0 || code > 255)
+            return std::nullopt;
+        out.byte(static_cast<uint8_t>(code));
+    }
+    out.int32(signature.spreadA);
+    out.int32(signature.spreadB);
+    return out.take();
+}
+
+std::optional<SimilarSignature> decodeSimilarSignature(std::string_view bytes)
+{
+    ByteReader in(bytes);
+    uint8_t format = 0;
+    if (!in.byte(format) || format != kSimilarFormat)
+        return std::nullopt;
+    SimilarSignature signature;
+    for (std::size_t i = 0; i < signature.contrastMap.size(); i += 4) {
+        uint8_t packed = 0;
+        if (!in.byte(packed))
+            return std::nullopt;
+        for (std::size_t j = 0; j < 4; ++j) {
+            const uint8_t code = (packed >> (2 * j)) & 3;
+            if (code == 3)
+                return std::nullopt;
+            if (i + j < signature.contrastMap.size())
+                signature.contrastMap[i + j] = kContrastValues[code];
+            else if (code != 0)
+                return std::nullopt;
+        }
+    }
+    for (int32_t row = 1; row <= kProfileRows; ++row) {
+        for (int32_t index = kInnerFirst; index <= kInnerLast; ++index) {
+            if (!in.byte(signature.profiles[static_cast<std::size_t>(row)][static_cast<std::size_t>(index)]))
+                return std::nullopt;
+        }
+    }
+    if (!readInts(in, signature.centroidX) || !readInts(in, signature.centroidY)
+        || !readInts(in, signature.planeTotals))
+        return std::nullopt;
+    for (int32_t& code : signature.bandCodes) {
+        uint8_t value = 0;
+        if (!in.byte(value))
+            return std::nullopt;
+        code = value;
+    }
+    if (!in.int32(signature.spreadA) || !in.int32(signature.spreadB) || !in.finished())
+        return std::nullopt;
+    return signature;
+}
