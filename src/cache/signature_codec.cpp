@@ -1,13 +1,46 @@
 #include "cache/signature_codec.h"
 
 #include <cstdint>
+#include <span>
+
+#include <QByteArray>
 
 namespace {
 
 // A format byte first, so that a blob of another layout is refused even when
-// its length happens to match.
-constexpr uint8_t kIdenticalFormat = 1;
-constexpr uint8_t kSimilarFormat = 1;
+// its length happens to match. After it, the fields deflated: profiles are
+// smooth, so each is written as differences from its previous position,
+// which roughly halves what a signature costs on disk.
+constexpr uint8_t kIdenticalFormat = 2;
+constexpr uint8_t kSimilarFormat = 2;
+
+// No signature comes near this; a damaged length field must not make the
+// decoder allocate what it says.
+constexpr uint32_t kMaxRawBytes = 16 * 1024;
+
+std::string deflated(uint8_t format, const std::string& raw)
+{
+    const QByteArray packed = qCompress(reinterpret_cast<const uchar*>(raw.data()), static_cast<qsizetype>(raw.size()), 6);
+    std::string blob(1, static_cast<char>(format));
+    blob.append(packed.constData(), static_cast<std::size_t>(packed.size()));
+    return blob;
+}
+
+std::optional<std::string> inflated(uint8_t format, std::string_view blob)
+{
+    // qCompress puts the raw length first, big-endian.
+    if (blob.size() < 5 || static_cast<uint8_t>(blob[0]) != format)
+        return std::nullopt;
+    uint32_t length = 0;
+    for (std::size_t i = 1; i < 5; ++i)
+        length = length << 8 | static_cast<uint8_t>(blob[i]);
+    if (length == 0 || length > kMaxRawBytes)
+        return std::nullopt;
+    const QByteArray raw = qUncompress(reinterpret_cast<const uchar*>(blob.data() + 1), static_cast<qsizetype>(blob.size() - 1));
+    if (raw.size() != static_cast<qsizetype>(length))
+        return std::nullopt;
+    return std::string(raw.constData(), static_cast<std::size_t>(raw.size()));
+}
 
 // The quantised contrast values and their two-bit codes.
 constexpr uint8_t kContrastValues[3] = {0, 128, 255};
@@ -15,6 +48,17 @@ constexpr uint8_t kContrastValues[3] = {0, 128, 255};
 class ByteWriter {
 public:
     void byte(uint8_t value) { m_bytes.push_back(static_cast<char>(value)); }
+    // A profile: its first value, then each one's difference from the last
+    // (modulo 256).
+    template <class Values>
+    void profile(const Values& values)
+    {
+        uint8_t previous = 0;
+        for (uint8_t value : values) {
+            byte(static_cast<uint8_t>(value - previous));
+            previous = value;
+        }
+    }
     void int32(int32_t value)
     {
         const auto bits = static_cast<uint32_t>(value);
@@ -35,6 +79,19 @@ public:
         if (m_at >= m_bytes.size())
             return false;
         value = static_cast<uint8_t>(m_bytes[m_at++]);
+        return true;
+    }
+    template <class Values>
+    bool profile(Values& values)
+    {
+        uint8_t previous = 0;
+        for (uint8_t& value : values) {
+            uint8_t difference = 0;
+            if (!byte(difference))
+                return false;
+            value = static_cast<uint8_t>(previous + difference);
+            previous = value;
+        }
         return true;
     }
     bool int32(int32_t& value)
@@ -83,27 +140,24 @@ bool inProfileWindow(int32_t row, int32_t index)
 std::string encodeIdenticalSignature(const IdenticalSignature& signature)
 {
     ByteWriter out;
-    out.byte(kIdenticalFormat);
     writeInts(out, signature.centroids);
-    for (const auto& profile : signature.profiles) {
-        for (uint8_t value : profile)
-            out.byte(value);
-    }
-    return out.take();
+    for (const auto& profile : signature.profiles)
+        out.profile(profile);
+    return deflated(kIdenticalFormat, out.take());
 }
 
 std::optional<IdenticalSignature> decodeIdenticalSignature(std::string_view bytes)
 {
-    ByteReader in(bytes);
-    uint8_t format = 0;
+    const std::optional<std::string> raw = inflated(kIdenticalFormat, bytes);
+    if (!raw)
+        return std::nullopt;
+    ByteReader in(*raw);
     IdenticalSignature signature;
-    if (!in.byte(format) || format != kIdenticalFormat || !readInts(in, signature.centroids))
+    if (!readInts(in, signature.centroids))
         return std::nullopt;
     for (auto& profile : signature.profiles) {
-        for (uint8_t& value : profile) {
-            if (!in.byte(value))
-                return std::nullopt;
-        }
+        if (!in.profile(profile))
+            return std::nullopt;
     }
     if (!in.finished())
         return std::nullopt;
@@ -113,7 +167,6 @@ std::optional<IdenticalSignature> decodeIdenticalSignature(std::string_view byte
 std::optional<std::string> encodeSimilarSignature(const SimilarSignature& signature)
 {
     ByteWriter out;
-    out.byte(kSimilarFormat);
     // Four contrast cells a byte.
     for (std::size_t i = 0; i < signature.contrastMap.size(); i += 4) {
         uint8_t packed = 0;
@@ -131,13 +184,13 @@ std::optional<std::string> encodeSimilarSignature(const SimilarSignature& signat
     // Only the filled window of the profiles is written; anything outside it
     // would be lost, so such a signature is not encoded.
     for (int32_t row = 0; row <= kProfileRows; ++row) {
+        const auto& profile = signature.profiles[static_cast<std::size_t>(row)];
         for (int32_t index = 0; index < kSimilarGridSize; ++index) {
-            const uint8_t value = signature.profiles[static_cast<std::size_t>(row)][static_cast<std::size_t>(index)];
-            if (inProfileWindow(row, index))
-                out.byte(value);
-            else if (value != 0)
+            if (!inProfileWindow(row, index) && profile[static_cast<std::size_t>(index)] != 0)
                 return std::nullopt;
         }
+        if (row >= 1)
+            out.profile(std::span(profile).subspan(kInnerFirst, kInnerSize));
     }
     writeInts(out, signature.centroidX);
     writeInts(out, signature.centroidY);
@@ -149,15 +202,15 @@ std::optional<std::string> encodeSimilarSignature(const SimilarSignature& signat
     }
     out.int32(signature.spreadA);
     out.int32(signature.spreadB);
-    return out.take();
+    return deflated(kSimilarFormat, out.take());
 }
 
 std::optional<SimilarSignature> decodeSimilarSignature(std::string_view bytes)
 {
-    ByteReader in(bytes);
-    uint8_t format = 0;
-    if (!in.byte(format) || format != kSimilarFormat)
+    const std::optional<std::string> raw = inflated(kSimilarFormat, bytes);
+    if (!raw)
         return std::nullopt;
+    ByteReader in(*raw);
     SimilarSignature signature;
     for (std::size_t i = 0; i < signature.contrastMap.size(); i += 4) {
         uint8_t packed = 0;
@@ -174,10 +227,9 @@ std::optional<SimilarSignature> decodeSimilarSignature(std::string_view bytes)
         }
     }
     for (int32_t row = 1; row <= kProfileRows; ++row) {
-        for (int32_t index = kInnerFirst; index <= kInnerLast; ++index) {
-            if (!in.byte(signature.profiles[static_cast<std::size_t>(row)][static_cast<std::size_t>(index)]))
-                return std::nullopt;
-        }
+        auto window = std::span(signature.profiles[static_cast<std::size_t>(row)]).subspan(kInnerFirst, kInnerSize);
+        if (!in.profile(window))
+            return std::nullopt;
     }
     if (!readInts(in, signature.centroidX) || !readInts(in, signature.centroidY)
         || !readInts(in, signature.planeTotals))

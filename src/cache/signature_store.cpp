@@ -206,6 +206,10 @@ bool SignatureStore::openDatabase(bool createFolder)
         setAside("the signature cache " + m_file + " was written by a newer Zelvic; going on without it");
         return false;
     }
+    // Signature records of about 1.4 KB fill large pages best; the size can
+    // only be chosen before the first table and before WAL.
+    if (tables == 0 && !execute("PRAGMA page_size=16384"))
+        return false;
     // WAL lets a search read while another writes; a file system without
     // shared memory keeps the rollback journal, which is slower but as safe.
     if (!execute("PRAGMA journal_mode=WAL") || !execute("PRAGMA synchronous=NORMAL"))

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cache/cache_location.h"
 #include "cli/json_writer.h"
 #include "common/integer_text.h"
 #include "review/group_walk.h"
@@ -21,6 +22,8 @@ namespace {
 struct SearchArguments {
     SearchOptions options;
     bool json = false;
+    bool noCache = false;
+    bool haveCacheFile = false;
 };
 
 // Digits only (no blank, no sign), at most six of them, within [low, high].
@@ -60,6 +63,10 @@ bool parseArguments(const std::vector<std::string>& args, SearchArguments& out, 
             out.json = true;
             continue;
         }
+        if (word == "--no-cache") {
+            out.noCache = true;
+            continue;
+        }
         if (word.size() < 2 || word.compare(0, 2, "--") != 0 || word == "--") {
             if (word == "--" && i + 1 < args.size())
                 word = args[++i];
@@ -79,6 +86,13 @@ bool parseArguments(const std::vector<std::string>& args, SearchArguments& out, 
             if (i + 1 >= args.size())
                 return badArgument(name + " needs a value");
             value = args[++i];
+        }
+        if (name == "--cache") {
+            if (value.empty())
+                return badArgument("bad value for --cache: an empty file name");
+            out.options.cacheFile = value;
+            out.haveCacheFile = true;
+            continue;
         }
         std::optional<int32_t> number;
         if (name == "--mode") {
@@ -109,6 +123,12 @@ bool parseArguments(const std::vector<std::string>& args, SearchArguments& out, 
     }
     if (!haveFolder || folder.empty())
         return badArgument("FOLDER is missing");
+    if (out.noCache && out.haveCacheFile)
+        return badArgument("--cache and --no-cache together");
+    if (out.noCache)
+        out.options.cacheFile.clear();
+    else if (!out.haveCacheFile)
+        out.options.cacheFile = defaultCacheFile();
     return true;
 }
 
@@ -132,8 +152,8 @@ void showProgress(const SearchProgress& progress)
         std::fprintf(stderr, "\r\033[K検索中 ファイル：%lld", static_cast<long long>(progress.done));
         break;
     case SearchProgress::Phase::Load:
-        std::fprintf(stderr, "\r\033[K読込 %lld / %lld", static_cast<long long>(progress.done),
-                     static_cast<long long>(progress.total));
+        std::fprintf(stderr, "\r\033[K読込 %lld / %lld キャッシュ %lld", static_cast<long long>(progress.done),
+                     static_cast<long long>(progress.total), static_cast<long long>(progress.fromCache));
         break;
     case SearchProgress::Phase::Pairs:
         std::fprintf(stderr, "\r\033[K比較 %lld / %lld", static_cast<long long>(progress.done),
@@ -202,6 +222,13 @@ std::string jsonReport(const SearchOutcome& outcome, const std::vector<std::vect
     json.field("pairs", outcome.counters.pairCount);
     json.endObject();
     json.field("elapsed_seconds", static_cast<double>(outcome.elapsedMs) / 1000.0);
+    if (outcome.cache) {
+        json.key("cache");
+        json.beginObject();
+        json.field("hits", outcome.cache->hits);
+        json.field("misses", outcome.cache->misses);
+        json.endObject();
+    }
     json.endObject();
     return json.text();
 }
@@ -272,6 +299,8 @@ int runSearchCommand(const std::vector<std::string>& args)
         const SearchOutcome outcome = runSearch(arguments.options, abortFlag, progress);
         if (terminal)
             std::fputs("\r\033[K", stderr);
+        if (!outcome.cacheWarning.empty())
+            std::fprintf(stderr, "zelvic-cli: %s\n", outcome.cacheWarning.c_str());
         const auto groups = reviewGroups(outcome);
         if (arguments.json)
             std::printf("%s\n", jsonReport(outcome, groups).c_str());

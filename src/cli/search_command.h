@@ -6,7 +6,8 @@
 // The usage lines of the search command.
 inline constexpr const char* kSearchUsage =
     "usage: zelvic-cli search FOLDER [--mode size|dims|identical|similar] [--level strict|middle|loose]\n"
-    "                                [--depth 0..3] [--screen 0..2] [--jobs N] [--json]\n";
+    "                                [--depth 0..3] [--screen 0..2] [--jobs N] [--json]\n"
+    "                                [--cache FILE | --no-cache]\n";
 
 // `zelvic-cli search FOLDER [options]`; args are the words after "search".
 // Returns the exit status: 0 after a search, 1 on an error, 2 on bad arguments.

@@ -10,6 +10,8 @@
 #include "search/search_progress.h"
 
 // FileCount, LoadCount and PairCount of one search.
+class SignatureCache;
+
 struct SearchCounters {
     int32_t fileCount = 0;
     int32_t loadCount = 0;
@@ -31,6 +33,7 @@ struct EngineContext {
     int32_t level = kLevelStrict;
     int32_t jobs = 1;                    // worker threads, at least 1
     ProgressThrottle* progress = nullptr; // may be null
+    SignatureCache* cache = nullptr;      // may be null: every picture is decoded
 
     bool aborted() const { return abortFlag.load(std::memory_order_relaxed); }
     void report(SearchProgress::Phase phase, int64_t done, int64_t total, bool force = false) const

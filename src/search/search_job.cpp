@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "cache/signature_store.h"
 #include "common/parallel_for.h"
 #include "compare/identical/identical_engine.h"
 #include "compare/similar/similar_engine.h"
@@ -48,12 +49,24 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     }
     outcome.files = BuildFileTable(outcome.scanLines, options.mode, jobs);
 
+    // The cache is opened once there are files: a fault sets it aside with
+    // one warning and the search goes on decoding everything.
+    std::optional<SignatureCache> cache;
+    if (!options.cacheFile.empty()) {
+        auto warn = [&outcome](const std::string& message) { outcome.cacheWarning = message; };
+        if (std::unique_ptr<SignatureStore> store = SignatureStore::open(options.cacheFile, warn, true)) {
+            cache.emplace(std::move(store));
+            throttle.countFromCache(&cache->hitCounter());
+        }
+    }
+
     // The signature tables are sized by the engines that fill them.
     EngineContext ctx {outcome.files, outcome.resultLines, outcome.unreadable, outcome.counters, abortFlag};
     ctx.mode = options.mode;
     ctx.level = options.level;
     ctx.jobs = jobs;
     ctx.progress = &throttle;
+    ctx.cache = cache ? &*cache : nullptr;
     switch (options.mode) {
     case CheckMode::Similar:
         CompareSimilar(ctx);
@@ -68,6 +81,11 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
             CompareIdentical(ctx, runs);
         break;
     }
+    }
+    if (cache) {
+        cache->flush();
+        outcome.cache = cache->counts();
+        cache.reset(); // closed while `outcome` still takes its warning
     }
     sortLines(outcome.resultLines);
     outcome.pairList = buildPairList(outcome.resultLines);

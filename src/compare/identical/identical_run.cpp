@@ -5,6 +5,8 @@
 #include <numeric>
 #include <utility>
 
+#include "cache/picture_examination.h"
+#include "cache/signature_cache.h"
 #include "common/parallel_for.h"
 #include "compare/identical/identical_pair_search.h"
 #include "compare/identical/identical_result_line.h"
@@ -108,14 +110,27 @@ bool IdenticalRun::loadMembers(Members& members, int64_t progressBase, int64_t p
         if (m > stopAt.load())
             return;
         const std::size_t at = static_cast<std::size_t>(m);
+        const std::string& path = m_ctx.files[static_cast<std::size_t>(members.files[at])].path;
         LoadedPicture picture;
+        PictureRecord record;
+        bool cached = false;
         try {
-            picture = m_load(m_ctx.files[static_cast<std::size_t>(members.files[at])].path);
+            if (m_ctx.cache) {
+                // One decode fills both engines' signatures for the cache.
+                record = m_ctx.cache->recordFor(path, SignatureKind::Identical,
+                                                [&] { return examineLoadedPicture(path, m_load(path)); });
+                cached = true;
+            } else {
+                picture = m_load(path);
+            }
         } catch (...) {
             // Out of memory for a picture is that picture's failure, not the search's.
             picture = LoadedPicture {Picture {}, "cannot load"};
+            cached = false;
         }
-        if (!picture.ok() || !canComputeSignature(picture.picture)) {
+        const bool readable = cached ? !record.failed() && record.identical.has_value()
+                                     : picture.ok() && canComputeSignature(picture.picture);
+        if (!readable) {
             // Too small for the 5 x 5 sampling lattice: as unreadable as a damaged file.
             state[at] = LoadState::Failed;
         } else if (m_ctx.aborted()) {
@@ -124,7 +139,8 @@ bool IdenticalRun::loadMembers(Members& members, int64_t progressBase, int64_t p
             while (m < seen && !stopAt.compare_exchange_weak(seen, m)) {
             }
         } else {
-            members.signatures[at] = PairSignature::from(ComputeSignature(picture.picture, grids[static_cast<std::size_t>(worker)]));
+            members.signatures[at] = PairSignature::from(
+                cached ? *record.identical : ComputeSignature(picture.picture, grids[static_cast<std::size_t>(worker)]));
             state[at] = LoadState::Loaded;
         }
         m_ctx.report(SearchProgress::Phase::Load, progressBase + done.fetch_add(1) + 1, progressTotal);

@@ -3,6 +3,8 @@
 #include <exception>
 #include <vector>
 
+#include "cache/picture_examination.h"
+#include "cache/signature_cache.h"
 #include "common/parallel_for.h"
 #include "compare/similar/similar_pair_pass.h"
 #include "compare/similar/similar_reduction.h"
@@ -41,7 +43,24 @@ void CompareSimilar(EngineContext& ctx)
             return;
         LoadOutcome& outcome = outcomes[static_cast<std::size_t>(i)];
         try {
-            const LoadedPicture loaded = loadPicture(files[static_cast<std::size_t>(i)].path, JpegIdct::Fast);
+            const std::string& path = files[static_cast<std::size_t>(i)].path;
+            if (ctx.cache) {
+                // One decode fills both engines' signatures for the cache.
+                PictureRecord record = ctx.cache->recordFor(path, SignatureKind::Similar,
+                                                            [&] { return examinePicture(path); });
+                if (record.failed() || !record.similar) {
+                    outcome = LoadOutcome::Failed;
+                } else if (ctx.aborted()) {
+                    outcome = LoadOutcome::Loaded;
+                    stopped.store(true, std::memory_order_relaxed);
+                } else {
+                    signatures[static_cast<std::size_t>(i)] = *record.similar;
+                    outcome = LoadOutcome::Reduced;
+                }
+                ctx.report(SearchProgress::Phase::Load, processed.fetch_add(1) + 1, fileCount);
+                return;
+            }
+            const LoadedPicture loaded = loadPicture(path, JpegIdct::Fast);
             if (!loaded.ok() || !canReduceSimilar(loaded.picture)) {
                 outcome = LoadOutcome::Failed;
             } else if (ctx.aborted()) {
