@@ -1,4 +1,6 @@
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include <QGroupBox>
 #include <QLabel>
@@ -32,6 +34,8 @@ std::unique_ptr<MainWindow> makeWindow(const TempDir& dir, QStringList* errors, 
     setup.initialFolder = initial;
     setup.volumes = std::vector<Volume> {Volume {dir.str(), VolumeKind::Fixed}};
     setup.reportError = [errors](const QString& message) { errors->append(message); };
+    // Never the user's own signature cache.
+    setup.cacheFile = dir.file(".cache/signatures.sqlite");
     return std::make_unique<MainWindow>(std::move(setup));
 }
 
@@ -79,6 +83,7 @@ private slots:
     void inputsAreHeldOffWhileASearchRuns();
     void searchOfFixtureFolderEndsWithSummary();
     void folderWithoutPicturesSaysSo();
+    void secondSearchTakesSignaturesFromTheCache();
     void closingDuringASearchWaitsThenWritesSettings();
     void commandLineFolderIsSelectedAtStart();
 };
@@ -289,6 +294,31 @@ void MainWindowTest::folderWithoutPicturesSaysSo()
     QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
     QCOMPARE(child<QLabel>(*window, "Label1")->text(), QStringLiteral("画像ファイルなし"));
     QCOMPARE(child<QLineEdit>(*window, "Edit1")->text(), QStringLiteral("earlier"));
+}
+
+void MainWindowTest::secondSearchTakesSignaturesFromTheCache()
+{
+    TempDir dir;
+    writeFixturePictures(dir);
+    // Files changed within a clock tick of being looked at are not kept.
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    QStringList errors;
+    auto window = makeWindow(dir, &errors, dir.str() + "/photos");
+    closeReviewsOf(*window);
+    window->show();
+    QSignalSpy finished(window.get(), &MainWindow::searchFinished);
+    window->Button2Click();
+    QTRY_COMPARE(finished.count(), 1);
+    QVERIFY(window->lastOutcome().cache.has_value());
+    QCOMPARE(window->lastOutcome().cache->misses, int64_t {2});
+    const std::vector<std::string> firstLines = window->lastOutcome().resultLines;
+
+    window->Button2Click();
+    QTRY_COMPARE(finished.count(), 2);
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
+    QCOMPARE(window->lastOutcome().cache->hits, int64_t {2});
+    QCOMPARE(window->lastOutcome().cache->misses, int64_t {0});
+    QCOMPARE(window->lastOutcome().resultLines, firstLines);
 }
 
 void MainWindowTest::closingDuringASearchWaitsThenWritesSettings()
