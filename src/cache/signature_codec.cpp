@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include <QByteArray>
+#include <zlib.h>
 
 namespace {
 
@@ -18,28 +18,38 @@ constexpr uint8_t kSimilarFormat = 2;
 // decoder allocate what it says.
 constexpr uint32_t kMaxRawBytes = 16 * 1024;
 
+// The format byte, the raw length (two bytes, low first), the zlib stream.
+constexpr std::size_t kBlobHeader = 3;
+
 std::string deflated(uint8_t format, const std::string& raw)
 {
-    const QByteArray packed = qCompress(reinterpret_cast<const uchar*>(raw.data()), static_cast<qsizetype>(raw.size()), 6);
-    std::string blob(1, static_cast<char>(format));
-    blob.append(packed.constData(), static_cast<std::size_t>(packed.size()));
+    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+    std::string blob(kBlobHeader + packedSize, '\0');
+    blob[0] = static_cast<char>(format);
+    blob[1] = static_cast<char>(raw.size() & 0xFF);
+    blob[2] = static_cast<char>(raw.size() >> 8);
+    compress2(reinterpret_cast<Bytef*>(blob.data() + kBlobHeader), &packedSize,
+              reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size()), 6);
+    blob.resize(kBlobHeader + packedSize);
     return blob;
 }
 
 std::optional<std::string> inflated(uint8_t format, std::string_view blob)
 {
-    // qCompress puts the raw length first, big-endian.
-    if (blob.size() < 5 || static_cast<uint8_t>(blob[0]) != format)
+    if (blob.size() <= kBlobHeader || static_cast<uint8_t>(blob[0]) != format)
         return std::nullopt;
-    uint32_t length = 0;
-    for (std::size_t i = 1; i < 5; ++i)
-        length = length << 8 | static_cast<uint8_t>(blob[i]);
+    const std::size_t length = static_cast<uint8_t>(blob[1]) | static_cast<std::size_t>(static_cast<uint8_t>(blob[2])) << 8;
     if (length == 0 || length > kMaxRawBytes)
         return std::nullopt;
-    const QByteArray raw = qUncompress(reinterpret_cast<const uchar*>(blob.data() + 1), static_cast<qsizetype>(blob.size() - 1));
-    if (raw.size() != static_cast<qsizetype>(length))
+    std::string raw(length, '\0');
+    uLongf rawSize = static_cast<uLongf>(length);
+    uLong packedSize = static_cast<uLong>(blob.size() - kBlobHeader);
+    // The stream must fill the raw length exactly and end where the blob ends.
+    const int code = uncompress2(reinterpret_cast<Bytef*>(raw.data()), &rawSize,
+                                 reinterpret_cast<const Bytef*>(blob.data() + kBlobHeader), &packedSize);
+    if (code != Z_OK || rawSize != length || packedSize != blob.size() - kBlobHeader)
         return std::nullopt;
-    return std::string(raw.constData(), static_cast<std::size_t>(raw.size()));
+    return raw;
 }
 
 // The quantised contrast values and their two-bit codes.
