@@ -9,55 +9,14 @@
 #include <sys/wait.h>
 
 #include "search/privilege.h"
+#include "support/cli_run.h"
 #include "support/test_pictures.h"
 
+using testing_support::CliRun;
+using testing_support::runCli;
 using testing_support::TempDir;
 
 namespace {
-
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quoted(const std::string& word)
-{
-    std::string text = "'";
-    for (char c : word)
-        text += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return text + "'";
-}
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Runs zelvic-cli with args (each quoted) in folder cwd; output goes through files.
-CliRun runCli(const std::vector<std::string>& args, const std::string& cwd = "/")
-{
-    static int serial = 0;
-    const TempDir out;
-    ::chmod(out.str().c_str(), 0777);
-    std::string command = "cd " + quoted(cwd) + " && " + quoted(ZELVIC_CLI_PATH);
-    for (const std::string& arg : args) {
-        command += ' ';
-        command += quoted(arg);
-    }
-    const std::string outPath = out.str() + "/out" + std::to_string(++serial);
-    const std::string errPath = out.str() + "/err" + std::to_string(serial);
-    command += " >" + quoted(outPath) + " 2>" + quoted(errPath);
-    CliRun run;
-    const int status = std::system(command.c_str());
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = readAll(outPath);
-    run.err = readAll(errPath);
-    return run;
-}
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
