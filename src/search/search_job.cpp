@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
 #include "common/parallel_for.h"
+#include "common/worker_pool.h"
 #include "compare/identical/identical_engine.h"
 #include "compare/similar/similar_engine.h"
 #include "search/folder_scan.h"
@@ -54,6 +56,10 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     ctx.level = options.level;
     ctx.jobs = jobs;
     ctx.progress = &throttle;
+    // One set of loading threads for the whole comparison; one job loads on
+    // this thread.
+    const auto pool = jobs > 1 ? std::make_unique<WorkerPool>(jobs) : nullptr;
+    ctx.pool = pool.get();
     switch (options.mode) {
     case CheckMode::Similar:
         CompareSimilar(ctx);
