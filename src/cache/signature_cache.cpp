@@ -1,29 +1,38 @@
 #include "cache/signature_cache.h"
 
-#include "cache/file_version.h"
-
 SignatureCache::SignatureCache(std::unique_ptr<SignatureStore> store) : m_store(std::move(store)) {}
 
 SignatureCache::~SignatureCache() = default;
 
-PictureRecord SignatureCache::recordFor(const std::string& path, SignatureKind kind,
-                                        const std::function<PictureRecord()>& examine)
+bool SignatureCache::lookup(const File_rec& file, Reductions wanted, PictureOutcome& outcome)
 {
-    const std::optional<FileVersion> version = m_store ? readFileVersion(path) : std::nullopt;
-    if (version) {
-        std::optional<PictureRecord> kept = m_store->find(path, *version);
-        if (kept && answers(*kept, kind)) {
-            m_hits.fetch_add(1, std::memory_order_relaxed);
-            return std::move(*kept);
+    const std::optional<FileVersion> version = readFileVersion(file.path);
+    if (!version)
+        return false;
+    std::optional<PictureOutcome> kept = m_store->find(file.path, *version);
+    if (kept && kept->covers(wanted)) {
+        outcome = std::move(*kept);
+        m_hits.fetch_add(1, std::memory_order_relaxed);
+        return true;
+    }
+    std::lock_guard lock(m_mutex);
+    m_seen[&file] = *version;
+    return false;
+}
+
+void SignatureCache::store(const File_rec& file, const PictureOutcome& outcome)
+{
+    m_misses.fetch_add(1, std::memory_order_relaxed);
+    std::optional<FileVersion> version;
+    {
+        std::lock_guard lock(m_mutex);
+        if (const auto seen = m_seen.find(&file); seen != m_seen.end()) {
+            version = seen->second;
+            m_seen.erase(seen);
         }
     }
-    m_misses.fetch_add(1, std::memory_order_relaxed);
-    PictureRecord record = examine();
-    // Kept under the version seen before the decode: if the file changed
-    // meanwhile, its new version will not match this record.
     if (version)
-        m_store->add(path, *version, record);
-    return record;
+        m_store->add(file.path, *version, outcome);
 }
 
 CacheCounts SignatureCache::counts() const
@@ -33,6 +42,5 @@ CacheCounts SignatureCache::counts() const
 
 void SignatureCache::flush()
 {
-    if (m_store)
-        m_store->flush();
+    m_store->flush();
 }

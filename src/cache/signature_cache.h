@@ -2,12 +2,13 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <string>
+#include <mutex>
+#include <unordered_map>
 
-#include "cache/picture_record.h"
+#include "cache/file_version.h"
 #include "cache/signature_store.h"
+#include "compare/picture_outcome.h"
 
 // Files whose signatures came from the cache, and files decoded.
 struct CacheCounts {
@@ -15,19 +16,19 @@ struct CacheCounts {
     int64_t misses = 0;
 };
 
-// The cache as one search uses it: a store (or none, once set aside) and the
-// search's counts. Thread-safe.
-class SignatureCache {
+// The signature cache as one search's load pipeline uses it: a store (which
+// may set itself aside) and the search's counts.
+class SignatureCache : public OutcomeCache {
 public:
     explicit SignatureCache(std::unique_ptr<SignatureStore> store);
-    ~SignatureCache();
+    ~SignatureCache() override;
 
-    // One file for one engine: the kept record when it answers for `kind`
-    // (a hit), otherwise what `examine` makes of the file, kept for the next
-    // search (a miss). A file that cannot be looked at is examined and
-    // nothing is kept.
-    PictureRecord recordFor(const std::string& path, SignatureKind kind,
-                            const std::function<PictureRecord()>& examine);
+    // A hit when the store keeps an outcome for the file's present version
+    // that covers `wanted`. On a miss the version seen here, before the
+    // decode, is what store() keeps the fresh outcome under: if the file
+    // changes meanwhile, its next version will not match the record.
+    bool lookup(const File_rec& file, Reductions wanted, PictureOutcome& outcome) override;
+    void store(const File_rec& file, const PictureOutcome& outcome) override;
 
     CacheCounts counts() const;
     const std::atomic<int64_t>& hitCounter() const { return m_hits; }
@@ -39,4 +40,6 @@ private:
     std::unique_ptr<SignatureStore> m_store;
     std::atomic<int64_t> m_hits {0};
     std::atomic<int64_t> m_misses {0};
+    std::mutex m_mutex;
+    std::unordered_map<const File_rec*, FileVersion> m_seen; // looked up, not stored yet
 };

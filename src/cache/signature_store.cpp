@@ -31,17 +31,17 @@ constexpr const char* kCreateSchema =
     " device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
     " mtime_ns INTEGER NOT NULL, ctime_ns INTEGER NOT NULL,"
     " decoder INTEGER NOT NULL, identical_version INTEGER NOT NULL, similar_version INTEGER NOT NULL,"
-    " header_width INTEGER NOT NULL, header_height INTEGER NOT NULL,"
+    " width INTEGER NOT NULL, height INTEGER NOT NULL,"
     " failure INTEGER NOT NULL, error TEXT NOT NULL,"
     " identical BLOB, similar BLOB, checksum INTEGER NOT NULL)";
 
 constexpr const char* kFindSql =
     "SELECT device, inode, size, mtime_ns, ctime_ns, decoder, identical_version, similar_version,"
-    " header_width, header_height, failure, error, identical, similar, checksum FROM pictures WHERE path = ?1";
+    " width, height, failure, error, identical, similar, checksum FROM pictures WHERE path = ?1";
 
 constexpr const char* kWriteSql =
     "INSERT OR REPLACE INTO pictures (path, device, inode, size, mtime_ns, ctime_ns, decoder,"
-    " identical_version, similar_version, header_width, header_height, failure, error, identical, similar,"
+    " identical_version, similar_version, width, height, failure, error, identical, similar,"
     " checksum) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)";
 
 // 64-bit FNV-1a over a record's content: SQLite checks its pages' structure,
@@ -69,16 +69,16 @@ private:
     uint64_t m_hash = 0xCBF29CE484222325ULL;
 };
 
-int64_t recordChecksum(int64_t decoder, int32_t identicalVersion, int32_t similarVersion, const PictureSize& header,
-                       LoadFailure failure, std::string_view error, std::string_view identical,
+int64_t recordChecksum(int64_t decoder, int32_t identicalVersion, int32_t similarVersion, int32_t width,
+                       int32_t height, LoadFailure failure, std::string_view error, std::string_view identical,
                        std::string_view similar)
 {
     Checksum sum;
     sum.add(decoder);
     sum.add(identicalVersion);
     sum.add(similarVersion);
-    sum.add(header.width);
-    sum.add(header.height);
+    sum.add(width);
+    sum.add(height);
     sum.add(static_cast<int64_t>(failure));
     sum.add(error);
     sum.add(identical);
@@ -110,6 +110,14 @@ public:
 private:
     sqlite3_stmt* m_statement = nullptr;
 };
+
+// Failures only a change of the file mends. A refused read or a system
+// error may pass, and a picture too large may have been refused for want of
+// memory at that moment.
+bool isLastingFailure(LoadFailure failure)
+{
+    return failure == LoadFailure::Damaged || failure == LoadFailure::Empty;
+}
 
 bool exists(const std::string& path)
 {
@@ -249,7 +257,7 @@ bool SignatureStore::execute(const char* sql)
     return code == SQLITE_OK || fail(code, "cannot write it");
 }
 
-std::optional<PictureRecord> SignatureStore::find(const std::string& path, const FileVersion& version)
+std::optional<PictureOutcome> SignatureStore::find(const std::string& path, const FileVersion& version)
 {
     std::lock_guard lock(m_mutex);
     if (!m_db)
@@ -257,7 +265,7 @@ std::optional<PictureRecord> SignatureStore::find(const std::string& path, const
     sqlite3_stmt* const q = m_find;
     sqlite3_bind_blob(q, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
     const int code = sqlite3_step(q);
-    std::optional<PictureRecord> found;
+    std::optional<PictureOutcome> found;
     bool damaged = false;
     if (code == SQLITE_ROW) {
         const bool sameFile = static_cast<uint64_t>(sqlite3_column_int64(q, 0)) == version.device
@@ -269,35 +277,45 @@ std::optional<PictureRecord> SignatureStore::find(const std::string& path, const
         if (sameFile && decoder == decoderVersion()) {
             const int32_t identicalVersion = sqlite3_column_int(q, 6);
             const int32_t similarVersion = sqlite3_column_int(q, 7);
-            PictureRecord record;
-            record.header = PictureSize {sqlite3_column_int(q, 8), sqlite3_column_int(q, 9)};
+            const int32_t width = sqlite3_column_int(q, 8);
+            const int32_t height = sqlite3_column_int(q, 9);
             const int failure = sqlite3_column_int(q, 10);
-            record.error = std::string(columnBytes(q, 11));
+            const std::string_view error = columnBytes(q, 11);
             const std::string_view identical = columnBytes(q, 12);
             const std::string_view similar = columnBytes(q, 13);
             damaged = sqlite3_column_int64(q, 14)
-                          != recordChecksum(decoder, identicalVersion, similarVersion, record.header,
-                                            static_cast<LoadFailure>(failure), record.error, identical, similar)
+                          != recordChecksum(decoder, identicalVersion, similarVersion, width, height,
+                                            static_cast<LoadFailure>(failure), error, identical, similar)
                       || failure < static_cast<int>(LoadFailure::None)
                       || failure > static_cast<int>(LoadFailure::SystemError);
             if (!damaged) {
-                record.failure = static_cast<LoadFailure>(failure);
-                if (identicalVersion == kIdenticalSignatureVersion) {
-                    record.identicalKnown = true;
-                    if (!isNull(q, 12)) {
-                        record.identical = decodeIdenticalSignature(identical);
-                        damaged = damaged || !record.identical;
+                PictureOutcome outcome;
+                outcome.failure = static_cast<LoadFailure>(failure);
+                outcome.status = outcome.failure == LoadFailure::None ? PictureOutcome::Status::Loaded
+                                                                      : PictureOutcome::Status::Failed;
+                outcome.error = std::string(error);
+                outcome.width = width;
+                outcome.height = height;
+                // A part of another engine version is left out: the pipeline
+                // then decodes the file again.
+                if (identicalVersion == kIdenticalSignatureVersion && !isNull(q, 12)) {
+                    const std::optional<IdenticalSignature> signature = decodeIdenticalSignature(identical);
+                    damaged = !signature;
+                    if (signature) {
+                        outcome.identical = *signature;
+                        outcome.hasIdentical = true;
                     }
                 }
-                if (similarVersion == kSimilarSignatureVersion) {
-                    record.similarKnown = true;
-                    if (!isNull(q, 13)) {
-                        record.similar = decodeSimilarSignature(similar);
-                        damaged = damaged || !record.similar;
+                if (similarVersion == kSimilarSignatureVersion && !isNull(q, 13)) {
+                    const std::optional<SimilarSignature> signature = decodeSimilarSignature(similar);
+                    damaged = damaged || !signature;
+                    if (signature) {
+                        outcome.similar = *signature;
+                        outcome.hasSimilar = true;
                     }
                 }
                 if (!damaged)
-                    found = std::move(record);
+                    found = std::move(outcome);
             }
         }
     }
@@ -314,24 +332,33 @@ std::optional<PictureRecord> SignatureStore::find(const std::string& path, const
     return found;
 }
 
-void SignatureStore::add(const std::string& path, const FileVersion& version, const PictureRecord& record)
+void SignatureStore::add(const std::string& path, const FileVersion& version, const PictureOutcome& outcome)
 {
-    if (changedTooRecently(version) || (record.failed() && !isLastingFailure(record.failure)))
+    const bool failed = outcome.status == PictureOutcome::Status::Failed;
+    if (changedTooRecently(version) || outcome.status == PictureOutcome::Status::Interrupted
+        || (failed && !isLastingFailure(outcome.failure)))
         return;
-    Pending pending {path, version, record, {}, {}, false, false};
-    if (!record.failed()) {
-        if (record.identicalKnown && record.identical) {
-            pending.identical = encodeIdenticalSignature(*record.identical);
-            pending.hasIdentical = true;
-        }
-        if (record.similarKnown && record.similar) {
-            std::optional<std::string> bytes = encodeSimilarSignature(*record.similar);
-            if (!bytes)
-                pending.record.similarKnown = false; // not representable: computed again next time
-            else {
-                pending.similar = std::move(*bytes);
-                pending.hasSimilar = true;
-            }
+    Pending pending;
+    pending.path = path;
+    pending.version = version;
+    if (failed) {
+        pending.failure = outcome.failure == LoadFailure::None ? LoadFailure::Damaged : outcome.failure;
+        pending.error = outcome.error;
+    } else {
+        pending.width = outcome.width;
+        pending.height = outcome.height;
+        // An engine's part is known when its signature is there or the
+        // picture is too small for it; a reduction that did not run is not.
+        if (outcome.hasIdentical)
+            pending.identical = encodeIdenticalSignature(outcome.identical);
+        if (outcome.hasIdentical || !canComputeSignature(outcome.width, outcome.height))
+            pending.identicalVersion = kIdenticalSignatureVersion;
+        if (outcome.hasSimilar) {
+            pending.similar = encodeSimilarSignature(outcome.similar);
+            if (pending.similar)
+                pending.similarVersion = kSimilarSignatureVersion; // else: decoded again next time
+        } else if (outcome.width < kMinSimilarPictureSide || outcome.height < kMinSimilarPictureSide) {
+            pending.similarVersion = kSimilarSignatureVersion;
         }
     }
     std::lock_guard lock(m_mutex);
@@ -370,34 +397,33 @@ bool SignatureStore::flushLocked()
 
 bool SignatureStore::writePending(const Pending& pending)
 {
-    const PictureRecord& record = pending.record;
     const int64_t decoder = decoderVersion();
-    const int32_t identicalVersion = record.identicalKnown ? kIdenticalSignatureVersion : 0;
-    const int32_t similarVersion = record.similarKnown ? kSimilarSignatureVersion : 0;
+    const std::string_view identical = pending.identical ? std::string_view(*pending.identical) : std::string_view();
+    const std::string_view similar = pending.similar ? std::string_view(*pending.similar) : std::string_view();
     sqlite3_stmt* const w = m_write;
-    sqlite3_bind_blob(w, 1, pending.path.data(), static_cast<int>(pending.path.size()), SQLITE_STATIC);
+    auto bindBytes = [w](int index, std::string_view bytes, bool present) {
+        if (present)
+            sqlite3_bind_blob(w, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_STATIC);
+        else
+            sqlite3_bind_null(w, index);
+    };
+    bindBytes(1, pending.path, true);
     sqlite3_bind_int64(w, 2, static_cast<int64_t>(pending.version.device));
     sqlite3_bind_int64(w, 3, static_cast<int64_t>(pending.version.inode));
     sqlite3_bind_int64(w, 4, pending.version.size);
     sqlite3_bind_int64(w, 5, pending.version.mtimeNs);
     sqlite3_bind_int64(w, 6, pending.version.ctimeNs);
     sqlite3_bind_int64(w, 7, decoder);
-    sqlite3_bind_int(w, 8, identicalVersion);
-    sqlite3_bind_int(w, 9, similarVersion);
-    sqlite3_bind_int(w, 10, record.header.width);
-    sqlite3_bind_int(w, 11, record.header.height);
-    sqlite3_bind_int(w, 12, static_cast<int>(record.failure));
-    sqlite3_bind_text(w, 13, record.error.data(), static_cast<int>(record.error.size()), SQLITE_STATIC);
-    if (pending.hasIdentical)
-        sqlite3_bind_blob(w, 14, pending.identical.data(), static_cast<int>(pending.identical.size()), SQLITE_STATIC);
-    else
-        sqlite3_bind_null(w, 14);
-    if (pending.hasSimilar)
-        sqlite3_bind_blob(w, 15, pending.similar.data(), static_cast<int>(pending.similar.size()), SQLITE_STATIC);
-    else
-        sqlite3_bind_null(w, 15);
-    sqlite3_bind_int64(w, 16, recordChecksum(decoder, identicalVersion, similarVersion, record.header, record.failure,
-                                             record.error, pending.identical, pending.similar));
+    sqlite3_bind_int(w, 8, pending.identicalVersion);
+    sqlite3_bind_int(w, 9, pending.similarVersion);
+    sqlite3_bind_int(w, 10, pending.width);
+    sqlite3_bind_int(w, 11, pending.height);
+    sqlite3_bind_int(w, 12, static_cast<int>(pending.failure));
+    sqlite3_bind_text(w, 13, pending.error.data(), static_cast<int>(pending.error.size()), SQLITE_STATIC);
+    bindBytes(14, identical, pending.identical.has_value());
+    bindBytes(15, similar, pending.similar.has_value());
+    sqlite3_bind_int64(w, 16, recordChecksum(decoder, pending.identicalVersion, pending.similarVersion, pending.width,
+                                             pending.height, pending.failure, pending.error, identical, similar));
     const int code = sqlite3_step(w);
     sqlite3_reset(w);
     sqlite3_clear_bindings(w);

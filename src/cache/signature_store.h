@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cache/file_version.h"
-#include "cache/picture_record.h"
+#include "compare/picture_outcome.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -59,13 +59,17 @@ public:
     const std::string& file() const { return m_file; }
     bool usable() const;
 
-    // The record of this path for exactly this file version, made by the
-    // current decoders; nothing when there is none.
-    std::optional<PictureRecord> find(const std::string& path, const FileVersion& version);
+    // The outcome kept for this path and exactly this file version, made by
+    // the current decoders: a Failed one, or a Loaded one with the
+    // signatures of the engines whose version it has. Nothing when there is
+    // none.
+    std::optional<PictureOutcome> find(const std::string& path, const FileVersion& version);
 
-    // Keeps a record, written with others in one transaction. Versions that
-    // changed too recently to be trusted, and passing failures, are not kept.
-    void add(const std::string& path, const FileVersion& version, const PictureRecord& record);
+    // Keeps a Failed or Loaded outcome, written with others in one
+    // transaction. Versions that changed too recently to be trusted, and
+    // failures that may pass (a refused read, a system error, memory), are
+    // not kept.
+    void add(const std::string& path, const FileVersion& version, const PictureOutcome& outcome);
 
     // Writes what add has collected.
     void flush();
@@ -80,11 +84,14 @@ private:
     struct Pending {
         std::string path;
         FileVersion version;
-        PictureRecord record;
-        std::string identical; // encoded blobs
-        std::string similar;
-        bool hasIdentical = false;
-        bool hasSimilar = false;
+        LoadFailure failure = LoadFailure::None; // None: loaded
+        std::string error;
+        int32_t width = 0;
+        int32_t height = 0;
+        int32_t identicalVersion = 0; // 0: that engine's part is not known
+        int32_t similarVersion = 0;
+        std::optional<std::string> identical; // encoded signatures
+        std::optional<std::string> similar;
     };
 
     SignatureStore(std::string file, CacheWarning warning);

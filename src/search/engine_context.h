@@ -9,9 +9,10 @@
 #include "search/search_options.h"
 #include "search/search_progress.h"
 
-// FileCount, LoadCount and PairCount of one search.
-class SignatureCache;
+class OutcomeCache;
+class WorkerPool;
 
+// FileCount, LoadCount and PairCount of one search.
 struct SearchCounters {
     int32_t fileCount = 0;
     int32_t loadCount = 0;
@@ -33,7 +34,8 @@ struct EngineContext {
     int32_t level = kLevelStrict;
     int32_t jobs = 1;                    // worker threads, at least 1
     ProgressThrottle* progress = nullptr; // may be null
-    SignatureCache* cache = nullptr;      // may be null: every picture is decoded
+    WorkerPool* pool = nullptr;           // the search's threads; null: the engine makes its own
+    OutcomeCache* cache = nullptr;        // outcomes kept between searches; may be null
 
     bool aborted() const { return abortFlag.load(std::memory_order_relaxed); }
     void report(SearchProgress::Phase phase, int64_t done, int64_t total, bool force = false) const

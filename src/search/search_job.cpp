@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
 #include "cache/signature_store.h"
 #include "common/parallel_for.h"
+#include "common/worker_pool.h"
 #include "compare/identical/identical_engine.h"
 #include "compare/similar/similar_engine.h"
 #include "search/folder_scan.h"
@@ -66,6 +68,10 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     ctx.level = options.level;
     ctx.jobs = jobs;
     ctx.progress = &throttle;
+    // One set of loading threads for the whole comparison; one job loads on
+    // this thread.
+    const auto pool = jobs > 1 ? std::make_unique<WorkerPool>(jobs) : nullptr;
+    ctx.pool = pool.get();
     ctx.cache = cache ? &*cache : nullptr;
     switch (options.mode) {
     case CheckMode::Similar:

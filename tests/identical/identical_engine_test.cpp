@@ -181,11 +181,12 @@ TEST(IdenticalEngineTest, AbortWhileTheThirdPictureLoadsEndsAfterCountingIt)
         Search search(paths);
         EngineContext ctx = search.context(CheckMode::Identical, jobs);
         std::atomic<int32_t> calls {0};
-        IdenticalRun run(ctx, [&](const std::string& path) {
+        IdenticalRun run(ctx, [&](PictureStreamer& streamer, const std::string& path, RowSink& sink,
+                                  const StreamOptions& options) {
             if (path == paths[2])
                 search.abort = true;
             ++calls;
-            return loadPicture(path, JpegIdct::Fast);
+            return streamer.stream(path, sink, options);
         });
         run.wholeTable();
         EXPECT_TRUE(search.lines.empty()) << "jobs " << jobs;
