@@ -512,8 +512,9 @@ std::optional<PruneResult> SignatureStore::prune()
         }
         ++result.dropped;
     }
-    if (!execute("COMMIT") || !execute("VACUUM"))
+    if (!execute("COMMIT"))
         return std::nullopt;
+    giveSpaceBack();
     return result;
 }
 
@@ -521,7 +522,17 @@ bool SignatureStore::clear()
 {
     std::lock_guard lock(m_mutex);
     m_pending.clear();
-    return m_db && execute("DELETE FROM pictures") && execute("VACUUM");
+    if (!m_db || !execute("DELETE FROM pictures"))
+        return false;
+    giveSpaceBack();
+    return true;
+}
+
+void SignatureStore::giveSpaceBack()
+{
+    // Needs the file to itself: while another search reads it, the space is
+    // simply reused by later records instead.
+    sqlite3_exec(m_db, "VACUUM", nullptr, nullptr, nullptr);
 }
 
 bool SignatureStore::fail(int code, const std::string& doing)

@@ -100,6 +100,7 @@ private:
     bool execute(const char* sql);
     bool flushLocked();
     bool writePending(const Pending& pending);
+    void giveSpaceBack();
     // Sets the store aside after an SQLite result that is not success; false.
     bool fail(int code, const std::string& doing);
     void setAside(const std::string& message);
