@@ -16,11 +16,11 @@
 #include <QTimer>
 
 #include "app/folder_listing.h"
-#include "cache/cache_location.h"
 #include "app/folder_tree.h"
 #include "app/option_group.h"
 #include "app/search_runner.h"
 #include "app/settings_file.h"
+#include "cache/cache_location.h"
 #include "common/path_text.h"
 #include "review/group_walk.h"
 #include "review/pair_list.h"

@@ -235,6 +235,12 @@ bool SignatureStore::openDatabase(bool createFolder)
                 return fail(code, "cannot read it");
             current = sqlite3_column_int(version.get(), 0);
         }
+        if (current > kStoreLayoutVersion) {
+            // A newer Zelvic made it meanwhile: its records are not ours to drop.
+            closeDatabase();
+            setAside("the signature cache " + m_file + " was written by a newer Zelvic; going on without it");
+            return false;
+        }
         const std::string setVersions = "PRAGMA application_id=" + std::to_string(kApplicationId)
                                         + "; PRAGMA user_version=" + std::to_string(kStoreLayoutVersion);
         if (current != kStoreLayoutVersion && !execute("DROP TABLE IF EXISTS pictures"))

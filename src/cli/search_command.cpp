@@ -152,8 +152,10 @@ void showProgress(const SearchProgress& progress)
         std::fprintf(stderr, "\r\033[K検索中 ファイル：%lld", static_cast<long long>(progress.done));
         break;
     case SearchProgress::Phase::Load:
-        std::fprintf(stderr, "\r\033[K読込 %lld / %lld キャッシュ %lld", static_cast<long long>(progress.done),
-                     static_cast<long long>(progress.total), static_cast<long long>(progress.fromCache));
+        std::fprintf(stderr, "\r\033[K読込 %lld / %lld", static_cast<long long>(progress.done),
+                     static_cast<long long>(progress.total));
+        if (progress.fromCache > 0)
+            std::fprintf(stderr, " キャッシュ %lld", static_cast<long long>(progress.fromCache));
         break;
     case SearchProgress::Phase::Pairs:
         std::fprintf(stderr, "\r\033[K比較 %lld / %lld", static_cast<long long>(progress.done),

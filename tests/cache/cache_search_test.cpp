@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -282,6 +283,29 @@ TEST(CacheSearchTest, ReadOnlyCacheGivesTheNoCacheOutputAndOneWarning)
     EXPECT_EQ(withoutTimeAndCache(text.substr(0, split + 1)), expected);
     EXPECT_EQ(lineCount(text, "zelvic-cli:"), 1) << text;
     EXPECT_NE(text.find("read-only"), std::string::npos) << text;
+}
+
+TEST(CacheSearchTest, FullDiskGivesTheNoCacheOutputAndOneWarning)
+{
+    TempDir pictures;
+    TempDir disk;
+    // 256 KB hold the cache's first pages and not the records of 300 pictures.
+    if (::mount("tmpfs", disk.str().c_str(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here";
+    for (int i = 0; i < 300; ++i)
+        testing_support::writeJpeg(pictures.file("f" + std::to_string(i) + ".jpg"),
+                                   testing_support::photoLikePicture(64, 48, 500 + static_cast<uint32_t>(i)));
+    std::filesystem::copy_file(pictures.file("f9.jpg"), pictures.file("f9-copy.jpg"));
+    letFilesSettle();
+    const std::vector<std::string> args = {"search", pictures.str(), "--mode", "identical", "--json"};
+    const CliRun full = runCli(args + std::vector<std::string> {"--cache", disk.file("c.sqlite")});
+    const CliRun none = runCli(args + std::vector<std::string> {"--no-cache"});
+    ::umount(disk.str().c_str());
+    EXPECT_EQ(full.status, 0);
+    EXPECT_EQ(withoutTimeAndCache(full.out), withoutTimeAndCache(none.out));
+    EXPECT_NE(full.out.find("\"pairs\":1"), std::string::npos);
+    EXPECT_EQ(lineCount(full.err, "zelvic-cli:"), 1) << full.err;
+    EXPECT_NE(full.err.find("disk is full"), std::string::npos) << full.err;
 }
 
 TEST(CacheSearchTest, TwoSearchesFillOneCacheAtOnce)
