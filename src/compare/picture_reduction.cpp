@@ -101,7 +101,8 @@ void PictureReduction::reduce(const RowSource& source, Reductions wanted, Pictur
         out.hasSimilar = true;
     }
     if (wanted.identical && canComputeSignature(out.width, out.height)) {
-        out.identical = work.identical.finish(work.grids);
+        work.identical.finish(work.grids);
+        out.identical = signatureOfSampledGrids(work.grids);
         out.hasIdentical = true;
     }
     out.status = PictureOutcome::Status::Loaded;

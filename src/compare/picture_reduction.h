@@ -2,10 +2,10 @@
 
 #include <memory>
 
-#include "compare/identical/identical_signature.h"
+#include "compare/identical/identical_sampler.h"
 #include "compare/picture_outcome.h"
 #include "compare/picture_rows.h"
-#include "compare/similar/similar_sampling.h"
+#include "compare/similar/similar_sampler.h"
 
 // One worker's reductions: it streams a picture once into the wanted
 // engines' samplers side by side (and a framed picture a second time for the

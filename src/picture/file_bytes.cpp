@@ -1,41 +1,25 @@
 #include "picture/file_bytes.h"
 
-#include <cerrno>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include "common/fd_closer.h"
+#include "picture/picture_file.h"
 
 std::optional<std::vector<uint8_t>> readFileBytes(const std::string& path, std::string& error)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = std::strerror(errno);
+    PictureFile file;
+    if (!file.open(path) && file.failure() != LoadFailure::Empty) {
+        error = file.error();
         return std::nullopt;
     }
-    FdCloser closer(fd);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = S_ISREG(st.st_mode) ? std::strerror(errno) : "not a regular file";
+    // What a decoder may hold of one picture bounds what is read of it.
+    if (file.size() > kPictureMemoryBudget) {
+        error = "file too large";
         return std::nullopt;
     }
-    std::vector<uint8_t> bytes;
-    bytes.reserve(static_cast<std::size_t>(st.st_size));
-    uint8_t buffer[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            error = std::strerror(errno);
-            return std::nullopt;
-        }
-        if (n == 0)
-            break;
-        bytes.insert(bytes.end(), buffer, buffer + n);
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(file.size()));
+    const int64_t got = file.read(bytes.data(), bytes.size());
+    if (got < 0) {
+        error = "read error";
+        return std::nullopt;
     }
+    bytes.resize(static_cast<std::size_t>(got));
     return bytes;
 }

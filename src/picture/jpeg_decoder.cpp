@@ -5,32 +5,140 @@
 // a setjmp and its possible longjmp: the C-only phases below take plain
 // pointers to buffers that their callers own.
 
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+
+#include <unistd.h>
 
 #include <jpeglib.h>
-
-#include "picture/file_bytes.h"
+#include <jerror.h>
 
 namespace {
+
+// Read buffer for libjpeg: small, and reused from file to file.
+constexpr std::size_t kInputBufferSize = 64 * 1024;
+// Rows of the strip: the tallest iMCU row (vertical sampling 4).
+constexpr int kStripRows = 4 * DCTSIZE;
+
+enum class Stop { None, Error, Aborted, TooLarge, TooManyScans, ReadError };
 
 struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    Stop stop;
+    int systemError;
 };
+
+struct ProgressMonitor {
+    jpeg_progress_mgr pub;
+    ErrorManager* err;
+    const std::atomic<bool>* abortFlag;
+};
+
+// Lets libjpeg read the file through one reused buffer instead of a copy of
+// the whole file.
+struct FileSource {
+    jpeg_source_mgr pub;
+    int fd;
+    JOCTET* buffer;
+    bool started;
+};
+
+[[noreturn]] void stopDecode(ErrorManager* err, Stop stop, const char* message)
+{
+    err->stop = stop;
+    std::snprintf(err->message, sizeof err->message, "%s", message);
+    std::longjmp(err->jump, 1);
+}
 
 extern "C" void onJpegError(j_common_ptr cinfo)
 {
     auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
     (*cinfo->err->format_message)(cinfo, err->message);
+    if (err->stop == Stop::None)
+        err->stop = Stop::Error;
     std::longjmp(err->jump, 1);
 }
 
 extern "C" void onJpegMessage(j_common_ptr, int)
 {
     // Warnings and trace messages are not failures and are not printed.
+}
+
+extern "C" void onProgress(j_common_ptr cinfo)
+{
+    auto* progress = reinterpret_cast<ProgressMonitor*>(cinfo->progress);
+    if (progress->abortFlag != nullptr && progress->abortFlag->load(std::memory_order_relaxed))
+        stopDecode(progress->err, Stop::Aborted, "");
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxJpegScans)
+        stopDecode(progress->err, Stop::TooManyScans, "too many scans");
+}
+
+extern "C" void initSource(j_decompress_ptr) {}
+
+extern "C" boolean fillInput(j_decompress_ptr cinfo)
+{
+    auto* src = reinterpret_cast<FileSource*>(cinfo->src);
+    ssize_t n = 0;
+    do
+        n = ::read(src->fd, src->buffer, kInputBufferSize);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+        err->systemError = errno;
+        stopDecode(err, Stop::ReadError, std::strerror(errno));
+    }
+    if (n == 0) {
+        if (!src->started)
+            ERREXIT(cinfo, JERR_INPUT_EMPTY);
+        // As libjpeg's own sources do: a truncated file ends in a fake EOI
+        // marker, and what is missing comes out grey.
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        src->buffer[0] = 0xFF;
+        src->buffer[1] = JPEG_EOI;
+        n = 2;
+    }
+    src->started = true;
+    src->pub.next_input_byte = src->buffer;
+    src->pub.bytes_in_buffer = static_cast<std::size_t>(n);
+    return TRUE;
+}
+
+extern "C" void skipInput(j_decompress_ptr cinfo, long count)
+{
+    if (count <= 0)
+        return;
+    jpeg_source_mgr* src = cinfo->src;
+    while (count > static_cast<long>(src->bytes_in_buffer)) {
+        count -= static_cast<long>(src->bytes_in_buffer);
+        fillInput(cinfo);
+    }
+    src->next_input_byte += count;
+    src->bytes_in_buffer -= static_cast<std::size_t>(count);
+}
+
+extern "C" void termSource(j_decompress_ptr) {}
+
+// What libjpeg must hold for a file whose scans do not each cover the whole
+// picture: every coefficient of every component.
+int64_t coefficientBytes(j_decompress_ptr cinfo)
+{
+    if (!jpeg_has_multiple_scans(cinfo))
+        return 0;
+    int64_t total = 0;
+    for (int c = 0; c < cinfo->num_components; ++c) {
+        const jpeg_component_info& comp = cinfo->comp_info[c];
+        const int64_t h = comp.h_samp_factor;
+        const int64_t v = comp.v_samp_factor;
+        const int64_t blocksWide = (comp.width_in_blocks + h - 1) / h * h;
+        const int64_t blocksHigh = (comp.height_in_blocks + v - 1) / v * v;
+        total += blocksWide * blocksHigh * DCTSIZE2 * static_cast<int64_t>(sizeof(JCOEF));
+    }
+    return total;
 }
 
 struct HeaderInfo {
@@ -40,14 +148,20 @@ struct HeaderInfo {
     bool adobeInverted;
 };
 
-// Phase 1: read the header and start decompression.
-bool startDecode(jpeg_decompress_struct* cinfo, ErrorManager* err, const uint8_t* data,
-                 std::size_t size, J_DCT_METHOD method, HeaderInfo* info)
+// Phase 1: read the header, refuse what does not fit, start decompression.
+bool startDecode(j_decompress_ptr cinfo, ErrorManager* err, J_DCT_METHOD method, int64_t pixelCap,
+                 HeaderInfo* info)
 {
     if (setjmp(err->jump))
         return false;
-    jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size));
     jpeg_read_header(cinfo, TRUE);
+    // Before jpeg_start_decompress, which allocates the coefficients.
+    if (coefficientBytes(cinfo) > kPictureMemoryBudget
+        || int64_t{cinfo->image_width} * cinfo->image_height > pixelCap) {
+        err->stop = Stop::TooLarge;
+        std::snprintf(err->message, sizeof err->message, "picture too large");
+        return false;
+    }
     cinfo->scale_num = 1;
     cinfo->scale_denom = 1;
     cinfo->dct_method = method;
@@ -60,92 +174,247 @@ bool startDecode(jpeg_decompress_struct* cinfo, ErrorManager* err, const uint8_t
     return true;
 }
 
-// Phase 2: decode every row into out (BGR rows of stride width * 3). For CMYK
-// each row goes through rowBuffer (width * 4 bytes) and is converted.
-bool readRows(jpeg_decompress_struct* cinfo, ErrorManager* err, uint8_t* out, uint8_t* rowBuffer,
+void cmykToBgr(const uint8_t* cmyk, uint8_t* bgr, JDIMENSION width, bool inverted)
+{
+    for (JDIMENSION x = 0; x < width; ++x) {
+        int c = cmyk[4 * x], m = cmyk[4 * x + 1], y = cmyk[4 * x + 2], k = cmyk[4 * x + 3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        bgr[3 * x] = static_cast<uint8_t>(y * k / 255);
+        bgr[3 * x + 1] = static_cast<uint8_t>(m * k / 255);
+        bgr[3 * x + 2] = static_cast<uint8_t>(c * k / 255);
+    }
+}
+
+JDIMENSION nextWanted(const RowSink* sink, JDIMENSION from, JDIMENSION height)
+{
+    while (from < height && !sink->wantsRow(static_cast<int32_t>(from)))
+        ++from;
+    return from;
+}
+
+// Phase 2: hand the wanted rows to the sink. Whole iMCU rows (bands) that
+// hold no wanted row are skipped; a band that holds one is read whole. Both
+// matter: libjpeg-turbo's jpeg_skip_scanlines gives a whole decode's pixels
+// when it goes from one band's start to another's, but not from the middle
+// of a band where the upsampler holds a spare row (the stream tests pin
+// this). After the last wanted row the rest is skipped and the decompression
+// finished.
+bool readRows(j_decompress_ptr cinfo, ErrorManager* err, RowSink* sink, JSAMPROW* strip, uint8_t* bgr,
               bool cmyk, bool inverted)
 {
     if (setjmp(err->jump))
         return false;
-    const std::size_t stride = static_cast<std::size_t>(cinfo->output_width) * 3;
-    while (cinfo->output_scanline < cinfo->output_height) {
-        uint8_t* dest = out + stride * cinfo->output_scanline;
-        JSAMPROW row = cmyk ? rowBuffer : dest;
-        jpeg_read_scanlines(cinfo, &row, 1);
-        if (cmyk) {
-            for (JDIMENSION x = 0; x < cinfo->output_width; ++x) {
-                int c = rowBuffer[4 * x], m = rowBuffer[4 * x + 1], y = rowBuffer[4 * x + 2],
-                    k = rowBuffer[4 * x + 3];
-                if (!inverted) {
-                    c = 255 - c;
-                    m = 255 - m;
-                    y = 255 - y;
-                    k = 255 - k;
-                }
-                dest[3 * x] = static_cast<uint8_t>(y * k / 255);
-                dest[3 * x + 1] = static_cast<uint8_t>(m * k / 255);
-                dest[3 * x + 2] = static_cast<uint8_t>(c * k / 255);
+    const JDIMENSION height = cinfo->output_height;
+    const JDIMENSION band = static_cast<JDIMENSION>(cinfo->max_v_samp_factor) * DCTSIZE;
+    JDIMENSION next = nextWanted(sink, 0, height);
+    while (next < height) {
+        const JDIMENSION bandStart = next / band * band;
+        if (cinfo->output_scanline % band == 0 && bandStart > cinfo->output_scanline)
+            jpeg_skip_scanlines(cinfo, bandStart - cinfo->output_scanline);
+        const JDIMENSION first = cinfo->output_scanline;
+        const JDIMENSION got = jpeg_read_scanlines(cinfo, strip, band - first % band);
+        if (got == 0)
+            break;
+        for (JDIMENSION i = 0; i < got && next < height; ++i) {
+            if (first + i != next)
+                continue;
+            const uint8_t* row = strip[i];
+            if (cmyk) {
+                cmykToBgr(strip[i], bgr, cinfo->output_width, inverted);
+                row = bgr;
             }
+            sink->row(static_cast<int32_t>(next), row);
+            next = nextWanted(sink, next + 1, height);
         }
     }
+    if (cinfo->output_scanline < height)
+        jpeg_skip_scanlines(cinfo, height - cinfo->output_scanline);
     jpeg_finish_decompress(cinfo);
     return true;
 }
 
+StreamResult failureOf(const ErrorManager& err)
+{
+    StreamResult result;
+    result.status = StreamStatus::Failed;
+    result.error = err.message;
+    switch (err.stop) {
+    case Stop::Aborted:
+        return {StreamStatus::Aborted, {}};
+    case Stop::TooLarge:
+        result.failure = LoadFailure::TooLarge;
+        break;
+    case Stop::ReadError:
+        result.failure = LoadFailure::SystemError;
+        result.systemError = err.systemError;
+        break;
+    case Stop::TooManyScans:
+        result.error = "too many scans (more than " + std::to_string(kMaxJpegScans) + ")";
+        result.failure = LoadFailure::Damaged;
+        break;
+    default:
+        // libjpeg's own memory manager refuses what exceeds max_memory_to_use.
+        if (err.pub.msg_code == JERR_OUT_OF_MEMORY || err.pub.msg_code == JERR_NO_BACKING_STORE) {
+            result.error = "picture too large (" + result.error + ")";
+            result.failure = LoadFailure::TooLarge;
+        } else {
+            result.failure = LoadFailure::Damaged;
+        }
+        break;
+    }
+    return result;
+}
+
+// One decode: libjpeg's state, and the managers it calls back.
+struct Decoder {
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    ProgressMonitor progress;
+    FileSource source;
+
+    explicit Decoder(const StreamOptions& options)
+    {
+        std::memset(&cinfo, 0, sizeof cinfo);
+        std::memset(&err, 0, sizeof err);
+        std::memset(&progress, 0, sizeof progress);
+        std::memset(&source, 0, sizeof source);
+        cinfo.err = jpeg_std_error(&err.pub);
+        err.pub.error_exit = onJpegError;
+        err.pub.emit_message = onJpegMessage;
+        jpeg_create_decompress(&cinfo);
+        cinfo.mem->max_memory_to_use = static_cast<long>(kPictureMemoryBudget);
+        progress.pub.progress_monitor = onProgress;
+        progress.err = &err;
+        progress.abortFlag = options.abortFlag;
+        cinfo.progress = &progress.pub;
+    }
+    ~Decoder() { jpeg_destroy_decompress(&cinfo); }
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    void readFrom(int fd, JpegBuffers& buffers)
+    {
+        if (buffers.input.size() < kInputBufferSize)
+            buffers.input.resize(kInputBufferSize);
+        source.pub.init_source = initSource;
+        source.pub.fill_input_buffer = fillInput;
+        source.pub.skip_input_data = skipInput;
+        source.pub.resync_to_restart = jpeg_resync_to_restart;
+        source.pub.term_source = termSource;
+        source.fd = fd;
+        source.buffer = buffers.input.data();
+        cinfo.src = &source.pub;
+    }
+
+    StreamResult run(RowSink& sink, const StreamOptions& options, JpegBuffers& buffers, int64_t pixelCap)
+    {
+        if (options.abortFlag != nullptr && options.abortFlag->load(std::memory_order_relaxed))
+            return {StreamStatus::Aborted, {}};
+        const J_DCT_METHOD method = options.idct == JpegIdct::Fast ? JDCT_IFAST : JDCT_ISLOW;
+        HeaderInfo info {};
+        if (!startDecode(&cinfo, &err, method, pixelCap, &info))
+            return failureOf(err);
+        const std::size_t width = static_cast<std::size_t>(info.width);
+        const std::size_t stride = width * (info.cmyk ? 4 : 3);
+        if (buffers.strip.size() < stride * kStripRows)
+            buffers.strip.resize(stride * kStripRows);
+        if (info.cmyk && buffers.bgr.size() < width * 3)
+            buffers.bgr.resize(width * 3);
+        JSAMPROW strip[kStripRows];
+        for (int i = 0; i < kStripRows; ++i)
+            strip[i] = buffers.strip.data() + stride * static_cast<std::size_t>(i);
+        if (!sink.begin(info.width, info.height))
+            return {};
+        if (!readRows(&cinfo, &err, &sink, strip, buffers.bgr.data(), info.cmyk, info.adobeInverted))
+            return failureOf(err);
+        return {};
+    }
+};
+
+// Collects every row into a whole picture.
+class WholePictureSink : public RowSink {
+public:
+    explicit WholePictureSink(Picture& picture) : m_picture(picture) {}
+    bool begin(int32_t width, int32_t height) override
+    {
+        m_picture = Picture(width, height);
+        return true;
+    }
+    bool wantsRow(int32_t) const override { return true; }
+    void row(int32_t y, const uint8_t* bgr) override { std::memcpy(m_picture.row(y), bgr, m_picture.stride()); }
+
+private:
+    Picture& m_picture;
+};
+
+LoadedPicture loadedFrom(const StreamResult& streamed, Picture picture)
+{
+    LoadedPicture result;
+    if (streamed.ok()) {
+        result.picture = std::move(picture);
+        return result;
+    }
+    result.error = streamed.error;
+    result.failure = streamed.failure;
+    result.systemError = streamed.systemError;
+    return result;
+}
+
+const uint8_t kJpegSignature[] = {0xFF, 0xD8};
+
 } // namespace
+
+StreamResult streamJpegFile(PictureFile& file, RowSink& sink, const StreamOptions& options, JpegBuffers& buffers)
+{
+    if (!file.startsWith(kJpegSignature, sizeof kJpegSignature))
+        return {StreamStatus::Failed, file.error(), file.failure(), file.systemError()};
+    Decoder decoder(options);
+    decoder.readFrom(file.fd(), buffers);
+    return decoder.run(sink, options, buffers, std::numeric_limits<int64_t>::max());
+}
+
+StreamResult streamJpegMemory(const uint8_t* data, std::size_t size, RowSink& sink, const StreamOptions& options,
+                              JpegBuffers& buffers)
+{
+    if (size == 0)
+        return {StreamStatus::Failed, "empty file", LoadFailure::Empty};
+    Decoder decoder(options);
+    jpeg_mem_src(&decoder.cinfo, data, static_cast<unsigned long>(size));
+    return decoder.run(sink, options, buffers, std::numeric_limits<int64_t>::max());
+}
 
 LoadedPicture decodeJpegMemory(const uint8_t* data, std::size_t size, JpegIdct idct)
 {
-    LoadedPicture result;
-    jpeg_decompress_struct cinfo;
-    ErrorManager err;
-    std::memset(&cinfo, 0, sizeof cinfo);
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = onJpegError;
-    err.pub.emit_message = onJpegMessage;
-    err.message[0] = '\0';
-    jpeg_create_decompress(&cinfo);
-
-    HeaderInfo info {};
-    const J_DCT_METHOD method = idct == JpegIdct::Fast ? JDCT_IFAST : JDCT_ISLOW;
-    if (!startDecode(&cinfo, &err, data, size, method, &info)) {
-        result.error = err.message;
-        jpeg_destroy_decompress(&cinfo);
-        return result;
-    }
-    if (info.width <= 0 || info.height <= 0
-        || int64_t{info.width} * info.height > kMaxPicturePixels) {
-        result.error = "picture too large";
-        jpeg_destroy_decompress(&cinfo);
-        return result;
-    }
-    Picture picture(info.width, info.height);
-    std::unique_ptr<uint8_t[]> rowBuffer;
-    if (info.cmyk)
-        rowBuffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(info.width) * 4);
-    if (!readRows(&cinfo, &err, picture.data(), rowBuffer.get(), info.cmyk, info.adobeInverted)) {
-        result.error = err.message;
-        jpeg_destroy_decompress(&cinfo);
-        return result;
-    }
-    jpeg_destroy_decompress(&cinfo);
-    result.picture = std::move(picture);
-    return result;
+    if (size == 0)
+        return loadedFrom({StreamStatus::Failed, "empty file", LoadFailure::Empty}, {});
+    JpegBuffers buffers;
+    Picture picture;
+    WholePictureSink sink(picture);
+    const StreamOptions options {idct, nullptr};
+    Decoder decoder(options);
+    jpeg_mem_src(&decoder.cinfo, data, static_cast<unsigned long>(size));
+    const StreamResult streamed = decoder.run(sink, options, buffers, kMaxPicturePixels);
+    return loadedFrom(streamed, std::move(picture));
 }
 
 LoadedPicture decodeJpegFile(const std::string& path, JpegIdct idct)
 {
-    std::string error;
-    auto bytes = readFileBytes(path, error);
-    if (!bytes) {
-        LoadedPicture failed;
-        failed.error = error;
-        return failed;
-    }
-    if (bytes->empty()) {
-        LoadedPicture failed;
-        failed.error = "empty file";
-        return failed;
-    }
-    return decodeJpegMemory(bytes->data(), bytes->size(), idct);
+    PictureFile file;
+    if (!file.open(path))
+        return loadedFrom({StreamStatus::Failed, file.error(), file.failure(), file.systemError()}, {});
+    if (!file.startsWith(kJpegSignature, sizeof kJpegSignature))
+        return loadedFrom({StreamStatus::Failed, file.error(), file.failure(), file.systemError()}, {});
+    JpegBuffers buffers;
+    Picture picture;
+    WholePictureSink sink(picture);
+    const StreamOptions options {idct, nullptr};
+    Decoder decoder(options);
+    decoder.readFrom(file.fd(), buffers);
+    const StreamResult streamed = decoder.run(sink, options, buffers, kMaxPicturePixels);
+    return loadedFrom(streamed, std::move(picture));
 }

@@ -3,8 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "picture/picture_file.h"
 #include "picture/picture_loader.h"
+#include "picture/picture_stream.h"
 
 // Decodes a JPEG at scale 1/1 into 24-bit B, G, R. Greyscale pictures come out
 // with R = G = B, CMYK and YCCK pictures are converted to RGB. A libjpeg error
@@ -13,6 +16,27 @@
 LoadedPicture decodeJpegFile(const std::string& path, JpegIdct idct);
 LoadedPicture decodeJpegMemory(const uint8_t* data, std::size_t size, JpegIdct idct);
 
-// Largest picture the decoders accept, in pixels: a damaged header must not
-// make us allocate gigabytes.
+// Largest picture the whole-picture decoders accept, in pixels: the review
+// holds the picture whole. Streamed decodes are bounded only by
+// kPictureMemoryBudget.
 inline constexpr int64_t kMaxPicturePixels = int64_t{400} * 1000 * 1000;
+
+// More scans than any encoder writes (a progressive file has about ten): each
+// scan is a pass over the whole coefficient buffer, so thousands of empty
+// scans would keep a worker busy for minutes.
+inline constexpr int kMaxJpegScans = 100;
+
+// What one worker reuses from one JPEG to the next: the file read buffer and
+// the strip of decoded rows.
+struct JpegBuffers {
+    std::vector<uint8_t> input;
+    std::vector<uint8_t> strip;
+    std::vector<uint8_t> bgr;
+};
+
+// Streams an opened JPEG file (or JPEG bytes) into sink, skipping bands of
+// rows the sink does not want where that leaves the delivered rows exactly as
+// a whole decode gives them.
+StreamResult streamJpegFile(PictureFile& file, RowSink& sink, const StreamOptions& options, JpegBuffers& buffers);
+StreamResult streamJpegMemory(const uint8_t* data, std::size_t size, RowSink& sink, const StreamOptions& options,
+                              JpegBuffers& buffers);

@@ -5,11 +5,9 @@
 #include <cerrno>
 #include <cstddef>
 
-#include <fcntl.h>
 #include <unistd.h>
 
-#include "common/fd_closer.h"
-#include "picture/picture_loader.h"
+#include "picture/picture_file.h"
 
 namespace {
 
@@ -147,11 +145,10 @@ PictureSize jpegSize(HeaderReader& in)
 
 std::optional<PictureSize> ReadPictureSize(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return std::nullopt;
-    FdCloser closer(fd);
-    HeaderReader in(fd);
+    PictureFile file;
+    if (!file.open(path))
+        return file.failure() == LoadFailure::Empty ? std::optional(PictureSize {}) : std::nullopt;
+    HeaderReader in(file.fd());
     if (upperExtension(path) == ".JPG")
         return jpegSize(in);
     return bitmapSize(in);

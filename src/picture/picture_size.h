@@ -14,5 +14,6 @@ struct PictureSize {
 // Reads the size from the header without decoding: a ".JPG" file (extension
 // in any letter case) by its markers up to the first scan, every other file as
 // a Windows bitmap. A file without a readable size gives 0 x 0. Nothing when
-// the file cannot be opened.
+// the file cannot be opened or is not a regular file (a FIFO is not waited
+// for).
 std::optional<PictureSize> ReadPictureSize(const std::string& path);

@@ -1,8 +1,13 @@
 #include "picture/picture_stream.h"
 
-// First version: decodes the whole picture, then hands the wanted rows on.
-// The streaming decoders replace this body without changing the interface.
-struct PictureStreamer::Buffers {};
+#include "picture/bmp_loader.h"
+#include "picture/jpeg_decoder.h"
+#include "picture/picture_file.h"
+
+struct PictureStreamer::Buffers {
+    JpegBuffers jpeg;
+    BmpBuffers bmp;
+};
 
 PictureStreamer::PictureStreamer() : m_buffers(std::make_unique<Buffers>()) {}
 
@@ -12,15 +17,10 @@ StreamResult PictureStreamer::stream(const std::string& path, RowSink& sink, con
 {
     if (options.abortFlag != nullptr && options.abortFlag->load(std::memory_order_relaxed))
         return {StreamStatus::Aborted, {}};
-    LoadedPicture loaded = loadPicture(path, options.idct);
-    if (!loaded.ok())
-        return {StreamStatus::Failed, loaded.error, loaded.failure, loaded.systemError};
-    const Picture& picture = loaded.picture;
-    if (!sink.begin(picture.width(), picture.height()))
-        return {};
-    for (int32_t y = 0; y < picture.height(); ++y) {
-        if (sink.wantsRow(y))
-            sink.row(y, picture.row(y));
-    }
-    return {};
+    PictureFile file;
+    if (!file.open(path))
+        return {StreamStatus::Failed, file.error(), file.failure(), file.systemError()};
+    if (upperExtension(path) == ".JPG")
+        return streamJpegFile(file, sink, options, m_buffers->jpeg);
+    return streamBmpFile(file, sink, options, m_buffers->bmp);
 }

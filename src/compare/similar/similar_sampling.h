@@ -2,11 +2,8 @@
 
 #include <array>
 #include <cstdint>
-#include <vector>
 
-#include "compare/picture_rows.h"
 #include "picture/picture.h"
-#include "picture/picture_stream.h"
 
 // The similar-picture engine looks at every picture through a 70 x 70 grid,
 // indexed [x][y] (x the column from the left). Cells 1 to 68 are sampled; the
@@ -61,50 +58,6 @@ struct SampledPicture {
     SimilarPlanes planes;
 };
 
-// The grid sampling as a RowSink: it asks only for the rows of the 3 x 3
-// blocks (at most 204) and keeps only their sums. Reusable.
-class SimilarGridSink : public RowSink {
-public:
-    SimilarGridSink();
-
-    // The next picture is sampled over its whole area.
-    void sampleWhole();
-    // The next picture is sampled over `window` of a width x height picture;
-    // a picture of another size is refused.
-    void sampleWindow(PixelWindow window, int32_t width, int32_t height);
-
-    // Refuses a picture smaller than 3 x 3 pixels.
-    bool begin(int32_t width, int32_t height) override;
-    bool wantsRow(int32_t y) const override;
-    void row(int32_t y, const uint8_t* bgr) override;
-
-    // Whether begin() accepted the picture.
-    bool began() const { return m_began; }
-    int32_t width() const { return m_width; }
-    int32_t height() const { return m_height; }
-
-    // Fills cells 1..68 from the sums; returns the BlackLevel, the smallest
-    // block-average channel met.
-    int32_t finish(ColourGrid& grid) const;
-
-private:
-    struct RowUse {
-        int32_t row; // picture row
-        int32_t y;   // grid cell row it is summed into
-    };
-
-    bool m_whole = true;
-    PixelWindow m_window;
-    bool m_began = false;
-    int32_t m_width = 0;
-    int32_t m_height = 0;
-    std::vector<RowUse> m_uses;         // ascending by picture row
-    std::vector<int32_t> m_rows;        // the distinct wanted rows, ascending
-    std::vector<int32_t> m_columnBytes; // per cell column, the byte offset of its first pixel
-    std::vector<int32_t> m_sums;        // [y][x][b, g, r], cells 1..68 at 0..67
-    std::size_t m_next = 0;
-};
-
 // Fills cells 1..68 from 3 x 3 pixel blocks of the window; returns the
 // BlackLevel, the smallest block-average channel met. The picture must be at
 // least 3 x 3 pixels.
@@ -128,30 +81,7 @@ int32_t hueOf(int32_t r, int32_t g, int32_t b);
 // Luminance, chroma and hue of cells 1..68.
 void derivePlanes(const ColourGrid& grid, SimilarPlanes& planes);
 
-// The whole sampling of one picture, in steps around the streaming of its
-// rows: the first pass over the whole picture; then stretch and frame; for a
-// framed picture a second pass over the content window, whose rows cannot be
-// known before the first pass has ended; then the planes.
-class SimilarSampler {
-public:
-    // The sink for the first pass; starts a new picture.
-    RowSink& firstPass();
-    // Whether the first pass took the picture (it is at least 3 x 3).
-    bool firstPassTaken() const { return m_sink.began(); }
-    // After the first pass: stretch and frame into `out`. Returns the sink to
-    // stream the picture into again, or null when one pass is enough.
-    RowSink* afterFirstPass(SampledPicture& out);
-    // After the second pass, if any: the planes. False when the second pass
-    // did not see the same picture (the file changed in between).
-    bool finish(SampledPicture& out);
-
-private:
-    SimilarGridSink m_sink;
-};
-
-// The whole sampling of one picture: grid, stretch, frame, second sampling
-// from the content window when the frame is wide enough, planes. The source is
-// streamed once, or twice for a framed picture; a failed stream is returned,
-// and a picture too small to sample fails as Damaged.
-StreamResult samplePicture(const RowSource& source, SimilarSampler& sampler, SampledPicture& out);
+// The whole sampling of one decoded picture (see SimilarSampler): grid,
+// stretch, frame, second sampling from the content window when the frame is
+// wide enough, planes.
 void samplePicture(const Picture& picture, SampledPicture& out);

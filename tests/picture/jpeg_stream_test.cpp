@@ -1,0 +1,251 @@
+#include "picture/jpeg_decoder.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+
+#include "picture/picture_stream.h"
+#include "support/recording_sink.h"
+#include "support/test_pictures.h"
+
+using testing_support::RecordingSink;
+using testing_support::TempDir;
+using testing_support::writeBytes;
+
+namespace {
+
+struct Encoding {
+    const char* name;
+    int components = 3;            // 1 grey, 3 colour, 4 CMYK
+    J_COLOR_SPACE stored = JCS_YCbCr;
+    int h0 = 2, v0 = 2;            // sampling of the first component
+    bool progressive = false;
+    bool arithmetic = false;
+    int restartInterval = 0;       // in MCUs
+};
+
+const std::vector<Encoding>& encodings()
+{
+    static const std::vector<Encoding> all = {
+        {"420", 3, JCS_YCbCr, 2, 2},
+        {"422", 3, JCS_YCbCr, 2, 1},
+        {"440", 3, JCS_YCbCr, 1, 2},
+        {"444", 3, JCS_YCbCr, 1, 1},
+        {"411", 3, JCS_YCbCr, 4, 1},
+        {"grey", 1, JCS_GRAYSCALE, 1, 1},
+        {"cmyk", 4, JCS_CMYK, 1, 1},
+        {"ycck", 4, JCS_YCCK, 2, 2},
+        {"progressive420", 3, JCS_YCbCr, 2, 2, true},
+        {"progressiveGrey", 1, JCS_GRAYSCALE, 1, 1, true},
+        {"arithmetic420", 3, JCS_YCbCr, 2, 2, false, true},
+        {"arithmeticProgressive", 3, JCS_YCbCr, 2, 1, true, true},
+        {"restart420", 3, JCS_YCbCr, 2, 2, false, false, 3},
+    };
+    return all;
+}
+
+// Detailed pixels with fine noise, so that any difference in upsampling or
+// in the inverse DCT shows.
+std::vector<uint8_t> samples(int width, int height, int components)
+{
+    const Picture photo = testing_support::photoLikePicture(width, height, static_cast<uint32_t>(width * 31 + height));
+    std::vector<uint8_t> out;
+    out.reserve(static_cast<std::size_t>(width) * height * components);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* p = photo.row(y) + 3 * x;
+            const int noise = static_cast<int>((static_cast<uint32_t>(x * 7919 + y * 104729) * 2654435761u) >> 27) - 16;
+            for (int c = 0; c < components; ++c)
+                out.push_back(static_cast<uint8_t>(std::clamp(p[c % 3] + noise * (c + 1) / 2, 0, 255)));
+        }
+    }
+    return out;
+}
+
+std::string encode(const Encoding& e, int width, int height)
+{
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = e.components;
+    cinfo.in_color_space = e.components == 1 ? JCS_GRAYSCALE : e.components == 4 ? JCS_CMYK : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_colorspace(&cinfo, e.stored);
+    jpeg_set_quality(&cinfo, 90, TRUE);
+    cinfo.comp_info[0].h_samp_factor = e.h0;
+    cinfo.comp_info[0].v_samp_factor = e.v0;
+    for (int c = 1; c < cinfo.num_components; ++c) {
+        cinfo.comp_info[c].h_samp_factor = 1;
+        cinfo.comp_info[c].v_samp_factor = 1;
+    }
+    if (e.components == 4) { // the K of YCCK is sampled like Y
+        cinfo.comp_info[3].h_samp_factor = e.h0;
+        cinfo.comp_info[3].v_samp_factor = e.v0;
+    }
+    if (e.progressive)
+        jpeg_simple_progression(&cinfo);
+    cinfo.arith_code = e.arithmetic ? TRUE : FALSE;
+    cinfo.restart_interval = static_cast<unsigned>(e.restartInterval);
+    jpeg_start_compress(&cinfo, TRUE);
+    const std::vector<uint8_t> pixels = samples(width, height, e.components);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row[1] = {const_cast<uint8_t*>(pixels.data())
+                           + static_cast<std::size_t>(cinfo.next_scanline) * width * e.components};
+        jpeg_write_scanlines(&cinfo, row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::string bytes(reinterpret_cast<char*>(buffer), size);
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+    return bytes;
+}
+
+// The plain whole-picture decode the streamed one must equal: every row read
+// one at a time from memory, fast IDCT, CMYK converted per pixel.
+struct ReferenceError {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+extern "C" void referenceErrorExit(j_common_ptr cinfo)
+{
+    std::longjmp(reinterpret_cast<ReferenceError*>(cinfo->err)->jump, 1);
+}
+
+extern "C" void referenceQuiet(j_common_ptr, int) {}
+
+bool referenceDecode(const std::string& bytes, Picture* out, std::vector<uint8_t>* cmykRow)
+{
+    jpeg_decompress_struct cinfo;
+    ReferenceError err;
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = referenceErrorExit;
+    err.pub.emit_message = referenceQuiet;
+    jpeg_create_decompress(&cinfo);
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.dct_method = JDCT_IFAST;
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    const bool inverted = cinfo.saw_Adobe_marker;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    jpeg_start_decompress(&cinfo);
+    *out = Picture(static_cast<int32_t>(cinfo.output_width), static_cast<int32_t>(cinfo.output_height));
+    cmykRow->resize(cinfo.output_width * 4);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        uint8_t* dest = out->row(static_cast<int32_t>(cinfo.output_scanline));
+        JSAMPROW row = cmyk ? cmykRow->data() : dest;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+        for (JDIMENSION x = 0; cmyk && x < cinfo.output_width; ++x) {
+            int c = row[4 * x], m = row[4 * x + 1], y = row[4 * x + 2], k = row[4 * x + 3];
+            if (!inverted) {
+                c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+            }
+            dest[3 * x] = static_cast<uint8_t>(y * k / 255);
+            dest[3 * x + 1] = static_cast<uint8_t>(m * k / 255);
+            dest[3 * x + 2] = static_cast<uint8_t>(c * k / 255);
+        }
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+Picture reference(const std::string& bytes)
+{
+    Picture picture;
+    std::vector<uint8_t> cmykRow;
+    EXPECT_TRUE(referenceDecode(bytes, &picture, &cmykRow));
+    return picture;
+}
+
+// Rows wanted: all, every 7th, and a sparse few near the band edges of every
+// sampling (the first, the last, around multiples of 8, 16 and 32).
+const std::vector<std::pair<const char*, std::function<bool(int32_t, int32_t)>>>& sinkKinds()
+{
+    static const std::vector<std::pair<const char*, std::function<bool(int32_t, int32_t)>>> kinds = {
+        {"every", {}},
+        {"seventh", [](int32_t y, int32_t) { return y % 7 == 3; }},
+        {"sparse", [](int32_t y, int32_t h) {
+             return y == 0 || y == h - 1 || y == h / 2 || y % 97 == 31 || y % 97 == 32 || y % 211 == 15
+                    || y % 211 == 16 || y % 389 == 63 || y % 389 == 64;
+         }},
+    };
+    return kinds;
+}
+
+// Streams bytes (as a .jpg file) into every kind of sink and compares the
+// rows with the reference decode; also the whole-picture decode.
+void expectStreamsLikeReference(const TempDir& dir, const std::string& bytes, const std::string& label)
+{
+    SCOPED_TRACE(label);
+    const Picture whole = reference(bytes);
+    const std::string path = dir.file("p.jpg");
+    writeBytes(path, bytes);
+    PictureStreamer streamer;
+    for (const auto& [kind, wanted] : sinkKinds()) {
+        SCOPED_TRACE(kind);
+        RecordingSink sink(wanted);
+        const StreamResult result = streamer.stream(path, sink, StreamOptions {});
+        ASSERT_TRUE(result.ok()) << result.error;
+        ASSERT_EQ(sink.width, whole.width());
+        ASSERT_EQ(sink.height, whole.height());
+        const std::vector<std::string> expected = sink.expectedRows(whole);
+        ASSERT_EQ(sink.rows.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            ASSERT_EQ(sink.rows[i], expected[i]) << "row " << sink.ys[i];
+    }
+    const LoadedPicture loaded = decodeJpegFile(path, JpegIdct::Fast);
+    ASSERT_TRUE(loaded.ok()) << loaded.error;
+    ASSERT_EQ(loaded.picture.byteCount(), whole.byteCount());
+    EXPECT_EQ(std::memcmp(loaded.picture.data(), whole.data(), whole.byteCount()), 0);
+}
+
+} // namespace
+
+TEST(JpegStreamTest, EveryEncodingAtAwkwardSizesStreamsTheWholeDecodesPixels)
+{
+    TempDir dir;
+    for (const Encoding& e : encodings()) {
+        for (const auto& [w, h] : std::vector<std::pair<int, int>> {
+                 {3, 3}, {17, 17}, {9, 16}, {16, 9}, {294, 295}, {295, 294}, {589, 590}, {590, 589}, {8, 10000}}) {
+            expectStreamsLikeReference(dir, encode(e, w, h),
+                                       std::string(e.name) + " " + std::to_string(w) + "x" + std::to_string(h));
+        }
+    }
+}
+
+TEST(JpegStreamTest, EverySmallSideFrom3To17)
+{
+    TempDir dir;
+    for (const Encoding& e : {encodings()[0], encodings()[2], encodings()[4], encodings()[8]}) {
+        for (int w = 3; w <= 17; ++w) {
+            for (int h = 3; h <= 17; h += 2)
+                expectStreamsLikeReference(dir, encode(e, w, h), std::string(e.name) + " " + std::to_string(w) + "x" + std::to_string(h));
+        }
+    }
+}
+
+TEST(JpegStreamTest, TruncatedFilesFinishLikeTheWholeDecode)
+{
+    TempDir dir;
+    for (const Encoding& e : {encodings()[0], encodings()[8], encodings()[10], encodings()[12]}) {
+        const std::string full = encode(e, 300, 200);
+        for (std::size_t keep : {full.size() / 3, full.size() * 2 / 3, full.size() - 3})
+            expectStreamsLikeReference(dir, full.substr(0, keep), std::string(e.name) + " cut at " + std::to_string(keep));
+    }
+}
