@@ -1,5 +1,6 @@
 #include "cache/signature_store.h"
 
+#include <cstdio> // before jpeglib.h, which needs FILE
 #include <cstring>
 #include <filesystem>
 #include <string_view>
@@ -25,6 +26,10 @@ constexpr int kBusyTimeoutMs = 1000;
 // Records per transaction: a killed search loses at most one batch.
 constexpr std::size_t kBatchRecords = 64;
 
+// One record per path: the version of the file it was made from (any change
+// of content moves one of those fields), the versions it was made under, the
+// picture's size as the decoder read it from the header, and either the load
+// failure or the two engines' signatures (NULL: too small for that engine).
 constexpr const char* kCreateSchema =
     "CREATE TABLE IF NOT EXISTS pictures ("
     " path BLOB NOT NULL UNIQUE,"
@@ -129,7 +134,9 @@ bool exists(const std::string& path)
 
 int64_t decoderVersion()
 {
-    return static_cast<int64_t>(LIBJPEG_TURBO_VERSION_NUMBER) * 100'000'000 + JPEG_LIB_VERSION * 1'000'000
+    return ((static_cast<int64_t>(kPictureReaderVersion) * 10'000'000 + LIBJPEG_TURBO_VERSION_NUMBER) * 100
+            + JPEG_LIB_VERSION)
+               * 10'000'000
            + QT_VERSION;
 }
 

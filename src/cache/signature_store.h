@@ -22,8 +22,11 @@ using CacheWarning = std::function<void(const std::string& message)>;
 inline constexpr int32_t kStoreLayoutVersion = 1;      // PRAGMA user_version
 inline constexpr int32_t kIdenticalSignatureVersion = 1;
 inline constexpr int32_t kSimilarSignatureVersion = 1;
-// The decoders that produced the pixels: libjpeg-turbo's version and Qt's
-// (the bitmap reader).
+// Raise whenever src/picture's readers change the pixels or failures they
+// deliver.
+inline constexpr int32_t kPictureReaderVersion = 1;
+// The decoders that produced the pixels: our readers', libjpeg-turbo's and
+// Qt's (the bitmaps it reads) versions in one number.
 int64_t decoderVersion();
 
 struct CacheStats {
