@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <exception>
+#include <new>
 #include <mutex>
 
 #include "common/parallel_for.h"
@@ -80,7 +81,7 @@ void LoadPipeline::produce(int32_t file, Worker& worker, bool interruptible, Pic
         // Out of memory on one picture is that picture's failure, not the search's.
         outcome = PictureOutcome {};
         outcome.status = PictureOutcome::Status::Failed;
-        outcome.failure = LoadFailure::TooLarge;
+        outcome.failure = dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? LoadFailure::TooLarge : LoadFailure::Damaged;
         outcome.error = e.what();
     }
 }
