@@ -125,8 +125,14 @@ LoadPipeline::Step LoadPipeline::commitOne(std::size_t position, int32_t file, c
         m_ctx.unreadable.push_back(record.path);
         record.skip = 1;
     }
-    if (m_ctx.cache != nullptr && !outcome.fromCache)
-        m_ctx.cache->store(record, outcome);
+    if (m_ctx.cache != nullptr) {
+        if (outcome.fromCache) {
+            ++m_ctx.counters.cacheHits;
+        } else {
+            ++m_ctx.counters.cacheMisses;
+            m_ctx.cache->store(record, outcome);
+        }
+    }
     m_ctx.report(SearchProgress::Phase::Load, m_progressDone, m_progressTotal);
     if (commit.committed && !commit.committed(position))
         return Step::Stop;
