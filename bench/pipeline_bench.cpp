@@ -2,9 +2,9 @@
 //
 //   pipeline_bench [--folder DIR] [--rounds N] [--huge-only | --no-huge]
 //
-// 1. The floor: every JPEG of the folder streamed through libjpeg-turbo in one
-//    process (fast integer IDCT, BGR output, 16-row strips into one reused
-//    buffer, nothing kept) and every BMP file read whole.
+// 1. The floor: decode_floor from the same build folder (every JPEG of the
+//    folder streamed through libjpeg-turbo in one process with the fast
+//    integer IDCT into one reused 16-row BGR strip, every BMP read whole).
 // 2. zelvic-cli searches of the same folder, identical, similar and picture
 //    size, with --jobs 1 and --jobs 2.
 // Each is its own process, run in turn for N rounds (default 3); the best
@@ -20,7 +20,6 @@
 // 1.85 x faster than --jobs 1; huge searches under 200 MB. The machine is
 // shared: timings are noisy when others build, say so with the numbers.
 
-#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -44,75 +43,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// ---- the floor -------------------------------------------------------------
-
-struct FloorError {
-    jpeg_error_mgr manager;
-    std::jmp_buf jump;
-};
-
-void floorErrorExit(j_common_ptr cinfo)
-{
-    std::longjmp(reinterpret_cast<FloorError*>(cinfo->err)->jump, 1);
-}
-
-void floorSilence(j_common_ptr, int) {}
-
-// Streams one JPEG into `strip`, 16 rows at a time. No object with a
-// destructor lives between setjmp and a longjmp.
-void streamJpeg(FILE* file, std::vector<uint8_t>& strip)
-{
-    jpeg_decompress_struct cinfo;
-    FloorError error;
-    cinfo.err = jpeg_std_error(&error.manager);
-    error.manager.error_exit = floorErrorExit;
-    error.manager.emit_message = floorSilence;
-    if (setjmp(error.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        return;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, file);
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.dct_method = JDCT_IFAST;
-    cinfo.out_color_space = JCS_EXT_BGR;
-    jpeg_start_decompress(&cinfo);
-    const std::size_t stride = static_cast<std::size_t>(cinfo.output_width) * 3;
-    if (strip.size() < stride * 16)
-        strip.resize(stride * 16);
-    JSAMPROW rows[16];
-    while (cinfo.output_scanline < cinfo.output_height) {
-        for (int i = 0; i < 16; ++i)
-            rows[i] = strip.data() + stride * static_cast<std::size_t>(i);
-        jpeg_read_scanlines(&cinfo, rows, 16);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-}
-
-int runFloor(const std::string& folder)
-{
-    std::vector<uint8_t> strip;
-    std::vector<char> whole;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        const std::string path = entry.path().string();
-        const std::string ext = upperExtension(path);
-        if (ext == ".JPG") {
-            FILE* file = std::fopen(path.c_str(), "rb");
-            if (file == nullptr)
-                continue;
-            streamJpeg(file, strip);
-            std::fclose(file);
-        } else if (ext == ".BMP") {
-            std::ifstream in(path, std::ios::binary | std::ios::ate);
-            whole.resize(static_cast<std::size_t>(in.tellg()));
-            in.seekg(0);
-            in.read(whole.data(), static_cast<std::streamsize>(whole.size()));
-        }
-    }
-    return 0;
-}
 
 // ---- running and measuring a child -----------------------------------------
 
@@ -264,9 +194,9 @@ struct Item {
 
 void runSideBySide(const std::string& folder, int rounds, const std::string& scratch)
 {
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const std::string floor = (fs::read_symlink("/proc/self/exe").parent_path() / "decode_floor").string();
     std::vector<Item> items;
-    items.push_back({"floor", {self, "--floor", folder}, {}});
+    items.push_back({"floor", {floor, folder, "--runs", "1"}, {}});
     for (const char* jobs : {"1", "2"}) {
         for (const char* mode : {"identical", "similar", "dims"}) {
             items.push_back({std::string(mode) + " --jobs " + jobs,
@@ -325,8 +255,6 @@ int main(int argc, char** argv)
     bool huge = true, sideBySide = true;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--floor" && i + 1 < argc)
-            return runFloor(argv[i + 1]);
         if (arg == "--folder" && i + 1 < argc)
             folder = argv[++i];
         else if (arg == "--rounds" && i + 1 < argc)

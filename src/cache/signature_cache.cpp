@@ -22,7 +22,6 @@ bool SignatureCache::lookup(const File_rec& file, Reductions wanted, PictureOutc
 
 void SignatureCache::store(const File_rec& file, const PictureOutcome& outcome)
 {
-    m_misses.fetch_add(1, std::memory_order_relaxed);
     std::optional<FileVersion> version;
     {
         std::lock_guard lock(m_mutex);
@@ -33,11 +32,6 @@ void SignatureCache::store(const File_rec& file, const PictureOutcome& outcome)
     }
     if (version)
         m_store->add(file.path, *version, outcome);
-}
-
-CacheCounts SignatureCache::counts() const
-{
-    return CacheCounts {m_hits.load(), m_misses.load()};
 }
 
 void SignatureCache::flush()

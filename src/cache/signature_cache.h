@@ -10,14 +10,16 @@
 #include "cache/signature_store.h"
 #include "compare/picture_outcome.h"
 
-// Files whose signatures came from the cache, and files decoded.
+// Of the pictures a search committed: those whose outcome came from the
+// cache, and those decoded.
 struct CacheCounts {
     int64_t hits = 0;
     int64_t misses = 0;
 };
 
-// The signature cache as one search's load pipeline uses it: a store (which
-// may set itself aside) and the search's counts.
+// The signature cache as one search's load pipeline uses it: a store, which
+// may set itself aside, and a running count of hits for the progress line
+// (it may run ahead of the commit; the exact counts are the pipeline's).
 class SignatureCache : public OutcomeCache {
 public:
     explicit SignatureCache(std::unique_ptr<SignatureStore> store);
@@ -30,7 +32,6 @@ public:
     bool lookup(const File_rec& file, Reductions wanted, PictureOutcome& outcome) override;
     void store(const File_rec& file, const PictureOutcome& outcome) override;
 
-    CacheCounts counts() const;
     const std::atomic<int64_t>& hitCounter() const { return m_hits; }
 
     // Writes what is not written yet; the destructor does it too.
@@ -39,7 +40,6 @@ public:
 private:
     std::unique_ptr<SignatureStore> m_store;
     std::atomic<int64_t> m_hits {0};
-    std::atomic<int64_t> m_misses {0};
     std::mutex m_mutex;
     std::unordered_map<const File_rec*, FileVersion> m_seen; // looked up, not stored yet
 };

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <exception>
+#include <new>
 #include <mutex>
 
 #include "common/parallel_for.h"
@@ -80,7 +81,7 @@ void LoadPipeline::produce(int32_t file, Worker& worker, bool interruptible, Pic
         // Out of memory on one picture is that picture's failure, not the search's.
         outcome = PictureOutcome {};
         outcome.status = PictureOutcome::Status::Failed;
-        outcome.failure = LoadFailure::TooLarge;
+        outcome.failure = dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? LoadFailure::TooLarge : LoadFailure::Damaged;
         outcome.error = e.what();
     }
 }
@@ -124,8 +125,14 @@ LoadPipeline::Step LoadPipeline::commitOne(std::size_t position, int32_t file, c
         m_ctx.unreadable.push_back(record.path);
         record.skip = 1;
     }
-    if (m_ctx.cache != nullptr && !outcome.fromCache)
-        m_ctx.cache->store(record, outcome);
+    if (m_ctx.cache != nullptr) {
+        if (outcome.fromCache) {
+            ++m_ctx.counters.cacheHits;
+        } else {
+            ++m_ctx.counters.cacheMisses;
+            m_ctx.cache->store(record, outcome);
+        }
+    }
     m_ctx.report(SearchProgress::Phase::Load, m_progressDone, m_progressTotal);
     if (commit.committed && !commit.committed(position))
         return Step::Stop;

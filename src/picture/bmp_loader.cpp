@@ -15,7 +15,7 @@
 #include <QImage>
 #include <QImageReader>
 
-#include "picture/jpeg_decoder.h"
+#include "picture/whole_picture_sink.h"
 
 namespace {
 
@@ -109,9 +109,10 @@ constexpr uint32_t kRle8 = 1;
 constexpr uint32_t kRle4 = 2;
 constexpr uint32_t kBitFields = 3;
 
-// Reads the headers. Plain, RunLength: layout filled. Platform: a valid-looking bitmap
-// that the platform reader decodes (RLE, alpha, anything unusual); width and
-// height are still filled for the budget. Broken: too short to be a bitmap.
+// Reads the headers. Plain, RunLength: layout filled. Platform: a bitmap left
+// to the platform reader (alpha, other headers, odd masks or palettes, pixels
+// that start nowhere); width and height are still filled for the budget.
+// Broken: too short to be a bitmap.
 Parse parseHeaders(const BmpSource& source, PlainLayout& layout)
 {
     std::array<uint8_t, 14 + kV5Header> head {};
@@ -188,11 +189,13 @@ Parse parseHeaders(const BmpSource& source, PlainLayout& layout)
     } else if (compression != kRgb || !(bits == 1 || bits == 4 || bits == 8 || bits == 24 || bits == 32)) {
         return Parse::Platform;
     }
-    if (infoSize != kInfoHeader && infoSize != kCoreHeader && compression == kRgb && bits == 32) {
-        std::array<uint8_t, 4> alpha {};
-        std::copy_n(&head[14 + 52], 4, alpha.begin());
-        if (le32(alpha.data()) != 0)
-            return Parse::Platform;
+    if ((infoSize == kV4Header || infoSize == kV5Header) && compression == kRgb && bits >= 16) {
+        // Masks in a V4 or V5 header of an uncompressed bitmap (an alpha
+        // mask, say) are left to the platform reader to interpret.
+        for (int i = 0; i < 16; ++i) {
+            if (head[14 + 40 + i] != 0)
+                return Parse::Platform;
+        }
     }
     if (bits <= 8) {
         const uint32_t full = 1u << bits;
@@ -305,6 +308,8 @@ public:
     {
         if (m_pos == m_end) {
             const int64_t n = m_source.readAt(m_offset, m_buffer.data(), kChunk);
+            if (n < 0 && m_error == 0)
+                m_error = errno;
             if (n <= 0)
                 return false;
             m_offset += n;
@@ -315,6 +320,9 @@ public:
         return true;
     }
 
+    // The errno of a failed read, 0 when the data simply ended.
+    int error() const { return m_error; }
+
 private:
     static constexpr std::size_t kChunk = 64 * 1024;
     const BmpSource& m_source;
@@ -322,6 +330,7 @@ private:
     std::vector<uint8_t>& m_buffer;
     std::size_t m_pos = 0;
     std::size_t m_end = 0;
+    int m_error = 0;
 };
 
 // Palette indices of a run-length bitmap as the platform reader lays them
@@ -445,7 +454,10 @@ StreamResult streamRunLength(const BmpSource& source, const PlainLayout& layout,
 {
     RunLengthPicture picture(layout);
     ForwardReader in(source, layout.pixelOffset, buffers.raw);
-    if (!picture.decode(in, layout.compression == kRle4))
+    const bool decoded = picture.decode(in, layout.compression == kRle4);
+    if (in.error() != 0)
+        return {StreamStatus::Failed, std::strerror(in.error()), LoadFailure::SystemError, in.error()};
+    if (!decoded)
         return {StreamStatus::Failed, "run-length data ends inside an absolute run", LoadFailure::Damaged};
     const std::size_t rowBytes = static_cast<std::size_t>(layout.width) * 3;
     if (buffers.bgr.size() < rowBytes)
@@ -460,6 +472,13 @@ StreamResult streamRunLength(const BmpSource& source, const PlainLayout& layout,
         sink.row(y, buffers.bgr.data());
     }
     return {};
+}
+
+// Whether a bitmap decoded whole, at 4 bytes a pixel, exceeds the budget.
+// Both sides are below 2^31, so their product fits.
+bool beyondBudget(int64_t width, int64_t height)
+{
+    return width * height > kPictureMemoryBudget / 4;
 }
 
 // Decodes with the platform reader, whole, then hands the rows on.
@@ -484,7 +503,7 @@ StreamResult streamPlatform(const BmpSource& source, RowSink& sink)
     QImageReader reader(device, "bmp");
     reader.setAutoTransform(false);
     const QSize declared = reader.size();
-    if (declared.isValid() && int64_t{declared.width()} * declared.height() * 4 > kPictureMemoryBudget)
+    if (declared.isValid() && beyondBudget(declared.width(), declared.height()))
         return {StreamStatus::Failed, "picture too large", LoadFailure::TooLarge};
     QImage image;
     if (!reader.read(&image) || image.isNull()) {
@@ -508,13 +527,17 @@ StreamResult streamBmp(const BmpSource& source, RowSink& sink, const StreamOptio
     PlainLayout layout;
     switch (parseHeaders(source, layout)) {
     case Parse::Plain:
+        // Nothing is held but one row, read and converted; only an absurd
+        // width makes that too much.
+        if (layout.stride + int64_t{layout.width} * 3 > kPictureMemoryBudget)
+            return {StreamStatus::Failed, "picture too large", LoadFailure::TooLarge};
         return streamPlain(source, layout, sink, options, buffers);
     case Parse::RunLength:
-        if (int64_t{layout.width} * layout.height * 4 > kPictureMemoryBudget)
+        if (beyondBudget(layout.width, layout.height))
             return {StreamStatus::Failed, "picture too large", LoadFailure::TooLarge};
         return streamRunLength(source, layout, sink, buffers);
     case Parse::Platform:
-        if (int64_t{layout.width} * layout.height * 4 > kPictureMemoryBudget)
+        if (beyondBudget(layout.width, layout.height))
             return {StreamStatus::Failed, "picture too large", LoadFailure::TooLarge};
         return streamPlatform(source, sink);
     case Parse::Broken:
@@ -523,42 +546,11 @@ StreamResult streamBmp(const BmpSource& source, RowSink& sink, const StreamOptio
     return {StreamStatus::Failed, "not a bitmap", LoadFailure::Damaged};
 }
 
-// Collects every row into a whole picture, within the whole-picture cap.
-class WholePictureSink : public RowSink {
-public:
-    bool begin(int32_t width, int32_t height) override
-    {
-        if (int64_t{width} * height > kMaxPicturePixels) {
-            tooLarge = true;
-            return false;
-        }
-        picture = Picture(width, height);
-        return true;
-    }
-    bool wantsRow(int32_t) const override { return true; }
-    void row(int32_t y, const uint8_t* bgr) override { std::memcpy(picture.row(y), bgr, picture.stride()); }
-
-    Picture picture;
-    bool tooLarge = false;
-};
-
 LoadedPicture loadWhole(const BmpSource& source)
 {
     BmpBuffers buffers;
     WholePictureSink sink;
-    const StreamResult streamed = streamBmp(source, sink, StreamOptions {}, buffers);
-    LoadedPicture result;
-    if (!streamed.ok()) {
-        result.error = streamed.error;
-        result.failure = streamed.failure;
-        result.systemError = streamed.systemError;
-    } else if (sink.tooLarge) {
-        result.error = "picture too large";
-        result.failure = LoadFailure::TooLarge;
-    } else {
-        result.picture = std::move(sink.picture);
-    }
-    return result;
+    return sink.take(streamBmp(source, sink, StreamOptions {}, buffers));
 }
 
 const uint8_t kBmpSignature[] = {'B', 'M'};
@@ -568,7 +560,7 @@ const uint8_t kBmpSignature[] = {'B', 'M'};
 StreamResult streamBmpFile(PictureFile& file, RowSink& sink, const StreamOptions& options, BmpBuffers& buffers)
 {
     if (!file.startsWith(kBmpSignature, sizeof kBmpSignature))
-        return {StreamStatus::Failed, file.error(), file.failure(), file.systemError()};
+        return file.failed();
     return streamBmp(BmpSource(file), sink, options, buffers);
 }
 
@@ -580,12 +572,7 @@ LoadedPicture loadBmpMemory(const uint8_t* data, std::size_t size)
 LoadedPicture loadBmpFile(const std::string& path)
 {
     PictureFile file;
-    if (!file.open(path) || !file.startsWith(kBmpSignature, sizeof kBmpSignature)) {
-        LoadedPicture failed;
-        failed.error = file.error();
-        failed.failure = file.failure();
-        failed.systemError = file.systemError();
-        return failed;
-    }
+    if (!file.open(path) || !file.startsWith(kBmpSignature, sizeof kBmpSignature))
+        return WholePictureSink().take(file.failed());
     return loadWhole(BmpSource(file));
 }

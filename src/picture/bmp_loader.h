@@ -10,10 +10,13 @@
 #include "picture/picture_stream.h"
 
 // Reads a Windows bitmap of any bit depth (palettes, RLE, bit fields,
-// top-down) and converts it to 24-bit B, G, R. Uncompressed bitmaps are read
-// row by row from the file; RLE and unusual layouts go through the platform
-// reader, refused before decoding when width x height x 4 bytes exceeds
-// kPictureMemoryBudget. Rows missing from a truncated file are black.
+// top-down, OS/2 headers) and converts it to 24-bit B, G, R, with the values
+// the platform reader (QImageReader) gives. Uncompressed bitmaps are read row
+// by row from the file; RLE4/RLE8 are decoded here, laid out as the platform
+// reader lays them; anything else goes to the platform reader, refused
+// first when width x height x 4 bytes exceeds kPictureMemoryBudget (as are
+// RLE bitmaps). Pixels the platform reader would leave unset (rows missing
+// from a truncated file, pixels an RLE stream never reaches) are black.
 LoadedPicture loadBmpFile(const std::string& path);
 LoadedPicture loadBmpMemory(const uint8_t* data, std::size_t size);
 

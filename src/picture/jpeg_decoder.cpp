@@ -336,85 +336,54 @@ struct Decoder {
     }
 };
 
-// Collects every row into a whole picture.
-class WholePictureSink : public RowSink {
-public:
-    explicit WholePictureSink(Picture& picture) : m_picture(picture) {}
-    bool begin(int32_t width, int32_t height) override
-    {
-        m_picture = Picture(width, height);
-        return true;
-    }
-    bool wantsRow(int32_t) const override { return true; }
-    void row(int32_t y, const uint8_t* bgr) override { std::memcpy(m_picture.row(y), bgr, m_picture.stride()); }
-
-private:
-    Picture& m_picture;
-};
-
-LoadedPicture loadedFrom(const StreamResult& streamed, Picture picture)
-{
-    LoadedPicture result;
-    if (streamed.ok()) {
-        result.picture = std::move(picture);
-        return result;
-    }
-    result.error = streamed.error;
-    result.failure = streamed.failure;
-    result.systemError = streamed.systemError;
-    return result;
-}
-
 const uint8_t kJpegSignature[] = {0xFF, 0xD8};
 
-} // namespace
-
-StreamResult streamJpegFile(PictureFile& file, RowSink& sink, const StreamOptions& options, JpegBuffers& buffers)
-{
-    if (!file.startsWith(kJpegSignature, sizeof kJpegSignature))
-        return {StreamStatus::Failed, file.error(), file.failure(), file.systemError()};
-    Decoder decoder(options);
-    decoder.readFrom(file.fd(), buffers);
-    return decoder.run(sink, options, buffers, std::numeric_limits<int64_t>::max());
-}
-
-StreamResult streamJpegMemory(const uint8_t* data, std::size_t size, RowSink& sink, const StreamOptions& options,
-                              JpegBuffers& buffers)
+StreamResult streamMemory(const uint8_t* data, std::size_t size, RowSink& sink, const StreamOptions& options,
+                          JpegBuffers& buffers, int64_t pixelCap)
 {
     if (size == 0)
         return {StreamStatus::Failed, "empty file", LoadFailure::Empty};
     Decoder decoder(options);
     jpeg_mem_src(&decoder.cinfo, data, static_cast<unsigned long>(size));
-    return decoder.run(sink, options, buffers, std::numeric_limits<int64_t>::max());
+    return decoder.run(sink, options, buffers, pixelCap);
+}
+
+StreamResult streamFile(PictureFile& file, RowSink& sink, const StreamOptions& options, JpegBuffers& buffers,
+                        int64_t pixelCap)
+{
+    if (!file.startsWith(kJpegSignature, sizeof kJpegSignature))
+        return file.failed();
+    Decoder decoder(options);
+    decoder.readFrom(file.fd(), buffers);
+    return decoder.run(sink, options, buffers, pixelCap);
+}
+
+} // namespace
+
+StreamResult streamJpegFile(PictureFile& file, RowSink& sink, const StreamOptions& options, JpegBuffers& buffers)
+{
+    return streamFile(file, sink, options, buffers, std::numeric_limits<int64_t>::max());
+}
+
+StreamResult streamJpegMemory(const uint8_t* data, std::size_t size, RowSink& sink, const StreamOptions& options,
+                              JpegBuffers& buffers)
+{
+    return streamMemory(data, size, sink, options, buffers, std::numeric_limits<int64_t>::max());
 }
 
 LoadedPicture decodeJpegMemory(const uint8_t* data, std::size_t size, JpegIdct idct)
 {
-    if (size == 0)
-        return loadedFrom({StreamStatus::Failed, "empty file", LoadFailure::Empty}, {});
     JpegBuffers buffers;
-    Picture picture;
-    WholePictureSink sink(picture);
-    const StreamOptions options {idct, nullptr};
-    Decoder decoder(options);
-    jpeg_mem_src(&decoder.cinfo, data, static_cast<unsigned long>(size));
-    const StreamResult streamed = decoder.run(sink, options, buffers, kMaxPicturePixels);
-    return loadedFrom(streamed, std::move(picture));
+    WholePictureSink sink;
+    return sink.take(streamMemory(data, size, sink, StreamOptions {idct, nullptr}, buffers, kMaxPicturePixels));
 }
 
 LoadedPicture decodeJpegFile(const std::string& path, JpegIdct idct)
 {
+    WholePictureSink sink;
     PictureFile file;
     if (!file.open(path))
-        return loadedFrom({StreamStatus::Failed, file.error(), file.failure(), file.systemError()}, {});
-    if (!file.startsWith(kJpegSignature, sizeof kJpegSignature))
-        return loadedFrom({StreamStatus::Failed, file.error(), file.failure(), file.systemError()}, {});
+        return sink.take(file.failed());
     JpegBuffers buffers;
-    Picture picture;
-    WholePictureSink sink(picture);
-    const StreamOptions options {idct, nullptr};
-    Decoder decoder(options);
-    decoder.readFrom(file.fd(), buffers);
-    const StreamResult streamed = decoder.run(sink, options, buffers, kMaxPicturePixels);
-    return loadedFrom(streamed, std::move(picture));
+    return sink.take(streamFile(file, sink, StreamOptions {idct, nullptr}, buffers, kMaxPicturePixels));
 }

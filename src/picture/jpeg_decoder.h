@@ -8,6 +8,7 @@
 #include "picture/picture_file.h"
 #include "picture/picture_loader.h"
 #include "picture/picture_stream.h"
+#include "picture/whole_picture_sink.h"
 
 // Decodes a JPEG at scale 1/1 into 24-bit B, G, R. Greyscale pictures come out
 // with R = G = B, CMYK and YCCK pictures are converted to RGB. A libjpeg error
@@ -15,11 +16,6 @@
 // finish with grey) is not.
 LoadedPicture decodeJpegFile(const std::string& path, JpegIdct idct);
 LoadedPicture decodeJpegMemory(const uint8_t* data, std::size_t size, JpegIdct idct);
-
-// Largest picture the whole-picture decoders accept, in pixels: the review
-// holds the picture whole. Streamed decodes are bounded only by
-// kPictureMemoryBudget.
-inline constexpr int64_t kMaxPicturePixels = int64_t{400} * 1000 * 1000;
 
 // More scans than any encoder writes (a progressive file has about ten): each
 // scan is a pass over the whole coefficient buffer, so thousands of empty

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "picture/picture_loader.h"
+#include "picture/picture_stream.h"
 
 // A picture file opened for reading, refused unless it is a regular file. The
 // open does not wait (a FIFO or a device would block a search), and nothing
@@ -34,6 +35,9 @@ public:
     LoadFailure failure() const { return m_failure; }
     int systemError() const { return m_systemError; }
     const std::string& error() const { return m_error; }
+
+    // The failure as a stream's result.
+    StreamResult failed() const { return {StreamStatus::Failed, m_error, m_failure, m_systemError}; }
 
     // Records a failure found by a reader of this file.
     void fail(LoadFailure failure, const std::string& error, int systemError = 0);

@@ -19,7 +19,7 @@ StreamResult PictureStreamer::stream(const std::string& path, RowSink& sink, con
         return {StreamStatus::Aborted, {}};
     PictureFile file;
     if (!file.open(path))
-        return {StreamStatus::Failed, file.error(), file.failure(), file.systemError()};
+        return file.failed();
     if (upperExtension(path) == ".JPG")
         return streamJpegFile(file, sink, options, m_buffers->jpeg);
     return streamBmpFile(file, sink, options, m_buffers->bmp);

@@ -45,7 +45,13 @@ struct StreamResult {
 
 // Streams picture files into sinks. One per worker thread: it keeps its
 // buffers from one picture to the next, so a search does not allocate per
-// picture. The format follows the extension as in loadPicture.
+// picture. The format follows the extension as in loadPicture. Rows are
+// read as they are wanted: a baseline JPEG or an uncompressed bitmap of any
+// size streams through in a strip of rows; only what the format forces to be
+// held (a progressive JPEG's coefficients, an RLE bitmap's indices) counts
+// against kPictureMemoryBudget, and a file that would need more fails with
+// LoadFailure::TooLarge before anything big is allocated. The rows are those
+// of the whole-picture loaders, byte for byte.
 class PictureStreamer {
 public:
     PictureStreamer();

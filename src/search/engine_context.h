@@ -17,6 +17,10 @@ struct SearchCounters {
     int32_t fileCount = 0;
     int32_t loadCount = 0;
     int32_t pairCount = 0;
+    // With an outcome cache attached: the committed outcomes it supplied, and
+    // those decoded afresh.
+    int32_t cacheHits = 0;
+    int32_t cacheMisses = 0;
 };
 
 // What the search driver hands a comparison engine. The engine reads and

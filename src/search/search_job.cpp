@@ -90,7 +90,7 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     }
     if (cache) {
         cache->flush();
-        outcome.cache = cache->counts();
+        outcome.cache = CacheCounts {outcome.counters.cacheHits, outcome.counters.cacheMisses};
         cache.reset(); // closed while `outcome` still takes its warning
     }
     sortLines(outcome.resultLines);

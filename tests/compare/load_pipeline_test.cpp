@@ -64,6 +64,8 @@ struct Outcome {
     std::vector<int32_t> skips;
     std::vector<int32_t> spreads;
     std::vector<std::string> stored;
+    int32_t cacheHits = 0;
+    int32_t cacheMisses = 0;
 
     bool operator==(const Outcome&) const = default;
 };
@@ -77,6 +79,7 @@ void PrintTo(const Outcome& o, std::ostream* os)
     *os << ", spreads";
     for (int32_t s : o.spreads)
         *os << ' ' << s;
+    *os << ", cache " << o.cacheHits << " hits " << o.cacheMisses << " misses";
 }
 
 const std::vector<std::vector<int32_t>> kRuns = {{0, 1, 2, 3}, {4, 5, 6, 7}, {8, 9, 10, 11}};
@@ -116,6 +119,8 @@ Outcome runEngine(Engine engine, const std::vector<std::string>& paths, int32_t 
     }
     std::sort(out.lines.begin(), out.lines.end());
     out.loadCount = counters.loadCount;
+    out.cacheHits = counters.cacheHits;
+    out.cacheMisses = counters.cacheMisses;
     for (const File_rec& file : files) {
         out.skips.push_back(file.skip);
         out.spreads.push_back(file.spreadA);
@@ -205,7 +210,10 @@ TEST(LoadPipelineTest, ADecodeForOneEngineFillsBothAndTheCacheThenSparesEveryDec
     RecordingCache cache;
     Outcome filled = runEngine(Engine::Identical, paths, 2, &cache, &pool);
     EXPECT_EQ(filled.stored, paths);
+    EXPECT_EQ(filled.cacheMisses, 12);
+    EXPECT_EQ(filled.cacheHits, 0);
     filled.stored.clear();
+    filled.cacheMisses = 0;
     EXPECT_EQ(filled, identical);
     for (std::size_t i = 0; i < paths.size(); ++i) {
         const PictureOutcome& held = cache.outcomes.at(paths[i]);
@@ -223,9 +231,12 @@ TEST(LoadPipelineTest, ADecodeForOneEngineFillsBothAndTheCacheThenSparesEveryDec
     for (int32_t jobs : {1, 3}) {
         Outcome fromCache = runEngine(Engine::Similar, paths, jobs, &cache, jobs > 1 ? &pool : nullptr);
         EXPECT_TRUE(fromCache.stored.empty());
-        fromCache.stored.clear();
+        EXPECT_EQ(fromCache.cacheHits, 12);
+        EXPECT_EQ(fromCache.cacheMisses, 0);
+        fromCache.cacheHits = 0;
         EXPECT_EQ(fromCache, similar) << "jobs " << jobs;
         fromCache = runEngine(Engine::Identical, paths, jobs, &cache);
+        fromCache.cacheHits = 0;
         EXPECT_EQ(fromCache, identical) << "jobs " << jobs;
     }
     EXPECT_EQ(cache.hits, 4 * 12);

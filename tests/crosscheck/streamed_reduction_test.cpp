@@ -176,3 +176,68 @@ TEST(StreamedReductionTest, FailuresAndInterruptionsCarryNoSignature)
     EXPECT_EQ(outcome.status, PictureOutcome::Status::Interrupted);
     EXPECT_FALSE(outcome.hasIdentical || outcome.hasSimilar);
 }
+
+namespace {
+
+// Passes a stream on and counts the rows the reduction asks for.
+class CountingSink : public RowSink {
+public:
+    explicit CountingSink(RowSink& inner) : m_inner(inner) {}
+    bool begin(int32_t width, int32_t height) override
+    {
+        if (!m_inner.begin(width, height))
+            return false;
+        for (int32_t y = 0; y < height; ++y)
+            wanted += m_inner.wantsRow(y) ? 1 : 0;
+        return true;
+    }
+    bool wantsRow(int32_t y) const override { return m_inner.wantsRow(y); }
+    void row(int32_t y, const uint8_t* bgr) override { m_inner.row(y, bgr); }
+    std::size_t wanted = 0;
+
+private:
+    RowSink& m_inner;
+};
+
+} // namespace
+
+TEST(StreamedReductionTest, ReductionsTakeOnlyTheRowsTheySampleAndAFramedPictureTwice)
+{
+    TempDir dir;
+    writeJpeg(dir.file("tall.jpg"), noisePicture(40, 6000, 3), 80);
+    writeJpeg(dir.file("framed.jpg"), framedPicture(300, 3000, 4), 80);
+    PictureStreamer streamer;
+    PictureReduction reduction;
+    struct Expect {
+        const char* name;
+        Reductions wanted;
+        std::size_t maxRows;
+        int32_t streams;
+    };
+    // 60 lattices of 5 rows, 68 blocks of 3 rows; the framed picture's
+    // second pass reads 68 blocks again.
+    const Expect expects[] = {
+        {"tall.jpg", {true, false}, 300, 1},   {"tall.jpg", {false, true}, 204, 1},
+        {"tall.jpg", {true, true}, 504, 1},    {"framed.jpg", {false, true}, 408, 2},
+        {"framed.jpg", {true, true}, 708, 2},
+    };
+    for (const Expect& e : expects) {
+        SCOPED_TRACE(std::string(e.name) + (e.wanted.identical ? " identical" : "") + (e.wanted.similar ? " similar" : ""));
+        int32_t streams = 0;
+        std::size_t rows = 0;
+        PictureOutcome outcome;
+        reduction.reduce(
+            [&](RowSink& sink) {
+                ++streams;
+                CountingSink counting(sink);
+                const StreamResult result = streamer.stream(dir.file(e.name), counting, StreamOptions {});
+                rows += counting.wanted;
+                return result;
+            },
+            e.wanted, outcome);
+        ASSERT_EQ(outcome.status, PictureOutcome::Status::Loaded);
+        EXPECT_EQ(streams, e.streams);
+        EXPECT_GT(rows, 0u);
+        EXPECT_LE(rows, e.maxRows);
+    }
+}

@@ -270,12 +270,25 @@ TEST(HostileFilesTest, RunLengthBombIsRefusedBeforeDecoding)
     bmp += le32(40) + le32(20000) + le32(20000) + le16(1) + le16(8) + le32(1) + le32(static_cast<int64_t>(runs.size()));
     bmp += le32(2835) + le32(2835) + le32(256) + le32(0) + palette + runs;
     writeBytes(dir.file("bomb.bmp"), bmp);
-    const std::string path = dir.file("bomb.bmp");
-    const int exit = runInChild([&] {
-        return streamFile(path).failure == LoadFailure::TooLarge
-               && loadPicture(path, JpegIdct::Fast).failure == LoadFailure::TooLarge;
-    }, 64, 5);
-    EXPECT_EQ(exit, 0);
+    // An uncompressed 24-bit bitmap one row high and a billion pixels wide:
+    // even its one row is beyond the budget.
+    std::string wide = "BM" + le32(58) + le32(0) + le32(54) + le32(40) + le32(1000000000) + le32(1) + le16(1) + le16(24);
+    wide += le32(0) + le32(4) + le32(2835) + le32(2835) + le32(0) + le32(0) + "\1\2\3\0";
+    writeBytes(dir.file("wide.bmp"), wide);
+    // The largest sides a header can give, whose product times four
+    // overflows 64 bits.
+    std::string largest = bmp;
+    largest.replace(18, 8, le32(0x7FFFFFFF) + le32(0x7FFFFFFF));
+    writeBytes(dir.file("largest.bmp"), largest);
+    for (const char* name : {"bomb.bmp", "wide.bmp", "largest.bmp"}) {
+        SCOPED_TRACE(name);
+        const std::string path = dir.file(name);
+        const int exit = runInChild([&] {
+            return streamFile(path).failure == LoadFailure::TooLarge
+                   && loadPicture(path, JpegIdct::Fast).failure == LoadFailure::TooLarge;
+        }, 64, 5);
+        EXPECT_EQ(exit, 0);
+    }
 }
 
 TEST(HostileFilesTest, WideBaselinePictureStreamsInAFewMegabytes)
