@@ -21,7 +21,7 @@ std::string homeFolder()
 
 std::string defaultCacheFile()
 {
-    // The base directory specification: a relative value is invalid and
+    // XDG base directories: a relative value is invalid and
     // must be ignored.
     std::string base;
     if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && xdg[0] == '/') {
