@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libjpeg62-turbo-dev libgtest-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libjpeg62-turbo-dev libsqlite3-dev zlib1g-dev libgtest-dev
           libbenchmark-dev fonts-ipafont-gothic)
 missing=()
 for p in "${packages[@]}"; do

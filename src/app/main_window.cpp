@@ -19,6 +19,7 @@
 #include "app/option_group.h"
 #include "app/search_runner.h"
 #include "app/settings_file.h"
+#include "cache/cache_location.h"
 #include "common/path_text.h"
 #include "review/error_messages.h"
 #include "review/group_walk.h"
@@ -290,6 +291,7 @@ void MainWindow::Button2Click()
     options.level = m_radioGroup7->itemIndex();
     options.depth = m_radioGroup1->itemIndex();
     options.screen = m_radioGroup3->itemIndex();
+    options.cacheFile = m_setup.cacheFile ? *m_setup.cacheFile : defaultCacheFile();
 
     // The previous result goes now, as its list is cleared for the scan.
     m_last = SearchOutcome {};
@@ -321,6 +323,8 @@ void MainWindow::showProgress(const SearchProgress& progress)
         break;
     case SearchProgress::Phase::Load:
         text = QStringLiteral("読込：%1 / %2").arg(progress.done).arg(progress.total);
+        if (progress.fromCache > 0)
+            text += QStringLiteral(" キャッシュ：%1").arg(progress.fromCache);
         break;
     case SearchProgress::Phase::Pairs:
         text = QStringLiteral("比較：%1 / %2").arg(progress.done).arg(progress.total);
@@ -339,6 +343,8 @@ void MainWindow::onSearchFinished()
 {
     m_progress->setVisible(false);
     std::optional<SearchOutcome> outcome = m_runner->takeOutcome();
+    if (outcome && !outcome->cacheWarning.empty())
+        std::fprintf(stderr, "zelvic: %s\n", outcome->cacheWarning.c_str()); // the search itself is unharmed
     if (!outcome) {
         // Label1 keeps "検索中！！", as after any search that ended in an error.
         m_setup.reportError(m_runner->errorMessage());

@@ -32,6 +32,7 @@ struct MainWindowSetup {
     std::string initialFolder;       // `zelvic FOLDER`: selected instead of the current volume
     std::optional<std::vector<Volume>> volumes; // the tree's top nodes; none: the mounted volumes
     ErrorReporter reportError;       // none: QMessageBox::critical
+    std::optional<std::string> cacheFile; // the signature cache; none: the default one, empty: no cache
 };
 
 // TForm1: the folder tree, the options, the search and its outcome. Writes

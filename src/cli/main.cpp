@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cache_command.h"
 #include "cli/search_command.h"
 #include "cli/signature_commands.h"
 
@@ -13,6 +14,7 @@ void printUsage(std::FILE* to)
 {
     std::fputs(kSearchUsage, to);
     std::fputs(kSignatureUsage, to);
+    std::fputs(kCacheUsage, to);
 }
 
 int runSignatureCommand(const std::vector<std::string>& args)
@@ -53,6 +55,8 @@ int main(int argc, char** argv)
         return runSearchCommand(rest);
     if (words[0] == "signature")
         return runSignatureCommand(rest);
+    if (words[0] == "cache")
+        return runCacheCommand(rest);
     if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         printUsage(stdout);
         return 0;

@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include "cache/cache_location.h"
 #include "cli/json_writer.h"
 #include "common/integer_text.h"
 #include "review/group_walk.h"
@@ -61,6 +62,8 @@ void showProgress(const SearchProgress& progress)
     case SearchProgress::Phase::Load:
         std::fprintf(stderr, "\r\033[K読込 %lld / %lld", static_cast<long long>(progress.done),
                      static_cast<long long>(progress.total));
+        if (progress.fromCache > 0)
+            std::fprintf(stderr, " キャッシュ %lld", static_cast<long long>(progress.fromCache));
         break;
     case SearchProgress::Phase::Pairs:
         std::fprintf(stderr, "\r\033[K比較 %lld / %lld", static_cast<long long>(progress.done),
@@ -129,6 +132,13 @@ std::string jsonReport(const SearchOutcome& outcome, const std::vector<std::vect
     json.field("pairs", outcome.counters.pairCount);
     json.endObject();
     json.field("elapsed_seconds", static_cast<double>(outcome.elapsedMs) / 1000.0);
+    if (outcome.cache) {
+        json.key("cache");
+        json.beginObject();
+        json.field("hits", outcome.cache->hits);
+        json.field("misses", outcome.cache->misses);
+        json.endObject();
+    }
     json.endObject();
     return json.text();
 }
@@ -159,6 +169,10 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
             out.json = true;
             continue;
         }
+        if (word == "--no-cache") {
+            out.noCache = true;
+            continue;
+        }
         if (word.size() < 2 || word.compare(0, 2, "--") != 0 || word == "--") {
             if (word == "--" && i + 1 < args.size())
                 word = args[++i];
@@ -178,6 +192,13 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
             if (i + 1 >= args.size())
                 return name + " needs a value";
             value = args[++i];
+        }
+        if (name == "--cache") {
+            if (value.empty())
+                return std::string("bad value for --cache: an empty file name");
+            out.options.cacheFile = value;
+            out.haveCacheFile = true;
+            continue;
         }
         std::optional<int32_t> number;
         if (name == "--mode") {
@@ -208,6 +229,12 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     }
     if (!haveFolder || folder.empty())
         return std::string("FOLDER is missing");
+    if (out.noCache && out.haveCacheFile)
+        return std::string("--cache and --no-cache together");
+    if (out.noCache)
+        out.options.cacheFile.clear();
+    else if (!out.haveCacheFile)
+        out.options.cacheFile = defaultCacheFile();
     return std::nullopt;
 }
 
@@ -256,6 +283,8 @@ int runSearchCommand(const std::vector<std::string>& args)
         const SearchOutcome outcome = runSearch(arguments.options, abortFlag, progress);
         if (terminal)
             std::fputs("\r\033[K", stderr);
+        if (!outcome.cacheWarning.empty())
+            std::fprintf(stderr, "zelvic-cli: %s\n", outcome.cacheWarning.c_str());
         const auto groups = reviewGroups(outcome);
         if (arguments.json)
             std::printf("%s\n", jsonReport(outcome, groups).c_str());

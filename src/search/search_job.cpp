@@ -2,8 +2,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
+#include "cache/signature_store.h"
 #include "common/parallel_for.h"
+#include "common/worker_pool.h"
 #include "compare/identical/identical_engine.h"
 #include "compare/similar/similar_engine.h"
 #include "search/folder_scan.h"
@@ -52,12 +55,28 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     }
     outcome.files = BuildFileTable(outcome.scanLines, options.mode, jobs);
 
+    // The cache is opened once there are files: a fault sets it aside with
+    // one warning and the search goes on decoding everything.
+    std::optional<SignatureCache> cache;
+    if (!options.cacheFile.empty()) {
+        auto warn = [&outcome](const std::string& message) { outcome.cacheWarning = message; };
+        if (std::unique_ptr<SignatureStore> store = SignatureStore::open(options.cacheFile, warn, true)) {
+            cache.emplace(std::move(store));
+            throttle.countFromCache(&cache->hitCounter());
+        }
+    }
+
     // The signature tables are sized by the engines that fill them.
     EngineContext ctx {outcome.files, outcome.resultLines, outcome.unreadable, outcome.counters, abortFlag};
     ctx.mode = options.mode;
     ctx.level = options.level;
     ctx.jobs = jobs;
     ctx.progress = &throttle;
+    // One set of loading threads for the whole comparison; one job loads on
+    // this thread.
+    const auto pool = jobs > 1 ? std::make_unique<WorkerPool>(jobs) : nullptr;
+    ctx.pool = pool.get();
+    ctx.cache = cache ? &*cache : nullptr;
     switch (options.mode) {
     case CheckMode::Similar:
         CompareSimilar(ctx);
@@ -72,6 +91,11 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
             CompareIdentical(ctx, runs);
         break;
     }
+    }
+    if (cache) {
+        cache->flush();
+        outcome.cache = CacheCounts {outcome.counters.cacheHits, outcome.counters.cacheMisses};
+        cache.reset(); // closed while `outcome` still takes its warning
     }
     sortLines(outcome.resultLines);
     outcome.pairList = buildPairList(outcome.resultLines);

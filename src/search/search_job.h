@@ -2,9 +2,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "cache/signature_cache.h"
 #include "review/pair_list.h"
 #include "search/engine_context.h"
 #include "search/file_table.h"
@@ -32,6 +34,8 @@ struct SearchOutcome {
     int64_t elapsedMs = 0;  // SearchEnd - SearchStart
     bool noFiles = false;   // the scan found no picture file: nothing else ran
     bool aborted = false;   // the abort flag was seen set when the search ended
+    std::optional<CacheCounts> cache; // with the signature cache in use
+    std::string cacheWarning;         // why the cache was set aside, when it was
 };
 
 // Runs one search without any window: scan, file table, the comparison of the

@@ -18,4 +18,5 @@ struct SearchOptions {
     int32_t depth = 0;           // SubDirDepth, 0..3
     int32_t screen = 0;          // "画面サイズ" item index, 0..2 (-1: none chosen)
     int32_t jobs = 0;            // worker threads; 0 = all cores
+    std::string cacheFile;       // the signature cache; empty: none, nothing read or kept
 };

@@ -19,5 +19,5 @@ void ProgressThrottle::report(SearchProgress::Phase phase, int64_t done, int64_t
     if (!lock.owns_lock())
         lock.lock();
     m_nextNs.store(now + kIntervalNs, std::memory_order_relaxed);
-    m_callback(SearchProgress {phase, done, total});
+    m_callback(SearchProgress {phase, done, total, m_cacheHits ? m_cacheHits->load(std::memory_order_relaxed) : 0});
 }

@@ -13,6 +13,7 @@ struct SearchProgress {
     Phase phase = Phase::Scan;
     int64_t done = 0;
     int64_t total = 0;
+    int64_t fromCache = 0; // pictures whose signatures came from the signature cache so far
 };
 
 using ProgressCallback = std::function<void(const SearchProgress&)>;
@@ -25,8 +26,12 @@ public:
 
     void report(SearchProgress::Phase phase, int64_t done, int64_t total, bool force = false);
 
+    // Where the count of cache hits is read for each report; may stay unset.
+    void countFromCache(const std::atomic<int64_t>* hits) { m_cacheHits = hits; }
+
 private:
     ProgressCallback m_callback;
     std::mutex m_mutex;
     std::atomic<int64_t> m_nextNs {0};
+    const std::atomic<int64_t>* m_cacheHits = nullptr;
 };

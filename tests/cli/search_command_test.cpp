@@ -9,55 +9,14 @@
 #include <sys/wait.h>
 
 #include "search/privilege.h"
+#include "support/cli_run.h"
 #include "support/test_pictures.h"
 
+using testing_support::CliRun;
+using testing_support::runCli;
 using testing_support::TempDir;
 
 namespace {
-
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string quoted(const std::string& word)
-{
-    std::string text = "'";
-    for (char c : word)
-        text += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return text + "'";
-}
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Runs zelvic-cli with args (each quoted) in folder cwd; output goes through files.
-CliRun runCli(const std::vector<std::string>& args, const std::string& cwd = "/")
-{
-    static int serial = 0;
-    const TempDir out;
-    ::chmod(out.str().c_str(), 0777);
-    std::string command = "cd " + quoted(cwd) + " && " + quoted(ZELVIC_CLI_PATH);
-    for (const std::string& arg : args) {
-        command += ' ';
-        command += quoted(arg);
-    }
-    const std::string outPath = out.str() + "/out" + std::to_string(++serial);
-    const std::string errPath = out.str() + "/err" + std::to_string(serial);
-    command += " >" + quoted(outPath) + " 2>" + quoted(errPath);
-    CliRun run;
-    const int status = std::system(command.c_str());
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = readAll(outPath);
-    run.err = readAll(errPath);
-    return run;
-}
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -226,4 +185,44 @@ TEST(SearchCommandTest, GroupsOfAFileSizeSearch)
     ASSERT_EQ(json.status, 0) << json.err;
     EXPECT_TRUE(contains(json.out, "\"unreadable\":[],\"groups\":[[1,2]],\"counts\":{\"files\":3,\"loaded\":2,\"pairs\":1}"));
     EXPECT_TRUE(contains(json.out, "\"result_lines\":[\"0000, 000001, 000002, "));
+}
+
+// Whatever the number of threads, a search prints the same bytes: the
+// loading threads commit in table order and the pair phases merge in order.
+TEST(SearchCommandTest, JobCountsPrintTheSameJson)
+{
+    TempDir dir;
+    for (int32_t i = 0; i < 14; ++i) {
+        const Picture picture = testing_support::photoLikePicture(180 + (i % 3) * 20, 120, static_cast<uint32_t>(i % 9));
+        const std::string name = "f" + std::to_string(i);
+        if (i % 5 == 4)
+            testing_support::writeBmp24(dir.file(name + ".bmp"), picture);
+        else
+            testing_support::writeJpeg(dir.file(name + ".jpg"), picture, 70 + i);
+    }
+    testing_support::writeBytes(dir.file("broken.jpg"), "not a picture");
+    testing_support::writeBytes(dir.file("short.jpg"), testing_support::readFileText(dir.file("f0.jpg")).substr(0, 200));
+    // The time and the signature cache's counts (the first run fills it).
+    const auto withoutTime = [](std::string json) {
+        const auto at = json.find("\"elapsed_seconds\"");
+        if (at != std::string::npos)
+            json.erase(at, json.find_first_of(",}", at) - at);
+        const auto cache = json.find(",\"cache\":{");
+        if (cache != std::string::npos)
+            json.erase(cache, json.find('}', cache) + 1 - cache);
+        return json;
+    };
+    for (const char* mode : {"size", "dims", "identical", "similar"}) {
+        for (const char* level : {"strict", "loose"}) {
+            const CliRun one = runCli({"search", dir.str(), "--mode", mode, "--level", level, "--jobs", "1", "--json"});
+            ASSERT_EQ(one.status, 0) << one.err;
+            EXPECT_TRUE(contains(one.out, "broken.jpg")) << mode;
+            if (std::string(mode) == "identical" || std::string(mode) == "similar")
+                EXPECT_TRUE(contains(one.out, ".jpg,f")) << mode << ": the re-saved copies pair";
+            for (const char* jobs : {"2", "3"}) {
+                const CliRun other = runCli({"search", dir.str(), "--mode", mode, "--level", level, "--jobs", jobs, "--json"});
+                EXPECT_EQ(withoutTime(other.out), withoutTime(one.out)) << mode << " " << level << " jobs " << jobs;
+            }
+        }
+    }
 }

@@ -2,7 +2,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -39,6 +41,8 @@ std::unique_ptr<MainWindow> makeWindow(const TempDir& dir, QStringList* errors, 
     setup.initialFolder = initial;
     setup.volumes = std::vector<Volume> {Volume {dir.str(), VolumeKind::Fixed}};
     setup.reportError = [errors](const QString& message) { errors->append(message); };
+    // Never the user's own signature cache.
+    setup.cacheFile = dir.file(".cache/signatures.sqlite");
     return std::make_unique<MainWindow>(std::move(setup));
 }
 
@@ -87,6 +91,7 @@ private slots:
     void searchOfFixtureFolderEndsWithSummary();
     void folderWithoutPicturesSaysSo();
     void folderThatCannotBeReadIsAnError();
+    void secondSearchTakesSignaturesFromTheCache();
     void closingDuringASearchWaitsThenWritesSettings();
     void commandLineFolderIsSelectedAtStart();
     void missingCommandLineFolderStartsAtItsParentAndSaysSo();
@@ -315,6 +320,31 @@ void MainWindowTest::folderThatCannotBeReadIsAnError()
     QTRY_COMPARE(finished.count(), 1);
     QCOMPARE(errors, QStringList {QString::fromStdString("フォルダ " + dir.str() + "/gone は開けません")});
     QVERIFY(child<QLabel>(*window, "Label1")->text() != QStringLiteral("画像ファイルなし"));
+}
+
+void MainWindowTest::secondSearchTakesSignaturesFromTheCache()
+{
+    TempDir dir;
+    writeFixturePictures(dir);
+    // Files changed within a clock tick of being looked at are not kept.
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    QStringList errors;
+    auto window = makeWindow(dir, &errors, dir.str() + "/photos");
+    closeReviewsOf(*window);
+    window->show();
+    QSignalSpy finished(window.get(), &MainWindow::searchFinished);
+    window->Button2Click();
+    QTRY_COMPARE(finished.count(), 1);
+    QVERIFY(window->lastOutcome().cache.has_value());
+    QCOMPARE(window->lastOutcome().cache->misses, int64_t {2});
+    const std::vector<std::string> firstLines = window->lastOutcome().resultLines;
+
+    window->Button2Click();
+    QTRY_COMPARE(finished.count(), 2);
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
+    QCOMPARE(window->lastOutcome().cache->hits, int64_t {2});
+    QCOMPARE(window->lastOutcome().cache->misses, int64_t {0});
+    QCOMPARE(window->lastOutcome().resultLines, firstLines);
 }
 
 void MainWindowTest::closingDuringASearchWaitsThenWritesSettings()

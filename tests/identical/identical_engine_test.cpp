@@ -59,7 +59,10 @@ std::string readAll(const std::string& path)
     return out.str();
 }
 
-// A JPEG whose frame header claims 65000 x 65000 pixels.
+// A baseline JPEG whose frame header claims 65000 x 65000 pixels while its
+// data covers 16 x 16: libjpeg finishes it with a warning, and since the
+// engines stream pictures instead of holding them, it is read like any other
+// truncated picture rather than refused for its size.
 std::string hugeJpegBytes(const TempDir& dir)
 {
     testing_support::writeJpeg(dir.file("small.tmp"), testing_support::solidPicture(16, 16, 9, 9, 9));
@@ -100,12 +103,12 @@ std::vector<std::string> writeMixedFolder(const TempDir& dir)
     testing_support::writeBytes(dir.file("r-empty.jpg"), "");
     testing_support::writeBytes(dir.file("r-header-only.jpg"), readAll(paths[0]).substr(0, 60));
     testing_support::writeBytes(dir.file("r-text.jpg"), "not a picture at all");
-    testing_support::writeBytes(dir.file("r-huge.jpg"), hugeJpegBytes(dir));
+    testing_support::writeBytes(dir.file("q-huge.jpg"), hugeJpegBytes(dir));
     testing_support::writeJpeg(dir.file("r-really-jpeg.BMP"), testing_support::photoLikePicture(160, 120, 3));
     testing_support::writeJpeg(dir.file("r-tiny.jpg"), testing_support::solidPicture(4, 40, 50, 60, 70));
     testing_support::writeBmp24(dir.file("r-tiny.bmp"), testing_support::solidPicture(40, 4, 50, 60, 70));
     for (const char* name : {"q-resaved.jpg", "q-bitmap.bmp", "r-empty.jpg", "r-header-only.jpg", "r-text.jpg",
-                             "r-huge.jpg", "r-really-jpeg.BMP", "r-tiny.jpg", "r-tiny.bmp"})
+                             "q-huge.jpg", "r-really-jpeg.BMP", "r-tiny.jpg", "r-tiny.bmp"})
         paths.push_back(dir.file(name));
     // Interleave the damaged ones with the good ones.
     std::swap(paths[4], paths[14]);
@@ -181,11 +184,12 @@ TEST(IdenticalEngineTest, AbortWhileTheThirdPictureLoadsEndsAfterCountingIt)
         Search search(paths);
         EngineContext ctx = search.context(CheckMode::Identical, jobs);
         std::atomic<int32_t> calls {0};
-        IdenticalRun run(ctx, [&](const std::string& path) {
+        IdenticalRun run(ctx, [&](PictureStreamer& streamer, const std::string& path, RowSink& sink,
+                                  const StreamOptions& options) {
             if (path == paths[2])
                 search.abort = true;
             ++calls;
-            return loadPicture(path, JpegIdct::Fast);
+            return streamer.stream(path, sink, options);
         });
         run.wholeTable();
         EXPECT_TRUE(search.lines.empty()) << "jobs " << jobs;
@@ -196,12 +200,12 @@ TEST(IdenticalEngineTest, AbortWhileTheThirdPictureLoadsEndsAfterCountingIt)
             EXPECT_EQ(search.unreadable, std::vector<std::string> {paths[1]});
             EXPECT_EQ(search.skips(), (std::vector<int32_t> {0, 1, 0, 0, 0, 0, 0}));
         } else {
-            // Another thread may see the flag after an earlier picture and end
-            // the phase there; nothing after the third is committed.
-            EXPECT_GE(search.counters.loadCount, 1);
-            EXPECT_LE(search.counters.loadCount, 2);
-            EXPECT_LE(search.unreadable.size(), 1u);
-            for (std::size_t i = 3; i < paths.size(); ++i)
+            // The commit may already have seen the flag after the first
+            // picture; either way it ends at a point one thread could have.
+            const bool afterFirst = search.counters.loadCount == 1;
+            EXPECT_EQ(search.counters.loadCount, afterFirst ? 1 : 2);
+            EXPECT_EQ(search.unreadable, afterFirst ? std::vector<std::string> {} : std::vector<std::string> {paths[1]});
+            for (std::size_t i = 2; i < paths.size(); ++i)
                 EXPECT_EQ(search.files[i].skip, 0);
         }
     }

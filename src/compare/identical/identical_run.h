@@ -7,37 +7,26 @@
 #include <vector>
 
 #include "compare/identical/identical_match.h"
-#include "picture/picture_loader.h"
+#include "compare/load_pipeline.h"
 #include "search/engine_context.h"
-
-// Loads one member's picture. The engine uses loadPicture with the fast
-// inverse DCT; tests put their own in to act while a picture loads.
-using PictureLoadFunction = std::function<LoadedPicture(const std::string& path)>;
 
 // The identical-picture engine over one EngineContext: the per-file phase
 // (load, signature, unreadable list) and the pair phase (decisions, result
 // lines). The signatures live for one call; nothing is kept afterwards.
 class IdenticalRun {
 public:
-    explicit IdenticalRun(EngineContext& ctx, PictureLoadFunction load = {});
+    explicit IdenticalRun(EngineContext& ctx, PictureReader reader = {});
 
     // Every file of the table is a member.
     void wholeTable();
 
     // One call per run, in order; stops after the run in which the abort
-    // flag is seen, as the driver's run loop does.
+    // flag is seen, as the driver's run loop does. The members of all runs
+    // go through one pipeline, so the threads decode ahead across runs; each
+    // run's pairs are decided as soon as its last member is committed.
     void runs(const std::vector<std::vector<int32_t>>& runs);
 
 private:
-    struct Members {
-        std::vector<int32_t> files;              // FileTable indices, member order
-        std::vector<PairSignature> signatures;   // per member, set when it loaded
-        std::vector<uint8_t> loaded;             // per member: signature present
-    };
-
-    // The per-file phase over members.files; commits the unreadable list,
-    // Skip and LoadCount in member order. False when it was left on abort.
-    bool loadMembers(Members& members, int64_t progressBase, int64_t progressTotal);
 
     // The pair phase over the members that loaded and are not skipped
     // (their signatures are moved to the front of `signatures`): the result
@@ -50,6 +39,6 @@ private:
     void appendLines(std::vector<std::string>&& lines);
 
     EngineContext& m_ctx;
-    PictureLoadFunction m_load;
+    LoadPipeline m_pipeline;
     int32_t m_jobs;
 };

@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include "compare/colour_tone.h"
+#include "compare/identical/identical_sampler.h"
+#include "compare/picture_rows.h"
 
 namespace {
 
@@ -12,47 +14,6 @@ constexpr int32_t kInner = kGridSize - 2;                  // written edge cells
 constexpr int32_t kInnerCells = kInner * kInner;           // 3364
 constexpr int32_t kCentroidFirst = 6;                      // centroid area 6..53
 constexpr int32_t kCentroidLast = 53;
-
-// The 5 x 5 lattice of cell i along an axis of `length` pixels with spacing
-// `step`: the centre pixel. The product is taken in 64 bits so that a very
-// wide picture cannot overflow it; within 32-bit range the value is the same.
-int32_t latticeCentre(int32_t length, int32_t step, int32_t i)
-{
-    return static_cast<int32_t>(static_cast<int64_t>(length - 5 * step) * i / (kGridSize - 1)) + 2 * step;
-}
-
-void sample(const Picture& picture, SignatureGrids& grids)
-{
-    const int32_t w = picture.width(), h = picture.height();
-    const int32_t sx = std::max(1, w / 295);
-    const int32_t sy = std::max(1, h / 295);
-    std::array<int32_t, kGridSize> columns {};
-    for (int32_t x = 0; x < kGridSize; ++x)
-        columns[x] = latticeCentre(w, sx, x);
-
-    for (int32_t y = 0; y < kGridSize; ++y) {
-        const int32_t cy = latticeCentre(h, sy, y);
-        std::array<int32_t, kGridSize> sumR {}, sumG {}, sumB {};
-        for (int32_t j = -2; j <= 2; ++j) {
-            const uint8_t* row = picture.row(cy + j * sy);
-            for (int32_t x = 0; x < kGridSize; ++x) {
-                for (int32_t i = -2; i <= 2; ++i) {
-                    const uint8_t* px = row + 3 * static_cast<std::size_t>(columns[x] + i * sx);
-                    sumB[x] += px[0];
-                    sumG[x] += px[1];
-                    sumR[x] += px[2];
-                }
-            }
-        }
-        for (int32_t x = 0; x < kGridSize; ++x) {
-            SignatureGrids::Rgb& cell = grids.sample[x][y];
-            cell.r = static_cast<uint8_t>(sumR[x] / 25);
-            cell.g = static_cast<uint8_t>(sumG[x] / 25);
-            cell.b = static_cast<uint8_t>(sumB[x] / 25);
-            grids.tone[x][y] = static_cast<uint8_t>(toneOf(cell.r, cell.g, cell.b));
-        }
-    }
-}
 
 void stretchContrast(SignatureGrids& grids)
 {
@@ -182,16 +143,23 @@ void buildProfiles(const SignatureGrids& grids, IdenticalSignature& sig)
 
 } // namespace
 
-IdenticalSignature ComputeSignature(const Picture& picture, SignatureGrids& grids)
+IdenticalSignature signatureOfSampledGrids(SignatureGrids& grids)
 {
     IdenticalSignature sig;
-    sample(picture, grids);
     stretchContrast(grids);
     buildEdges(grids);
     centroidOf(grids.edge, sig.centroids[0], sig.centroids[1]);
     centroidOf(grids.tone, sig.centroids[2], sig.centroids[3]);
     buildProfiles(grids, sig);
     return sig;
+}
+
+IdenticalSignature ComputeSignature(const Picture& picture, SignatureGrids& grids)
+{
+    IdenticalSampler sampler;
+    feedPictureRows(picture, sampler);
+    sampler.finish(grids);
+    return signatureOfSampledGrids(grids);
 }
 
 IdenticalSignature ComputeSignature(const Picture& picture)

@@ -46,10 +46,20 @@ struct IdenticalSignature {
 
 // Whether the picture is large enough for ComputeSignature; a smaller one is
 // treated as unreadable.
+inline bool canComputeSignature(int32_t width, int32_t height)
+{
+    return width >= kMinPictureSide && height >= kMinPictureSide;
+}
+
 inline bool canComputeSignature(const Picture& picture)
 {
-    return picture.width() >= kMinPictureSide && picture.height() >= kMinPictureSide;
+    return canComputeSignature(picture.width(), picture.height());
 }
+
+// The signature of a picture whose SampleGrid and ToneGrid are sampled
+// (IdenticalSampler::finish): stretch, edges, centroids, profiles. Leaves the
+// final grids in `grids`.
+IdenticalSignature signatureOfSampledGrids(SignatureGrids& grids);
 
 // ComputeSignature: the picture must pass canComputeSignature. Leaves the
 // picture's final grids in `grids`.

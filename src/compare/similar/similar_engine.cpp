@@ -1,89 +1,39 @@
 #include "compare/similar/similar_engine.h"
 
-#include <exception>
+#include <numeric>
 #include <vector>
 
 #include "common/parallel_for.h"
+#include "compare/load_pipeline.h"
 #include "compare/similar/similar_pair_pass.h"
-#include "compare/similar/similar_reduction.h"
 #include "picture/picture_loader.h"
-
-namespace {
-
-enum class LoadOutcome : uint8_t {
-    NotReached, // the pass stopped before this file
-    Failed,     // cannot be loaded or decoded, or too small to sample
-    Loaded,     // loaded, but the pass was aborted before reducing it
-    Reduced,    // has its signature
-};
-
-} // namespace
 
 void CompareSimilar(EngineContext& ctx)
 {
     FileTable& files = ctx.files;
-    const int64_t fileCount = static_cast<int64_t>(files.size());
     const int32_t jobs = resolveJobs(ctx.jobs);
 
     // The signature stores, one zero-filled slot per file; a file without a
     // signature keeps its zeros (and spreads 0 keep it out of the pairs).
-    std::vector<SimilarSignature> signatures(static_cast<std::size_t>(fileCount));
-    std::vector<LoadOutcome> outcomes(static_cast<std::size_t>(fileCount), LoadOutcome::NotReached);
+    std::vector<SimilarSignature> signatures(files.size());
+    std::vector<int32_t> members(files.size());
+    std::iota(members.begin(), members.end(), 0);
 
-    // Pictures are loaded and reduced in parallel; what the sequential pass
-    // would have written along the way (the unreadable list, Skip, LoadCount,
-    // spreads) is committed afterwards in FileTable order.
-    std::atomic<bool> stopped {false};
-    std::atomic<int64_t> processed {0};
-    ctx.report(SearchProgress::Phase::Load, 0, fileCount, true);
-    parallelFor(fileCount, jobs, [&](int64_t i, int32_t) {
-        if (stopped.load(std::memory_order_relaxed))
-            return;
-        LoadOutcome& outcome = outcomes[static_cast<std::size_t>(i)];
-        try {
-            const LoadedPicture loaded = loadPicture(files[static_cast<std::size_t>(i)].path, JpegIdct::Fast);
-            if (!loaded.ok() || !canReduceSimilar(loaded.picture)) {
-                outcome = LoadOutcome::Failed;
-            } else if (ctx.aborted()) {
-                // The abort is noticed after a load: the picture counts as
-                // loaded but is not reduced, and no later one is started.
-                outcome = LoadOutcome::Loaded;
-                stopped.store(true, std::memory_order_relaxed);
-            } else {
-                reduceSimilarPicture(loaded.picture, signatures[static_cast<std::size_t>(i)]);
-                outcome = LoadOutcome::Reduced;
-            }
-        } catch (const std::exception&) {
-            // Out of memory on a huge picture: that file is unreadable, the
-            // search goes on.
-            signatures[static_cast<std::size_t>(i)] = SimilarSignature {};
-            outcome = LoadOutcome::Failed;
-        }
-        ctx.report(SearchProgress::Phase::Load, processed.fetch_add(1) + 1, fileCount);
-    });
-
-    for (int64_t i = 0; i < fileCount; ++i) {
-        File_rec& file = files[static_cast<std::size_t>(i)];
-        switch (outcomes[static_cast<std::size_t>(i)]) {
-        case LoadOutcome::NotReached:
-            break;
-        case LoadOutcome::Failed:
-            ctx.unreadable.push_back(file.path);
-            file.skip = 1;
-            break;
-        case LoadOutcome::Loaded:
-        case LoadOutcome::Reduced:
-            ++ctx.counters.loadCount;
-            if (upperExtension(file.path) == ".JPG")
-                file.skip = 0;
-            if (outcomes[static_cast<std::size_t>(i)] == LoadOutcome::Reduced) {
-                file.spreadA = signatures[static_cast<std::size_t>(i)].spreadA;
-                file.spreadB = signatures[static_cast<std::size_t>(i)].spreadB;
-            }
-            break;
-        }
-    }
-    ctx.report(SearchProgress::Phase::Load, processed.load(), fileCount, true);
+    LoadCommit commit;
+    commit.counted = [&](std::size_t, int32_t file) {
+        // A JPEG that loads takes part again, whatever an earlier search left.
+        File_rec& record = files[static_cast<std::size_t>(file)];
+        if (upperExtension(record.path) == ".JPG")
+            record.skip = 0;
+    };
+    commit.reduced = [&](std::size_t, int32_t file, const PictureOutcome& outcome) {
+        File_rec& record = files[static_cast<std::size_t>(file)];
+        signatures[static_cast<std::size_t>(file)] = outcome.similar;
+        record.spreadA = outcome.similar.spreadA;
+        record.spreadB = outcome.similar.spreadB;
+    };
+    // After an abort the pair pass sees the flag and scores no pair.
+    LoadPipeline(ctx, PrimaryEngine::Similar).run(members, commit);
 
     std::vector<std::string> lines = runSimilarPairPass(
         SimilarPairPassInput {files, signatures, ctx.level, jobs, ctx.abortFlag, ctx.progress});

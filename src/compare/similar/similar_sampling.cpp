@@ -4,6 +4,9 @@
 #include <cstdlib>
 
 #include "compare/colour_tone.h"
+#include "compare/picture_rows.h"
+#include "compare/similar/similar_grid_sink.h"
+#include "compare/similar/similar_sampler.h"
 
 namespace {
 
@@ -53,33 +56,10 @@ bool rowUniform(const ColourGrid& grid, int32_t y)
 
 int32_t sampleColourGrid(const Picture& picture, PixelWindow window, ColourGrid& grid)
 {
-    int32_t blackLevel = 255;
-    for (int32_t y = kFirstSampledCell; y <= kLastSampledCell; ++y) {
-        const int32_t r = std::max(1, (window.y1 - window.y0 - 1) * y / 69 + window.y0);
-        const uint8_t* rows[3] = {picture.row(r - 1), picture.row(r), picture.row(r + 1)};
-        for (int32_t x = kFirstSampledCell; x <= kLastSampledCell; ++x) {
-            const int32_t c = std::max(1, (window.x1 - window.x0 - 1) * x / 69 + window.x0);
-            int32_t sr = 0;
-            int32_t sg = 0;
-            int32_t sb = 0;
-            for (const uint8_t* row : rows) {
-                const uint8_t* p = row + 3 * (c - 1);
-                for (int32_t i = 0; i < 3; ++i, p += 3) {
-                    sb += p[0];
-                    sg += p[1];
-                    sr += p[2];
-                }
-            }
-            GridColour& cell = grid[x][y];
-            cell.r = static_cast<uint8_t>(sr / 9);
-            cell.g = static_cast<uint8_t>(sg / 9);
-            cell.b = static_cast<uint8_t>(sb / 9);
-            const int32_t darkest = std::min({sr, sg, sb}) / 9;
-            if (darkest < blackLevel)
-                blackLevel = darkest;
-        }
-    }
-    return blackLevel;
+    SimilarGridSink sink;
+    sink.sampleWindow(window, picture.width(), picture.height());
+    feedPictureRows(picture, sink);
+    return sink.finish(grid);
 }
 
 void stretchColourGrid(ColourGrid& grid, int32_t blackLevel)
@@ -157,16 +137,6 @@ void derivePlanes(const ColourGrid& grid, SimilarPlanes& planes)
 
 void samplePicture(const Picture& picture, SampledPicture& out)
 {
-    const int32_t width = picture.width();
-    const int32_t height = picture.height();
-    out.grid = ColourGrid {};
-    stretchColourGrid(out.grid, sampleColourGrid(picture, PixelWindow {0, width, 0, height}, out.grid));
-    out.frame = findFrameEdges(out.grid);
-    out.resampled = frameNeedsResampling(out.frame);
-    if (out.resampled) {
-        const int32_t blackLevel = sampleColourGrid(picture, contentWindow(width, height, out.frame), out.grid);
-        stretchColourGrid(out.grid, blackLevel);
-    }
-    out.planes = SimilarPlanes {};
-    derivePlanes(out.grid, out.planes);
+    SimilarSampler sampler;
+    samplePicture(pictureRowSource(picture), sampler, out);
 }

@@ -81,6 +81,7 @@ int32_t hueOf(int32_t r, int32_t g, int32_t b);
 // Luminance, chroma and hue of cells 1..68.
 void derivePlanes(const ColourGrid& grid, SimilarPlanes& planes);
 
-// The whole sampling of one picture: grid, stretch, frame, second sampling
-// from the content window when the frame is wide enough, planes.
+// The whole sampling of one decoded picture (see SimilarSampler): grid,
+// stretch, frame, second sampling from the content window when the frame is
+// wide enough, planes.
 void samplePicture(const Picture& picture, SampledPicture& out);

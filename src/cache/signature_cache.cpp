@@ -1,0 +1,40 @@
+#include "cache/signature_cache.h"
+
+SignatureCache::SignatureCache(std::unique_ptr<SignatureStore> store) : m_store(std::move(store)) {}
+
+SignatureCache::~SignatureCache() = default;
+
+bool SignatureCache::lookup(const File_rec& file, Reductions wanted, PictureOutcome& outcome)
+{
+    const std::optional<FileVersion> version = readFileVersion(file.path);
+    if (!version)
+        return false;
+    std::optional<PictureOutcome> kept = m_store->find(file.path, *version);
+    if (kept && kept->covers(wanted)) {
+        outcome = std::move(*kept);
+        m_hits.fetch_add(1, std::memory_order_relaxed);
+        return true;
+    }
+    std::lock_guard lock(m_mutex);
+    m_seen[&file] = *version;
+    return false;
+}
+
+void SignatureCache::store(const File_rec& file, const PictureOutcome& outcome)
+{
+    std::optional<FileVersion> version;
+    {
+        std::lock_guard lock(m_mutex);
+        if (const auto seen = m_seen.find(&file); seen != m_seen.end()) {
+            version = seen->second;
+            m_seen.erase(seen);
+        }
+    }
+    if (version)
+        m_store->add(file.path, *version, outcome);
+}
+
+void SignatureCache::flush()
+{
+    m_store->flush();
+}

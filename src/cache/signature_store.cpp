@@ -1,0 +1,630 @@
+#include "cache/signature_store.h"
+
+#include <cstdio> // before jpeglib.h, which needs FILE
+#include <cstring>
+#include <filesystem>
+#include <string_view>
+
+#include <QtGlobal>
+#include <jpeglib.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cache/signature_codec.h"
+
+namespace {
+
+// "ZELV": marks a database as ours, so that --cache pointed at some other
+// program's database never changes it.
+constexpr int32_t kApplicationId = 0x5A454C56;
+
+// Long enough for another search's batch to commit, short enough that a
+// process holding the lock does not hold up a search.
+constexpr int kBusyTimeoutMs = 1000;
+
+// Records per transaction: a killed search loses at most one batch.
+constexpr std::size_t kBatchRecords = 64;
+
+// One record per path: the version of the file it was made from (any change
+// of content moves one of those fields), the versions it was made under, the
+// picture's size as the decoder read it from the header, and either the load
+// failure or the two engines' signatures (NULL: too small for that engine).
+constexpr const char* kCreateSchema =
+    "CREATE TABLE IF NOT EXISTS pictures ("
+    " path BLOB NOT NULL UNIQUE,"
+    " device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
+    " mtime_ns INTEGER NOT NULL, ctime_ns INTEGER NOT NULL,"
+    " decoder INTEGER NOT NULL, identical_version INTEGER NOT NULL, similar_version INTEGER NOT NULL,"
+    " width INTEGER NOT NULL, height INTEGER NOT NULL,"
+    " failure INTEGER NOT NULL, error TEXT NOT NULL,"
+    " identical BLOB, similar BLOB, checksum INTEGER NOT NULL)";
+
+constexpr const char* kFindSql =
+    "SELECT device, inode, size, mtime_ns, ctime_ns, decoder, identical_version, similar_version,"
+    " width, height, failure, error, identical, similar, checksum FROM pictures WHERE path = ?1";
+
+constexpr const char* kWriteSql =
+    "INSERT OR REPLACE INTO pictures (path, device, inode, size, mtime_ns, ctime_ns, decoder,"
+    " identical_version, similar_version, width, height, failure, error, identical, similar,"
+    " checksum) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)";
+
+// 64-bit FNV-1a over a record's content: SQLite checks its pages' structure,
+// not the bytes inside a value, so a damaged blob is caught here.
+class Checksum {
+public:
+    void add(std::string_view bytes)
+    {
+        for (char c : bytes) {
+            m_hash ^= static_cast<uint8_t>(c);
+            m_hash *= 0x100000001B3ULL;
+        }
+        m_hash ^= bytes.size();
+        m_hash *= 0x100000001B3ULL;
+    }
+    void add(int64_t value)
+    {
+        char bytes[8];
+        std::memcpy(bytes, &value, sizeof bytes);
+        add(std::string_view(bytes, sizeof bytes));
+    }
+    int64_t value() const { return static_cast<int64_t>(m_hash); }
+
+private:
+    uint64_t m_hash = 0xCBF29CE484222325ULL;
+};
+
+int64_t recordChecksum(int64_t decoder, int32_t identicalVersion, int32_t similarVersion, int32_t width,
+                       int32_t height, LoadFailure failure, std::string_view error, std::string_view identical,
+                       std::string_view similar)
+{
+    Checksum sum;
+    sum.add(decoder);
+    sum.add(identicalVersion);
+    sum.add(similarVersion);
+    sum.add(width);
+    sum.add(height);
+    sum.add(static_cast<int64_t>(failure));
+    sum.add(error);
+    sum.add(identical);
+    sum.add(similar);
+    return sum.value();
+}
+
+std::string_view columnBytes(sqlite3_stmt* statement, int column)
+{
+    const void* data = sqlite3_column_blob(statement, column);
+    const int size = sqlite3_column_bytes(statement, column);
+    return data ? std::string_view(static_cast<const char*>(data), static_cast<std::size_t>(size)) : std::string_view();
+}
+
+bool isNull(sqlite3_stmt* statement, int column)
+{
+    return sqlite3_column_type(statement, column) == SQLITE_NULL;
+}
+
+// Finalises a one-off statement however its function ends.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql, int& code) { code = sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr); }
+    ~Statement() { sqlite3_finalize(m_statement); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    sqlite3_stmt* get() const { return m_statement; }
+
+private:
+    sqlite3_stmt* m_statement = nullptr;
+};
+
+// Failures only a change of the file mends. A refused read or a system
+// error may pass, and a picture too large may have been refused for want of
+// memory at that moment.
+bool isLastingFailure(LoadFailure failure)
+{
+    return failure == LoadFailure::Damaged || failure == LoadFailure::Empty;
+}
+
+bool exists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+} // namespace
+
+int64_t decoderVersion()
+{
+    return ((static_cast<int64_t>(kPictureReaderVersion) * 10'000'000 + LIBJPEG_TURBO_VERSION_NUMBER) * 100
+            + JPEG_LIB_VERSION)
+               * 10'000'000
+           + QT_VERSION;
+}
+
+SignatureStore::SignatureStore(std::string file, CacheWarning warning)
+    : m_file(std::move(file)), m_warning(std::move(warning))
+{
+}
+
+std::unique_ptr<SignatureStore> SignatureStore::open(const std::string& file, const CacheWarning& warning,
+                                                     bool createFolder)
+{
+    std::unique_ptr<SignatureStore> store(new SignatureStore(file, warning));
+    if (!store->openDatabase(createFolder))
+        return nullptr;
+    return store;
+}
+
+SignatureStore::~SignatureStore()
+{
+    std::lock_guard lock(m_mutex);
+    flushLocked();
+    closeDatabase();
+}
+
+bool SignatureStore::usable() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_db != nullptr;
+}
+
+bool SignatureStore::openDatabase(bool createFolder)
+{
+    if (m_file.empty()) {
+        setAside("no place for the signature cache (neither XDG_CACHE_HOME nor a home folder is set)");
+        return false;
+    }
+    if (createFolder) {
+        std::error_code error;
+        std::filesystem::create_directories(std::filesystem::path(m_file).parent_path(), error);
+    }
+    struct stat st {};
+    if (::stat(m_file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        setAside("the signature cache " + m_file + " is not a regular file; going on without it");
+        return false;
+    }
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    int code = sqlite3_open_v2(m_file.c_str(), &m_db, flags, nullptr);
+    if (code != SQLITE_OK)
+        return fail(code, "cannot open it");
+    sqlite3_extended_result_codes(m_db, 1);
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    // SQLite quietly opens a write-protected file for reading only; a cache
+    // that cannot keep what a search finds is set aside like any other fault.
+    if (sqlite3_db_readonly(m_db, "main") == 1)
+        return fail(SQLITE_READONLY, "it is read-only");
+
+    // Reading the header finds a file that is no database at all.
+    int32_t applicationId = 0;
+    int32_t layout = 0;
+    int64_t tables = 0;
+    {
+        Statement check(m_db,
+                        "SELECT (SELECT application_id FROM pragma_application_id),"
+                        " (SELECT user_version FROM pragma_user_version), (SELECT count(*) FROM sqlite_master)",
+                        code);
+        if (code != SQLITE_OK)
+            return fail(code, "cannot read it");
+        code = sqlite3_step(check.get());
+        if (code != SQLITE_ROW)
+            return fail(code, "cannot read it");
+        applicationId = sqlite3_column_int(check.get(), 0);
+        layout = sqlite3_column_int(check.get(), 1);
+        tables = sqlite3_column_int64(check.get(), 2);
+    }
+    if (tables > 0 && applicationId != kApplicationId) {
+        closeDatabase();
+        setAside("the file " + m_file + " is not a Zelvic signature cache; going on without it");
+        return false;
+    }
+    if (layout > kStoreLayoutVersion) {
+        closeDatabase();
+        setAside("the signature cache " + m_file + " was written by a newer Zelvic; going on without it");
+        return false;
+    }
+    // Signature records of about 1.4 KB fill large pages best; the size can
+    // only be chosen before the first table and before WAL.
+    if (tables == 0 && !execute("PRAGMA page_size=16384"))
+        return false;
+    // WAL lets a search read while another writes; a file system without
+    // shared memory keeps the rollback journal, which is slower but as safe.
+    if (!execute("PRAGMA journal_mode=WAL") || !execute("PRAGMA synchronous=NORMAL"))
+        return false;
+    if (tables == 0 || layout < kStoreLayoutVersion) {
+        // A new file, or an older layout: a cache can simply start again.
+        // Another process may be doing the same; the transaction and IF NOT
+        // EXISTS make that harmless.
+        if (!execute("BEGIN IMMEDIATE"))
+            return false;
+        int32_t current = 0;
+        {
+            Statement version(m_db, "PRAGMA user_version", code);
+            if (code != SQLITE_OK || (code = sqlite3_step(version.get())) != SQLITE_ROW)
+                return fail(code, "cannot read it");
+            current = sqlite3_column_int(version.get(), 0);
+        }
+        if (current > kStoreLayoutVersion) {
+            // A newer Zelvic made it meanwhile: its records are not ours to drop.
+            closeDatabase();
+            setAside("the signature cache " + m_file + " was written by a newer Zelvic; going on without it");
+            return false;
+        }
+        const std::string setVersions = "PRAGMA application_id=" + std::to_string(kApplicationId)
+                                        + "; PRAGMA user_version=" + std::to_string(kStoreLayoutVersion);
+        if (current != kStoreLayoutVersion && !execute("DROP TABLE IF EXISTS pictures"))
+            return false;
+        if (!execute(kCreateSchema) || !execute(setVersions.c_str()) || !execute("COMMIT"))
+            return false;
+    }
+    return prepare(m_find, kFindSql) && prepare(m_write, kWriteSql);
+}
+
+bool SignatureStore::prepare(sqlite3_stmt*& statement, const char* sql)
+{
+    const int code = sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+    return code == SQLITE_OK || fail(code, "cannot read it");
+}
+
+bool SignatureStore::execute(const char* sql)
+{
+    const int code = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+    return code == SQLITE_OK || fail(code, "cannot write it");
+}
+
+std::optional<PictureOutcome> SignatureStore::find(const std::string& path, const FileVersion& version)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db)
+        return std::nullopt;
+    sqlite3_stmt* const q = m_find;
+    sqlite3_bind_blob(q, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+    const int code = sqlite3_step(q);
+    std::optional<PictureOutcome> found;
+    bool damaged = false;
+    if (code == SQLITE_ROW) {
+        const bool sameFile = static_cast<uint64_t>(sqlite3_column_int64(q, 0)) == version.device
+                              && static_cast<uint64_t>(sqlite3_column_int64(q, 1)) == version.inode
+                              && sqlite3_column_int64(q, 2) == version.size
+                              && sqlite3_column_int64(q, 3) == version.mtimeNs
+                              && sqlite3_column_int64(q, 4) == version.ctimeNs;
+        const int64_t decoder = sqlite3_column_int64(q, 5);
+        if (sameFile && decoder == decoderVersion()) {
+            const int32_t identicalVersion = sqlite3_column_int(q, 6);
+            const int32_t similarVersion = sqlite3_column_int(q, 7);
+            const int32_t width = sqlite3_column_int(q, 8);
+            const int32_t height = sqlite3_column_int(q, 9);
+            const int failure = sqlite3_column_int(q, 10);
+            const std::string_view error = columnBytes(q, 11);
+            const std::string_view identical = columnBytes(q, 12);
+            const std::string_view similar = columnBytes(q, 13);
+            damaged = sqlite3_column_int64(q, 14)
+                          != recordChecksum(decoder, identicalVersion, similarVersion, width, height,
+                                            static_cast<LoadFailure>(failure), error, identical, similar)
+                      || failure < static_cast<int>(LoadFailure::None)
+                      || failure > static_cast<int>(LoadFailure::SystemError);
+            if (!damaged) {
+                PictureOutcome outcome;
+                outcome.failure = static_cast<LoadFailure>(failure);
+                outcome.status = outcome.failure == LoadFailure::None ? PictureOutcome::Status::Loaded
+                                                                      : PictureOutcome::Status::Failed;
+                outcome.error = std::string(error);
+                outcome.width = width;
+                outcome.height = height;
+                // A part of another engine version is left out: the pipeline
+                // then decodes the file again.
+                if (identicalVersion == kIdenticalSignatureVersion && !isNull(q, 12)) {
+                    const std::optional<IdenticalSignature> signature = decodeIdenticalSignature(identical);
+                    damaged = !signature;
+                    if (signature) {
+                        outcome.identical = *signature;
+                        outcome.hasIdentical = true;
+                    }
+                }
+                if (similarVersion == kSimilarSignatureVersion && !isNull(q, 13)) {
+                    const std::optional<SimilarSignature> signature = decodeSimilarSignature(similar);
+                    damaged = damaged || !signature;
+                    if (signature) {
+                        outcome.similar = *signature;
+                        outcome.hasSimilar = true;
+                    }
+                }
+                if (!damaged)
+                    found = std::move(outcome);
+            }
+        }
+    }
+    sqlite3_reset(q);
+    sqlite3_clear_bindings(q);
+    if (damaged) {
+        fail(SQLITE_CORRUPT, "a record fails its check");
+        return std::nullopt;
+    }
+    if (code != SQLITE_ROW && code != SQLITE_DONE) {
+        fail(code, "cannot read it");
+        return std::nullopt;
+    }
+    return found;
+}
+
+void SignatureStore::add(const std::string& path, const FileVersion& version, const PictureOutcome& outcome)
+{
+    const bool failed = outcome.status == PictureOutcome::Status::Failed;
+    if (changedTooRecently(version) || outcome.status == PictureOutcome::Status::Interrupted
+        || (failed && !isLastingFailure(outcome.failure)))
+        return;
+    Pending pending;
+    pending.path = path;
+    pending.version = version;
+    if (failed) {
+        pending.failure = outcome.failure == LoadFailure::None ? LoadFailure::Damaged : outcome.failure;
+        pending.error = outcome.error;
+    } else {
+        pending.width = outcome.width;
+        pending.height = outcome.height;
+        // An engine's part is known when its signature is there or the
+        // picture is too small for it; a reduction that did not run is not.
+        if (outcome.hasIdentical)
+            pending.identical = encodeIdenticalSignature(outcome.identical);
+        if (outcome.hasIdentical || !canComputeSignature(outcome.width, outcome.height))
+            pending.identicalVersion = kIdenticalSignatureVersion;
+        if (outcome.hasSimilar) {
+            pending.similar = encodeSimilarSignature(outcome.similar);
+            if (pending.similar)
+                pending.similarVersion = kSimilarSignatureVersion; // else: decoded again next time
+        } else if (outcome.width < kMinSimilarPictureSide || outcome.height < kMinSimilarPictureSide) {
+            pending.similarVersion = kSimilarSignatureVersion;
+        }
+    }
+    std::lock_guard lock(m_mutex);
+    if (!m_db)
+        return;
+    m_pending.push_back(std::move(pending));
+    if (m_pending.size() >= kBatchRecords)
+        flushLocked();
+}
+
+void SignatureStore::flush()
+{
+    std::lock_guard lock(m_mutex);
+    flushLocked();
+}
+
+bool SignatureStore::flushLocked()
+{
+    if (!m_db || m_pending.empty()) {
+        m_pending.clear();
+        return m_db != nullptr;
+    }
+    std::vector<Pending> batch;
+    batch.swap(m_pending);
+    if (!execute("BEGIN IMMEDIATE"))
+        return false;
+    for (const Pending& pending : batch) {
+        if (!writePending(pending)) {
+            if (m_db)
+                sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            return false;
+        }
+    }
+    return execute("COMMIT");
+}
+
+bool SignatureStore::writePending(const Pending& pending)
+{
+    const int64_t decoder = decoderVersion();
+    const std::string_view identical = pending.identical ? std::string_view(*pending.identical) : std::string_view();
+    const std::string_view similar = pending.similar ? std::string_view(*pending.similar) : std::string_view();
+    sqlite3_stmt* const w = m_write;
+    auto bindBytes = [w](int index, std::string_view bytes, bool present) {
+        if (present)
+            sqlite3_bind_blob(w, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_STATIC);
+        else
+            sqlite3_bind_null(w, index);
+    };
+    bindBytes(1, pending.path, true);
+    sqlite3_bind_int64(w, 2, static_cast<int64_t>(pending.version.device));
+    sqlite3_bind_int64(w, 3, static_cast<int64_t>(pending.version.inode));
+    sqlite3_bind_int64(w, 4, pending.version.size);
+    sqlite3_bind_int64(w, 5, pending.version.mtimeNs);
+    sqlite3_bind_int64(w, 6, pending.version.ctimeNs);
+    sqlite3_bind_int64(w, 7, decoder);
+    sqlite3_bind_int(w, 8, pending.identicalVersion);
+    sqlite3_bind_int(w, 9, pending.similarVersion);
+    sqlite3_bind_int(w, 10, pending.width);
+    sqlite3_bind_int(w, 11, pending.height);
+    sqlite3_bind_int(w, 12, static_cast<int>(pending.failure));
+    sqlite3_bind_text(w, 13, pending.error.data(), static_cast<int>(pending.error.size()), SQLITE_STATIC);
+    bindBytes(14, identical, pending.identical.has_value());
+    bindBytes(15, similar, pending.similar.has_value());
+    sqlite3_bind_int64(w, 16, recordChecksum(decoder, pending.identicalVersion, pending.similarVersion, pending.width,
+                                             pending.height, pending.failure, pending.error, identical, similar));
+    const int code = sqlite3_step(w);
+    sqlite3_reset(w);
+    sqlite3_clear_bindings(w);
+    return code == SQLITE_DONE || fail(code, "cannot write it");
+}
+
+std::optional<CacheStats> SignatureStore::stats()
+{
+    std::lock_guard lock(m_mutex);
+    if (!flushLocked())
+        return std::nullopt;
+    int code = SQLITE_OK;
+    const std::string sql =
+        "SELECT count(*), total(failure <> 0), total(identical IS NOT NULL), total(similar IS NOT NULL),"
+        " total(decoder <> " + std::to_string(decoderVersion()) + " OR identical_version NOT IN (0, "
+        + std::to_string(kIdenticalSignatureVersion) + ") OR similar_version NOT IN (0, "
+        + std::to_string(kSimilarSignatureVersion) + ")) FROM pictures";
+    Statement count(m_db, sql.c_str(), code);
+    if (code != SQLITE_OK || (code = sqlite3_step(count.get())) != SQLITE_ROW) {
+        fail(code, "cannot read it");
+        return std::nullopt;
+    }
+    CacheStats stats;
+    stats.records = sqlite3_column_int64(count.get(), 0);
+    stats.failures = sqlite3_column_int64(count.get(), 1);
+    stats.identicalSignatures = sqlite3_column_int64(count.get(), 2);
+    stats.similarSignatures = sqlite3_column_int64(count.get(), 3);
+    stats.otherVersion = sqlite3_column_int64(count.get(), 4);
+    for (const std::string& part : {m_file, m_file + "-wal"}) {
+        struct stat st {};
+        if (::stat(part.c_str(), &st) == 0)
+            stats.fileBytes += static_cast<int64_t>(st.st_size);
+    }
+    return stats;
+}
+
+std::optional<PruneResult> SignatureStore::prune()
+{
+    std::lock_guard lock(m_mutex);
+    if (!flushLocked())
+        return std::nullopt;
+    struct Kept {
+        std::string path;
+        FileVersion version;
+    };
+    std::vector<Kept> records;
+    int code = SQLITE_OK;
+    {
+        Statement all(m_db, "SELECT path, device, inode, size, mtime_ns, ctime_ns FROM pictures", code);
+        while (code == SQLITE_OK && (code = sqlite3_step(all.get())) == SQLITE_ROW) {
+            Kept kept;
+            kept.path = std::string(columnBytes(all.get(), 0));
+            kept.version.device = static_cast<uint64_t>(sqlite3_column_int64(all.get(), 1));
+            kept.version.inode = static_cast<uint64_t>(sqlite3_column_int64(all.get(), 2));
+            kept.version.size = sqlite3_column_int64(all.get(), 3);
+            kept.version.mtimeNs = sqlite3_column_int64(all.get(), 4);
+            kept.version.ctimeNs = sqlite3_column_int64(all.get(), 5);
+            records.push_back(std::move(kept));
+            code = SQLITE_OK;
+        }
+        if (code != SQLITE_DONE) {
+            fail(code, "cannot read it");
+            return std::nullopt;
+        }
+    }
+    PruneResult result;
+    Statement drop(m_db, "DELETE FROM pictures WHERE path = ?1", code);
+    if (code != SQLITE_OK || !execute("BEGIN IMMEDIATE")) {
+        if (code != SQLITE_OK)
+            fail(code, "cannot write it");
+        return std::nullopt;
+    }
+    for (const Kept& kept : records) {
+        const std::optional<FileVersion> now = readFileVersion(kept.path);
+        if (now && now->sameFile(kept.version)) {
+            ++result.kept;
+            continue;
+        }
+        sqlite3_bind_blob(drop.get(), 1, kept.path.data(), static_cast<int>(kept.path.size()), SQLITE_STATIC);
+        code = sqlite3_step(drop.get());
+        sqlite3_reset(drop.get());
+        if (code != SQLITE_DONE) {
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            fail(code, "cannot write it");
+            return std::nullopt;
+        }
+        ++result.dropped;
+    }
+    if (!execute("COMMIT"))
+        return std::nullopt;
+    giveSpaceBack();
+    return result;
+}
+
+bool SignatureStore::clear()
+{
+    std::lock_guard lock(m_mutex);
+    m_pending.clear();
+    if (!m_db || !execute("DELETE FROM pictures"))
+        return false;
+    giveSpaceBack();
+    return true;
+}
+
+void SignatureStore::giveSpaceBack()
+{
+    // Needs the file to itself: while another search reads it, the space is
+    // simply reused by later records instead.
+    sqlite3_exec(m_db, "VACUUM", nullptr, nullptr, nullptr);
+}
+
+bool SignatureStore::fail(int code, const std::string& doing)
+{
+    const int primary = code & 0xFF;
+    std::string reason;
+    switch (primary) {
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: {
+        closeDatabase();
+        const std::string aside = setAsideCorrupt();
+        setAside("the signature cache " + m_file + " is damaged (" + doing + "); "
+                 + (aside.empty() ? std::string("it could not be renamed") : "it was renamed to " + aside)
+                 + "; going on without it");
+        return false;
+    }
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        reason = "another process holds it locked";
+        break;
+    case SQLITE_FULL:
+        reason = "the disk is full";
+        break;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_CANTOPEN:
+    case SQLITE_AUTH:
+    case SQLITE_IOERR: {
+        const int systemError = m_db ? sqlite3_system_errno(m_db) : 0;
+        reason = doing + ": " + sqlite3_errstr(code) + (systemError ? std::string(" (") + std::strerror(systemError) + ")" : "");
+        break;
+    }
+    default:
+        reason = doing + ": " + sqlite3_errstr(code);
+        break;
+    }
+    closeDatabase();
+    setAside("cannot use the signature cache " + m_file + " (" + reason + "); going on without it");
+    return false;
+}
+
+void SignatureStore::setAside(const std::string& message)
+{
+    if (m_warning)
+        m_warning(message);
+    m_warning = nullptr; // one warning, however many faults follow
+}
+
+void SignatureStore::closeDatabase()
+{
+    sqlite3_finalize(m_find);
+    sqlite3_finalize(m_write);
+    m_find = nullptr;
+    m_write = nullptr;
+    if (m_db) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+    }
+    m_pending.clear();
+}
+
+std::string SignatureStore::setAsideCorrupt()
+{
+    // Beside itself, under a name no other damaged copy holds; its log and
+    // index go with it so that a new cache never meets them.
+    for (int n = 1; n <= 100; ++n) {
+        std::string aside = m_file + ".corrupt";
+        if (n > 1)
+            aside += '-' + std::to_string(n);
+        if (exists(aside))
+            continue;
+        if (::rename(m_file.c_str(), aside.c_str()) != 0)
+            return {};
+        for (const char* suffix : {"-wal", "-shm"}) {
+            const std::string part = m_file + suffix;
+            if (exists(part))
+                ::rename(part.c_str(), (aside + suffix).c_str());
+        }
+        return aside;
+    }
+    return {};
+}

@@ -1,0 +1,120 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cache/file_version.h"
+#include "compare/picture_outcome.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// Told once, in one sentence, when the cache is set aside.
+using CacheWarning = std::function<void(const std::string& message)>;
+
+// Versions a record is computed under; a record of any other is computed
+// again. Raise an engine's number whenever its signature's values change.
+inline constexpr int32_t kStoreLayoutVersion = 1;      // PRAGMA user_version
+inline constexpr int32_t kIdenticalSignatureVersion = 1;
+inline constexpr int32_t kSimilarSignatureVersion = 1;
+// Raise whenever src/picture's readers change the pixels or failures they
+// deliver.
+inline constexpr int32_t kPictureReaderVersion = 1;
+// The decoders that produced the pixels: our readers', libjpeg-turbo's and
+// Qt's (the bitmaps it reads) versions in one number.
+int64_t decoderVersion();
+
+struct CacheStats {
+    int64_t records = 0;
+    int64_t failures = 0;            // records of files that could not be loaded
+    int64_t identicalSignatures = 0;
+    int64_t similarSignatures = 0;
+    int64_t otherVersion = 0;        // records that will be computed again
+    int64_t fileBytes = 0;           // the database with its write-ahead log
+};
+
+struct PruneResult {
+    int64_t kept = 0;
+    int64_t dropped = 0;
+};
+
+// The signature cache in SQLite: one record per picture path, valid for one
+// version of the file. Safe to share between threads and between processes
+// (write-ahead log, short busy timeout). Any fault (damage, no permission,
+// full disk, a lock held too long, a newer layout) sets the store aside with
+// one warning; afterwards it finds nothing and keeps nothing, so a search
+// goes on exactly as without it.
+class SignatureStore {
+public:
+    // Opens the file, creating it (and, with createFolder, its folder) when
+    // missing. Nothing, after the warning, when it cannot be used.
+    static std::unique_ptr<SignatureStore> open(const std::string& file, const CacheWarning& warning,
+                                                bool createFolder = false);
+    ~SignatureStore();
+    SignatureStore(const SignatureStore&) = delete;
+    SignatureStore& operator=(const SignatureStore&) = delete;
+
+    const std::string& file() const { return m_file; }
+    bool usable() const;
+
+    // The outcome kept for this path and exactly this file version, made by
+    // the current decoders: a Failed one, or a Loaded one with the
+    // signatures of the engines whose version it has. Nothing when there is
+    // none.
+    std::optional<PictureOutcome> find(const std::string& path, const FileVersion& version);
+
+    // Keeps a Failed or Loaded outcome, written with others in one
+    // transaction. Versions that changed too recently to be trusted, and
+    // failures that may pass (a refused read, a system error, memory), are
+    // not kept.
+    void add(const std::string& path, const FileVersion& version, const PictureOutcome& outcome);
+
+    // Writes what add has collected.
+    void flush();
+
+    std::optional<CacheStats> stats();
+    // Drops the records whose file is gone or is no longer the version kept.
+    std::optional<PruneResult> prune();
+    // Drops every record.
+    bool clear();
+
+private:
+    struct Pending {
+        std::string path;
+        FileVersion version;
+        LoadFailure failure = LoadFailure::None; // None: loaded
+        std::string error;
+        int32_t width = 0;
+        int32_t height = 0;
+        int32_t identicalVersion = 0; // 0: that engine's part is not known
+        int32_t similarVersion = 0;
+        std::optional<std::string> identical; // encoded signatures
+        std::optional<std::string> similar;
+    };
+
+    SignatureStore(std::string file, CacheWarning warning);
+    bool openDatabase(bool createFolder);
+    bool prepare(sqlite3_stmt*& statement, const char* sql);
+    bool execute(const char* sql);
+    bool flushLocked();
+    bool writePending(const Pending& pending);
+    void giveSpaceBack();
+    // Sets the store aside after an SQLite result that is not success; false.
+    bool fail(int code, const std::string& doing);
+    void setAside(const std::string& message);
+    void closeDatabase();
+    std::string setAsideCorrupt();
+
+    std::string m_file;
+    CacheWarning m_warning;
+    mutable std::mutex m_mutex;
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_find = nullptr;
+    sqlite3_stmt* m_write = nullptr;
+    std::vector<Pending> m_pending;
+};

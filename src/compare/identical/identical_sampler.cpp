@@ -1,0 +1,95 @@
+#include "compare/identical/identical_sampler.h"
+
+#include <algorithm>
+
+#include "compare/colour_tone.h"
+
+namespace {
+
+constexpr int32_t kCells = kGridSize * kGridSize;
+
+// The 5 x 5 lattice of cell i along an axis of `length` pixels with spacing
+// `step`: the centre pixel. The product is taken in 64 bits so that a very
+// wide picture cannot overflow it; within 32-bit range the value is the same.
+int32_t latticeCentre(int32_t length, int32_t step, int32_t i)
+{
+    return static_cast<int32_t>(static_cast<int64_t>(length - 5 * step) * i / (kGridSize - 1)) + 2 * step;
+}
+
+} // namespace
+
+IdenticalSampler::IdenticalSampler()
+    : m_columnBytes(static_cast<std::size_t>(kGridSize) * 5), m_sums(static_cast<std::size_t>(kCells) * 3)
+{
+}
+
+bool IdenticalSampler::begin(int32_t width, int32_t height)
+{
+    m_uses.clear();
+    m_rows.clear();
+    m_next = 0;
+    if (!canComputeSignature(width, height))
+        return false;
+    const int32_t sx = std::max(1, width / 295);
+    const int32_t sy = std::max(1, height / 295);
+    for (int32_t x = 0; x < kGridSize; ++x) {
+        const int32_t cx = latticeCentre(width, sx, x);
+        for (int32_t i = -2; i <= 2; ++i)
+            m_columnBytes[static_cast<std::size_t>(x * 5 + i + 2)] = 3 * (cx + i * sx);
+    }
+    // Lattice centres grow with y, but the lattices of neighbouring cells may
+    // share rows on a low picture: sort the uses by row.
+    for (int32_t y = 0; y < kGridSize; ++y) {
+        const int32_t cy = latticeCentre(height, sy, y);
+        for (int32_t j = -2; j <= 2; ++j)
+            m_uses.push_back(RowUse {cy + j * sy, y});
+    }
+    std::stable_sort(m_uses.begin(), m_uses.end(), [](const RowUse& a, const RowUse& b) { return a.row < b.row; });
+    for (const RowUse& use : m_uses) {
+        if (m_rows.empty() || m_rows.back() != use.row)
+            m_rows.push_back(use.row);
+    }
+    std::fill(m_sums.begin(), m_sums.end(), 0);
+    return true;
+}
+
+bool IdenticalSampler::wantsRow(int32_t y) const
+{
+    return std::binary_search(m_rows.begin(), m_rows.end(), y);
+}
+
+void IdenticalSampler::row(int32_t y, const uint8_t* bgr)
+{
+    while (m_next < m_uses.size() && m_uses[m_next].row < y)
+        ++m_next;
+    for (; m_next < m_uses.size() && m_uses[m_next].row == y; ++m_next) {
+        int32_t* sums = m_sums.data() + static_cast<std::size_t>(m_uses[m_next].y) * kGridSize * 3;
+        const int32_t* columns = m_columnBytes.data();
+        for (int32_t x = 0; x < kGridSize; ++x, sums += 3, columns += 5) {
+            int32_t b = 0, g = 0, r = 0;
+            for (int32_t i = 0; i < 5; ++i) {
+                const uint8_t* px = bgr + columns[i];
+                b += px[0];
+                g += px[1];
+                r += px[2];
+            }
+            sums[0] += b;
+            sums[1] += g;
+            sums[2] += r;
+        }
+    }
+}
+
+void IdenticalSampler::finish(SignatureGrids& grids) const
+{
+    for (int32_t y = 0; y < kGridSize; ++y) {
+        for (int32_t x = 0; x < kGridSize; ++x) {
+            const int32_t* sums = m_sums.data() + (static_cast<std::size_t>(y) * kGridSize + x) * 3;
+            SignatureGrids::Rgb& cell = grids.sample[x][y];
+            cell.b = static_cast<uint8_t>(sums[0] / 25);
+            cell.g = static_cast<uint8_t>(sums[1] / 25);
+            cell.r = static_cast<uint8_t>(sums[2] / 25);
+            grids.tone[x][y] = static_cast<uint8_t>(toneOf(cell.r, cell.g, cell.b));
+        }
+    }
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "compare/identical/identical_signature.h"
+#include "compare/similar/similar_signature.h"
+#include "picture/picture_loader.h"
+#include "search/file_table.h"
+
+// Which engines' reductions a decode feeds. One decode can fill both.
+struct Reductions {
+    bool identical = false;
+    bool similar = false;
+};
+
+// What reading one file gave: a load failure, or the picture's size and the
+// signatures of the reductions that ran (a reduction leaves its signature out
+// when the picture is too small for it).
+struct PictureOutcome {
+    enum class Status : uint8_t {
+        Failed,      // the file could not be read or decoded
+        Loaded,      // read to the end
+        Interrupted, // the abort flag ended the read: nothing is known
+    };
+    Status status = Status::Interrupted;
+    std::string error; // when Failed
+    LoadFailure failure = LoadFailure::None;
+    int systemError = 0;
+
+    int32_t width = 0;
+    int32_t height = 0;
+    bool hasIdentical = false;
+    IdenticalSignature identical;
+    bool hasSimilar = false;
+    SimilarSignature similar;
+
+    bool fromCache = false; // supplied by OutcomeCache::lookup, not decoded
+
+    // Whether this outcome serves every reduction of `wanted`.
+    bool covers(Reductions wanted) const
+    {
+        if (status == Status::Failed)
+            return true;
+        if (status != Status::Loaded)
+            return false;
+        return (!wanted.identical || hasIdentical || !canComputeSignature(width, height))
+            && (!wanted.similar || hasSimilar || width < kMinSimilarPictureSide || height < kMinSimilarPictureSide);
+    }
+};
+
+// The hook through which a store of outcomes kept between searches (the
+// signature cache) takes part in the load pipeline. With a cache attached,
+// every decode runs both engines' reductions, so that a search in one picture
+// mode leaves the other's signatures ready too.
+//
+// - lookup() runs on the worker threads, several at once, before a file is
+//   decoded. Returning true with `outcome` set to a Failed or Loaded outcome
+//   that covers `wanted` spares the decode; the pipeline then commits it like
+//   a fresh one (its fromCache set). Returning false lets the file be decoded.
+// - store() runs on the committing thread only, one file at a time in
+//   FileTable order, for each freshly decoded Failed or Loaded outcome that
+//   is committed (never for an interrupted read, never for a cache hit), so a
+//   store may batch its writes and needs no lock of its own for them.
+// Neither may throw.
+class OutcomeCache {
+public:
+    virtual ~OutcomeCache() = default;
+    virtual bool lookup(const File_rec& file, Reductions wanted, PictureOutcome& outcome) = 0;
+    virtual void store(const File_rec& file, const PictureOutcome& outcome) = 0;
+};

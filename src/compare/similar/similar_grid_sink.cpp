@@ -1,0 +1,105 @@
+#include "compare/similar/similar_grid_sink.h"
+
+#include <algorithm>
+
+SimilarGridSink::SimilarGridSink()
+    : m_columnBytes(kLastSampledCell), m_sums(static_cast<std::size_t>(kLastSampledCell) * kLastSampledCell * 3)
+{
+}
+
+void SimilarGridSink::sampleWhole()
+{
+    m_whole = true;
+    m_began = false;
+}
+
+void SimilarGridSink::sampleWindow(PixelWindow window, int32_t width, int32_t height)
+{
+    m_whole = false;
+    m_began = false;
+    m_window = window;
+    m_width = width;
+    m_height = height;
+}
+
+bool SimilarGridSink::begin(int32_t width, int32_t height)
+{
+    m_began = false;
+    m_uses.clear();
+    m_rows.clear();
+    m_next = 0;
+    if (width < kMinSimilarPictureSide || height < kMinSimilarPictureSide)
+        return false;
+    if (m_whole) {
+        m_window = PixelWindow {0, width, 0, height};
+        m_width = width;
+        m_height = height;
+    } else if (width != m_width || height != m_height) {
+        return false;
+    }
+    for (int32_t x = kFirstSampledCell; x <= kLastSampledCell; ++x) {
+        const int32_t c = std::max(1, (m_window.x1 - m_window.x0 - 1) * x / 69 + m_window.x0);
+        m_columnBytes[static_cast<std::size_t>(x - kFirstSampledCell)] = 3 * (c - 1);
+    }
+    // Blocks of neighbouring cells share rows on a low picture: the uses are
+    // sorted by row.
+    for (int32_t y = kFirstSampledCell; y <= kLastSampledCell; ++y) {
+        const int32_t r = std::max(1, (m_window.y1 - m_window.y0 - 1) * y / 69 + m_window.y0);
+        for (int32_t j = -1; j <= 1; ++j)
+            m_uses.push_back(RowUse {r + j, y});
+    }
+    std::stable_sort(m_uses.begin(), m_uses.end(), [](const RowUse& a, const RowUse& b) { return a.row < b.row; });
+    for (const RowUse& use : m_uses) {
+        if (m_rows.empty() || m_rows.back() != use.row)
+            m_rows.push_back(use.row);
+    }
+    std::fill(m_sums.begin(), m_sums.end(), 0);
+    m_began = true;
+    return true;
+}
+
+bool SimilarGridSink::wantsRow(int32_t y) const
+{
+    return std::binary_search(m_rows.begin(), m_rows.end(), y);
+}
+
+void SimilarGridSink::row(int32_t y, const uint8_t* bgr)
+{
+    while (m_next < m_uses.size() && m_uses[m_next].row < y)
+        ++m_next;
+    for (; m_next < m_uses.size() && m_uses[m_next].row == y; ++m_next) {
+        int32_t* sums = m_sums.data()
+                        + static_cast<std::size_t>(m_uses[m_next].y - kFirstSampledCell) * kLastSampledCell * 3;
+        for (const int32_t offset : m_columnBytes) {
+            const uint8_t* p = bgr + offset;
+            sums[0] += p[0] + p[3] + p[6];
+            sums[1] += p[1] + p[4] + p[7];
+            sums[2] += p[2] + p[5] + p[8];
+            sums += 3;
+        }
+    }
+}
+
+int32_t SimilarGridSink::finish(ColourGrid& grid) const
+{
+    int32_t blackLevel = 255;
+    for (int32_t y = kFirstSampledCell; y <= kLastSampledCell; ++y) {
+        for (int32_t x = kFirstSampledCell; x <= kLastSampledCell; ++x) {
+            const int32_t* sums = m_sums.data()
+                                  + (static_cast<std::size_t>(y - kFirstSampledCell) * kLastSampledCell
+                                     + static_cast<std::size_t>(x - kFirstSampledCell))
+                                        * 3;
+            const int32_t sb = sums[0];
+            const int32_t sg = sums[1];
+            const int32_t sr = sums[2];
+            GridColour& cell = grid[x][y];
+            cell.r = static_cast<uint8_t>(sr / 9);
+            cell.g = static_cast<uint8_t>(sg / 9);
+            cell.b = static_cast<uint8_t>(sb / 9);
+            const int32_t darkest = std::min({sr, sg, sb}) / 9;
+            if (darkest < blackLevel)
+                blackLevel = darkest;
+        }
+    }
+    return blackLevel;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "compare/similar/similar_sampling.h"
+#include "picture/picture_stream.h"
+
+// The grid sampling as a RowSink: it asks only for the rows of the 3 x 3
+// blocks (at most 204) and keeps only their sums. Reusable.
+class SimilarGridSink : public RowSink {
+public:
+    SimilarGridSink();
+
+    // The next picture is sampled over its whole area.
+    void sampleWhole();
+    // The next picture is sampled over `window` of a width x height picture;
+    // a picture of another size is refused.
+    void sampleWindow(PixelWindow window, int32_t width, int32_t height);
+
+    // Refuses a picture smaller than 3 x 3 pixels.
+    bool begin(int32_t width, int32_t height) override;
+    bool wantsRow(int32_t y) const override;
+    void row(int32_t y, const uint8_t* bgr) override;
+
+    // Whether begin() accepted the picture.
+    bool began() const { return m_began; }
+    int32_t width() const { return m_width; }
+    int32_t height() const { return m_height; }
+
+    // Fills cells 1..68 from the sums; returns the BlackLevel, the smallest
+    // block-average channel met.
+    int32_t finish(ColourGrid& grid) const;
+
+private:
+    struct RowUse {
+        int32_t row; // picture row
+        int32_t y;   // grid cell row it is summed into
+    };
+
+    bool m_whole = true;
+    PixelWindow m_window;
+    bool m_began = false;
+    int32_t m_width = 0;
+    int32_t m_height = 0;
+    std::vector<RowUse> m_uses;         // ascending by picture row
+    std::vector<int32_t> m_rows;        // the distinct wanted rows, ascending
+    std::vector<int32_t> m_columnBytes; // per cell column, the byte offset of its first pixel
+    std::vector<int32_t> m_sums;        // [y][x][b, g, r], cells 1..68 at 0..67
+    std::size_t m_next = 0;
+};

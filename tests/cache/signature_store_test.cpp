@@ -1,0 +1,416 @@
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include "cache/signature_store.h"
+#include "compare/similar/similar_reduction.h"
+#include "search/privilege.h"
+#include "support/test_pictures.h"
+
+using testing_support::TempDir;
+
+namespace {
+
+// A version seen long after its last change, so that it may be kept.
+FileVersion settledVersion(uint64_t inode = 7)
+{
+    FileVersion version;
+    version.device = 0x801;
+    version.inode = inode;
+    version.size = 12345;
+    version.mtimeNs = 1'600'000'000'123'456'789;
+    version.ctimeNs = 1'600'000'001'000'000'001;
+    version.seenNs = version.ctimeNs + 5'000'000'000;
+    return version;
+}
+
+PictureOutcome decodedRecord(uint32_t seed)
+{
+    const Picture picture = testing_support::photoLikePicture(90, 70, seed);
+    PictureOutcome outcome;
+    outcome.status = PictureOutcome::Status::Loaded;
+    outcome.width = 90;
+    outcome.height = 70;
+    outcome.hasIdentical = true;
+    outcome.identical = ComputeSignature(picture);
+    outcome.hasSimilar = true;
+    reduceSimilarPicture(picture, outcome.similar);
+    return outcome;
+}
+
+PictureOutcome failedRecord(LoadFailure failure, const std::string& error)
+{
+    PictureOutcome outcome;
+    outcome.status = PictureOutcome::Status::Failed;
+    outcome.failure = failure;
+    outcome.error = error;
+    return outcome;
+}
+
+constexpr Reductions kIdenticalOnly {true, false};
+constexpr Reductions kSimilarOnly {false, true};
+
+struct Warnings {
+    std::vector<std::string> messages;
+    CacheWarning sink()
+    {
+        return [this](const std::string& message) { messages.push_back(message); };
+    }
+};
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A cache file holding one decoded record under `path`.
+void fillCache(const std::string& file, const std::string& path)
+{
+    Warnings warnings;
+    auto store = SignatureStore::open(file, warnings.sink());
+    ASSERT_TRUE(store);
+    store->add(path, settledVersion(), decodedRecord(1));
+    store->flush();
+    ASSERT_TRUE(warnings.messages.empty());
+}
+
+} // namespace
+
+TEST(SignatureStoreTest, RecordComesBackOnlyForTheSameFileVersion)
+{
+    TempDir dir;
+    const std::string file = dir.file("c.sqlite");
+    const PictureOutcome record = decodedRecord(3);
+    Warnings warnings;
+    {
+        auto store = SignatureStore::open(file, warnings.sink());
+        ASSERT_TRUE(store);
+        store->add("/p/a.jpg", settledVersion(), record);
+    } // closing writes the batch
+    auto store = SignatureStore::open(file, warnings.sink());
+    ASSERT_TRUE(store);
+    const std::optional<PictureOutcome> found = store->find("/p/a.jpg", settledVersion());
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->status, PictureOutcome::Status::Loaded);
+    EXPECT_EQ(found->width, 90);
+    EXPECT_EQ(found->height, 70);
+    ASSERT_TRUE(found->hasIdentical && found->hasSimilar);
+    EXPECT_EQ(found->identical.centroids, record.identical.centroids);
+    EXPECT_EQ(found->identical.profiles, record.identical.profiles);
+    EXPECT_EQ(found->similar.contrastMap, record.similar.contrastMap);
+    EXPECT_EQ(found->similar.spreadA, record.similar.spreadA);
+
+    // Any field of the version, or the path, tells another file.
+    const std::vector<std::function<void(FileVersion&)>> changes = {
+        [](FileVersion& v) { v.device += 1; }, [](FileVersion& v) { v.inode += 1; },
+        [](FileVersion& v) { v.size += 1; },   [](FileVersion& v) { v.mtimeNs += 1; },
+        [](FileVersion& v) { v.ctimeNs += 1; }};
+    for (const auto& change : changes) {
+        FileVersion other = settledVersion();
+        change(other);
+        EXPECT_FALSE(store->find("/p/a.jpg", other));
+    }
+    EXPECT_FALSE(store->find("/p/A.jpg", settledVersion()));
+    EXPECT_TRUE(warnings.messages.empty());
+}
+
+TEST(SignatureStoreTest, OnlyLastingFailuresAndSettledVersionsAreKept)
+{
+    TempDir dir;
+    Warnings warnings;
+    auto store = SignatureStore::open(dir.file("c.sqlite"), warnings.sink());
+    ASSERT_TRUE(store);
+    for (LoadFailure failure : {LoadFailure::Damaged, LoadFailure::Empty, LoadFailure::TooLarge, LoadFailure::NotRegular,
+                                LoadFailure::Missing, LoadFailure::AccessDenied, LoadFailure::SystemError})
+        store->add("/f/" + std::to_string(static_cast<int>(failure)), settledVersion(),
+                   failedRecord(failure, "why " + std::to_string(static_cast<int>(failure))));
+    PictureOutcome interrupted = decodedRecord(2);
+    interrupted.status = PictureOutcome::Status::Interrupted;
+    store->add("/f/interrupted.jpg", settledVersion(), interrupted);
+    FileVersion fresh = settledVersion();
+    fresh.seenNs = fresh.ctimeNs + 1'000'000; // looked at 1 ms after its change
+    store->add("/f/fresh.jpg", fresh, decodedRecord(2));
+    FileVersion ahead = settledVersion();
+    ahead.mtimeNs = ahead.seenNs + 1; // a time in the future
+    store->add("/f/ahead.jpg", ahead, decodedRecord(2));
+    store->flush();
+
+    // A damaged or empty file stays so until it changes; the rest may pass
+    // (a picture too large may have met a moment short of memory).
+    for (LoadFailure failure : {LoadFailure::Damaged, LoadFailure::Empty}) {
+        const auto found = store->find("/f/" + std::to_string(static_cast<int>(failure)), settledVersion());
+        ASSERT_TRUE(found);
+        EXPECT_EQ(found->status, PictureOutcome::Status::Failed);
+        EXPECT_EQ(found->failure, failure);
+        EXPECT_EQ(found->error, "why " + std::to_string(static_cast<int>(failure)));
+        EXPECT_TRUE(found->covers(Reductions {true, true}));
+    }
+    for (LoadFailure failure : {LoadFailure::TooLarge, LoadFailure::NotRegular, LoadFailure::Missing,
+                                LoadFailure::AccessDenied, LoadFailure::SystemError})
+        EXPECT_FALSE(store->find("/f/" + std::to_string(static_cast<int>(failure)), settledVersion()));
+    EXPECT_FALSE(store->find("/f/interrupted.jpg", settledVersion()));
+    EXPECT_FALSE(store->find("/f/fresh.jpg", fresh));
+    EXPECT_FALSE(store->find("/f/ahead.jpg", ahead));
+}
+
+TEST(SignatureStoreTest, PartsKnownPerEngine)
+{
+    TempDir dir;
+    Warnings warnings;
+    auto store = SignatureStore::open(dir.file("c.sqlite"), warnings.sink());
+    ASSERT_TRUE(store);
+    PictureOutcome onlySimilar = decodedRecord(4); // the identical reduction did not run
+    onlySimilar.hasIdentical = false;
+    PictureOutcome tooSmall; // 4 x 4: too small for the identical engine, not for the similar one
+    tooSmall.status = PictureOutcome::Status::Loaded;
+    tooSmall.width = 4;
+    tooSmall.height = 4;
+    tooSmall.hasSimilar = true;
+    tooSmall.similar = decodedRecord(5).similar;
+    store->add("/s/a.jpg", settledVersion(), onlySimilar);
+    store->add("/s/b.jpg", settledVersion(), tooSmall);
+    store->flush();
+
+    const auto a = store->find("/s/a.jpg", settledVersion());
+    ASSERT_TRUE(a);
+    EXPECT_FALSE(a->covers(kIdenticalOnly));
+    EXPECT_TRUE(a->covers(kSimilarOnly));
+    const auto b = store->find("/s/b.jpg", settledVersion());
+    ASSERT_TRUE(b);
+    EXPECT_TRUE(b->covers(Reductions {true, true}));
+    EXPECT_FALSE(b->hasIdentical);
+    EXPECT_TRUE(b->hasSimilar);
+    EXPECT_EQ(b->similar.contrastMap, tooSmall.similar.contrastMap);
+}
+
+TEST(SignatureStoreTest, RecordsOfOtherVersionsAreNotUsed)
+{
+    TempDir dir;
+    const std::string file = dir.file("c.sqlite");
+    fillCache(file, "/v/a.jpg");
+    fillCache(file, "/v/b.jpg");
+    fillCache(file, "/v/c.jpg");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    // As if another libjpeg-turbo had decoded it.
+    sqlite3_exec(db, "UPDATE pictures SET decoder = decoder + 1 WHERE path = CAST('/v/a.jpg' AS BLOB)", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+
+    Warnings warnings;
+    auto store = SignatureStore::open(file, warnings.sink());
+    ASSERT_TRUE(store);
+    // A record of another decoder is passed over before its check.
+    EXPECT_FALSE(store->find("/v/a.jpg", settledVersion()));
+    EXPECT_TRUE(store->find("/v/b.jpg", settledVersion()));
+    const auto stats = store->stats();
+    ASSERT_TRUE(stats);
+    EXPECT_EQ(stats->records, 3);
+    EXPECT_EQ(stats->otherVersion, 1);
+    EXPECT_TRUE(warnings.messages.empty());
+}
+
+TEST(SignatureStoreTest, DamagedRecordSetsTheFileAside)
+{
+    TempDir dir;
+    const std::string file = dir.file("c.sqlite");
+    fillCache(file, "/d/a.jpg");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    // One byte of a signature changed, which SQLite itself cannot see.
+    sqlite3_exec(db, "UPDATE pictures SET similar = CAST(substr(similar, 1, 40) || 'x' || substr(similar, 42) AS BLOB)",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+
+    Warnings warnings;
+    auto store = SignatureStore::open(file, warnings.sink());
+    ASSERT_TRUE(store);
+    EXPECT_FALSE(store->find("/d/a.jpg", settledVersion()));
+    EXPECT_FALSE(store->usable());
+    ASSERT_EQ(warnings.messages.size(), 1u);
+    EXPECT_NE(warnings.messages[0].find("damaged"), std::string::npos) << warnings.messages[0];
+    EXPECT_TRUE(std::filesystem::exists(file + ".corrupt"));
+    EXPECT_FALSE(std::filesystem::exists(file));
+    // Nothing more is said, whatever else is asked of it.
+    store->add("/d/b.jpg", settledVersion(), decodedRecord(5));
+    store->flush();
+    EXPECT_FALSE(store->find("/d/a.jpg", settledVersion()));
+    EXPECT_EQ(warnings.messages.size(), 1u);
+}
+
+TEST(SignatureStoreTest, UnusableFilesGiveOneWarningAndNoStore)
+{
+    TempDir dir;
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        const char* says;
+        bool renamed;
+    };
+    const std::vector<Case> cases = {
+        {"garbage", [](const std::string& f) { testing_support::writeBytes(f, std::string(9000, 'g')); }, "damaged", true},
+        {"a header with nothing after it",
+         [](const std::string& f) {
+             fillCache(f, "/x.jpg");
+             std::filesystem::resize_file(f, 100);
+         },
+         "damaged", true},
+        {"newer", [](const std::string& f) {
+             fillCache(f, "/x.jpg");
+             sqlite3* db = nullptr;
+             sqlite3_open(f.c_str(), &db);
+             sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr);
+             sqlite3_close(db);
+         }, "newer", false},
+        {"someone else's database", [](const std::string& f) {
+             sqlite3* db = nullptr;
+             sqlite3_open(f.c_str(), &db);
+             sqlite3_exec(db, "CREATE TABLE notes (text TEXT)", nullptr, nullptr, nullptr);
+             sqlite3_close(db);
+         }, "not a Zelvic", false},
+        {"a folder", [](const std::string& f) { std::filesystem::create_directories(f); }, "not a regular file", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = dir.file(std::string(c.name) + "/c.sqlite");
+        c.make(file);
+        const std::string before = std::filesystem::is_regular_file(file) ? readAll(file) : std::string();
+        Warnings warnings;
+        EXPECT_FALSE(SignatureStore::open(file, warnings.sink()));
+        ASSERT_EQ(warnings.messages.size(), 1u);
+        EXPECT_NE(warnings.messages[0].find(c.says), std::string::npos) << warnings.messages[0];
+        // Set aside, never deleted: a damaged file keeps every byte beside itself.
+        if (c.renamed) {
+            EXPECT_EQ(readAll(file + ".corrupt"), before);
+            EXPECT_FALSE(std::filesystem::exists(file));
+        } else if (std::filesystem::is_regular_file(file)) {
+            EXPECT_EQ(readAll(file), before);
+        }
+    }
+}
+
+TEST(SignatureStoreTest, DamagedFileIsRenamedUnderAFreeName)
+{
+    TempDir dir;
+    const std::string file = dir.file("c.sqlite");
+    testing_support::writeBytes(file + ".corrupt", "an earlier one");
+    testing_support::writeBytes(file, std::string(5000, 'z'));
+    Warnings warnings;
+    EXPECT_FALSE(SignatureStore::open(file, warnings.sink()));
+    EXPECT_EQ(readAll(file + ".corrupt"), "an earlier one");
+    EXPECT_EQ(readAll(file + ".corrupt-2"), std::string(5000, 'z'));
+    // The next open starts a new cache.
+    EXPECT_TRUE(SignatureStore::open(file, warnings.sink()));
+    EXPECT_EQ(warnings.messages.size(), 1u);
+}
+
+TEST(SignatureStoreTest, ZeroLengthFileIsAnEmptyCache)
+{
+    // SQLite itself leaves a zero-length file while its first transaction
+    // sits in the log, so another search may be filling it: it is used, not
+    // set aside.
+    TempDir dir;
+    const std::string file = dir.file("c.sqlite");
+    testing_support::writeBytes(file, "");
+    Warnings warnings;
+    {
+        auto store = SignatureStore::open(file, warnings.sink());
+        ASSERT_TRUE(store);
+        store->add("/z.jpg", settledVersion(), decodedRecord(6));
+    }
+    auto store = SignatureStore::open(file, warnings.sink());
+    ASSERT_TRUE(store);
+    EXPECT_TRUE(store->find("/z.jpg", settledVersion()));
+    EXPECT_TRUE(warnings.messages.empty());
+}
+
+TEST(SignatureStoreTest, ReadOnlyOrUnreadableFileIsSetAside)
+{
+    TempDir dir;
+    ::chmod(dir.str().c_str(), 0777);
+    const std::string readOnly = dir.file("ro.sqlite");
+    const std::string unreadable = dir.file("none.sqlite");
+    fillCache(readOnly, "/r.jpg");
+    fillCache(unreadable, "/r.jpg");
+    ::chmod(readOnly.c_str(), 0444);
+    ::chmod(unreadable.c_str(), 0);
+    const int result = testing_support::runUnprivileged([&] {
+        for (const std::string& file : {readOnly, unreadable}) {
+            Warnings warnings;
+            if (SignatureStore::open(file, warnings.sink()) || warnings.messages.size() != 1)
+                return 1;
+        }
+        return 0;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(std::filesystem::exists(readOnly));
+    EXPECT_TRUE(std::filesystem::exists(unreadable));
+}
+
+TEST(SignatureStoreTest, LockHeldPastTheWaitSetsTheStoreAside)
+{
+    TempDir dir;
+    const std::string file = dir.file("c.sqlite");
+    fillCache(file, "/l/a.jpg");
+    Warnings warnings;
+    auto store = SignatureStore::open(file, warnings.sink());
+    ASSERT_TRUE(store);
+
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    // Readers still read past a writer in WAL.
+    EXPECT_TRUE(store->find("/l/a.jpg", settledVersion()));
+    const auto start = std::chrono::steady_clock::now();
+    store->add("/l/b.jpg", settledVersion(), decodedRecord(7));
+    store->flush();
+    const auto waited = std::chrono::steady_clock::now() - start;
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+
+    EXPECT_LT(waited, std::chrono::seconds(5));
+    EXPECT_FALSE(store->usable());
+    ASSERT_EQ(warnings.messages.size(), 1u);
+    EXPECT_NE(warnings.messages[0].find("locked"), std::string::npos) << warnings.messages[0];
+    EXPECT_TRUE(std::filesystem::exists(file)); // a locked cache is not damaged
+}
+
+TEST(SignatureStoreTest, PruneDropsGoneAndChangedFilesAndClearDropsAll)
+{
+    TempDir dir;
+    const std::string kept = dir.file("kept.jpg");
+    const std::string changed = dir.file("changed.jpg");
+    const std::string gone = dir.file("gone.jpg");
+    for (const std::string& path : {kept, changed, gone})
+        testing_support::writeBytes(path, "content");
+    std::this_thread::sleep_for(std::chrono::milliseconds(40)); // out of the same clock tick
+    Warnings warnings;
+    auto store = SignatureStore::open(dir.file("c.sqlite"), warnings.sink());
+    ASSERT_TRUE(store);
+    for (const std::string& path : {kept, changed, gone}) {
+        const std::optional<FileVersion> version = readFileVersion(path);
+        ASSERT_TRUE(version);
+        ASSERT_FALSE(changedTooRecently(*version));
+        store->add(path, *version, decodedRecord(8));
+    }
+    store->flush();
+    testing_support::writeBytes(changed, "CONTENT");
+    std::filesystem::remove(gone);
+
+    const auto pruned = store->prune();
+    ASSERT_TRUE(pruned);
+    EXPECT_EQ(pruned->kept, 1);
+    EXPECT_EQ(pruned->dropped, 2);
+    EXPECT_TRUE(store->find(kept, *readFileVersion(kept)));
+    EXPECT_EQ(store->stats()->records, 1);
+
+    ASSERT_TRUE(store->clear());
+    EXPECT_EQ(store->stats()->records, 0);
+    EXPECT_FALSE(store->find(kept, *readFileVersion(kept)));
+    EXPECT_TRUE(warnings.messages.empty());
+}
