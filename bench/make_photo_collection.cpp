@@ -201,12 +201,10 @@ private:
                                        double(source.height()) / height});
         const int w = std::max(1, static_cast<int>(width * scale));
         const int h = std::max(1, static_cast<int>(height * scale));
-        QImage region = source.copy(pick(0, source.width() - w), pick(0, source.height() - h), w, h);
-        // Smooth scaling costs in proportion to the region: bring a large
-        // region to twice the size first by sampling, then smooth the rest.
-        if (w > 2 * width || h > 2 * height)
-            region = region.scaled(2 * width, 2 * height, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-        return region.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        // Sampled, not smoothed: smooth scaling of the large regions costs
+        // more than everything else, and the sources are smooth already.
+        return source.copy(pick(0, source.width() - w), pick(0, source.height() - h), w, h)
+            .scaled(width, height, Qt::IgnoreAspectRatio, Qt::FastTransformation)
             .convertToFormat(QImage::Format_RGB888);
     }
 
