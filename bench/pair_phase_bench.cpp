@@ -2,6 +2,7 @@
 // collection, as a warm search would run them (signatures given):
 //
 //   pair_phase_bench FOLDER SIGNATURES [--jobs N] [--check N] [--only identical|similar|size|dims]
+//                    [--levels 012] [--max-lines N] [--first N]
 //
 // FOLDER holds the pictures (make_photo_collection writes 100,000 of them);
 // SIGNATURES is a binary file under which both engines' signatures of every
@@ -11,7 +12,10 @@
 // and the grouping walk, with the peak memory of that step (the signatures
 // it needs included). --check N also runs the literal loop over every pair of
 // the first N pictures and compares its lines with the pair phase's on the
-// same N. Targets: every mode and level under 15 s on two cores, peak memory
+// same N. --levels picks the levels (digits); past --max-lines result lines
+// (default 5,000,000) a step's pairs are counted but its lines are neither
+// written nor sorted nor walked. --first N takes the first N pictures only.
+// Targets: every mode and level under 15 s on two cores, peak memory
 // under 1 GB. On a shared machine the times are noisy: say how busy it was.
 
 #include <algorithm>
@@ -94,6 +98,8 @@ struct Header {
 struct Collection {
     std::vector<std::string> paths; // sorted: the FileTable order of identical and similar mode
     std::vector<PictureFacts> facts;
+    std::streamoff stored = 0;          // pictures in the file
+    std::streamoff identicalOffset = 0; // where the identical block starts
 };
 
 void makeSignatureFile(const std::string& folder, const std::string& file)
@@ -144,23 +150,18 @@ void makeSignatureFile(const std::string& folder, const std::string& file)
     }
 }
 
-// One block of signatures: 1 the identical ones, 2 the similar ones.
+// One block of signatures: 1 the identical ones, 2 the similar ones; the
+// first c.paths.size() of them.
 template <typename Signature>
 std::vector<Signature> readBlock(const std::string& file, const Collection& c, int block)
 {
     std::ifstream in(file, std::ios::binary);
-    Header header;
-    in.read(reinterpret_cast<char*>(&header), sizeof header);
-    std::streamoff offset = static_cast<std::streamoff>(sizeof header);
-    for (const std::string& path : c.paths)
-        offset += static_cast<std::streamoff>(sizeof(int32_t) + path.size());
-    const auto n = static_cast<std::streamoff>(c.paths.size());
-    offset += n * static_cast<std::streamoff>(sizeof(PictureFacts));
+    std::streamoff offset = c.identicalOffset;
     if (block == 2)
-        offset += n * static_cast<std::streamoff>(sizeof(IdenticalSignature));
+        offset += c.stored * static_cast<std::streamoff>(sizeof(IdenticalSignature));
     std::vector<Signature> out(c.paths.size());
     in.seekg(offset);
-    in.read(reinterpret_cast<char*>(out.data()), n * static_cast<std::streamoff>(sizeof(Signature)));
+    in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size() * sizeof(Signature)));
     if (!in) {
         std::fprintf(stderr, "cannot read the signatures of %s\n", file.c_str());
         std::exit(1);
@@ -187,6 +188,8 @@ bool readCollection(const std::string& file, Collection& c)
     }
     c.facts.resize(c.paths.size());
     in.read(reinterpret_cast<char*>(c.facts.data()), static_cast<std::streamsize>(c.facts.size() * sizeof(PictureFacts)));
+    c.stored = header.count;
+    c.identicalOffset = in.tellg();
     return static_cast<bool>(in);
 }
 
@@ -199,8 +202,21 @@ struct Step {
     double peakMb = 0;
 };
 
+// Past this many result lines the sort and the walk are not timed (the lines
+// of tens of millions of pairs do not fit in memory beside everything else).
+std::size_t g_maxLines = 5000000;
+std::string g_levels = "012";
+
+bool levelChosen(int32_t level)
+{
+    return g_levels.find(static_cast<char>('0' + level)) != std::string::npos;
+}
+
 void finish(std::vector<std::string>& lines, Step& step)
 {
+    step.lineCount = lines.size();
+    if (lines.size() > g_maxLines)
+        return;
     auto start = Clock::now();
     sortLines(lines);
     step.lines = secondsSince(start);
@@ -208,7 +224,6 @@ void finish(std::vector<std::string>& lines, Step& step)
     std::vector<PairRec> pairs = buildPairList(lines);
     step.groupCount = groupsWhenAllOk(pairs).size();
     step.walk = secondsSince(start);
-    step.lineCount = lines.size();
 }
 
 void print(const char* what, const Step& step)
@@ -234,8 +249,13 @@ std::vector<std::string> identicalLines(const Collection& c, const std::vector<I
         }
     }
     const std::atomic<bool> abortFlag {false};
+    const std::vector<PairMatch> matches = findIdenticalPairs(kept, limits, jobs, abortFlag);
     std::vector<std::string> lines;
-    for (const PairMatch& match : findIdenticalPairs(kept, limits, jobs, abortFlag)) {
+    if (matches.size() > g_maxLines) {
+        lines.resize(matches.size()); // counted, not written
+        return lines;
+    }
+    for (const PairMatch& match : matches) {
         const int32_t a = keptMembers[static_cast<std::size_t>(match.a)];
         const int32_t b = keptMembers[static_cast<std::size_t>(match.b)];
         lines.push_back(identicalResultLine(tableIndex[static_cast<std::size_t>(a)], tableIndex[static_cast<std::size_t>(b)],
@@ -285,6 +305,8 @@ void benchIdentical(const std::string& file, const Collection& c, int32_t jobs, 
     const auto n = static_cast<int32_t>(c.paths.size());
     const std::vector<int32_t> all = identity(n);
     for (int32_t level : {kLevelStrict, kLevelMiddle, kLevelLoose}) {
+        if (!levelChosen(level))
+            continue;
         const MatchLimits limits = ChooseLimits(CheckMode::Identical, level);
         resetPeakMemory();
         Step step;
@@ -371,6 +393,8 @@ void benchSimilar(const std::string& file, const Collection& c, int32_t jobs, in
     }
     const std::atomic<bool> abortFlag {false};
     for (int32_t level : {kLevelStrict, kLevelMiddle, kLevelLoose}) {
+        if (!levelChosen(level))
+            continue;
         resetPeakMemory();
         Step step;
         const auto start = Clock::now();
@@ -409,7 +433,8 @@ void benchSimilar(const std::string& file, const Collection& c, int32_t jobs, in
 int main(int argc, char** argv)
 {
     if (argc < 3) {
-        std::fputs("usage: pair_phase_bench FOLDER SIGNATURES [--jobs N] [--check N] [--only identical|similar|size|dims]\n",
+        std::fputs("usage: pair_phase_bench FOLDER SIGNATURES [--jobs N] [--check N] [--only identical|similar|size|dims]\n"
+                   "                        [--levels 012] [--max-lines N] [--first N]\n",
                    stderr);
         return 2;
     }
@@ -418,6 +443,8 @@ int main(int argc, char** argv)
     int32_t jobs = 2;
     int32_t check = 0;
     std::string only;
+    std::string levels = "012";
+    int64_t first = 0;
     for (int i = 3; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
         if (arg == "--jobs")
@@ -426,6 +453,12 @@ int main(int argc, char** argv)
             check = std::atoi(argv[i + 1]);
         else if (arg == "--only")
             only = argv[i + 1];
+        else if (arg == "--max-lines")
+            g_maxLines = static_cast<std::size_t>(std::atoll(argv[i + 1]));
+        else if (arg == "--levels")
+            levels = argv[i + 1];
+        else if (arg == "--first")
+            first = std::atoll(argv[i + 1]);
     }
     Collection c;
     if (!readCollection(file, c)) {
@@ -435,6 +468,10 @@ int main(int argc, char** argv)
             return 1;
         }
     }
+    if (first > 0 && static_cast<std::size_t>(first) < c.paths.size()) {
+        c.paths.resize(static_cast<std::size_t>(first));
+        c.facts.resize(static_cast<std::size_t>(first));
+    }
     int32_t identicalOk = 0, similarOk = 0;
     for (const PictureFacts& f : c.facts) {
         identicalOk += f.identicalOk;
@@ -442,6 +479,7 @@ int main(int argc, char** argv)
     }
     std::printf("pair_phase_bench: %zu pictures (%d with identical, %d with similar signatures), %d thread(s)\n",
                 c.paths.size(), identicalOk, similarOk, jobs);
+    g_levels = levels;
     if (only.empty() || only == "identical")
         benchIdentical(file, c, jobs, check);
     if (only.empty() || only == "size")
