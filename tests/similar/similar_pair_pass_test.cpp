@@ -115,10 +115,11 @@ TEST(SimilarPairPassTest, CodesInOneBucketAndAtEveryGateDistanceEqualTheFullLoop
 
 TEST(SimilarPairPassTest, ScoresAtTheirBoundsAndWindowsAtTheirEdgesEqualTheFullLoop)
 {
-    // Pictures that differ from a common one by exactly a bound's worth of
-    // one score, or one more; warm centroids 21 and 22 cells apart (the
-    // window there or not), at the grid's ends, and spreads from 1 to far
-    // beyond those of real pictures.
+    // Pictures that differ from a common one in one score by amounts that
+    // run across that score's bound at every level, so that some pairs sit
+    // on each side of it; warm centroids 21 and 22 cells apart (the window
+    // there or not), at the grid's ends, and spreads from 1 to far beyond
+    // those of real pictures.
     std::mt19937 rng(43);
     const auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     Corpus corpus;
