@@ -6,9 +6,10 @@
 // SOURCE is a picture file or a folder searched for .jpg/.jpeg files of at
 // least 100 KB (the wallpaper packages' photographs; their small logos and
 // drawn PNG art are left out). Each picture is a crop of one source with
-// detail in it (no stretch of bare sky), scaled to 160 to
-// 400 pixels wide, and mostly blended with a crop of another, turned by a
-// quarter or a few degrees, and recoloured; one in 25 (every index that is
+// detail in it (no stretch of bare sky), sampled down to 160 to 400 pixels
+// wide; four in five are blended with a crop of another source, one in three
+// is turned by a quarter or a few degrees, and half are recoloured (a tenth
+// of those to grey). One in 25 (every index that is
 // 24 modulo 25) is a near copy of the picture before it (saved again at
 // another quality, slightly brighter, trimmed or rescaled by a few pixels).
 // Names are pic_000000.jpg on. The output depends only on the arguments and
