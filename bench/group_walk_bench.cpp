@@ -107,7 +107,7 @@ void BM_WalkOverflowClique(benchmark::State& state)
     auto pairs = cliquePairs(1, static_cast<int32_t>(state.range(0)), 0);
     runWalk(state, pairs);
 }
-BENCHMARK(BM_WalkOverflowClique)->Arg(500)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WalkOverflowClique)->Arg(500)->Arg(2000)->Unit(benchmark::kMillisecond);
 
 void BM_BuildPairList(benchmark::State& state)
 {

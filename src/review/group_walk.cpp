@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <span>
+#include <numeric>
 #include <stdexcept>
 
 namespace {
@@ -13,6 +13,12 @@ namespace {
 // the pairs of its members rather than the length of the list per member.
 class PairPositions {
 public:
+    // A stretch [first, end) of the entries of one file.
+    struct Entries {
+        int32_t first = 0;
+        int32_t end = 0;
+    };
+
     explicit PairPositions(const std::vector<PairRec>& pairs)
     {
         m_files.reserve(pairs.size() * 2);
@@ -37,16 +43,23 @@ public:
             m_offsets[s] += m_offsets[s - 1];
 
         m_positions.resize(m_offsets.back());
+        m_entriesOf.assign(pairs.size(), {-1, -1});
         std::vector<int32_t> fill(m_offsets.begin(), m_offsets.end() - 1);
         for (std::size_t j = 0; j < pairs.size(); ++j) {
+            m_entriesOf[j][0] = fill[slotA[j]];
             m_positions[fill[slotA[j]]++] = static_cast<int32_t>(j);
-            if (slotB[j] != slotA[j])
+            if (slotB[j] != slotA[j]) {
+                m_entriesOf[j][1] = fill[slotB[j]];
                 m_positions[fill[slotB[j]]++] = static_cast<int32_t>(j);
+            }
         }
+        // One more entry: the end of the last file's run, where skips stop.
+        m_next.resize(m_positions.size() + 1);
+        std::iota(m_next.begin(), m_next.end(), 0);
     }
 
-    // The positions of `file`'s pairs from `from` on.
-    std::span<const int32_t> positionsFrom(int32_t file, int32_t first) const
+    // The entries [first, end) of `file`'s pairs at PairList positions from `from` on.
+    Entries entriesFrom(int32_t file, int32_t from) const
     {
         const auto found = std::lower_bound(m_files.begin(), m_files.end(), file);
         if (found == m_files.end() || *found != file)
@@ -54,7 +67,36 @@ public:
         const auto slot = found - m_files.begin();
         const int32_t* begin = m_positions.data() + m_offsets[slot];
         const int32_t* end = m_positions.data() + m_offsets[slot + 1];
-        return {std::lower_bound(begin, end, first), end};
+        return Entries {static_cast<int32_t>(std::lower_bound(begin, end, from) - m_positions.data()), m_offsets[slot + 1]};
+    }
+
+    int32_t positionAt(int32_t entry) const { return m_positions[entry]; }
+
+    // The first entry from `entry` on whose pair may still wait. A pair that
+    // no longer waits never waits again in the same walk (taken, or put out
+    // of play by the review), so its entries are passed over for good: a
+    // full group that keeps gathering scans the same files' pairs again and
+    // again, and without this it would read every taken pair each time.
+    int32_t firstOpen(int32_t entry)
+    {
+        int32_t root = entry;
+        while (m_next[root] != root)
+            root = m_next[root];
+        while (m_next[entry] != root) { // path compression
+            const int32_t next = m_next[entry];
+            m_next[entry] = root;
+            entry = next;
+        }
+        return root;
+    }
+
+    // Pair j waits no more: both its entries are passed over from now on.
+    void close(int32_t j)
+    {
+        for (int32_t entry : m_entriesOf[j]) {
+            if (entry >= 0)
+                m_next[entry] = entry + 1;
+        }
     }
 
 private:
@@ -66,14 +108,16 @@ private:
     std::vector<int32_t> m_files;     // every file named by a pair, ascending
     std::vector<int32_t> m_offsets;   // m_positions[m_offsets[s] .. m_offsets[s+1]) belong to m_files[s]
     std::vector<int32_t> m_positions;
+    std::vector<std::array<int32_t, 2>> m_entriesOf; // per pair: its entries (-1: none)
+    std::vector<int32_t> m_next; // per entry: itself while its pair may wait, else a later entry
 };
 
 // One GatherGroup level, suspended while the level it started runs.
 struct GatherLevel {
-    int32_t pos = 0;           // the GroupCand position it scans for
-    int32_t file = 0;          // the file at that position when it last moved on
-    std::span<const int32_t> rest; // that file's positions not yet visited
-    int32_t resumeAt = 0;      // the first PairList position not yet visited
+    int32_t pos = 0;                 // the GroupCand position it scans for
+    int32_t file = 0;                // the file at that position when it last moved on
+    PairPositions::Entries rest;     // that file's entries not yet visited
+    int32_t resumeAt = 0;            // the first PairList position not yet visited
 };
 
 // GroupCand, GroupMark and the running count n of the walk; position 0 unused.
@@ -107,7 +151,7 @@ public:
             // more file; the level scanning it goes on for the new file.
             if (file != level.file) {
                 level.file = file;
-                level.rest = m_positions.positionsFrom(file, level.resumeAt);
+                level.rest = m_positions.entriesFrom(file, level.resumeAt);
             }
             if (!scan(level, start, group))
                 m_levels.pop_back();
@@ -118,17 +162,21 @@ private:
     void open(int32_t pos, int32_t start, const GroupArrays& group)
     {
         const int32_t file = group.cand[pos];
-        m_levels.push_back(GatherLevel {pos, file, m_positions.positionsFrom(file, start), start});
+        m_levels.push_back(GatherLevel {pos, file, m_positions.entriesFrom(file, start), start});
     }
 
     // Visits the level's remaining pairs; true when it stopped to open a level
     // for a newly gathered file.
     bool scan(GatherLevel& level, int32_t start, GroupArrays& group)
     {
-        while (!level.rest.empty()) {
-            const int32_t j = level.rest.front();
-            level.rest = level.rest.subspan(1);
+        for (;;) {
+            const int32_t entry = m_positions.firstOpen(level.rest.first);
+            if (entry >= level.rest.end)
+                return false;
+            level.rest.first = entry + 1;
+            const int32_t j = m_positions.positionAt(entry);
             PairRec& pair = m_pairs[j];
+            m_positions.close(j);
             if (pair.state != kPairWaiting)
                 continue;
             const int32_t other = pair.indexA == level.file ? pair.indexB : pair.indexA;
@@ -146,7 +194,6 @@ private:
             open(group.n, start, group); // invalidates `level`
             return true;
         }
-        return false;
     }
 
     std::vector<PairRec>& m_pairs;

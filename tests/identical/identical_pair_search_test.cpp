@@ -55,7 +55,120 @@ std::vector<PairMatch> everyPairInTurn(const std::vector<PairSignature>& sigs, c
     return out;
 }
 
+void expectSameAsFullLoop(const std::vector<PairSignature>& sigs, const MatchLimits& limits, const char* what)
+{
+    const std::vector<PairMatch> expected = everyPairInTurn(sigs, limits);
+    EXPECT_FALSE(expected.empty()) << what;
+    for (int32_t jobs : {1, 2, 3}) {
+        std::atomic<bool> abort {false};
+        const std::vector<PairMatch> found = findIdenticalPairs(sigs, limits, jobs, abort);
+        ASSERT_EQ(found.size(), expected.size()) << what << ", jobs " << jobs;
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            ASSERT_EQ(found[i].a, expected[i].a) << what;
+            ASSERT_EQ(found[i].b, expected[i].b) << what;
+            ASSERT_EQ(found[i].result.totalScore, expected[i].result.totalScore) << what;
+        }
+    }
+}
+
+constexpr uint8_t kFlat = 120;
+
+// Tone profile k of `sig` set so that, against a flat kFlat profile, its
+// distance is exactly `distance` while the difference of the sums is as
+// large as it can be for that distance: every position differs by 5q + 4
+// (the 4 divides away), all in one direction. That is the edge case of the
+// sum bound the search rejects pairs by.
+void setWidestToneDistance(PairSignature& sig, int32_t k, int32_t distance, int32_t direction)
+{
+    const int32_t first = kComparedFirst - PairSignature::kFirstKept;
+    for (int32_t i = 0; i < PairSignature::kKept; ++i)
+        sig.profiles[k][i] = kFlat;
+    for (int32_t i = first; i < first + kComparedCount; ++i) {
+        const int32_t q = std::min(distance, 20);
+        distance -= q;
+        sig.profiles[k][i] = static_cast<uint8_t>(kFlat + direction * (5 * q + 4));
+    }
+}
+
+// Signatures that sit on the edges of every rule the search prunes by: all
+// on a handful of centroid values (so a stretch holds many of them), values
+// apart by exactly the centroid limit and one more, and tone profiles at the
+// tone limit with the widest sum difference that distance allows, and one past.
+std::vector<PairSignature> edgeSignatures(const MatchLimits& limits, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    const auto pick = [&rng](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); };
+    std::vector<PairSignature> out;
+    for (int32_t n = 0; n < 240; ++n) {
+        PairSignature sig;
+        for (auto& profile : sig.profiles)
+            profile.fill(kFlat);
+        // Centroids: a common centre, or off by the limit or one more on one value.
+        sig.centroids = {29, 29, 30, 30};
+        if (pick(0, 2) == 0)
+            sig.centroids[static_cast<std::size_t>(pick(0, 3))] += pick(0, 1) == 0 ? limits.centroid : -limits.centroid - 1;
+        if (n % 40 == 7)
+            sig.centroids = {0, 0, 0, 0}; // no weighted cell at all
+        const int32_t tone = 2 * kDivCount + pick(0, 2 * kDivCount - 1);
+        switch (pick(0, 3)) {
+        case 0:
+            break; // flat: equal to every other flat one
+        case 1:
+            setWidestToneDistance(sig, tone, limits.tone, pick(0, 1) == 0 ? 1 : -1);
+            break;
+        case 2:
+            setWidestToneDistance(sig, tone, limits.tone + 1, 1);
+            break;
+        default:
+            setWidestToneDistance(sig, tone, pick(0, limits.tone), -1);
+            break;
+        }
+        out.push_back(sig);
+    }
+    return out;
+}
+
 } // namespace
+
+TEST(IdenticalPairSearchTest, PairsOnTheEdgesOfThePruningAreAllFound)
+{
+    for (CheckMode mode : {CheckMode::FileSize, CheckMode::PictureSize, CheckMode::Identical}) {
+        for (int32_t level : {kLevelStrict, kLevelMiddle, kLevelLoose}) {
+            const MatchLimits limits = ChooseLimits(mode, level);
+            const std::vector<PairSignature> sigs = edgeSignatures(limits, 31 + static_cast<uint32_t>(level));
+            // The widest tone difference at the limit still matches a flat signature.
+            PairSignature flat = sigs.front();
+            flat.centroids = {29, 29, 30, 30};
+            for (auto& profile : flat.profiles)
+                profile.fill(kFlat);
+            PairSignature atLimit = flat;
+            setWidestToneDistance(atLimit, 2 * kDivCount, limits.tone, 1);
+            MatchResult result;
+            ASSERT_TRUE(MatchSignatures(flat, atLimit, limits, result));
+            const std::string what = "mode " + std::to_string(static_cast<int>(mode)) + " level " + std::to_string(level);
+            expectSameAsFullLoop(sigs, limits, what.c_str());
+            if (mode != CheckMode::Identical)
+                break; // the level plays no part in the other modes
+        }
+    }
+}
+
+TEST(IdenticalPairSearchTest, OneSharedCentroidAndOffsetsAtTheirClampEqualTheFullLoop)
+{
+    // Every signature on the same centroids but a few pushed to the far
+    // clamp of the offset (dx, dy of 4 and more), profiles from a few bases
+    // with noise: every pair reaches the profiles.
+    std::vector<PairSignature> sigs = crowdedSignatures(400, 23);
+    for (std::size_t i = 0; i < sigs.size(); ++i) {
+        sigs[i].centroids = {30, 30, 30, 30};
+        if (i % 5 == 1)
+            sigs[i].centroids = {33, 27, 33, 27}; // dx 3, dy -3 against the rest
+        if (i % 11 == 2)
+            sigs[i].centroids = {27, 33, 27, 33};
+    }
+    for (int32_t level : {kLevelStrict, kLevelLoose})
+        expectSameAsFullLoop(sigs, ChooseLimits(CheckMode::Identical, level), "shared centroids");
+}
 
 TEST(IdenticalPairSearchTest, FindsExactlyThePairsOfTheFullLoopInItsOrder)
 {

@@ -11,7 +11,6 @@ namespace {
 
 // How much each strictness step loosens the identical-picture limits.
 constexpr int32_t kLevelStep = 270;
-constexpr int32_t kMaxOffset = 4;
 
 // Index of position kComparedFirst in PairSignature::profiles.
 constexpr int32_t kComparedBase = kComparedFirst - PairSignature::kFirstKept;
@@ -96,16 +95,6 @@ PairSignature PairSignature::from(const IdenticalSignature& sig)
             out.profiles[k][i] = sig.at(k, kFirstKept + i);
     }
     return out;
-}
-
-MatchOffset matchOffset(const std::array<int32_t, 4>& a, const std::array<int32_t, 4>& b)
-{
-    MatchOffset o;
-    o.dx = std::clamp((a[0] - b[0] + a[2] - b[2]) / 2, -kMaxOffset, kMaxOffset);
-    o.dy = std::clamp((a[1] - b[1] + a[3] - b[3]) / 2, -kMaxOffset, kMaxOffset);
-    o.h1 = o.dx / 2;
-    o.h2 = o.dx - o.h1;
-    return o;
 }
 
 bool MatchSignatures(const PairSignature& a, const PairSignature& b, const MatchLimits& limits, MatchResult& result)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -58,7 +59,17 @@ struct MatchOffset {
     int32_t h2 = 0;
     bool active() const { return dx != 0 || dy != 0; }
 };
-MatchOffset matchOffset(const std::array<int32_t, 4>& a, const std::array<int32_t, 4>& b);
+// Inline: the pair search works it out for most candidate pairs.
+inline MatchOffset matchOffset(const std::array<int32_t, 4>& a, const std::array<int32_t, 4>& b)
+{
+    constexpr int32_t kMaxOffset = 4;
+    MatchOffset o;
+    o.dx = std::clamp((a[0] - b[0] + a[2] - b[2]) / 2, -kMaxOffset, kMaxOffset);
+    o.dy = std::clamp((a[1] - b[1] + a[3] - b[3]) / 2, -kMaxOffset, kMaxOffset);
+    o.h1 = o.dx / 2;
+    o.h2 = o.dx - o.h1;
+    return o;
+}
 
 // The centroid gate alone: every centroid value within the limit.
 inline bool centroidsClose(const std::array<int32_t, 4>& a, const std::array<int32_t, 4>& b, int32_t limit)

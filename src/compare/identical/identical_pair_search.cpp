@@ -15,14 +15,38 @@ constexpr int32_t kToneFirst = 2 * kDivCount;
 constexpr int32_t kToneProfiles = 2 * kDivCount;
 constexpr int32_t kShifts = 2 * kMaxHalfShift + 1;
 
+// The sums of each tone profile over the compared positions, moved by each
+// possible half shift. They bound a distance from below: the sum over p of
+// |a - b| div 5 is at least (|sum a - sum b| - 4 * 48) / 5.
+struct ToneSums {
+    // At most 48 * 255 = 12240: 16 bits keep an index entry small.
+    std::array<std::array<int16_t, kShifts>, kToneProfiles> sums {};
+
+    explicit ToneSums(const PairSignature& sig)
+    {
+        constexpr int32_t base = kComparedFirst - PairSignature::kFirstKept;
+        for (int32_t k = 0; k < kToneProfiles; ++k) {
+            for (int32_t s = -kMaxHalfShift; s <= kMaxHalfShift; ++s) {
+                int32_t total = 0;
+                for (int32_t i = 0; i < kComparedCount; ++i)
+                    total += sig.profiles[kToneFirst + k][base + s + i];
+                sums[k][s + kMaxHalfShift] = static_cast<int16_t>(total);
+            }
+        }
+    }
+};
+
 // The signatures ordered by three of their centroid values, so that the
 // candidates of A within the centroid limit are a few short stretches: the
-// pairs the centroid gate rejects are mostly never looked at.
+// pairs the centroid gate rejects are mostly never looked at. Each entry
+// carries the tone sums, so that the candidates of a stretch are tested
+// against the sum bound in memory order.
 class CentroidIndex {
 public:
     struct Entry {
         int32_t c0, c1, c2, c3;
         int32_t position;
+        ToneSums tone;
     };
 
     explicit CentroidIndex(std::span<const PairSignature> signatures)
@@ -30,7 +54,7 @@ public:
         m_entries.reserve(signatures.size());
         for (std::size_t i = 0; i < signatures.size(); ++i) {
             const auto& c = signatures[i].centroids;
-            m_entries.push_back(Entry {c[0], c[1], c[2], c[3], static_cast<int32_t>(i)});
+            m_entries.push_back(Entry {c[0], c[1], c[2], c[3], static_cast<int32_t>(i), ToneSums(signatures[i])});
         }
         std::sort(m_entries.begin(), m_entries.end(), [](const Entry& x, const Entry& y) {
             return key(x) < key(y) || (key(x) == key(y) && x.position < y.position);
@@ -55,26 +79,6 @@ private:
     std::vector<Entry> m_entries;
 };
 
-// The sums of each tone profile over the compared positions, moved by each
-// possible half shift. They bound a distance from below: the sum over p of
-// |a - b| div 5 is at least (|sum a - sum b| - 4 * 48) / 5.
-struct ToneSums {
-    std::array<std::array<int32_t, kShifts>, kToneProfiles> sums {};
-
-    explicit ToneSums(const PairSignature& sig)
-    {
-        constexpr int32_t base = kComparedFirst - PairSignature::kFirstKept;
-        for (int32_t k = 0; k < kToneProfiles; ++k) {
-            for (int32_t s = -kMaxHalfShift; s <= kMaxHalfShift; ++s) {
-                int32_t total = 0;
-                for (int32_t i = 0; i < kComparedCount; ++i)
-                    total += sig.profiles[kToneFirst + k][base + s + i];
-                sums[k][s + kMaxHalfShift] = total;
-            }
-        }
-    }
-};
-
 // True when some tone profile compared with A shifted by shiftA and B by
 // shiftB is certain to lie beyond the tone limit.
 bool someToneBeyond(const ToneSums& a, const ToneSums& b, int32_t shiftA, int32_t shiftB, int32_t bound)
@@ -89,11 +93,12 @@ bool someToneBeyond(const ToneSums& a, const ToneSums& b, int32_t shiftA, int32_
 // The tone gate can only be passed by the direct distances or by those at the
 // offset, whichever MatchSignatures keeps; when both have a profile beyond
 // the limit the pair cannot match, and MatchSignatures need not run.
-bool toneGateFails(const PairSignature& a, const PairSignature& b, const ToneSums& sa, const ToneSums& sb, int32_t bound)
+bool toneGateFails(const std::array<int32_t, 4>& a, const std::array<int32_t, 4>& b, const ToneSums& sa,
+                   const ToneSums& sb, int32_t bound)
 {
     if (!someToneBeyond(sa, sb, 0, 0, bound))
         return false;
-    const MatchOffset offset = matchOffset(a.centroids, b.centroids);
+    const MatchOffset offset = matchOffset(a, b);
     if (offset.dx == 0)
         return true; // the offset comparison is the direct one again
     return someToneBeyond(sa, sb, offset.h1, -offset.h2, bound);
@@ -108,10 +113,6 @@ std::vector<PairMatch> findIdenticalPairs(std::span<const PairSignature> signatu
     if (count < 2 || abortFlag.load(std::memory_order_relaxed))
         return {};
     const CentroidIndex index(signatures);
-    std::vector<ToneSums> toneSums;
-    toneSums.reserve(signatures.size());
-    for (const PairSignature& sig : signatures)
-        toneSums.emplace_back(sig);
     const int32_t limit = std::max(0, limits.centroid);
     // |sum a - sum b| beyond this makes a distance greater than the tone limit.
     const int32_t toneBound = 5 * std::max(0, limits.tone) + 4 * kComparedCount;
@@ -124,7 +125,7 @@ std::vector<PairMatch> findIdenticalPairs(std::span<const PairSignature> signatu
             return;
         const int32_t a = static_cast<int32_t>(row);
         const PairSignature& sa = signatures[static_cast<std::size_t>(a)];
-        const ToneSums& ta = toneSums[static_cast<std::size_t>(a)];
+        const ToneSums ta(sa);
         const auto& ca = sa.centroids;
         std::vector<PairMatch>& out = found[static_cast<std::size_t>(worker)];
         const std::size_t firstOfRow = out.size();
@@ -151,9 +152,10 @@ std::vector<PairMatch> findIdenticalPairs(std::span<const PairSignature> signatu
                         if (abortFlag.load(std::memory_order_relaxed))
                             return;
                     }
-                    const std::size_t b = static_cast<std::size_t>(e->position);
-                    if (toneGateFails(sa, signatures[b], ta, toneSums[b], toneBound))
+                    const std::array<int32_t, 4> cb {e->c0, e->c1, e->c2, e->c3};
+                    if (toneGateFails(ca, cb, ta, e->tone, toneBound))
                         continue;
+                    const std::size_t b = static_cast<std::size_t>(e->position);
                     PairMatch match;
                     if (MatchSignatures(sa, signatures[b], limits, match.result)) {
                         match.a = a;
