@@ -1,5 +1,8 @@
 #include "picture/file_bytes.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "picture/picture_file.h"
 
 std::optional<std::vector<uint8_t>> readFileBytes(const std::string& path, std::string& error)
@@ -17,7 +20,7 @@ std::optional<std::vector<uint8_t>> readFileBytes(const std::string& path, std::
     std::vector<uint8_t> bytes(static_cast<std::size_t>(file.size()));
     const int64_t got = file.read(bytes.data(), bytes.size());
     if (got < 0) {
-        error = "read error";
+        error = std::strerror(errno);
         return std::nullopt;
     }
     bytes.resize(static_cast<std::size_t>(got));
