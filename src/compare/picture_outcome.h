@@ -55,14 +55,19 @@ struct PictureOutcome {
 // mode leaves the other's signatures ready too.
 //
 // - lookup() runs on the worker threads, several at once, before a file is
-//   decoded. Returning true with `outcome` set to a Failed or Loaded outcome
+//   decoded (and on the committing thread for a file whose read an abort cut
+//   short). Returning true with `outcome` set to a Failed or Loaded outcome
 //   that covers `wanted` spares the decode; the pipeline then commits it like
-//   a fresh one (its fromCache set). Returning false lets the file be decoded.
+//   a fresh one (its fromCache set). Returning false lets the file be
+//   decoded. Workers run ahead of the commit, so after an abort some files
+//   are looked up that are never committed.
 // - store() runs on the committing thread only, one file at a time in
 //   FileTable order, for each freshly decoded Failed or Loaded outcome that
-//   is committed (never for an interrupted read, never for a cache hit), so a
-//   store may batch its writes and needs no lock of its own for them.
-// Neither may throw.
+//   is committed: never for a cache hit, nor for the picture at which an
+//   abort ends the phase. A store may therefore batch its writes and needs no
+//   lock of its own for them.
+// Neither may throw. SearchCounters::cacheHits and cacheMisses count the
+// committed outcomes that came from the cache and those decoded.
 class OutcomeCache {
 public:
     virtual ~OutcomeCache() = default;
