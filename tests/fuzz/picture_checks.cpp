@@ -19,6 +19,12 @@ public:
 
     bool begin(int32_t width, int32_t height) override
     {
+        // A file whose damage lies after its header begins streaming before
+        // it fails, as the whole load fails; only the outcomes are compared.
+        if (m_expected.isNull()) {
+            m_began = true;
+            return true;
+        }
         if (width != m_expected.width() || height != m_expected.height())
             fuzz_input::fail("streamed size " + std::to_string(width) + " x " + std::to_string(height)
                              + " differs from the loaded " + std::to_string(m_expected.width()) + " x "
@@ -31,6 +37,8 @@ public:
 
     void row(int32_t y, const uint8_t* bgr) override
     {
+        if (m_expected.isNull())
+            return;
         if (!m_began || y <= m_last || y >= m_expected.height() || !wantsRow(y))
             fuzz_input::fail("row " + std::to_string(y) + " delivered out of order or unasked");
         if (std::memcmp(bgr, m_expected.row(y), m_expected.stride()) != 0)
