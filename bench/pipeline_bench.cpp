@@ -5,7 +5,7 @@
 // 1. The floor: decode_floor from the same build folder (every JPEG of the
 //    folder streamed through libjpeg-turbo in one process with the fast
 //    integer IDCT into one reused 16-row BGR strip, every BMP read whole).
-// 2. zelvic-cli searches of the same folder, identical, similar and picture
+// 2. zelvic-cli searches (without the signature cache) of the same folder, identical, similar and picture
 //    size, with --jobs 1 and --jobs 2.
 // Each is its own process, run in turn for N rounds (default 3); the best
 // wall time and the CPU time of that run are kept, with the peak resident
@@ -200,7 +200,7 @@ void runSideBySide(const std::string& folder, int rounds, const std::string& scr
     for (const char* jobs : {"1", "2"}) {
         for (const char* mode : {"identical", "similar", "dims"}) {
             items.push_back({std::string(mode) + " --jobs " + jobs,
-                             {ZELVIC_CLI_PATH, "search", folder, "--mode", mode, "--jobs", jobs, "--json"}, {}});
+                             {ZELVIC_CLI_PATH, "search", folder, "--mode", mode, "--jobs", jobs, "--json", "--no-cache"}, {}});
         }
     }
     for (int round = 0; round < rounds; ++round) {
@@ -236,7 +236,7 @@ void runHuge(const std::string& scratch)
     }
     std::printf("%-16s %8s %10s %7s  %s\n", "--jobs 2 search", "wall s", "peak MB", "pairs", "each huge with its reduction");
     for (const char* mode : {"identical", "similar", "dims"}) {
-        const Measure m = runChild({ZELVIC_CLI_PATH, "search", folder, "--mode", mode, "--jobs", "2", "--json"},
+        const Measure m = runChild({ZELVIC_CLI_PATH, "search", folder, "--mode", mode, "--jobs", "2", "--json", "--no-cache"},
                                    scratch + "/huge.json");
         const std::vector<std::string> lines = resultLines(readFile(scratch + "/huge.json"));
         const bool both = paired(lines, "huge1.jpg", "small1.jpg") && paired(lines, "huge2.jpg", "small2.jpg");
