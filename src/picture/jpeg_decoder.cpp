@@ -174,21 +174,6 @@ bool startDecode(j_decompress_ptr cinfo, ErrorManager* err, J_DCT_METHOD method,
     return true;
 }
 
-void cmykToBgr(const uint8_t* cmyk, uint8_t* bgr, JDIMENSION width, bool inverted)
-{
-    for (JDIMENSION x = 0; x < width; ++x) {
-        int c = cmyk[4 * x], m = cmyk[4 * x + 1], y = cmyk[4 * x + 2], k = cmyk[4 * x + 3];
-        if (!inverted) {
-            c = 255 - c;
-            m = 255 - m;
-            y = 255 - y;
-            k = 255 - k;
-        }
-        bgr[3 * x] = static_cast<uint8_t>(y * k / 255);
-        bgr[3 * x + 1] = static_cast<uint8_t>(m * k / 255);
-        bgr[3 * x + 2] = static_cast<uint8_t>(c * k / 255);
-    }
-}
 
 JDIMENSION nextWanted(const RowSink* sink, JDIMENSION from, JDIMENSION height)
 {
@@ -225,7 +210,7 @@ bool readRows(j_decompress_ptr cinfo, ErrorManager* err, RowSink* sink, JSAMPROW
                 continue;
             const uint8_t* row = strip[i];
             if (cmyk) {
-                cmykToBgr(strip[i], bgr, cinfo->output_width, inverted);
+                cmykRowToBgr(strip[i], bgr, static_cast<int32_t>(cinfo->output_width), inverted);
                 row = bgr;
             }
             sink->row(static_cast<int32_t>(next), row);
@@ -359,6 +344,22 @@ StreamResult streamFile(PictureFile& file, RowSink& sink, const StreamOptions& o
 }
 
 } // namespace
+
+void cmykRowToBgr(const uint8_t* cmyk, uint8_t* bgr, int32_t width, bool inverted)
+{
+    for (int32_t x = 0; x < width; ++x) {
+        int c = cmyk[4 * x], m = cmyk[4 * x + 1], y = cmyk[4 * x + 2], k = cmyk[4 * x + 3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        bgr[3 * x] = static_cast<uint8_t>(y * k / 255);
+        bgr[3 * x + 1] = static_cast<uint8_t>(m * k / 255);
+        bgr[3 * x + 2] = static_cast<uint8_t>(c * k / 255);
+    }
+}
 
 StreamResult streamJpegFile(PictureFile& file, RowSink& sink, const StreamOptions& options, JpegBuffers& buffers)
 {

@@ -36,3 +36,7 @@ struct JpegBuffers {
 StreamResult streamJpegFile(PictureFile& file, RowSink& sink, const StreamOptions& options, JpegBuffers& buffers);
 StreamResult streamJpegMemory(const uint8_t* data, std::size_t size, RowSink& sink, const StreamOptions& options,
                               JpegBuffers& buffers);
+
+// One row of libjpeg's CMYK output as B, G, R. Files with an Adobe marker
+// store inverted CMYK (as Photoshop writes it); others store plain CMYK.
+void cmykRowToBgr(const uint8_t* cmyk, uint8_t* bgr, int32_t width, bool adobeInverted);

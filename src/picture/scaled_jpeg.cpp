@@ -69,22 +69,6 @@ bool readHeader(jpeg_decompress_struct* cinfo, ErrorManager* err, std::FILE* fil
     return true;
 }
 
-void convertCmykRow(const uint8_t* cmyk, uint8_t* dest, JDIMENSION width, bool inverted)
-{
-    for (JDIMENSION x = 0; x < width; ++x) {
-        int c = cmyk[4 * x], m = cmyk[4 * x + 1], y = cmyk[4 * x + 2], k = cmyk[4 * x + 3];
-        if (!inverted) {
-            c = 255 - c;
-            m = 255 - m;
-            y = 255 - y;
-            k = 255 - k;
-        }
-        dest[3 * x] = static_cast<uint8_t>(y * k / 255);
-        dest[3 * x + 1] = static_cast<uint8_t>(m * k / 255);
-        dest[3 * x + 2] = static_cast<uint8_t>(c * k / 255);
-    }
-}
-
 // Starts decompression, and for a part cuts its columns: *left and *width
 // come back widened to block boundaries.
 bool startRows(jpeg_decompress_struct* cinfo, ErrorManager* err, bool crop, JDIMENSION* left, JDIMENSION* width)
@@ -126,7 +110,7 @@ RowsRead readRows(jpeg_decompress_struct* cinfo, ErrorManager* err, JDIMENSION f
         JSAMPROW row = cmyk ? rowBuffer : dest;
         jpeg_read_scanlines(cinfo, &row, 1);
         if (cmyk)
-            convertCmykRow(rowBuffer, dest, cinfo->output_width, inverted);
+            cmykRowToBgr(rowBuffer, dest, static_cast<int32_t>(cinfo->output_width), inverted);
     }
     if (first == 0 && end == cinfo->output_height)
         jpeg_finish_decompress(cinfo);
@@ -159,13 +143,13 @@ Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        return fail(loadFailureOfErrno(error), std::strerror(error), error);
+        return fail(failureOfErrno(error), std::strerror(error), error);
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         const int error = errno;
         ::close(fd);
-        return fail(loadFailureOfErrno(error), std::strerror(error), error);
+        return fail(failureOfErrno(error), std::strerror(error), error);
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
@@ -179,7 +163,7 @@ Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x
     if (!file) {
         const int error = errno;
         ::close(fd);
-        return fail(loadFailureOfErrno(error), std::strerror(error), error);
+        return fail(failureOfErrno(error), std::strerror(error), error);
     }
 
     jpeg_decompress_struct cinfo;
@@ -266,20 +250,6 @@ JpegRegion decodeJpegRegion(const std::string& path, int32_t x, int32_t y, int32
         result.fullHeight = decoded.header.fullHeight;
     }
     return result;
-}
-
-LoadFailure loadFailureOfErrno(int error)
-{
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-        return LoadFailure::Missing;
-    case EACCES:
-    case EPERM:
-        return LoadFailure::AccessDenied;
-    default:
-        return LoadFailure::SystemError;
-    }
 }
 
 int32_t jpegScaleForZoom(int32_t zoomPercent)

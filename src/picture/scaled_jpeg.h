@@ -41,9 +41,6 @@ struct JpegRegion {
 JpegRegion decodeJpegRegion(const std::string& path, int32_t x, int32_t y, int32_t width, int32_t height,
                             const std::atomic<bool>* cancel = nullptr);
 
-// How a failure to open or read a file (errno) is told to the user.
-LoadFailure loadFailureOfErrno(int error);
-
 // The coarsest libjpeg scale at which a picture shown at `zoomPercent` % of
 // its size loses nothing: 8 up to 12 %, 4 up to 25 %, 2 up to 50 %, else 1.
 int32_t jpegScaleForZoom(int32_t zoomPercent);

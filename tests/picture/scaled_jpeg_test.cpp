@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "picture/picture_file.h"
 #include "picture/picture_loader.h"
 #include "support/test_pictures.h"
 
@@ -160,7 +161,7 @@ TEST(ScaledJpegTest, CancelledDecodeStopsWithoutFailure)
     const ScaledJpeg done = decodeJpegScaled(path, 2, &goOn);
     EXPECT_FALSE(done.cancelled);
     EXPECT_TRUE(done.loaded.ok());
-    EXPECT_EQ(loadFailureOfErrno(ENOENT), LoadFailure::Missing);
-    EXPECT_EQ(loadFailureOfErrno(EACCES), LoadFailure::AccessDenied);
-    EXPECT_EQ(loadFailureOfErrno(EIO), LoadFailure::SystemError);
+    EXPECT_EQ(failureOfErrno(ENOENT), LoadFailure::Missing);
+    EXPECT_EQ(failureOfErrno(EACCES), LoadFailure::AccessDenied);
+    EXPECT_EQ(failureOfErrno(EIO), LoadFailure::SystemError);
 }

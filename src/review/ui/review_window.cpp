@@ -27,6 +27,7 @@
 #include <unistd.h>
 
 #include "common/path_text.h"
+#include "picture/picture_file.h"
 #include "picture/picture_loader.h"
 #include "picture/picture_size.h"
 #include "picture/scaled_jpeg.h"
@@ -146,7 +147,7 @@ std::optional<PictureSize> headerSize(const std::string& path, LoadedPicture& fa
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        failure = failedHeader(loadFailureOfErrno(error), std::strerror(error), error);
+        failure = failedHeader(failureOfErrno(error), std::strerror(error), error);
         return std::nullopt;
     }
     struct stat st {};
