@@ -217,8 +217,13 @@ bool readRows(j_decompress_ptr cinfo, ErrorManager* err, RowSink* sink, JSAMPROW
             next = nextWanted(sink, next + 1, height);
         }
     }
-    if (cinfo->output_scanline < height)
-        jpeg_skip_scanlines(cinfo, height - cinfo->output_scanline);
+    // The rows after the last wanted one are decoded, not skipped: a skip to
+    // the end reads no data, so damage there would pass unnoticed where the
+    // whole decode fails the file.
+    while (cinfo->output_scanline < height) {
+        if (jpeg_read_scanlines(cinfo, strip, band - cinfo->output_scanline % band) == 0)
+            break;
+    }
     jpeg_finish_decompress(cinfo);
     return true;
 }
