@@ -1,5 +1,6 @@
 #include "compare/load_pipeline.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <new>
@@ -11,9 +12,11 @@
 
 namespace {
 
-// Outcomes a worker may have ready ahead of the commit, per worker: enough to
-// ride over one slow picture without holding many signatures.
-constexpr int32_t kLookaheadPerWorker = 4;
+// Files a worker may have taken ahead of the commit, per worker. Within that
+// window the largest file not yet taken goes first, so that a big picture near
+// the end of the table does not leave the other workers idle while it alone is
+// decoded; the window bounds how many outcomes wait to be committed.
+constexpr int32_t kLookaheadPerWorker = 16;
 
 StreamResult streamFile(PictureStreamer& streamer, const std::string& path, RowSink& sink,
                         const StreamOptions& options)
@@ -161,15 +164,18 @@ bool LoadPipeline::runPooled(std::span<const int32_t> members, const LoadCommit&
     const std::size_t window = static_cast<std::size_t>(pool.size() * kLookaheadPerWorker);
     struct Slot {
         PictureOutcome outcome;
+        bool taken = false; // handed to a worker, not yet committed
         bool ready = false;
     };
     std::vector<Slot> slots(window);
     std::mutex mutex;
     std::condition_variable slotReady;
     std::condition_variable slotFree;
-    std::size_t handedOut = 0;
+    std::size_t firstUntaken = 0; // every position before it has been taken
+    std::size_t taken = 0;
     std::size_t committed = 0;
     bool stop = false;
+    const auto cost = [&](std::size_t at) { return m_ctx.files[static_cast<std::size_t>(members[at])].size; };
 
     pool.start([&](int32_t id) {
         Worker& worker = *m_workers[static_cast<std::size_t>(id)];
@@ -177,10 +183,19 @@ bool LoadPipeline::runPooled(std::span<const int32_t> members, const LoadCommit&
             std::size_t at;
             {
                 std::unique_lock lock(mutex);
-                slotFree.wait(lock, [&] { return stop || handedOut >= count || handedOut < committed + window; });
-                if (stop || handedOut >= count)
+                slotFree.wait(lock, [&] { return stop || taken >= count || firstUntaken < committed + window; });
+                if (stop || taken >= count)
                     return;
-                at = handedOut++;
+                const std::size_t end = std::min(count, committed + window);
+                at = firstUntaken;
+                for (std::size_t next = firstUntaken + 1; next < end; ++next) {
+                    if (!slots[next % window].taken && cost(next) > cost(at))
+                        at = next;
+                }
+                slots[at % window].taken = true;
+                ++taken;
+                while (firstUntaken < count && slots[firstUntaken % window].taken && firstUntaken < end)
+                    ++firstUntaken;
             }
             // The slot is this worker's alone until it is marked ready.
             produce(members[at], worker, true, slots[at % window].outcome);
@@ -212,6 +227,7 @@ bool LoadPipeline::runPooled(std::span<const int32_t> members, const LoadCommit&
             {
                 std::lock_guard lock(mutex);
                 slot.ready = false;
+                slot.taken = false;
                 committed = at + 1;
             }
             slotFree.notify_all();

@@ -37,7 +37,8 @@ struct LoadCommit {
 
 // The load-and-reduce phase both engines share. Workers (ctx.pool, or a pool
 // of its own for ctx.jobs threads; one job runs on the calling thread) take
-// the members in order, ask ctx.cache for each (see OutcomeCache), otherwise
+// the members in order within a lookahead window of the commit, the largest
+// file of the window first, ask ctx.cache for each (see OutcomeCache), otherwise
 // stream the file through the engine's reduction, and hand the outcome to the
 // calling thread, which commits the outcomes strictly in member order: the
 // unreadable list and Skip 1, LoadCount, the engine's callbacks, the cache's

@@ -241,3 +241,58 @@ TEST(LoadPipelineTest, ADecodeForOneEngineFillsBothAndTheCacheThenSparesEveryDec
     }
     EXPECT_EQ(cache.hits, 4 * 12);
 }
+
+// Workers take the largest file within their lookahead first, so that a big
+// picture late in the table is not decoded alone at the end; outcomes are
+// still committed in table order.
+TEST(LoadPipelineTest, TheLargestFileAheadIsReadFirstAndTheCommitKeepsTableOrder)
+{
+    FileTable files(24);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        files[i].path = "f" + std::to_string(i);
+        files[i].size = i == 20 ? 5'000'000 : (i == 9 ? 4'000'000 : 1000);
+    }
+    std::vector<std::string> lines, unreadable;
+    SearchCounters counters;
+    std::atomic<bool> abortFlag {false};
+    EngineContext ctx {files, lines, unreadable, counters, abortFlag};
+    ctx.mode = CheckMode::Identical;
+    std::mutex mutex;
+    std::vector<std::string> started;
+    const PictureReader reader = [&](PictureStreamer&, const std::string& path, RowSink&, const StreamOptions&) {
+        {
+            std::lock_guard lock(mutex);
+            started.push_back(path);
+        }
+        StreamResult failed;
+        failed.status = StreamStatus::Failed;
+        failed.failure = LoadFailure::Damaged;
+        failed.error = "no picture";
+        return failed;
+    };
+    WorkerPool pool(2);
+    ctx.pool = &pool;
+    LoadPipeline pipeline(ctx, PrimaryEngine::Identical, reader);
+    std::vector<int32_t> members(files.size());
+    for (std::size_t i = 0; i < members.size(); ++i)
+        members[i] = static_cast<int32_t>(i);
+    std::vector<std::size_t> committed;
+    LoadCommit commit;
+    commit.committed = [&](std::size_t position) {
+        committed.push_back(position);
+        return true;
+    };
+    ASSERT_TRUE(pipeline.run(members, commit));
+
+    ASSERT_EQ(started.size(), files.size());
+    // The two workers take f20 and f9 first, in either order.
+    std::sort(started.begin(), started.begin() + 2);
+    EXPECT_EQ(started[0], "f20");
+    EXPECT_EQ(started[1], "f9");
+    std::vector<std::string> inTableOrder;
+    for (const File_rec& file : files)
+        inTableOrder.push_back(file.path);
+    EXPECT_EQ(unreadable, inTableOrder);
+    for (std::size_t i = 0; i < committed.size(); ++i)
+        EXPECT_EQ(committed[i], i);
+}
