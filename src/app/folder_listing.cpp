@@ -5,6 +5,8 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include "common/folder_path.h"
+
 namespace folder_listing {
 
 namespace {
@@ -58,40 +60,12 @@ std::vector<std::string> visibleSubfolders(const std::string& path)
     return names;
 }
 
-std::string childPath(const std::string& parent, const std::string& name)
-{
-    if (!parent.empty() && parent.back() == '/')
-        return parent + name;
-    return parent + "/" + name;
-}
-
 std::string nodePath(const std::string& root, const std::vector<std::string>& names)
 {
     std::string path = root;
     for (const std::string& name : names)
         path = childPath(path, name);
     return path;
-}
-
-std::string absoluteFolder(const std::string& folder, const std::string& base)
-{
-    const std::string joined = (!folder.empty() && folder[0] == '/') ? folder : base + "/" + folder;
-    std::vector<std::string> parts;
-    std::size_t at = 0;
-    while (at <= joined.size()) {
-        std::size_t end = joined.find('/', at);
-        if (end == std::string::npos)
-            end = joined.size();
-        const std::string part = joined.substr(at, end - at);
-        if (part == "..") {
-            if (!parts.empty())
-                parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-        at = end + 1;
-    }
-    return nodePath("/", parts);
 }
 
 std::string nearestExistingFolder(const std::string& folder)

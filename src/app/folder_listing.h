@@ -15,15 +15,8 @@ namespace folder_listing {
 // has none.
 std::vector<std::string> visibleSubfolders(const std::string& path);
 
-// `parent` + "/" + `name`, without doubling the root's "/".
-std::string childPath(const std::string& parent, const std::string& name);
-
 // The folder path of a node from its top node's path and the names below it.
 std::string nodePath(const std::string& root, const std::vector<std::string>& names);
-
-// An absolute, lexically normal form of `folder` taken relative to `base`:
-// no ".", "..", doubled or trailing "/" (except the root).
-std::string absoluteFolder(const std::string& folder, const std::string& base);
 
 // `folder` itself when it is a folder (symbolic links followed), else its
 // nearest ancestor that is; "/" at worst. `folder` is absolute and normal.

@@ -8,6 +8,7 @@
 
 #include "app/folder_icons.h"
 #include "app/folder_listing.h"
+#include "common/folder_path.h"
 #include "common/path_text.h"
 
 namespace {
@@ -82,7 +83,7 @@ void FolderTree::BuildTree(QTreeWidgetItem* node, const std::string& path, int32
         child->setData(0, kNameRole, QByteArray::fromStdString(name));
         child->setIcon(0, folder_icons::folderIcon());
         if (levels > 1)
-            BuildTree(child, folder_listing::childPath(path, name), levels - 1);
+            BuildTree(child, childPath(path, name), levels - 1);
     }
 }
 

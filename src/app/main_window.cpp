@@ -20,6 +20,7 @@
 #include "app/search_runner.h"
 #include "app/settings_file.h"
 #include "cache/cache_location.h"
+#include "common/folder_path.h"
 #include "common/path_text.h"
 #include "review/error_messages.h"
 #include "review/group_walk.h"
@@ -145,7 +146,7 @@ void MainWindow::FormCreate()
     m_volumes = m_setup.volumes ? *m_setup.volumes : volume_list::mountedVolumes();
     std::string initial;
     if (!m_setup.initialFolder.empty()) {
-        initial = folder_listing::absoluteFolder(m_setup.initialFolder, m_startDir);
+        initial = absoluteFolder(m_setup.initialFolder, m_startDir);
         // A folder given on the command line may be gone (a card taken out,
         // a typing slip): start at what is left of it and say so.
         const std::string existing = folder_listing::nearestExistingFolder(initial);
@@ -160,7 +161,7 @@ void MainWindow::FormCreate()
 
 std::string MainWindow::settingsPath() const
 {
-    return folder_listing::childPath(m_startDir, SettingsFile::kFileName);
+    return childPath(m_startDir, SettingsFile::kFileName);
 }
 
 void MainWindow::readSettings()

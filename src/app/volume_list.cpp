@@ -8,6 +8,7 @@
 #include <QStorageInfo>
 
 #include "app/folder_listing.h"
+#include "common/folder_path.h"
 #include "common/path_text.h"
 #include "picture/picture_loader.h"
 
@@ -95,7 +96,7 @@ std::vector<Volume> mountedVolumes()
     for (const QStorageInfo& info : QStorageInfo::mountedVolumes()) {
         if (!info.isValid() || !info.isReady())
             continue;
-        const std::string root = folder_listing::absoluteFolder(pathBytes(info.rootPath()), "/");
+        const std::string root = absoluteFolder(pathBytes(info.rootPath()), "/");
         const std::string device = info.device().toStdString();
         const std::string type = info.fileSystemType().toStdString();
         if (root == "/") {

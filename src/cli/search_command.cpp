@@ -12,6 +12,7 @@
 
 #include "cache/cache_location.h"
 #include "cli/json_writer.h"
+#include "common/folder_path.h"
 #include "common/integer_text.h"
 #include "review/group_walk.h"
 #include "search/search_job.h"
@@ -38,18 +39,6 @@ std::optional<int32_t> indexOf(std::string_view text, std::initializer_list<std:
         ++i;
     }
     return std::nullopt;
-}
-
-std::string currentFolder()
-{
-    std::string buffer(4096, '\0');
-    while (!::getcwd(buffer.data(), buffer.size())) {
-        if (errno != ERANGE)
-            return "/";
-        buffer.resize(buffer.size() * 2);
-    }
-    buffer.resize(std::char_traits<char>::length(buffer.c_str()));
-    return buffer;
 }
 
 // A progress line for a person watching a terminal.
@@ -238,34 +227,6 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     return std::nullopt;
 }
 
-std::string normalFolder(const std::string& folder, const std::string& cwd)
-{
-    const std::string full = (!folder.empty() && folder[0] == '/') ? folder : cwd + "/" + folder;
-    std::vector<std::string_view> parts;
-    std::string_view rest = full;
-    while (!rest.empty()) {
-        const auto slash = rest.find('/');
-        const std::string_view part = rest.substr(0, slash);
-        rest = slash == std::string_view::npos ? std::string_view {} : rest.substr(slash + 1);
-        if (part.empty() || part == ".")
-            continue;
-        if (part == "..") {
-            if (!parts.empty())
-                parts.pop_back();
-            continue;
-        }
-        parts.push_back(part);
-    }
-    if (parts.empty())
-        return "/";
-    std::string normal;
-    for (std::string_view part : parts) {
-        normal += '/';
-        normal += part;
-    }
-    return normal;
-}
-
 int runSearchCommand(const std::vector<std::string>& args)
 {
     SearchArguments arguments;
@@ -273,7 +234,7 @@ int runSearchCommand(const std::vector<std::string>& args)
         std::fprintf(stderr, "zelvic-cli: %s\n%s", problem->c_str(), kSearchUsage);
         return 2;
     }
-    arguments.options.folder = normalFolder(arguments.options.folder, currentFolder());
+    arguments.options.folder = absoluteFolder(arguments.options.folder, currentFolder().value_or("/"));
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     ProgressCallback progress;
     if (terminal)

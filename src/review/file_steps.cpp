@@ -8,16 +8,6 @@
 
 #include "common/fd_closer.h"
 
-std::string parentFolder(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
 std::string errorSubject(int error, const std::string& path)
 {
     return error == EACCES || error == EPERM || error == EROFS ? parentFolder(path) : path;

@@ -3,12 +3,10 @@
 #include <cstddef>
 #include <string>
 
+#include "common/folder_path.h"
+
 // The system-call steps the trash and the moves share. Return values are 0
 // or errno.
-
-// The folder of a path: up to its last "/", "/" for the root, "." for a
-// bare name.
-std::string parentFolder(const std::string& path);
 
 // What an errno from acting on `path` is about: its folder, when the folder
 // refused to give up or take the entry; the file itself otherwise.

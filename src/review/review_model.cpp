@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "common/folder_path.h"
 #include "common/integer_text.h"
 #include "picture/picture_loader.h"
 #include "review/error_messages.h"
@@ -22,12 +23,6 @@ constexpr int32_t kActualCeiling = 1600;
 int32_t scaled(int32_t size, int32_t zoom)
 {
     return static_cast<int32_t>(int64_t{size} * zoom / 100);
-}
-
-std::string folderWithSlash(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 } // namespace
@@ -96,23 +91,13 @@ bool ReviewModel::nextEnabled() const
     return groupSize() > m_paneCount;
 }
 
-std::string ReviewModel::folderOf(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return {};
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
 bool ReviewModel::moveButtonsVisible() const
 {
     if (m_paneCount != 2 || groupSize() < m_viewPos + 2)
         return false;
     const FileTable& files = *m_session.files;
-    return folderOf(files[static_cast<std::size_t>(fileOf(m_viewPos + 1))].path) !=
-           folderOf(files[static_cast<std::size_t>(fileOf(m_viewPos + 2))].path);
+    return parentFolder(files[static_cast<std::size_t>(fileOf(m_viewPos + 1))].path) !=
+           parentFolder(files[static_cast<std::size_t>(fileOf(m_viewPos + 2))].path);
 }
 
 std::string ReviewModel::countLabel() const
@@ -391,7 +376,7 @@ ReviewActionOutcome ReviewModel::move(int32_t which)
     const int32_t target = which == 1 ? b : a;
     const std::string from = files[static_cast<std::size_t>(source)].path;
     const std::string to =
-        folderWithSlash(files[static_cast<std::size_t>(target)].path) + std::string(fileNameOf(from));
+        childPath(parentFolder(files[static_cast<std::size_t>(target)].path), std::string(fileNameOf(from)));
     // Nothing changes unless the move can be made: a same-named file in the
     // target folder is trashed only when the move that needs it out of the
     // way is known to be possible.

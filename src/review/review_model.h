@@ -118,8 +118,6 @@ public:
     // the other way.
     ReviewActionOutcome move(int32_t which);
 
-    // The folder of a path: up to the last "/", without it except for the root.
-    static std::string folderOf(const std::string& path);
     // Integer value of a zoom field's text, as the framework's conversion
     // reads it; nothing when the text is not a 32-bit integer.
     static std::optional<int32_t> parseInteger(const std::string& text);

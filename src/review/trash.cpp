@@ -1,7 +1,6 @@
 #include "review/trash.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -295,10 +294,8 @@ std::string absolutePath(const std::string& path)
 {
     if (!path.empty() && path[0] == '/')
         return path;
-    std::vector<char> cwd(PATH_MAX);
-    if (::getcwd(cwd.data(), cwd.size()) == nullptr)
-        return {};
-    return std::string(cwd.data()) + "/" + path;
+    const std::optional<std::string> cwd = currentFolder();
+    return cwd ? childPath(*cwd, path) : std::string();
 }
 
 std::string realFolder(const std::string& folder)

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "cli/search_command.h"
+#include "common/folder_path.h"
 #include "fuzz/fuzz_input.h"
 
 namespace {
@@ -35,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
             fuzz_input::fail("accepted options out of their ranges");
     }
     for (const std::string& word : args) {
-        const std::string normal = normalFolder(word, "/home/user");
-        if (!isNormalFolder(normal) || normalFolder(normal, "/elsewhere") != normal)
+        const std::string normal = absoluteFolder(word, "/home/user");
+        if (!isNormalFolder(normal) || absoluteFolder(normal, "/elsewhere") != normal)
             fuzz_input::fail("folder \"" + word + "\" made into \"" + normal + "\"");
     }
     return 0;

@@ -7,6 +7,7 @@
 #include <QTreeWidgetItem>
 
 #include "app/folder_listing.h"
+#include "common/folder_path.h"
 #include "app/folder_tree.h"
 #include "app/volume_list.h"
 #include "support/test_pictures.h"
@@ -99,7 +100,6 @@ void FolderTreeTest::listingShowsVisibleFoldersInNameOrder()
 
 void FolderTreeTest::pathsNeverEndInSlashExceptTheRoot()
 {
-    using folder_listing::absoluteFolder;
     using folder_listing::nodePath;
     QCOMPARE(nodePath("/", {}), std::string("/"));
     QCOMPARE(nodePath("/", {"home", "a"}), std::string("/home/a"));

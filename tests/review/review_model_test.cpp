@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/folder_path.h"
+
 namespace {
 
 // A FileTable of `count` files in /x, a 390 x 416 pane and a PairList; the
@@ -387,8 +389,8 @@ TEST(ReviewModelTest, MoveIntoTheOtherFolder)
     EXPECT_EQ(fx.files[1].path, "/y/b.jpg");
 
     // The root folder is "/" and compares as such.
-    EXPECT_EQ(ReviewModel::folderOf("/a.jpg"), "/");
-    EXPECT_EQ(ReviewModel::folderOf("/p/q/a.jpg"), "/p/q");
+    EXPECT_EQ(parentFolder("/a.jpg"), "/");
+    EXPECT_EQ(parentFolder("/p/q/a.jpg"), "/p/q");
 }
 
 TEST(ReviewModelTest, MoveOntoAnEqualNameTrashesTheTargetFirst)
