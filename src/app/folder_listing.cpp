@@ -6,15 +6,11 @@
 #include <sys/stat.h>
 
 #include "common/folder_path.h"
+#include "search/line_order.h"
 
 namespace folder_listing {
 
 namespace {
-
-char foldAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool isDirectoryEntry(const std::string& path, const dirent* entry)
 {
@@ -27,20 +23,6 @@ bool isDirectoryEntry(const std::string& path, const dirent* entry)
 }
 
 } // namespace
-
-bool nameLess(std::string_view a, std::string_view b)
-{
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned char fa = static_cast<unsigned char>(foldAscii(a[i]));
-        const unsigned char fb = static_cast<unsigned char>(foldAscii(b[i]));
-        if (fa != fb)
-            return fa < fb;
-    }
-    if (a.size() != b.size())
-        return a.size() < b.size();
-    return a < b;
-}
 
 std::vector<std::string> visibleSubfolders(const std::string& path)
 {
@@ -56,7 +38,7 @@ std::vector<std::string> visibleSubfolders(const std::string& path)
             names.push_back(name);
     }
     ::closedir(dir);
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return nameLess(a, b); });
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return lineLess(a, b); });
     return names;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 // Folder paths of the tree, as raw bytes: absolute, "/"-separated, never a
@@ -25,8 +24,5 @@ std::string nearestExistingFolder(const std::string& folder);
 // The names leading from `root` down to `folder`; false when `folder` does
 // not lie under `root` (both absolute and normal).
 bool namesBelow(const std::string& root, const std::string& folder, std::vector<std::string>& names);
-
-// True when a is ordered before b: ASCII letters folded, ties by bytes.
-bool nameLess(std::string_view a, std::string_view b);
 
 } // namespace folder_listing

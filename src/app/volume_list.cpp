@@ -11,6 +11,7 @@
 #include "common/folder_path.h"
 #include "common/path_text.h"
 #include "picture/picture_loader.h"
+#include "search/line_order.h"
 
 namespace volume_list {
 
@@ -110,7 +111,7 @@ std::vector<Volume> mountedVolumes()
         volumes.push_back(Volume {root, volumeKind(device, type)});
     }
     std::sort(volumes.begin() + 1, volumes.end(),
-              [](const Volume& a, const Volume& b) { return folder_listing::nameLess(a.root, b.root); });
+              [](const Volume& a, const Volume& b) { return lineLess(a.root, b.root); });
     return volumes;
 }
 
