@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "common/integer_text.h"
+#include "common/write_whole.h"
 #include "review/error_messages.h"
 
 namespace {
@@ -31,21 +32,6 @@ constexpr TagEntry kTags[] = {
 [[noreturn]] void throwFileError(const std::string& path, int error)
 {
     throw std::runtime_error(runtimeFileErrorText(error) + "\n" + path);
-}
-
-bool writeAll(int fd, const std::string& contents)
-{
-    std::size_t written = 0;
-    while (written < contents.size()) {
-        const ssize_t n = ::write(fd, contents.data() + written, contents.size() - written);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 } // namespace
@@ -146,7 +132,7 @@ void SettingsFile::write(const std::string& path, const std::string& contents)
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd, 0666 & ~mask);
-    const bool ok = writeAll(fd, contents) && ::fsync(fd) == 0;
+    const bool ok = writeWhole(fd, contents.data(), contents.size()) && ::fsync(fd) == 0;
     const int writeError = errno;
     if (::close(fd) != 0 || !ok) {
         const int error = ok ? errno : writeError;

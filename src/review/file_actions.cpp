@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "common/fd_closer.h"
+#include "common/folder_path.h"
 #include "review/error_messages.h"
 #include "review/file_steps.h"
 

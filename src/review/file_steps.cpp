@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include "common/fd_closer.h"
+#include "common/folder_path.h"
+#include "common/write_whole.h"
 
 std::string errorSubject(int error, const std::string& path)
 {
@@ -20,21 +22,6 @@ void syncFolder(const std::string& folder)
         ::fsync(fd);
         ::close(fd);
     }
-}
-
-bool writeWhole(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 int copyDescriptor(int in, int out)

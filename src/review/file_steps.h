@@ -1,9 +1,6 @@
 #pragma once
 
-#include <cstddef>
 #include <string>
-
-#include "common/folder_path.h"
 
 // The system-call steps the trash and the moves share. Return values are 0
 // or errno.
@@ -14,9 +11,6 @@ std::string errorSubject(int error, const std::string& path);
 
 // Syncs a folder, so that names just added to it or removed survive a crash.
 void syncFolder(const std::string& folder);
-
-// write(2) until all is written; false with errno set on failure.
-bool writeWhole(int fd, const char* data, std::size_t size);
 
 // Copies what is left of `in` to `out`, then the source's permissions and
 // times, and syncs `out`, so the copy is on disk before anything relies on it.
