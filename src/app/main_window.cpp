@@ -28,10 +28,10 @@
 #include "review/review_session.h"
 #include "review/ui/error_box.h"
 #include "review/ui/review_window.h"
+#include "review/ui/window_look.h"
 
 namespace {
 
-const QString kDesignCaption = QStringLiteral("Zelvic\u3000Ver\u30000.9");
 const QString kTitleLine = QStringLiteral("Zelvic Ver 0.9");
 
 template <typename Widget>
@@ -67,12 +67,9 @@ MainWindow::~MainWindow()
 
 void MainWindow::buildControls()
 {
-    setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(kDesignCaption);
-    QFont font;
-    font.setFamilies({QStringLiteral("MS PGothic"), QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
+    QFont font = gothicFont();
     font.setPointSize(9);
-    setFont(font);
+    dressWindow(*this, "Form1", font);
     resize(kOuterWidth, kOuterHeight);
 
     m_tree = placed(new FolderTree(this), "TreeView1", 8, 8, 225, 505);

@@ -148,6 +148,7 @@ private slots:
     void toolTipsNameTheKeys();
     void digitKeysKnownByTheirPlace();
     void labelsFitTheirTextAndTheWindowItsTopRow();
+    void nameFontsAndTitle();
 
 private:
     QTemporaryDir m_data;
@@ -814,6 +815,30 @@ void ReviewWindowTest::labelsFitTheirTextAndTheWindowItsTopRow()
     // The panes keep their size; only the window grows.
     QCOMPARE(child<QFrame>(window, "Panel1")->width(), 260 * 2 + 28);
     QVERIFY(window.width() > 548);
+}
+
+void ReviewWindowTest::nameFontsAndTitle()
+{
+    const QStringList families {QStringLiteral("MS PGothic"), QStringLiteral("IPAPGothic"),
+                                QStringLiteral("Noto Sans CJK JP")};
+    ReviewWindow alone;
+    QCOMPARE(alone.objectName(), QStringLiteral("Form3"));
+    QCOMPARE(alone.windowTitle(), QStringLiteral("Zelvic\u3000Ver\u30000.9"));
+    QCOMPARE(alone.font().families(), families);
+    QCOMPARE(alone.font().pixelSize(), 12);
+    QCOMPARE(child<QLabel>(alone, "Label1")->font().pixelSize(), 15);
+    QCOMPARE(child<QLabel>(alone, "Label1")->font().families(), families);
+    QCOMPARE(child<QLineEdit>(alone, "Edit2")->font().pixelSize(), 13);
+
+    // Opened from a main window, the review carries that window's title.
+    QWidget main;
+    main.setWindowTitle(QStringLiteral("Zelvic Ver 0.9 /pictures"));
+    Scene scene;
+    scene.addAll({"t/a.jpg", "t/b.jpg"}, 40, 30);
+    ReviewWindow window(&main);
+    QVERIFY(window.openGroup(scene.session, scene.group));
+    QCOMPARE(window.windowTitle(), main.windowTitle());
+    window.done(1);
 }
 
 QTEST_MAIN(ReviewWindowTest)

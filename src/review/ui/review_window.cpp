@@ -35,11 +35,9 @@
 #include "review/ui/error_box.h"
 #include "review/ui/picture_view.h"
 #include "review/ui/review_keys.h"
+#include "review/ui/window_look.h"
 
 namespace {
-
-// The title line when the window has no main window to take it from.
-const QString kTitle = QStringLiteral("Zelvic\u3000Ver\u30000.9");
 
 constexpr int kMemoHeight = 87;
 constexpr int kPaneButtonWidth = 41;
@@ -61,8 +59,7 @@ constexpr int kTopRowMargin = 8;
 
 QFont windowFont(int pixelSize)
 {
-    QFont font;
-    font.setFamilies({QStringLiteral("MS PGothic"), QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
+    QFont font = gothicFont();
     font.setPixelSize(pixelSize);
     return font;
 }
@@ -184,9 +181,8 @@ std::optional<PictureSize> headerSize(const std::string& path, LoadedPicture& fa
 
 ReviewWindow::ReviewWindow(QWidget* parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("Form3"));
-    setFont(windowFont(12));
-    setWindowTitle(kTitle);
+    // The main window's title replaces the design caption when a group opens.
+    dressWindow(*this, "Form3", windowFont(12));
     m_cache = new PictureCache(this);
     connect(m_cache, &PictureCache::pictureReady, this, &ReviewWindow::pictureArrived);
     connect(m_cache, &PictureCache::pictureFailed, this, &ReviewWindow::pictureFailed);
