@@ -576,3 +576,11 @@ LoadedPicture loadBmpFile(const std::string& path)
         return WholePictureSink().take(file.failed());
     return loadWhole(BmpSource(file));
 }
+
+PictureSize bmpDecodedSize(const PictureFile& file)
+{
+    PlainLayout layout;
+    if (parseHeaders(BmpSource(file), layout) == Parse::Broken)
+        return {};
+    return {layout.width, layout.height};
+}

@@ -7,6 +7,7 @@
 
 #include "picture/picture_file.h"
 #include "picture/picture_loader.h"
+#include "picture/picture_size.h"
 #include "picture/picture_stream.h"
 
 // Reads a Windows bitmap of any bit depth (palettes, RLE, bit fields,
@@ -28,3 +29,9 @@ struct BmpBuffers {
 
 // Streams an opened bitmap into sink; only wanted rows are read.
 StreamResult streamBmpFile(PictureFile& file, RowSink& sink, const StreamOptions& options, BmpBuffers& buffers);
+
+// The size an opened bitmap decodes to, from its headers alone: a top-down
+// bitmap (negative height) has as many rows as the height's magnitude. 0 x 0
+// when the headers give no size (not "BM", too short, a side of 0, a header
+// of a kind not known).
+PictureSize bmpDecodedSize(const PictureFile& file);

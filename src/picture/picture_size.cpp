@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "picture/bmp_loader.h"
 #include "picture/picture_file.h"
 
 namespace {
@@ -152,4 +153,28 @@ std::optional<PictureSize> ReadPictureSize(const std::string& path)
     if (upperExtension(path) == ".JPG")
         return jpegSize(in);
     return bitmapSize(in);
+}
+
+std::optional<PictureSize> ReadShownSize(const std::string& path, LoadedPicture& failure)
+{
+    PictureFile file;
+    if (!file.open(path)) {
+        failure.failure = file.failure();
+        failure.error = file.error();
+        failure.systemError = file.systemError();
+        return std::nullopt;
+    }
+    PictureSize size;
+    if (upperExtension(path) == ".JPG") {
+        HeaderReader in(file.fd());
+        size = jpegSize(in);
+    } else {
+        size = bmpDecodedSize(file);
+    }
+    if (size.width <= 0 || size.height <= 0) {
+        failure.failure = LoadFailure::Damaged;
+        failure.error = "no picture size in the file's header";
+        return std::nullopt;
+    }
+    return size;
 }

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "picture/picture_loader.h"
+
 // A picture's size as its file header gives it: each value the unsigned
 // 16-bit number of the header, so a top-down bitmap of height -200 reads 65336.
 struct PictureSize {
@@ -17,3 +19,11 @@ struct PictureSize {
 // the file cannot be opened or is not a regular file (a FIFO is not waited
 // for).
 std::optional<PictureSize> ReadPictureSize(const std::string& path);
+
+// The size a picture decodes to, from its header without decoding, for laying
+// it out before its pixels arrive: a ".JPG" file's frame size; a bitmap's as
+// the bitmap reader gives it (32-bit sides, a top-down bitmap's rows counted),
+// unlike the 16-bit values above. Nothing, with `failure` saying why, when
+// the file cannot be opened, is not a regular file, is empty, or its header
+// gives no size.
+std::optional<PictureSize> ReadShownSize(const std::string& path, LoadedPicture& failure);

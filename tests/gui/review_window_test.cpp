@@ -1,3 +1,4 @@
+#include <fstream>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -55,6 +56,25 @@ struct Scene {
         files.push_back(f);
         group.push_back(static_cast<int32_t>(files.size() - 1));
         return static_cast<int32_t>(files.size() - 1);
+    }
+
+    // A 24-bit bitmap; a top-down one has its height negated in the header.
+    int32_t addBitmap(const std::string& relative, int32_t width, int32_t height, bool topDown)
+    {
+        const int32_t f = add(relative, width, height);
+        testing_support::writeBmp24(files[f].path, testing_support::photoLikePicture(width, height, 3));
+        if (topDown) {
+            std::fstream file(files[f].path, std::ios::in | std::ios::out | std::ios::binary);
+            const int32_t negative = -height;
+            const char bytes[4] = {static_cast<char>(negative), static_cast<char>(negative >> 8),
+                                   static_cast<char>(negative >> 16), static_cast<char>(negative >> 24)};
+            file.seekp(22);
+            file.write(bytes, 4);
+        }
+        struct stat st {};
+        ::stat(files[f].path.c_str(), &st);
+        files[f].size = st.st_size;
+        return f;
     }
 
     // Several files of one size, added in the order given.
@@ -149,6 +169,7 @@ private slots:
     void digitKeysKnownByTheirPlace();
     void labelsFitTheirTextAndTheWindowItsTopRow();
     void nameFontsAndTitle();
+    void bitmapsAreLaidOutAtTheirDecodedSize();
 
 private:
     QTemporaryDir m_data;
@@ -838,6 +859,32 @@ void ReviewWindowTest::nameFontsAndTitle()
     ReviewWindow window(&main);
     QVERIFY(window.openGroup(scene.session, scene.group));
     QCOMPARE(window.windowTitle(), main.windowTitle());
+    window.done(1);
+}
+
+void ReviewWindowTest::bitmapsAreLaidOutAtTheirDecodedSize()
+{
+    // A top-down bitmap's header holds a negative height; the window lays
+    // it out (before decoding) at the size the decoder gives, like the others.
+    Scene scene;
+    scene.add("m/a.jpg", 300, 200);
+    scene.addBitmap("m/b.bmp", 300, 200, true);
+    scene.addBitmap("m/c.bmp", 300, 200, false);
+    ReviewWindow window(nullptr);
+    QStringList errors;
+    collectErrors(window, errors);
+    QVERIFY(window.openGroup(scene.session, scene.group, 3));
+    const QRect shown = imageRect(window, 1);
+    QCOMPARE(imageRect(window, 2), shown);
+    QCOMPARE(imageRect(window, 3), shown);
+    QCOMPARE(child<QLineEdit>(window, "Edit2")->text(), child<QLineEdit>(window, "Edit1")->text());
+    for (int pane = 2; pane <= 3; ++pane) {
+        PictureView* image = child<PictureView>(window, QByteArray("Image" + QByteArray::number(pane)).constData());
+        QTRY_VERIFY(image->picture() != nullptr);
+        QCOMPARE(QSize(image->picture()->width(), image->picture()->height()), QSize(300, 200));
+        QCOMPARE(image->geometry(), shown);
+    }
+    QVERIFY(errors.isEmpty());
     window.done(1);
 }
 

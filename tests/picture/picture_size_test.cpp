@@ -1,8 +1,13 @@
 #include "picture/picture_size.h"
 
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "support/byte_text.h"
 #include "support/test_pictures.h"
@@ -134,4 +139,96 @@ TEST(PictureSizeTest, TruncatedJpegKeepsWhatWasFound)
     // Cut inside the frame header, after its first five body bytes.
     expectSize(sizeOf(dir, "cut2.jpg", kSoi + frame(0xC0, 640, 480).substr(0, 9)), 640, 480);
     expectSize(sizeOf(dir, "cut3.jpg", kSoi + frame(0xC0, 640, 480).substr(0, 8)), 0, 0);
+}
+
+namespace {
+
+std::optional<PictureSize> shownSizeOf(const TempDir& dir, const std::string& name, const std::string& bytes,
+                                       LoadedPicture& failure)
+{
+    writeBytes(dir.file(name), bytes);
+    return ReadShownSize(dir.file(name), failure);
+}
+
+PictureSize shownSizeOf(const TempDir& dir, const std::string& name, const std::string& bytes)
+{
+    LoadedPicture failure;
+    const std::optional<PictureSize> size = shownSizeOf(dir, name, bytes, failure);
+    EXPECT_TRUE(size.has_value()) << name << ": " << failure.error;
+    return size.value_or(PictureSize {-1, -1});
+}
+
+// The failure kind of a file whose shown size cannot be had.
+LoadFailure shownFailureOf(const std::string& path)
+{
+    LoadedPicture failure;
+    EXPECT_FALSE(ReadShownSize(path, failure).has_value()) << path;
+    EXPECT_FALSE(failure.error.empty()) << path;
+    return failure.failure;
+}
+
+} // namespace
+
+// The review lays pictures out by these sizes before decoding them: they
+// must be the sizes the decoders give, not the 16-bit values of the
+// picture-size comparison.
+TEST(ShownSizeTest, BitmapsAsTheyDecode)
+{
+    TempDir dir;
+    const std::string pad(80, '\0');
+    expectSize(shownSizeOf(dir, "a.bmp", bitmapHeader(40, 640, 480) + pad), 640, 480);
+    expectSize(shownSizeOf(dir, "b.bmp", bitmapHeader(40, 200, -200) + pad), 200, 200);
+    expectSize(shownSizeOf(dir, "c.bmp", bitmapHeader(124, 70000, 3) + std::string(200, '\0')), 70000, 3);
+    expectSize(shownSizeOf(dir, "d.bmp", os2Header(321, 123) + pad), 321, 123);
+
+    // A real top-down bitmap: what the header says is what the decoder gives.
+    Picture picture = testing_support::photoLikePicture(30, 20, 5);
+    testing_support::writeBmp24(dir.file("real.bmp"), picture);
+    std::ifstream in(dir.file("real.bmp"), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    bytes.replace(22, 4, le32(-20));
+    expectSize(shownSizeOf(dir, "topdown.bmp", bytes), 30, 20);
+    const LoadedPicture decoded = loadPicture(dir.file("topdown.bmp"), JpegIdct::Accurate);
+    ASSERT_TRUE(decoded.ok()) << decoded.error;
+    EXPECT_EQ(decoded.picture.width(), 30);
+    EXPECT_EQ(decoded.picture.height(), 20);
+    EXPECT_EQ(ReadPictureSize(dir.file("topdown.bmp"))->height, 65536 - 20);
+}
+
+TEST(ShownSizeTest, JpegFrameSize)
+{
+    TempDir dir;
+    expectSize(shownSizeOf(dir, "a.JPG", kSoi + frame(0xC2, 11, 12) + kSos), 11, 12);
+    testing_support::writeJpeg(dir.file("real.jpg"), testing_support::photoLikePicture(33, 17, 2));
+    LoadedPicture failure;
+    const std::optional<PictureSize> real = ReadShownSize(dir.file("real.jpg"), failure);
+    ASSERT_TRUE(real.has_value());
+    expectSize(*real, 33, 17);
+}
+
+TEST(ShownSizeTest, FilesWithoutASizeSayWhy)
+{
+    TempDir dir;
+    const std::string pad(80, '\0');
+    const std::pair<const char*, std::string> damaged[] = {
+        {"notbm.bmp", "XY" + bitmapHeader(40, 10, 10).substr(2) + pad},
+        {"short.bmp", bitmapHeader(40, 10, 10)},
+        {"nowidth.bmp", bitmapHeader(40, 0, 10) + pad},
+        {"noheight.bmp", bitmapHeader(40, 10, 0) + pad},
+        {"kind.bmp", bitmapHeader(99, 10, 10) + pad},
+        {"noframe.jpg", kSoi + segment(0xE0, "JFIF") + kSos + frame(0xC0, 5, 6)},
+        {"zero.jpg", kSoi + frame(0xC0, 0, 6) + kSos},
+        {"text.jpg", "not a picture"},
+    };
+    for (const auto& [name, bytes] : damaged) {
+        writeBytes(dir.file(name), bytes);
+        EXPECT_EQ(shownFailureOf(dir.file(name)), LoadFailure::Damaged) << name;
+    }
+    writeBytes(dir.file("empty.bmp"), "");
+    EXPECT_EQ(shownFailureOf(dir.file("empty.bmp")), LoadFailure::Empty);
+    EXPECT_EQ(shownFailureOf(dir.file("missing.jpg")), LoadFailure::Missing);
+    EXPECT_EQ(shownFailureOf(dir.str()), LoadFailure::NotRegular);
+    // A FIFO without a writer is refused at once, not waited on.
+    ASSERT_EQ(::mkfifo(dir.file("fifo.jpg").c_str(), 0600), 0);
+    EXPECT_EQ(shownFailureOf(dir.file("fifo.jpg")), LoadFailure::NotRegular);
 }

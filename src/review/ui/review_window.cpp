@@ -5,10 +5,8 @@
 #include <exception>
 #include <utility>
 
-#include <QFile>
 #include <QFont>
 #include <QFrame>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,15 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include <cerrno>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "common/path_text.h"
-#include "picture/picture_file.h"
 #include "picture/picture_loader.h"
 #include "picture/picture_size.h"
 #include "picture/scaled_jpeg.h"
@@ -126,56 +116,6 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
 // larger than this at its scale: two shown pictures of hundreds of
 // megapixels at 1:1 must not be joined by a third and a fourth.
 constexpr int64_t kPrefetchBytes = int64_t {192} << 20;
-
-LoadedPicture failedHeader(LoadFailure failure, std::string error, int systemError = 0)
-{
-    LoadedPicture failed;
-    failed.failure = failure;
-    failed.error = std::move(error);
-    failed.systemError = systemError;
-    return failed;
-}
-
-// The size of a picture without decoding it: JPEG from its markers, other
-// files through Qt's reader on a descriptor (raw path bytes). A file whose
-// header gives no size cannot be shown; `failure` says why.
-std::optional<PictureSize> headerSize(const std::string& path, LoadedPicture& failure)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        failure = failedHeader(failureOfErrno(error), std::strerror(error), error);
-        return std::nullopt;
-    }
-    struct stat st {};
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (!regular || st.st_size == 0) {
-        ::close(fd);
-        failure = regular ? failedHeader(LoadFailure::Empty, "empty file")
-                          : failedHeader(LoadFailure::NotRegular, "not a regular file");
-        return std::nullopt;
-    }
-    std::optional<PictureSize> result;
-    if (upperExtension(path) == ".JPG") {
-        ::close(fd);
-        const std::optional<PictureSize> size = ReadPictureSize(path);
-        if (size && size->width > 0 && size->height > 0)
-            result = size;
-    } else {
-        QFile file;
-        if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-            QImageReader reader(&file, "bmp");
-            const QSize size = reader.size();
-            if (size.isValid() && size.width() > 0 && size.height() > 0)
-                result = PictureSize {size.width(), size.height()};
-        } else {
-            ::close(fd);
-        }
-    }
-    if (!result)
-        failure = failedHeader(LoadFailure::Damaged, "no picture size in the file's header");
-    return result;
-}
 
 } // namespace
 
@@ -409,7 +349,7 @@ bool ReviewWindow::placeMembers()
             continue;
         }
         LoadedPicture failure;
-        const std::optional<PictureSize> size = headerSize(file.path, failure);
+        const std::optional<PictureSize> size = ReadShownSize(file.path, failure);
         if (!size) {
             reportError(fromBytes(pictureLoadText(failure, file.path)));
             return false;
