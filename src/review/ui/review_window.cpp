@@ -432,7 +432,7 @@ bool ReviewWindow::openGroup(ReviewSession& session, std::vector<int32_t>& group
         return false;
     // The pictures follow from the worker; the panes show a placeholder
     // until they arrive.
-    DisplayFile(0);
+    DisplayFile();
     show();
     return true;
 }
@@ -482,11 +482,10 @@ void ReviewWindow::showPanePictures()
         reportError(failures);
 }
 
-void ReviewWindow::DisplayFile(int32_t pos)
+void ReviewWindow::DisplayFile()
 {
     if (!m_model)
         return;
-    (void)pos; // always the model's ViewPos
     m_move1->setVisible(m_model->moveButtonsVisible());
     m_move2->setVisible(m_model->moveButtonsVisible());
     for (int32_t i = 1; i <= m_model->paneCount(); ++i) {
@@ -532,7 +531,7 @@ void ReviewWindow::applyOutcome(const ReviewActionOutcome& outcome)
     syncGroup();
     if (!outcome.error.empty())
         reportError(fromBytes(outcome.error));
-    DisplayFile(m_model->viewPos());
+    DisplayFile();
     if (outcome.closeWindow)
         done(static_cast<int>(ReviewResult::Ok));
 }
@@ -540,13 +539,13 @@ void ReviewWindow::applyOutcome(const ReviewActionOutcome& outcome)
 void ReviewWindow::BitBtn1Click()
 {
     m_model->prev();
-    DisplayFile(m_model->viewPos());
+    DisplayFile();
 }
 
 void ReviewWindow::BitBtn2Click()
 {
     m_model->next();
-    DisplayFile(m_model->viewPos());
+    DisplayFile();
 }
 
 void ReviewWindow::Button1Click()
@@ -579,25 +578,25 @@ void ReviewWindow::Button7Click(int32_t which)
 void ReviewWindow::BitBtn3Click()
 {
     m_model->zoomOut();
-    DisplayFile(m_model->viewPos());
+    DisplayFile();
 }
 
 void ReviewWindow::BitBtn4Click()
 {
     m_model->zoomIn();
-    DisplayFile(m_model->viewPos());
+    DisplayFile();
 }
 
 void ReviewWindow::BitBtn5Click()
 {
     m_model->zoomActual();
-    DisplayFile(m_model->viewPos());
+    DisplayFile();
 }
 
 void ReviewWindow::BitBtn6Click(int32_t direction)
 {
     m_model->pad(direction);
-    DisplayFile(m_model->viewPos());
+    DisplayFile();
 }
 
 void ReviewWindow::Edit1Change(int32_t pane, const QString& text)
@@ -613,7 +612,7 @@ void ReviewWindow::Edit1Change(int32_t pane, const QString& text)
 
 void ReviewWindow::Edit1KeyPress(int32_t)
 {
-    DisplayFile(m_model->viewPos());
+    DisplayFile();
 }
 
 void ReviewWindow::Image1DblClick(int32_t pane)
@@ -621,7 +620,7 @@ void ReviewWindow::Image1DblClick(int32_t pane)
     if (pane > m_model->shownPanes())
         return;
     m_model->choosePane(pane);
-    DisplayFile(m_model->viewPos());
+    DisplayFile();
 }
 
 void ReviewWindow::Image1MouseDown(int32_t, int x, int y)
@@ -652,7 +651,7 @@ void ReviewWindow::mouseDoubleClickEvent(QMouseEvent* event)
     // Only the window's own surface: not its controls and panels.
     if (m_model && childAt(event->position().toPoint()) == nullptr) {
         m_model->clearChoice();
-        DisplayFile(m_model->viewPos());
+        DisplayFile();
     }
     event->accept();
 }
@@ -747,7 +746,7 @@ void ReviewWindow::pictureArrived(int32_t file)
         if (full->width != m_model->pictureWidth(m) || full->height != m_model->pictureHeight(m)) {
             // The header told another size than the decoder: trust the pixels.
             m_model->placeMember(m, full->width, full->height);
-            DisplayFile(m_model->viewPos());
+            DisplayFile();
             return;
         }
     }

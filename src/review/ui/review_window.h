@@ -53,8 +53,8 @@ public:
     const ReviewModel* model() const { return m_model.get(); }
     PictureCache* pictureCache() const { return m_cache; }
 
-    // Repaints the whole view for ViewPos = pos.
-    void DisplayFile(int32_t pos);
+    // Repaints the whole view for the model's ViewPos.
+    void DisplayFile();
 
     // Closes with a modal result and lets the group's pictures go.
     void done(int result) override;
