@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <tuple>
 #include <utility>
 
 #include <QFont>
@@ -127,7 +128,7 @@ ReviewWindow::ReviewWindow(QWidget* parent) : QDialog(parent)
     connect(m_cache, &PictureCache::pictureReady, this, &ReviewWindow::pictureArrived);
     connect(m_cache, &PictureCache::pictureFailed, this, &ReviewWindow::pictureFailed);
     buildControls();
-    findPaneControls();
+    connectControls();
 }
 
 ReviewWindow::~ReviewWindow() = default;
@@ -150,8 +151,8 @@ void ReviewWindow::buildControls()
     static constexpr int kPadCell[8][2] = {{0, 0}, {1, 0}, {2, 0}, {0, 1}, {2, 1}, {0, 2}, {1, 2}, {2, 2}};
     for (int d = 1; d <= 8; ++d) {
         const QByteArray name = "BitBtn" + QByteArray::number(5 + d);
-        auto* button = makeButton(pad, name.constData(), {},
-                                  {kPadCell[d - 1][0] * 24, kPadCell[d - 1][1] * 24, 25, 25});
+        QPushButton*& button = m_pad[static_cast<std::size_t>(d - 1)];
+        button = makeButton(pad, name.constData(), {}, {kPadCell[d - 1][0] * 24, kPadCell[d - 1][1] * 24, 25, 25});
         button->setIcon(glyph(10 + d));
     }
 
@@ -159,13 +160,14 @@ void ReviewWindow::buildControls()
     m_next = makeButton(this, "BitBtn2", QStringLiteral("Next"), {496, 8, 57, 25});
 
     const QFont labelFont = windowFont(15);
-    const std::pair<const char*, int> labels[] = {{"Label1", kLabel1Left}, {"Label2", kLabel2Left},
-                                                  {"Label3", kLabel3Left}};
-    for (const auto& [name, left] : labels) {
-        auto* label = new QLabel(this);
-        label->setObjectName(QString::fromLatin1(name));
-        label->setFont(labelFont);
-        label->setGeometry(left, kLabelTop, 80, kLabelHeight);
+    const std::tuple<QLabel**, const char*, int> labels[] = {{&m_countLabel, "Label1", kLabel1Left},
+                                                             {&m_firstLabel, "Label2", kLabel2Left},
+                                                             {&m_lastLabel, "Label3", kLabel3Left}};
+    for (const auto& [label, name, left] : labels) {
+        *label = new QLabel(this);
+        (*label)->setObjectName(QString::fromLatin1(name));
+        (*label)->setFont(labelFont);
+        (*label)->setGeometry(left, kLabelTop, 80, kLabelHeight);
     }
 
     m_panel = new QFrame(this);
@@ -177,15 +179,16 @@ void ReviewWindow::buildControls()
     const QFont editFont = windowFont(13);
     static const QString kDigits[] = {QStringLiteral("１"), QStringLiteral("２"), QStringLiteral("３")};
     for (int i = 1; i <= kPanes; ++i) {
-        auto* box = new QFrame(m_panel);
+        const auto k = static_cast<std::size_t>(i - 1);
+        auto* box = m_scrollBox[k] = new QFrame(m_panel);
         box->setObjectName(QStringLiteral("ScrollBox%1").arg(i));
-        auto* image = new PictureView(box);
-        image->setObjectName(QStringLiteral("Image%1").arg(i));
-        auto* edit = new QLineEdit(box);
+        m_image[k] = new PictureView(box);
+        m_image[k]->setObjectName(QStringLiteral("Image%1").arg(i));
+        auto* edit = m_edit[k] = new QLineEdit(box);
         edit->setObjectName(QStringLiteral("Edit%1").arg(i));
         edit->setFont(editFont);
         edit->resize(kEditWidth, kEditHeight);
-        auto* memo = new QPlainTextEdit(m_panel);
+        auto* memo = m_memo[k] = new QPlainTextEdit(m_panel);
         memo->setObjectName(QStringLiteral("Memo%1").arg(i));
         memo->setReadOnly(true);
         memo->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -193,12 +196,15 @@ void ReviewWindow::buildControls()
         QPalette memoPalette = memo->palette();
         memoPalette.setColor(QPalette::Base, memoPalette.color(QPalette::Button));
         memo->setPalette(memoPalette);
-        makeButton(m_panel, QByteArray("Button" + QByteArray::number(i + 3)).constData(),
-                   QStringLiteral("削除") + kDigits[i - 1], {0, 0, kPaneButtonWidth, kButtonHeight});
+        m_paneDelete[k] = makeButton(m_panel, QByteArray("Button" + QByteArray::number(i + 3)).constData(),
+                                     QStringLiteral("削除") + kDigits[i - 1], {0, 0, kPaneButtonWidth, kButtonHeight});
     }
     m_move1 = makeButton(m_panel, "Button7", QStringLiteral("移動１"), {0, 0, kPaneButtonWidth, kButtonHeight});
     m_move2 = makeButton(m_panel, "Button8", QStringLiteral("移動２"), {0, 0, kPaneButtonWidth, kButtonHeight});
+}
 
+void ReviewWindow::connectControls()
+{
     connect(m_ok, &QPushButton::clicked, this, &ReviewWindow::Button1Click);
     connect(m_abort, &QPushButton::clicked, this, &ReviewWindow::Button3Click);
     connect(m_delete, &QPushButton::clicked, this, &ReviewWindow::Button2Click);
@@ -209,20 +215,8 @@ void ReviewWindow::buildControls()
     connect(m_actual, &QPushButton::clicked, this, &ReviewWindow::BitBtn5Click);
     connect(m_move1, &QPushButton::clicked, this, [this] { Button7Click(1); });
     connect(m_move2, &QPushButton::clicked, this, [this] { Button7Click(2); });
-}
-
-void ReviewWindow::findPaneControls()
-{
-    m_countLabel = findChild<QLabel*>(QStringLiteral("Label1"));
-    m_firstLabel = findChild<QLabel*>(QStringLiteral("Label2"));
-    m_lastLabel = findChild<QLabel*>(QStringLiteral("Label3"));
     for (int i = 1; i <= kPanes; ++i) {
         const auto k = static_cast<std::size_t>(i - 1);
-        m_scrollBox[k] = findChild<QFrame*>(QStringLiteral("ScrollBox%1").arg(i));
-        m_image[k] = findChild<PictureView*>(QStringLiteral("Image%1").arg(i));
-        m_memo[k] = findChild<QPlainTextEdit*>(QStringLiteral("Memo%1").arg(i));
-        m_edit[k] = findChild<QLineEdit*>(QStringLiteral("Edit%1").arg(i));
-        m_paneDelete[k] = findChild<QPushButton*>(QStringLiteral("Button%1").arg(i + 3));
         connect(m_paneDelete[k], &QPushButton::clicked, this, [this, i] { Button4Click(i); });
         connect(m_edit[k], &QLineEdit::textEdited, this, [this, i](const QString& text) { Edit1Change(i, text); });
         connect(m_edit[k], &QLineEdit::returnPressed, this, [this, i] { Edit1KeyPress(i); });
@@ -232,10 +226,8 @@ void ReviewWindow::findPaneControls()
         connect(image, &PictureView::dragged, this, [this, i](int x, int y) { Image1MouseMove(i, x, y); });
         connect(image, &PictureView::released, this, [this, i] { Image1MouseUp(i); });
     }
-    for (int d = 1; d <= 8; ++d) {
-        m_pad[static_cast<std::size_t>(d - 1)] = findChild<QPushButton*>(QStringLiteral("BitBtn%1").arg(5 + d));
+    for (int d = 1; d <= 8; ++d)
         connect(m_pad[static_cast<std::size_t>(d - 1)], &QPushButton::clicked, this, [this, d] { BitBtn6Click(d); });
-    }
 
     // Each button's tool tip names its key.
     const std::pair<QPushButton*, QString> tips[] = {

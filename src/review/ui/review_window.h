@@ -66,7 +66,7 @@ protected:
 
 private:
     void buildControls();
-    void findPaneControls();
+    void connectControls();
     void layoutPanes();
     // Places Label1..Label3 for the group; returns the top row's right edge.
     int placeLabels();
@@ -126,7 +126,7 @@ private:
     QFrame* m_panel = nullptr;
     QPushButton* m_move1 = nullptr;
     QPushButton* m_move2 = nullptr;
-    // Per pane 1..3 at [0..2], found by name.
+    // Per pane 1..3 at [0..2].
     std::array<QFrame*, kPanes> m_scrollBox {};
     std::array<PictureView*, kPanes> m_image {};
     std::array<QPlainTextEdit*, kPanes> m_memo {};
