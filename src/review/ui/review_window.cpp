@@ -1,20 +1,13 @@
 #include "review/ui/review_window.h"
 
 #include <algorithm>
-#include <cmath>
 #include <exception>
-#include <tuple>
 #include <utility>
 
-#include <QFont>
-#include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QPainter>
-#include <QPainterPath>
-#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -25,92 +18,15 @@
 #include "review/error_messages.h"
 #include "review/ui/error_box.h"
 #include "review/ui/picture_view.h"
+#include "review/ui/review_controls.h"
 #include "review/ui/review_keys.h"
 #include "review/ui/window_look.h"
 
 namespace {
 
-constexpr int kMemoHeight = 87;
-constexpr int kPaneButtonWidth = 41;
-constexpr int kButtonHeight = 25;
-constexpr int kEditWidth = 45;
-constexpr int kEditHeight = 21;
-constexpr int kMoveButtonDrop = 40;
-// Room below the memos inside Panel1.
-constexpr int kPanelMargin = 5;
-constexpr int kTopArea = 80;
-constexpr int kLabel1Left = 584;
-constexpr int kLabel2Left = 664;
-constexpr int kLabel3Left = 728;
-constexpr int kLabelTop = 16;
-constexpr int kLabelHeight = 20;
-// Least room between two labels, and right of the top row.
-constexpr int kLabelGap = 6;
-constexpr int kTopRowMargin = 8;
-
-QFont windowFont(int pixelSize)
-{
-    QFont font = gothicFont();
-    font.setPixelSize(pixelSize);
-    return font;
-}
-
 QString fromBytes(const std::string& text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// Small glyphs for the picture-only buttons: 1 zoom out, 2 zoom in, 3 actual
-// size, 10 + d for direction d of the pad.
-QIcon glyph(int kind)
-{
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QColor ink(30, 30, 120);
-    if (kind <= 2) {
-        p.setPen(QPen(ink, 1.6));
-        p.drawEllipse(QPointF(6.5, 6.5), 4.8, 4.8);
-        p.drawLine(QPointF(10, 10), QPointF(15, 15));
-        p.drawLine(QPointF(4, 6.5), QPointF(9, 6.5));
-        if (kind == 2)
-            p.drawLine(QPointF(6.5, 4), QPointF(6.5, 9));
-    } else if (kind == 3) {
-        p.setPen(ink);
-        QFont font;
-        font.setPixelSize(10);
-        font.setBold(true);
-        p.setFont(font);
-        p.drawText(QRect(0, 0, 16, 16), Qt::AlignCenter, QStringLiteral("1:1"));
-    } else {
-        static constexpr int kDx[] = {-1, 0, 1, -1, 1, -1, 0, 1};
-        static constexpr int kDy[] = {-1, -1, -1, 0, 0, 1, 1, 1};
-        const int d = kind - 10;
-        const double angle = std::atan2(kDy[d - 1], kDx[d - 1]);
-        p.translate(8, 8);
-        p.rotate(angle * 180.0 / M_PI);
-        QPainterPath arrow;
-        arrow.moveTo(6, 0);
-        arrow.lineTo(-1, -5);
-        arrow.lineTo(-1, 5);
-        arrow.closeSubpath();
-        p.fillPath(arrow, ink);
-        p.fillRect(QRectF(-6, -1.5, 6, 3), ink);
-    }
-    return QIcon(pixmap);
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, QRect place)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(place);
-    // Enter belongs to the zoom fields; no button is a dialog default.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    button->setFocusPolicy(Qt::TabFocus);
-    return button;
 }
 
 // A neighbour of the shown members is decoded ahead only while it is no
@@ -123,140 +39,49 @@ constexpr int64_t kPrefetchBytes = int64_t {192} << 20;
 ReviewWindow::ReviewWindow(QWidget* parent) : QDialog(parent)
 {
     // The main window's title replaces the design caption when a group opens.
-    dressWindow(*this, "Form3", windowFont(12));
+    dressWindow(*this, "Form3", gothicFont(12));
     m_cache = new PictureCache(this);
     connect(m_cache, &PictureCache::pictureReady, this, &ReviewWindow::pictureArrived);
     connect(m_cache, &PictureCache::pictureFailed, this, &ReviewWindow::pictureFailed);
-    buildControls();
+    buildReviewControls(*this, m_ui);
     connectControls();
 }
 
 ReviewWindow::~ReviewWindow() = default;
 
-void ReviewWindow::buildControls()
-{
-    m_ok = makeButton(this, "Button1", QStringLiteral("OK"), {8, 8, 49, 25});
-    m_abort = makeButton(this, "Button3", QStringLiteral("中断"), {72, 8, 49, 25});
-    m_delete = makeButton(this, "Button2", QStringLiteral("削除"), {72, 48, 49, 25});
-    m_zoomOut = makeButton(this, "BitBtn3", {}, {152, 8, 33, 25});
-    m_actual = makeButton(this, "BitBtn5", {}, {200, 8, 33, 25});
-    m_zoomIn = makeButton(this, "BitBtn4", {}, {248, 8, 33, 25});
-    m_zoomOut->setIcon(glyph(1));
-    m_zoomIn->setIcon(glyph(2));
-    m_actual->setIcon(glyph(3));
-
-    auto* pad = new QFrame(this);
-    pad->setObjectName(QStringLiteral("Panel2"));
-    pad->setGeometry(296, 0, 73, 73);
-    static constexpr int kPadCell[8][2] = {{0, 0}, {1, 0}, {2, 0}, {0, 1}, {2, 1}, {0, 2}, {1, 2}, {2, 2}};
-    for (int d = 1; d <= 8; ++d) {
-        const QByteArray name = "BitBtn" + QByteArray::number(5 + d);
-        QPushButton*& button = m_pad[static_cast<std::size_t>(d - 1)];
-        button = makeButton(pad, name.constData(), {}, {kPadCell[d - 1][0] * 24, kPadCell[d - 1][1] * 24, 25, 25});
-        button->setIcon(glyph(10 + d));
-    }
-
-    m_prev = makeButton(this, "BitBtn1", QStringLiteral("Prev"), {424, 8, 57, 25});
-    m_next = makeButton(this, "BitBtn2", QStringLiteral("Next"), {496, 8, 57, 25});
-
-    const QFont labelFont = windowFont(15);
-    const std::tuple<QLabel**, const char*, int> labels[] = {{&m_countLabel, "Label1", kLabel1Left},
-                                                             {&m_firstLabel, "Label2", kLabel2Left},
-                                                             {&m_lastLabel, "Label3", kLabel3Left}};
-    for (const auto& [label, name, left] : labels) {
-        *label = new QLabel(this);
-        (*label)->setObjectName(QString::fromLatin1(name));
-        (*label)->setFont(labelFont);
-        (*label)->setGeometry(left, kLabelTop, 80, kLabelHeight);
-    }
-
-    m_panel = new QFrame(this);
-    m_panel->setObjectName(QStringLiteral("Panel1"));
-    m_panel->setFrameShape(QFrame::Box);
-    m_panel->setFrameShadow(QFrame::Plain);
-    m_panel->move(0, kTopArea);
-
-    const QFont editFont = windowFont(13);
-    static const QString kDigits[] = {QStringLiteral("１"), QStringLiteral("２"), QStringLiteral("３")};
-    for (int i = 1; i <= kPanes; ++i) {
-        const auto k = static_cast<std::size_t>(i - 1);
-        auto* box = m_scrollBox[k] = new QFrame(m_panel);
-        box->setObjectName(QStringLiteral("ScrollBox%1").arg(i));
-        m_image[k] = new PictureView(box);
-        m_image[k]->setObjectName(QStringLiteral("Image%1").arg(i));
-        auto* edit = m_edit[k] = new QLineEdit(box);
-        edit->setObjectName(QStringLiteral("Edit%1").arg(i));
-        edit->setFont(editFont);
-        edit->resize(kEditWidth, kEditHeight);
-        auto* memo = m_memo[k] = new QPlainTextEdit(m_panel);
-        memo->setObjectName(QStringLiteral("Memo%1").arg(i));
-        memo->setReadOnly(true);
-        memo->setLineWrapMode(QPlainTextEdit::NoWrap);
-        memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        QPalette memoPalette = memo->palette();
-        memoPalette.setColor(QPalette::Base, memoPalette.color(QPalette::Button));
-        memo->setPalette(memoPalette);
-        m_paneDelete[k] = makeButton(m_panel, QByteArray("Button" + QByteArray::number(i + 3)).constData(),
-                                     QStringLiteral("削除") + kDigits[i - 1], {0, 0, kPaneButtonWidth, kButtonHeight});
-    }
-    m_move1 = makeButton(m_panel, "Button7", QStringLiteral("移動１"), {0, 0, kPaneButtonWidth, kButtonHeight});
-    m_move2 = makeButton(m_panel, "Button8", QStringLiteral("移動２"), {0, 0, kPaneButtonWidth, kButtonHeight});
-}
-
 void ReviewWindow::connectControls()
 {
-    connect(m_ok, &QPushButton::clicked, this, &ReviewWindow::Button1Click);
-    connect(m_abort, &QPushButton::clicked, this, &ReviewWindow::Button3Click);
-    connect(m_delete, &QPushButton::clicked, this, &ReviewWindow::Button2Click);
-    connect(m_prev, &QPushButton::clicked, this, &ReviewWindow::BitBtn1Click);
-    connect(m_next, &QPushButton::clicked, this, &ReviewWindow::BitBtn2Click);
-    connect(m_zoomOut, &QPushButton::clicked, this, &ReviewWindow::BitBtn3Click);
-    connect(m_zoomIn, &QPushButton::clicked, this, &ReviewWindow::BitBtn4Click);
-    connect(m_actual, &QPushButton::clicked, this, &ReviewWindow::BitBtn5Click);
-    connect(m_move1, &QPushButton::clicked, this, [this] { Button7Click(1); });
-    connect(m_move2, &QPushButton::clicked, this, [this] { Button7Click(2); });
-    for (int i = 1; i <= kPanes; ++i) {
+    connect(m_ui.ok, &QPushButton::clicked, this, &ReviewWindow::Button1Click);
+    connect(m_ui.abort, &QPushButton::clicked, this, &ReviewWindow::Button3Click);
+    connect(m_ui.remove, &QPushButton::clicked, this, &ReviewWindow::Button2Click);
+    connect(m_ui.prev, &QPushButton::clicked, this, &ReviewWindow::BitBtn1Click);
+    connect(m_ui.next, &QPushButton::clicked, this, &ReviewWindow::BitBtn2Click);
+    connect(m_ui.zoomOut, &QPushButton::clicked, this, &ReviewWindow::BitBtn3Click);
+    connect(m_ui.zoomIn, &QPushButton::clicked, this, &ReviewWindow::BitBtn4Click);
+    connect(m_ui.actual, &QPushButton::clicked, this, &ReviewWindow::BitBtn5Click);
+    connect(m_ui.move1, &QPushButton::clicked, this, [this] { Button7Click(1); });
+    connect(m_ui.move2, &QPushButton::clicked, this, [this] { Button7Click(2); });
+    for (int i = 1; i <= ReviewControls::kPanes; ++i) {
         const auto k = static_cast<std::size_t>(i - 1);
-        connect(m_paneDelete[k], &QPushButton::clicked, this, [this, i] { Button4Click(i); });
-        connect(m_edit[k], &QLineEdit::textEdited, this, [this, i](const QString& text) { Edit1Change(i, text); });
-        connect(m_edit[k], &QLineEdit::returnPressed, this, [this, i] { Edit1KeyPress(i); });
-        PictureView* image = m_image[k];
+        connect(m_ui.paneDelete[k], &QPushButton::clicked, this, [this, i] { Button4Click(i); });
+        connect(m_ui.edit[k], &QLineEdit::textEdited, this, [this, i](const QString& text) { Edit1Change(i, text); });
+        connect(m_ui.edit[k], &QLineEdit::returnPressed, this, [this, i] { Edit1KeyPress(i); });
+        PictureView* image = m_ui.image[k];
         connect(image, &PictureView::doubleClicked, this, [this, i] { Image1DblClick(i); });
         connect(image, &PictureView::leftPressed, this, [this, i](int x, int y) { Image1MouseDown(i, x, y); });
         connect(image, &PictureView::dragged, this, [this, i](int x, int y) { Image1MouseMove(i, x, y); });
         connect(image, &PictureView::released, this, [this, i] { Image1MouseUp(i); });
     }
     for (int d = 1; d <= 8; ++d)
-        connect(m_pad[static_cast<std::size_t>(d - 1)], &QPushButton::clicked, this, [this, d] { BitBtn6Click(d); });
-
-    // Each button's tool tip names its key.
-    const std::pair<QPushButton*, QString> tips[] = {
-        {m_ok, QStringLiteral("次のグループへ (Enter)")},
-        {m_abort, QStringLiteral("確認を中断 (Esc)")},
-        {m_zoomOut, QStringLiteral("縮小 (-)")},
-        {m_zoomIn, QStringLiteral("拡大 (+)")},
-        {m_actual, QStringLiteral("1:1 (0)")},
-        {m_prev, QStringLiteral("前へ (←)")},
-        {m_next, QStringLiteral("次へ (→)")},
-        {m_paneDelete[0], QStringLiteral("左の画像を削除 (1)")},
-        {m_paneDelete[1], QStringLiteral("右の画像を削除 (2)")},
-        {m_move1, QStringLiteral("左の画像を右のフォルダへ移動 (Shift+1)")},
-        {m_move2, QStringLiteral("右の画像を左のフォルダへ移動 (Shift+2)")},
-        {m_pad[1], QStringLiteral("上へ (Shift+↑)")},
-        {m_pad[3], QStringLiteral("左へ (Shift+←)")},
-        {m_pad[4], QStringLiteral("右へ (Shift+→)")},
-        {m_pad[6], QStringLiteral("下へ (Shift+↓)")},
-    };
-    for (const auto& [button, tip] : tips)
-        button->setToolTip(tip);
+        connect(m_ui.pad[static_cast<std::size_t>(d - 1)], &QPushButton::clicked, this, [this, d] { BitBtn6Click(d); });
 
     // The keys act wherever the focus is, except in a zoom field; a memo
     // takes the focus only when clicked, so at open the keys are the review's.
     for (QWidget* widget : findChildren<QWidget*>())
         widget->installEventFilter(this);
-    for (QPlainTextEdit* memo : m_memo)
+    for (QPlainTextEdit* memo : m_ui.memo)
         memo->setFocusPolicy(Qt::ClickFocus);
-    for (QLineEdit* edit : m_edit)
+    for (QLineEdit* edit : m_ui.edit)
         edit->setFocusPolicy(Qt::ClickFocus);
     setFocusPolicy(Qt::StrongFocus);
 }
@@ -272,62 +97,6 @@ void ReviewWindow::reportError(const QString& message)
         m_errorSink(message);
     else
         showErrorBox(isVisible() ? this : parentWidget(), message);
-}
-
-void ReviewWindow::layoutPanes()
-{
-    const int w = m_model->paneWidth();
-    const int h = m_model->paneHeight();
-    const int panes = m_model->paneCount();
-    // Places inside Panel1 count from inside its border.
-    const int border = m_panel->frameWidth();
-    for (int i = 1; i <= kPanes; ++i) {
-        const auto k = static_cast<std::size_t>(i - 1);
-        const int paneLeft = border + (w + 5) * (i - 1);
-        m_scrollBox[k]->setGeometry(paneLeft, border, w, h);
-        m_memo[k]->setGeometry(paneLeft + 45, border + h + 5, w - 50, kMemoHeight);
-        m_edit[k]->move(w - kEditWidth, 0);
-        m_paneDelete[k]->move(paneLeft + 2, border + h + 5);
-        const bool used = i <= panes;
-        m_scrollBox[k]->setVisible(used);
-        m_memo[k]->setVisible(used);
-        m_paneDelete[k]->setVisible(used);
-    }
-    m_move1->move(m_paneDelete[0]->x(), m_paneDelete[0]->y() + kMoveButtonDrop);
-    m_move2->move(m_paneDelete[1]->x(), m_paneDelete[1]->y() + kMoveButtonDrop);
-    m_move1->hide();
-    m_move2->hide();
-    const int panelWidth = w * panes + 28;
-    const int panelHeight = 2 * border + h + 5 + kMemoHeight + kPanelMargin;
-    m_panel->resize(panelWidth, panelHeight);
-    // Narrow panes (file-size or picture-size mode on a small screen) must
-    // not cut the top row of controls off.
-    setFixedSize(std::max(panelWidth, placeLabels() + kTopRowMargin), panelHeight + kTopArea);
-    move(0, 0);
-}
-
-int ReviewWindow::placeLabels()
-{
-    // Each label is as wide as its widest text in this group (the group size
-    // in every number) and keeps its place unless the one before it reaches
-    // that far.
-    const std::pair<QLabel*, int> labels[] = {{m_countLabel, kLabel1Left}, {m_firstLabel, kLabel2Left},
-                                              {m_lastLabel, kLabel3Left}};
-    const std::string widestNumber = std::to_string(m_model->groupSize());
-    const std::string texts[] = {m_model->countLabel(), m_model->firstLabel(), m_model->lastLabel()};
-    int right = m_next->geometry().right() + 1;
-    int previousRight = 0;
-    for (std::size_t i = 0; i < 3; ++i) {
-        const std::string& text = texts[i];
-        const std::string widest = text.substr(0, text.find_last_not_of("0123456789") + 1) + widestNumber;
-        QLabel* label = labels[i].first;
-        const int width = label->fontMetrics().horizontalAdvance(fromBytes(widest)) + 2;
-        const int left = std::max(labels[i].second, previousRight + kLabelGap);
-        label->setGeometry(left, kLabelTop, width, kLabelHeight);
-        previousRight = left + width;
-        right = std::max(right, previousRight);
-    }
-    return right;
 }
 
 bool ReviewWindow::placeMembers()
@@ -418,8 +187,8 @@ bool ReviewWindow::openGroup(ReviewSession& session, std::vector<int32_t>& group
     m_model = std::make_unique<ReviewModel>(session, group, paneCount);
     if (parentWidget() != nullptr && !parentWidget()->windowTitle().isEmpty())
         setWindowTitle(parentWidget()->windowTitle());
-    layoutPanes();
-    m_delete->setEnabled(false);
+    layoutReviewControls(*this, m_ui, *m_model);
+    m_ui.remove->setEnabled(false);
     if (!placeMembers())
         return false;
     // The pictures follow from the worker; the panes show a placeholder
@@ -446,7 +215,7 @@ void ReviewWindow::done(int result)
     QDialog::done(result);
     // The decoded pictures are not needed between groups.
     m_cache->clear();
-    for (PictureView* image : m_image)
+    for (PictureView* image : m_ui.image)
         image->setPicture(nullptr);
 }
 
@@ -455,7 +224,7 @@ void ReviewWindow::showPanePictures()
     QString failures;
     for (int32_t i = 1; i <= m_model->shownPanes(); ++i) {
         const int32_t f = m_model->fileOf(m_model->memberInPane(i));
-        PictureView* image = m_image[static_cast<std::size_t>(i - 1)];
+        PictureView* image = m_ui.image[static_cast<std::size_t>(i - 1)];
         image->setPicture(m_cache->find(f));
         const PictureCache::Part* part = m_cache->findPart(f);
         const int32_t m = m_model->memberInPane(i);
@@ -478,34 +247,34 @@ void ReviewWindow::DisplayFile()
 {
     if (!m_model)
         return;
-    m_move1->setVisible(m_model->moveButtonsVisible());
-    m_move2->setVisible(m_model->moveButtonsVisible());
+    m_ui.move1->setVisible(m_model->moveButtonsVisible());
+    m_ui.move2->setVisible(m_model->moveButtonsVisible());
     for (int32_t i = 1; i <= m_model->paneCount(); ++i) {
         const auto k = static_cast<std::size_t>(i - 1);
-        m_image[k]->setPicture(nullptr);
-        m_memo[k]->clear();
-        QPalette palette = m_edit[k]->palette();
+        m_ui.image[k]->setPicture(nullptr);
+        m_ui.memo[k]->clear();
+        QPalette palette = m_ui.edit[k]->palette();
         palette.setColor(QPalette::Base, i == m_model->deletePane() ? Qt::red : Qt::white);
         palette.setColor(QPalette::Text, Qt::black);
-        m_edit[k]->setPalette(palette);
-        m_edit[k]->hide();
+        m_ui.edit[k]->setPalette(palette);
+        m_ui.edit[k]->hide();
     }
-    m_prev->setEnabled(m_model->prevEnabled());
-    m_next->setEnabled(m_model->nextEnabled());
-    m_delete->setEnabled(m_model->deleteEnabled());
-    m_countLabel->setText(fromBytes(m_model->countLabel()));
-    m_firstLabel->setText(fromBytes(m_model->firstLabel()));
-    m_lastLabel->setText(fromBytes(m_model->lastLabel()));
+    m_ui.prev->setEnabled(m_model->prevEnabled());
+    m_ui.next->setEnabled(m_model->nextEnabled());
+    m_ui.remove->setEnabled(m_model->deleteEnabled());
+    m_ui.countLabel->setText(fromBytes(m_model->countLabel()));
+    m_ui.firstLabel->setText(fromBytes(m_model->firstLabel()));
+    m_ui.lastLabel->setText(fromBytes(m_model->lastLabel()));
     for (int32_t i = 1; i <= m_model->shownPanes(); ++i) {
         const auto k = static_cast<std::size_t>(i - 1);
         const int32_t m = m_model->memberInPane(i);
-        m_image[k]->setGeometry(m_model->left(m), m_model->top(m), m_model->shownWidth(m), m_model->shownHeight(m));
+        m_ui.image[k]->setGeometry(m_model->left(m), m_model->top(m), m_model->shownWidth(m), m_model->shownHeight(m));
         const std::vector<std::string> lines = m_model->memoLines(i);
-        m_memo[k]->setPlainText(pathText(lines[0]) + QLatin1Char('\n') + fromBytes(lines[1]) + QLatin1Char('\n') +
+        m_ui.memo[k]->setPlainText(pathText(lines[0]) + QLatin1Char('\n') + fromBytes(lines[1]) + QLatin1Char('\n') +
                                 fromBytes(lines[2]));
-        m_edit[k]->setText(QString::number(m_model->zoom(m)));
-        m_edit[k]->show();
-        m_edit[k]->raise();
+        m_ui.edit[k]->setText(QString::number(m_model->zoom(m)));
+        m_ui.edit[k]->show();
+        m_ui.edit[k]->raise();
     }
     // Wants first: a part no longer wanted must not stay on view.
     m_cache->setWanted(wantedPictures());
@@ -624,7 +393,7 @@ void ReviewWindow::Image1MouseMove(int32_t pane, int x, int y)
 {
     if (!m_model->dragActive())
         return;
-    PictureView* image = m_image[static_cast<std::size_t>(pane - 1)];
+    PictureView* image = m_ui.image[static_cast<std::size_t>(pane - 1)];
     m_model->dragMove(pane, x, y, image->width(), image->height());
     const int32_t m = m_model->memberInPane(pane);
     // Only the picture moves; the rest of the view is not repainted.
@@ -657,21 +426,21 @@ bool ReviewWindow::triageKey(QKeyEvent* event)
     switch (key) {
     case ReviewKey::None:
         return false;
-    case ReviewKey::Prev: button = m_prev; break;
-    case ReviewKey::Next: button = m_next; break;
-    case ReviewKey::Delete1: button = m_paneDelete[0]; break;
-    case ReviewKey::Delete2: button = m_paneDelete[1]; break;
-    case ReviewKey::Move1: button = m_move1; break;
-    case ReviewKey::Move2: button = m_move2; break;
-    case ReviewKey::ZoomIn: button = m_zoomIn; break;
-    case ReviewKey::ZoomOut: button = m_zoomOut; break;
-    case ReviewKey::ZoomActual: button = m_actual; break;
-    case ReviewKey::PanLeft: button = m_pad[3]; break;
-    case ReviewKey::PanRight: button = m_pad[4]; break;
-    case ReviewKey::PanUp: button = m_pad[1]; break;
-    case ReviewKey::PanDown: button = m_pad[6]; break;
-    case ReviewKey::Ok: button = m_ok; break;
-    case ReviewKey::Abort: button = m_abort; break;
+    case ReviewKey::Prev: button = m_ui.prev; break;
+    case ReviewKey::Next: button = m_ui.next; break;
+    case ReviewKey::Delete1: button = m_ui.paneDelete[0]; break;
+    case ReviewKey::Delete2: button = m_ui.paneDelete[1]; break;
+    case ReviewKey::Move1: button = m_ui.move1; break;
+    case ReviewKey::Move2: button = m_ui.move2; break;
+    case ReviewKey::ZoomIn: button = m_ui.zoomIn; break;
+    case ReviewKey::ZoomOut: button = m_ui.zoomOut; break;
+    case ReviewKey::ZoomActual: button = m_ui.actual; break;
+    case ReviewKey::PanLeft: button = m_ui.pad[3]; break;
+    case ReviewKey::PanRight: button = m_ui.pad[4]; break;
+    case ReviewKey::PanUp: button = m_ui.pad[1]; break;
+    case ReviewKey::PanDown: button = m_ui.pad[6]; break;
+    case ReviewKey::Ok: button = m_ui.ok; break;
+    case ReviewKey::Abort: button = m_ui.abort; break;
     }
     // A held key repeats; a file action or closing must not: each stands
     // for one press of its button.
@@ -689,7 +458,7 @@ bool ReviewWindow::eventFilter(QObject* watched, QEvent* event)
     if (event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
-    if (std::find(m_edit.begin(), m_edit.end(), watched) == m_edit.end()) {
+    if (std::find(m_ui.edit.begin(), m_ui.edit.end(), watched) == m_ui.edit.end()) {
         if (!triageKey(key))
             return QDialog::eventFilter(watched, event);
         key->accept();

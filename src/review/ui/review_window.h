@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,13 +14,7 @@
 #include "review/review_model.h"
 #include "review/review_session.h"
 #include "review/ui/picture_cache.h"
-
-class QFrame;
-class QLabel;
-class QLineEdit;
-class QPlainTextEdit;
-class QPushButton;
-class PictureView;
+#include "review/ui/review_controls.h"
 
 // The review window (TForm3): shows one group of matching pictures side by
 // side, modally, with stepping, zoom and pan, delete and move.
@@ -65,11 +58,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void buildControls();
     void connectControls();
-    void layoutPanes();
-    // Places Label1..Label3 for the group; returns the top row's right edge.
-    int placeLabels();
     std::vector<PictureCache::Want> wantedPictures() const;
     // The part of member m's picture that its pane shows, in the picture's
     // own pixels.
@@ -103,8 +92,6 @@ private:
     void pictureArrived(int32_t file);
     void pictureFailed(int32_t file, const QString& message);
 
-    static constexpr int32_t kPanes = 3;
-
     std::unique_ptr<ReviewModel> m_model;
     std::vector<int32_t>* m_group = nullptr;
     PictureCache* m_cache = nullptr;
@@ -112,26 +99,5 @@ private:
     std::set<int32_t> m_reportedFailures; // files whose load error was shown
     int64_t m_wholePictureLimit = int64_t {256} << 20;
 
-    QPushButton* m_ok = nullptr;
-    QPushButton* m_abort = nullptr;
-    QPushButton* m_delete = nullptr;
-    QPushButton* m_zoomOut = nullptr;
-    QPushButton* m_zoomIn = nullptr;
-    QPushButton* m_actual = nullptr;
-    QPushButton* m_prev = nullptr;
-    QPushButton* m_next = nullptr;
-    QLabel* m_countLabel = nullptr;
-    QLabel* m_firstLabel = nullptr;
-    QLabel* m_lastLabel = nullptr;
-    QFrame* m_panel = nullptr;
-    QPushButton* m_move1 = nullptr;
-    QPushButton* m_move2 = nullptr;
-    // Per pane 1..3 at [0..2].
-    std::array<QFrame*, kPanes> m_scrollBox {};
-    std::array<PictureView*, kPanes> m_image {};
-    std::array<QPlainTextEdit*, kPanes> m_memo {};
-    std::array<QLineEdit*, kPanes> m_edit {};
-    std::array<QPushButton*, kPanes> m_paneDelete {};
-    // BitBtn6..BitBtn13, direction 1..8 at [0..7].
-    std::array<QPushButton*, 8> m_pad {};
+    ReviewControls m_ui;
 };

@@ -10,6 +10,13 @@ QFont gothicFont()
     return font;
 }
 
+QFont gothicFont(int pixelSize)
+{
+    QFont font = gothicFont();
+    font.setPixelSize(pixelSize);
+    return font;
+}
+
 void dressWindow(QWidget& window, const char* formName, const QFont& font)
 {
     window.setObjectName(QString::fromLatin1(formName));
