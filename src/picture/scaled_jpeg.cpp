@@ -17,6 +17,7 @@
 
 #include <jpeglib.h>
 
+#include "common/fd_closer.h"
 #include "picture/jpeg_decoder.h"
 
 namespace {
@@ -145,26 +146,22 @@ Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x
         const int error = errno;
         return fail(failureOfErrno(error), std::strerror(error), error);
     }
+    FdCloser closer(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         const int error = errno;
-        ::close(fd);
         return fail(failureOfErrno(error), std::strerror(error), error);
     }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (!S_ISREG(st.st_mode))
         return fail(LoadFailure::NotRegular, "not a regular file");
-    }
-    if (st.st_size == 0) {
-        ::close(fd);
+    if (st.st_size == 0)
         return fail(LoadFailure::Empty, "empty file");
-    }
     std::unique_ptr<std::FILE, FileCloser> file(::fdopen(fd, "rb"));
     if (!file) {
         const int error = errno;
-        ::close(fd);
         return fail(failureOfErrno(error), std::strerror(error), error);
     }
+    closer.release(); // the stream closes it now
 
     jpeg_decompress_struct cinfo;
     ErrorManager err;

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -106,6 +107,30 @@ TEST(ScaledJpegTest, FailuresSayWhy)
         ::chmod(dir.file("locked.jpg").c_str(), 0);
         EXPECT_EQ(decodeJpegScaled(dir.file("locked.jpg"), 1).loaded.failure, LoadFailure::AccessDenied);
     }
+}
+
+// Every way out of a decode, refused early or decoded, gives its descriptor
+// back: a review steps through thousands of files.
+TEST(ScaledJpegTest, NoDescriptorOutlivesADecode)
+{
+    TempDir dir;
+    testing_support::writeBytes(dir.file("empty.jpg"), "");
+    testing_support::writeBytes(dir.file("text.jpg"), "not a picture at all");
+    testing_support::writeJpeg(dir.file("good.jpg"), testing_support::solidPicture(16, 8, 9, 8, 7));
+    auto openDescriptors = [] {
+        int count = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+            ++count;
+        return count;
+    };
+    const int before = openDescriptors();
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(decodeJpegScaled(dir.file("empty.jpg"), 1).loaded.failure, LoadFailure::Empty);
+        EXPECT_EQ(decodeJpegScaled(dir.str(), 1).loaded.failure, LoadFailure::NotRegular);
+        EXPECT_EQ(decodeJpegScaled(dir.file("text.jpg"), 2).loaded.failure, LoadFailure::Damaged);
+        EXPECT_TRUE(decodeJpegScaled(dir.file("good.jpg"), 2).loaded.ok());
+    }
+    EXPECT_EQ(openDescriptors(), before);
 }
 
 TEST(ScaledJpegTest, RegionIsThatPartOfTheWholeDecode)
