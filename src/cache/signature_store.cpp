@@ -11,7 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cache/record_checksum.h"
 #include "cache/signature_codec.h"
+#include "cache/sqlite_statement.h"
 
 namespace {
 
@@ -48,73 +50,6 @@ constexpr const char* kWriteSql =
     "INSERT OR REPLACE INTO pictures (path, device, inode, size, mtime_ns, ctime_ns, decoder,"
     " identical_version, similar_version, width, height, failure, error, identical, similar,"
     " checksum) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)";
-
-// 64-bit FNV-1a over a record's content: SQLite checks its pages' structure,
-// not the bytes inside a value, so a damaged blob is caught here.
-class Checksum {
-public:
-    void add(std::string_view bytes)
-    {
-        for (char c : bytes) {
-            m_hash ^= static_cast<uint8_t>(c);
-            m_hash *= 0x100000001B3ULL;
-        }
-        m_hash ^= bytes.size();
-        m_hash *= 0x100000001B3ULL;
-    }
-    void add(int64_t value)
-    {
-        char bytes[8];
-        std::memcpy(bytes, &value, sizeof bytes);
-        add(std::string_view(bytes, sizeof bytes));
-    }
-    int64_t value() const { return static_cast<int64_t>(m_hash); }
-
-private:
-    uint64_t m_hash = 0xCBF29CE484222325ULL;
-};
-
-int64_t recordChecksum(int64_t decoder, int32_t identicalVersion, int32_t similarVersion, int32_t width,
-                       int32_t height, LoadFailure failure, std::string_view error, std::string_view identical,
-                       std::string_view similar)
-{
-    Checksum sum;
-    sum.add(decoder);
-    sum.add(identicalVersion);
-    sum.add(similarVersion);
-    sum.add(width);
-    sum.add(height);
-    sum.add(static_cast<int64_t>(failure));
-    sum.add(error);
-    sum.add(identical);
-    sum.add(similar);
-    return sum.value();
-}
-
-std::string_view columnBytes(sqlite3_stmt* statement, int column)
-{
-    const void* data = sqlite3_column_blob(statement, column);
-    const int size = sqlite3_column_bytes(statement, column);
-    return data ? std::string_view(static_cast<const char*>(data), static_cast<std::size_t>(size)) : std::string_view();
-}
-
-bool isNull(sqlite3_stmt* statement, int column)
-{
-    return sqlite3_column_type(statement, column) == SQLITE_NULL;
-}
-
-// Finalises a one-off statement however its function ends.
-class Statement {
-public:
-    Statement(sqlite3* db, const char* sql, int& code) { code = sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr); }
-    ~Statement() { sqlite3_finalize(m_statement); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    sqlite3_stmt* get() const { return m_statement; }
-
-private:
-    sqlite3_stmt* m_statement = nullptr;
-};
 
 // Failures only a change of the file mends. A refused read or a system
 // error may pass, and a picture too large may have been refused for want of
@@ -198,7 +133,7 @@ bool SignatureStore::openDatabase(bool createFolder)
     int32_t layout = 0;
     int64_t tables = 0;
     {
-        Statement check(m_db,
+        SqliteStatement check(m_db,
                         "SELECT (SELECT application_id FROM pragma_application_id),"
                         " (SELECT user_version FROM pragma_user_version), (SELECT count(*) FROM sqlite_master)",
                         code);
@@ -237,7 +172,7 @@ bool SignatureStore::openDatabase(bool createFolder)
             return false;
         int32_t current = 0;
         {
-            Statement version(m_db, "PRAGMA user_version", code);
+            SqliteStatement version(m_db, "PRAGMA user_version", code);
             if (code != SQLITE_OK || (code = sqlite3_step(version.get())) != SQLITE_ROW)
                 return fail(code, "cannot read it");
             current = sqlite3_column_int(version.get(), 0);
@@ -293,9 +228,9 @@ std::optional<PictureOutcome> SignatureStore::find(const std::string& path, cons
             const int32_t width = sqlite3_column_int(q, 8);
             const int32_t height = sqlite3_column_int(q, 9);
             const int failure = sqlite3_column_int(q, 10);
-            const std::string_view error = columnBytes(q, 11);
-            const std::string_view identical = columnBytes(q, 12);
-            const std::string_view similar = columnBytes(q, 13);
+            const std::string_view error = sqliteColumnBytes(q, 11);
+            const std::string_view identical = sqliteColumnBytes(q, 12);
+            const std::string_view similar = sqliteColumnBytes(q, 13);
             damaged = sqlite3_column_int64(q, 14)
                           != recordChecksum(decoder, identicalVersion, similarVersion, width, height,
                                             static_cast<LoadFailure>(failure), error, identical, similar)
@@ -311,7 +246,7 @@ std::optional<PictureOutcome> SignatureStore::find(const std::string& path, cons
                 outcome.height = height;
                 // A part of another engine version is left out: the pipeline
                 // then decodes the file again.
-                if (identicalVersion == kIdenticalSignatureVersion && !isNull(q, 12)) {
+                if (identicalVersion == kIdenticalSignatureVersion && !sqliteColumnIsNull(q, 12)) {
                     const std::optional<IdenticalSignature> signature = decodeIdenticalSignature(identical);
                     damaged = !signature;
                     if (signature) {
@@ -319,7 +254,7 @@ std::optional<PictureOutcome> SignatureStore::find(const std::string& path, cons
                         outcome.hasIdentical = true;
                     }
                 }
-                if (similarVersion == kSimilarSignatureVersion && !isNull(q, 13)) {
+                if (similarVersion == kSimilarSignatureVersion && !sqliteColumnIsNull(q, 13)) {
                     const std::optional<SimilarSignature> signature = decodeSimilarSignature(similar);
                     damaged = damaged || !signature;
                     if (signature) {
@@ -454,7 +389,7 @@ std::optional<CacheStats> SignatureStore::stats()
         " total(decoder <> " + std::to_string(decoderVersion()) + " OR identical_version NOT IN (0, "
         + std::to_string(kIdenticalSignatureVersion) + ") OR similar_version NOT IN (0, "
         + std::to_string(kSimilarSignatureVersion) + ")) FROM pictures";
-    Statement count(m_db, sql.c_str(), code);
+    SqliteStatement count(m_db, sql.c_str(), code);
     if (code != SQLITE_OK || (code = sqlite3_step(count.get())) != SQLITE_ROW) {
         fail(code, "cannot read it");
         return std::nullopt;
@@ -485,10 +420,10 @@ std::optional<PruneResult> SignatureStore::prune()
     std::vector<Kept> records;
     int code = SQLITE_OK;
     {
-        Statement all(m_db, "SELECT path, device, inode, size, mtime_ns, ctime_ns FROM pictures", code);
+        SqliteStatement all(m_db, "SELECT path, device, inode, size, mtime_ns, ctime_ns FROM pictures", code);
         while (code == SQLITE_OK && (code = sqlite3_step(all.get())) == SQLITE_ROW) {
             Kept kept;
-            kept.path = std::string(columnBytes(all.get(), 0));
+            kept.path = std::string(sqliteColumnBytes(all.get(), 0));
             kept.version.device = static_cast<uint64_t>(sqlite3_column_int64(all.get(), 1));
             kept.version.inode = static_cast<uint64_t>(sqlite3_column_int64(all.get(), 2));
             kept.version.size = sqlite3_column_int64(all.get(), 3);
@@ -503,7 +438,7 @@ std::optional<PruneResult> SignatureStore::prune()
         }
     }
     PruneResult result;
-    Statement drop(m_db, "DELETE FROM pictures WHERE path = ?1", code);
+    SqliteStatement drop(m_db, "DELETE FROM pictures WHERE path = ?1", code);
     if (code != SQLITE_OK || !execute("BEGIN IMMEDIATE")) {
         if (code != SQLITE_OK)
             fail(code, "cannot write it");

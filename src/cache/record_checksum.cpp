@@ -1,0 +1,47 @@
+#include "cache/record_checksum.h"
+
+#include <cstring>
+
+namespace {
+
+class Checksum {
+public:
+    void add(std::string_view bytes)
+    {
+        for (char c : bytes) {
+            m_hash ^= static_cast<uint8_t>(c);
+            m_hash *= 0x100000001B3ULL;
+        }
+        m_hash ^= bytes.size();
+        m_hash *= 0x100000001B3ULL;
+    }
+    void add(int64_t value)
+    {
+        char bytes[8];
+        std::memcpy(bytes, &value, sizeof bytes);
+        add(std::string_view(bytes, sizeof bytes));
+    }
+    int64_t value() const { return static_cast<int64_t>(m_hash); }
+
+private:
+    uint64_t m_hash = 0xCBF29CE484222325ULL;
+};
+
+} // namespace
+
+int64_t recordChecksum(int64_t decoder, int32_t identicalVersion, int32_t similarVersion, int32_t width,
+                       int32_t height, LoadFailure failure, std::string_view error, std::string_view identical,
+                       std::string_view similar)
+{
+    Checksum sum;
+    sum.add(decoder);
+    sum.add(identicalVersion);
+    sum.add(similarVersion);
+    sum.add(width);
+    sum.add(height);
+    sum.add(static_cast<int64_t>(failure));
+    sum.add(error);
+    sum.add(identical);
+    sum.add(similar);
+    return sum.value();
+}

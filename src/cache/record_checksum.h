@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "picture/picture_loader.h"
+
+// A 64-bit FNV-1a over a cache record's content. SQLite checks its pages'
+// structure, not the bytes inside a value, so a damaged blob is caught by
+// comparing this with the checksum kept beside the record.
+int64_t recordChecksum(int64_t decoder, int32_t identicalVersion, int32_t similarVersion, int32_t width,
+                       int32_t height, LoadFailure failure, std::string_view error, std::string_view identical,
+                       std::string_view similar);
