@@ -6,8 +6,7 @@
 
 #include "picture/picture_loader.h"
 
-// A picture's size as its file header gives it: each value the unsigned
-// 16-bit number of the header, so a top-down bitmap of height -200 reads 65336.
+// A picture's size as its file header gives it.
 struct PictureSize {
     int32_t width = 0;
     int32_t height = 0;
@@ -15,7 +14,10 @@ struct PictureSize {
 
 // Reads the size from the header without decoding: a ".JPG" file (extension
 // in any letter case) by its markers up to the first scan, every other file as
-// a Windows bitmap. A file without a readable size gives 0 x 0. Nothing when
+// a Windows bitmap, each value the unsigned 16-bit number of the header (a
+// top-down bitmap of height -200 reads 65336). This is the size the
+// picture-size comparison compares. A file without a readable size gives
+// 0 x 0. Nothing when
 // the file cannot be opened or is not a regular file (a FIFO is not waited
 // for).
 std::optional<PictureSize> ReadPictureSize(const std::string& path);
