@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "cache/cache_location.h"
-#include "cli/json_writer.h"
+#include "cli/json_text.h"
 #include "common/integer_text.h"
 #include "review/group_walk.h"
 #include "search/search_job.h"
@@ -85,62 +85,45 @@ std::vector<std::vector<int32_t>> reviewGroups(const SearchOutcome& outcome)
     return groups;
 }
 
-void writeStrings(JsonWriter& json, const char* name, const std::vector<std::string>& lines)
+Json jsonStrings(const std::vector<std::string>& lines)
 {
-    json.key(name);
-    json.beginArray();
+    Json strings = Json::array();
     for (const std::string& line : lines)
-        json.value(line);
-    json.endArray();
+        strings.push_back(utf8Text(line));
+    return strings;
 }
 
 std::string jsonReport(const SearchOutcome& outcome, const std::vector<std::vector<int32_t>>& groups)
 {
-    JsonWriter json;
-    json.beginObject();
-    json.field("folder", outcome.options.folder);
-    json.field("mode", static_cast<int32_t>(outcome.options.mode));
-    json.field("level", outcome.options.level);
-    json.field("depth", outcome.options.depth);
-    json.key("files");
-    json.beginArray();
+    Json report;
+    report["folder"] = utf8Text(outcome.options.folder);
+    report["mode"] = static_cast<int32_t>(outcome.options.mode);
+    report["level"] = outcome.options.level;
+    report["depth"] = outcome.options.depth;
+    Json& files = report["files"] = Json::array();
     for (const File_rec& file : outcome.files) {
-        json.beginObject();
-        json.field("path", file.path);
-        json.field("stamp", file.stamp);
-        json.field("size", file.size);
-        json.field("width", file.width);
-        json.field("height", file.height);
-        json.field("spread_a", file.spreadA);
-        json.field("spread_b", file.spreadB);
-        json.field("skip", file.skip);
-        json.endObject();
+        files.push_back({{"path", utf8Text(file.path)}, {"stamp", utf8Text(file.stamp)}, {"size", file.size},
+                         {"width", file.width}, {"height", file.height}, {"spread_a", file.spreadA},
+                         {"spread_b", file.spreadB}, {"skip", file.skip}});
     }
-    json.endArray();
-    writeStrings(json, "scan_lines", outcome.scanLines);
-    writeStrings(json, "result_lines", outcome.resultLines);
-    writeStrings(json, "unreadable", outcome.unreadable);
-    json.key("groups");
-    json.beginArray();
-    for (const auto& group : groups)
-        json.intArray(group);
-    json.endArray();
-    json.key("counts");
-    json.beginObject();
-    json.field("files", outcome.counters.fileCount);
-    json.field("loaded", outcome.counters.loadCount);
-    json.field("pairs", outcome.counters.pairCount);
-    json.endObject();
-    json.field("elapsed_seconds", static_cast<double>(outcome.elapsedMs) / 1000.0);
-    if (outcome.cache) {
-        json.key("cache");
-        json.beginObject();
-        json.field("hits", outcome.cache->hits);
-        json.field("misses", outcome.cache->misses);
-        json.endObject();
-    }
-    json.endObject();
-    return json.text();
+    report["scan_lines"] = jsonStrings(outcome.scanLines);
+    report["result_lines"] = jsonStrings(outcome.resultLines);
+    report["unreadable"] = jsonStrings(outcome.unreadable);
+    report["groups"] = groups;
+    report["counts"] = {{"files", outcome.counters.fileCount}, {"loaded", outcome.counters.loadCount},
+                        {"pairs", outcome.counters.pairCount}};
+    // The library writes a double in its shortest form ("1.5"); the elapsed
+    // time has always been given to the millisecond ("1.500"), so the members
+    // from there on are joined to the text by hand.
+    std::string text = jsonText(report);
+    text.pop_back();
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(outcome.elapsedMs) / 1000.0);
+    text.append(",\"elapsed_seconds\":").append(seconds);
+    if (outcome.cache)
+        text.append(",\"cache\":").append(jsonText({{"hits", outcome.cache->hits}, {"misses", outcome.cache->misses}}));
+    text += '}';
+    return text;
 }
 
 void printGroups(const SearchOutcome& outcome, const std::vector<std::vector<int32_t>>& groups)
