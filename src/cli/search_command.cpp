@@ -10,7 +10,12 @@
 
 #include <unistd.h>
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
+
 #include "cache/cache_location.h"
+#include "cli/command_line.h"
 #include "cli/json_text.h"
 #include "common/integer_text.h"
 #include "review/group_walk.h"
@@ -144,74 +149,67 @@ void printGroups(const SearchOutcome& outcome, const std::vector<std::vector<int
 
 std::optional<std::string> parseSearchArguments(const std::vector<std::string>& args, SearchArguments& out)
 {
-    std::string& folder = out.options.folder;
-    bool haveFolder = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string word = args[i];
-        if (word == "--json") {
-            out.json = true;
-            continue;
-        }
-        if (word == "--no-cache") {
-            out.noCache = true;
-            continue;
-        }
-        if (word.size() < 2 || word.compare(0, 2, "--") != 0 || word == "--") {
-            if (word == "--" && i + 1 < args.size())
-                word = args[++i];
-            if (haveFolder)
-                return "more than one FOLDER: " + word;
-            folder = word;
-            haveFolder = true;
-            continue;
-        }
-        std::string name = word;
-        std::string value;
-        const auto equals = word.find('=');
-        if (equals != std::string::npos) {
-            name = word.substr(0, equals);
-            value = word.substr(equals + 1);
-        } else {
-            if (i + 1 >= args.size())
-                return name + " needs a value";
-            value = args[++i];
-        }
-        if (name == "--cache") {
-            if (value.empty())
-                return std::string("bad value for --cache: an empty file name");
-            out.options.cacheFile = value;
-            out.haveCacheFile = true;
-            continue;
-        }
-        std::optional<int32_t> number;
-        if (name == "--mode") {
-            number = indexOf(value, {"size", "dims", "identical", "similar"});
-            if (number)
-                out.options.mode = static_cast<CheckMode>(*number);
-        } else if (name == "--level") {
-            number = indexOf(value, {"strict", "middle", "loose"});
-            if (number)
-                out.options.level = *number;
-        } else if (name == "--depth") {
-            number = smallNumber(value, 0, 3);
-            if (number)
-                out.options.depth = *number;
-        } else if (name == "--screen") {
-            number = smallNumber(value, 0, 2);
-            if (number)
-                out.options.screen = *number;
-        } else if (name == "--jobs") {
-            number = smallNumber(value, 1, 4096);
-            if (number)
-                out.options.jobs = *number;
-        } else {
-            return "unknown option " + name;
-        }
-        if (!number)
-            return "bad value for " + name + ": " + value;
+    const QCommandLineOption mode(QStringLiteral("mode"), {}, QStringLiteral("mode"));
+    const QCommandLineOption level(QStringLiteral("level"), {}, QStringLiteral("level"));
+    const QCommandLineOption depth(QStringLiteral("depth"), {}, QStringLiteral("depth"));
+    const QCommandLineOption screen(QStringLiteral("screen"), {}, QStringLiteral("screen"));
+    const QCommandLineOption jobs(QStringLiteral("jobs"), {}, QStringLiteral("N"));
+    const QCommandLineOption cache(QStringLiteral("cache"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption noCache(QStringLiteral("no-cache"));
+    QCommandLineParser parser;
+    parser.addOptions({mode, level, depth, screen, jobs, cache, json, noCache});
+    if (std::optional<std::string> problem = parseCommandWords(parser, args))
+        return problem;
+
+    // Each option's last value counts, as when the words are read in order.
+    const auto valueOf = [&parser](const QCommandLineOption& option) { return wordBytes(parser.value(option)); };
+    const auto badValue = [&](const QCommandLineOption& option) {
+        return "bad value for --" + option.names().front().toStdString() + ": " + valueOf(option);
+    };
+    if (parser.isSet(mode)) {
+        const std::optional<int32_t> index = indexOf(valueOf(mode), {"size", "dims", "identical", "similar"});
+        if (!index)
+            return badValue(mode);
+        out.options.mode = static_cast<CheckMode>(*index);
     }
-    if (!haveFolder || folder.empty())
+    if (parser.isSet(level)) {
+        const std::optional<int32_t> index = indexOf(valueOf(level), {"strict", "middle", "loose"});
+        if (!index)
+            return badValue(level);
+        out.options.level = *index;
+    }
+    struct NumberOption {
+        const QCommandLineOption& option;
+        int32_t low;
+        int32_t high;
+        int32_t& value;
+    };
+    for (const NumberOption& number : {NumberOption {depth, 0, 3, out.options.depth},
+                                       NumberOption {screen, 0, 2, out.options.screen},
+                                       NumberOption {jobs, 1, 4096, out.options.jobs}}) {
+        if (!parser.isSet(number.option))
+            continue;
+        const std::optional<int32_t> value = smallNumber(valueOf(number.option), number.low, number.high);
+        if (!value)
+            return badValue(number.option);
+        number.value = *value;
+    }
+    out.json = parser.isSet(json);
+    out.noCache = parser.isSet(noCache);
+    out.haveCacheFile = parser.isSet(cache);
+    if (out.haveCacheFile) {
+        if (parser.value(cache).isEmpty())
+            return std::string("bad value for --cache: an empty file name");
+        out.options.cacheFile = valueOf(cache);
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1)
+        return "more than one FOLDER: " + wordBytes(positional[1]);
+    if (positional.isEmpty() || positional[0].isEmpty())
         return std::string("FOLDER is missing");
+    out.options.folder = wordBytes(positional[0]);
     if (out.noCache && out.haveCacheFile)
         return std::string("--cache and --no-cache together");
     if (out.noCache)
