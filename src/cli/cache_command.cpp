@@ -13,12 +13,14 @@
 #include "cache/cache_location.h"
 #include "cache/signature_store.h"
 #include "cli/command_line.h"
+#include "common/log_categories.h"
 
 namespace {
 
 int badArguments(const char* why)
 {
-    std::fprintf(stderr, "zelvic-cli: %s\nusage: zelvic-cli cache stats|prune|clear [--cache FILE]\n", why);
+    // The usage line after "usage:", in place of the blanks that align it under the others.
+    std::fprintf(stderr, "zelvic-cli: %s\nusage:%s", why, kCacheUsage + 6);
     return 2;
 }
 
@@ -40,8 +42,9 @@ void printStats(const std::string& file, const CacheStats& stats)
 int runCacheCommand(const std::vector<std::string>& args)
 {
     const QCommandLineOption cacheOption(QStringLiteral("cache"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption verbose = verboseOption();
     QCommandLineParser parser;
-    parser.addOption(cacheOption);
+    parser.addOptions({cacheOption, verbose});
     if (const std::optional<std::string> problem = parseCommandWords(parser, args))
         return badArguments(problem->c_str());
     const QStringList words = parser.positionalArguments();
@@ -52,6 +55,8 @@ int runCacheCommand(const std::vector<std::string>& args)
         return badArguments("stats, prune or clear is missing");
     if (action != "stats" && action != "prune" && action != "clear")
         return badArguments(("unexpected argument " + action).c_str());
+    if (parser.isSet(verbose))
+        enableVerboseLogging();
     const bool haveFile = parser.isSet(cacheOption);
     std::string file = wordBytes(parser.value(cacheOption));
     if (haveFile && file.empty())

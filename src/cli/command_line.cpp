@@ -19,3 +19,8 @@ std::string wordBytes(const QString& text)
 {
     return text.toLatin1().toStdString();
 }
+
+QCommandLineOption verboseOption()
+{
+    return QCommandLineOption(QStringLiteral("verbose"));
+}

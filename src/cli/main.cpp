@@ -11,23 +11,30 @@
 #include "cli/command_line.h"
 #include "cli/search_command.h"
 #include "cli/signature_commands.h"
+#include "common/log_categories.h"
 
 namespace {
 
-constexpr const char* kSignatureUsage = "       zelvic-cli signature --engine identical|similar FILE\n";
+constexpr const char* kSignatureUsage = "       zelvic-cli signature --engine identical|similar [--verbose] FILE\n";
+constexpr const char* kVerboseUsage =
+    "--verbose logs on standard error what went wrong along the way: folders passed over, unreadable\n"
+    "pictures and why, libjpeg's warnings, faults of the signature cache (QT_LOGGING_RULES=\"zelvic.*=true\"\n"
+    "does the same, and \"zelvic.scan\", \"zelvic.picture\" or \"zelvic.cache\" picks one kind).\n";
 
 void printUsage(std::FILE* to)
 {
     std::fputs(kSearchUsage, to);
     std::fputs(kSignatureUsage, to);
     std::fputs(kCacheUsage, to);
+    std::fputs(kVerboseUsage, to);
 }
 
 int runSignatureCommand(const std::vector<std::string>& args)
 {
     const QCommandLineOption engineOption(QStringLiteral("engine"), {}, QStringLiteral("engine"));
+    const QCommandLineOption verbose = verboseOption();
     QCommandLineParser parser;
-    parser.addOption(engineOption);
+    parser.addOptions({engineOption, verbose});
     const std::optional<std::string> problem = parseCommandWords(parser, args);
     const QStringList files = parser.positionalArguments();
     const QString engine = parser.value(engineOption);
@@ -36,6 +43,8 @@ int runSignatureCommand(const std::vector<std::string>& args)
         printUsage(stderr);
         return 2;
     }
+    if (parser.isSet(verbose))
+        enableVerboseLogging();
     const std::string file = wordBytes(files[0]);
     return engine == QLatin1String("identical") ? printIdenticalSignature(file) : printSimilarSignature(file);
 }

@@ -17,6 +17,7 @@
 #include "cache/cache_location.h"
 #include "cli/command_line.h"
 #include "cli/json_text.h"
+#include "common/log_categories.h"
 #include "common/integer_text.h"
 #include "review/group_walk.h"
 #include "search/search_job.h"
@@ -157,8 +158,9 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     const QCommandLineOption cache(QStringLiteral("cache"), {}, QStringLiteral("FILE"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption noCache(QStringLiteral("no-cache"));
+    const QCommandLineOption verbose = verboseOption();
     QCommandLineParser parser;
-    parser.addOptions({mode, level, depth, screen, jobs, cache, json, noCache});
+    parser.addOptions({mode, level, depth, screen, jobs, cache, json, noCache, verbose});
     if (std::optional<std::string> problem = parseCommandWords(parser, args))
         return problem;
 
@@ -197,6 +199,7 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     }
     out.json = parser.isSet(json);
     out.noCache = parser.isSet(noCache);
+    out.verbose = parser.isSet(verbose);
     out.haveCacheFile = parser.isSet(cache);
     if (out.haveCacheFile) {
         if (parser.value(cache).isEmpty())
@@ -254,6 +257,8 @@ int runSearchCommand(const std::vector<std::string>& args)
         std::fprintf(stderr, "zelvic-cli: %s\n%s", problem->c_str(), kSearchUsage);
         return 2;
     }
+    if (arguments.verbose)
+        enableVerboseLogging();
     arguments.options.folder = normalFolder(arguments.options.folder, currentFolder());
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     ProgressCallback progress;
