@@ -91,45 +91,69 @@ std::vector<std::vector<int32_t>> reviewGroups(const SearchOutcome& outcome)
     return groups;
 }
 
-Json jsonStrings(const std::vector<std::string>& lines)
-{
-    Json strings = Json::array();
-    for (const std::string& line : lines)
-        strings.push_back(utf8Text(line));
-    return strings;
-}
+// The report is put together member by member and its long arrays element by
+// element, each value's text from the library: one value of the whole report
+// would hold about 1.4 KB a file beside the text (a peak of 81 MB instead of
+// 34 MB for 30,000 files).
+class ReportText {
+public:
+    void member(const char* key, const Json& value) { open(key).append(jsonText(value)); }
+    void memberText(const char* key, std::string_view valueText) { open(key).append(valueText); }
+
+    template <typename Items, typename ToJson>
+    void arrayMember(const char* key, const Items& items, const ToJson& toJson)
+    {
+        open(key) += '[';
+        bool first = true;
+        for (const auto& item : items) {
+            if (!first)
+                m_text += ',';
+            first = false;
+            m_text += jsonText(toJson(item));
+        }
+        m_text += ']';
+    }
+
+    std::string take() { return std::move(m_text += '}'); }
+
+private:
+    std::string& open(const char* key)
+    {
+        m_text += m_text.empty() ? '{' : ',';
+        return m_text.append(jsonText(key)) += ':';
+    }
+
+    std::string m_text;
+};
 
 std::string jsonReport(const SearchOutcome& outcome, const std::vector<std::vector<int32_t>>& groups)
 {
-    Json report;
-    report["folder"] = utf8Text(outcome.options.folder);
-    report["mode"] = static_cast<int32_t>(outcome.options.mode);
-    report["level"] = outcome.options.level;
-    report["depth"] = outcome.options.depth;
-    Json& files = report["files"] = Json::array();
-    for (const File_rec& file : outcome.files) {
-        files.push_back({{"path", utf8Text(file.path)}, {"stamp", utf8Text(file.stamp)}, {"size", file.size},
-                         {"width", file.width}, {"height", file.height}, {"spread_a", file.spreadA},
-                         {"spread_b", file.spreadB}, {"skip", file.skip}});
-    }
-    report["scan_lines"] = jsonStrings(outcome.scanLines);
-    report["result_lines"] = jsonStrings(outcome.resultLines);
-    report["unreadable"] = jsonStrings(outcome.unreadable);
-    report["groups"] = groups;
-    report["counts"] = {{"files", outcome.counters.fileCount}, {"loaded", outcome.counters.loadCount},
-                        {"pairs", outcome.counters.pairCount}};
+    const auto text = [](const std::string& line) { return Json(utf8Text(line)); };
+    ReportText report;
+    report.member("folder", utf8Text(outcome.options.folder));
+    report.member("mode", static_cast<int32_t>(outcome.options.mode));
+    report.member("level", outcome.options.level);
+    report.member("depth", outcome.options.depth);
+    report.arrayMember("files", outcome.files, [](const File_rec& file) {
+        return Json {{"path", utf8Text(file.path)}, {"stamp", utf8Text(file.stamp)}, {"size", file.size},
+                     {"width", file.width},         {"height", file.height},         {"spread_a", file.spreadA},
+                     {"spread_b", file.spreadB},    {"skip", file.skip}};
+    });
+    report.arrayMember("scan_lines", outcome.scanLines, text);
+    report.arrayMember("result_lines", outcome.resultLines, text);
+    report.arrayMember("unreadable", outcome.unreadable, text);
+    report.arrayMember("groups", groups, [](const std::vector<int32_t>& group) { return Json(group); });
+    report.member("counts", {{"files", outcome.counters.fileCount},
+                             {"loaded", outcome.counters.loadCount},
+                             {"pairs", outcome.counters.pairCount}});
     // The library writes a double in its shortest form ("1.5"); the elapsed
-    // time has always been given to the millisecond ("1.500"), so the members
-    // from there on are joined to the text by hand.
-    std::string text = jsonText(report);
-    text.pop_back();
+    // time has always been given to the millisecond ("1.500").
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(outcome.elapsedMs) / 1000.0);
-    text.append(",\"elapsed_seconds\":").append(seconds);
+    report.memberText("elapsed_seconds", seconds);
     if (outcome.cache)
-        text.append(",\"cache\":").append(jsonText({{"hits", outcome.cache->hits}, {"misses", outcome.cache->misses}}));
-    text += '}';
-    return text;
+        report.member("cache", {{"hits", outcome.cache->hits}, {"misses", outcome.cache->misses}});
+    return report.take();
 }
 
 void printGroups(const SearchOutcome& outcome, const std::vector<std::vector<int32_t>>& groups)
