@@ -16,9 +16,9 @@
 
 #include "cache/cache_location.h"
 #include "cli/command_line.h"
-#include "cli/json_text.h"
-#include "common/log_categories.h"
+#include "cli/json_object_text.h"
 #include "common/integer_text.h"
+#include "common/log_categories.h"
 #include "review/group_walk.h"
 #include "search/search_job.h"
 
@@ -91,45 +91,13 @@ std::vector<std::vector<int32_t>> reviewGroups(const SearchOutcome& outcome)
     return groups;
 }
 
-// The report is put together member by member and its long arrays element by
-// element, each value's text from the library: one value of the whole report
-// would hold about 1.4 KB a file beside the text (a peak of 81 MB instead of
-// 34 MB for 30,000 files).
-class ReportText {
-public:
-    void member(const char* key, const Json& value) { open(key).append(jsonText(value)); }
-    void memberText(const char* key, std::string_view valueText) { open(key).append(valueText); }
-
-    template <typename Items, typename ToJson>
-    void arrayMember(const char* key, const Items& items, const ToJson& toJson)
-    {
-        open(key) += '[';
-        bool first = true;
-        for (const auto& item : items) {
-            if (!first)
-                m_text += ',';
-            first = false;
-            m_text += jsonText(toJson(item));
-        }
-        m_text += ']';
-    }
-
-    std::string take() { return std::move(m_text += '}'); }
-
-private:
-    std::string& open(const char* key)
-    {
-        m_text += m_text.empty() ? '{' : ',';
-        return m_text.append(jsonText(key)) += ':';
-    }
-
-    std::string m_text;
-};
-
 std::string jsonReport(const SearchOutcome& outcome, const std::vector<std::vector<int32_t>>& groups)
 {
     const auto text = [](const std::string& line) { return Json(utf8Text(line)); };
-    ReportText report;
+    // Member by member and its long arrays element by element: one Json value
+    // of the whole report would hold about 1.4 KB a file beside the text (a
+    // peak of 81 MB instead of 34 MB for 30,000 files).
+    JsonObjectText report;
     report.member("folder", utf8Text(outcome.options.folder));
     report.member("mode", static_cast<int32_t>(outcome.options.mode));
     report.member("level", outcome.options.level);
