@@ -63,8 +63,8 @@ int64_t LocalStampCache::stampNumber(std::time_t lastWrite)
     const sys_days day = floor<days>(local);
     const year_month_day date {day};
     const std::chrono::hh_mm_ss time {local - day};
-    const int64_t dateNumber = (int64_t {static_cast<int>(date.year())} * 100 + static_cast<unsigned>(date.month())) * 100
-                               + static_cast<unsigned>(date.day());
+    const int64_t year = static_cast<int>(date.year());
+    const int64_t dateNumber = (year * 100 + static_cast<unsigned>(date.month())) * 100 + static_cast<unsigned>(date.day());
     const int64_t ss = time.seconds().count() & ~int64_t {1};
     const int64_t timeNumber = (time.hours().count() * 100 + time.minutes().count()) * 100 + ss;
     return dateNumber * 1'000'000 + timeNumber;
