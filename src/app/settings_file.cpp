@@ -7,11 +7,12 @@
 #include <stdexcept>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QSaveFile>
+
 #include "common/integer_text.h"
-#include "common/write_whole.h"
+#include "common/path_text.h"
 #include "review/error_messages.h"
 
 namespace {
@@ -32,6 +33,13 @@ constexpr TagEntry kTags[] = {
 [[noreturn]] void throwFileError(const std::string& path, int error)
 {
     throw std::runtime_error(runtimeFileErrorText(error) + "\n" + path);
+}
+
+// The errno of the system call that failed inside Qt, which leaves it in
+// place; EIO when Qt refused on its own (a folder in the file's place).
+int qtFileErrno()
+{
+    return errno != 0 ? errno : EIO;
 }
 
 } // namespace
@@ -123,25 +131,14 @@ std::optional<std::string> SettingsFile::read(const std::string& path)
 
 void SettingsFile::write(const std::string& path, const std::string& contents)
 {
-    // Written beside the old file and renamed over it, so that a full disk or
-    // a failing write leaves the previous settings as they were.
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0)
-        throwFileError(path, errno);
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    const bool ok = writeWhole(fd, contents.data(), contents.size()) && ::fsync(fd) == 0;
-    const int writeError = errno;
-    if (::close(fd) != 0 || !ok) {
-        const int error = ok ? errno : writeError;
-        ::unlink(temporary.c_str());
-        throwFileError(path, error);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        throwFileError(path, error);
-    }
+    // Written beside the old file and renamed over it on commit, so that a
+    // full disk or a failing write leaves the previous settings as they were.
+    QSaveFile file(pathText(path));
+    errno = 0;
+    if (!file.open(QIODevice::WriteOnly))
+        throwFileError(path, qtFileErrno());
+    errno = 0;
+    const auto size = static_cast<qint64>(contents.size());
+    if (file.write(contents.data(), size) != size || !file.commit())
+        throwFileError(path, qtFileErrno());
 }

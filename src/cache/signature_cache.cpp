@@ -1,5 +1,7 @@
 #include "cache/signature_cache.h"
 
+#include "common/log_categories.h"
+
 SignatureCache::SignatureCache(std::unique_ptr<SignatureStore> store) : m_store(std::move(store)) {}
 
 SignatureCache::~SignatureCache() = default;
@@ -7,8 +9,10 @@ SignatureCache::~SignatureCache() = default;
 bool SignatureCache::lookup(const File_rec& file, Reductions wanted, PictureOutcome& outcome)
 {
     const std::optional<FileVersion> version = readFileVersion(file.path);
-    if (!version)
+    if (!version) {
+        qCDebug(zelvicCache, "%s not looked up in the cache: gone, or no longer a plain file", file.path.c_str());
         return false;
+    }
     std::optional<PictureOutcome> kept = m_store->find(file.path, *version);
     if (kept && kept->covers(wanted)) {
         outcome = std::move(*kept);

@@ -14,6 +14,7 @@
 #include "cache/record_checksum.h"
 #include "cache/signature_codec.h"
 #include "cache/sqlite_statement.h"
+#include "common/log_categories.h"
 
 namespace {
 
@@ -111,6 +112,8 @@ bool SignatureStore::openDatabase(bool createFolder)
     if (createFolder) {
         std::error_code error;
         std::filesystem::create_directories(std::filesystem::path(m_file).parent_path(), error);
+        if (error)
+            qCWarning(zelvicCache, "cannot make the folder of %s: %s", m_file.c_str(), error.message().c_str());
     }
     struct stat st {};
     if (::stat(m_file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
@@ -480,7 +483,8 @@ void SignatureStore::giveSpaceBack()
 {
     // Needs the file to itself: while another search reads it, the space is
     // simply reused by later records instead.
-    sqlite3_exec(m_db, "VACUUM", nullptr, nullptr, nullptr);
+    if (const int code = sqlite3_exec(m_db, "VACUUM", nullptr, nullptr, nullptr); code != SQLITE_OK)
+        qCDebug(zelvicCache, "%s not compacted: %s", m_file.c_str(), sqlite3_errstr(code));
 }
 
 bool SignatureStore::fail(int code, const std::string& doing)
@@ -526,7 +530,9 @@ void SignatureStore::setAside(const std::string& message)
 {
     if (m_warning)
         m_warning(message);
-    m_warning = nullptr; // one warning, however many faults follow
+    else
+        qCWarning(zelvicCache, "%s", message.c_str());
+    m_warning = nullptr; // one warning, however many faults follow; the log has the rest
 }
 
 void SignatureStore::closeDatabase()

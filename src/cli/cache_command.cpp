@@ -2,17 +2,25 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include <sys/stat.h>
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
+
 #include "cache/cache_location.h"
 #include "cache/signature_store.h"
+#include "cli/command_line.h"
+#include "common/log_categories.h"
 
 namespace {
 
 int badArguments(const char* why)
 {
-    std::fprintf(stderr, "zelvic-cli: %s\nusage: zelvic-cli cache stats|prune|clear [--cache FILE]\n", why);
+    // The usage line after "usage:", in place of the blanks that align it under the others.
+    std::fprintf(stderr, "zelvic-cli: %s\nusage:%s", why, kCacheUsage + 6);
     return 2;
 }
 
@@ -33,25 +41,24 @@ void printStats(const std::string& file, const CacheStats& stats)
 
 int runCacheCommand(const std::vector<std::string>& args)
 {
-    std::string action;
-    std::string file;
-    bool haveFile = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (word == "--cache" && i + 1 < args.size()) {
-            file = args[++i];
-            haveFile = true;
-        } else if (word.rfind("--cache=", 0) == 0) {
-            file = word.substr(8);
-            haveFile = true;
-        } else if (action.empty() && (word == "stats" || word == "prune" || word == "clear")) {
-            action = word;
-        } else {
-            return badArguments(("unexpected argument " + word).c_str());
-        }
-    }
+    const QCommandLineOption cacheOption(QStringLiteral("cache"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption verbose = verboseOption();
+    QCommandLineParser parser;
+    parser.addOptions({cacheOption, verbose});
+    if (const std::optional<std::string> problem = parseCommandWords(parser, args))
+        return badArguments(problem->c_str());
+    const QStringList words = parser.positionalArguments();
+    if (words.size() > 1)
+        return badArguments(("unexpected argument " + wordBytes(words[1])).c_str());
+    const std::string action = words.isEmpty() ? std::string() : wordBytes(words[0]);
     if (action.empty())
         return badArguments("stats, prune or clear is missing");
+    if (action != "stats" && action != "prune" && action != "clear")
+        return badArguments(("unexpected argument " + action).c_str());
+    if (parser.isSet(verbose))
+        enableVerboseLogging();
+    const bool haveFile = parser.isSet(cacheOption);
+    std::string file = wordBytes(parser.value(cacheOption));
     if (haveFile && file.empty())
         return badArguments("bad value for --cache: an empty file name");
     if (!haveFile)

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "cli/json_writer.h"
+#include "cli/json_text.h"
 #include "compare/identical/identical_signature.h"
 #include "picture/picture_loader.h"
 
@@ -23,19 +23,14 @@ int printIdenticalSignature(const std::string& path)
     }
     const IdenticalSignature sig = ComputeSignature(picture);
 
-    JsonWriter json;
-    json.beginObject();
-    json.field("width", picture.width());
-    json.field("height", picture.height());
-    json.key("centroids");
-    json.intArray(std::vector<int32_t>(sig.centroids.begin(), sig.centroids.end()));
-    json.key("profiles");
-    json.beginArray();
+    Json profiles = Json::array();
     for (const auto& profile : sig.profiles)
-        json.intArray(std::vector<int32_t>(profile.begin(), profile.end()));
-    json.endArray();
-    json.endObject();
-    std::fputs(json.text().c_str(), stdout);
+        profiles.push_back(profile);
+    const Json json = {{"width", picture.width()},
+                       {"height", picture.height()},
+                       {"centroids", sig.centroids},
+                       {"profiles", std::move(profiles)}};
+    std::fputs(jsonText(json).c_str(), stdout);
     std::fputc('\n', stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }

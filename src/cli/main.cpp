@@ -1,44 +1,52 @@
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
+
 #include "cli/cache_command.h"
+#include "cli/command_line.h"
 #include "cli/search_command.h"
 #include "cli/signature_commands.h"
+#include "common/log_categories.h"
 
 namespace {
 
-constexpr const char* kSignatureUsage = "       zelvic-cli signature --engine identical|similar FILE\n";
+constexpr const char* kSignatureUsage = "       zelvic-cli signature --engine identical|similar [--verbose] FILE\n";
+constexpr const char* kVerboseUsage =
+    "--verbose logs on standard error what went wrong along the way: folders passed over, unreadable\n"
+    "pictures and why, libjpeg's warnings, faults of the signature cache (QT_LOGGING_RULES=\"zelvic.*=true\"\n"
+    "does the same, and \"zelvic.scan\", \"zelvic.picture\" or \"zelvic.cache\" picks one kind).\n";
 
 void printUsage(std::FILE* to)
 {
     std::fputs(kSearchUsage, to);
     std::fputs(kSignatureUsage, to);
     std::fputs(kCacheUsage, to);
+    std::fputs(kVerboseUsage, to);
 }
 
 int runSignatureCommand(const std::vector<std::string>& args)
 {
-    std::string engine;
-    std::string file;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (word == "--engine" && i + 1 < args.size())
-            engine = args[++i];
-        else if (word.rfind("--engine=", 0) == 0)
-            engine = word.substr(9);
-        else if (file.empty() && !word.empty() && word.rfind("--", 0) != 0)
-            file = word;
-        else {
-            printUsage(stderr);
-            return 2;
-        }
-    }
-    if (file.empty() || (engine != "identical" && engine != "similar")) {
+    const QCommandLineOption engineOption(QStringLiteral("engine"), {}, QStringLiteral("engine"));
+    const QCommandLineOption verbose = verboseOption();
+    QCommandLineParser parser;
+    parser.addOptions({engineOption, verbose});
+    const std::optional<std::string> problem = parseCommandWords(parser, args);
+    const QStringList files = parser.positionalArguments();
+    const QString engine = parser.value(engineOption);
+    if (problem || files.size() != 1 || files[0].isEmpty()
+        || (engine != QLatin1String("identical") && engine != QLatin1String("similar"))) {
         printUsage(stderr);
         return 2;
     }
-    return engine == "identical" ? printIdenticalSignature(file) : printSimilarSignature(file);
+    if (parser.isSet(verbose))
+        enableVerboseLogging();
+    const std::string file = wordBytes(files[0]);
+    return engine == QLatin1String("identical") ? printIdenticalSignature(file) : printSimilarSignature(file);
 }
 
 } // namespace

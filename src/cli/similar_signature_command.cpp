@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "cli/json_writer.h"
+#include "cli/json_text.h"
 #include "compare/similar/similar_reduction.h"
 #include "picture/picture_loader.h"
 
@@ -23,40 +23,33 @@ int printSimilarSignature(const std::string& path)
     const auto signature = std::make_unique<SimilarSignature>();
     reduceSimilarPicture(loaded.picture, *signature, *sampled);
 
-    JsonWriter json;
-    json.beginObject();
-    json.field("width", loaded.picture.width());
-    json.field("height", loaded.picture.height());
-    json.key("frame");
-    json.intArray({sampled->frame.left, sampled->frame.right, sampled->frame.top, sampled->frame.bottom});
-    json.key("contrast_map");
-    json.beginArray();
+    Json contrastMap = Json::array();
     for (int32_t x = kInnerFirst; x <= kInnerLast; ++x) {
-        std::vector<int32_t> column;
+        Json column = Json::array();
         for (int32_t y = kInnerFirst; y <= kInnerLast; ++y)
             column.push_back(signature->contrastAt(x, y));
-        json.intArray(column);
+        contrastMap.push_back(std::move(column));
     }
-    json.endArray();
-    json.key("profiles");
-    json.beginArray();
+    Json profiles = Json::array();
     for (int32_t row = 1; row <= kProfileRows; ++row) {
         const auto& profile = signature->profiles[row];
-        json.intArray(std::vector<int32_t>(profile.begin() + kInnerFirst, profile.begin() + kInnerLast + 1));
+        profiles.push_back(std::vector<int32_t>(profile.begin() + kInnerFirst, profile.begin() + kInnerLast + 1));
     }
-    json.endArray();
-    json.key("centroid_x");
-    json.intArray(std::vector<int32_t>(signature->centroidX.begin(), signature->centroidX.end()));
-    json.key("centroid_y");
-    json.intArray(std::vector<int32_t>(signature->centroidY.begin(), signature->centroidY.end()));
-    json.key("plane_totals");
-    json.intArray(std::vector<int32_t>(signature->planeTotals.begin(), signature->planeTotals.end()));
-    json.key("band_codes");
-    json.intArray(std::vector<int32_t>(signature->bandCodes.begin() + 1, signature->bandCodes.end()));
-    json.field("spread_a", signature->spreadA);
-    json.field("spread_b", signature->spreadB);
-    json.endObject();
-    std::fputs(json.text().c_str(), stdout);
+    const auto& frame = sampled->frame;
+    const Json json = {
+        {"width", loaded.picture.width()},
+        {"height", loaded.picture.height()},
+        {"frame", {frame.left, frame.right, frame.top, frame.bottom}},
+        {"contrast_map", std::move(contrastMap)},
+        {"profiles", std::move(profiles)},
+        {"centroid_x", signature->centroidX},
+        {"centroid_y", signature->centroidY},
+        {"plane_totals", signature->planeTotals},
+        {"band_codes", std::vector<int32_t>(signature->bandCodes.begin() + 1, signature->bandCodes.end())},
+        {"spread_a", signature->spreadA},
+        {"spread_b", signature->spreadB},
+    };
+    std::fputs(jsonText(json).c_str(), stdout);
     std::fputc('\n', stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }

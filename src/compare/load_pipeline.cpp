@@ -6,6 +6,7 @@
 #include <new>
 #include <mutex>
 
+#include "common/log_categories.h"
 #include "common/parallel_for.h"
 #include "common/worker_pool.h"
 #include "compare/picture_reduction.h"
@@ -125,6 +126,8 @@ LoadPipeline::Step LoadPipeline::commitOne(std::size_t position, int32_t file, c
         return Step::Stop;
     } else {
         // Unreadable, or too small for the engine's sampling.
+        qCWarning(zelvicPicture, "%s is unreadable: %s", record.path.c_str(),
+                  outcome.status == PictureOutcome::Status::Failed ? outcome.error.c_str() : "too small to compare");
         m_ctx.unreadable.push_back(record.path);
         record.skip = 1;
     }

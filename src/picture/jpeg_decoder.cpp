@@ -16,6 +16,8 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "common/log_categories.h"
+
 namespace {
 
 // Read buffer for libjpeg: small, and reused from file to file.
@@ -31,6 +33,7 @@ struct ErrorManager {
     char message[JMSG_LENGTH_MAX];
     Stop stop;
     int systemError;
+    const char* fileName; // for log lines; null for bytes in memory
 };
 
 struct ProgressMonitor {
@@ -64,9 +67,9 @@ extern "C" void onJpegError(j_common_ptr cinfo)
     std::longjmp(err->jump, 1);
 }
 
-extern "C" void onJpegMessage(j_common_ptr, int)
+extern "C" void onJpegMessage(j_common_ptr cinfo, int level)
 {
-    // Warnings and trace messages are not failures and are not printed.
+    logJpegMessage(cinfo, level, reinterpret_cast<ErrorManager*>(cinfo->err)->fileName);
 }
 
 extern "C" void onProgress(j_common_ptr cinfo)
@@ -344,11 +347,24 @@ StreamResult streamFile(PictureFile& file, RowSink& sink, const StreamOptions& o
     if (!file.startsWith(kJpegSignature, sizeof kJpegSignature))
         return file.failed();
     Decoder decoder(options);
+    decoder.err.fileName = file.path().c_str();
     decoder.readFrom(file.fd(), buffers);
     return decoder.run(sink, options, buffers, pixelCap);
 }
 
 } // namespace
+
+void logJpegMessage(jpeg_common_struct* cinfo, int level, const char* fileName)
+{
+    // Trace messages (level 0 and up) are libjpeg's own debugging. A warning
+    // (a truncated file finished with grey, corrupt data) is no failure, but
+    // worth a log line: the first of each file, as libjpeg's own handler does.
+    if (level >= 0 || cinfo->err->num_warnings++ > 0 || !zelvicPicture().isWarningEnabled())
+        return;
+    char message[JMSG_LENGTH_MAX];
+    (*cinfo->err->format_message)(cinfo, message);
+    qCWarning(zelvicPicture, "%s: libjpeg warning: %s", fileName ? fileName : "JPEG in memory", message);
+}
 
 void cmykRowToBgr(const uint8_t* cmyk, uint8_t* bgr, int32_t width, bool inverted)
 {

@@ -37,6 +37,12 @@ StreamResult streamJpegFile(PictureFile& file, RowSink& sink, const StreamOption
 StreamResult streamJpegMemory(const uint8_t* data, std::size_t size, RowSink& sink, const StreamOptions& options,
                               JpegBuffers& buffers);
 
+struct jpeg_common_struct;
+
+// libjpeg's emit_message for the decoders: a warning is logged (the first of
+// a file, with the file's name; null for bytes in memory), trace messages are not.
+void logJpegMessage(jpeg_common_struct* cinfo, int level, const char* fileName);
+
 // One row of libjpeg's CMYK output as B, G, R. Files with an Adobe marker
 // store inverted CMYK (as Photoshop writes it); others store plain CMYK.
 void cmykRowToBgr(const uint8_t* cmyk, uint8_t* bgr, int32_t width, bool adobeInverted);

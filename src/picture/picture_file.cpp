@@ -36,6 +36,7 @@ void PictureFile::fail(LoadFailure failure, const std::string& error, int system
 
 bool PictureFile::open(const std::string& path)
 {
+    m_path = path;
     // O_NONBLOCK so that opening a FIFO without a writer returns at once;
     // it is cleared again before any read of a regular file.
     m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);

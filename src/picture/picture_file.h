@@ -21,6 +21,7 @@ public:
     bool open(const std::string& path);
 
     int fd() const { return m_fd; }
+    const std::string& path() const { return m_path; }
     int64_t size() const { return m_size; }
 
     // Reads up to count bytes from the current position, retrying
@@ -44,6 +45,7 @@ public:
 
 private:
     int m_fd = -1;
+    std::string m_path;
     int64_t m_size = 0;
     LoadFailure m_failure = LoadFailure::None;
     int m_systemError = 0;

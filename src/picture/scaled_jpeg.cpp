@@ -26,6 +26,7 @@ struct ErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    const char* fileName;
 };
 
 extern "C" void onScaledJpegError(j_common_ptr cinfo)
@@ -35,9 +36,10 @@ extern "C" void onScaledJpegError(j_common_ptr cinfo)
     std::longjmp(err->jump, 1);
 }
 
-extern "C" void onScaledJpegMessage(j_common_ptr, int)
+extern "C" void onScaledJpegMessage(j_common_ptr cinfo, int level)
 {
     // Warnings (a truncated file finished with grey) are not failures.
+    logJpegMessage(cinfo, level, reinterpret_cast<ErrorManager*>(cinfo->err)->fileName);
 }
 
 struct Header {
@@ -170,6 +172,7 @@ Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x
     err.pub.error_exit = onScaledJpegError;
     err.pub.emit_message = onScaledJpegMessage;
     err.message[0] = '\0';
+    err.fileName = path.c_str();
     jpeg_create_decompress(&cinfo);
     // Destroys the decompressor on every way out below.
     std::unique_ptr<jpeg_decompress_struct, void (*)(jpeg_decompress_struct*)> owner(&cinfo,

@@ -1,6 +1,7 @@
 #include "search/folder_scan.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 #include "common/fd_closer.h"
+#include "common/log_categories.h"
 #include "common/parallel_for.h"
 #include "picture/picture_loader.h"
 #include "picture/picture_size.h"
@@ -225,8 +227,11 @@ private:
         const ScanSettings& settings = m_shared.settings;
         m_path.assign(m_shared.folder).append(pending.below);
         const int dirFd = ::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dirFd < 0)
+        if (dirFd < 0) {
+            const int error = errno;
+            qCWarning(zelvicScan, "folder %s passed over: %s", m_path.c_str(), std::strerror(error));
             return true; // a folder that cannot be enumerated contributes nothing
+        }
         FdCloser closer(dirFd);
         const bool descend = pending.depth < settings.subDirDepth;
         if (m_entries.empty())
@@ -235,8 +240,13 @@ private:
         bool aborted = false;
         for (;;) {
             const ssize_t filled = ::getdents64(dirFd, m_entries.data(), m_entries.size());
-            if (filled <= 0)
+            if (filled <= 0) {
+                const int error = errno;
+                if (filled < 0)
+                    qCWarning(zelvicScan, "folder %s%s listed only in part: %s", m_shared.folder.c_str(),
+                              pending.below.c_str(), std::strerror(error));
                 break;
+            }
             for (ssize_t at = 0; at < filled && !aborted;) {
                 const auto* entry = reinterpret_cast<const dirent64*>(m_entries.data() + at);
                 at += entry->d_reclen;
@@ -255,6 +265,9 @@ private:
                     // followed (they are not DT_DIR), so no loop can hold the scan.
                     if (descend && name[0] != '.')
                         m_subFolders.push_back(PendingFolder {pending.below + name + "/", pending.depth + 1});
+                    else if (descend)
+                        qCDebug(zelvicScan, "hidden folder %s%s%s not entered", m_shared.folder.c_str(),
+                                pending.below.c_str(), name);
                     continue;
                 }
                 const std::string_view nameView(name);
@@ -285,7 +298,13 @@ private:
         // A link to a file stands for its target; a dangling link, a link to a
         // folder, or anything that is not a plain file is passed over.
         struct stat st {};
-        if (::fstatat(dirFd, name.data(), &st, 0) != 0 || !S_ISREG(st.st_mode))
+        if (::fstatat(dirFd, name.data(), &st, 0) != 0) {
+            const int error = errno;
+            qCDebug(zelvicScan, "%s%s%s passed over: %s", m_shared.folder.c_str(), below.c_str(), name.data(),
+                    std::strerror(error));
+            return false;
+        }
+        if (!S_ISREG(st.st_mode))
             return false;
         const int64_t size = st.st_size;
         if (size > kMaxScanNumber)

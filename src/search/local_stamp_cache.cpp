@@ -1,46 +1,22 @@
 #include "search/local_stamp_cache.h"
 
+#include <chrono>
+
 #include "search/scan_line.h"
 
 namespace {
 
-constexpr int64_t kSecondsPerDay = 86400;
+using std::chrono::days;
+using std::chrono::floor;
+using std::chrono::seconds;
+using std::chrono::sys_days;
+using std::chrono::sys_seconds;
+using std::chrono::year_month_day;
 
-int64_t floorDiv(int64_t a, int64_t b)
+// Whole hours since the epoch, rounded toward the past for times before it.
+int64_t hourOf(int64_t t)
 {
-    const int64_t q = a / b;
-    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
-// Days since 1970-01-01 of a proleptic Gregorian date, and back
-// (H. Hinnant's civil calendar algorithms).
-int64_t daysFromCivil(int64_t y, int64_t m, int64_t d)
-{
-    y -= m <= 2;
-    const int64_t era = floorDiv(y, 400);
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-struct CivilDate {
-    int64_t year;
-    int64_t month;
-    int64_t day;
-};
-
-CivilDate civilFromDays(int64_t z)
-{
-    z += 719468;
-    const int64_t era = floorDiv(z, 146097);
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    const int64_t d = doy - (153 * mp + 2) / 5 + 1;
-    const int64_t m = mp < 10 ? mp + 3 : mp - 9;
-    return CivilDate {yoe + era * 400 + (m <= 2), m, d};
+    return floor<std::chrono::hours>(seconds {t}).count();
 }
 
 int64_t stampNumberFromText(const std::string& text)
@@ -76,20 +52,22 @@ void writeStampText(int64_t stampNumber, char* out)
 int64_t LocalStampCache::stampNumber(std::time_t lastWrite)
 {
     const int64_t t = lastWrite;
-    const int64_t hour = floorDiv(t, 3600);
+    const int64_t hour = hourOf(t);
     Slot& slot = m_slots[static_cast<std::size_t>(hour) % kSlots];
     if (slot.hour != hour)
         fill(slot, hour);
     if (!slot.fixed)
         return stampNumberOf(lastWrite);
-    const int64_t local = t + slot.offset;
-    const int64_t days = floorDiv(local, kSecondsPerDay);
-    const int64_t secondOfDay = local - days * kSecondsPerDay;
-    const CivilDate date = civilFromDays(days);
-    const int64_t hh = secondOfDay / 3600;
-    const int64_t nn = secondOfDay / 60 % 60;
-    const int64_t ss = (secondOfDay % 60) & ~int64_t {1};
-    return ((((date.year * 100 + date.month) * 100 + date.day) * 100 + hh) * 100 + nn) * 100 + ss;
+    // The offset turns the instant into local wall time, read as if it were UTC.
+    const sys_seconds local {seconds {t + slot.offset}};
+    const sys_days day = floor<days>(local);
+    const year_month_day date {day};
+    const std::chrono::hh_mm_ss time {local - day};
+    const int64_t year = static_cast<int>(date.year());
+    const int64_t dateNumber = (year * 100 + static_cast<unsigned>(date.month())) * 100 + static_cast<unsigned>(date.day());
+    const int64_t ss = time.seconds().count() & ~int64_t {1};
+    const int64_t timeNumber = (time.hours().count() * 100 + time.minutes().count()) * 100 + ss;
+    return dateNumber * 1'000'000 + timeNumber;
 }
 
 void LocalStampCache::fill(Slot& slot, int64_t hour)
@@ -106,8 +84,10 @@ void LocalStampCache::fill(Slot& slot, int64_t hour)
         const int64_t year = int64_t {local.tm_year} + 1900;
         if (year < 0 || year > 9999)
             return false;
-        offset = daysFromCivil(year, local.tm_mon + 1, local.tm_mday) * kSecondsPerDay
-                 + local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec - t;
+        const sys_days day {std::chrono::year {static_cast<int>(year)} / (local.tm_mon + 1) / local.tm_mday};
+        const sys_seconds wall = day + std::chrono::hours {local.tm_hour} + std::chrono::minutes {local.tm_min}
+                                 + seconds {local.tm_sec};
+        offset = wall.time_since_epoch().count() - t;
         return true;
     };
     // Hours far outside the years 0-9999 go the slow way (and never overflow here).

@@ -13,7 +13,7 @@
 #include <QString>
 #include <QStringDecoder>
 
-#include "cli/json_writer.h"
+#include "cli/json_text.h"
 #include "common/integer_text.h"
 #include "compare/identical/identical_result_line.h"
 #include "compare/similar/similar_scoring.h"
@@ -162,9 +162,7 @@ void checkResultLines(std::string_view text, NumberSource& numbers)
 
 void checkJsonString(std::string_view text)
 {
-    std::string literal = "[";
-    appendJsonString(literal, text);
-    literal += "]";
+    const std::string literal = jsonText(Json::array({utf8Text(text)}));
     QJsonParseError error {};
     const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(literal), &error);
     if (error.error != QJsonParseError::NoError || !document.isArray() || !document.array().at(0).isString())

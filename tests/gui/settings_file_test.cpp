@@ -1,4 +1,5 @@
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,7 @@ private slots:
     void badValueIsReportedAndStartGoesOn();
     void exitWritesTheCurrentOptions();
     void failedWriteIsReportedAndKeepsWhatWasThere();
+    void writeReplacesTheFileAndNamesWhatFailed();
 };
 
 void SettingsFileTest::linesSplitIntoAtMostThreeFields()
@@ -281,6 +283,25 @@ void SettingsFileTest::failedWriteIsReportedAndKeepsWhatWasThere()
 
     // A folder that is not there is reported, not passed over.
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, SettingsFile::write(dir.str() + "/no/such/folder/Zelvic.ini", "x"));
+}
+
+void SettingsFileTest::writeReplacesTheFileAndNamesWhatFailed()
+{
+    TempDir dir;
+    const std::string path = dir.str() + "/Zelvic.ini";
+    testing_support::writeBytes(path, "a much longer file than what replaces it\r\n");
+    SettingsFile::write(path, "tag,contents\r\n");
+    QCOMPARE(fileBytes(path), QByteArray("tag,contents\r\n"));
+    QCOMPARE(QDir(QString::fromStdString(dir.str())).entryList(QDir::Files), QStringList {"Zelvic.ini"});
+
+    // The message names the cause the way the rest of the program does, then the file.
+    const std::string missing = dir.str() + "/no/such/folder/Zelvic.ini";
+    try {
+        SettingsFile::write(missing, "x");
+        QFAIL("a write into a missing folder succeeded");
+    } catch (const std::runtime_error& e) {
+        QCOMPARE(QString::fromStdString(e.what()), QString::fromStdString("ファイルが見つかりません\n" + missing));
+    }
 }
 
 QTEST_MAIN(SettingsFileTest)

@@ -102,3 +102,20 @@ TEST(LocalStampCacheTest, KeepsTheZoneItFirstSaw)
     ZoneScope::set("JST-9");
     EXPECT_EQ(cachedText(later, 1022870527), "2002/06/01 03/42/06");
 }
+
+TEST(LocalStampCacheTest, LeapDaysAndCenturies)
+{
+    // Every hour from 27 February to 2 March of leap and common years,
+    // century years among them (1900 and 2100 have no 29 February, 2000 has).
+    ZoneScope zone("JST-9");
+    LocalStampCache cache;
+    for (const std::time_t march1 : {std::time_t {-2203891200} /* 1900 */, std::time_t {951868800} /* 2000 */,
+                                     std::time_t {1709251200} /* 2024 */, std::time_t {1740787200} /* 2025 */,
+                                     std::time_t {4107542400} /* 2100 */}) {
+        for (std::time_t t = march1 - 3 * 86400; t < march1 + 2 * 86400; t += 3599)
+            ASSERT_EQ(cachedText(cache, t), formatStamp(t)) << t;
+    }
+    EXPECT_EQ(cachedText(cache, 951782400), "2000/02/29 09/00/00");
+    EXPECT_EQ(cachedText(cache, 4107456000 + 86399), "2100/03/01 08/59/58");
+    EXPECT_EQ(cachedText(cache, -62162035200 - 1), "0000/03/01 08/59/58"); // year 0 is a leap year
+}
