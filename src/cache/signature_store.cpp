@@ -1,9 +1,11 @@
 #include "cache/signature_store.h"
 
+#include <chrono>
 #include <cstdio> // before jpeglib.h, which needs FILE
 #include <cstring>
 #include <filesystem>
 #include <string_view>
+#include <thread>
 
 #include <QtGlobal>
 #include <jpeglib.h>
@@ -161,17 +163,17 @@ bool SignatureStore::openDatabase(bool createFolder)
     }
     // Signature records of about 1.4 KB fill large pages best; the size can
     // only be chosen before the first table and before WAL.
-    if (tables == 0 && !execute("PRAGMA page_size=16384"))
+    if (tables == 0 && !executeWaiting("PRAGMA page_size=16384"))
         return false;
     // WAL lets a search read while another writes; a file system without
     // shared memory keeps the rollback journal, which is slower but as safe.
-    if (!execute("PRAGMA journal_mode=WAL") || !execute("PRAGMA synchronous=NORMAL"))
+    if (!executeWaiting("PRAGMA journal_mode=WAL") || !execute("PRAGMA synchronous=NORMAL"))
         return false;
     if (tables == 0 || layout < kStoreLayoutVersion) {
         // A new file, or an older layout: a cache can simply start again.
         // Another process may be doing the same; the transaction and IF NOT
         // EXISTS make that harmless.
-        if (!execute("BEGIN IMMEDIATE"))
+        if (!executeWaiting("BEGIN IMMEDIATE"))
             return false;
         int32_t current = 0;
         {
@@ -206,6 +208,25 @@ bool SignatureStore::execute(const char* sql)
 {
     const int code = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
     return code == SQLITE_OK || fail(code, "cannot write it");
+}
+
+// Two searches opening a new cache at once both change its journal mode and
+// create its table. SQLite answers such a statement SQLITE_BUSY at once,
+// without its busy handler, where waiting could deadlock (the other
+// connection holds the file while this one needs it alone); the other side
+// finishes within moments, so the statement is tried again for as long as
+// the busy handler would have waited.
+bool SignatureStore::executeWaiting(const char* sql)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (;;) {
+        const int code = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+        if (code == SQLITE_OK)
+            return true;
+        if (code != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline)
+            return fail(code, "cannot write it");
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 std::optional<PictureOutcome> SignatureStore::find(const std::string& path, const FileVersion& version)

@@ -101,6 +101,7 @@ private:
     bool openDatabase(bool createFolder);
     bool prepare(sqlite3_stmt*& statement, const char* sql);
     bool execute(const char* sql);
+    bool executeWaiting(const char* sql);
     bool flushLocked();
     bool writePending(const Pending& pending);
     void giveSpaceBack();

@@ -326,8 +326,8 @@ TEST(CacheSearchTest, TwoSearchesFillOneCacheAtOnce)
     ASSERT_EQ(std::system(both.c_str()), 0);
     const std::string one = testing_support::readFileText(out1);
     const std::string two = testing_support::readFileText(out2);
-    EXPECT_EQ(testing_support::readFileText(err1).find("zelvic-cli:"), std::string::npos);
-    EXPECT_EQ(testing_support::readFileText(err2).find("zelvic-cli:"), std::string::npos);
+    EXPECT_EQ(testing_support::readFileText(err1).find("zelvic-cli:"), std::string::npos) << testing_support::readFileText(err1);
+    EXPECT_EQ(testing_support::readFileText(err2).find("zelvic-cli:"), std::string::npos) << testing_support::readFileText(err2);
     EXPECT_EQ(withoutTimeAndCache(one),
               withoutTimeAndCache(runCli(searchArgs(pictures, "identical", "strict") + std::vector<std::string> {"--no-cache"}).out));
     EXPECT_EQ(withoutTimeAndCache(two),
