@@ -28,9 +28,10 @@ std::vector<int32_t> statesOf(const std::vector<PairRec>& pairs)
     return states;
 }
 
-// The walk as first written down: every GatherGroup level scans the whole
-// list from the seed and recurses for every file it adds. Slow and deep, but
-// plainly right; the fast walk must do exactly what it does.
+// The walk without the index of pair positions: every GatherGroup level
+// scans the whole list from the seed and recurses for every file it adds.
+// Slow and deep, but plainly right; the fast walk must show the same groups
+// in the same order and leave every pair in the same state.
 class LiteralWalk {
 public:
     explicit LiteralWalk(std::vector<PairRec>& pairs) : m_pairs(pairs), m_count(static_cast<int32_t>(pairs.size())) {}
