@@ -8,8 +8,8 @@
 #include <QStorageInfo>
 
 #include "app/folder_listing.h"
+#include "common/file_name.h"
 #include "common/path_text.h"
-#include "picture/picture_loader.h"
 
 namespace volume_list {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "common/file_name.h"
 #include "common/integer_text.h"
-#include "picture/picture_loader.h"
 #include "review/error_messages.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "picture/picture_loader.h"
+#include "common/file_name.h"
 #include "review/error_messages.h"
 #include "review/file_steps.h"
 

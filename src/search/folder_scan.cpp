@@ -18,8 +18,8 @@
 #include <unistd.h>
 
 #include "common/fd_closer.h"
+#include "common/file_name.h"
 #include "common/parallel_for.h"
-#include "picture/picture_loader.h"
 #include "picture/picture_size.h"
 #include "search/line_order.h"
 #include "search/local_stamp_cache.h"

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_name.h"
 #include "compare/identical/identical_engine.h"
 #include "compare/similar/similar_engine.h"
 #include "crosscheck/reference_identical.h"

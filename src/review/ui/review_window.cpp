@@ -26,6 +26,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/file_name.h"
 #include "common/path_text.h"
 #include "picture/picture_file.h"
 #include "picture/picture_loader.h"
