@@ -23,10 +23,10 @@
 #include "common/path_text.h"
 #include "review/error_messages.h"
 #include "review/group_walk.h"
-#include "review/pair_list.h"
 #include "review/review_session.h"
 #include "review/ui/error_box.h"
 #include "review/ui/review_window.h"
+#include "search/pair_list.h"
 
 namespace {
 
@@ -359,7 +359,7 @@ void MainWindow::onSearchFinished()
         return;
     }
     m_last = std::move(*outcome);
-    m_pane = m_last.pane;
+    m_pane = searchPaneSize(m_last.options.screen);
     for (const std::string& path : m_last.unreadable)
         m_listBox3->addItem(pathText(path));
     QStringList lines;

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include "app/volume_list.h"
+#include "review/pane_size.h"
 #include "search/search_job.h"
 
 class FolderTree;

@@ -6,6 +6,9 @@
 #include "common/file_name.h"
 #include "common/integer_text.h"
 #include "review/error_messages.h"
+#include "search/file_table.h"
+#include "search/pair_list.h"
+#include "search/search_options.h"
 
 namespace {
 
@@ -357,8 +360,8 @@ void ReviewModel::forgetMember(int32_t m, ReviewActionOutcome& outcome)
     (*m_session.files)[static_cast<std::size_t>(f)].skip = 1;
     if (m_session.mode == CheckMode::Similar && m_session.pairs != nullptr) {
         for (PairRec& pair : *m_session.pairs) {
-            if (pair.state != kPairOutOfPlay && (pair.indexA == f || pair.indexB == f))
-                pair.state = kPairOutOfPlay;
+            if (pair.state != PairState::OutOfPlay && (pair.indexA == f || pair.indexB == f))
+                pair.state = PairState::OutOfPlay;
         }
     }
     // Members after the deleted one move up, keeping their scale and position.

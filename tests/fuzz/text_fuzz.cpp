@@ -18,10 +18,10 @@
 #include "compare/identical/identical_result_line.h"
 #include "compare/similar/similar_scoring.h"
 #include "fuzz/fuzz_input.h"
-#include "review/pair_list.h"
 #include "search/file_table.h"
 #include "search/folder_scan.h"
 #include "search/line_order.h"
+#include "search/pair_list.h"
 #include "search/scan_line.h"
 
 namespace {

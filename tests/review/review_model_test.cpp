@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include "search/file_table.h"
+#include "search/pair_list.h"
+#include "search/search_options.h"
+
 namespace {
 
 // A FileTable of `count` files in /x, a 390 x 416 pane and a PairList; the
@@ -338,7 +342,7 @@ TEST(ReviewModelTest, DeleteOfTheLastButOneClosesAndChosenPaneDeletes)
 TEST(ReviewModelTest, FailedDeleteKeepsTheFileInPlay)
 {
     Fixture fx(3, CheckMode::Similar);
-    fx.pairs = {{2, 0, 1}, {2, 1, 2}};
+    fx.pairs = {{PairState::Waiting, 0, 1}, {PairState::Waiting, 1, 2}};
     ReviewModel model = fx.model({0, 1, 2});
     fx.trashFails = true;
     const ReviewActionOutcome out = model.deletePaneNow(2);
@@ -346,7 +350,7 @@ TEST(ReviewModelTest, FailedDeleteKeepsTheFileInPlay)
     EXPECT_FALSE(out.closeWindow);
     EXPECT_EQ(fx.files[1].skip, 0);
     EXPECT_EQ(model.groupSize(), 3);
-    EXPECT_EQ(fx.pairs[0].state, 2);
+    EXPECT_EQ(fx.pairs[0].state, PairState::Waiting);
     EXPECT_EQ(model.deletePane(), 0);
 }
 
@@ -354,16 +358,19 @@ TEST(ReviewModelTest, PairStatesChangeOnlyInSimilarMode)
 {
     for (CheckMode mode : {CheckMode::Similar, CheckMode::Identical}) {
         Fixture fx(4, mode);
-        fx.pairs = {{1, 0, 1}, {2, 1, 3}, {0, 1, 2}, {2, 2, 3}, {1, 3, 0}};
+        fx.pairs = {{PairState::Taken, 0, 1}, {PairState::Waiting, 1, 3}, {PairState::OutOfPlay, 1, 2}, {PairState::Waiting, 2, 3}, {PairState::Taken, 3, 0}};
         ReviewModel model = fx.model({0, 1, 3});
         model.deletePaneNow(2); // file 1
-        std::vector<int32_t> states;
+        constexpr PairState out = PairState::OutOfPlay;
+        constexpr PairState taken = PairState::Taken;
+        constexpr PairState waiting = PairState::Waiting;
+        std::vector<PairState> states;
         for (const PairRec& p : fx.pairs)
             states.push_back(p.state);
         if (mode == CheckMode::Similar)
-            EXPECT_EQ(states, (std::vector<int32_t>{0, 0, 0, 2, 1}));
+            EXPECT_EQ(states, (std::vector<PairState>{out, out, out, waiting, taken}));
         else
-            EXPECT_EQ(states, (std::vector<int32_t>{1, 2, 0, 2, 1}));
+            EXPECT_EQ(states, (std::vector<PairState>{taken, waiting, out, waiting, taken}));
     }
 }
 

@@ -36,6 +36,7 @@
 #include "review/ui/error_box.h"
 #include "review/ui/picture_view.h"
 #include "review/ui/review_keys.h"
+#include "search/file_table.h"
 
 namespace {
 
