@@ -252,16 +252,11 @@ void ReviewModel::pad(int32_t direction)
     }
 }
 
-std::optional<int32_t> ReviewModel::parseInteger(const std::string& text)
-{
-    return parseDecimalInt32(text);
-}
-
 TypedZoom ReviewModel::typeZoom(int32_t pane, const std::string& text)
 {
     if (text.empty())
         return TypedZoom::Empty;
-    const std::optional<int32_t> value = parseInteger(text);
+    const std::optional<int32_t> value = parseDecimalInt32(text);
     if (!value)
         return TypedZoom::NotInteger;
     if (pane < 1 || pane > shownPanes())
@@ -281,14 +276,6 @@ void ReviewModel::dragPress(int32_t x, int32_t y)
     m_dragOriginX = x;
     m_dragOriginY = y;
     m_dragActive = true;
-}
-
-void ReviewModel::dragMove(int32_t pane, int32_t x, int32_t y)
-{
-    if (pane < 1 || pane > shownPanes())
-        return;
-    const int32_t m = memberInPane(pane);
-    dragMove(pane, x, y, shownWidth(m), shownHeight(m));
 }
 
 void ReviewModel::dragMove(int32_t pane, int32_t x, int32_t y, int32_t controlWidth, int32_t controlHeight)
@@ -321,13 +308,7 @@ void ReviewModel::clearChoice()
     m_deleteEnabled = false;
 }
 
-void ReviewModel::closeOk()
-{
-    m_dragPane = 0;
-    m_deletePane = 0;
-}
-
-void ReviewModel::closeAbort()
+void ReviewModel::close()
 {
     m_dragPane = 0;
     m_deletePane = 0;
@@ -370,7 +351,7 @@ void ReviewModel::forgetMember(int32_t m, ReviewActionOutcome& outcome)
     if (m_viewPos > 0 && m_viewPos + m_paneCount > groupSize())
         --m_viewPos;
     if (groupSize() == 1) {
-        closeOk();
+        close();
         outcome.closeWindow = true;
     }
     clearChoice();

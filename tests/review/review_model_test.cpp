@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/integer_text.h"
 #include "search/file_table.h"
 #include "search/pair_list.h"
 #include "search/search_options.h"
@@ -84,6 +85,14 @@ void expectPlacement(const ReviewModel& model, int32_t m, Placement want)
     EXPECT_EQ(model.zoom(m), want.zoom) << "member " << m;
     EXPECT_EQ(model.left(m), want.left) << "member " << m;
     EXPECT_EQ(model.top(m), want.top) << "member " << m;
+}
+
+// A drag over a picture control of the member's shown size, as the window
+// has it once a scale is applied.
+void dragInShownControl(ReviewModel& model, int32_t pane, int32_t x, int32_t y)
+{
+    const int32_t m = model.memberInPane(pane);
+    model.dragMove(pane, x, y, model.shownWidth(m), model.shownHeight(m));
 }
 
 } // namespace
@@ -212,10 +221,10 @@ TEST(ReviewModelTest, TypedZoomStoresOnlyPositiveIntegers)
     EXPECT_EQ(model.typeZoom(2, "-20"), TypedZoom::Refused);
     EXPECT_EQ(model.typeZoom(2, "2000000000"), TypedZoom::Refused); // wider than any window
     EXPECT_EQ(model.zoom(3), 52);
-    EXPECT_EQ(ReviewModel::parseInteger(" +42"), 42);
-    EXPECT_EQ(ReviewModel::parseInteger("-2147483648"), INT32_MIN);
-    EXPECT_FALSE(ReviewModel::parseInteger("2147483648"));
-    EXPECT_FALSE(ReviewModel::parseInteger("12 "));
+    EXPECT_EQ(parseDecimalInt32(" +42"), 42);
+    EXPECT_EQ(parseDecimalInt32("-2147483648"), INT32_MIN);
+    EXPECT_FALSE(parseDecimalInt32("2147483648"));
+    EXPECT_FALSE(parseDecimalInt32("12 "));
 }
 
 TEST(ReviewModelTest, DragIsClampedToThePane)
@@ -225,16 +234,16 @@ TEST(ReviewModelTest, DragIsClampedToThePane)
     model.placeMember(1, 1000, 800);
     model.placeMember(2, 1000, 800);
     model.zoomIn(); // 1040 x 832 at -325, -104
-    model.dragMove(1, 500, 500); // no press yet: nothing
+    dragInShownControl(model, 1, 500, 500); // no press yet: nothing
     EXPECT_EQ(model.left(1), -325);
     model.dragPress(400, 200);
-    model.dragMove(1, 500, 200);
+    dragInShownControl(model, 1, 500, 200);
     EXPECT_EQ(model.left(1), -225);
     EXPECT_EQ(model.dragPane(), 1);
     EXPECT_FALSE(model.prevEnabled());
-    model.dragMove(1, 900, 200);
+    dragInShownControl(model, 1, 900, 200);
     EXPECT_EQ(model.left(1), 0);
-    model.dragMove(1, -2000, 100);
+    dragInShownControl(model, 1, -2000, 100);
     EXPECT_EQ(model.left(1), 390 - 1040);
     EXPECT_EQ(model.top(1), -204);
     EXPECT_EQ(model.left(2), -325); // only the dragged member moves
@@ -258,7 +267,7 @@ TEST(ReviewModelTest, DragIsClampedToThePane)
     narrow.placeMember(1, 200, 100);
     narrow.placeMember(2, 200, 100);
     narrow.dragPress(10, 10);
-    narrow.dragMove(1, 60, 80);
+    dragInShownControl(narrow, 1, 60, 80);
     EXPECT_EQ(narrow.left(1), 0);
     EXPECT_EQ(narrow.top(1), 0);
 }

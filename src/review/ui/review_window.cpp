@@ -617,13 +617,13 @@ void ReviewWindow::BitBtn2Click()
 
 void ReviewWindow::Button1Click()
 {
-    m_model->closeOk();
+    m_model->close();
     done(static_cast<int>(ReviewResult::Ok));
 }
 
 void ReviewWindow::Button3Click()
 {
-    m_model->closeAbort();
+    m_model->close();
     done(static_cast<int>(ReviewResult::Abort));
 }
 
