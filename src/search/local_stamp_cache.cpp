@@ -1,7 +1,5 @@
 #include "search/local_stamp_cache.h"
 
-#include "search/scan_line.h"
-
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;
@@ -43,34 +41,30 @@ CivilDate civilFromDays(int64_t z)
     return CivilDate {yoe + era * 400 + (m <= 2), m, d};
 }
 
-int64_t stampNumberFromText(const std::string& text)
+int64_t stampOf(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute, int64_t second)
 {
-    int64_t value = 0;
-    for (char c : text)
-        if (c >= '0' && c <= '9')
-            value = value * 10 + (c - '0');
-    return value;
+    return ((((year * 100 + month) * 100 + day) * 100 + hour) * 100 + minute) * 100 + (second & ~int64_t {1});
 }
+
+// 0000/01/01 00/00/00 and 9999/12/31 23/59/58: the stamps of times before and
+// after the years a stamp shows.
+constexpr int64_t kEarliestStamp = 101000000;
+constexpr int64_t kLatestStamp = 99991231235958;
 
 } // namespace
 
 int64_t stampNumberOf(std::time_t lastWrite)
 {
-    return stampNumberFromText(formatStamp(lastWrite));
-}
-
-void writeStampText(int64_t stampNumber, char* out)
-{
-    // Digit positions of "yyyy/mm/dd hh/nn/ss", last digit first.
-    static constexpr int kDigitAt[14] = {18, 17, 15, 14, 12, 11, 9, 8, 6, 5, 3, 2, 1, 0};
-    out[4] = out[7] = '/';
-    out[10] = ' ';
-    out[13] = out[16] = '/';
-    uint64_t rest = static_cast<uint64_t>(stampNumber);
-    for (int at : kDigitAt) {
-        out[at] = static_cast<char>('0' + rest % 10);
-        rest /= 10;
-    }
+    std::tm local {};
+    if (!localtime_r(&lastWrite, &local))
+        return kEarliestStamp;
+    // tm_year may be close to INT_MAX for a time stamp far in the future.
+    const int64_t year = int64_t {local.tm_year} + 1900;
+    if (year < 0)
+        return kEarliestStamp;
+    if (year > 9999)
+        return kLatestStamp;
+    return stampOf(year, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
 int64_t LocalStampCache::stampNumber(std::time_t lastWrite)
@@ -86,10 +80,7 @@ int64_t LocalStampCache::stampNumber(std::time_t lastWrite)
     const int64_t days = floorDiv(local, kSecondsPerDay);
     const int64_t secondOfDay = local - days * kSecondsPerDay;
     const CivilDate date = civilFromDays(days);
-    const int64_t hh = secondOfDay / 3600;
-    const int64_t nn = secondOfDay / 60 % 60;
-    const int64_t ss = (secondOfDay % 60) & ~int64_t {1};
-    return ((((date.year * 100 + date.month) * 100 + date.day) * 100 + hh) * 100 + nn) * 100 + ss;
+    return stampOf(date.year, date.month, date.day, secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60);
 }
 
 void LocalStampCache::fill(Slot& slot, int64_t hour)
