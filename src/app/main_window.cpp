@@ -366,7 +366,8 @@ void MainWindow::onSearchFinished()
         lines.append(QString::fromUtf8(line));
     m_listBox1->addItems(lines);
 
-    runReview(m_last.options.mode, [this](const GroupReviewer& reviewer) { Graphic_File_Disp(m_last.pairList, reviewer); });
+    runReview(m_last.options.mode,
+              [this](const GroupReviewer& reviewer) { Graphic_File_Disp(m_last.pairList, reviewer); });
 
     m_edit1->setText(QString::fromUtf8(searchSummaryLine(m_last)));
     m_label1->setText(QString::fromUtf8(searchStatusText(m_last)));

@@ -38,15 +38,16 @@ bool abortSeen(const ScanSettings& settings)
 }
 
 // A picture file found by the scan: the order of its line among the lines
-// of the scan (whose paths all share the scan folder) and where its line is.
-struct ScanRecord {
-    ScanLine::Order order; // points into the line
-    uint32_t line;         // index in the worker's lines
+// of the scan (whose paths all share the scan folder; it points into the
+// line) and where its line is. Deriving lets `line` sit in the tail padding
+// of the Order: 48 bytes a record, which the sorts move about.
+struct ScanRecord : ScanLine::Order {
+    uint32_t line; // index in the worker's lines
 };
 
 bool recordLess(const ScanRecord& a, const ScanRecord& b)
 {
-    return a.order < b.order;
+    return static_cast<const ScanLine::Order&>(a) < b;
 }
 
 struct PendingFolder {
@@ -250,8 +251,8 @@ private:
         const ScanLine::Columns columns {key, size, m_stamps.stampNumber(st.st_mtim.tv_sec)};
         // A deque never moves its lines, so the record can point into its own.
         m_lines.push_back(ScanLine::format(columns, m_path));
-        const std::string_view pathBelow = ScanLine(m_lines.back()).path().substr(m_shared.folder.size());
-        m_records.push_back(ScanRecord {ScanLine::Order(columns, pathBelow), static_cast<uint32_t>(m_lines.size() - 1)});
+        m_records.push_back(ScanRecord {{ScanLine(m_lines.back()).order(m_shared.folder.size())},
+                                        static_cast<uint32_t>(m_lines.size() - 1)});
         return true;
     }
 

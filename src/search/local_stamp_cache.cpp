@@ -41,6 +41,7 @@ CivilDate civilFromDays(int64_t z)
     return CivilDate {yoe + era * 400 + (m <= 2), m, d};
 }
 
+// yyyymmddhhnnss, the seconds rounded down to even as a DOS time keeps them.
 int64_t stampOf(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute, int64_t second)
 {
     return ((((year * 100 + month) * 100 + day) * 100 + hour) * 100 + minute) * 100 + (second & ~int64_t {1});

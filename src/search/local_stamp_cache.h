@@ -8,7 +8,7 @@
 // (TZ applies), the seconds rounded down to even as a DOS time keeps them.
 // Times outside the DOS range (1980-2107) keep their real date; years beyond
 // 0-9999 are clamped so that the stamp keeps its 14 digits. Ordered as its
-// text (ScanLine::stampText) is.
+// text in a scan line is.
 int64_t stampNumberOf(std::time_t lastWrite);
 
 // Gives stampNumberOf(t) for many files without a localtime_r call per file

@@ -1,6 +1,7 @@
 #include "search/scan_line.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "search/line_order.h"
 
@@ -13,20 +14,24 @@ constexpr std::size_t kStampColumn = 21;
 constexpr std::size_t kStampWidth = 19;
 constexpr std::size_t kPathColumn = 41;
 
-// "%.10d": at least ten digits, leading zeros; a negative number as 0.
-void appendNumber(std::string& line, int64_t value)
+// The width of a number column: ten digits, more for a wider number.
+std::size_t numberWidth(int64_t value)
 {
-    char digits[24];
-    int n = 0;
+    std::size_t width = kNumberWidth;
+    for (int64_t rest = value / 10'000'000'000; rest > 0; rest /= 10)
+        ++width;
+    return width;
+}
+
+// `value` in `width` digits with leading zeros; a negative number as 0.
+char* writeNumber(char* out, int64_t value, std::size_t width)
+{
     uint64_t rest = value < 0 ? 0 : static_cast<uint64_t>(value);
-    do {
-        digits[n++] = static_cast<char>('0' + rest % 10);
+    for (std::size_t i = width; i-- > 0;) {
+        out[i] = static_cast<char>('0' + rest % 10);
         rest /= 10;
-    } while (rest > 0);
-    for (int pad = n; pad < static_cast<int>(kNumberWidth); ++pad)
-        line += '0';
-    while (n > 0)
-        line += digits[--n];
+    }
+    return out + width;
 }
 
 // The 19 characters "yyyy/mm/dd hh/nn/ss" of a stamp number yyyymmddhhnnss.
@@ -68,23 +73,13 @@ uint64_t foldedHead(std::string_view path)
 
 std::string ScanLine::format(const Columns& columns, std::string_view path)
 {
-    std::string line;
-    line.reserve(kPathColumn + path.size());
-    appendNumber(line, columns.key);
-    appendNumber(line, columns.size);
-    line += ' ';
-    line.append(kStampWidth, ' ');
-    writeStamp(columns.stamp, line.data() + line.size() - kStampWidth);
-    line += ' ';
-    line += path;
+    const std::size_t keyWidth = numberWidth(columns.key);
+    const std::size_t sizeWidth = numberWidth(columns.size);
+    std::string line(keyWidth + sizeWidth + 1 + kStampWidth + 1 + path.size(), ' ');
+    char* out = writeNumber(writeNumber(line.data(), columns.key, keyWidth), columns.size, sizeWidth);
+    writeStamp(columns.stamp, out + 1);
+    std::memcpy(out + 1 + kStampWidth + 1, path.data(), path.size());
     return line;
-}
-
-std::string ScanLine::stampText(int64_t stamp)
-{
-    std::string text(kStampWidth, ' ');
-    writeStamp(stamp, text.data());
-    return text;
 }
 
 int64_t ScanLine::key() const

@@ -32,9 +32,6 @@ public:
     // still comes out whole, but the columns no longer line up.
     static std::string format(const Columns& columns, std::string_view path);
 
-    // "yyyy/mm/dd hh/nn/ss" of a stamp number.
-    static std::string stampText(int64_t stamp);
-
     // Reads a line in place; the line must outlive the ScanLine. A number
     // column counts only its digits, and reads 0 where a short line lacks it;
     // the stamp and the path of a line too short to hold them are empty.
@@ -52,13 +49,14 @@ public:
     // A path that ends sorts before a longer one, as it does under lineLess.
     class Order {
     public:
-        // `pathAfter`: the line's path after the shared prefix; it must
-        // outlive the Order.
-        Order(const Columns& columns, std::string_view pathAfter);
-
         bool operator<(const Order& other) const;
 
     private:
+        friend class ScanLine;
+
+        // `pathAfter`: the line's path after the shared prefix, inside the line.
+        Order(const Columns& columns, std::string_view pathAfter);
+
         int64_t m_key;
         int64_t m_size;
         int64_t m_stamp;
@@ -68,7 +66,7 @@ public:
     };
 
     // The Order of this line among lines whose paths share their first
-    // `sharedPath` bytes.
+    // `sharedPath` bytes; it points into the line.
     Order order(std::size_t sharedPath = 0) const;
 
 private:

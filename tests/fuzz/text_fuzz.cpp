@@ -129,7 +129,8 @@ void checkScanLines(std::string_view data, NumberSource& numbers)
         fuzz_input::fail("size " + std::to_string(width) + " x " + std::to_string(height) + " comes back as "
                          + std::to_string(table[0].width) + " x " + std::to_string(table[0].height));
 
-    const std::string stamp = ScanLine::stampText(stampNumberOf(static_cast<std::time_t>(numbers.next64())));
+    const int64_t stampNumber = stampNumberOf(static_cast<std::time_t>(numbers.next64()));
+    const std::string stamp(ScanLine(ScanLine::format({0, 0, stampNumber}, "")).stamp());
     if (stamp.size() != 19 || stamp[4] != '/' || stamp[7] != '/' || stamp[10] != ' '
         || stamp[13] != '/' || stamp[16] != '/' || (stamp[18] - '0') % 2 != 0)
         fuzz_input::fail("stamp \"" + stamp + "\" is not of the fixed shape");

@@ -500,7 +500,8 @@ void ReviewWindowTest::similarModePairStatesAfterDelete()
 {
     Scene scene(CheckMode::Similar);
     scene.addAll({"s/a.jpg", "s/b.jpg", "s/c.jpg"}, 60, 40);
-    scene.pairs = {{PairState::Taken, 0, 1}, {PairState::Taken, 1, 2}, {PairState::Waiting, 0, 2}, {PairState::Waiting, 2, 1}};
+    scene.pairs = {{PairState::Taken, 0, 1}, {PairState::Taken, 1, 2}, {PairState::Waiting, 0, 2},
+                   {PairState::Waiting, 2, 1}};
     ReviewWindow window;
     QVERIFY(window.openGroup(scene.session, scene.group));
     click(window, "Button5"); // file 1

@@ -157,7 +157,8 @@ std::vector<PairRec> randomPairs(std::mt19937& random, int32_t fileCount, int32_
         const auto b = static_cast<int32_t>(random() % fileCount);
         // Mostly waiting, some left over from an earlier walk or out of play.
         const int32_t roll = static_cast<int32_t>(random() % 10);
-        pairs.push_back(PairRec {roll < 7 ? PairState::Waiting : roll < 9 ? PairState::Taken : PairState::OutOfPlay, a, b});
+        const PairState state = roll < 7 ? PairState::Waiting : roll < 9 ? PairState::Taken : PairState::OutOfPlay;
+        pairs.push_back(PairRec {state, a, b});
     }
     return pairs;
 }
@@ -303,7 +304,8 @@ TEST(GroupWalkTest, DeleteInSimilarModeTakesTheFilesPairsOutOfTheNextWalk)
         return ReviewResult::Ok;
     });
     EXPECT_EQ(shown, (Groups {{0, 1, 2}, {3, 4}}));
-    EXPECT_EQ(statesOf(pairs), (std::vector<PairState> {PairState::Taken, PairState::OutOfPlay, PairState::OutOfPlay, PairState::Taken}));
+    EXPECT_EQ(statesOf(pairs),
+              (std::vector<PairState> {PairState::Taken, PairState::OutOfPlay, PairState::OutOfPlay, PairState::Taken}));
     EXPECT_EQ(groupsWhenAllOk(pairs), (Groups {{0, 1}, {3, 4}}));
 }
 

@@ -367,12 +367,12 @@ TEST(ReviewModelTest, PairStatesChangeOnlyInSimilarMode)
 {
     for (CheckMode mode : {CheckMode::Similar, CheckMode::Identical}) {
         Fixture fx(4, mode);
-        fx.pairs = {{PairState::Taken, 0, 1}, {PairState::Waiting, 1, 3}, {PairState::OutOfPlay, 1, 2}, {PairState::Waiting, 2, 3}, {PairState::Taken, 3, 0}};
-        ReviewModel model = fx.model({0, 1, 3});
-        model.deletePaneNow(2); // file 1
         constexpr PairState out = PairState::OutOfPlay;
         constexpr PairState taken = PairState::Taken;
         constexpr PairState waiting = PairState::Waiting;
+        fx.pairs = {{taken, 0, 1}, {waiting, 1, 3}, {out, 1, 2}, {waiting, 2, 3}, {taken, 3, 0}};
+        ReviewModel model = fx.model({0, 1, 3});
+        model.deletePaneNow(2); // file 1
         std::vector<PairState> states;
         for (const PairRec& p : fx.pairs)
             states.push_back(p.state);

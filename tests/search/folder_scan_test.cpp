@@ -59,6 +59,8 @@ TEST(ScanLineTest, FixedColumns)
               "32212254723221225472 ");
     EXPECT_EQ(ScanLine::format({ScanLine::kMaxNumber, 0, 0}, "/x").substr(0, 41),
               "99999999990000000000 0000/00/00 00/00/00 ");
+    // A wider number still comes out whole; a negative one as zeros.
+    EXPECT_EQ(ScanLine::format({12345678901, -5, 0}, "/x"), "123456789010000000000 0000/00/00 00/00/00 /x");
 }
 
 TEST(ScanLineTest, ReadsBackWhatItWrites)
@@ -70,7 +72,7 @@ TEST(ScanLineTest, ReadsBackWhatItWrites)
     EXPECT_EQ(line.stampNumber(), 99991231235958);
     EXPECT_EQ(line.stamp(), "9999/12/31 23/59/58");
     EXPECT_EQ(line.path(), "/p/Q r.BMP");
-    EXPECT_EQ(ScanLine::stampText(101000000), "0000/01/01 00/00/00");
+    EXPECT_EQ(ScanLine(ScanLine::format({0, 0, 101000000}, "")).stamp(), "0000/01/01 00/00/00");
     // A line cut short: the numbers it holds, no stamp, no path.
     const ScanLine cut("000000001200000");
     EXPECT_EQ(cut.key(), 12);
@@ -289,7 +291,8 @@ TEST(ScanLineTest, OrderIsTheListOrder)
     // that end where another goes on and paths that tie on their first eight
     // bytes.
     std::vector<std::string> lines;
-    const char* names[] = {"/p/A.jpg", "/p/a.jpg", "/p/B.JPG", "/p/_x.jpg", "/P/a.jpg", "/p/a.jpgz", "/p/abcdefgh", "/p/ABCDEFGHi"};
+    const char* names[] = {"/p/A.jpg", "/p/a.jpg", "/p/B.JPG", "/p/_x.jpg",
+                           "/P/a.jpg", "/p/a.jpgz", "/p/abcdefgh", "/p/ABCDEFGHi"};
     for (int i = 0; i < 3000; ++i)
         lines.push_back(ScanLine::format({(i * 7919) % 97, (i * 31) % 5, i % 3 ? 20020531184206 : 20010101000000},
                                          std::string(names[i % 8]) + std::to_string(i % 11)));

@@ -19,10 +19,16 @@ inline void makeFile(const TempDir& dir, const std::string& name, std::size_t si
     setModificationTime(dir.file(name), time);
 }
 
+// The text of a stamp number as a scan line shows it.
+inline std::string stampTextOfNumber(int64_t stamp)
+{
+    return std::string(ScanLine(ScanLine::format({0, 0, stamp}, "")).stamp());
+}
+
 // The stamp of a last-write time as a scan line shows it.
 inline std::string stampTextOf(std::time_t lastWrite)
 {
-    return ScanLine::stampText(stampNumberOf(lastWrite));
+    return stampTextOfNumber(stampNumberOf(lastWrite));
 }
 
 } // namespace testing_support
