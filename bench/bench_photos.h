@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "picture/picture_loader.h"
+#include "common/file_name.h"
 
 namespace bench {
 

@@ -25,7 +25,7 @@
 
 #include <jpeglib.h>
 
-#include "picture/picture_loader.h"
+#include "common/file_name.h"
 #include "picture/picture_stream.h"
 
 namespace {

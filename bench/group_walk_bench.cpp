@@ -17,7 +17,7 @@
 #include <benchmark/benchmark.h>
 
 #include "review/group_walk.h"
-#include "review/pair_list.h"
+#include "search/pair_list.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ std::vector<PairRec> inListOrder(std::vector<ScoredPair> scored)
     std::vector<PairRec> pairs;
     pairs.reserve(scored.size());
     for (const ScoredPair& s : scored)
-        pairs.push_back(PairRec {kPairWaiting, s.a, s.b});
+        pairs.push_back(PairRec {PairState::Waiting, s.a, s.b});
     return pairs;
 }
 
@@ -97,7 +97,7 @@ void BM_WalkChain(benchmark::State& state)
     const auto links = static_cast<int32_t>(state.range(0));
     std::vector<PairRec> pairs;
     for (int32_t k = 0; k < links; ++k)
-        pairs.push_back(PairRec {kPairWaiting, k, k + 1});
+        pairs.push_back(PairRec {PairState::Waiting, k, k + 1});
     runWalk(state, pairs);
 }
 BENCHMARK(BM_WalkChain)->Arg(200000)->Unit(benchmark::kMillisecond);

@@ -41,8 +41,8 @@
 #include "compare/similar/similar_scoring.h"
 #include "picture/picture_loader.h"
 #include "review/group_walk.h"
-#include "review/pair_list.h"
 #include "search/line_order.h"
+#include "search/pair_list.h"
 #include "search/run_list.h"
 
 namespace {

@@ -37,7 +37,7 @@
 #include <jpeglib.h>
 
 #include "bench_photos.h"
-#include "picture/picture_loader.h"
+#include "common/file_name.h"
 #include "support/test_pictures.h"
 
 namespace {

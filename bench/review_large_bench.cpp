@@ -31,6 +31,9 @@
 #include "review/ui/picture_cache.h"
 #include "review/ui/picture_view.h"
 #include "review/ui/review_window.h"
+#include "search/file_table.h"
+#include "search/pair_list.h"
+#include "search/search_options.h"
 
 namespace {
 

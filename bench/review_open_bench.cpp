@@ -33,6 +33,9 @@
 #include "bench_photos.h"
 #include "review/ui/picture_cache.h"
 #include "review/ui/review_window.h"
+#include "search/file_table.h"
+#include "search/pair_list.h"
+#include "search/search_options.h"
 
 namespace {
 

@@ -23,8 +23,6 @@
 #include "common/folder_path.h"
 #include "common/path_text.h"
 #include "review/error_messages.h"
-#include "review/group_walk.h"
-#include "review/pair_list.h"
 #include "review/review_session.h"
 #include "review/ui/error_box.h"
 #include "review/ui/review_window.h"
@@ -357,7 +355,7 @@ void MainWindow::onSearchFinished()
         return;
     }
     m_last = std::move(*outcome);
-    m_pane = m_last.pane;
+    m_pane = searchPaneSize(m_last.options.screen);
     for (const std::string& path : m_last.unreadable)
         m_listBox3->addItem(pathText(path));
     QStringList lines;
@@ -366,7 +364,8 @@ void MainWindow::onSearchFinished()
         lines.append(QString::fromUtf8(line));
     m_listBox1->addItems(lines);
 
-    runReview(m_last.pairList, m_last.options.mode, m_pane);
+    runReview(m_last.options.mode,
+              [this](const GroupReviewer& reviewer) { Graphic_File_Disp(m_last.pairList, reviewer); });
 
     m_edit1->setText(QString::fromUtf8(searchSummaryLine(m_last)));
     m_label1->setText(QString::fromUtf8(searchStatusText(m_last)));
@@ -374,13 +373,11 @@ void MainWindow::onSearchFinished()
     emit searchFinished();
 }
 
-void MainWindow::runReview(std::vector<PairRec>& pairs, CheckMode mode, PaneSize pane)
+void MainWindow::runReview(CheckMode mode, const std::function<void(const GroupReviewer&)>& walk)
 {
-    ReviewSession session {&m_last.files, &pairs, mode, pane};
+    ReviewSession session {&m_last.files, &m_last.pairList, mode, m_pane};
     try {
-        Graphic_File_Disp(pairs, [this, &session](std::vector<int32_t>& group) {
-            return m_review->CheckFile(session, group, 2);
-        });
+        walk([this, &session](std::vector<int32_t>& group) { return m_review->CheckFile(session, group, 2); });
     } catch (const std::exception& e) {
         // A group that cannot be shown ends the walk; the search's outcome
         // stays and is still reported.
@@ -393,11 +390,10 @@ void MainWindow::Button4Click()
     if (m_busy)
         return;
     m_pane = redisplayPaneSize(m_radioGroup3->itemIndex(), static_cast<CheckMode>(m_checkMode), m_pane);
-    m_last.pairList = rebuildPairList(m_last.resultLines, m_last.files);
-    if (!m_last.pairList.empty()) {
-        setBusy(true);
-        runReview(m_last.pairList, static_cast<CheckMode>(m_checkMode), m_pane);
-        setBusy(false);
-    }
+    setBusy(true);
+    runReview(static_cast<CheckMode>(m_checkMode), [this](const GroupReviewer& reviewer) {
+        redisplayGroups(m_last.resultLines, m_last.files, m_last.pairList, reviewer);
+    });
+    setBusy(false);
     emit searchFinished();
 }

@@ -10,6 +10,8 @@
 #include <QWidget>
 
 #include "app/volume_list.h"
+#include "review/group_walk.h"
+#include "review/pane_size.h"
 #include "search/search_job.h"
 
 class FolderTree;
@@ -81,7 +83,9 @@ private:
     void setBusy(bool busy);
     void showProgress(const SearchProgress& progress);
     void onSearchFinished();
-    void runReview(std::vector<PairRec>& pairs, CheckMode mode, PaneSize pane);
+    // Runs `walk` over the last search's pairs with the review window as the
+    // reviewer; a group that cannot be shown ends it.
+    void runReview(CheckMode mode, const std::function<void(const GroupReviewer&)>& walk);
     void fitOuterSize();
 
     MainWindowSetup m_setup;

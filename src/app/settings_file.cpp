@@ -70,11 +70,6 @@ std::vector<std::vector<std::string>> SettingsFile::splitLines(std::string_view 
     return lines;
 }
 
-std::optional<int32_t> SettingsFile::parseInteger(std::string_view text)
-{
-    return parseDecimalInt32(text);
-}
-
 SettingsReadResult SettingsFile::apply(std::string_view bytes, const Apply& apply)
 {
     for (const std::vector<std::string>& fields : splitLines(bytes)) {
@@ -82,7 +77,7 @@ SettingsReadResult SettingsFile::apply(std::string_view bytes, const Apply& appl
             if (fields[0] != entry.tag)
                 continue;
             const std::string value = fields.size() > 1 ? fields[1] : std::string();
-            const std::optional<int32_t> number = parseInteger(value);
+            const std::optional<int32_t> number = parseDecimalInt32(value);
             if (!number)
                 return SettingsReadResult {false, value};
             apply(entry.key, *number);

@@ -46,10 +46,6 @@ public:
     // at the first value that is not a decimal integer.
     static SettingsReadResult apply(std::string_view bytes, const Apply& apply);
 
-    // The decimal integer of a value field: optional leading blanks, an
-    // optional sign, digits, and nothing else; within int32.
-    static std::optional<int32_t> parseInteger(std::string_view text);
-
     // The whole file as written at exit: header line and the four tag lines.
     static std::string format(const SettingValues& values);
 

@@ -8,9 +8,9 @@
 #include <QStorageInfo>
 
 #include "app/folder_listing.h"
+#include "common/file_name.h"
 #include "common/folder_path.h"
 #include "common/path_text.h"
-#include "picture/picture_loader.h"
 #include "search/line_order.h"
 
 namespace volume_list {

@@ -68,17 +68,6 @@ void showProgress(const SearchProgress& progress)
     std::fflush(stderr);
 }
 
-// Every group the review would show when each is closed with "OK".
-std::vector<std::vector<int32_t>> reviewGroups(const SearchOutcome& outcome)
-{
-    std::vector<std::vector<int32_t>> groups;
-    std::vector<PairRec> pairs = outcome.pairList;
-    Graphic_File_Disp(pairs, [&](std::vector<int32_t>& group) {
-        groups.push_back(group);
-        return ReviewResult::Ok;
-    });
-    return groups;
-}
 
 std::string jsonReport(const SearchOutcome& outcome, const std::vector<std::vector<int32_t>>& groups)
 {
@@ -224,7 +213,9 @@ int runSearchCommand(const std::vector<std::string>& args)
             std::fputs("\r\033[K", stderr);
         if (!outcome.cacheWarning.empty())
             std::fprintf(stderr, "zelvic-cli: %s\n", outcome.cacheWarning.c_str());
-        const auto groups = reviewGroups(outcome);
+        // The walk marks the pairs it takes: it walks a copy.
+        std::vector<PairRec> pairs = outcome.pairList;
+        const auto groups = groupsWhenAllOk(pairs);
         if (arguments.json)
             std::printf("%s\n", jsonReport(outcome, groups).c_str());
         else

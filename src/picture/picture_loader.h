@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "picture/picture.h"
 
@@ -41,13 +40,6 @@ struct LoadedPicture {
     int systemError = 0;                     // errno, when the system refused
     bool ok() const { return error.empty(); }
 };
-
-// The extension of the file name (from its last "." on, dot included), ASCII
-// upper case; empty when the name has no dot.
-std::string upperExtension(std::string_view path);
-
-// The file name: the part of the path after its last "/".
-std::string_view fileNameOf(std::string_view path);
 
 // Loads a picture file. The format follows the extension alone: ".JPG" in any
 // letter case is decoded as JPEG, every other file is read as a Windows bitmap,

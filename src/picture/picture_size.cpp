@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "common/file_name.h"
 #include "picture/bmp_loader.h"
 #include "picture/picture_file.h"
 

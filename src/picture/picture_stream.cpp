@@ -1,5 +1,6 @@
 #include "picture/picture_stream.h"
 
+#include "common/file_name.h"
 #include "picture/bmp_loader.h"
 #include "picture/jpeg_decoder.h"
 #include "picture/picture_file.h"

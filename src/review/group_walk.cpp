@@ -5,6 +5,9 @@
 #include <numeric>
 #include <stdexcept>
 
+#include "search/file_table.h"
+#include "search/pair_list.h"
+
 namespace {
 
 // Positions of every file's pairs in the PairList, ascending. A gathering
@@ -177,10 +180,10 @@ private:
             const int32_t j = m_positions.positionAt(entry);
             PairRec& pair = m_pairs[j];
             m_positions.close(j);
-            if (pair.state != kPairWaiting)
+            if (pair.state != PairState::Waiting)
                 continue;
             const int32_t other = pair.indexA == level.file ? pair.indexB : pair.indexA;
-            pair.state = kPairTaken;
+            pair.state = PairState::Taken;
             if (group.holds(other)) {
                 group.mark[level.pos] = 1; // closes a cycle with the group
                 continue;
@@ -216,8 +219,8 @@ std::vector<int32_t> shownMembers(const GroupArrays& group)
 void Graphic_File_Disp(std::vector<PairRec>& pairs, const GroupReviewer& reviewer)
 {
     for (PairRec& pair : pairs) {
-        if (pair.state == kPairTaken)
-            pair.state = kPairWaiting;
+        if (pair.state == PairState::Taken)
+            pair.state = PairState::Waiting;
     }
     const std::size_t pairCount = pairs.size();
     if (pairCount == 0)
@@ -227,7 +230,7 @@ void Graphic_File_Disp(std::vector<PairRec>& pairs, const GroupReviewer& reviewe
     GroupArrays group;
     const auto lastSeed = static_cast<int32_t>(std::min<std::size_t>(kMaxSeed, pairCount - 1));
     for (int32_t i = 0; i <= lastSeed; ++i) {
-        if (pairs[i].state != kPairWaiting)
+        if (pairs[i].state != PairState::Waiting)
             continue;
         group.mark.fill(0);
         group.n = 1;
@@ -255,7 +258,7 @@ std::vector<std::vector<int32_t>> groupsWhenAllOk(std::vector<PairRec>& pairs)
     return groups;
 }
 
-void redisplayGroups(const std::vector<std::string>& resultLines, const FileTable& files,
+void redisplayGroups(const std::vector<std::string>& resultLines, const std::vector<File_rec>& files,
                      std::vector<PairRec>& pairs, const GroupReviewer& reviewer)
 {
     pairs = rebuildPairList(resultLines, files);

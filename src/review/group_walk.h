@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "review/pair_list.h"
-#include "search/file_table.h"
+#include "review/search_records.h"
 
 // How the review window closed: its modal result.
 enum class ReviewResult : int32_t { Ok = 1, Cancel = 2, Abort = 3 };
@@ -34,5 +33,5 @@ std::vector<std::vector<int32_t>> groupsWhenAllOk(std::vector<PairRec>& pairs);
 // The re-display ("画像再表示") without its window: `pairs` is rebuilt from
 // the lines of the last search, leaving out the pairs of files whose Skip is
 // set, and walked when any pair is left.
-void redisplayGroups(const std::vector<std::string>& resultLines, const FileTable& files,
+void redisplayGroups(const std::vector<std::string>& resultLines, const std::vector<File_rec>& files,
                      std::vector<PairRec>& pairs, const GroupReviewer& reviewer);

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <utility>
 
+#include "common/file_name.h"
 #include "common/folder_path.h"
 #include "common/integer_text.h"
-#include "picture/picture_loader.h"
 #include "review/error_messages.h"
+#include "search/file_table.h"
+#include "search/pair_list.h"
+#include "search/search_options.h"
 
 namespace {
 
@@ -234,16 +237,11 @@ void ReviewModel::pad(int32_t direction)
     }
 }
 
-std::optional<int32_t> ReviewModel::parseInteger(const std::string& text)
-{
-    return parseDecimalInt32(text);
-}
-
 TypedZoom ReviewModel::typeZoom(int32_t pane, const std::string& text)
 {
     if (text.empty())
         return TypedZoom::Empty;
-    const std::optional<int32_t> value = parseInteger(text);
+    const std::optional<int32_t> value = parseDecimalInt32(text);
     if (!value)
         return TypedZoom::NotInteger;
     if (pane < 1 || pane > shownPanes())
@@ -263,14 +261,6 @@ void ReviewModel::dragPress(int32_t x, int32_t y)
     m_dragOriginX = x;
     m_dragOriginY = y;
     m_dragActive = true;
-}
-
-void ReviewModel::dragMove(int32_t pane, int32_t x, int32_t y)
-{
-    if (pane < 1 || pane > shownPanes())
-        return;
-    const int32_t m = memberInPane(pane);
-    dragMove(pane, x, y, shownWidth(m), shownHeight(m));
 }
 
 void ReviewModel::dragMove(int32_t pane, int32_t x, int32_t y, int32_t controlWidth, int32_t controlHeight)
@@ -303,13 +293,7 @@ void ReviewModel::clearChoice()
     m_deleteEnabled = false;
 }
 
-void ReviewModel::closeOk()
-{
-    m_dragPane = 0;
-    m_deletePane = 0;
-}
-
-void ReviewModel::closeAbort()
+void ReviewModel::close()
 {
     m_dragPane = 0;
     m_deletePane = 0;
@@ -342,8 +326,8 @@ void ReviewModel::forgetMember(int32_t m, ReviewActionOutcome& outcome)
     (*m_session.files)[static_cast<std::size_t>(f)].skip = 1;
     if (m_session.mode == CheckMode::Similar && m_session.pairs != nullptr) {
         for (PairRec& pair : *m_session.pairs) {
-            if (pair.state != kPairOutOfPlay && (pair.indexA == f || pair.indexB == f))
-                pair.state = kPairOutOfPlay;
+            if (pair.state != PairState::OutOfPlay && (pair.indexA == f || pair.indexB == f))
+                pair.state = PairState::OutOfPlay;
         }
     }
     // Members after the deleted one move up, keeping their scale and position.
@@ -352,7 +336,7 @@ void ReviewModel::forgetMember(int32_t m, ReviewActionOutcome& outcome)
     if (m_viewPos > 0 && m_viewPos + m_paneCount > groupSize())
         --m_viewPos;
     if (groupSize() == 1) {
-        closeOk();
+        close();
         outcome.closeWindow = true;
     }
     clearChoice();

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -101,14 +100,11 @@ public:
     // control is controlWidth x controlHeight (a typed scale not yet applied
     // with Enter leaves the control at its old size).
     void dragMove(int32_t pane, int32_t x, int32_t y, int32_t controlWidth, int32_t controlHeight);
-    // The same for a control of the member's shown size.
-    void dragMove(int32_t pane, int32_t x, int32_t y);
     void dragRelease();
 
     void choosePane(int32_t pane);   // picture double-click
     void clearChoice();              // double-click on the window surface
-    void closeOk();                  // OK: DragPane 0, DeletePane 0
-    void closeAbort();               // 中断: the same
+    void close();                    // OK or 中断: DragPane 0, DeletePane 0
 
     // "削除": deletes the file of DeletePane (nothing when none is chosen).
     ReviewActionOutcome deleteChosen();
@@ -118,9 +114,6 @@ public:
     // the other way.
     ReviewActionOutcome move(int32_t which);
 
-    // Integer value of a zoom field's text, as the framework's conversion
-    // reads it; nothing when the text is not a 32-bit integer.
-    static std::optional<int32_t> parseInteger(const std::string& text);
 
 private:
     struct Member {

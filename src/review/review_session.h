@@ -2,17 +2,15 @@
 
 #include <vector>
 
-#include "review/pair_list.h"
-#include "search/file_table.h"
-#include "search/search_job.h"
-#include "search/search_options.h"
+#include "review/pane_size.h"
+#include "review/search_records.h"
 
 // What the review of one search works on: the FileTable (a delete sets Skip,
 // a move rewrites Path), the PairList (a delete in CheckMode 3 puts the
 // file's pairs out of play), the mode, and the size of one review pane.
 struct ReviewSession {
-    FileTable* files = nullptr;
+    std::vector<File_rec>* files = nullptr;
     std::vector<PairRec>* pairs = nullptr;
-    CheckMode mode = CheckMode::FileSize;
+    CheckMode mode {}; // CheckMode::FileSize
     PaneSize pane;
 };

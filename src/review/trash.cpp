@@ -13,9 +13,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/file_name.h"
 #include "common/folder_path.h"
 #include "common/write_whole.h"
-#include "picture/picture_loader.h"
 #include "review/error_messages.h"
 #include "review/file_steps.h"
 

@@ -1,27 +1,9 @@
 #include "search/file_table.h"
 
 #include <algorithm>
-#include <string_view>
 
 #include "common/parallel_for.h"
-
 #include "search/scan_line.h"
-
-namespace {
-
-// The value of a column of decimal digits; a line too short reads as 0.
-int64_t columnValue(std::string_view line, std::size_t from, std::size_t width)
-{
-    int64_t value = 0;
-    for (std::size_t i = from; i < from + width && i < line.size(); ++i) {
-        const char c = line[i];
-        if (c >= '0' && c <= '9')
-            value = value * 10 + (c - '0');
-    }
-    return value;
-}
-
-} // namespace
 
 FileTable BuildFileTable(const std::vector<std::string>& scanList, CheckMode mode, int32_t jobs)
 {
@@ -33,16 +15,14 @@ FileTable BuildFileTable(const std::vector<std::string>& scanList, CheckMode mod
         const std::size_t from = static_cast<std::size_t>(part) * kEntriesPerPart;
         const std::size_t to = std::min(scanList.size(), from + kEntriesPerPart);
         for (std::size_t i = from; i < to; ++i) {
-            const std::string_view line = scanList[i];
+            const ScanLine line(scanList[i]);
             File_rec& file = files[i];
-            if (line.size() > kScanPathColumn)
-                file.path = line.substr(kScanPathColumn);
-            if (line.size() >= kScanStampColumn + kScanStampWidth)
-                file.stamp = line.substr(kScanStampColumn, kScanStampWidth);
-            file.size = columnValue(line, kScanSizeColumn, 10);
+            file.path = line.path();
+            file.stamp = line.stamp();
+            file.size = line.size();
             file.skip = 0;
             if (mode == CheckMode::PictureSize) {
-                const SizeOfKey picture = sizeOfPictureKey(columnValue(line, kScanKeyColumn, 10));
+                const SizeOfKey picture = sizeOfPictureKey(line.key());
                 file.height = picture.height;
                 file.width = picture.width;
             }

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <deque>
 #include <exception>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,9 +18,9 @@
 #include <unistd.h>
 
 #include "common/fd_closer.h"
+#include "common/file_name.h"
 #include "common/log_categories.h"
 #include "common/parallel_for.h"
-#include "picture/picture_loader.h"
 #include "picture/picture_size.h"
 #include "search/line_order.h"
 #include "search/local_stamp_cache.h"
@@ -41,43 +40,17 @@ bool abortSeen(const ScanSettings& settings)
     return settings.abortFlag && settings.abortFlag->load(std::memory_order_relaxed);
 }
 
-// A picture file found by the scan: what its line holds, as numbers, the
-// path below the scan folder (which every path shares) and where its line is.
-struct ScanRecord {
-    int64_t key;
-    int64_t size;
-    int64_t stamp;     // stampNumberOf the last-write time
-    uint64_t pathHead; // the first eight bytes of the path below, folded, big-endian, 0-padded
-    const char* path;  // below the scan folder, inside the line
-    uint32_t pathLength;
-    uint32_t line;     // index in the worker's lines
-
-    std::string_view pathBelow() const { return {path, pathLength}; }
+// A picture file found by the scan: the order of its line among the lines
+// of the scan (whose paths all share the scan folder; it points into the
+// line) and where its line is. Deriving lets `line` sit in the tail padding
+// of the Order: 48 bytes a record, which the sorts move about.
+struct ScanRecord : ScanLine::Order {
+    uint32_t line; // index in the worker's lines
 };
 
-uint64_t foldedHead(std::string_view path)
-{
-    uint64_t head = 0;
-    for (std::size_t i = 0; i < 8; ++i)
-        head = head << 8 | (i < path.size() ? foldLetter(static_cast<unsigned char>(path[i])) : 0u);
-    return head;
-}
-
-// The order of lineLess over the lines: the digit columns and the stamp are
-// fixed-width digits that letter case does not touch, so they compare as
-// numbers; the paths share the scan folder, so only what follows it counts.
-// A path that ends sorts before a longer one, as the zero padding does.
 bool recordLess(const ScanRecord& a, const ScanRecord& b)
 {
-    if (a.key != b.key)
-        return a.key < b.key;
-    if (a.size != b.size)
-        return a.size < b.size;
-    if (a.stamp != b.stamp)
-        return a.stamp < b.stamp;
-    if (a.pathHead != b.pathHead)
-        return a.pathHead < b.pathHead;
-    return lineLess(a.pathBelow(), b.pathBelow());
+    return static_cast<const ScanLine::Order&>(a) < b;
 }
 
 struct PendingFolder {
@@ -148,30 +121,6 @@ private:
     bool m_stopped = false;
 };
 
-void writeDigits(char* out, int64_t value)
-{
-    uint64_t rest = static_cast<uint64_t>(value);
-    for (int i = 9; i >= 0; --i) {
-        out[i] = static_cast<char>('0' + rest % 10);
-        rest /= 10;
-    }
-}
-
-std::string lineOf(int64_t key, int64_t size, int64_t stamp, const std::string& folder, std::string_view below,
-                   std::string_view name)
-{
-    std::string line(kScanPathColumn + folder.size() + below.size() + name.size(), ' ');
-    char* out = line.data();
-    writeDigits(out + kScanKeyColumn, key);
-    writeDigits(out + kScanSizeColumn, size);
-    writeStampText(stamp, out + kScanStampColumn);
-    out += kScanPathColumn;
-    std::memcpy(out, folder.data(), folder.size());
-    std::memcpy(out + folder.size(), below.data(), below.size());
-    std::memcpy(out + folder.size() + below.size(), name.data(), name.size());
-    return line;
-}
-
 // What the scan shares between its workers.
 struct ScanShared {
     const ScanSettings& settings;
@@ -195,7 +144,6 @@ public:
             while (std::optional<PendingFolder> folder = m_shared.queue.take(finishedOne)) {
                 finishedOne = true;
                 if (abortSeen(m_shared.settings) || !scanFolder(*folder)) {
-                    m_aborted = true;
                     m_shared.queue.stop();
                     break;
                 }
@@ -213,7 +161,6 @@ public:
     const std::vector<ScanRecord>& records() const { return m_records; }
     std::deque<std::string>& lines() { return m_lines; }
     const std::vector<std::string>& unopened() const { return m_unopened; }
-    bool aborted() const { return m_aborted; }
     std::exception_ptr failure() const { return m_failure; }
 
 private:
@@ -307,11 +254,11 @@ private:
         if (!S_ISREG(st.st_mode))
             return false;
         const int64_t size = st.st_size;
-        if (size > kMaxScanNumber)
+        if (size > ScanLine::kMaxNumber)
             return false;
+        m_path.assign(m_shared.folder).append(below).append(name);
         int64_t key = size;
         if (m_shared.settings.mode == CheckMode::PictureSize) {
-            m_path.assign(m_shared.folder).append(below).append(name);
             const auto pictureSize = ReadPictureSize(m_path);
             if (!pictureSize) {
                 // The scan goes on, so that the error shown does not hang on
@@ -321,12 +268,10 @@ private:
             }
             key = pictureSizeKey(pictureSize->width, pictureSize->height);
         }
-        const int64_t stamp = m_stamps.stampNumber(st.st_mtim.tv_sec);
+        const ScanLine::Columns columns {key, size, m_stamps.stampNumber(st.st_mtim.tv_sec)};
         // A deque never moves its lines, so the record can point into its own.
-        m_lines.push_back(lineOf(key, size, stamp, m_shared.folder, below, name));
-        const char* path = m_lines.back().data() + kScanPathColumn + m_shared.folder.size();
-        const auto pathLength = static_cast<uint32_t>(below.size() + name.size());
-        m_records.push_back(ScanRecord {key, size, stamp, foldedHead({path, pathLength}), path, pathLength,
+        m_lines.push_back(ScanLine::format(columns, m_path));
+        m_records.push_back(ScanRecord {{ScanLine(m_lines.back()).order(m_shared.folder.size())},
                                         static_cast<uint32_t>(m_lines.size() - 1)});
         return true;
     }
@@ -348,13 +293,7 @@ private:
     std::vector<char> m_entries;
     std::string m_path;
     LocalStampCache m_stamps;
-    bool m_aborted = false;
     std::exception_ptr m_failure;
-};
-
-struct TreeScan {
-    std::vector<std::string> lines; // sorted
-    bool aborted = false;
 };
 
 // The lines of all workers in the order of their records, merged from the
@@ -391,13 +330,13 @@ std::vector<std::string> mergedLines(std::vector<std::unique_ptr<ScanWorker>>& w
     return lines;
 }
 
-// Every picture line of folder (ending in "/") and its sub-folders below
-// depth, on settings.jobs threads. Throws SearchError when a picture cannot
-// be opened in CheckMode 1 (the first such path in list order).
-TreeScan scanTree(const std::string& folder, int32_t depth, const ScanSettings& settings, int64_t foundBefore)
+// Every picture line of folder (ending in "/") and its sub-folders, sorted,
+// on settings.jobs threads. Throws SearchError when a picture cannot be
+// opened in CheckMode 1 (the first such path in list order).
+std::vector<std::string> scanTree(const std::string& folder, const ScanSettings& settings)
 {
     const int32_t jobs = resolveJobs(settings.jobs);
-    ScanShared shared {settings, folder, FolderQueue(PendingFolder {"", depth}, jobs), {foundBefore}};
+    ScanShared shared {settings, folder, FolderQueue(PendingFolder {"", 0}, jobs), {0}};
     std::vector<std::unique_ptr<ScanWorker>> workers;
     for (int32_t i = 0; i < jobs; ++i)
         workers.push_back(std::make_unique<ScanWorker>(shared));
@@ -407,12 +346,10 @@ TreeScan scanTree(const std::string& folder, int32_t depth, const ScanSettings& 
             threads.emplace_back([&worker = *workers[static_cast<std::size_t>(i)]] { worker.run(); });
         workers[0]->run();
     }
-    TreeScan scan;
     std::vector<std::string> unopened;
     for (auto& worker : workers) {
         if (worker->failure())
             std::rethrow_exception(worker->failure());
-        scan.aborted = scan.aborted || worker->aborted();
         unopened.insert(unopened.end(), worker->unopened().begin(), worker->unopened().end());
     }
     if (!unopened.empty()) {
@@ -420,8 +357,7 @@ TreeScan scanTree(const std::string& folder, int32_t depth, const ScanSettings& 
                                             [](const std::string& a, const std::string& b) { return lineLess(a, b); });
         throw SearchError("ファイル " + *first + " は開けません");
     }
-    scan.lines = mergedLines(workers);
-    return scan;
+    return mergedLines(workers);
 }
 
 } // namespace
@@ -451,68 +387,7 @@ bool canReadSearchFolder(const std::string& searchFolder)
     return ::getdents64(dirFd, entries, sizeof entries) >= 0;
 }
 
-bool ScanFolder(const std::string& folder, int32_t depth, const ScanSettings& settings,
-                std::vector<std::string>& lines)
-{
-    ScanSettings oneThread = settings;
-    oneThread.jobs = 1;
-    TreeScan scan = scanTree(folder, depth, oneThread, static_cast<int64_t>(lines.size()));
-    std::move(scan.lines.begin(), scan.lines.end(), std::back_inserter(lines));
-    return !scan.aborted;
-}
-
 std::vector<std::string> buildScanList(const std::string& searchFolder, const ScanSettings& settings)
 {
-    return scanTree(scanFolderArgument(searchFolder), 0, settings, 0).lines;
-}
-
-void sortScanLines(std::vector<std::string>& lines, int32_t jobs)
-{
-    // The first twenty characters are digits of fixed width, which letter
-    // case does not touch: comparing them as two numbers, then the rest with
-    // lineLess, is the order of lineLess over the whole line.
-    struct Entry {
-        int64_t key;
-        int64_t size;
-        std::string* line;
-    };
-    const auto number = [](const std::string& line, std::size_t from) {
-        int64_t value = 0;
-        for (std::size_t i = from; i < from + 10 && i < line.size(); ++i)
-            value = value * 10 + (line[i] - '0');
-        return value;
-    };
-    std::vector<Entry> entries;
-    entries.reserve(lines.size());
-    for (std::string& line : lines)
-        entries.push_back(Entry {number(line, kScanKeyColumn), number(line, kScanSizeColumn), &line});
-    const auto less = [](const Entry& a, const Entry& b) {
-        if (a.key != b.key)
-            return a.key < b.key;
-        if (a.size != b.size)
-            return a.size < b.size;
-        return lineLess(std::string_view(*a.line).substr(kScanSizeColumn + 10),
-                        std::string_view(*b.line).substr(kScanSizeColumn + 10));
-    };
-    // Sorting once gives the order of a list kept sorted line by line,
-    // without the cost of inserting each line at its place; two halves
-    // sorted side by side and merged give the same order.
-    constexpr std::size_t kSplitAbove = 20000;
-    const auto middle = entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2);
-    if (resolveJobs(jobs) >= 2 && entries.size() > kSplitAbove) {
-        parallelFor(2, 2, [&](int64_t half, int32_t) {
-            if (half == 0)
-                std::sort(entries.begin(), middle, less);
-            else
-                std::sort(middle, entries.end(), less);
-        });
-        std::inplace_merge(entries.begin(), middle, entries.end(), less);
-    } else {
-        std::sort(entries.begin(), entries.end(), less);
-    }
-    std::vector<std::string> sorted;
-    sorted.reserve(lines.size());
-    for (const Entry& entry : entries)
-        sorted.push_back(std::move(*entry.line));
-    lines = std::move(sorted);
+    return scanTree(scanFolderArgument(searchFolder), settings);
 }

@@ -24,20 +24,9 @@ std::string scanFolderArgument(const std::string& searchFolder);
 // a missing folder, a file, or a folder without read or search permission.
 bool canReadSearchFolder(const std::string& searchFolder);
 
-// Adds one scan line for every .JPG and .BMP file of folder (which ends in
-// "/") and, while depth < subDirDepth, of its sub-folders, in no particular
-// order. Returns false when the abort flag stopped it. Throws SearchError
-// when a picture cannot be opened for its size in CheckMode 1.
-bool ScanFolder(const std::string& folder, int32_t depth, const ScanSettings& settings,
-                std::vector<std::string>& lines);
-
 // ScanList of a search: every picture line below searchFolder, sorted. The
 // folders are taken from one shared queue by settings.jobs threads; the sort
 // makes the result independent of which thread met which folder. In
 // CheckMode 1 the scan goes on past a picture that cannot be opened and the
 // SearchError names the first such path in list order, whatever the threads.
 std::vector<std::string> buildScanList(const std::string& searchFolder, const ScanSettings& settings);
-
-// Sorts scan lines into the order of sortLines (letter case ignored, then
-// plain bytes), faster: the leading digit columns compare as numbers.
-void sortScanLines(std::vector<std::string>& lines, int32_t jobs = 1);

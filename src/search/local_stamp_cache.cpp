@@ -2,8 +2,6 @@
 
 #include <chrono>
 
-#include "search/scan_line.h"
-
 namespace {
 
 using std::chrono::days;
@@ -19,34 +17,31 @@ int64_t hourOf(int64_t t)
     return floor<std::chrono::hours>(seconds {t}).count();
 }
 
-int64_t stampNumberFromText(const std::string& text)
+// yyyymmddhhnnss, the seconds rounded down to even as a DOS time keeps them.
+int64_t stampOf(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute, int64_t second)
 {
-    int64_t value = 0;
-    for (char c : text)
-        if (c >= '0' && c <= '9')
-            value = value * 10 + (c - '0');
-    return value;
+    return ((((year * 100 + month) * 100 + day) * 100 + hour) * 100 + minute) * 100 + (second & ~int64_t {1});
 }
+
+// 0000/01/01 00/00/00 and 9999/12/31 23/59/58: the stamps of times before and
+// after the years a stamp shows.
+constexpr int64_t kEarliestStamp = 101000000;
+constexpr int64_t kLatestStamp = 99991231235958;
 
 } // namespace
 
 int64_t stampNumberOf(std::time_t lastWrite)
 {
-    return stampNumberFromText(formatStamp(lastWrite));
-}
-
-void writeStampText(int64_t stampNumber, char* out)
-{
-    // Digit positions of "yyyy/mm/dd hh/nn/ss", last digit first.
-    static constexpr int kDigitAt[14] = {18, 17, 15, 14, 12, 11, 9, 8, 6, 5, 3, 2, 1, 0};
-    out[4] = out[7] = '/';
-    out[10] = ' ';
-    out[13] = out[16] = '/';
-    uint64_t rest = static_cast<uint64_t>(stampNumber);
-    for (int at : kDigitAt) {
-        out[at] = static_cast<char>('0' + rest % 10);
-        rest /= 10;
-    }
+    std::tm local {};
+    if (!localtime_r(&lastWrite, &local))
+        return kEarliestStamp;
+    // tm_year may be close to INT_MAX for a time stamp far in the future.
+    const int64_t year = int64_t {local.tm_year} + 1900;
+    if (year < 0)
+        return kEarliestStamp;
+    if (year > 9999)
+        return kLatestStamp;
+    return stampOf(year, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
 int64_t LocalStampCache::stampNumber(std::time_t lastWrite)
@@ -63,11 +58,8 @@ int64_t LocalStampCache::stampNumber(std::time_t lastWrite)
     const sys_days day = floor<days>(local);
     const year_month_day date {day};
     const std::chrono::hh_mm_ss time {local - day};
-    const int64_t year = static_cast<int>(date.year());
-    const int64_t dateNumber = (year * 100 + static_cast<unsigned>(date.month())) * 100 + static_cast<unsigned>(date.day());
-    const int64_t ss = time.seconds().count() & ~int64_t {1};
-    const int64_t timeNumber = (time.hours().count() * 100 + time.minutes().count()) * 100 + ss;
-    return dateNumber * 1'000'000 + timeNumber;
+    return stampOf(static_cast<int>(date.year()), static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                   time.hours().count(), time.minutes().count(), time.seconds().count());
 }
 
 void LocalStampCache::fill(Slot& slot, int64_t hour)

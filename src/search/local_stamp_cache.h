@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <ctime>
 
-// The stamp of formatStamp as one number, yyyymmddhhnnss: ordered as the
-// text is, and turned back into the text by writeStampText.
+// The stamp of a last-write time as one number, yyyymmddhhnnss: local time
+// (TZ applies), the seconds rounded down to even as a DOS time keeps them.
+// Times outside the DOS range (1980-2107) keep their real date; years beyond
+// 0-9999 are clamped so that the stamp keeps its 14 digits. Ordered as its
+// text in a scan line is.
 int64_t stampNumberOf(std::time_t lastWrite);
-
-// Writes the 19 characters "yyyy/mm/dd hh/nn/ss" of a stamp number.
-void writeStampText(int64_t stampNumber, char* out);
 
 // Gives stampNumberOf(t) for many files without a localtime_r call per file
 // (glibc serialises those on a global lock). The offset from UTC is worked

@@ -1,62 +1,137 @@
 #include "search/scan_line.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "search/line_order.h"
 
 namespace {
 
-// "%.10d": at least ten digits, leading zeros. The scan never passes more
-// than ten digits; a wider number still comes out whole.
-void appendNumber(std::string& line, int64_t value)
+constexpr std::size_t kKeyColumn = 0;
+constexpr std::size_t kSizeColumn = 10;
+constexpr std::size_t kNumberWidth = 10;
+constexpr std::size_t kStampColumn = 21;
+constexpr std::size_t kStampWidth = 19;
+constexpr std::size_t kPathColumn = 41;
+
+// The width of a number column: ten digits, more for a wider number.
+std::size_t numberWidth(int64_t value)
 {
-    char digits[24];
-    int n = 0;
+    std::size_t width = kNumberWidth;
+    for (int64_t rest = value / 10'000'000'000; rest > 0; rest /= 10)
+        ++width;
+    return width;
+}
+
+// `value` in `width` digits with leading zeros; a negative number as 0.
+char* writeNumber(char* out, int64_t value, std::size_t width)
+{
     uint64_t rest = value < 0 ? 0 : static_cast<uint64_t>(value);
-    do {
-        digits[n++] = static_cast<char>('0' + rest % 10);
+    for (std::size_t i = width; i-- > 0;) {
+        out[i] = static_cast<char>('0' + rest % 10);
         rest /= 10;
-    } while (rest > 0);
-    for (int pad = n; pad < 10; ++pad)
-        line += '0';
-    while (n > 0)
-        line += digits[--n];
+    }
+    return out + width;
+}
+
+// The 19 characters "yyyy/mm/dd hh/nn/ss" of a stamp number yyyymmddhhnnss.
+void writeStamp(int64_t stamp, char* out)
+{
+    // Digit positions, last digit first.
+    static constexpr int kDigitAt[14] = {18, 17, 15, 14, 12, 11, 9, 8, 6, 5, 3, 2, 1, 0};
+    out[4] = out[7] = '/';
+    out[10] = ' ';
+    out[13] = out[16] = '/';
+    uint64_t rest = static_cast<uint64_t>(stamp);
+    for (int at : kDigitAt) {
+        out[at] = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    }
+}
+
+// The value of the digits of line[from, from + width); what the line lacks reads as nothing.
+int64_t digitsValue(std::string_view line, std::size_t from, std::size_t width)
+{
+    int64_t value = 0;
+    for (std::size_t i = from; i < from + width && i < line.size(); ++i) {
+        const char c = line[i];
+        if (c >= '0' && c <= '9')
+            value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+uint64_t foldedHead(std::string_view path)
+{
+    uint64_t head = 0;
+    for (std::size_t i = 0; i < 8; ++i)
+        head = head << 8 | (i < path.size() ? foldLetter(static_cast<unsigned char>(path[i])) : 0u);
+    return head;
 }
 
 } // namespace
 
-std::string makeScanLine(int64_t key, int64_t size, std::string_view stamp, std::string_view path)
+std::string ScanLine::format(const Columns& columns, std::string_view path)
 {
-    std::string line;
-    line.reserve(kScanPathColumn + path.size());
-    appendNumber(line, key);
-    appendNumber(line, size);
-    line += ' ';
-    line += stamp;
-    line += ' ';
-    line += path;
+    const std::size_t keyWidth = numberWidth(columns.key);
+    const std::size_t sizeWidth = numberWidth(columns.size);
+    std::string line(keyWidth + sizeWidth + 1 + kStampWidth + 1 + path.size(), ' ');
+    char* out = writeNumber(writeNumber(line.data(), columns.key, keyWidth), columns.size, sizeWidth);
+    writeStamp(columns.stamp, out + 1);
+    std::memcpy(out + 1 + kStampWidth + 1, path.data(), path.size());
     return line;
 }
 
-std::string formatStamp(std::time_t lastWrite)
+int64_t ScanLine::key() const
 {
-    std::tm local {};
-    if (!localtime_r(&lastWrite, &local))
-        return "0000/01/01 00/00/00";
-    // tm_year may be close to INT_MAX for a time stamp far in the future.
-    const int64_t year = int64_t {local.tm_year} + 1900;
-    if (year < 0)
-        return "0000/01/01 00/00/00";
-    if (year > 9999)
-        return "9999/12/31 23/59/58";
-    std::string text = "0000/00/00 00/00/00";
-    const auto put = [&](std::size_t at, int value) {
-        text[at] = static_cast<char>('0' + value / 10 % 10);
-        text[at + 1] = static_cast<char>('0' + value % 10);
-    };
-    put(0, static_cast<int>(year / 100));
-    put(2, static_cast<int>(year % 100));
-    put(5, local.tm_mon + 1);
-    put(8, local.tm_mday);
-    put(11, local.tm_hour);
-    put(14, local.tm_min);
-    put(17, local.tm_sec & ~1);
-    return text;
+    return digitsValue(m_line, kKeyColumn, kNumberWidth);
+}
+
+int64_t ScanLine::size() const
+{
+    return digitsValue(m_line, kSizeColumn, kNumberWidth);
+}
+
+int64_t ScanLine::stampNumber() const
+{
+    return digitsValue(m_line, kStampColumn, kStampWidth);
+}
+
+std::string_view ScanLine::stamp() const
+{
+    return m_line.size() >= kStampColumn + kStampWidth ? m_line.substr(kStampColumn, kStampWidth) : std::string_view();
+}
+
+std::string_view ScanLine::path() const
+{
+    return m_line.size() > kPathColumn ? m_line.substr(kPathColumn) : std::string_view();
+}
+
+ScanLine::Order ScanLine::order(std::size_t sharedPath) const
+{
+    const std::string_view whole = path();
+    return Order(Columns {key(), size(), stampNumber()}, whole.substr(std::min(sharedPath, whole.size())));
+}
+
+ScanLine::Order::Order(const Columns& columns, std::string_view pathAfter)
+    : m_key(columns.key),
+      m_size(columns.size),
+      m_stamp(columns.stamp),
+      m_pathHead(foldedHead(pathAfter)),
+      m_path(pathAfter.data()),
+      m_pathLength(static_cast<uint32_t>(pathAfter.size()))
+{
+}
+
+bool ScanLine::Order::operator<(const Order& other) const
+{
+    if (m_key != other.m_key)
+        return m_key < other.m_key;
+    if (m_size != other.m_size)
+        return m_size < other.m_size;
+    if (m_stamp != other.m_stamp)
+        return m_stamp < other.m_stamp;
+    if (m_pathHead != other.m_pathHead)
+        return m_pathHead < other.m_pathHead;
+    return lineLess({m_path, m_pathLength}, {other.m_path, other.m_pathLength});
 }

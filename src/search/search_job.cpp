@@ -13,25 +13,12 @@
 #include "search/line_order.h"
 #include "search/run_list.h"
 
-namespace {
-
-struct PaneBase {
-    int32_t width;
-    int32_t height;
-};
-
-// The "画面サイズ" items: 800 x 600, 1024 x 768, 1280 x 1024.
-constexpr PaneBase kPaneBases[] = {{260, 416}, {330, 545}, {410, 738}};
-
-} // namespace
-
 SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& abortFlag,
                         const ProgressCallback& progress)
 {
     const auto start = std::chrono::steady_clock::now();
     SearchOutcome outcome;
     outcome.options = options;
-    outcome.pane = searchPaneSize(options.screen);
     ProgressThrottle throttle(progress);
     const int32_t jobs = resolveJobs(options.jobs);
 
@@ -120,21 +107,4 @@ std::string searchSummaryLine(const SearchOutcome& outcome)
     return std::string(seconds) + " ファイル：" + std::to_string(outcome.counters.fileCount) + " 読込："
            + std::to_string(outcome.counters.loadCount) + " 選択："
            + std::to_string(outcome.counters.pairCount);
-}
-
-PaneSize searchPaneSize(int32_t screen)
-{
-    const PaneBase base = (screen >= 0 && screen <= 2) ? kPaneBases[screen] : kPaneBases[0];
-    return PaneSize {base.width * 3 / 2, base.height};
-}
-
-PaneSize redisplayPaneSize(int32_t screen, CheckMode mode, PaneSize previous)
-{
-    // No item chosen keeps the pane as it was; widening it again would make
-    // it grow with every re-display.
-    if (screen < 0 || screen > 2)
-        return previous;
-    const PaneBase base = kPaneBases[screen];
-    const bool widened = mode == CheckMode::Identical || mode == CheckMode::Similar;
-    return PaneSize {widened ? base.width * 3 / 2 : base.width, base.height};
 }

@@ -1,4 +1,5 @@
-// The optimised engines against plain, literal reference engines, on a folder
+// The optimised engines against the plain, single-threaded reference engines
+// of tests/crosscheck (reference_identical, reference_similar), on a folder
 // of varied pictures: copies, re-saves, resizes, crops, exposure changes,
 // flat, damaged and tiny files.
 
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_name.h"
 #include "compare/identical/identical_engine.h"
 #include "compare/similar/similar_engine.h"
 #include "crosscheck/reference_identical.h"

@@ -1,5 +1,7 @@
-// The reference engines against the worked examples they are built from, so
-// that an agreement with the real engines means agreement with those numbers.
+// The reference engines on pictures whose signatures can be worked out by
+// hand (flat colours, shifted profiles): exact centroids, profiles, limits
+// and gate decisions, so that the cross-check does not rest on two engines
+// sharing one mistake.
 
 #include <gtest/gtest.h>
 

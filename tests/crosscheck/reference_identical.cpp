@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "common/file_name.h"
 #include "picture/picture_loader.h"
 
 namespace crosscheck {

@@ -9,9 +9,9 @@
 #include "search/file_table.h"
 #include "search/search_options.h"
 
-// A plain, single-threaded transcription of the identical-picture engine,
-// written apart from the real one so that the two can check each other. It
-// favours following the algorithm step by step over speed.
+// A plain, single-threaded second implementation of the identical-picture
+// engine, written apart from the real one so that the two can check each
+// other. It favours one loop a step over speed.
 namespace crosscheck {
 
 inline constexpr int32_t kRefDivCount = 3;

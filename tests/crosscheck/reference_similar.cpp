@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "common/file_name.h"
 #include "picture/picture_loader.h"
 
 namespace crosscheck {

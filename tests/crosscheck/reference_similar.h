@@ -8,7 +8,7 @@
 #include "picture/picture.h"
 #include "search/file_table.h"
 
-// A plain, single-threaded transcription of the similar-picture engine,
+// A plain, single-threaded second implementation of the similar-picture engine,
 // written apart from the real one so that the two can check each other.
 namespace crosscheck {
 

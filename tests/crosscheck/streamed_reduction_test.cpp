@@ -1,6 +1,6 @@
 // The streamed reductions (rows handed over as a decoder delivers them, only
-// the sampled ones kept) against the literal reference engines reading the
-// whole decoded picture.
+// the sampled ones kept) against the single-threaded reference engines of
+// tests/crosscheck reading the whole decoded picture.
 
 #include <gtest/gtest.h>
 

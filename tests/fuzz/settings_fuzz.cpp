@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "app/settings_file.h"
+#include "common/integer_text.h"
 #include "fuzz/fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
@@ -18,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         }
     }
     const SettingsReadResult result = SettingsFile::apply(bytes, [](SettingKey, int32_t) {});
-    if (!result.ok && SettingsFile::parseInteger(result.badValue))
+    if (!result.ok && parseDecimalInt32(result.badValue))
         fuzz_input::fail("read stopped at \"" + result.badValue + "\", which is an integer");
 
     // Values from the input, written and read back.

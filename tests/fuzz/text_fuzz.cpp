@@ -18,10 +18,10 @@
 #include "compare/identical/identical_result_line.h"
 #include "compare/similar/similar_scoring.h"
 #include "fuzz/fuzz_input.h"
-#include "review/pair_list.h"
 #include "search/file_table.h"
-#include "search/folder_scan.h"
 #include "search/line_order.h"
+#include "search/local_stamp_cache.h"
+#include "search/pair_list.h"
 #include "search/scan_line.h"
 
 namespace {
@@ -99,14 +99,23 @@ std::vector<std::string> scanShapedLines(std::string_view data)
 
 void checkScanLines(std::string_view data, NumberSource& numbers)
 {
-    std::vector<std::string> lines = scanShapedLines(data);
+    const std::vector<std::string> shaped = scanShapedLines(data);
+    // Lines as the scan writes them: the numbers of the shaped lines, a stamp
+    // from the input and what follows the twenty digits as the path.
+    std::vector<std::string> lines;
+    for (const std::string& text : shaped) {
+        const ScanLine shape(text);
+        const auto stamp = static_cast<int64_t>(static_cast<uint64_t>(numbers.next64()) % 100'000'000'000'000);
+        lines.push_back(ScanLine::format({shape.key(), shape.size(), stamp}, std::string_view(text).substr(20)));
+    }
     std::vector<std::string> expected = lines;
     sortLines(expected);
-    sortScanLines(lines);
+    std::sort(lines.begin(), lines.end(),
+              [](const std::string& a, const std::string& b) { return ScanLine(a).order() < ScanLine(b).order(); });
     if (lines != expected)
-        fuzz_input::fail("the scan-line sort differs from the list order");
+        fuzz_input::fail("the scan-line order differs from the list order");
     for (CheckMode mode : {CheckMode::FileSize, CheckMode::PictureSize}) {
-        const FileTable files = BuildFileTable(lines, mode);
+        const FileTable files = BuildFileTable(shaped, mode);
         for (const File_rec& file : files) {
             if (file.size < 0 || file.width < 0 || file.height < 0)
                 fuzz_input::fail("a scan line gave a negative size");
@@ -114,14 +123,15 @@ void checkScanLines(std::string_view data, NumberSource& numbers)
     }
     const int32_t width = numbers.next32() & 0xFFFF;
     const int32_t height = numbers.next32() & 0xFFFF;
-    const std::string line = makeScanLine(pictureSizeKey(width, height), 0, "2002/05/31 18/42/06", "/a.jpg");
+    const std::string line = ScanLine::format({pictureSizeKey(width, height), 0, 20020531184206}, "/a.jpg");
     const FileTable table = BuildFileTable({line}, CheckMode::PictureSize);
     if (table[0].width != width || table[0].height != height)
         fuzz_input::fail("size " + std::to_string(width) + " x " + std::to_string(height) + " comes back as "
                          + std::to_string(table[0].width) + " x " + std::to_string(table[0].height));
 
-    const std::string stamp = formatStamp(static_cast<std::time_t>(numbers.next64()));
-    if (stamp.size() != kScanStampWidth || stamp[4] != '/' || stamp[7] != '/' || stamp[10] != ' '
+    const int64_t stampNumber = stampNumberOf(static_cast<std::time_t>(numbers.next64()));
+    const std::string stamp(ScanLine(ScanLine::format({0, 0, stampNumber}, "")).stamp());
+    if (stamp.size() != 19 || stamp[4] != '/' || stamp[7] != '/' || stamp[10] != ' '
         || stamp[13] != '/' || stamp[16] != '/' || (stamp[18] - '0') % 2 != 0)
         fuzz_input::fail("stamp \"" + stamp + "\" is not of the fixed shape");
 }

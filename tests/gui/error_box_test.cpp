@@ -13,6 +13,9 @@
 
 #include "app/main_window.h"
 #include "review/ui/review_window.h"
+#include "search/file_table.h"
+#include "search/pair_list.h"
+#include "search/search_options.h"
 #include "support/test_mounts.h"
 #include "support/test_pictures.h"
 

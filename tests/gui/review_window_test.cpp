@@ -20,6 +20,9 @@
 #include "review/ui/picture_view.h"
 #include "review/ui/review_keys.h"
 #include "review/ui/review_window.h"
+#include "search/file_table.h"
+#include "search/pair_list.h"
+#include "search/search_options.h"
 #include "support/test_pictures.h"
 
 using testing_support::TempDir;
@@ -519,14 +522,15 @@ void ReviewWindowTest::similarModePairStatesAfterDelete()
 {
     Scene scene(CheckMode::Similar);
     scene.addAll({"s/a.jpg", "s/b.jpg", "s/c.jpg"}, 60, 40);
-    scene.pairs = {{1, 0, 1}, {1, 1, 2}, {2, 0, 2}, {2, 2, 1}};
+    scene.pairs = {{PairState::Taken, 0, 1}, {PairState::Taken, 1, 2}, {PairState::Waiting, 0, 2},
+                   {PairState::Waiting, 2, 1}};
     ReviewWindow window;
     QVERIFY(window.openGroup(scene.session, scene.group));
     click(window, "Button5"); // file 1
-    QCOMPARE(scene.pairs[0].state, 0);
-    QCOMPARE(scene.pairs[1].state, 0);
-    QCOMPARE(scene.pairs[2].state, 2);
-    QCOMPARE(scene.pairs[3].state, 0);
+    QCOMPARE(scene.pairs[0].state, PairState::OutOfPlay);
+    QCOMPARE(scene.pairs[1].state, PairState::OutOfPlay);
+    QCOMPARE(scene.pairs[2].state, PairState::Waiting);
+    QCOMPARE(scene.pairs[3].state, PairState::OutOfPlay);
 }
 
 void ReviewWindowTest::failedDeleteKeepsFile()

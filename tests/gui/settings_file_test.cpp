@@ -11,6 +11,7 @@
 #include "app/main_window.h"
 #include "app/option_group.h"
 #include "app/settings_file.h"
+#include "common/integer_text.h"
 #include "support/test_pictures.h"
 
 using testing_support::TempDir;
@@ -132,7 +133,7 @@ void SettingsFileTest::integersAreDecimalWithinInt32()
     QFETCH(QString, text);
     QFETCH(bool, valid);
     QFETCH(int, value);
-    const std::optional<int32_t> parsed = SettingsFile::parseInteger(text.toStdString());
+    const std::optional<int32_t> parsed = parseDecimalInt32(text.toStdString());
     QCOMPARE(parsed.has_value(), valid);
     if (valid)
         QCOMPARE(*parsed, value);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/file_name.h"
 #include "compare/identical/identical_run.h"
 #include "support/test_pictures.h"
 

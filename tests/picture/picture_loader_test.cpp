@@ -6,14 +6,6 @@
 
 using testing_support::TempDir;
 
-TEST(PictureLoaderTest, ExtensionIsUpperCasedFromTheLastDot)
-{
-    EXPECT_EQ(upperExtension("/a.b/c.Jpg"), ".JPG");
-    EXPECT_EQ(upperExtension("/a.b/c"), "");
-    EXPECT_EQ(upperExtension("/x/photo.jpeg"), ".JPEG");
-    EXPECT_EQ(fileNameOf("/x/y/a,b.jpg"), "a,b.jpg");
-}
-
 TEST(PictureLoaderTest, JpegAndBitmapRoundTrip)
 {
     TempDir dir;

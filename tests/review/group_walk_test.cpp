@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include "search/file_table.h"
+#include "search/pair_list.h"
+
 namespace {
 
 using Groups = std::vector<std::vector<int32_t>>;
@@ -16,21 +19,22 @@ std::vector<PairRec> waitingPairs(const std::vector<std::pair<int32_t, int32_t>>
 {
     std::vector<PairRec> pairs;
     for (const auto& [a, b] : indices)
-        pairs.push_back(PairRec {kPairWaiting, a, b});
+        pairs.push_back(PairRec {PairState::Waiting, a, b});
     return pairs;
 }
 
-std::vector<int32_t> statesOf(const std::vector<PairRec>& pairs)
+std::vector<PairState> statesOf(const std::vector<PairRec>& pairs)
 {
-    std::vector<int32_t> states;
+    std::vector<PairState> states;
     for (const PairRec& pair : pairs)
         states.push_back(pair.state);
     return states;
 }
 
-// The walk as first written down: every GatherGroup level scans the whole
-// list from the seed and recurses for every file it adds. Slow and deep, but
-// plainly right; the fast walk must do exactly what it does.
+// The walk without the index of pair positions: every GatherGroup level
+// scans the whole list from the seed and recurses for every file it adds.
+// Slow and deep, but plainly right; the fast walk must show the same groups
+// in the same order and leave every pair in the same state.
 class LiteralWalk {
 public:
     explicit LiteralWalk(std::vector<PairRec>& pairs) : m_pairs(pairs), m_count(static_cast<int32_t>(pairs.size())) {}
@@ -38,13 +42,13 @@ public:
     void run(const GroupReviewer& reviewer)
     {
         for (PairRec& pair : m_pairs) {
-            if (pair.state == 1)
-                pair.state = 2;
+            if (pair.state == PairState::Taken)
+                pair.state = PairState::Waiting;
         }
         m_cand.fill(0);
         m_mark.fill(0);
         for (int32_t i = 0; i <= std::min(2000, m_count - 1); ++i) {
-            if (m_pairs[i].state != 2)
+            if (m_pairs[i].state != PairState::Waiting)
                 continue;
             m_mark.fill(0);
             m_n = 1;
@@ -67,13 +71,13 @@ private:
     {
         for (int32_t j = start; j < m_count; ++j) {
             PairRec& p = m_pairs[j];
-            if (p.state != 2)
+            if (p.state != PairState::Waiting)
                 continue;
             const int32_t f = m_cand[pos];
             if (p.indexA != f && p.indexB != f)
                 continue;
             const int32_t other = p.indexA == f ? p.indexB : p.indexA;
-            p.state = 1;
+            p.state = PairState::Taken;
             bool found = false;
             for (int32_t k = 1; k <= m_n; ++k)
                 found = found || m_cand[k] == other;
@@ -109,8 +113,8 @@ public:
         while (group.size() > 1 && percent() < 30) {
             const auto victim = group.begin() + m_random() % group.size();
             for (PairRec& pair : m_pairs) {
-                if (pair.state != 0 && (pair.indexA == *victim || pair.indexB == *victim))
-                    pair.state = 0;
+                if (pair.state != PairState::OutOfPlay && (pair.indexA == *victim || pair.indexB == *victim))
+                    pair.state = PairState::OutOfPlay;
             }
             group.erase(victim);
         }
@@ -153,7 +157,8 @@ std::vector<PairRec> randomPairs(std::mt19937& random, int32_t fileCount, int32_
         const auto b = static_cast<int32_t>(random() % fileCount);
         // Mostly waiting, some left over from an earlier walk or out of play.
         const int32_t roll = static_cast<int32_t>(random() % 10);
-        pairs.push_back(PairRec {roll < 7 ? 2 : roll < 9 ? 1 : 0, a, b});
+        const PairState state = roll < 7 ? PairState::Waiting : roll < 9 ? PairState::Taken : PairState::OutOfPlay;
+        pairs.push_back(PairRec {state, a, b});
     }
     return pairs;
 }
@@ -165,7 +170,7 @@ std::vector<PairRec> cliquePairs(int32_t count)
     std::vector<PairRec> pairs;
     for (int32_t a = 0; a < count; ++a) {
         for (int32_t b = a + 1; b < count; ++b)
-            pairs.push_back(PairRec {kPairWaiting, a, b});
+            pairs.push_back(PairRec {PairState::Waiting, a, b});
     }
     return pairs;
 }
@@ -177,7 +182,7 @@ TEST(GroupWalkTest, FileHangingOnTheSeedByOnePairIsTakenButNotShown)
     // a=5, b=9, c=2: a-b, a-c.
     auto pairs = waitingPairs({{5, 9}, {5, 2}});
     EXPECT_EQ(groupsWhenAllOk(pairs), (Groups {{5, 9}}));
-    EXPECT_EQ(statesOf(pairs), (std::vector<int32_t> {kPairTaken, kPairTaken}));
+    EXPECT_EQ(statesOf(pairs), (std::vector<PairState> {PairState::Taken, PairState::Taken}));
 
     // The chain a-b, b-c: c is gathered from b, its pair taken, not shown.
     auto chain = waitingPairs({{5, 9}, {9, 2}, {7, 8}});
@@ -218,10 +223,10 @@ TEST(GroupWalkTest, SecondWalkGivesTheSameGroups)
 TEST(GroupWalkTest, PairsOutOfPlayStayOutAndTakenPairsWaitAgain)
 {
     auto pairs = waitingPairs({{0, 1}, {2, 3}, {0, 2}});
-    pairs[0].state = kPairOutOfPlay;
-    pairs[1].state = kPairTaken;
+    pairs[0].state = PairState::OutOfPlay;
+    pairs[1].state = PairState::Taken;
     EXPECT_EQ(groupsWhenAllOk(pairs), (Groups {{2, 3}}));
-    EXPECT_EQ(statesOf(pairs), (std::vector<int32_t> {kPairOutOfPlay, kPairTaken, kPairTaken}));
+    EXPECT_EQ(statesOf(pairs), (std::vector<PairState> {PairState::OutOfPlay, PairState::Taken, PairState::Taken}));
 }
 
 TEST(GroupWalkTest, OnlyTheFirst2001PairsSeedGroups)
@@ -233,9 +238,9 @@ TEST(GroupWalkTest, OnlyTheFirst2001PairsSeedGroups)
     const Groups groups = groupsWhenAllOk(pairs);
     ASSERT_EQ(groups.size(), 2001u);
     EXPECT_EQ(groups.back(), (std::vector<int32_t> {4000, 4001}));
-    EXPECT_EQ(pairs[2000].state, kPairTaken);
-    EXPECT_EQ(pairs[2001].state, kPairWaiting);
-    EXPECT_EQ(pairs[2499].state, kPairWaiting);
+    EXPECT_EQ(pairs[2000].state, PairState::Taken);
+    EXPECT_EQ(pairs[2001].state, PairState::Waiting);
+    EXPECT_EQ(pairs[2499].state, PairState::Waiting);
 }
 
 TEST(GroupWalkTest, PairsPastTheSeedsAreReachedThroughEarlierGroups)
@@ -249,8 +254,8 @@ TEST(GroupWalkTest, PairsPastTheSeedsAreReachedThroughEarlierGroups)
     const Groups groups = groupsWhenAllOk(pairs);
     ASSERT_EQ(groups.size(), 2001u);
     EXPECT_EQ(groups.front(), (std::vector<int32_t> {0, 1, 4101}));
-    EXPECT_EQ(pairs[2050].state, kPairTaken);
-    EXPECT_EQ(pairs[2051].state, kPairWaiting);
+    EXPECT_EQ(pairs[2050].state, PairState::Taken);
+    EXPECT_EQ(pairs[2051].state, PairState::Waiting);
 }
 
 TEST(GroupWalkTest, AbortEndsTheWalk)
@@ -262,7 +267,7 @@ TEST(GroupWalkTest, AbortEndsTheWalk)
         return ReviewResult::Abort;
     });
     EXPECT_EQ(shown, 1);
-    EXPECT_EQ(statesOf(pairs), (std::vector<int32_t> {kPairTaken, kPairWaiting, kPairWaiting}));
+    EXPECT_EQ(statesOf(pairs), (std::vector<PairState> {PairState::Taken, PairState::Waiting, PairState::Waiting}));
 
     // Any other way of closing goes on.
     shown = 0;
@@ -279,7 +284,7 @@ TEST(GroupWalkTest, ErrorWhileAGroupIsShownEndsTheWalkThere)
     EXPECT_THROW(Graphic_File_Disp(pairs, [](std::vector<int32_t>&) -> ReviewResult {
         throw std::runtime_error("ファイル a.jpg は開けません");
     }), std::runtime_error);
-    EXPECT_EQ(statesOf(pairs), (std::vector<int32_t> {kPairTaken, kPairWaiting}));
+    EXPECT_EQ(statesOf(pairs), (std::vector<PairState> {PairState::Taken, PairState::Waiting}));
     EXPECT_EQ(groupsWhenAllOk(pairs), (Groups {{0, 1}, {2, 3}}));
 }
 
@@ -291,15 +296,16 @@ TEST(GroupWalkTest, DeleteInSimilarModeTakesTheFilesPairsOutOfTheNextWalk)
         shown.push_back(group);
         if (group.front() == 0) { // the review deletes file 2
             for (PairRec& pair : pairs) {
-                if (pair.state != kPairOutOfPlay && (pair.indexA == 2 || pair.indexB == 2))
-                    pair.state = kPairOutOfPlay;
+                if (pair.state != PairState::OutOfPlay && (pair.indexA == 2 || pair.indexB == 2))
+                    pair.state = PairState::OutOfPlay;
             }
             group.erase(std::find(group.begin(), group.end(), 2));
         }
         return ReviewResult::Ok;
     });
     EXPECT_EQ(shown, (Groups {{0, 1, 2}, {3, 4}}));
-    EXPECT_EQ(statesOf(pairs), (std::vector<int32_t> {1, 0, 0, 1}));
+    EXPECT_EQ(statesOf(pairs),
+              (std::vector<PairState> {PairState::Taken, PairState::OutOfPlay, PairState::OutOfPlay, PairState::Taken}));
     EXPECT_EQ(groupsWhenAllOk(pairs), (Groups {{0, 1}, {3, 4}}));
 }
 
@@ -314,7 +320,7 @@ TEST(GroupWalkTest, CliqueOf301FilesStaysInsideMaxGroup)
     expected.push_back(300);
     ASSERT_EQ(groups.size(), 1u);
     EXPECT_EQ(groups[0], expected);
-    EXPECT_TRUE(std::all_of(pairs.begin(), pairs.end(), [](const PairRec& p) { return p.state == kPairTaken; }));
+    EXPECT_TRUE(std::all_of(pairs.begin(), pairs.end(), [](const PairRec& p) { return p.state == PairState::Taken; }));
 }
 
 TEST(GroupWalkTest, OverwrittenLastPositionKeepsItsMark)
@@ -337,9 +343,9 @@ TEST(GroupWalkTest, LongChainIsWalkedWithoutDeepRecursion)
     constexpr int32_t kLinks = 300000;
     std::vector<PairRec> pairs;
     for (int32_t k = kLinks; k > 0; --k)
-        pairs.push_back(PairRec {kPairWaiting, k - 1, k});
+        pairs.push_back(PairRec {PairState::Waiting, k - 1, k});
     EXPECT_EQ(groupsWhenAllOk(pairs), (Groups {{kLinks - 1, kLinks}}));
-    EXPECT_TRUE(std::all_of(pairs.begin(), pairs.end(), [](const PairRec& p) { return p.state == kPairTaken; }));
+    EXPECT_TRUE(std::all_of(pairs.begin(), pairs.end(), [](const PairRec& p) { return p.state == PairState::Taken; }));
 }
 
 TEST(GroupWalkTest, RedisplayWalksOnlyPairsOfLiveFiles)

@@ -7,6 +7,10 @@
 #include <gtest/gtest.h>
 
 #include "common/folder_path.h"
+#include "common/integer_text.h"
+#include "search/file_table.h"
+#include "search/pair_list.h"
+#include "search/search_options.h"
 
 namespace {
 
@@ -82,6 +86,14 @@ void expectPlacement(const ReviewModel& model, int32_t m, Placement want)
     EXPECT_EQ(model.zoom(m), want.zoom) << "member " << m;
     EXPECT_EQ(model.left(m), want.left) << "member " << m;
     EXPECT_EQ(model.top(m), want.top) << "member " << m;
+}
+
+// A drag over a picture control of the member's shown size, as the window
+// has it once a scale is applied.
+void dragInShownControl(ReviewModel& model, int32_t pane, int32_t x, int32_t y)
+{
+    const int32_t m = model.memberInPane(pane);
+    model.dragMove(pane, x, y, model.shownWidth(m), model.shownHeight(m));
 }
 
 } // namespace
@@ -210,10 +222,10 @@ TEST(ReviewModelTest, TypedZoomStoresOnlyPositiveIntegers)
     EXPECT_EQ(model.typeZoom(2, "-20"), TypedZoom::Refused);
     EXPECT_EQ(model.typeZoom(2, "2000000000"), TypedZoom::Refused); // wider than any window
     EXPECT_EQ(model.zoom(3), 52);
-    EXPECT_EQ(ReviewModel::parseInteger(" +42"), 42);
-    EXPECT_EQ(ReviewModel::parseInteger("-2147483648"), INT32_MIN);
-    EXPECT_FALSE(ReviewModel::parseInteger("2147483648"));
-    EXPECT_FALSE(ReviewModel::parseInteger("12 "));
+    EXPECT_EQ(parseDecimalInt32(" +42"), 42);
+    EXPECT_EQ(parseDecimalInt32("-2147483648"), INT32_MIN);
+    EXPECT_FALSE(parseDecimalInt32("2147483648"));
+    EXPECT_FALSE(parseDecimalInt32("12 "));
 }
 
 TEST(ReviewModelTest, DragIsClampedToThePane)
@@ -223,16 +235,16 @@ TEST(ReviewModelTest, DragIsClampedToThePane)
     model.placeMember(1, 1000, 800);
     model.placeMember(2, 1000, 800);
     model.zoomIn(); // 1040 x 832 at -325, -104
-    model.dragMove(1, 500, 500); // no press yet: nothing
+    dragInShownControl(model, 1, 500, 500); // no press yet: nothing
     EXPECT_EQ(model.left(1), -325);
     model.dragPress(400, 200);
-    model.dragMove(1, 500, 200);
+    dragInShownControl(model, 1, 500, 200);
     EXPECT_EQ(model.left(1), -225);
     EXPECT_EQ(model.dragPane(), 1);
     EXPECT_FALSE(model.prevEnabled());
-    model.dragMove(1, 900, 200);
+    dragInShownControl(model, 1, 900, 200);
     EXPECT_EQ(model.left(1), 0);
-    model.dragMove(1, -2000, 100);
+    dragInShownControl(model, 1, -2000, 100);
     EXPECT_EQ(model.left(1), 390 - 1040);
     EXPECT_EQ(model.top(1), -204);
     EXPECT_EQ(model.left(2), -325); // only the dragged member moves
@@ -256,7 +268,7 @@ TEST(ReviewModelTest, DragIsClampedToThePane)
     narrow.placeMember(1, 200, 100);
     narrow.placeMember(2, 200, 100);
     narrow.dragPress(10, 10);
-    narrow.dragMove(1, 60, 80);
+    dragInShownControl(narrow, 1, 60, 80);
     EXPECT_EQ(narrow.left(1), 0);
     EXPECT_EQ(narrow.top(1), 0);
 }
@@ -340,7 +352,7 @@ TEST(ReviewModelTest, DeleteOfTheLastButOneClosesAndChosenPaneDeletes)
 TEST(ReviewModelTest, FailedDeleteKeepsTheFileInPlay)
 {
     Fixture fx(3, CheckMode::Similar);
-    fx.pairs = {{2, 0, 1}, {2, 1, 2}};
+    fx.pairs = {{PairState::Waiting, 0, 1}, {PairState::Waiting, 1, 2}};
     ReviewModel model = fx.model({0, 1, 2});
     fx.trashFails = true;
     const ReviewActionOutcome out = model.deletePaneNow(2);
@@ -348,7 +360,7 @@ TEST(ReviewModelTest, FailedDeleteKeepsTheFileInPlay)
     EXPECT_FALSE(out.closeWindow);
     EXPECT_EQ(fx.files[1].skip, 0);
     EXPECT_EQ(model.groupSize(), 3);
-    EXPECT_EQ(fx.pairs[0].state, 2);
+    EXPECT_EQ(fx.pairs[0].state, PairState::Waiting);
     EXPECT_EQ(model.deletePane(), 0);
 }
 
@@ -356,16 +368,19 @@ TEST(ReviewModelTest, PairStatesChangeOnlyInSimilarMode)
 {
     for (CheckMode mode : {CheckMode::Similar, CheckMode::Identical}) {
         Fixture fx(4, mode);
-        fx.pairs = {{1, 0, 1}, {2, 1, 3}, {0, 1, 2}, {2, 2, 3}, {1, 3, 0}};
+        constexpr PairState out = PairState::OutOfPlay;
+        constexpr PairState taken = PairState::Taken;
+        constexpr PairState waiting = PairState::Waiting;
+        fx.pairs = {{taken, 0, 1}, {waiting, 1, 3}, {out, 1, 2}, {waiting, 2, 3}, {taken, 3, 0}};
         ReviewModel model = fx.model({0, 1, 3});
         model.deletePaneNow(2); // file 1
-        std::vector<int32_t> states;
+        std::vector<PairState> states;
         for (const PairRec& p : fx.pairs)
             states.push_back(p.state);
         if (mode == CheckMode::Similar)
-            EXPECT_EQ(states, (std::vector<int32_t>{0, 0, 0, 2, 1}));
+            EXPECT_EQ(states, (std::vector<PairState>{out, out, out, waiting, taken}));
         else
-            EXPECT_EQ(states, (std::vector<int32_t>{1, 2, 0, 2, 1}));
+            EXPECT_EQ(states, (std::vector<PairState>{taken, waiting, out, waiting, taken}));
     }
 }
 

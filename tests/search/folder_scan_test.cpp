@@ -1,5 +1,6 @@
 #include "search/folder_scan.h"
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -21,6 +22,7 @@
 
 namespace fs = std::filesystem;
 using testing_support::makeFile;
+using testing_support::stampTextOf;
 using testing_support::TempDir;
 using testing_support::writeBytes;
 using testing_support::ZoneScope;
@@ -39,7 +41,7 @@ std::vector<std::string> pathsOf(const std::vector<std::string>& lines, const Te
 {
     std::vector<std::string> paths;
     for (const std::string& line : lines)
-        paths.push_back(line.substr(kScanPathColumn + dir.str().size() + 1));
+        paths.push_back(std::string(ScanLine(line).path().substr(dir.str().size() + 1)));
     return paths;
 }
 
@@ -49,12 +51,37 @@ using Paths = std::vector<std::string>;
 
 TEST(ScanLineTest, FixedColumns)
 {
-    const std::string line = makeScanLine(4800640, 1234, "2002/05/31 18/42/06", "/p/a b.jpg");
+    const std::string line = ScanLine::format({4800640, 1234, 20020531184206}, "/p/a b.jpg");
     EXPECT_EQ(line, "00048006400000001234 2002/05/31 18/42/06 /p/a b.jpg");
-    EXPECT_EQ(line.substr(kScanPathColumn), "/p/a b.jpg");
+    EXPECT_EQ(ScanLine(line).path(), "/p/a b.jpg");
     // Sizes of 2 GiB and more keep their value and their ten digits.
-    EXPECT_EQ(makeScanLine(3221225472, 3221225472, "2002/05/31 18/42/06", "/x").substr(0, 21),
+    EXPECT_EQ(ScanLine::format({3221225472, 3221225472, 20020531184206}, "/x").substr(0, 21),
               "32212254723221225472 ");
+    EXPECT_EQ(ScanLine::format({ScanLine::kMaxNumber, 0, 0}, "/x").substr(0, 41),
+              "99999999990000000000 0000/00/00 00/00/00 ");
+    // A wider number still comes out whole; a negative one as zeros.
+    EXPECT_EQ(ScanLine::format({12345678901, -5, 0}, "/x"), "123456789010000000000 0000/00/00 00/00/00 /x");
+}
+
+TEST(ScanLineTest, ReadsBackWhatItWrites)
+{
+    const std::string text = ScanLine::format({1006012000, 3221225472, 99991231235958}, "/p/Q r.BMP");
+    const ScanLine line(text);
+    EXPECT_EQ(line.key(), 1006012000);
+    EXPECT_EQ(line.size(), 3221225472);
+    EXPECT_EQ(line.stampNumber(), 99991231235958);
+    EXPECT_EQ(line.stamp(), "9999/12/31 23/59/58");
+    EXPECT_EQ(line.path(), "/p/Q r.BMP");
+    EXPECT_EQ(ScanLine(ScanLine::format({0, 0, 101000000}, "")).stamp(), "0000/01/01 00/00/00");
+    // A line cut short: the numbers it holds, no stamp, no path.
+    const ScanLine cut("000000001200000");
+    EXPECT_EQ(cut.key(), 12);
+    EXPECT_EQ(cut.size(), 0);
+    EXPECT_EQ(cut.stamp(), "");
+    EXPECT_EQ(cut.path(), "");
+    // The stamp without a path: 40 characters hold it, 41 still no path.
+    EXPECT_EQ(ScanLine(text.substr(0, 40)).stamp(), "9999/12/31 23/59/58");
+    EXPECT_EQ(ScanLine(text.substr(0, 41)).path(), "");
 }
 
 TEST(ScanLineTest, PictureSizeKeysNeverCollide)
@@ -71,7 +98,7 @@ TEST(ScanLineTest, PictureSizeKeysNeverCollide)
     for (const auto& [width, height] : {std::pair {0, 0}, {9999, 65535}, {10000, 0}, {12000, 60}, {2000, 61},
                                          {65535, 65535}, {65535, 1}, {1, 65535}}) {
         const int64_t key = pictureSizeKey(width, height);
-        EXPECT_LE(key, kMaxScanNumber);
+        EXPECT_LE(key, ScanLine::kMaxNumber);
         EXPECT_EQ(width >= 10000, key > pictureSizeKey(9999, 65535)) << width << " x " << height;
         EXPECT_EQ(sizeOfPictureKey(key).width, width);
         EXPECT_EQ(sizeOfPictureKey(key).height, height);
@@ -81,16 +108,16 @@ TEST(ScanLineTest, PictureSizeKeysNeverCollide)
 TEST(ScanLineTest, StampIsLocalWithEvenSeconds)
 {
     ZoneScope utc("UTC"); // stamps read in UTC
-    EXPECT_EQ(formatStamp(1022870527), "2002/05/31 18/42/06"); // 18:42:07
-    EXPECT_EQ(formatStamp(1022870526), "2002/05/31 18/42/06");
+    EXPECT_EQ(stampTextOf(1022870527), "2002/05/31 18/42/06"); // 18:42:07
+    EXPECT_EQ(stampTextOf(1022870526), "2002/05/31 18/42/06");
     // Outside the DOS range the real date stays.
-    EXPECT_EQ(formatStamp(0), "1970/01/01 00/00/00");
-    EXPECT_EQ(formatStamp(4354819201), "2108/01/01 00/00/00");
+    EXPECT_EQ(stampTextOf(0), "1970/01/01 00/00/00");
+    EXPECT_EQ(stampTextOf(4354819201), "2108/01/01 00/00/00");
     // A year that fits tm_year but not tm_year + 1900 in an int: the far
     // future, not a wrapped-around negative year.
-    EXPECT_EQ(formatStamp(67767973046273304), "9999/12/31 23/59/58");
+    EXPECT_EQ(stampTextOf(67767973046273304), "9999/12/31 23/59/58");
     ZoneScope::set("JST-9");
-    EXPECT_EQ(formatStamp(1022870527), "2002/06/01 03/42/06");
+    EXPECT_EQ(stampTextOf(1022870527), "2002/06/01 03/42/06");
 }
 
 TEST(FolderScanTest, FolderArgumentHasOneTrailingSlash)
@@ -170,8 +197,9 @@ TEST(FolderScanTest, NamesThatAreNotUtf8KeepTheirBytes)
     makeFile(dir, name, 3);
     const auto lines = scan(dir, CheckMode::FileSize, 0);
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].substr(kScanPathColumn), dir.str() + "/" + name);
-    EXPECT_EQ(::access(lines[0].substr(kScanPathColumn).c_str(), R_OK), 0);
+    const std::string path(ScanLine(lines[0]).path());
+    EXPECT_EQ(path, dir.str() + "/" + name);
+    EXPECT_EQ(::access(path.c_str(), R_OK), 0);
 }
 
 TEST(FolderScanTest, LargeFiles)
@@ -253,26 +281,33 @@ TEST(FolderScanTest, AbortStopsTheScan)
     ScanSettings settings;
     settings.subDirDepth = 1;
     settings.abortFlag = &abort;
-    std::vector<std::string> lines;
-    EXPECT_FALSE(ScanFolder(scanFolderArgument(dir.str()), 0, settings, lines));
-    EXPECT_TRUE(lines.empty());
+    EXPECT_TRUE(buildScanList(dir.str(), settings).empty());
     EXPECT_TRUE(buildScanList(dir.str() + "/missing", ScanSettings {}).empty());
 }
 
-TEST(FolderScanTest, ScanLineSortMatchesTheListOrder)
+TEST(ScanLineTest, OrderIsTheListOrder)
 {
-    // Keys, sizes, stamps and paths that differ in letter case only, in a
-    // large enough list to be sorted in two halves.
+    // Keys, sizes, stamps and paths that differ in letter case only, paths
+    // that end where another goes on and paths that tie on their first eight
+    // bytes.
     std::vector<std::string> lines;
-    const char* names[] = {"/p/A.jpg", "/p/a.jpg", "/p/B.JPG", "/p/_x.jpg", "/P/a.jpg", "/p/a.jpgz"};
-    for (int i = 0; i < 30000; ++i)
-        lines.push_back(makeScanLine((i * 7919) % 97, (i * 31) % 5, i % 3 ? "2002/05/31 18/42/06" : "2001/01/01 00/00/00",
-                                     std::string(names[i % 6]) + std::to_string(i % 11)));
-    std::vector<std::string> expected = lines;
-    sortLines(expected);
-    for (int32_t jobs : {1, 2}) {
-        std::vector<std::string> sorted = lines;
-        sortScanLines(sorted, jobs);
-        EXPECT_EQ(sorted, expected);
+    const char* names[] = {"/p/A.jpg", "/p/a.jpg", "/p/B.JPG", "/p/_x.jpg",
+                           "/P/a.jpg", "/p/a.jpgz", "/p/abcdefgh", "/p/ABCDEFGHi"};
+    for (int i = 0; i < 3000; ++i)
+        lines.push_back(ScanLine::format({(i * 7919) % 97, (i * 31) % 5, i % 3 ? 20020531184206 : 20010101000000},
+                                         std::string(names[i % 8]) + std::to_string(i % 11)));
+    for (const std::size_t shared : {0, 3}) {
+        // Past a shared prefix, only the lines that share it: all but "/P/".
+        std::vector<std::string> sorted;
+        for (const std::string& line : lines) {
+            if (shared == 0 || ScanLine(line).path().starts_with("/p/"))
+                sorted.push_back(line);
+        }
+        std::vector<std::string> expected = sorted;
+        sortLines(expected);
+        std::sort(sorted.begin(), sorted.end(), [shared](const std::string& a, const std::string& b) {
+            return ScanLine(a).order(shared) < ScanLine(b).order(shared);
+        });
+        EXPECT_EQ(sorted, expected) << shared;
     }
 }

@@ -6,18 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include "search/scan_files.h"
 #include "search/scan_line.h"
 #include "search/zone_scope.h"
 
+using testing_support::stampTextOf;
 using testing_support::ZoneScope;
 
 namespace {
 
 std::string cachedText(LocalStampCache& cache, std::time_t t)
 {
-    char text[20] = {};
-    writeStampText(cache.stampNumber(t), text);
-    return text;
+    return testing_support::stampTextOfNumber(cache.stampNumber(t));
 }
 
 long offsetAt(std::time_t t)
@@ -44,12 +44,13 @@ const char* const kZones[] = {
 TEST(LocalStampCacheTest, StampNumberTextIsTheStamp)
 {
     ZoneScope zone("UTC0");
-    for (const std::time_t t : {std::time_t {0}, std::time_t {1022870527}, std::time_t {4354819201}, std::time_t {-1}}) {
-        char text[20] = {};
-        writeStampText(stampNumberOf(t), text);
-        EXPECT_EQ(std::string(text), formatStamp(t)) << t;
-    }
+    EXPECT_EQ(stampNumberOf(0), 19700101000000);
+    EXPECT_EQ(stampNumberOf(-1), 19691231235958);
+    EXPECT_EQ(stampNumberOf(4354819201), 21080101000000);
     EXPECT_EQ(stampNumberOf(1022870527), 20020531184206);
+    for (const int64_t stamp : {int64_t {19700101000000}, int64_t {20020531184206}, int64_t {101000000}})
+        EXPECT_EQ(ScanLine(ScanLine::format({0, 0, stamp}, "/a")).stampNumber(), stamp) << stamp;
+    EXPECT_EQ(testing_support::stampTextOfNumber(20020531184206), "2002/05/31 18/42/06");
 }
 
 TEST(LocalStampCacheTest, MatchesLocaltimeAcrossZoneChanges)
@@ -63,7 +64,7 @@ TEST(LocalStampCacheTest, MatchesLocaltimeAcrossZoneChanges)
         const std::time_t to = from + 2 * 366 * 86400;
         std::vector<std::time_t> changes;
         for (std::time_t t = from; t < to; t += 599) {
-            ASSERT_EQ(cachedText(cache, t), formatStamp(t)) << rule << " at " << t;
+            ASSERT_EQ(cachedText(cache, t), stampTextOf(t)) << rule << " at " << t;
             if (offsetAt(t) != offsetAt(t + 599))
                 changes.push_back(t);
         }
@@ -72,7 +73,7 @@ TEST(LocalStampCacheTest, MatchesLocaltimeAcrossZoneChanges)
         }
         for (const std::time_t change : changes) {
             for (std::time_t t = change - 3600; t < change + 2 * 3600; ++t)
-                ASSERT_EQ(cachedText(cache, t), formatStamp(t)) << rule << " at " << t;
+                ASSERT_EQ(cachedText(cache, t), stampTextOf(t)) << rule << " at " << t;
         }
     }
 }
@@ -87,7 +88,7 @@ TEST(LocalStampCacheTest, FarTimesAndClampedYears)
         INT64_MIN, INT64_MAX, INT64_MIN + 1, INT64_MAX - 3599,
     };
     for (const std::time_t t : times)
-        EXPECT_EQ(cachedText(cache, t), formatStamp(t)) << t;
+        EXPECT_EQ(cachedText(cache, t), stampTextOf(t)) << t;
     EXPECT_EQ(cachedText(cache, 253402300800), "9999/12/31 23/59/58");
     EXPECT_EQ(cachedText(cache, INT64_MIN), "0000/01/01 00/00/00");
 }
@@ -113,7 +114,7 @@ TEST(LocalStampCacheTest, LeapDaysAndCenturies)
                                      std::time_t {1709251200} /* 2024 */, std::time_t {1740787200} /* 2025 */,
                                      std::time_t {4107542400} /* 2100 */}) {
         for (std::time_t t = march1 - 3 * 86400; t < march1 + 2 * 86400; t += 3599)
-            ASSERT_EQ(cachedText(cache, t), formatStamp(t)) << t;
+            ASSERT_EQ(cachedText(cache, t), stampTextOf(t)) << t;
     }
     EXPECT_EQ(cachedText(cache, 951782400), "2000/02/29 09/00/00");
     EXPECT_EQ(cachedText(cache, 4107456000 + 86399), "2100/03/01 08/59/58");

@@ -2,8 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
+#include "search/local_stamp_cache.h"
+#include "search/scan_line.h"
 #include "support/test_pictures.h"
 
 namespace testing_support {
@@ -14,6 +17,18 @@ inline void makeFile(const TempDir& dir, const std::string& name, std::size_t si
 {
     writeBytes(dir.file(name), std::string(size, 'x'));
     setModificationTime(dir.file(name), time);
+}
+
+// The text of a stamp number as a scan line shows it.
+inline std::string stampTextOfNumber(int64_t stamp)
+{
+    return std::string(ScanLine(ScanLine::format({0, 0, stamp}, "")).stamp());
+}
+
+// The stamp of a last-write time as a scan line shows it.
+inline std::string stampTextOf(std::time_t lastWrite)
+{
+    return stampTextOfNumber(stampNumberOf(lastWrite));
 }
 
 } // namespace testing_support

@@ -2,28 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "review/pane_size.h"
 #include "support/test_pictures.h"
 
 using testing_support::TempDir;
-
-TEST(SearchJobTest, PaneSizes)
-{
-    EXPECT_EQ(searchPaneSize(0).width, 390);
-    EXPECT_EQ(searchPaneSize(0).height, 416);
-    EXPECT_EQ(searchPaneSize(1).width, 495);
-    EXPECT_EQ(searchPaneSize(1).height, 545);
-    EXPECT_EQ(searchPaneSize(2).width, 615);
-    EXPECT_EQ(searchPaneSize(2).height, 738);
-    EXPECT_EQ(searchPaneSize(-1).width, 390);
-
-    const PaneSize previous {123, 456};
-    EXPECT_EQ(redisplayPaneSize(1, CheckMode::FileSize, previous).width, 330);
-    EXPECT_EQ(redisplayPaneSize(1, CheckMode::PictureSize, previous).height, 545);
-    EXPECT_EQ(redisplayPaneSize(1, CheckMode::Identical, previous).width, 495);
-    EXPECT_EQ(redisplayPaneSize(2, CheckMode::Similar, previous).width, 615);
-    EXPECT_EQ(redisplayPaneSize(-1, CheckMode::Similar, previous).width, 123);
-    EXPECT_EQ(redisplayPaneSize(-1, CheckMode::Similar, previous).height, 456);
-}
 
 TEST(SearchJobTest, SummaryAndStatus)
 {
@@ -75,7 +57,7 @@ TEST(SearchJobTest, PictureSizeSearchFillsTheTable)
     EXPECT_EQ(outcome.files[0].width, 30);
     EXPECT_EQ(outcome.files[1].height, 48);
     EXPECT_EQ(outcome.scanLines.size(), 2u);
-    EXPECT_EQ(outcome.pane.width, 615);
+    EXPECT_EQ(searchPaneSize(outcome.options.screen).width, 615); // the main window's review pane
     EXPECT_EQ(outcome.pairList.size(), outcome.resultLines.size());
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.back().done, 2);

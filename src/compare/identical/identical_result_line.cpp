@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "picture/picture_loader.h"
+#include "common/file_name.h"
 
 std::string identicalResultLine(int32_t indexA, int32_t indexB, const MatchResult& match,
                                 const std::array<int32_t, 4>& centroidsA, const std::array<int32_t, 4>& centroidsB,

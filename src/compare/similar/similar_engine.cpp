@@ -3,10 +3,10 @@
 #include <numeric>
 #include <vector>
 
+#include "common/file_name.h"
 #include "common/parallel_for.h"
 #include "compare/load_pipeline.h"
 #include "compare/similar/similar_pair_pass.h"
-#include "picture/picture_loader.h"
 
 void CompareSimilar(EngineContext& ctx)
 {

@@ -7,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-#include "picture/picture_loader.h"
+#include "common/file_name.h"
 
 namespace {
 

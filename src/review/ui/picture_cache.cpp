@@ -4,6 +4,7 @@
 #include <exception>
 #include <set>
 
+#include "common/file_name.h"
 #include "picture/picture_loader.h"
 #include "picture/scaled_jpeg.h"
 #include "review/error_messages.h"

@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "common/file_name.h"
 #include "common/path_text.h"
 #include "picture/picture_loader.h"
 #include "picture/picture_size.h"
@@ -21,6 +22,7 @@
 #include "review/ui/review_controls.h"
 #include "review/ui/review_keys.h"
 #include "review/ui/window_look.h"
+#include "search/file_table.h"
 
 namespace {
 
@@ -311,13 +313,13 @@ void ReviewWindow::BitBtn2Click()
 
 void ReviewWindow::Button1Click()
 {
-    m_model->closeOk();
+    m_model->close();
     done(static_cast<int>(ReviewResult::Ok));
 }
 
 void ReviewWindow::Button3Click()
 {
-    m_model->closeAbort();
+    m_model->close();
     done(static_cast<int>(ReviewResult::Abort));
 }
 

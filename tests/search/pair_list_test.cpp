@@ -1,4 +1,4 @@
-#include "review/pair_list.h"
+#include "search/pair_list.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ std::vector<std::pair<int32_t, int32_t>> indicesOf(const std::vector<PairRec>& p
 {
     std::vector<std::pair<int32_t, int32_t>> indices;
     for (const PairRec& pair : pairs) {
-        EXPECT_EQ(pair.state, kPairWaiting);
+        EXPECT_EQ(pair.state, PairState::Waiting);
         indices.emplace_back(pair.indexA, pair.indexB);
     }
     return indices;

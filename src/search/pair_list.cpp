@@ -1,4 +1,4 @@
-#include "review/pair_list.h"
+#include "search/pair_list.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ std::vector<PairRec> buildPairList(const std::vector<std::string>& resultLines)
     pairs.reserve(resultLines.size());
     for (const std::string& line : resultLines) {
         if (const auto indices = parseResultIndices(line))
-            pairs.push_back(PairRec {kPairWaiting, indices->indexA, indices->indexB});
+            pairs.push_back(PairRec {PairState::Waiting, indices->indexA, indices->indexB});
     }
     return pairs;
 }
@@ -64,7 +64,7 @@ std::vector<PairRec> rebuildPairList(const std::vector<std::string>& resultLines
     for (const std::string& line : resultLines) {
         const auto indices = parseResultIndices(line);
         if (indices && isLive(indices->indexA) && isLive(indices->indexB))
-            pairs.push_back(PairRec {kPairWaiting, indices->indexA, indices->indexB});
+            pairs.push_back(PairRec {PairState::Waiting, indices->indexA, indices->indexB});
     }
     return pairs;
 }

@@ -8,16 +8,19 @@
 
 #include "search/file_table.h"
 
+// Where a pair stands in the review walk.
+enum class PairState : int32_t {
+    OutOfPlay = 0, // a file of it was deleted in a similar-picture review
+    Taken = 1,     // shown in a group of the current walk
+    Waiting = 2,   // not yet shown
+};
+
 // One match pair of the result list.
 struct PairRec {
-    int32_t state = 0;  // 0 out of play, 1 taken in the current walk, 2 waiting
+    PairState state = PairState::OutOfPlay;
     int32_t indexA = 0; // FileTable index, characters 7-12 of the result line
     int32_t indexB = 0; // characters 15-20
 };
-
-inline constexpr int32_t kPairOutOfPlay = 0;
-inline constexpr int32_t kPairTaken = 1;
-inline constexpr int32_t kPairWaiting = 2;
 
 struct ResultIndices {
     int32_t indexA = 0;
