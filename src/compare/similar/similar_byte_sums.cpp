@@ -263,9 +263,33 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t pairedMapDistance
 
 #endif
 
+// One row a kind, in the order of ByteSumKind; a kind this build cannot
+// run falls back to the plain loops (setByteSumKind never selects it).
+struct ByteSumFunctions {
+    int32_t (*pairedRow)(const uint8_t*, const uint8_t*, const IndexPairing&);
+    int32_t (*alignedRow)(const uint8_t*, const uint8_t*, const AxisRun&);
+    int32_t (*pairedMap)(const uint8_t*, const uint8_t*, const IndexPairing&, const IndexPairing&, int32_t);
+};
+
+constexpr ByteSumFunctions kPlainSums {pairedRowDistancePlain, alignedRowDistancePlain, pairedMapDistancePlain};
+#ifdef ZELVIC_BYTE_SHUFFLES
+constexpr ByteSumFunctions kByteSumFunctions[] = {
+    kPlainSums,
+    {pairedRowDistanceShuffled, alignedRowDistanceShuffled, pairedMapDistanceShuffled},
+    {pairedRowDistancePermuted, alignedRowDistancePermuted, pairedMapDistancePermuted},
+};
+#else
+constexpr ByteSumFunctions kByteSumFunctions[] = {kPlainSums, kPlainSums, kPlainSums};
+#endif
+
+const ByteSumFunctions& sumsInUse()
+{
+    return kByteSumFunctions[static_cast<std::size_t>(byteSumKind())];
+}
+
 } // namespace
 
-std::atomic<ByteSumKind> byte_sums_detail::kindInUse {processorKind()};
+std::atomic<ByteSumKind> byte_sums_detail::kindInUse {g_best};
 
 ByteSumKind bestByteSumKind()
 {
@@ -306,46 +330,16 @@ int32_t byteDistance(const uint8_t* a, const uint8_t* b, int32_t count, int32_t 
 
 int32_t pairedRowDistance(const uint8_t* rowA, const uint8_t* rowB, const IndexPairing& pairing)
 {
-#ifdef ZELVIC_BYTE_SHUFFLES
-    switch (byteSumKind()) {
-    case ByteSumKind::Permutes:
-        return pairedRowDistancePermuted(rowA, rowB, pairing);
-    case ByteSumKind::Shuffles:
-        return pairedRowDistanceShuffled(rowA, rowB, pairing);
-    case ByteSumKind::Plain:
-        break;
-    }
-#endif
-    return pairedRowDistancePlain(rowA, rowB, pairing);
+    return sumsInUse().pairedRow(rowA, rowB, pairing);
 }
 
 int32_t alignedRowDistance(const uint8_t* rowA, const uint8_t* rowB, const AxisRun& run)
 {
-#ifdef ZELVIC_BYTE_SHUFFLES
-    switch (byteSumKind()) {
-    case ByteSumKind::Permutes:
-        return alignedRowDistancePermuted(rowA, rowB, run);
-    case ByteSumKind::Shuffles:
-        return alignedRowDistanceShuffled(rowA, rowB, run);
-    case ByteSumKind::Plain:
-        break;
-    }
-#endif
-    return alignedRowDistancePlain(rowA, rowB, run);
+    return sumsInUse().alignedRow(rowA, rowB, run);
 }
 
 int32_t pairedMapDistance(const uint8_t* mapA, const uint8_t* mapB, const IndexPairing& x, const IndexPairing& y,
                           int32_t stopAt)
 {
-#ifdef ZELVIC_BYTE_SHUFFLES
-    switch (byteSumKind()) {
-    case ByteSumKind::Permutes:
-        return pairedMapDistancePermuted(mapA, mapB, x, y, stopAt);
-    case ByteSumKind::Shuffles:
-        return pairedMapDistanceShuffled(mapA, mapB, x, y, stopAt);
-    case ByteSumKind::Plain:
-        break;
-    }
-#endif
-    return pairedMapDistancePlain(mapA, mapB, x, y, stopAt);
+    return sumsInUse().pairedMap(mapA, mapB, x, y, stopAt);
 }

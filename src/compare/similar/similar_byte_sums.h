@@ -10,7 +10,8 @@
 // every form returns exactly the sum of the plain loop.
 
 // The ways of gathering bytes, in order of speed: plain loops, SSSE3 byte
-// shuffles, AVX-512 byte permutes (VBMI).
+// shuffles, AVX-512 byte permutes (VBMI). The processor is probed once, at
+// start-up; each kind is one row of a table of functions.
 enum class ByteSumKind { Plain, Shuffles, Permutes };
 
 namespace byte_sums_detail {

@@ -128,29 +128,24 @@ inline void alignAxis(int32_t centreA, int32_t spreadA, int32_t centreB, int32_t
 // looked at.
 class PairWindow {
 public:
-    PairWindow(const PairSide& a, const PairSide& b) : m_a(&a), m_b(&b)
-    {
-        m_window.exists =
-            std::abs(a.warmX - b.warmX) < kAlignmentReach && std::abs(a.warmY - b.warmY) < kAlignmentReach;
-    }
-    explicit PairWindow(const AlignmentWindow& window) : m_window(window), m_hasAxisX(true), m_hasAxisY(true) {}
+    PairWindow(const PairSide& a, const PairSide& b) : m_a(&a), m_b(&b), m_exists(alignmentWindowExists(a, b)) {}
 
-    bool exists() const { return m_window.exists; }
+    bool exists() const { return m_exists; }
     const AxisAlignment& axisX()
     {
         if (!m_hasAxisX) {
-            alignAxis(m_a->warmX, m_a->spreadA, m_b->warmX, m_b->spreadA, m_window.x);
+            alignAxis(m_a->warmX, m_a->spreadA, m_b->warmX, m_b->spreadA, m_x);
             m_hasAxisX = true;
         }
-        return m_window.x;
+        return m_x;
     }
     const AxisAlignment& axisY()
     {
         if (!m_hasAxisY) {
-            alignAxis(m_a->warmY, m_a->spreadB, m_b->warmY, m_b->spreadB, m_window.y);
+            alignAxis(m_a->warmY, m_a->spreadB, m_b->warmY, m_b->spreadB, m_y);
             m_hasAxisY = true;
         }
-        return m_window.y;
+        return m_y;
     }
     const IndexPairing& pairingX()
     {
@@ -179,7 +174,9 @@ public:
 private:
     const PairSide* m_a = nullptr;
     const PairSide* m_b = nullptr;
-    AlignmentWindow m_window;
+    bool m_exists = false;
+    AxisAlignment m_x;
+    AxisAlignment m_y;
     bool m_hasAxisX = false;
     bool m_hasAxisY = false;
     bool m_hasPairingX = false;
@@ -356,6 +353,11 @@ bool passesCodeGate(const CodeDistances& codes, int32_t level)
         && codes.contrast + codes.luminance <= levelAllowance(level) + kCodeSumBound;
 }
 
+bool alignmentWindowExists(const PairSide& a, const PairSide& b)
+{
+    return std::abs(a.warmX - b.warmX) < kAlignmentReach && std::abs(a.warmY - b.warmY) < kAlignmentReach;
+}
+
 AxisAlignment axisAlignment(int32_t centreA, int32_t spreadA, int32_t centreB, int32_t spreadB)
 {
     AxisAlignment axis;
@@ -377,13 +379,6 @@ PairSide makePairSide(const SimilarSignature& signature)
     side.planeTotals = signature.planeTotals;
     side.signature = &signature;
     return side;
-}
-
-IndexPairing axisPairing(const AxisAlignment& axis)
-{
-    IndexPairing pairing;
-    fillAxisPairing(axis, pairing);
-    return pairing;
 }
 
 void fillAxisPairing(const AxisAlignment& axis, IndexPairing& pairing)
@@ -417,30 +412,6 @@ void fillAxisPairing(const AxisAlignment& axis, IndexPairing& pairing)
         pairing.a[i] = 0;
         pairing.b[i] = 0;
     }
-}
-
-AlignmentWindow alignmentWindow(const PairSide& a, const PairSide& b)
-{
-    AlignmentWindow window;
-    window.exists = std::abs(a.warmX - b.warmX) < kAlignmentReach && std::abs(a.warmY - b.warmY) < kAlignmentReach;
-    if (window.exists) {
-        window.x = axisAlignment(a.warmX, a.spreadA, b.warmX, b.spreadA);
-        window.y = axisAlignment(a.warmY, a.spreadB, b.warmY, b.spreadB);
-    }
-    return window;
-}
-
-AlignmentWindow alignmentWindow(const SimilarSignature& a, const SimilarSignature& b)
-{
-    return alignmentWindow(makePairSide(a), makePairSide(b));
-}
-
-int32_t profileDistance(const SimilarSignature& a, const SimilarSignature& b, int32_t rowX, int32_t rowY,
-                        const AlignmentWindow& window)
-{
-    PairWindow pairWindow(window);
-    return profileScore(makePairSide(a), makePairSide(b), rowX - kLumaRowX, rowY - kLumaRowX, pairWindow,
-                        byteSumsVectorised());
 }
 
 SimilarScoreLimits similarScoreLimits(int32_t level, int32_t fileCount)
