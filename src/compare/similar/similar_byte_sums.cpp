@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstdlib>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -66,6 +67,21 @@ int32_t pairedMapDistancePlain(const uint8_t* mapA, const uint8_t* mapB, const I
             sum += std::abs(static_cast<int32_t>(columnA[y.a[j]]) - static_cast<int32_t>(columnB[y.b[j]]));
     }
     return sum;
+}
+
+// Weights of a differing bit in each plane of ContrastPlanes.
+constexpr int32_t kMarkedWeight = 128;
+constexpr int32_t kStrongWeight = 127;
+
+int32_t planeDistancePlain(const ContrastPlanes& a, const ContrastPlanes& b)
+{
+    int32_t marked = 0;
+    int32_t strong = 0;
+    for (int32_t w = 0; w < ContrastPlanes::kWords; ++w) {
+        marked += std::popcount(a.words[w] ^ b.words[w]);
+        strong += std::popcount(a.words[w + ContrastPlanes::kWords] ^ b.words[w + ContrastPlanes::kWords]);
+    }
+    return kMarkedWeight * marked + kStrongWeight * strong;
 }
 
 #ifdef ZELVIC_BYTE_SHUFFLES
@@ -193,13 +209,36 @@ __attribute__((target("ssse3"))) int32_t pairedMapDistanceShuffled(const uint8_t
     return horizontalSum(sums);
 }
 
+// Set bits of each byte, by a shuffle of a 16-entry table per nibble.
+__attribute__((target("ssse3"))) inline __m128i bitsPerByte(__m128i v)
+{
+    const __m128i table = _mm_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
+    const __m128i nibble = _mm_set1_epi8(0x0f);
+    return _mm_add_epi8(_mm_shuffle_epi8(table, _mm_and_si128(v, nibble)),
+                        _mm_shuffle_epi8(table, _mm_and_si128(_mm_srli_epi16(v, 4), nibble)));
+}
+
+__attribute__((target("ssse3"))) int32_t planeDistanceShuffled(const ContrastPlanes& a, const ContrastPlanes& b)
+{
+    __m128i sums[2] = {_mm_setzero_si128(), _mm_setzero_si128()};
+    for (int32_t plane = 0; plane < 2; ++plane) {
+        for (int32_t w = 0; w < ContrastPlanes::kWords; w += 2) {
+            const auto at = static_cast<std::size_t>(plane * ContrastPlanes::kWords + w);
+            const __m128i x = _mm_xor_si128(_mm_load_si128(reinterpret_cast<const __m128i*>(a.words.data() + at)),
+                                            _mm_load_si128(reinterpret_cast<const __m128i*>(b.words.data() + at)));
+            sums[plane] = _mm_add_epi64(sums[plane], _mm_sad_epu8(bitsPerByte(x), _mm_setzero_si128()));
+        }
+    }
+    return kMarkedWeight * horizontalSum(sums[0]) + kStrongWeight * horizontalSum(sums[1]);
+}
+
 // A 64-byte row gathers in one byte permute. Lanes from the length up are
 // masked to 0 on both sides.
 constexpr uint64_t kColumnMask = (uint64_t {1} << kColumnCells) - 1;
 
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline int32_t laneTotal(__m512i sums)
 {
-    // Through memory: GCC 12's reduction intrinsic warns of an uninitialised value.
+    // Through memory: GCC 12's reduction and extraction intrinsics warn of an uninitialised value.
     alignas(64) int64_t lanes[8];
     _mm512_store_si512(lanes, sums);
     return static_cast<int32_t>(lanes[0] + lanes[1] + lanes[2] + lanes[3] + lanes[4] + lanes[5] + lanes[6] + lanes[7]);
@@ -261,6 +300,27 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t pairedMapDistance
     return laneTotal(sums);
 }
 
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t planeDistancePermuted(const ContrastPlanes& a,
+                                                                                    const ContrastPlanes& b)
+{
+    alignas(64) static constexpr uint8_t kBitsOfNibble[64] = {
+        0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,
+        0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+    const __m512i table = _mm512_load_si512(kBitsOfNibble);
+    const __m512i nibble = _mm512_set1_epi8(0x0f);
+    __m512i sums[2] = {_mm512_setzero_si512(), _mm512_setzero_si512()};
+    for (int32_t plane = 0; plane < 2; ++plane) {
+        for (int32_t w = 0; w < ContrastPlanes::kWords; w += 8) {
+            const auto at = static_cast<std::size_t>(plane * ContrastPlanes::kWords + w);
+            const __m512i x = _mm512_xor_si512(_mm512_load_si512(a.words.data() + at), _mm512_load_si512(b.words.data() + at));
+            const __m512i bits = _mm512_add_epi8(_mm512_shuffle_epi8(table, _mm512_and_si512(x, nibble)),
+                                                 _mm512_shuffle_epi8(table, _mm512_and_si512(_mm512_srli_epi16(x, 4), nibble)));
+            sums[plane] = _mm512_add_epi64(sums[plane], _mm512_sad_epu8(bits, _mm512_setzero_si512()));
+        }
+    }
+    return kMarkedWeight * laneTotal(sums[0]) + kStrongWeight * laneTotal(sums[1]);
+}
+
 #endif
 
 // One row a kind, in the order of ByteSumKind; a kind this build cannot
@@ -269,14 +329,16 @@ struct ByteSumFunctions {
     int32_t (*pairedRow)(const uint8_t*, const uint8_t*, const IndexPairing&);
     int32_t (*alignedRow)(const uint8_t*, const uint8_t*, const AxisRun&);
     int32_t (*pairedMap)(const uint8_t*, const uint8_t*, const IndexPairing&, const IndexPairing&, int32_t);
+    int32_t (*planes)(const ContrastPlanes&, const ContrastPlanes&);
 };
 
-constexpr ByteSumFunctions kPlainSums {pairedRowDistancePlain, alignedRowDistancePlain, pairedMapDistancePlain};
+constexpr ByteSumFunctions kPlainSums {pairedRowDistancePlain, alignedRowDistancePlain, pairedMapDistancePlain,
+                                      planeDistancePlain};
 #ifdef ZELVIC_BYTE_SHUFFLES
 constexpr ByteSumFunctions kByteSumFunctions[] = {
     kPlainSums,
-    {pairedRowDistanceShuffled, alignedRowDistanceShuffled, pairedMapDistanceShuffled},
-    {pairedRowDistancePermuted, alignedRowDistancePermuted, pairedMapDistancePermuted},
+    {pairedRowDistanceShuffled, alignedRowDistanceShuffled, pairedMapDistanceShuffled, planeDistanceShuffled},
+    {pairedRowDistancePermuted, alignedRowDistancePermuted, pairedMapDistancePermuted, planeDistancePermuted},
 };
 #else
 constexpr ByteSumFunctions kByteSumFunctions[] = {kPlainSums, kPlainSums, kPlainSums};
@@ -342,4 +404,27 @@ int32_t pairedMapDistance(const uint8_t* mapA, const uint8_t* mapB, const IndexP
                           int32_t stopAt)
 {
     return sumsInUse().pairedMap(mapA, mapB, x, y, stopAt);
+}
+
+bool packContrastPlanes(const uint8_t* map, int32_t count, ContrastPlanes& out)
+{
+    if (count > 64 * ContrastPlanes::kWords)
+        return false;
+    out.words.fill(0);
+    for (int32_t i = 0; i < count; ++i) {
+        const uint8_t cell = map[i];
+        if (cell != 0 && cell != 128 && cell != 255)
+            return false;
+        const uint64_t bit = uint64_t {1} << (i % 64);
+        if (cell != 0)
+            out.words[static_cast<std::size_t>(i / 64)] |= bit;
+        if (cell == 255)
+            out.words[static_cast<std::size_t>(ContrastPlanes::kWords + i / 64)] |= bit;
+    }
+    return true;
+}
+
+int32_t planeDistance(const ContrastPlanes& a, const ContrastPlanes& b)
+{
+    return sumsInUse().planes(a, b);
 }

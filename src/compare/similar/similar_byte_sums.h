@@ -38,6 +38,22 @@ inline bool byteSumsVectorised()
 int32_t byteDistance(const uint8_t* a, const uint8_t* b, int32_t count,
                      int32_t stopAt = std::numeric_limits<int32_t>::max());
 
+// A contrast map of 0, 128 and 255 only, as two bit planes: bit i of the
+// first 64 words is set where cell i is 128 or 255, of the last 64 where it
+// is 255 (bits from 3600 up are 0). A quarter of the map's bytes, and the
+// sum of byte differences comes from two counts of differing bits, since
+// |a - b| = 128 * [marked differ] + 127 * [strong differ] for such cells.
+struct ContrastPlanes {
+    static constexpr int32_t kWords = 64;
+    alignas(64) std::array<uint64_t, 2 * kWords> words;
+};
+
+// False (and out unspecified) when a cell holds another value.
+bool packContrastPlanes(const uint8_t* map, int32_t count, ContrastPlanes& out);
+
+// Sum of |a - b| over the cells of two packed maps: exactly byteDistance of the maps.
+int32_t planeDistance(const ContrastPlanes& a, const ContrastPlanes& b);
+
 // One axis of an aligned comparison: position i < length meets inner index
 // a[i] (0..59) of picture A and b[i] of picture B. Entries from length up
 // are loaded but masked away. The arrays are left uninitialised on purpose:

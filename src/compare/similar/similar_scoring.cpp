@@ -306,13 +306,17 @@ int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, int32_t
 
 // The map part of ContrastScore, exact when below cap and at least cap
 // otherwise (as profileScore).
-int32_t contrastScore(const SimilarSignature& a, const SimilarSignature& b, PairWindow& window,
+int32_t contrastScore(const PairSide& a, const PairSide& b, PairWindow& window,
                       int32_t cap = std::numeric_limits<int32_t>::max())
 {
-    // A plain value of cap or more only needs to be known as such.
     constexpr int32_t kCells = kInnerSize * kInnerSize;
+    const uint8_t* mapA = a.signature->contrastMap.data();
+    const uint8_t* mapB = b.signature->contrastMap.data();
+    // A plain value of cap or more only needs to be known as such.
     const int32_t plainStop = cap < kMaxMapScore + 1 ? cap * kCells : std::numeric_limits<int32_t>::max();
-    const int32_t plain = byteDistance(a.contrastMap.data(), b.contrastMap.data(), kCells, plainStop) / kCells;
+    const int32_t plainSum = a.planes != nullptr && b.planes != nullptr ? planeDistance(*a.planes, *b.planes)
+                                                                        : byteDistance(mapA, mapB, kCells, plainStop);
+    const int32_t plain = plainSum / kCells;
     if (!window.exists())
         return plain;
     const int32_t limit = std::min(plain, cap);
@@ -321,7 +325,7 @@ int32_t contrastScore(const SimilarSignature& a, const SimilarSignature& b, Pair
     const IndexPairing& px = window.pairingX();
     const IndexPairing& py = window.pairingY();
     const int32_t cells = std::max(1, px.length * py.length);
-    const int32_t sum = pairedMapDistance(a.contrastMap.data(), b.contrastMap.data(), px, py, limit * cells);
+    const int32_t sum = pairedMapDistance(mapA, mapB, px, py, limit * cells);
     const int32_t aligned = sum / cells;
     return aligned > 0 && aligned < limit ? aligned : plain;
 }
@@ -484,7 +488,7 @@ std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSid
     }
     if (failing == 0)
         return std::nullopt;
-    if (!decide(contrastScore(*a.signature, *b.signature, window, failing), s))
+    if (!decide(contrastScore(a, b, window, failing), s))
         return std::nullopt;
     return s;
 }

@@ -39,6 +39,9 @@ struct PairSide {
     int32_t spreadB = 0;
     std::array<int32_t, 3> planeTotals {};
     const SimilarSignature* signature = nullptr; // the contrast map
+    // The same map packed, when the pair pass has packed it (both sides of a
+    // pair need it for the plain map sum to be taken from the planes).
+    const ContrastPlanes* planes = nullptr;
 };
 
 PairSide makePairSide(const SimilarSignature& signature);
