@@ -17,7 +17,8 @@ namespace {
 constexpr int32_t kColumnCells = 60;
 constexpr int32_t kLastColumnLoad = kColumnCells - 16;
 // Rows have 64 readable bytes: four whole loads.
-constexpr int32_t kLastRowLoad = 48;
+constexpr int32_t kRowBytes = 64;
+constexpr int32_t kLastRowLoad = kRowBytes - 16;
 
 // Map columns summed between two looks at stopAt.
 constexpr int32_t kColumnsPerStopCheck = 4;
@@ -54,6 +55,12 @@ int32_t alignedRowDistancePlain(const uint8_t* rowA, const uint8_t* rowB, const 
     for (int32_t i = 0; i < run.length; ++i)
         sum += std::abs(static_cast<int32_t>(reference[run.own + i]) - static_cast<int32_t>(other[run.base + run.offsets[i]]));
     return sum;
+}
+
+AxisSums alignedRowDistancesPlain(const uint8_t* rowsA, const uint8_t* rowsB, const AxisRun& x, const AxisRun& y)
+{
+    return AxisSums {alignedRowDistancePlain(rowsA, rowsB, x),
+                     alignedRowDistancePlain(rowsA + kRowBytes, rowsB + kRowBytes, y)};
 }
 
 int32_t pairedMapDistancePlain(const uint8_t* mapA, const uint8_t* mapB, const IndexPairing& x, const IndexPairing& y,
@@ -171,6 +178,13 @@ __attribute__((target("ssse3"))) int32_t alignedRowDistanceShuffled(const uint8_
     return horizontalSum(sums);
 }
 
+__attribute__((target("ssse3"))) AxisSums alignedRowDistancesShuffled(const uint8_t* rowsA, const uint8_t* rowsB,
+                                                                    const AxisRun& x, const AxisRun& y)
+{
+    return AxisSums {alignedRowDistanceShuffled(rowsA, rowsB, x),
+                     alignedRowDistanceShuffled(rowsA + kRowBytes, rowsB + kRowBytes, y)};
+}
+
 __attribute__((target("ssse3"))) int32_t pairedMapDistanceShuffled(const uint8_t* mapA, const uint8_t* mapB,
                                                                    const IndexPairing& x, const IndexPairing& y,
                                                                    int32_t stopAt)
@@ -236,12 +250,21 @@ __attribute__((target("ssse3"))) int32_t planeDistanceShuffled(const ContrastPla
 // masked to 0 on both sides.
 constexpr uint64_t kColumnMask = (uint64_t {1} << kColumnCells) - 1;
 
+// Adds up 32-bit lanes.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __m128i halvedTwice(__m256i lanes)
+{
+    const __m128i four = _mm_add_epi32(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1));
+    return _mm_add_epi32(four, _mm_shuffle_epi32(four, 0x4e));
+}
+
+// The 64-bit lanes of byte sums stay far below 2^31. (Zero-masked forms
+// throughout: GCC 12 warns of an uninitialised value in the plain ones.)
+constexpr __mmask8 kAllLanes = 0xff;
+
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline int32_t laneTotal(__m512i sums)
 {
-    // Through memory: GCC 12's reduction and extraction intrinsics warn of an uninitialised value.
-    alignas(64) int64_t lanes[8];
-    _mm512_store_si512(lanes, sums);
-    return static_cast<int32_t>(lanes[0] + lanes[1] + lanes[2] + lanes[3] + lanes[4] + lanes[5] + lanes[6] + lanes[7]);
+    const __m128i two = halvedTwice(_mm512_maskz_cvtepi64_epi32(kAllLanes, sums));
+    return _mm_cvtsi128_si32(two) + _mm_extract_epi32(two, 1);
 }
 
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __mmask64 lengthMask(int32_t length)
@@ -259,9 +282,10 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t pairedRowDistance
     return laneTotal(_mm512_sad_epu8(bytesA, bytesB));
 }
 
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t alignedRowDistancePermuted(const uint8_t* rowA,
-                                                                                         const uint8_t* rowB,
-                                                                                         const AxisRun& run)
+// Per-lane sums of the differences along one run, not yet added up.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __m512i alignedRowLanes(const uint8_t* rowA,
+                                                                                     const uint8_t* rowB,
+                                                                                     const AxisRun& run)
 {
     const __m512i lanes = _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44,
                                           43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25,
@@ -274,7 +298,30 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t alignedRowDistanc
         _mm512_maskz_permutexvar_epi8(mask, indexR, _mm512_loadu_si512(run.referenceIsA ? rowA : rowB));
     const __m512i bytesO =
         _mm512_maskz_permutexvar_epi8(mask, indexO, _mm512_loadu_si512(run.referenceIsA ? rowB : rowA));
-    return laneTotal(_mm512_sad_epu8(bytesR, bytesO));
+    return _mm512_sad_epu8(bytesR, bytesO);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t alignedRowDistancePermuted(const uint8_t* rowA,
+                                                                                         const uint8_t* rowB,
+                                                                                         const AxisRun& run)
+{
+    return laneTotal(alignedRowLanes(rowA, rowB, run));
+}
+
+// Both axes at once, added up together: the two totals come out of one
+// narrowed vector.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) AxisSums alignedRowDistancesPermuted(const uint8_t* rowsA,
+                                                                                          const uint8_t* rowsB,
+                                                                                          const AxisRun& x,
+                                                                                          const AxisRun& y)
+{
+    const __m512i sumsX = alignedRowLanes(rowsA, rowsB, x);
+    const __m512i sumsY = alignedRowLanes(rowsA + kRowBytes, rowsB + kRowBytes, y);
+    // Lanes x0+x1, y0+y1, x2+x3, ... as 32-bit values, then halved twice.
+    const __m128i two = halvedTwice(_mm512_maskz_cvtepi64_epi32(
+        kAllLanes, _mm512_add_epi64(_mm512_maskz_unpacklo_epi64(kAllLanes, sumsX, sumsY),
+                                    _mm512_maskz_unpackhi_epi64(kAllLanes, sumsX, sumsY))));
+    return AxisSums {_mm_cvtsi128_si32(two), _mm_extract_epi32(two, 1)};
 }
 
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t pairedMapDistancePermuted(const uint8_t* mapA,
@@ -328,17 +375,20 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t planeDistancePerm
 struct ByteSumFunctions {
     int32_t (*pairedRow)(const uint8_t*, const uint8_t*, const IndexPairing&);
     int32_t (*alignedRow)(const uint8_t*, const uint8_t*, const AxisRun&);
+    AxisSums (*alignedRows)(const uint8_t*, const uint8_t*, const AxisRun&, const AxisRun&);
     int32_t (*pairedMap)(const uint8_t*, const uint8_t*, const IndexPairing&, const IndexPairing&, int32_t);
     int32_t (*planes)(const ContrastPlanes&, const ContrastPlanes&);
 };
 
-constexpr ByteSumFunctions kPlainSums {pairedRowDistancePlain, alignedRowDistancePlain, pairedMapDistancePlain,
-                                      planeDistancePlain};
+constexpr ByteSumFunctions kPlainSums {pairedRowDistancePlain, alignedRowDistancePlain, alignedRowDistancesPlain,
+                                      pairedMapDistancePlain, planeDistancePlain};
 #ifdef ZELVIC_BYTE_SHUFFLES
 constexpr ByteSumFunctions kByteSumFunctions[] = {
     kPlainSums,
-    {pairedRowDistanceShuffled, alignedRowDistanceShuffled, pairedMapDistanceShuffled, planeDistanceShuffled},
-    {pairedRowDistancePermuted, alignedRowDistancePermuted, pairedMapDistancePermuted, planeDistancePermuted},
+    {pairedRowDistanceShuffled, alignedRowDistanceShuffled, alignedRowDistancesShuffled, pairedMapDistanceShuffled,
+     planeDistanceShuffled},
+    {pairedRowDistancePermuted, alignedRowDistancePermuted, alignedRowDistancesPermuted, pairedMapDistancePermuted,
+     planeDistancePermuted},
 };
 #else
 constexpr ByteSumFunctions kByteSumFunctions[] = {kPlainSums, kPlainSums, kPlainSums};
@@ -398,6 +448,11 @@ int32_t pairedRowDistance(const uint8_t* rowA, const uint8_t* rowB, const IndexP
 int32_t alignedRowDistance(const uint8_t* rowA, const uint8_t* rowB, const AxisRun& run)
 {
     return sumsInUse().alignedRow(rowA, rowB, run);
+}
+
+AxisSums alignedRowDistances(const uint8_t* rowsA, const uint8_t* rowsB, const AxisRun& x, const AxisRun& y)
+{
+    return sumsInUse().alignedRows(rowsA, rowsB, x, y);
 }
 
 int32_t pairedMapDistance(const uint8_t* mapA, const uint8_t* mapB, const IndexPairing& x, const IndexPairing& y,

@@ -84,6 +84,14 @@ struct AxisRun {
 // each row has 64 readable bytes.
 int32_t alignedRowDistance(const uint8_t* rowA, const uint8_t* rowB, const AxisRun& run);
 
+// The same along both axes: rowsA and rowsB each hold the x row and, 64
+// bytes on, the y row.
+struct AxisSums {
+    int32_t x = 0;
+    int32_t y = 0;
+};
+AxisSums alignedRowDistances(const uint8_t* rowsA, const uint8_t* rowsB, const AxisRun& x, const AxisRun& y);
+
 // Sum over the cells of x times y of |A - B|, on maps of 60 x 60 bytes with
 // column c at c * 60 (the x indices pick columns, the y indices cells in
 // them). Stops once the sum reaches stopAt: the result is exact below

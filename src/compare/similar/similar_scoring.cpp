@@ -123,12 +123,32 @@ inline void alignAxis(int32_t centreA, int32_t spreadA, int32_t centreB, int32_t
     }
 }
 
+} // namespace
+
+bool alignmentWindowExists(const PairSide& a, const PairSide& b)
+{
+    return std::abs(a.warmX - b.warmX) < kAlignmentReach && std::abs(a.warmY - b.warmY) < kAlignmentReach;
+}
+
+namespace {
+
 // The alignment window of one pair, worked out only as far as the scores
 // need it: many pairs are decided before the y axis or any index pairing is
 // looked at.
 class PairWindow {
 public:
-    PairWindow(const PairSide& a, const PairSide& b) : m_a(&a), m_b(&b), m_exists(alignmentWindowExists(a, b)) {}
+    // Two pictures with the same warm centroid and spreads on both axes (every
+    // picture without warm cells, for one) meet index for index over the whole
+    // of 5..64: lo = c - (c - 5) = 5, hi = c + (64 - c) = 64 and m(k) = k,
+    // since s * d / s = d exactly. Their aligned sums are then the plain ones
+    // over the same 60 indices (3600 cells), never below them, so the scores
+    // are the plain scores and the window can be passed over.
+    PairWindow(const PairSide& a, const PairSide& b)
+        : m_a(&a), m_b(&b),
+          m_exists(alignmentWindowExists(a, b)
+                   && (a.warmX != b.warmX || a.warmY != b.warmY || a.spreadA != b.spreadA || a.spreadB != b.spreadB))
+    {
+    }
 
     bool exists() const { return m_exists; }
     const AxisAlignment& axisX()
@@ -257,9 +277,11 @@ int32_t alignedRowSum(const std::array<uint8_t, 64>& a, const std::array<uint8_t
 // PairSide::rows) where only a value below cap matters: the result is exact
 // when the score is below cap, and at least cap otherwise. Most pairs are
 // rejected here, so the aligned sums stop as soon as they cannot decide.
-int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, int32_t rowY, PairWindow& window,
+int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, PairWindow& window,
                      bool vectorised, int32_t cap = std::numeric_limits<int32_t>::max())
 {
+    static_assert(sizeof(PairSide::rows) == 4 * 64, "the rows lie one after another");
+    const int32_t rowY = rowX + 1;
     const int32_t plain = plainRowDistance(a.rows[rowX], b.rows[rowX]) / kInnerSize
         + plainRowDistance(a.rows[rowY], b.rows[rowY]) / kInnerSize;
     if (!window.exists())
@@ -271,12 +293,11 @@ int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, int32_t
     if (vectorised && PairWindow::hasRun(window.axisX()) && PairWindow::hasRun(window.axisY())) {
         // Both sums whole and no branch between them: with vectorised sums
         // a second sum costs less than a mispredicted decision.
-        const int32_t ax = smallQuotient(alignedRowDistance(a.rows[rowX].data(), b.rows[rowX].data(),
-                                                            PairWindow::runOf(window.axisX())),
-                                         std::max(1, window.axisX().length()));
-        const int32_t ay = smallQuotient(alignedRowDistance(a.rows[rowY].data(), b.rows[rowY].data(),
-                                                            PairWindow::runOf(window.axisY())),
-                                         std::max(1, window.axisY().length()));
+        // The y row follows the x row (PairSide::rows).
+        const AxisSums sums = alignedRowDistances(a.rows[rowX].data(), b.rows[rowX].data(),
+                                                  PairWindow::runOf(window.axisX()), PairWindow::runOf(window.axisY()));
+        const int32_t ax = smallQuotient(sums.x, std::max(1, window.axisX().length()));
+        const int32_t ay = smallQuotient(sums.y, std::max(1, window.axisY().length()));
         const int32_t aligned = ax >= 1 && ay >= 1 ? ax + ay : 0;
         return aligned > 0 && aligned < limit ? aligned : plain;
     }
@@ -355,11 +376,6 @@ bool passesCodeGate(const CodeDistances& codes, int32_t level)
 {
     return codes.contrast <= level + 3 && codes.luminance <= level + 3
         && codes.contrast + codes.luminance <= levelAllowance(level) + kCodeSumBound;
-}
-
-bool alignmentWindowExists(const PairSide& a, const PairSide& b)
-{
-    return std::abs(a.warmX - b.warmX) < kAlignmentReach && std::abs(a.warmY - b.warmY) < kAlignmentReach;
 }
 
 AxisAlignment axisAlignment(int32_t centreA, int32_t spreadA, int32_t centreB, int32_t spreadB)
@@ -450,13 +466,13 @@ std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSid
     const int32_t lumaTotals = std::abs(a.planeTotals[1] - b.planeTotals[1]) / kLumaTotalDivisor;
     // Only a profile score that keeps LumaScore below both its bounds matters.
     const int32_t lumaCap = std::min(limits.lumaStep, limits.luma) + 1 - lumaTotals;
-    s.luma = profileScore(a, b, 0, 1, window, vectorised, lumaCap) + lumaTotals;
+    s.luma = profileScore(a, b, 0, window, vectorised, lumaCap) + lumaTotals;
     // LumaScore does not change after this point, so its final bound (never
     // looser than the step bound) can reject the pair right away.
     if (s.luma > limits.lumaStep || s.luma > limits.luma)
         return std::nullopt;
 
-    s.chroma = profileScore(a, b, 2, 3, window, vectorised)
+    s.chroma = profileScore(a, b, 2, window, vectorised)
         + std::abs(a.planeTotals[2] - b.planeTotals[2]) / kChromaTotalDivisor;
     if (s.chroma > 30)
         s.chroma -= std::min(kLumaReductionMax, std::max(0, 15 - s.luma));
