@@ -273,8 +273,8 @@ int32_t alignedRowSum(const std::array<uint8_t, 64>& a, const std::array<uint8_t
     return sum;
 }
 
-// The profile part of LumaScore or ChromaScore (rowX, rowY: indices into
-// PairSide::rows) where only a value below cap matters: the result is exact
+// The profile part of LumaScore or ChromaScore (rowX: the index into
+// PairSide::rows of the x row; the y row follows it) where only a value below cap matters: the result is exact
 // when the score is below cap, and at least cap otherwise. Most pairs are
 // rejected here, so the aligned sums stop as soon as they cannot decide.
 int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, PairWindow& window,
@@ -293,7 +293,6 @@ int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, PairWin
     if (vectorised && PairWindow::hasRun(window.axisX()) && PairWindow::hasRun(window.axisY())) {
         // Both sums whole and no branch between them: with vectorised sums
         // a second sum costs less than a mispredicted decision.
-        // The y row follows the x row (PairSide::rows).
         const AxisSums sums = alignedRowDistances(a.rows[rowX].data(), b.rows[rowX].data(),
                                                   PairWindow::runOf(window.axisX()), PairWindow::runOf(window.axisY()));
         const int32_t ax = smallQuotient(sums.x, std::max(1, window.axisX().length()));
