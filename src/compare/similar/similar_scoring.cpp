@@ -274,9 +274,10 @@ int32_t alignedRowSum(const std::array<uint8_t, 64>& a, const std::array<uint8_t
 }
 
 // The profile part of LumaScore or ChromaScore (rowX: the index into
-// PairSide::rows of the x row; the y row follows it) where only a value below cap matters: the result is exact
-// when the score is below cap, and at least cap otherwise. Most pairs are
-// rejected here, so the aligned sums stop as soon as they cannot decide.
+// PairSide::rows of the x row; the y row follows it) where only a value
+// below cap matters: the result is exact when the score is below cap, and at
+// least cap otherwise. Most pairs are rejected here, so the aligned sums stop
+// as soon as they cannot decide.
 int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, PairWindow& window,
                      bool vectorised, int32_t cap = std::numeric_limits<int32_t>::max())
 {
