@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -378,6 +379,15 @@ void benchRuns(const std::string& file, const Collection& c, CheckMode mode, int
     print(what, step);
 }
 
+// Processor time of this process, all threads: on a shared machine it moves
+// far less with the load than the wall time does.
+double processorSeconds()
+{
+    timespec t {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
 void benchSimilar(const std::string& file, const Collection& c, int32_t jobs, int32_t check)
 {
     resetPeakMemory();
@@ -398,12 +408,15 @@ void benchSimilar(const std::string& file, const Collection& c, int32_t jobs, in
         resetPeakMemory();
         Step step;
         const auto start = Clock::now();
+        const double processorStart = processorSeconds();
         std::vector<std::string> lines = runSimilarPairPass(SimilarPairPassInput {table, sigs, level, jobs, abortFlag});
         step.pairs = secondsSince(start);
+        const double processor = processorSeconds() - processorStart;
         finish(lines, step);
         step.peakMb = peakMemoryMb();
         const std::string what = "similar, level " + std::to_string(level);
         print(what.c_str(), step);
+        std::printf("    pair pass processor time %.2f s (all threads)\n", processor);
         if (check > 1) {
             // The first `check` files as a search of their own (the bounds follow its file count).
             const auto m = static_cast<std::size_t>(std::min<int64_t>(check, static_cast<int64_t>(table.size())));

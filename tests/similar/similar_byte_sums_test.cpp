@@ -122,3 +122,44 @@ TEST(SimilarByteSumsTest, GatheredSumsMatchThePlainLoops)
         }
     }
 }
+
+// Maps of 0, 128 and 255 only, packed as bit planes: every kind gives the
+// byte sum, whatever mix of values and at cells on word edges.
+TEST(SimilarByteSumsTest, PackedMapsSumLikeTheBytes)
+{
+    std::mt19937 rng(17);
+    constexpr uint8_t kValues[3] = {0, 128, 255};
+    std::vector<uint8_t> mapA(3600);
+    std::vector<uint8_t> mapB(3600);
+    ContrastPlanes planesA;
+    ContrastPlanes planesB;
+    std::vector<ByteSumKind> kinds = vectorKinds();
+    kinds.push_back(ByteSumKind::Plain);
+    for (int32_t round = 0; round < 40; ++round) {
+        // Rounds differ in how many cells are marked, from none to all.
+        const int32_t marked = round * 100 / 39;
+        for (auto* map : {&mapA, &mapB}) {
+            for (auto& cell : *map) {
+                const bool mark = std::uniform_int_distribution<int>(0, 99)(rng) < marked;
+                cell = mark ? kValues[std::uniform_int_distribution<int>(1, 2)(rng)] : 0;
+            }
+        }
+        if (round == 1) {
+            mapA.assign(3600, 255); // every difference at its largest
+            mapB.assign(3600, 0);
+        }
+        ASSERT_TRUE(packContrastPlanes(mapA.data(), 3600, planesA));
+        ASSERT_TRUE(packContrastPlanes(mapB.data(), 3600, planesB));
+        const int32_t expected = byteDistance(mapA.data(), mapB.data(), 3600);
+        for (ByteSumKind kind : kinds) {
+            const auto sums = bothWays(kind, [&] { return planeDistance(planesA, planesB); });
+            ASSERT_EQ(sums.first, expected) << round << " kind " << static_cast<int>(kind);
+            ASSERT_EQ(sums.second, expected) << round;
+        }
+    }
+    // Any other value leaves the map to the byte sums.
+    mapA[3599] = 127;
+    EXPECT_FALSE(packContrastPlanes(mapA.data(), 3600, planesA));
+    mapA[3599] = 1;
+    EXPECT_FALSE(packContrastPlanes(mapA.data(), 3600, planesA));
+}

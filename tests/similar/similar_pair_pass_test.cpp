@@ -187,6 +187,16 @@ TEST(SimilarPairPassTest, BucketsAcceptExactlyThePairsOfTheFullLoop)
     }
 }
 
+// The pass sums most maps from their bit planes; a map holding another value
+// than 0, 128 and 255 keeps the byte sums, alone or against a packed map.
+TEST(SimilarPairPassTest, PackedAndUnpackedMapsEqualTheFullLoop)
+{
+    Corpus corpus = randomCorpus(300, 13);
+    for (std::size_t i = 0; i < corpus.signatures.size(); i += 3)
+        corpus.signatures[i].contrastMap[(i * 61) % 3600] = static_cast<uint8_t>(1 + i % 200);
+    expectSameAsFullLoop(corpus, "packed and unpacked maps");
+}
+
 TEST(SimilarPairPassTest, StricterBoundsAboveOneThousandFiles)
 {
     // The 1001st file takes part in no pair; only the count changes.

@@ -74,13 +74,24 @@ TEST(SimilarScoringTest, AlignmentWindowStretchesAroundWarmCentroids)
     SimilarSignature a = plainSignature();
     SimilarSignature b = plainSignature();
     b.centroidX[3] = 35 + 21;
-    EXPECT_TRUE(alignmentWindow(a, b).exists);
+    EXPECT_TRUE(alignmentWindowExists(makePairSide(a), makePairSide(b)));
     b.centroidX[3] = 35 + 22;
-    EXPECT_FALSE(alignmentWindow(a, b).exists);
+    EXPECT_FALSE(alignmentWindowExists(makePairSide(a), makePairSide(b)));
     b.centroidX[3] = 35;
     b.centroidY[3] = 35 - 22;
-    EXPECT_FALSE(alignmentWindow(a, b).exists);
+    EXPECT_FALSE(alignmentWindowExists(makePairSide(a), makePairSide(b)));
 }
+
+namespace {
+
+// With empty maps, chroma rows and totals, LumaScore is the luminance profile part alone.
+int32_t lumaScoreOf(const SimilarSignature& a, const SimilarSignature& b)
+{
+    const auto scores = scoreSimilarPair(a, b, 0, 2);
+    return scores ? scores->luma : -1;
+}
+
+} // namespace
 
 TEST(SimilarScoringTest, ProfileDistanceUsesTheAlignedSumOnlyWhenBothAxesHaveOne)
 {
@@ -94,13 +105,17 @@ TEST(SimilarScoringTest, ProfileDistanceUsesTheAlignedSumOnlyWhenBothAxesHaveOne
         for (int32_t k = 5; k <= 64; ++k)
             a.profiles[row][k] = static_cast<uint8_t>((k + 5 <= 69 ? b.profiles[row][k + 5] : 0) + 1);
     }
-    EXPECT_EQ(profileDistance(a, b, 3, 4, AlignmentWindow {}), 20); // plain: 650 / 60 per axis
-    EXPECT_EQ(profileDistance(a, b, 3, 4, alignmentWindow(a, b)), 2);
+    EXPECT_EQ(lumaScoreOf(a, b), 2);
+
+    // Warm centroids 22 apart: the plain sums, 650 / 60 per axis.
+    SimilarSignature far = b;
+    far.centroidX[3] = 52;
+    EXPECT_EQ(lumaScoreOf(a, far), 20);
 
     // An axis whose aligned sum is 0 sends the score back to the plain sums.
     a.profiles[4].fill(0);
     b.profiles[4].fill(0);
-    EXPECT_EQ(profileDistance(a, b, 3, 4, alignmentWindow(a, b)), 10);
+    EXPECT_EQ(lumaScoreOf(a, b), 10);
 
     // Warm centroids 22 apart: plain sums only.
     for (int32_t row : {3, 4}) {
@@ -110,7 +125,7 @@ TEST(SimilarScoringTest, ProfileDistanceUsesTheAlignedSumOnlyWhenBothAxesHaveOne
             a.profiles[row][k] = static_cast<uint8_t>((k + 5 <= 69 ? b.profiles[row][k + 5] : 0) + 1);
     }
     b.centroidX[3] = 52;
-    EXPECT_EQ(profileDistance(a, b, 3, 4, alignmentWindow(a, b)), 20);
+    EXPECT_EQ(lumaScoreOf(a, b), 20);
 }
 
 TEST(SimilarScoringTest, TwoCopiesScoreZero)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstdlib>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -16,7 +17,8 @@ namespace {
 constexpr int32_t kColumnCells = 60;
 constexpr int32_t kLastColumnLoad = kColumnCells - 16;
 // Rows have 64 readable bytes: four whole loads.
-constexpr int32_t kLastRowLoad = 48;
+constexpr int32_t kRowBytes = 64;
+constexpr int32_t kLastRowLoad = kRowBytes - 16;
 
 // Map columns summed between two looks at stopAt.
 constexpr int32_t kColumnsPerStopCheck = 4;
@@ -55,6 +57,12 @@ int32_t alignedRowDistancePlain(const uint8_t* rowA, const uint8_t* rowB, const 
     return sum;
 }
 
+AxisSums alignedRowDistancesPlain(const uint8_t* rowsA, const uint8_t* rowsB, const AxisRun& x, const AxisRun& y)
+{
+    return AxisSums {alignedRowDistancePlain(rowsA, rowsB, x),
+                     alignedRowDistancePlain(rowsA + kRowBytes, rowsB + kRowBytes, y)};
+}
+
 int32_t pairedMapDistancePlain(const uint8_t* mapA, const uint8_t* mapB, const IndexPairing& x, const IndexPairing& y,
                                int32_t stopAt)
 {
@@ -66,6 +74,21 @@ int32_t pairedMapDistancePlain(const uint8_t* mapA, const uint8_t* mapB, const I
             sum += std::abs(static_cast<int32_t>(columnA[y.a[j]]) - static_cast<int32_t>(columnB[y.b[j]]));
     }
     return sum;
+}
+
+// Weights of a differing bit in each plane of ContrastPlanes.
+constexpr int32_t kMarkedWeight = 128;
+constexpr int32_t kStrongWeight = 127;
+
+int32_t planeDistancePlain(const ContrastPlanes& a, const ContrastPlanes& b)
+{
+    int32_t marked = 0;
+    int32_t strong = 0;
+    for (int32_t w = 0; w < ContrastPlanes::kWords; ++w) {
+        marked += std::popcount(a.words[w] ^ b.words[w]);
+        strong += std::popcount(a.words[w + ContrastPlanes::kWords] ^ b.words[w + ContrastPlanes::kWords]);
+    }
+    return kMarkedWeight * marked + kStrongWeight * strong;
 }
 
 #ifdef ZELVIC_BYTE_SHUFFLES
@@ -155,6 +178,13 @@ __attribute__((target("ssse3"))) int32_t alignedRowDistanceShuffled(const uint8_
     return horizontalSum(sums);
 }
 
+__attribute__((target("ssse3"))) AxisSums alignedRowDistancesShuffled(const uint8_t* rowsA, const uint8_t* rowsB,
+                                                                    const AxisRun& x, const AxisRun& y)
+{
+    return AxisSums {alignedRowDistanceShuffled(rowsA, rowsB, x),
+                     alignedRowDistanceShuffled(rowsA + kRowBytes, rowsB + kRowBytes, y)};
+}
+
 __attribute__((target("ssse3"))) int32_t pairedMapDistanceShuffled(const uint8_t* mapA, const uint8_t* mapB,
                                                                    const IndexPairing& x, const IndexPairing& y,
                                                                    int32_t stopAt)
@@ -193,16 +223,48 @@ __attribute__((target("ssse3"))) int32_t pairedMapDistanceShuffled(const uint8_t
     return horizontalSum(sums);
 }
 
+// Set bits of each byte, by a shuffle of a 16-entry table per nibble.
+__attribute__((target("ssse3"))) inline __m128i bitsPerByte(__m128i v)
+{
+    const __m128i table = _mm_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
+    const __m128i nibble = _mm_set1_epi8(0x0f);
+    return _mm_add_epi8(_mm_shuffle_epi8(table, _mm_and_si128(v, nibble)),
+                        _mm_shuffle_epi8(table, _mm_and_si128(_mm_srli_epi16(v, 4), nibble)));
+}
+
+__attribute__((target("ssse3"))) int32_t planeDistanceShuffled(const ContrastPlanes& a, const ContrastPlanes& b)
+{
+    __m128i sums[2] = {_mm_setzero_si128(), _mm_setzero_si128()};
+    for (int32_t plane = 0; plane < 2; ++plane) {
+        for (int32_t w = 0; w < ContrastPlanes::kWords; w += 2) {
+            const auto at = static_cast<std::size_t>(plane * ContrastPlanes::kWords + w);
+            const __m128i x = _mm_xor_si128(_mm_load_si128(reinterpret_cast<const __m128i*>(a.words.data() + at)),
+                                            _mm_load_si128(reinterpret_cast<const __m128i*>(b.words.data() + at)));
+            sums[plane] = _mm_add_epi64(sums[plane], _mm_sad_epu8(bitsPerByte(x), _mm_setzero_si128()));
+        }
+    }
+    return kMarkedWeight * horizontalSum(sums[0]) + kStrongWeight * horizontalSum(sums[1]);
+}
+
 // A 64-byte row gathers in one byte permute. Lanes from the length up are
 // masked to 0 on both sides.
 constexpr uint64_t kColumnMask = (uint64_t {1} << kColumnCells) - 1;
 
+// Adds up 32-bit lanes.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __m128i halvedTwice(__m256i lanes)
+{
+    const __m128i four = _mm_add_epi32(_mm256_castsi256_si128(lanes), _mm256_extracti128_si256(lanes, 1));
+    return _mm_add_epi32(four, _mm_shuffle_epi32(four, 0x4e));
+}
+
+// The 64-bit lanes of byte sums stay far below 2^31. (Zero-masked forms
+// throughout: GCC 12 warns of an uninitialised value in the plain ones.)
+constexpr __mmask8 kAllLanes = 0xff;
+
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline int32_t laneTotal(__m512i sums)
 {
-    // Through memory: GCC 12's reduction intrinsic warns of an uninitialised value.
-    alignas(64) int64_t lanes[8];
-    _mm512_store_si512(lanes, sums);
-    return static_cast<int32_t>(lanes[0] + lanes[1] + lanes[2] + lanes[3] + lanes[4] + lanes[5] + lanes[6] + lanes[7]);
+    const __m128i two = halvedTwice(_mm512_maskz_cvtepi64_epi32(kAllLanes, sums));
+    return _mm_cvtsi128_si32(two) + _mm_extract_epi32(two, 1);
 }
 
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __mmask64 lengthMask(int32_t length)
@@ -220,9 +282,10 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t pairedRowDistance
     return laneTotal(_mm512_sad_epu8(bytesA, bytesB));
 }
 
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t alignedRowDistancePermuted(const uint8_t* rowA,
-                                                                                         const uint8_t* rowB,
-                                                                                         const AxisRun& run)
+// Per-lane sums of the differences along one run, not yet added up.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __m512i alignedRowLanes(const uint8_t* rowA,
+                                                                                     const uint8_t* rowB,
+                                                                                     const AxisRun& run)
 {
     const __m512i lanes = _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44,
                                           43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25,
@@ -235,7 +298,30 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t alignedRowDistanc
         _mm512_maskz_permutexvar_epi8(mask, indexR, _mm512_loadu_si512(run.referenceIsA ? rowA : rowB));
     const __m512i bytesO =
         _mm512_maskz_permutexvar_epi8(mask, indexO, _mm512_loadu_si512(run.referenceIsA ? rowB : rowA));
-    return laneTotal(_mm512_sad_epu8(bytesR, bytesO));
+    return _mm512_sad_epu8(bytesR, bytesO);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t alignedRowDistancePermuted(const uint8_t* rowA,
+                                                                                         const uint8_t* rowB,
+                                                                                         const AxisRun& run)
+{
+    return laneTotal(alignedRowLanes(rowA, rowB, run));
+}
+
+// Both axes at once, added up together: the two totals come out of one
+// narrowed vector.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) AxisSums alignedRowDistancesPermuted(const uint8_t* rowsA,
+                                                                                          const uint8_t* rowsB,
+                                                                                          const AxisRun& x,
+                                                                                          const AxisRun& y)
+{
+    const __m512i sumsX = alignedRowLanes(rowsA, rowsB, x);
+    const __m512i sumsY = alignedRowLanes(rowsA + kRowBytes, rowsB + kRowBytes, y);
+    // Lanes x0+x1, y0+y1, x2+x3, ... as 32-bit values, then halved twice.
+    const __m128i two = halvedTwice(_mm512_maskz_cvtepi64_epi32(
+        kAllLanes, _mm512_add_epi64(_mm512_maskz_unpacklo_epi64(kAllLanes, sumsX, sumsY),
+                                    _mm512_maskz_unpackhi_epi64(kAllLanes, sumsX, sumsY))));
+    return AxisSums {_mm_cvtsi128_si32(two), _mm_extract_epi32(two, 1)};
 }
 
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t pairedMapDistancePermuted(const uint8_t* mapA,
@@ -261,11 +347,61 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t pairedMapDistance
     return laneTotal(sums);
 }
 
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t planeDistancePermuted(const ContrastPlanes& a,
+                                                                                    const ContrastPlanes& b)
+{
+    alignas(64) static constexpr uint8_t kBitsOfNibble[64] = {
+        0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4,
+        0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+    const __m512i table = _mm512_load_si512(kBitsOfNibble);
+    const __m512i nibble = _mm512_set1_epi8(0x0f);
+    __m512i sums[2] = {_mm512_setzero_si512(), _mm512_setzero_si512()};
+    for (int32_t plane = 0; plane < 2; ++plane) {
+        for (int32_t w = 0; w < ContrastPlanes::kWords; w += 8) {
+            const auto at = static_cast<std::size_t>(plane * ContrastPlanes::kWords + w);
+            const __m512i x = _mm512_xor_si512(_mm512_load_si512(a.words.data() + at), _mm512_load_si512(b.words.data() + at));
+            const __m512i bits = _mm512_add_epi8(_mm512_shuffle_epi8(table, _mm512_and_si512(x, nibble)),
+                                                 _mm512_shuffle_epi8(table, _mm512_and_si512(_mm512_srli_epi16(x, 4), nibble)));
+            sums[plane] = _mm512_add_epi64(sums[plane], _mm512_sad_epu8(bits, _mm512_setzero_si512()));
+        }
+    }
+    return kMarkedWeight * laneTotal(sums[0]) + kStrongWeight * laneTotal(sums[1]);
+}
+
 #endif
+
+// One row a kind, in the order of ByteSumKind; a kind this build cannot
+// run falls back to the plain loops (setByteSumKind never selects it).
+struct ByteSumFunctions {
+    int32_t (*pairedRow)(const uint8_t*, const uint8_t*, const IndexPairing&);
+    int32_t (*alignedRow)(const uint8_t*, const uint8_t*, const AxisRun&);
+    AxisSums (*alignedRows)(const uint8_t*, const uint8_t*, const AxisRun&, const AxisRun&);
+    int32_t (*pairedMap)(const uint8_t*, const uint8_t*, const IndexPairing&, const IndexPairing&, int32_t);
+    int32_t (*planes)(const ContrastPlanes&, const ContrastPlanes&);
+};
+
+constexpr ByteSumFunctions kPlainSums {pairedRowDistancePlain, alignedRowDistancePlain, alignedRowDistancesPlain,
+                                      pairedMapDistancePlain, planeDistancePlain};
+#ifdef ZELVIC_BYTE_SHUFFLES
+constexpr ByteSumFunctions kByteSumFunctions[] = {
+    kPlainSums,
+    {pairedRowDistanceShuffled, alignedRowDistanceShuffled, alignedRowDistancesShuffled, pairedMapDistanceShuffled,
+     planeDistanceShuffled},
+    {pairedRowDistancePermuted, alignedRowDistancePermuted, alignedRowDistancesPermuted, pairedMapDistancePermuted,
+     planeDistancePermuted},
+};
+#else
+constexpr ByteSumFunctions kByteSumFunctions[] = {kPlainSums, kPlainSums, kPlainSums};
+#endif
+
+const ByteSumFunctions& sumsInUse()
+{
+    return kByteSumFunctions[static_cast<std::size_t>(byteSumKind())];
+}
 
 } // namespace
 
-std::atomic<ByteSumKind> byte_sums_detail::kindInUse {processorKind()};
+std::atomic<ByteSumKind> byte_sums_detail::kindInUse {g_best};
 
 ByteSumKind bestByteSumKind()
 {
@@ -306,46 +442,44 @@ int32_t byteDistance(const uint8_t* a, const uint8_t* b, int32_t count, int32_t 
 
 int32_t pairedRowDistance(const uint8_t* rowA, const uint8_t* rowB, const IndexPairing& pairing)
 {
-#ifdef ZELVIC_BYTE_SHUFFLES
-    switch (byteSumKind()) {
-    case ByteSumKind::Permutes:
-        return pairedRowDistancePermuted(rowA, rowB, pairing);
-    case ByteSumKind::Shuffles:
-        return pairedRowDistanceShuffled(rowA, rowB, pairing);
-    case ByteSumKind::Plain:
-        break;
-    }
-#endif
-    return pairedRowDistancePlain(rowA, rowB, pairing);
+    return sumsInUse().pairedRow(rowA, rowB, pairing);
 }
 
 int32_t alignedRowDistance(const uint8_t* rowA, const uint8_t* rowB, const AxisRun& run)
 {
-#ifdef ZELVIC_BYTE_SHUFFLES
-    switch (byteSumKind()) {
-    case ByteSumKind::Permutes:
-        return alignedRowDistancePermuted(rowA, rowB, run);
-    case ByteSumKind::Shuffles:
-        return alignedRowDistanceShuffled(rowA, rowB, run);
-    case ByteSumKind::Plain:
-        break;
-    }
-#endif
-    return alignedRowDistancePlain(rowA, rowB, run);
+    return sumsInUse().alignedRow(rowA, rowB, run);
+}
+
+AxisSums alignedRowDistances(const uint8_t* rowsA, const uint8_t* rowsB, const AxisRun& x, const AxisRun& y)
+{
+    return sumsInUse().alignedRows(rowsA, rowsB, x, y);
 }
 
 int32_t pairedMapDistance(const uint8_t* mapA, const uint8_t* mapB, const IndexPairing& x, const IndexPairing& y,
                           int32_t stopAt)
 {
-#ifdef ZELVIC_BYTE_SHUFFLES
-    switch (byteSumKind()) {
-    case ByteSumKind::Permutes:
-        return pairedMapDistancePermuted(mapA, mapB, x, y, stopAt);
-    case ByteSumKind::Shuffles:
-        return pairedMapDistanceShuffled(mapA, mapB, x, y, stopAt);
-    case ByteSumKind::Plain:
-        break;
+    return sumsInUse().pairedMap(mapA, mapB, x, y, stopAt);
+}
+
+bool packContrastPlanes(const uint8_t* map, int32_t count, ContrastPlanes& out)
+{
+    if (count > 64 * ContrastPlanes::kWords)
+        return false;
+    out.words.fill(0);
+    for (int32_t i = 0; i < count; ++i) {
+        const uint8_t cell = map[i];
+        if (cell != 0 && cell != 128 && cell != 255)
+            return false;
+        const uint64_t bit = uint64_t {1} << (i % 64);
+        if (cell != 0)
+            out.words[static_cast<std::size_t>(i / 64)] |= bit;
+        if (cell == 255)
+            out.words[static_cast<std::size_t>(ContrastPlanes::kWords + i / 64)] |= bit;
     }
-#endif
-    return pairedMapDistancePlain(mapA, mapB, x, y, stopAt);
+    return true;
+}
+
+int32_t planeDistance(const ContrastPlanes& a, const ContrastPlanes& b)
+{
+    return sumsInUse().planes(a, b);
 }

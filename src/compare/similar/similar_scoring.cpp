@@ -123,34 +123,49 @@ inline void alignAxis(int32_t centreA, int32_t spreadA, int32_t centreB, int32_t
     }
 }
 
+} // namespace
+
+bool alignmentWindowExists(const PairSide& a, const PairSide& b)
+{
+    return std::abs(a.warmX - b.warmX) < kAlignmentReach && std::abs(a.warmY - b.warmY) < kAlignmentReach;
+}
+
+namespace {
+
 // The alignment window of one pair, worked out only as far as the scores
 // need it: many pairs are decided before the y axis or any index pairing is
 // looked at.
 class PairWindow {
 public:
-    PairWindow(const PairSide& a, const PairSide& b) : m_a(&a), m_b(&b)
+    // Two pictures with the same warm centroid and spreads on both axes (every
+    // picture without warm cells, for one) meet index for index over the whole
+    // of 5..64: lo = c - (c - 5) = 5, hi = c + (64 - c) = 64 and m(k) = k,
+    // since s * d / s = d exactly. Their aligned sums are then the plain ones
+    // over the same 60 indices (3600 cells), never below them, so the scores
+    // are the plain scores and the window can be passed over.
+    PairWindow(const PairSide& a, const PairSide& b)
+        : m_a(&a), m_b(&b),
+          m_exists(alignmentWindowExists(a, b)
+                   && (a.warmX != b.warmX || a.warmY != b.warmY || a.spreadA != b.spreadA || a.spreadB != b.spreadB))
     {
-        m_window.exists =
-            std::abs(a.warmX - b.warmX) < kAlignmentReach && std::abs(a.warmY - b.warmY) < kAlignmentReach;
     }
-    explicit PairWindow(const AlignmentWindow& window) : m_window(window), m_hasAxisX(true), m_hasAxisY(true) {}
 
-    bool exists() const { return m_window.exists; }
+    bool exists() const { return m_exists; }
     const AxisAlignment& axisX()
     {
         if (!m_hasAxisX) {
-            alignAxis(m_a->warmX, m_a->spreadA, m_b->warmX, m_b->spreadA, m_window.x);
+            alignAxis(m_a->warmX, m_a->spreadA, m_b->warmX, m_b->spreadA, m_x);
             m_hasAxisX = true;
         }
-        return m_window.x;
+        return m_x;
     }
     const AxisAlignment& axisY()
     {
         if (!m_hasAxisY) {
-            alignAxis(m_a->warmY, m_a->spreadB, m_b->warmY, m_b->spreadB, m_window.y);
+            alignAxis(m_a->warmY, m_a->spreadB, m_b->warmY, m_b->spreadB, m_y);
             m_hasAxisY = true;
         }
-        return m_window.y;
+        return m_y;
     }
     const IndexPairing& pairingX()
     {
@@ -179,7 +194,9 @@ public:
 private:
     const PairSide* m_a = nullptr;
     const PairSide* m_b = nullptr;
-    AlignmentWindow m_window;
+    bool m_exists = false;
+    AxisAlignment m_x;
+    AxisAlignment m_y;
     bool m_hasAxisX = false;
     bool m_hasAxisY = false;
     bool m_hasPairingX = false;
@@ -256,13 +273,16 @@ int32_t alignedRowSum(const std::array<uint8_t, 64>& a, const std::array<uint8_t
     return sum;
 }
 
-// The profile part of LumaScore or ChromaScore (rowX, rowY: indices into
-// PairSide::rows) where only a value below cap matters: the result is exact
-// when the score is below cap, and at least cap otherwise. Most pairs are
-// rejected here, so the aligned sums stop as soon as they cannot decide.
-int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, int32_t rowY, PairWindow& window,
+// The profile part of LumaScore or ChromaScore (rowX: the index into
+// PairSide::rows of the x row; the y row follows it) where only a value
+// below cap matters: the result is exact when the score is below cap, and at
+// least cap otherwise. Most pairs are rejected here, so the aligned sums stop
+// as soon as they cannot decide.
+int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, PairWindow& window,
                      bool vectorised, int32_t cap = std::numeric_limits<int32_t>::max())
 {
+    static_assert(sizeof(PairSide::rows) == 4 * 64, "the rows lie one after another");
+    const int32_t rowY = rowX + 1;
     const int32_t plain = plainRowDistance(a.rows[rowX], b.rows[rowX]) / kInnerSize
         + plainRowDistance(a.rows[rowY], b.rows[rowY]) / kInnerSize;
     if (!window.exists())
@@ -274,12 +294,10 @@ int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, int32_t
     if (vectorised && PairWindow::hasRun(window.axisX()) && PairWindow::hasRun(window.axisY())) {
         // Both sums whole and no branch between them: with vectorised sums
         // a second sum costs less than a mispredicted decision.
-        const int32_t ax = smallQuotient(alignedRowDistance(a.rows[rowX].data(), b.rows[rowX].data(),
-                                                            PairWindow::runOf(window.axisX())),
-                                         std::max(1, window.axisX().length()));
-        const int32_t ay = smallQuotient(alignedRowDistance(a.rows[rowY].data(), b.rows[rowY].data(),
-                                                            PairWindow::runOf(window.axisY())),
-                                         std::max(1, window.axisY().length()));
+        const AxisSums sums = alignedRowDistances(a.rows[rowX].data(), b.rows[rowX].data(),
+                                                  PairWindow::runOf(window.axisX()), PairWindow::runOf(window.axisY()));
+        const int32_t ax = smallQuotient(sums.x, std::max(1, window.axisX().length()));
+        const int32_t ay = smallQuotient(sums.y, std::max(1, window.axisY().length()));
         const int32_t aligned = ax >= 1 && ay >= 1 ? ax + ay : 0;
         return aligned > 0 && aligned < limit ? aligned : plain;
     }
@@ -309,13 +327,17 @@ int32_t profileScore(const PairSide& a, const PairSide& b, int32_t rowX, int32_t
 
 // The map part of ContrastScore, exact when below cap and at least cap
 // otherwise (as profileScore).
-int32_t contrastScore(const SimilarSignature& a, const SimilarSignature& b, PairWindow& window,
+int32_t contrastScore(const PairSide& a, const PairSide& b, PairWindow& window,
                       int32_t cap = std::numeric_limits<int32_t>::max())
 {
-    // A plain value of cap or more only needs to be known as such.
     constexpr int32_t kCells = kInnerSize * kInnerSize;
+    const uint8_t* mapA = a.signature->contrastMap.data();
+    const uint8_t* mapB = b.signature->contrastMap.data();
+    // A plain value of cap or more only needs to be known as such.
     const int32_t plainStop = cap < kMaxMapScore + 1 ? cap * kCells : std::numeric_limits<int32_t>::max();
-    const int32_t plain = byteDistance(a.contrastMap.data(), b.contrastMap.data(), kCells, plainStop) / kCells;
+    const int32_t plainSum = a.planes != nullptr && b.planes != nullptr ? planeDistance(*a.planes, *b.planes)
+                                                                        : byteDistance(mapA, mapB, kCells, plainStop);
+    const int32_t plain = plainSum / kCells;
     if (!window.exists())
         return plain;
     const int32_t limit = std::min(plain, cap);
@@ -324,7 +346,7 @@ int32_t contrastScore(const SimilarSignature& a, const SimilarSignature& b, Pair
     const IndexPairing& px = window.pairingX();
     const IndexPairing& py = window.pairingY();
     const int32_t cells = std::max(1, px.length * py.length);
-    const int32_t sum = pairedMapDistance(a.contrastMap.data(), b.contrastMap.data(), px, py, limit * cells);
+    const int32_t sum = pairedMapDistance(mapA, mapB, px, py, limit * cells);
     const int32_t aligned = sum / cells;
     return aligned > 0 && aligned < limit ? aligned : plain;
 }
@@ -379,13 +401,6 @@ PairSide makePairSide(const SimilarSignature& signature)
     return side;
 }
 
-IndexPairing axisPairing(const AxisAlignment& axis)
-{
-    IndexPairing pairing;
-    fillAxisPairing(axis, pairing);
-    return pairing;
-}
-
 void fillAxisPairing(const AxisAlignment& axis, IndexPairing& pairing)
 {
     if (axis.offsets != nullptr) {
@@ -417,30 +432,6 @@ void fillAxisPairing(const AxisAlignment& axis, IndexPairing& pairing)
         pairing.a[i] = 0;
         pairing.b[i] = 0;
     }
-}
-
-AlignmentWindow alignmentWindow(const PairSide& a, const PairSide& b)
-{
-    AlignmentWindow window;
-    window.exists = std::abs(a.warmX - b.warmX) < kAlignmentReach && std::abs(a.warmY - b.warmY) < kAlignmentReach;
-    if (window.exists) {
-        window.x = axisAlignment(a.warmX, a.spreadA, b.warmX, b.spreadA);
-        window.y = axisAlignment(a.warmY, a.spreadB, b.warmY, b.spreadB);
-    }
-    return window;
-}
-
-AlignmentWindow alignmentWindow(const SimilarSignature& a, const SimilarSignature& b)
-{
-    return alignmentWindow(makePairSide(a), makePairSide(b));
-}
-
-int32_t profileDistance(const SimilarSignature& a, const SimilarSignature& b, int32_t rowX, int32_t rowY,
-                        const AlignmentWindow& window)
-{
-    PairWindow pairWindow(window);
-    return profileScore(makePairSide(a), makePairSide(b), rowX - kLumaRowX, rowY - kLumaRowX, pairWindow,
-                        byteSumsVectorised());
 }
 
 SimilarScoreLimits similarScoreLimits(int32_t level, int32_t fileCount)
@@ -475,13 +466,13 @@ std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSid
     const int32_t lumaTotals = std::abs(a.planeTotals[1] - b.planeTotals[1]) / kLumaTotalDivisor;
     // Only a profile score that keeps LumaScore below both its bounds matters.
     const int32_t lumaCap = std::min(limits.lumaStep, limits.luma) + 1 - lumaTotals;
-    s.luma = profileScore(a, b, 0, 1, window, vectorised, lumaCap) + lumaTotals;
+    s.luma = profileScore(a, b, 0, window, vectorised, lumaCap) + lumaTotals;
     // LumaScore does not change after this point, so its final bound (never
     // looser than the step bound) can reject the pair right away.
     if (s.luma > limits.lumaStep || s.luma > limits.luma)
         return std::nullopt;
 
-    s.chroma = profileScore(a, b, 2, 3, window, vectorised)
+    s.chroma = profileScore(a, b, 2, window, vectorised)
         + std::abs(a.planeTotals[2] - b.planeTotals[2]) / kChromaTotalDivisor;
     if (s.chroma > 30)
         s.chroma -= std::min(kLumaReductionMax, std::max(0, 15 - s.luma));
@@ -513,7 +504,7 @@ std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSid
     }
     if (failing == 0)
         return std::nullopt;
-    if (!decide(contrastScore(*a.signature, *b.signature, window, failing), s))
+    if (!decide(contrastScore(a, b, window, failing), s))
         return std::nullopt;
     return s;
 }

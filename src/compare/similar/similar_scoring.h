@@ -39,6 +39,9 @@ struct PairSide {
     int32_t spreadB = 0;
     std::array<int32_t, 3> planeTotals {};
     const SimilarSignature* signature = nullptr; // the contrast map
+    // The same map packed, when the pair pass has packed it (both sides of a
+    // pair need it for the plain map sum to be taken from the planes).
+    const ContrastPlanes* planes = nullptr;
 };
 
 PairSide makePairSide(const SimilarSignature& signature);
@@ -87,26 +90,15 @@ struct AxisAlignment {
     int32_t indexOfB(int32_t k) const { return referenceIsA ? mapped(k) : k; }
 };
 
-// The indices of A and of B (less 5) that meet along one axis of the window.
-IndexPairing axisPairing(const AxisAlignment& axis);
-// The same into an existing pairing (every entry is written).
+// The indices of A and of B (less 5) that meet along one axis of the window
+// (every entry is written).
 void fillAxisPairing(const AxisAlignment& axis, IndexPairing& pairing);
-
-struct AlignmentWindow {
-    bool exists = false; // only when the warm centroids are close on both axes
-    AxisAlignment x;
-    AxisAlignment y;
-};
 
 // Spreads must be at least 1.
 AxisAlignment axisAlignment(int32_t centreA, int32_t spreadA, int32_t centreB, int32_t spreadB);
-AlignmentWindow alignmentWindow(const PairSide& a, const PairSide& b);
-AlignmentWindow alignmentWindow(const SimilarSignature& a, const SimilarSignature& b);
 
-// LumaScore (rows 3, 4) or ChromaScore (rows 5, 6) before its totals term:
-// the plain profile distance, or the aligned one when that is lower and above 0.
-int32_t profileDistance(const SimilarSignature& a, const SimilarSignature& b, int32_t rowX, int32_t rowY,
-                        const AlignmentWindow& window);
+// The alignment window exists only when the warm centroids are close on both axes.
+bool alignmentWindowExists(const PairSide& a, const PairSide& b);
 
 struct SimilarPairScores {
     int32_t contrast = 0;
