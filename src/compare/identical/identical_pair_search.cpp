@@ -36,6 +36,12 @@ public:
         }
         std::sort(m_entries.begin(), m_entries.end(),
                   [](const Entry& x, const Entry& y) { return x.c != y.c ? x.c < y.c : x.position < y.position; });
+        for (std::size_t i = 0; i < m_entries.size(); ++i) {
+            const auto& c = m_entries[i].c;
+            if (m_cells.empty() || m_cells.back().c0 != c[0] || m_cells.back().c1 != c[1])
+                m_cells.push_back(Cell {c[0], c[1], i, i});
+            m_cells.back().end = i + 1;
+        }
         for (int32_t k = 0; k < 2; ++k) {
             const auto [lo, hi] = std::minmax_element(m_entries.begin(), m_entries.end(),
                                                       [k](const Entry& x, const Entry& y) { return x.c[k] < y.c[k]; });
@@ -47,14 +53,21 @@ public:
     std::size_t size() const { return m_entries.size(); }
     const Entry& operator[](std::size_t i) const { return m_entries[i]; }
 
-    // The entries with centroids 0 and 1 equal to c0 and c1 and centroid 2 in [lo2, hi2].
+    // The entries with centroids 0 and 1 equal to c0 and c1 and centroid 2 in
+    // [lo2, hi2]. The (c0, c1) cells are few and looked up first, so that the
+    // search of the whole index touches little memory.
     std::pair<const Entry*, const Entry*> stretch(int32_t c0, int32_t c1, int32_t lo2, int32_t hi2) const
     {
-        const Entry* begin = m_entries.data();
-        const Entry* end = begin + m_entries.size();
-        const Key lo {c0, c1, lo2}, hi {c0, c1, hi2};
-        const Entry* first = std::lower_bound(begin, end, lo, [](const Entry& e, const Key& k) { return key(e) < k; });
-        const Entry* last = std::upper_bound(first, end, hi, [](const Key& k, const Entry& e) { return k < key(e); });
+        const auto cell = std::lower_bound(m_cells.begin(), m_cells.end(), std::pair {c0, c1},
+                                           [](const Cell& x, const std::pair<int32_t, int32_t>& k) {
+                                               return std::pair {x.c0, x.c1} < k;
+                                           });
+        if (cell == m_cells.end() || cell->c0 != c0 || cell->c1 != c1)
+            return {nullptr, nullptr};
+        const Entry* begin = m_entries.data() + cell->begin;
+        const Entry* end = m_entries.data() + cell->end;
+        const Entry* first = std::lower_bound(begin, end, lo2, [](const Entry& e, int32_t v) { return e.c[2] < v; });
+        const Entry* last = std::upper_bound(first, end, hi2, [](int32_t v, const Entry& e) { return v < e.c[2]; });
         return {first, last};
     }
 
@@ -66,10 +79,14 @@ public:
     }
 
 private:
-    using Key = std::array<int32_t, 3>;
-    static Key key(const Entry& e) { return Key {e.c[0], e.c[1], e.c[2]}; }
+    // The entries [begin, end) with centroids 0 and 1 equal to c0 and c1.
+    struct Cell {
+        int32_t c0, c1;
+        std::size_t begin, end;
+    };
 
     std::vector<Entry> m_entries;
+    std::vector<Cell> m_cells;
     std::array<int32_t, 2> m_min {}, m_max {};
 };
 
