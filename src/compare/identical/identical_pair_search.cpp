@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 
 #include "common/parallel_for.h"
 #include "compare/identical/identical_pair_bound.h"
@@ -114,10 +113,13 @@ public:
         const auto& c = x.c;
         const auto [lo2, hi2] = std::pair {static_cast<int32_t>(std::max<int64_t>(INT32_MIN, int64_t {c[2]} - m_limit)),
                                            static_cast<int32_t>(std::min<int64_t>(INT32_MAX, int64_t {c[2]} + m_limit))};
-        // Entries after x in the order of (c0, c1, c2, c3, position): its own
-        // (c0, c1) stretch past x, then the greater c1 of the same c0, then the
-        // greater c0. Every pair within the limit has one entry before the
-        // other, and is found from the earlier one alone.
+        // The entries after x in the order (c0, c1, c2, c3, position) that
+        // pass the centroid gate with x lie in: x's own (c0, c1) cell past x
+        // (where c2 is at least x's), up to c2 + limit; the cells (c0, c1 + 1
+        // .. c1 + limit); and the cells (c0 + 1 .. c0 + limit, c1 - limit ..
+        // c1 + limit), each with c2 within the limit; c3 is tested one by one.
+        // No entry before x lies there, so every pair within the centroid
+        // limit is tried exactly once, from its earlier entry.
         if (!scan(x, &m_index[row] + 1, m_index.stretch(c[0], c[1], c[2], hi2).second, out))
             return false;
         const auto [lo1, hi1] = m_index.span(1, c[1], m_limit);
