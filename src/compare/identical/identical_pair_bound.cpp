@@ -26,6 +26,13 @@
 //   with S the sum of all kept distances, and a match needs TotalScore <= TL - 1,
 //   so S <= 3 TL + 5: a lower bound of five times S beyond 15 TL + 25 rules
 //   the pair out.
+// - At any shift (ToneSpan): a block sum of A at either shift it can be
+//   compared at lies in [6 low, 6 high] of its span, and so for B; the two
+//   sums differ by at least 6 times the gap between the spans, so D_k >= 6 G_k
+//   with G_k the sum of the gaps over the eight blocks, for the direct and the
+//   offset comparison alike. Both comparisons then have the profile beyond
+//   the limit when 6 G_k > 5 L + 192, and five times the kept tone sum is at
+//   least the sum of max(0, 6 G_k - 192) (the edge sums are at least 0).
 
 namespace {
 
@@ -104,6 +111,29 @@ ProfileBlockSums ProfileBlockSums::of(const PairSignature& sig, int32_t shift)
     return out;
 }
 
+ToneSpan ToneSpan::of(const PairSignature& sig)
+{
+    ToneSpan out;
+    out.low.fill(255);
+    out.high.fill(0);
+    for (int32_t s = -kMaxHalfShift; s <= kMaxHalfShift; ++s) {
+        const int32_t first = kComparedFirst - PairSignature::kFirstKept + s;
+        for (int32_t k = 0; k < 2 * kDivCount; ++k) {
+            const auto& profile = sig.profiles[static_cast<std::size_t>(2 * kDivCount + k)];
+            for (int32_t j = 0; j < kSpanBlocks; ++j) {
+                int32_t sum = 0;
+                for (int32_t i = 0; i < kSpanBlockLength; ++i)
+                    sum += profile[static_cast<std::size_t>(first + j * kSpanBlockLength + i)];
+                const auto at = static_cast<std::size_t>(k * kSpanBlocks + j);
+                out.low[at] = std::min(out.low[at], static_cast<uint8_t>(sum / kSpanBlockLength));
+                out.high[at] = std::max(out.high[at],
+                                        static_cast<uint8_t>((sum + kSpanBlockLength - 1) / kSpanBlockLength));
+            }
+        }
+    }
+    return out;
+}
+
 PairBound::PairBound(const MatchLimits& limits)
     : m_profileBound {profileBoundOf(limits.edge), profileBoundOf(limits.tone)}
     , m_totalBound(static_cast<int32_t>(std::clamp<int64_t>(15 * int64_t {limits.total} + 26, 0, INT32_MAX)))
@@ -128,6 +158,37 @@ bool PairBound::surelyFails(const MatchOffset& offset, const ProfileBlockSums& a
         if (direct.beyond && shifted.beyond)
             return true;
         excess += std::min(direct.excess, shifted.excess);
+    }
+    return excess >= m_totalBound;
+}
+
+bool PairBound::surelyFailsAtAnyShift(const ToneSpan& a, const ToneSpan& b) const
+{
+    std::array<int32_t, 2 * kDivCount> gaps {};
+#if defined(__SSE2__)
+    static_assert(ToneSpan::kBytes % 16 == 0);
+    for (std::size_t v = 0; v < ToneSpan::kBytes / 16; ++v) {
+        const auto load = [v](const std::array<uint8_t, ToneSpan::kBytes>& bytes) {
+            return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes.data() + 16 * v));
+        };
+        const __m128i gap = _mm_or_si128(_mm_subs_epu8(load(a.low), load(b.high)), _mm_subs_epu8(load(b.low), load(a.high)));
+        const __m128i sums = _mm_sad_epu8(gap, _mm_setzero_si128()); // one profile in each half
+        gaps[2 * v] = _mm_cvtsi128_si32(sums);
+        gaps[2 * v + 1] = _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums));
+    }
+#else
+    for (std::size_t i = 0; i < ToneSpan::kBytes; ++i) {
+        const int32_t gap = std::max({0, a.low[i] - b.high[i], b.low[i] - a.high[i]});
+        gaps[i / kSpanBlocks] += gap;
+    }
+#endif
+    const int32_t bound = m_profileBound[kToneGroup];
+    int32_t excess = 0;
+    for (int32_t g : gaps) {
+        const int32_t distance = kSpanBlockLength * g;
+        if (distance > bound)
+            return true;
+        excess += std::max(0, distance - kDivLoss);
     }
     return excess >= m_totalBound;
 }

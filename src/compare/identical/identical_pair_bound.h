@@ -28,6 +28,23 @@ struct ProfileBlockSums {
     static ProfileBlockSums of(const PairSignature& sig, int32_t shift);
 };
 
+// A coarse view of the tone profiles at every shift at once, read for each
+// pair the centroid gate lets through (it is small, and needs no shift yet):
+// per tone profile and block of six positions, the least and the greatest
+// block sum over the five shifts, in sixths rounded outwards.
+inline constexpr int32_t kSpanBlocks = 8;
+inline constexpr int32_t kSpanBlockLength = kComparedCount / kSpanBlocks; // 6
+static_assert(kComparedCount % kSpanBlocks == 0);
+static_assert(kSpanBlocks == 8); // a profile's blocks fill the eight bytes one sum of absolute differences adds
+
+struct ToneSpan {
+    static constexpr std::size_t kBytes = 2 * kDivCount * kSpanBlocks; // profile k at bytes 8k..8k+7
+    alignas(16) std::array<uint8_t, kBytes> low {};
+    alignas(16) std::array<uint8_t, kBytes> high {};
+
+    static ToneSpan of(const PairSignature& sig);
+};
+
 // The tests of one engine call's limits.
 class PairBound {
 public:
@@ -38,6 +55,10 @@ public:
     // of the offset comparison (h1 and -h2), used only when `offset.dx` is not 0.
     bool surelyFails(const MatchOffset& offset, const ProfileBlockSums& aDirect, const ProfileBlockSums& bDirect,
                      const ProfileBlockSums& aShifted, const ProfileBlockSums& bShifted) const;
+
+    // True when MatchSignatures(A, B) cannot match whatever the offset: a
+    // looser test than surelyFails, on the tone profiles alone.
+    bool surelyFailsAtAnyShift(const ToneSpan& a, const ToneSpan& b) const;
 
 private:
     std::array<int16_t, 2> m_profileBound {}; // edge, tone: a block distance beyond this fails the gate

@@ -16,12 +16,13 @@ constexpr int32_t kShifts = 2 * kMaxHalfShift + 1;
 // The signatures ordered by their four centroid values (then by position),
 // so that the pairs within the centroid limit are found as a few short
 // stretches of it and the pairs the centroid gate rejects are never looked
-// at. Each entry carries the block sums at shift 0, read in memory order
-// along a stretch.
+// at. Each entry carries the tone spans, read in memory order along a
+// stretch; the block sums at each shift, for the fewer pairs the spans do
+// not rule out, are kept in the same order beside them.
 class CentroidIndex {
 public:
     struct Entry {
-        ProfileBlockSums direct;
+        ToneSpan tone;
         std::array<int32_t, 4> c;
         int32_t position;
     };
@@ -31,10 +32,17 @@ public:
         m_entries.reserve(signatures.size());
         for (std::size_t i = 0; i < signatures.size(); ++i) {
             m_entries.push_back(
-                Entry {ProfileBlockSums::of(signatures[i], 0), signatures[i].centroids, static_cast<int32_t>(i)});
+                Entry {ToneSpan::of(signatures[i]), signatures[i].centroids, static_cast<int32_t>(i)});
         }
         std::sort(m_entries.begin(), m_entries.end(),
                   [](const Entry& x, const Entry& y) { return x.c != y.c ? x.c < y.c : x.position < y.position; });
+        // Every shift the offset comparison can give either side (|h1|, |h2| <= 2).
+        m_sums.resize(m_entries.size() * kShifts);
+        for (std::size_t i = 0; i < m_entries.size(); ++i) {
+            const PairSignature& sig = signatures[static_cast<std::size_t>(m_entries[i].position)];
+            for (int32_t s = 0; s < kShifts; ++s)
+                m_sums[i * kShifts + static_cast<std::size_t>(s)] = ProfileBlockSums::of(sig, s - kMaxHalfShift);
+        }
         for (std::size_t i = 0; i < m_entries.size(); ++i) {
             const auto& c = m_entries[i].c;
             if (m_cells.empty() || m_cells.back().c0 != c[0] || m_cells.back().c1 != c[1])
@@ -51,6 +59,13 @@ public:
 
     std::size_t size() const { return m_entries.size(); }
     const Entry& operator[](std::size_t i) const { return m_entries[i]; }
+
+    // The block sums of entry e with its positions moved by `shift`.
+    const ProfileBlockSums& sums(const Entry& e, int32_t shift) const
+    {
+        const auto i = static_cast<std::size_t>(&e - m_entries.data());
+        return m_sums[i * kShifts + static_cast<std::size_t>(shift + kMaxHalfShift)];
+    }
 
     // The entries with centroids 0 and 1 equal to c0 and c1 and centroid 2 in
     // [lo2, hi2]. The (c0, c1) cells are few and looked up first, so that the
@@ -85,6 +100,7 @@ private:
     };
 
     std::vector<Entry> m_entries;
+    std::vector<ProfileBlockSums> m_sums; // kShifts per entry, in entry order
     std::vector<Cell> m_cells;
     std::array<int32_t, 2> m_min {}, m_max {};
 };
@@ -93,12 +109,10 @@ private:
 // centroid limit, each pair decided once, the member met first as A.
 class RowSearch {
 public:
-    RowSearch(std::span<const PairSignature> signatures, const CentroidIndex& index,
-              const std::vector<ProfileBlockSums>& shifted, const MatchLimits& limits, const PairBound& bound,
-              const std::atomic<bool>& abortFlag)
+    RowSearch(std::span<const PairSignature> signatures, const CentroidIndex& index, const MatchLimits& limits,
+              const PairBound& bound, const std::atomic<bool>& abortFlag)
         : m_signatures(signatures)
         , m_index(index)
-        , m_shifted(shifted)
         , m_limits(limits)
         , m_bound(bound)
         , m_limit(std::max(0, limits.centroid))
@@ -152,13 +166,14 @@ private:
                 if (m_abortFlag.load(std::memory_order_relaxed))
                     return false;
             }
+            if (m_bound.surelyFailsAtAnyShift(x.tone, y->tone))
+                continue;
             const bool xFirst = x.position < y->position;
             const CentroidIndex::Entry& a = xFirst ? x : *y;
             const CentroidIndex::Entry& b = xFirst ? *y : x;
             const MatchOffset offset = matchOffset(a.c, b.c);
-            const ProfileBlockSums& aShifted = shiftedSums(a.position, offset.h1);
-            const ProfileBlockSums& bShifted = shiftedSums(b.position, -offset.h2);
-            if (m_bound.surelyFails(offset, a.direct, b.direct, aShifted, bShifted))
+            if (m_bound.surelyFails(offset, m_index.sums(a, 0), m_index.sums(b, 0), m_index.sums(a, offset.h1),
+                                    m_index.sums(b, -offset.h2)))
                 continue;
             PairMatch match;
             if (MatchSignatures(m_signatures[static_cast<std::size_t>(a.position)],
@@ -171,14 +186,8 @@ private:
         return true;
     }
 
-    const ProfileBlockSums& shiftedSums(int32_t position, int32_t shift) const
-    {
-        return m_shifted[static_cast<std::size_t>(position) * kShifts + static_cast<std::size_t>(shift + kMaxHalfShift)];
-    }
-
     std::span<const PairSignature> m_signatures;
     const CentroidIndex& m_index;
-    const std::vector<ProfileBlockSums>& m_shifted;
     const MatchLimits& m_limits;
     const PairBound& m_bound;
     const int32_t m_limit;
@@ -195,12 +204,6 @@ std::vector<PairMatch> findIdenticalPairs(std::span<const PairSignature> signatu
     if (count < 2 || abortFlag.load(std::memory_order_relaxed))
         return {};
     const CentroidIndex index(signatures);
-    // Every shift the offset comparison can give either side (|h1|, |h2| <= 2).
-    std::vector<ProfileBlockSums> shifted(static_cast<std::size_t>(count) * kShifts);
-    for (std::size_t i = 0; i < signatures.size(); ++i) {
-        for (int32_t s = 0; s < kShifts; ++s)
-            shifted[i * kShifts + static_cast<std::size_t>(s)] = ProfileBlockSums::of(signatures[i], s - kMaxHalfShift);
-    }
     const PairBound bound(limits);
     jobs = static_cast<int32_t>(std::min<int64_t>(resolveJobs(jobs), count));
 
@@ -208,7 +211,7 @@ std::vector<PairMatch> findIdenticalPairs(std::span<const PairSignature> signatu
     std::vector<RowSearch> searches;
     searches.reserve(static_cast<std::size_t>(jobs));
     for (int32_t w = 0; w < jobs; ++w)
-        searches.emplace_back(signatures, index, shifted, limits, bound, abortFlag);
+        searches.emplace_back(signatures, index, limits, bound, abortFlag);
     std::atomic<bool> stopped {false};
     std::atomic<int64_t> done {0};
     parallelFor(count, jobs, [&](int64_t row, int32_t worker) {
