@@ -38,8 +38,10 @@ public:
                   [](const Entry& x, const Entry& y) { return x.c != y.c ? x.c < y.c : x.position < y.position; });
         // Every shift the offset comparison can give either side (|h1|, |h2| <= 2).
         m_sums.resize(m_entries.size() * kShifts);
+        m_signatures.reserve(m_entries.size());
         for (std::size_t i = 0; i < m_entries.size(); ++i) {
             const PairSignature& sig = signatures[static_cast<std::size_t>(m_entries[i].position)];
+            m_signatures.push_back(sig);
             for (int32_t s = 0; s < kShifts; ++s)
                 m_sums[i * kShifts + static_cast<std::size_t>(s)] = ProfileBlockSums::of(sig, s - kMaxHalfShift);
         }
@@ -59,6 +61,11 @@ public:
 
     std::size_t size() const { return m_entries.size(); }
     const Entry& operator[](std::size_t i) const { return m_entries[i]; }
+
+    const PairSignature& signature(const Entry& e) const
+    {
+        return m_signatures[static_cast<std::size_t>(&e - m_entries.data())];
+    }
 
     // The block sums of entry e with its positions moved by `shift`.
     const ProfileBlockSums& sums(const Entry& e, int32_t shift) const
@@ -101,6 +108,7 @@ private:
 
     std::vector<Entry> m_entries;
     std::vector<ProfileBlockSums> m_sums; // kShifts per entry, in entry order
+    std::vector<PairSignature> m_signatures; // in entry order too: the pairs decided lie near each other
     std::vector<Cell> m_cells;
     std::array<int32_t, 2> m_min {}, m_max {};
 };
@@ -109,10 +117,9 @@ private:
 // centroid limit, each pair decided once, the member met first as A.
 class RowSearch {
 public:
-    RowSearch(std::span<const PairSignature> signatures, const CentroidIndex& index, const MatchLimits& limits,
-              const PairBound& bound, const std::atomic<bool>& abortFlag)
-        : m_signatures(signatures)
-        , m_index(index)
+    RowSearch(const CentroidIndex& index, const MatchLimits& limits, const PairBound& bound,
+              const std::atomic<bool>& abortFlag)
+        : m_index(index)
         , m_limits(limits)
         , m_bound(bound)
         , m_limit(std::max(0, limits.centroid))
@@ -176,8 +183,7 @@ private:
                                     m_index.sums(b, -offset.h2)))
                 continue;
             PairMatch match;
-            if (MatchSignatures(m_signatures[static_cast<std::size_t>(a.position)],
-                                m_signatures[static_cast<std::size_t>(b.position)], m_limits, match.result)) {
+            if (MatchSignatures(m_index.signature(a), m_index.signature(b), m_limits, match.result)) {
                 match.a = a.position;
                 match.b = b.position;
                 out.push_back(match);
@@ -186,7 +192,6 @@ private:
         return true;
     }
 
-    std::span<const PairSignature> m_signatures;
     const CentroidIndex& m_index;
     const MatchLimits& m_limits;
     const PairBound& m_bound;
@@ -211,7 +216,7 @@ std::vector<PairMatch> findIdenticalPairs(std::span<const PairSignature> signatu
     std::vector<RowSearch> searches;
     searches.reserve(static_cast<std::size_t>(jobs));
     for (int32_t w = 0; w < jobs; ++w)
-        searches.emplace_back(signatures, index, limits, bound, abortFlag);
+        searches.emplace_back(index, limits, bound, abortFlag);
     std::atomic<bool> stopped {false};
     std::atomic<int64_t> done {0};
     parallelFor(count, jobs, [&](int64_t row, int32_t worker) {
