@@ -333,7 +333,8 @@ private:
                 out = (out - 128.0) * contrast + 128.0 + offset;
                 if (invert)
                     out = 255.0 - out;
-                table[static_cast<std::size_t>(v)] = static_cast<uchar>(std::clamp(static_cast<int>(out + 0.5), 0, 255));
+                table[static_cast<std::size_t>(v)]
+                    = static_cast<uchar>(std::clamp(static_cast<int>(out + 0.5), 0, 255));
             }
         }
         for (int y = 0; y < image.height(); ++y) {

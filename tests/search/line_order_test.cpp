@@ -55,7 +55,8 @@ TEST(LineOrderTest, SortLinesGivesTheOrderOfLineLess)
     for (uint32_t seed : {1u, 2u, 3u}) {
         std::vector<std::string> lines = awkwardLines(seed, 3000);
         std::vector<std::string> expected = lines;
-        std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) { return lineLess(a, b); });
+        std::sort(expected.begin(), expected.end(),
+                  [](const std::string& a, const std::string& b) { return lineLess(a, b); });
         sortLines(lines);
         EXPECT_EQ(lines, expected) << "seed " << seed;
     }
@@ -66,8 +67,14 @@ TEST(LineOrderTest, LinesEqualWhenFoldedAreOrderedByTheirBytes)
     std::vector<std::string> lines {"abcdefghijklmnopq", "ABCDEFGHIJKLMNOPQ", "abcdefghijklmnop", "ABCDEFGHIJKLMNOPq",
                                     "abc", "ABC", "ab", "abcdefghijklmnop\x01", std::string("abcdefghijklmnop\0", 17)};
     sortLines(lines);
-    const std::vector<std::string> expected {"ab", "ABC", "abc", "abcdefghijklmnop", std::string("abcdefghijklmnop\0", 17),
-                                             "abcdefghijklmnop\x01", "ABCDEFGHIJKLMNOPQ", "ABCDEFGHIJKLMNOPq",
+    const std::vector<std::string> expected {"ab",
+                                             "ABC",
+                                             "abc",
+                                             "abcdefghijklmnop",
+                                             std::string("abcdefghijklmnop\0", 17),
+                                             "abcdefghijklmnop\x01",
+                                             "ABCDEFGHIJKLMNOPQ",
+                                             "ABCDEFGHIJKLMNOPq",
                                              "abcdefghijklmnopq"};
     EXPECT_EQ(lines, expected);
 }

@@ -83,6 +83,18 @@ GroupBound groupBound(const ProfileBlockSums::Group& a, const ProfileBlockSums::
 }
 #endif
 
+// The sum of profile k of `sig` over `length` positions from compared
+// position kComparedFirst + shift + start on.
+int32_t blockSum(const PairSignature& sig, int32_t k, int32_t shift, int32_t start, int32_t length)
+{
+    const auto& profile = sig.profiles[static_cast<std::size_t>(k)];
+    const int32_t first = kComparedFirst - PairSignature::kFirstKept + shift + start;
+    int32_t sum = 0;
+    for (int32_t i = first; i < first + length; ++i)
+        sum += profile[static_cast<std::size_t>(i)];
+    return sum;
+}
+
 int16_t profileBoundOf(int32_t limit)
 {
     // A limit below 0 fails every pair, but the bound need not know: it only
@@ -96,14 +108,11 @@ int16_t profileBoundOf(int32_t limit)
 ProfileBlockSums ProfileBlockSums::of(const PairSignature& sig, int32_t shift)
 {
     ProfileBlockSums out;
-    const int32_t first = kComparedFirst - PairSignature::kFirstKept + shift;
     for (int32_t group : {kEdgeGroup, kToneGroup}) {
         for (int32_t lane = 0; lane < 2 * kDivCount; ++lane) {
-            const auto& profile = sig.profiles[static_cast<std::size_t>(group * 2 * kDivCount + lane)];
             for (int32_t j = 0; j < kBoundBlocks; ++j) {
-                int32_t sum = 0;
-                for (int32_t i = 0; i < kBoundBlockLength; ++i)
-                    sum += profile[static_cast<std::size_t>(first + j * kBoundBlockLength + i)];
+                const int32_t k = group * 2 * kDivCount + lane;
+                const int32_t sum = blockSum(sig, k, shift, j * kBoundBlockLength, kBoundBlockLength);
                 out.groups[group][j][lane] = static_cast<int16_t>(sum);
             }
         }
@@ -117,13 +126,9 @@ ToneSpan ToneSpan::of(const PairSignature& sig)
     out.low.fill(255);
     out.high.fill(0);
     for (int32_t s = -kMaxHalfShift; s <= kMaxHalfShift; ++s) {
-        const int32_t first = kComparedFirst - PairSignature::kFirstKept + s;
         for (int32_t k = 0; k < 2 * kDivCount; ++k) {
-            const auto& profile = sig.profiles[static_cast<std::size_t>(2 * kDivCount + k)];
             for (int32_t j = 0; j < kSpanBlocks; ++j) {
-                int32_t sum = 0;
-                for (int32_t i = 0; i < kSpanBlockLength; ++i)
-                    sum += profile[static_cast<std::size_t>(first + j * kSpanBlockLength + i)];
+                const int32_t sum = blockSum(sig, 2 * kDivCount + k, s, j * kSpanBlockLength, kSpanBlockLength);
                 const auto at = static_cast<std::size_t>(k * kSpanBlocks + j);
                 out.low[at] = std::min(out.low[at], static_cast<uint8_t>(sum / kSpanBlockLength));
                 out.high[at] = std::max(out.high[at],
@@ -171,7 +176,8 @@ bool PairBound::surelyFailsAtAnyShift(const ToneSpan& a, const ToneSpan& b) cons
         const auto load = [v](const std::array<uint8_t, ToneSpan::kBytes>& bytes) {
             return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes.data() + 16 * v));
         };
-        const __m128i gap = _mm_or_si128(_mm_subs_epu8(load(a.low), load(b.high)), _mm_subs_epu8(load(b.low), load(a.high)));
+        const __m128i gap
+            = _mm_or_si128(_mm_subs_epu8(load(a.low), load(b.high)), _mm_subs_epu8(load(b.low), load(a.high)));
         const __m128i sums = _mm_sad_epu8(gap, _mm_setzero_si128()); // one profile in each half
         gaps[2 * v] = _mm_cvtsi128_si32(sums);
         gaps[2 * v + 1] = _mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums));

@@ -132,8 +132,8 @@ public:
     {
         const CentroidIndex::Entry& x = m_index[row];
         const auto& c = x.c;
-        const auto [lo2, hi2] = std::pair {static_cast<int32_t>(std::max<int64_t>(INT32_MIN, int64_t {c[2]} - m_limit)),
-                                           static_cast<int32_t>(std::min<int64_t>(INT32_MAX, int64_t {c[2]} + m_limit))};
+        const auto lo2 = static_cast<int32_t>(std::max<int64_t>(INT32_MIN, int64_t {c[2]} - m_limit));
+        const auto hi2 = static_cast<int32_t>(std::min<int64_t>(INT32_MAX, int64_t {c[2]} + m_limit));
         // The entries after x in the order (c0, c1, c2, c3, position) that
         // pass the centroid gate with x lie in: x's own (c0, c1) cell past x
         // (where c2 is at least x's), up to c2 + limit; the cells (c0, c1 + 1
