@@ -93,7 +93,7 @@ public:
     }
 
     // The range [c - limit, c + limit] of centroid k, cut to the values present.
-    std::pair<int32_t, int32_t> span(int32_t k, int32_t c, int32_t limit) const
+    std::pair<int32_t, int32_t> reach(int32_t k, int32_t c, int32_t limit) const
     {
         return {static_cast<int32_t>(std::max<int64_t>(m_min[k], int64_t {c} - limit)),
                 static_cast<int32_t>(std::min<int64_t>(m_max[k], int64_t {c} + limit))};
@@ -143,8 +143,8 @@ public:
         // limit is tried exactly once, from its earlier entry.
         if (!scan(x, &m_index[row] + 1, m_index.stretch(c[0], c[1], c[2], hi2).second, out))
             return false;
-        const auto [lo1, hi1] = m_index.span(1, c[1], m_limit);
-        const auto [lo0, hi0] = m_index.span(0, c[0], m_limit);
+        const auto [lo1, hi1] = m_index.reach(1, c[1], m_limit);
+        const auto [lo0, hi0] = m_index.reach(0, c[0], m_limit);
         for (int64_t c1 = int64_t {c[1]} + 1; c1 <= hi1; ++c1) {
             const auto [from, to] = m_index.stretch(c[0], static_cast<int32_t>(c1), lo2, hi2);
             if (!scan(x, from, to, out))
