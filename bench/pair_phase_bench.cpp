@@ -132,7 +132,10 @@ void makeSignatureFile(const std::string& folder, const std::string& file)
         }
     });
     std::printf("  decoded and reduced in %.1f s\n", secondsSince(start));
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    // Written under another name and renamed when whole, so that a benchmark
+    // started meanwhile never reads half a file.
+    const std::string partial = file + ".partial";
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
     Header header;
     std::memcpy(header.magic, kMagic, sizeof kMagic);
     header.count = static_cast<int64_t>(n);
@@ -145,8 +148,14 @@ void makeSignatureFile(const std::string& folder, const std::string& file)
     out.write(reinterpret_cast<const char*>(facts.data()), static_cast<std::streamsize>(n * sizeof(PictureFacts)));
     out.write(reinterpret_cast<const char*>(identical.data()), static_cast<std::streamsize>(n * sizeof(IdenticalSignature)));
     out.write(reinterpret_cast<const char*>(similar.data()), static_cast<std::streamsize>(n * sizeof(SimilarSignature)));
-    if (!out) {
+    out.close();
+    const bool written = static_cast<bool>(out);
+    std::error_code ec;
+    if (written)
+        std::filesystem::rename(partial, file, ec);
+    if (!written || ec) {
         std::fprintf(stderr, "cannot write %s\n", file.c_str());
+        std::filesystem::remove(partial, ec);
         std::exit(1);
     }
 }

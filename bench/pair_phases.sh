@@ -7,8 +7,8 @@
 # 1. Installs the wallpaper packages whose photographs the collection is cut
 #    from (only those missing).
 # 2. Writes COUNT pictures (default 100,000) into FOLDER (default
-#    /work/photos100k) with make_photo_collection, unless FOLDER already holds
-#    them. The pictures are never part of the repository.
+#    /work/photos100k-v2) with make_photo_collection, unless FOLDER already
+#    holds them. The pictures are never part of the repository.
 # 3. Computes both engines' signatures once into FOLDER.sigs (kept for the
 #    next run), then times the pair phases in every mode and level on two
 #    threads with pair_phase_bench, the literal loop over the first 3,000
@@ -19,7 +19,7 @@
 # The machine is shared: note its load (uptime is printed) with the numbers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-folder=${1:-/work/photos100k}
+folder=${1:-/work/photos100k-v2}
 count=${2:-100000}
 
 packages=(desktop-base lomiri-wallpapers ukui-wallpapers mate-backgrounds)

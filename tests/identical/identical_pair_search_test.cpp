@@ -73,12 +73,12 @@ void expectSameAsFullLoop(const std::vector<PairSignature>& sigs, const MatchLim
 
 constexpr uint8_t kFlat = 120;
 
-// Tone profile k of `sig` set so that, against a flat kFlat profile, its
-// distance is exactly `distance` while the difference of the sums is as
-// large as it can be for that distance: every position differs by 5q + 4
-// (the 4 divides away), all in one direction. That is the edge case of the
-// sum bound the search rejects pairs by.
-void setWidestToneDistance(PairSignature& sig, int32_t k, int32_t distance, int32_t direction)
+// Profile k of `sig` set so that, against a flat kFlat profile, its distance
+// is exactly `distance` while the differences of its block sums are as large
+// as they can be for that distance: every position differs by 5q + 4 (the 4
+// divides away), all in one direction. That is the edge case of the block-sum
+// bounds the search rejects pairs by.
+void setWidestDistance(PairSignature& sig, int32_t k, int32_t distance, int32_t direction)
 {
     const int32_t first = kComparedFirst - PairSignature::kFirstKept;
     for (int32_t i = 0; i < PairSignature::kKept; ++i)
@@ -114,13 +114,13 @@ std::vector<PairSignature> edgeSignatures(const MatchLimits& limits, uint32_t se
         case 0:
             break; // flat: equal to every other flat one
         case 1:
-            setWidestToneDistance(sig, tone, limits.tone, pick(0, 1) == 0 ? 1 : -1);
+            setWidestDistance(sig, tone, limits.tone, pick(0, 1) == 0 ? 1 : -1);
             break;
         case 2:
-            setWidestToneDistance(sig, tone, limits.tone + 1, 1);
+            setWidestDistance(sig, tone, limits.tone + 1, 1);
             break;
         default:
-            setWidestToneDistance(sig, tone, pick(0, limits.tone), -1);
+            setWidestDistance(sig, tone, pick(0, limits.tone), -1);
             break;
         }
         out.push_back(sig);
@@ -128,7 +128,84 @@ std::vector<PairSignature> edgeSignatures(const MatchLimits& limits, uint32_t se
     return out;
 }
 
+// Flat signatures on one centroid, each with every profile of a group at the
+// widest distance `groupDistance[g]` from flat (direction +1 or -1 per file),
+// so that against the flat one its TotalScore is the sum of groupDistance.
+// `bandExtra` (0 to 2) more on the first band of each group leaves the means
+// as they are: the most a group sum can exceed three times its mean.
+PairSignature widestAtDistances(const std::array<int32_t, kGroupCount>& groupDistance, int32_t direction,
+                                int32_t bandExtra = 0)
+{
+    PairSignature sig;
+    sig.centroids = {29, 29, 30, 30};
+    for (auto& profile : sig.profiles)
+        profile.fill(kFlat);
+    for (int32_t g = 0; g < kGroupCount; ++g) {
+        for (int32_t band = 0; band < kDivCount; ++band)
+            setWidestDistance(sig, g * kDivCount + band,
+                              groupDistance[static_cast<std::size_t>(g)] + (band == 0 ? bandExtra : 0), direction);
+    }
+    return sig;
+}
+
+// Group distances within the profile limits that add up to `total` (or as
+// near as the limits let them).
+std::array<int32_t, kGroupCount> spreadTotal(const MatchLimits& limits, int32_t total)
+{
+    std::array<int32_t, kGroupCount> out {};
+    for (int32_t g = 0; g < kGroupCount; ++g) {
+        const int32_t limit = g < 2 ? limits.edge : limits.tone;
+        const int32_t left = kGroupCount - g;
+        out[static_cast<std::size_t>(g)] = std::min(limit, (total + left - 1) / left);
+        total -= out[static_cast<std::size_t>(g)];
+    }
+    return out;
+}
+
 } // namespace
+
+TEST(IdenticalPairSearchTest, PairsAtTheEdgeGateAndTheTotalGateAreAllFound)
+{
+    // The block sums bound the edge distances and the TotalScore as well:
+    // files at the edge limit and one past it, and at a TotalScore of
+    // TotalLimit - 1 (a match) and TotalLimit (none), all with the widest
+    // block differences, some at a centroid offset, against flat ones.
+    for (CheckMode mode : {CheckMode::PictureSize, CheckMode::Identical}) {
+        for (int32_t level : {kLevelStrict, kLevelMiddle, kLevelLoose}) {
+            const MatchLimits limits = ChooseLimits(mode, level);
+            std::vector<PairSignature> sigs;
+            PairSignature flat;
+            flat.centroids = {29, 29, 30, 30};
+            for (auto& profile : flat.profiles)
+                profile.fill(kFlat);
+            for (int32_t n = 0; n < 12; ++n) {
+                const int32_t direction = n % 2 == 0 ? 1 : -1;
+                sigs.push_back(flat);
+                sigs.push_back(widestAtDistances({limits.edge, 0, 0, 0}, direction));
+                sigs.push_back(widestAtDistances({0, limits.edge + 1, 0, 0}, direction));
+                sigs.push_back(widestAtDistances(spreadTotal(limits, limits.total - 1), direction));
+                sigs.push_back(widestAtDistances(spreadTotal(limits, limits.total), direction));
+                sigs.push_back(widestAtDistances(spreadTotal(limits, limits.total - 1), direction, 2));
+                if (n % 3 == 1)
+                    sigs[sigs.size() - 2].centroids = {32, 29, 30, 30}; // dx 1: the offset comparison too
+                if (n % 3 == 2)
+                    sigs[sigs.size() - 3].centroids = {29, 29, 27, 30};
+            }
+            // The widest spread at TotalLimit - 1 matches flat; at TotalLimit it does not.
+            MatchResult result;
+            ASSERT_TRUE(MatchSignatures(sigs[0], sigs[3], limits, result));
+            EXPECT_EQ(result.totalScore, limits.total - 1);
+            EXPECT_FALSE(MatchSignatures(sigs[0], sigs[4], limits, result));
+            ASSERT_TRUE(MatchSignatures(sigs[0], sigs[5], limits, result));
+            EXPECT_EQ(result.totalScore, limits.total - 1);
+            const std::string what = "edge and total, mode " + std::to_string(static_cast<int>(mode)) + " level "
+                + std::to_string(level);
+            expectSameAsFullLoop(sigs, limits, what.c_str());
+            if (mode != CheckMode::Identical)
+                break;
+        }
+    }
+}
 
 TEST(IdenticalPairSearchTest, PairsOnTheEdgesOfThePruningAreAllFound)
 {
@@ -142,7 +219,7 @@ TEST(IdenticalPairSearchTest, PairsOnTheEdgesOfThePruningAreAllFound)
             for (auto& profile : flat.profiles)
                 profile.fill(kFlat);
             PairSignature atLimit = flat;
-            setWidestToneDistance(atLimit, 2 * kDivCount, limits.tone, 1);
+            setWidestDistance(atLimit, 2 * kDivCount, limits.tone, 1);
             MatchResult result;
             ASSERT_TRUE(MatchSignatures(flat, atLimit, limits, result));
             const std::string what = "mode " + std::to_string(static_cast<int>(mode)) + " level " + std::to_string(level);

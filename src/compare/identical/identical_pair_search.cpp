@@ -2,107 +2,203 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 
 #include "common/parallel_for.h"
+#include "compare/identical/identical_pair_bound.h"
 
 namespace {
 
 // How many candidates are looked at between two looks at the abort flag.
 constexpr int32_t kAbortPollInterval = 1024;
 
-constexpr int32_t kToneFirst = 2 * kDivCount;
-constexpr int32_t kToneProfiles = 2 * kDivCount;
 constexpr int32_t kShifts = 2 * kMaxHalfShift + 1;
 
-// The sums of each tone profile over the compared positions, moved by each
-// possible half shift. They bound a distance from below: the sum over p of
-// |a - b| div 5 is at least (|sum a - sum b| - 4 * 48) / 5.
-struct ToneSums {
-    // At most 48 * 255 = 12240: 16 bits keep an index entry small.
-    std::array<std::array<int16_t, kShifts>, kToneProfiles> sums {};
-
-    explicit ToneSums(const PairSignature& sig)
-    {
-        constexpr int32_t base = kComparedFirst - PairSignature::kFirstKept;
-        for (int32_t k = 0; k < kToneProfiles; ++k) {
-            for (int32_t s = -kMaxHalfShift; s <= kMaxHalfShift; ++s) {
-                int32_t total = 0;
-                for (int32_t i = 0; i < kComparedCount; ++i)
-                    total += sig.profiles[kToneFirst + k][base + s + i];
-                sums[k][s + kMaxHalfShift] = static_cast<int16_t>(total);
-            }
-        }
-    }
-};
-
-// The signatures ordered by three of their centroid values, so that the
-// candidates of A within the centroid limit are a few short stretches: the
-// pairs the centroid gate rejects are mostly never looked at. Each entry
-// carries the tone sums, so that the candidates of a stretch are tested
-// against the sum bound in memory order.
+// The signatures ordered by their four centroid values (then by position),
+// so that the pairs within the centroid limit are found as a few short
+// stretches of it and the pairs the centroid gate rejects are never looked
+// at. Each entry carries the tone spans, read in memory order along a
+// stretch; the block sums at each shift, for the fewer pairs the spans do
+// not rule out, are kept in the same order beside them.
 class CentroidIndex {
 public:
     struct Entry {
-        int32_t c0, c1, c2, c3;
+        ToneSpan tone;
+        std::array<int32_t, 4> c;
         int32_t position;
-        ToneSums tone;
     };
 
     explicit CentroidIndex(std::span<const PairSignature> signatures)
     {
         m_entries.reserve(signatures.size());
         for (std::size_t i = 0; i < signatures.size(); ++i) {
-            const auto& c = signatures[i].centroids;
-            m_entries.push_back(Entry {c[0], c[1], c[2], c[3], static_cast<int32_t>(i), ToneSums(signatures[i])});
+            m_entries.push_back(
+                Entry {ToneSpan::of(signatures[i]), signatures[i].centroids, static_cast<int32_t>(i)});
         }
-        std::sort(m_entries.begin(), m_entries.end(), [](const Entry& x, const Entry& y) {
-            return key(x) < key(y) || (key(x) == key(y) && x.position < y.position);
-        });
+        std::sort(m_entries.begin(), m_entries.end(),
+                  [](const Entry& x, const Entry& y) { return x.c != y.c ? x.c < y.c : x.position < y.position; });
+        // Every shift the offset comparison can give either side (|h1|, |h2| <= 2).
+        m_sums.resize(m_entries.size() * kShifts);
+        m_signatures.reserve(m_entries.size());
+        for (std::size_t i = 0; i < m_entries.size(); ++i) {
+            const PairSignature& sig = signatures[static_cast<std::size_t>(m_entries[i].position)];
+            m_signatures.push_back(sig);
+            for (int32_t s = 0; s < kShifts; ++s)
+                m_sums[i * kShifts + static_cast<std::size_t>(s)] = ProfileBlockSums::of(sig, s - kMaxHalfShift);
+        }
+        for (std::size_t i = 0; i < m_entries.size(); ++i) {
+            const auto& c = m_entries[i].c;
+            if (m_cells.empty() || m_cells.back().c0 != c[0] || m_cells.back().c1 != c[1])
+                m_cells.push_back(Cell {c[0], c[1], i, i});
+            m_cells.back().end = i + 1;
+        }
+        for (int32_t k = 0; k < 2; ++k) {
+            const auto [lo, hi] = std::minmax_element(m_entries.begin(), m_entries.end(),
+                                                      [k](const Entry& x, const Entry& y) { return x.c[k] < y.c[k]; });
+            m_min[k] = lo->c[k];
+            m_max[k] = hi->c[k];
+        }
     }
 
-    // The entries with centroids 0 and 1 equal to c0 and c1 and centroid 2 in [lo2, hi2].
+    std::size_t size() const { return m_entries.size(); }
+    const Entry& operator[](std::size_t i) const { return m_entries[i]; }
+
+    const PairSignature& signature(const Entry& e) const
+    {
+        return m_signatures[static_cast<std::size_t>(&e - m_entries.data())];
+    }
+
+    // The block sums of entry e with its positions moved by `shift`.
+    const ProfileBlockSums& sums(const Entry& e, int32_t shift) const
+    {
+        const auto i = static_cast<std::size_t>(&e - m_entries.data());
+        return m_sums[i * kShifts + static_cast<std::size_t>(shift + kMaxHalfShift)];
+    }
+
+    // The entries with centroids 0 and 1 equal to c0 and c1 and centroid 2 in
+    // [lo2, hi2]. The (c0, c1) cells are few and looked up first, so that the
+    // search of the whole index touches little memory.
     std::pair<const Entry*, const Entry*> stretch(int32_t c0, int32_t c1, int32_t lo2, int32_t hi2) const
     {
-        const Entry* begin = m_entries.data();
-        const Entry* end = begin + m_entries.size();
-        const Key lo {c0, c1, lo2}, hi {c0, c1, hi2};
-        const Entry* first = std::lower_bound(begin, end, lo, [](const Entry& e, const Key& k) { return key(e) < k; });
-        const Entry* last = std::upper_bound(first, end, hi, [](const Key& k, const Entry& e) { return k < key(e); });
+        const auto cell = std::lower_bound(m_cells.begin(), m_cells.end(), std::pair {c0, c1},
+                                           [](const Cell& x, const std::pair<int32_t, int32_t>& k) {
+                                               return std::pair {x.c0, x.c1} < k;
+                                           });
+        if (cell == m_cells.end() || cell->c0 != c0 || cell->c1 != c1)
+            return {nullptr, nullptr};
+        const Entry* begin = m_entries.data() + cell->begin;
+        const Entry* end = m_entries.data() + cell->end;
+        const Entry* first = std::lower_bound(begin, end, lo2, [](const Entry& e, int32_t v) { return e.c[2] < v; });
+        const Entry* last = std::upper_bound(first, end, hi2, [](int32_t v, const Entry& e) { return v < e.c[2]; });
         return {first, last};
     }
 
+    // The range [c - limit, c + limit] of centroid k, cut to the values present.
+    std::pair<int32_t, int32_t> reach(int32_t k, int32_t c, int32_t limit) const
+    {
+        return {static_cast<int32_t>(std::max<int64_t>(m_min[k], int64_t {c} - limit)),
+                static_cast<int32_t>(std::min<int64_t>(m_max[k], int64_t {c} + limit))};
+    }
+
 private:
-    using Key = std::array<int32_t, 3>;
-    static Key key(const Entry& e) { return Key {e.c0, e.c1, e.c2}; }
+    // The entries [begin, end) with centroids 0 and 1 equal to c0 and c1.
+    struct Cell {
+        int32_t c0, c1;
+        std::size_t begin, end;
+    };
 
     std::vector<Entry> m_entries;
+    std::vector<ProfileBlockSums> m_sums; // kShifts per entry, in entry order
+    std::vector<PairSignature> m_signatures; // in entry order too: the pairs decided lie near each other
+    std::vector<Cell> m_cells;
+    std::array<int32_t, 2> m_min {}, m_max {};
 };
 
-// True when some tone profile compared with A shifted by shiftA and B by
-// shiftB is certain to lie beyond the tone limit.
-bool someToneBeyond(const ToneSums& a, const ToneSums& b, int32_t shiftA, int32_t shiftB, int32_t bound)
-{
-    for (int32_t k = 0; k < kToneProfiles; ++k) {
-        if (std::abs(a.sums[k][shiftA + kMaxHalfShift] - b.sums[k][shiftB + kMaxHalfShift]) > bound)
-            return true;
+// The pair phase seen from one index entry: every later entry within the
+// centroid limit, each pair decided once, the member met first as A.
+class RowSearch {
+public:
+    RowSearch(const CentroidIndex& index, const MatchLimits& limits, const PairBound& bound,
+              const std::atomic<bool>& abortFlag)
+        : m_index(index)
+        , m_limits(limits)
+        , m_bound(bound)
+        , m_limit(std::max(0, limits.centroid))
+        , m_abortFlag(abortFlag)
+    {
     }
-    return false;
-}
 
-// The tone gate can only be passed by the direct distances or by those at the
-// offset, whichever MatchSignatures keeps; when both have a profile beyond
-// the limit the pair cannot match, and MatchSignatures need not run.
-bool toneGateFails(const std::array<int32_t, 4>& a, const std::array<int32_t, 4>& b, const ToneSums& sa,
-                   const ToneSums& sb, int32_t bound)
-{
-    if (!someToneBeyond(sa, sb, 0, 0, bound))
-        return false;
-    const MatchOffset offset = matchOffset(a, b);
-    if (offset.dx == 0)
-        return true; // the offset comparison is the direct one again
-    return someToneBeyond(sa, sb, offset.h1, -offset.h2, bound);
-}
+    // False when the abort flag was seen.
+    bool run(std::size_t row, std::vector<PairMatch>& out)
+    {
+        const CentroidIndex::Entry& x = m_index[row];
+        const auto& c = x.c;
+        const auto lo2 = static_cast<int32_t>(std::max<int64_t>(INT32_MIN, int64_t {c[2]} - m_limit));
+        const auto hi2 = static_cast<int32_t>(std::min<int64_t>(INT32_MAX, int64_t {c[2]} + m_limit));
+        // The entries after x in the order (c0, c1, c2, c3, position) that
+        // pass the centroid gate with x lie in: x's own (c0, c1) cell past x
+        // (where c2 is at least x's), up to c2 + limit; the cells (c0, c1 + 1
+        // .. c1 + limit); and the cells (c0 + 1 .. c0 + limit, c1 - limit ..
+        // c1 + limit), each with c2 within the limit; c3 is tested one by one.
+        // No entry before x lies there, so every pair within the centroid
+        // limit is tried exactly once, from its earlier entry.
+        if (!scan(x, &m_index[row] + 1, m_index.stretch(c[0], c[1], c[2], hi2).second, out))
+            return false;
+        const auto [lo1, hi1] = m_index.reach(1, c[1], m_limit);
+        const auto [lo0, hi0] = m_index.reach(0, c[0], m_limit);
+        for (int64_t c1 = int64_t {c[1]} + 1; c1 <= hi1; ++c1) {
+            const auto [from, to] = m_index.stretch(c[0], static_cast<int32_t>(c1), lo2, hi2);
+            if (!scan(x, from, to, out))
+                return false;
+        }
+        for (int64_t c0 = int64_t {c[0]} + 1; c0 <= hi0; ++c0) {
+            for (int64_t c1 = lo1; c1 <= hi1; ++c1) {
+                const auto [from, to] = m_index.stretch(static_cast<int32_t>(c0), static_cast<int32_t>(c1), lo2, hi2);
+                if (!scan(x, from, to, out))
+                    return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    bool scan(const CentroidIndex::Entry& x, const CentroidIndex::Entry* from, const CentroidIndex::Entry* to,
+              std::vector<PairMatch>& out)
+    {
+        for (const auto* y = from; y < to; ++y) {
+            const int64_t d3 = int64_t {y->c[3]} - x.c[3];
+            if (d3 > m_limit || d3 < -m_limit)
+                continue;
+            if (++m_sincePoll == kAbortPollInterval) {
+                m_sincePoll = 0;
+                if (m_abortFlag.load(std::memory_order_relaxed))
+                    return false;
+            }
+            if (m_bound.surelyFailsAtAnyShift(x.tone, y->tone))
+                continue;
+            const bool xFirst = x.position < y->position;
+            const CentroidIndex::Entry& a = xFirst ? x : *y;
+            const CentroidIndex::Entry& b = xFirst ? *y : x;
+            const MatchOffset offset = matchOffset(a.c, b.c);
+            if (m_bound.surelyFails(offset, m_index.sums(a, 0), m_index.sums(b, 0), m_index.sums(a, offset.h1),
+                                    m_index.sums(b, -offset.h2)))
+                continue;
+            PairMatch match;
+            if (MatchSignatures(m_index.signature(a), m_index.signature(b), m_limits, match.result)) {
+                match.a = a.position;
+                match.b = b.position;
+                out.push_back(match);
+            }
+        }
+        return true;
+    }
+
+    const CentroidIndex& m_index;
+    const MatchLimits& m_limits;
+    const PairBound& m_bound;
+    const int32_t m_limit;
+    const std::atomic<bool>& m_abortFlag;
+    int32_t m_sincePoll = 0;
+};
 
 } // namespace
 
@@ -113,71 +209,41 @@ std::vector<PairMatch> findIdenticalPairs(std::span<const PairSignature> signatu
     if (count < 2 || abortFlag.load(std::memory_order_relaxed))
         return {};
     const CentroidIndex index(signatures);
-    const int32_t limit = std::max(0, limits.centroid);
-    // |sum a - sum b| beyond this makes a distance greater than the tone limit.
-    const int32_t toneBound = 5 * std::max(0, limits.tone) + 4 * kComparedCount;
+    const PairBound bound(limits);
     jobs = static_cast<int32_t>(std::min<int64_t>(resolveJobs(jobs), count));
 
     std::vector<std::vector<PairMatch>> found(static_cast<std::size_t>(jobs));
+    std::vector<RowSearch> searches;
+    searches.reserve(static_cast<std::size_t>(jobs));
+    for (int32_t w = 0; w < jobs; ++w)
+        searches.emplace_back(index, limits, bound, abortFlag);
+    std::atomic<bool> stopped {false};
     std::atomic<int64_t> done {0};
     parallelFor(count, jobs, [&](int64_t row, int32_t worker) {
-        if (abortFlag.load(std::memory_order_relaxed))
+        if (stopped.load(std::memory_order_relaxed) || abortFlag.load(std::memory_order_relaxed))
             return;
-        const int32_t a = static_cast<int32_t>(row);
-        const PairSignature& sa = signatures[static_cast<std::size_t>(a)];
-        const ToneSums ta(sa);
-        const auto& ca = sa.centroids;
-        std::vector<PairMatch>& out = found[static_cast<std::size_t>(worker)];
-        const std::size_t firstOfRow = out.size();
-        int32_t sincePoll = 0;
-        // The range ends are taken in 64 bits: centroids are small, but nothing here relies on it.
-        auto range = [limit](int32_t c) {
-            return std::pair {static_cast<int32_t>(std::max<int64_t>(INT32_MIN, int64_t {c} - limit)),
-                              static_cast<int32_t>(std::min<int64_t>(INT32_MAX, int64_t {c} + limit))};
-        };
-        const auto [lo0, hi0] = range(ca[0]);
-        const auto [lo1, hi1] = range(ca[1]);
-        const auto [lo2, hi2] = range(ca[2]);
-        for (int64_t c0 = lo0; c0 <= hi0; ++c0) {
-            for (int64_t c1 = lo1; c1 <= hi1; ++c1) {
-                const auto [first, last] = index.stretch(static_cast<int32_t>(c0), static_cast<int32_t>(c1), lo2, hi2);
-                for (const auto* e = first; e != last; ++e) {
-                    if (e->position <= a)
-                        continue;
-                    const int64_t d3 = int64_t {e->c3} - ca[3];
-                    if (d3 > limit || d3 < -limit)
-                        continue;
-                    if (++sincePoll == kAbortPollInterval) {
-                        sincePoll = 0;
-                        if (abortFlag.load(std::memory_order_relaxed))
-                            return;
-                    }
-                    const std::array<int32_t, 4> cb {e->c0, e->c1, e->c2, e->c3};
-                    if (toneGateFails(ca, cb, ta, e->tone, toneBound))
-                        continue;
-                    const std::size_t b = static_cast<std::size_t>(e->position);
-                    PairMatch match;
-                    if (MatchSignatures(sa, signatures[b], limits, match.result)) {
-                        match.a = a;
-                        match.b = e->position;
-                        out.push_back(match);
-                    }
-                }
-            }
+        if (!searches[static_cast<std::size_t>(worker)].run(static_cast<std::size_t>(row),
+                                                            found[static_cast<std::size_t>(worker)])) {
+            stopped.store(true, std::memory_order_relaxed);
+            return;
         }
-        // Within a row the stretches come in centroid order; put them in member order.
-        std::sort(out.begin() + static_cast<std::ptrdiff_t>(firstOfRow), out.end(),
-                  [](const PairMatch& x, const PairMatch& y) { return x.b < y.b; });
         const int64_t finished = done.fetch_add(1, std::memory_order_relaxed) + 1;
         if (progress)
             progress(finished, count);
     });
 
+    // One list in pair order; each worker's list is let go once moved, so the
+    // matches are held about once, not twice.
+    std::size_t total = 0;
+    for (const auto& part : found)
+        total += part.size();
     std::vector<PairMatch> all;
-    for (auto& part : found)
+    all.reserve(total);
+    for (auto& part : found) {
         all.insert(all.end(), part.begin(), part.end());
-    std::sort(all.begin(), all.end(), [](const PairMatch& x, const PairMatch& y) {
-        return x.a != y.a ? x.a < y.a : x.b < y.b;
-    });
+        std::vector<PairMatch>().swap(part);
+    }
+    std::sort(all.begin(), all.end(),
+              [](const PairMatch& x, const PairMatch& y) { return x.a != y.a ? x.a < y.a : x.b < y.b; });
     return all;
 }

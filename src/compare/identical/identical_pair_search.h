@@ -21,7 +21,8 @@ using PairProgress = std::function<void(int64_t done, int64_t total)>;
 // The pair phase over `signatures` (the readable members, in member order):
 // every pair a < b that MatchSignatures accepts, ordered by a, then b. The set
 // is exactly that of deciding every pair in turn; the pairs the centroid gate
-// rejects are never visited, since the signatures are looked up by centroid.
+// rejects are never visited, since the signatures are looked up by centroid,
+// and MatchSignatures runs only on the pairs the bounds of PairBound let through.
 // Runs on `jobs` threads. Once abortFlag is seen set no further pair is
 // decided, and the matches found so far are returned.
 std::vector<PairMatch> findIdenticalPairs(std::span<const PairSignature> signatures, const MatchLimits& limits,
