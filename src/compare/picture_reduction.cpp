@@ -39,6 +39,15 @@ public:
         }
     }
 
+    bool needsWholeFile() const override
+    {
+        for (RowSink* sink : m_sinks) {
+            if (sink != nullptr && sink->needsWholeFile())
+                return true;
+        }
+        return false;
+    }
+
     int32_t width() const { return m_width; }
     int32_t height() const { return m_height; }
 

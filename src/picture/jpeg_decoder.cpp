@@ -5,6 +5,7 @@
 // a setjmp and its possible longjmp: the C-only phases below take plain
 // pointers to buffers that their callers own.
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -183,45 +184,62 @@ JDIMENSION nextWanted(const RowSink* sink, JDIMENSION from, JDIMENSION height)
 }
 
 // Phase 2: hand the wanted rows to the sink. Whole iMCU rows (bands) that
-// hold no wanted row are skipped; a band that holds one is read whole. Both
-// matter: libjpeg-turbo's jpeg_skip_scanlines gives a whole decode's pixels
-// when it goes from one band's start to another's, but not from the middle
-// of a band where the upsampler holds a spare row (the stream tests pin
-// this). After the last wanted row the rest is skipped and the decompression
-// finished.
+// hold no wanted row are skipped from a band's start to another's, which
+// costs only the entropy decoding. Within a band that holds a wanted row,
+// the unwanted rows are passed over from one row group's start (what
+// jpeg_skip_scanlines keeps within a band reads them without colour
+// conversion); from the middle of a row group libjpeg-turbo would hand out
+// the upsampler's spare row for the row after the skip, so such a row is
+// read. Crossing a band from its middle is never asked of libjpeg either.
+// The stream tests pin the pixels of every layout against a whole decode.
 bool readRows(j_decompress_ptr cinfo, ErrorManager* err, RowSink* sink, JSAMPROW* strip, uint8_t* bgr,
               bool cmyk, bool inverted)
 {
     if (setjmp(err->jump))
         return false;
     const JDIMENSION height = cinfo->output_height;
-    const JDIMENSION band = static_cast<JDIMENSION>(cinfo->max_v_samp_factor) * DCTSIZE;
+    const JDIMENSION group = static_cast<JDIMENSION>(cinfo->max_v_samp_factor);
+    const JDIMENSION band = group * DCTSIZE;
     JDIMENSION next = nextWanted(sink, 0, height);
     while (next < height) {
-        const JDIMENSION bandStart = next / band * band;
-        if (cinfo->output_scanline % band == 0 && bandStart > cinfo->output_scanline)
-            jpeg_skip_scanlines(cinfo, bandStart - cinfo->output_scanline);
-        const JDIMENSION first = cinfo->output_scanline;
-        const JDIMENSION got = jpeg_read_scanlines(cinfo, strip, band - first % band);
+        const JDIMENSION at = cinfo->output_scanline;
+        const JDIMENSION bandEnd = std::min(height, (at / band + 1) * band);
+        if (at < next) {
+            const JDIMENSION nextBand = next / band * band;
+            if (at % band == 0 && nextBand > at) {
+                jpeg_skip_scanlines(cinfo, nextBand - at);
+            } else if (at % group == 0) {
+                jpeg_skip_scanlines(cinfo, std::min(next, bandEnd) - at);
+            } else if (jpeg_read_scanlines(cinfo, strip, std::min(next, (at / group + 1) * group) - at) == 0) {
+                break;
+            }
+            continue;
+        }
+        // The wanted rows from here to the band's end, read together.
+        JDIMENSION count = 1;
+        while (at + count < bandEnd && sink->wantsRow(static_cast<int32_t>(at + count)))
+            ++count;
+        const JDIMENSION got = jpeg_read_scanlines(cinfo, strip, count);
         if (got == 0)
             break;
-        for (JDIMENSION i = 0; i < got && next < height; ++i) {
-            if (first + i != next)
-                continue;
+        for (JDIMENSION i = 0; i < got; ++i) {
             const uint8_t* row = strip[i];
             if (cmyk) {
                 cmykRowToBgr(strip[i], bgr, static_cast<int32_t>(cinfo->output_width), inverted);
                 row = bgr;
             }
-            sink->row(static_cast<int32_t>(next), row);
-            next = nextWanted(sink, next + 1, height);
+            sink->row(static_cast<int32_t>(at + i), row);
         }
+        next = nextWanted(sink, at + got, height);
     }
     // The rows after the last wanted one are decoded, not skipped: a skip to
     // the end reads no data, so damage there would pass unnoticed where the
     // whole decode fails the file.
+    if (!sink->needsWholeFile())
+        return true;
     while (cinfo->output_scanline < height) {
-        if (jpeg_read_scanlines(cinfo, strip, band - cinfo->output_scanline % band) == 0)
+        const JDIMENSION at = cinfo->output_scanline;
+        if (jpeg_read_scanlines(cinfo, strip, std::min(height, (at / band + 1) * band) - at) == 0)
             break;
     }
     jpeg_finish_decompress(cinfo);

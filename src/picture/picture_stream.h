@@ -25,6 +25,11 @@ public:
 
     // Row y: width * 3 bytes, valid only during the call.
     virtual void row(int32_t y, const uint8_t* bgr) = 0;
+
+    // Whether the file must still be read past the last wanted row, so that
+    // damage there fails it as a whole decode would. A sink that looks again
+    // at a file that has just been read to the end may spare that.
+    virtual bool needsWholeFile() const { return true; }
 };
 
 struct StreamOptions {

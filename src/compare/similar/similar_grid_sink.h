@@ -22,6 +22,9 @@ public:
     bool begin(int32_t width, int32_t height) override;
     bool wantsRow(int32_t y) const override;
     void row(int32_t y, const uint8_t* bgr) override;
+    // A window is sampled on a second look at a picture whose file the whole
+    // sampling has just read to the end.
+    bool needsWholeFile() const override { return m_whole; }
 
     // Whether begin() accepted the picture.
     bool began() const { return m_began; }
