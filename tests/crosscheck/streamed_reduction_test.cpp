@@ -242,7 +242,8 @@ TEST(StreamedReductionTest, ReductionsTakeOnlyTheRowsTheySampleAndAFramedPicture
         EXPECT_EQ(streams, e.streams);
         // Only the first pass reads the file to its end; the second may
         // stop at its last row.
-        EXPECT_EQ(wholeFile, e.streams == 2 ? std::vector<bool> {true, false} : std::vector<bool> {true});
+        const std::vector<bool> expectedWholeFile = e.streams == 2 ? std::vector<bool> {true, false} : std::vector<bool> {true};
+        EXPECT_EQ(wholeFile, expectedWholeFile);
         EXPECT_GT(rows, 0u);
         EXPECT_LE(rows, e.maxRows);
     }
