@@ -95,15 +95,9 @@ void PictureReduction::reduce(const RowSource& source, Reductions wanted, Pictur
     out.height = tee.height();
 
     if (wanted.similar && work.similar.firstPassTaken()) {
-        if (RowSink* second = work.similar.afterFirstPass(work.sampled)) {
-            result = source(*second);
-            if (!result.ok()) {
-                setFailure(out, result);
-                return;
-            }
-        }
-        if (!work.similar.finish(work.sampled)) {
-            setFailure(out, {StreamStatus::Failed, "picture changed while it was read", LoadFailure::Damaged});
+        result = work.similar.finishFrom(source, work.sampled);
+        if (!result.ok()) {
+            setFailure(out, result);
             return;
         }
         computeSimilarSignature(work.sampled.grid, work.sampled.planes, out.similar);
