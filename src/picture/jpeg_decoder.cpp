@@ -11,7 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <optional>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <jpeglib.h>
@@ -147,6 +150,7 @@ struct HeaderInfo {
     int32_t height;
     bool cmyk;
     bool adobeInverted;
+    bool buffered; // a multi-scan file, decoded in buffered-image mode
 };
 
 // Phase 1: read the header, refuse what does not fit, start decompression.
@@ -169,9 +173,39 @@ bool startDecode(j_decompress_ptr cinfo, ErrorManager* err, J_DCT_METHOD method,
     info->cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
     info->adobeInverted = cinfo->saw_Adobe_marker;
     cinfo->out_color_space = info->cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    // A multi-scan file's coefficients are held whole either way; in
+    // buffered-image mode an output pass can be run over them again.
+    info->buffered = jpeg_has_multiple_scans(cinfo);
+    cinfo->buffered_image = info->buffered ? TRUE : FALSE;
     jpeg_start_decompress(cinfo);
     info->width = static_cast<int32_t>(cinfo->output_width);
     info->height = static_cast<int32_t>(cinfo->output_height);
+    return true;
+}
+
+// Phase 1b, buffered-image mode: read every scan (the checks that the
+// progress monitor makes while jpeg_start_decompress absorbs a multi-scan
+// file otherwise), then start an output pass over the final coefficients.
+bool consumeScans(j_decompress_ptr cinfo, ErrorManager* err, const std::atomic<bool>* abortFlag)
+{
+    if (setjmp(err->jump))
+        return false;
+    while (jpeg_consume_input(cinfo) != JPEG_REACHED_EOI) {
+        if (abortFlag != nullptr && abortFlag->load(std::memory_order_relaxed))
+            stopDecode(err, Stop::Aborted, "");
+        if (cinfo->input_scan_number > kMaxJpegScans)
+            stopDecode(err, Stop::TooManyScans, "too many scans");
+    }
+    return true;
+}
+
+// Starts an output pass in buffered-image mode: the first one, or another
+// over the same coefficients.
+bool startOutput(j_decompress_ptr cinfo, ErrorManager* err)
+{
+    if (setjmp(err->jump))
+        return false;
+    jpeg_start_output(cinfo, cinfo->input_scan_number);
     return true;
 }
 
@@ -193,8 +227,10 @@ JDIMENSION nextWanted(const RowSink* sink, JDIMENSION from, JDIMENSION height)
 // read. Crossing a band from its middle is never asked of libjpeg either.
 // The stream tests pin the pixels of every layout against a whole decode.
 bool readRows(j_decompress_ptr cinfo, ErrorManager* err, RowSink* sink, JSAMPROW* strip, uint8_t* bgr,
-              bool cmyk, bool inverted)
+              const HeaderInfo* info)
 {
+    const bool cmyk = info->cmyk;
+    const bool inverted = info->adobeInverted;
     if (setjmp(err->jump))
         return false;
     const JDIMENSION height = cinfo->output_height;
@@ -231,6 +267,12 @@ bool readRows(j_decompress_ptr cinfo, ErrorManager* err, RowSink* sink, JSAMPROW
             sink->row(static_cast<int32_t>(at + i), row);
         }
         next = nextWanted(sink, at + got, height);
+    }
+    // Every scan has been read before the output pass: nothing is left to
+    // check, and the pass may be run again.
+    if (info->buffered) {
+        jpeg_finish_output(cinfo);
+        return true;
     }
     // The rows after the last wanted one are decoded, not skipped: a skip to
     // the end reads no data, so damage there would pass unnoticed where the
@@ -278,14 +320,40 @@ StreamResult failureOf(const ErrorManager& err)
     return result;
 }
 
-// One decode: libjpeg's state, and the managers it calls back.
-struct Decoder {
+// Which version of a file a decode read.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    int64_t modifiedNs = 0;
+    int64_t changedNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> identityOf(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return std::nullopt;
+    const auto ns = [](const timespec& t) { return int64_t {t.tv_sec} * 1000000000 + t.tv_nsec; };
+    return FileIdentity {st.st_dev, st.st_ino, st.st_size, ns(st.st_mtim), ns(st.st_ctim)};
+}
+
+} // namespace
+
+// One decode: libjpeg's state, and the managers it calls back. It lives on
+// the heap, since libjpeg holds pointers into it, and a multi-scan one is
+// kept after its pass for another look at the same file.
+struct JpegDecode {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
     ProgressMonitor progress;
     FileSource source;
+    HeaderInfo info {};
+    bool passDone = false;        // an output pass was finished: another may start
+    std::optional<FileIdentity> file;
 
-    explicit Decoder(const StreamOptions& options)
+    explicit JpegDecode(const StreamOptions& options)
     {
         std::memset(&cinfo, 0, sizeof cinfo);
         std::memset(&err, 0, sizeof err);
@@ -301,9 +369,9 @@ struct Decoder {
         progress.abortFlag = options.abortFlag;
         cinfo.progress = &progress.pub;
     }
-    ~Decoder() { jpeg_destroy_decompress(&cinfo); }
-    Decoder(const Decoder&) = delete;
-    Decoder& operator=(const Decoder&) = delete;
+    ~JpegDecode() { jpeg_destroy_decompress(&cinfo); }
+    JpegDecode(const JpegDecode&) = delete;
+    JpegDecode& operator=(const JpegDecode&) = delete;
 
     void readFrom(int fd, JpegBuffers& buffers)
     {
@@ -324,9 +392,30 @@ struct Decoder {
         if (options.abortFlag != nullptr && options.abortFlag->load(std::memory_order_relaxed))
             return {StreamStatus::Aborted, {}};
         const J_DCT_METHOD method = options.idct == JpegIdct::Fast ? JDCT_IFAST : JDCT_ISLOW;
-        HeaderInfo info {};
         if (!startDecode(&cinfo, &err, method, pixelCap, &info))
             return failureOf(err);
+        if (info.buffered
+            && (!consumeScans(&cinfo, &err, options.abortFlag) || !startOutput(&cinfo, &err)))
+            return failureOf(err);
+        return output(sink, buffers);
+    }
+
+    // Another output pass over a kept multi-scan decode: the same pixels as
+    // the first, without reading the file again.
+    StreamResult again(RowSink& sink, const StreamOptions& options, JpegBuffers& buffers)
+    {
+        if (options.abortFlag != nullptr && options.abortFlag->load(std::memory_order_relaxed))
+            return {StreamStatus::Aborted, {}};
+        progress.abortFlag = options.abortFlag;
+        passDone = false;
+        if (!startOutput(&cinfo, &err))
+            return failureOf(err);
+        return output(sink, buffers);
+    }
+
+private:
+    StreamResult output(RowSink& sink, JpegBuffers& buffers)
+    {
         const std::size_t width = static_cast<std::size_t>(info.width);
         const std::size_t stride = width * (info.cmyk ? 4 : 3);
         if (buffers.strip.size() < stride * kStripRows)
@@ -338,11 +427,14 @@ struct Decoder {
             strip[i] = buffers.strip.data() + stride * static_cast<std::size_t>(i);
         if (!sink.begin(info.width, info.height))
             return {};
-        if (!readRows(&cinfo, &err, &sink, strip, buffers.bgr.data(), info.cmyk, info.adobeInverted))
+        if (!readRows(&cinfo, &err, &sink, strip, buffers.bgr.data(), &info))
             return failureOf(err);
+        passDone = info.buffered;
         return {};
     }
 };
+
+namespace {
 
 const uint8_t kJpegSignature[] = {0xFF, 0xD8};
 
@@ -351,19 +443,33 @@ StreamResult streamMemory(const uint8_t* data, std::size_t size, RowSink& sink, 
 {
     if (size == 0)
         return {StreamStatus::Failed, "empty file", LoadFailure::Empty};
-    Decoder decoder(options);
-    jpeg_mem_src(&decoder.cinfo, data, static_cast<unsigned long>(size));
-    return decoder.run(sink, options, buffers, pixelCap);
+    JpegDecode decode(options);
+    jpeg_mem_src(&decode.cinfo, data, static_cast<unsigned long>(size));
+    return decode.run(sink, options, buffers, pixelCap);
 }
 
 StreamResult streamFile(PictureFile& file, RowSink& sink, const StreamOptions& options, JpegBuffers& buffers,
                         int64_t pixelCap)
 {
+    // A kept decode serves one more look at the same file version at most;
+    // otherwise it goes before a new one allocates.
+    std::shared_ptr<JpegDecode> kept = std::move(buffers.kept);
     if (!file.startsWith(kJpegSignature, sizeof kJpegSignature))
         return file.failed();
-    Decoder decoder(options);
-    decoder.readFrom(file.fd(), buffers);
-    return decoder.run(sink, options, buffers, pixelCap);
+    const std::optional<FileIdentity> identity = identityOf(file.fd());
+    if (kept && identity && kept->file == identity)
+        return kept->again(sink, options, buffers);
+    kept.reset();
+    auto decode = std::make_shared<JpegDecode>(options);
+    decode->readFrom(file.fd(), buffers);
+    const StreamResult result = decode->run(sink, options, buffers, pixelCap);
+    if (result.ok() && decode->passDone && identity) {
+        // Every scan has been read: the file is not touched again.
+        decode->source.fd = -1;
+        decode->file = identity;
+        buffers.kept = std::move(decode);
+    }
+    return result;
 }
 
 } // namespace

@@ -276,3 +276,23 @@ TEST(JpegStreamTest, DamageAfterTheLastWantedRowFailsOnlyASinkThatNeedsTheWholeF
     ASSERT_EQ(checking.rows.size(), 1u);
     EXPECT_EQ(again.rows[0], checking.rows[0]);
 }
+
+TEST(JpegStreamTest, ALookAgainAtAProgressiveFileReadsItsPresentVersion)
+{
+    // The last progressive decode is kept for a second look at the same
+    // file; a file written anew in between must be decoded anew.
+    TempDir dir;
+    const std::string path = dir.file("p.jpg");
+    const std::string first = encode(encodings()[8], 120, 90);
+    const std::string second = encode(encodings()[8], 90, 120);
+    PictureStreamer streamer;
+    writeBytes(path, first);
+    RecordingSink before;
+    ASSERT_TRUE(streamer.stream(path, before, StreamOptions {}).ok());
+    EXPECT_EQ(before.rows, before.expectedRows(reference(first)));
+    writeBytes(path, second);
+    RecordingSink after;
+    ASSERT_TRUE(streamer.stream(path, after, StreamOptions {}).ok());
+    EXPECT_EQ(after.width, 90);
+    EXPECT_EQ(after.rows, after.expectedRows(reference(second)));
+}
