@@ -12,7 +12,6 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <optional>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -320,23 +319,12 @@ StreamResult failureOf(const ErrorManager& err)
     return result;
 }
 
-// Which version of a file a decode read.
-struct FileIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    int64_t modifiedNs = 0;
-    int64_t changedNs = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-std::optional<FileIdentity> identityOf(int fd)
+// Whether two looks at a file saw the same version of its content.
+bool sameVersion(const struct stat& a, const struct stat& b)
 {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return std::nullopt;
-    const auto ns = [](const timespec& t) { return int64_t {t.tv_sec} * 1000000000 + t.tv_nsec; };
-    return FileIdentity {st.st_dev, st.st_ino, st.st_size, ns(st.st_mtim), ns(st.st_ctim)};
+    const auto sameTime = [](const timespec& x, const timespec& y) { return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec; };
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && sameTime(a.st_mtim, b.st_mtim)
+           && sameTime(a.st_ctim, b.st_ctim);
 }
 
 } // namespace
@@ -351,7 +339,7 @@ struct JpegDecode {
     FileSource source;
     HeaderInfo info {};
     bool passDone = false;        // an output pass was finished: another may start
-    std::optional<FileIdentity> file;
+    struct stat file {}; // the version read, once kept
 
     explicit JpegDecode(const StreamOptions& options)
     {
@@ -456,17 +444,18 @@ StreamResult streamFile(PictureFile& file, RowSink& sink, const StreamOptions& o
     std::shared_ptr<JpegDecode> kept = std::move(buffers.kept);
     if (!file.startsWith(kJpegSignature, sizeof kJpegSignature))
         return file.failed();
-    const std::optional<FileIdentity> identity = identityOf(file.fd());
-    if (kept && identity && kept->file == identity)
+    struct stat version {};
+    const bool known = ::fstat(file.fd(), &version) == 0;
+    if (kept && known && sameVersion(kept->file, version))
         return kept->again(sink, options, buffers);
     kept.reset();
     auto decode = std::make_shared<JpegDecode>(options);
     decode->readFrom(file.fd(), buffers);
     const StreamResult result = decode->run(sink, options, buffers, pixelCap);
-    if (result.ok() && decode->passDone && identity) {
+    if (result.ok() && decode->passDone && known) {
         // Every scan has been read: the file is not touched again.
         decode->source.fd = -1;
-        decode->file = identity;
+        decode->file = version;
         buffers.kept = std::move(decode);
     }
     return result;
