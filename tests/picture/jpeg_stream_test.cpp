@@ -280,7 +280,9 @@ TEST(JpegStreamTest, DamageAfterTheLastWantedRowFailsOnlyASinkThatNeedsTheWholeF
 TEST(JpegStreamTest, ALookAgainAtAProgressiveFileReadsItsPresentVersion)
 {
     // The last progressive decode is kept for a second look at the same
-    // file; a file written anew in between must be decoded anew.
+    // file (the encoding tests stream each file three times in a row, so
+    // their progressive cases check that look's rows); a file written anew
+    // in between must be decoded anew.
     TempDir dir;
     const std::string path = dir.file("p.jpg");
     const std::string first = encode(encodings()[8], 120, 90);
