@@ -1,8 +1,8 @@
 // Cold and warm searches with the signature cache, side by side:
 //
-//   cache_bench [--folder DIR] [--rounds N]
+//   cache_bench [--folder DIR] [--rounds N] [--jobs N]
 //
-// For the identical and the similar picture modes, on all cores:
+// For the identical and the similar picture modes, on all cores (or N):
 // 1. a search without the cache (--no-cache);
 // 2. a cold search: a new, empty cache file, which the search fills;
 // 3. warm searches: every signature comes from that cache.
@@ -97,13 +97,16 @@ int main(int argc, char** argv)
 {
     std::string folder = std::filesystem::is_directory("/work/photos") ? "/work/photos" : "/usr/share/backgrounds";
     int rounds = 3;
+    int jobs = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--folder") == 0 && i + 1 < argc)
             folder = argv[++i];
         else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
             rounds = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--jobs") == 0 && i + 1 < argc)
+            jobs = std::max(1, std::atoi(argv[++i]));
         else {
-            std::fprintf(stderr, "usage: cache_bench [--folder DIR] [--rounds N]\n");
+            std::fprintf(stderr, "usage: cache_bench [--folder DIR] [--rounds N] [--jobs N]\n");
             return 2;
         }
     }
@@ -114,8 +117,9 @@ int main(int argc, char** argv)
     const std::string cacheFile = work.file("signatures.sqlite");
     double loadAverage[3] = {};
     getloadavg(loadAverage, 3);
-    std::printf("folder %s, %d rounds, load average at start %.2f %.2f %.2f\n", folder.c_str(), rounds, loadAverage[0],
-                loadAverage[1], loadAverage[2]);
+    std::printf("folder %s, %d rounds, %s, load average at start %.2f %.2f %.2f\n", folder.c_str(), rounds,
+                jobs == 0 ? "all cores" : (std::to_string(jobs) + " jobs").c_str(), loadAverage[0], loadAverage[1],
+                loadAverage[2]);
 
     bool allSame = true;
     for (const CheckMode mode : {CheckMode::Identical, CheckMode::Similar}) {
@@ -123,6 +127,7 @@ int main(int argc, char** argv)
         options.folder = folder;
         options.mode = mode;
         options.depth = 3;
+        options.jobs = jobs;
         Timing none, cold, warm;
         SearchOutcome reference;
         for (int round = 0; round < rounds; ++round) {

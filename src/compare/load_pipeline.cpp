@@ -61,6 +61,10 @@ bool LoadPipeline::run(std::span<const int32_t> members, const LoadCommit& commi
         complete = runPooled(members, commit, *pool);
     }
     m_ctx.report(SearchProgress::Phase::Load, m_progressDone, m_progressTotal, true);
+    // A worker keeps its last progressive decode for a second look at the
+    // picture: not to be held through the pair phase that follows.
+    m_workers.clear();
+    m_commitWorker.reset();
     return complete;
 }
 

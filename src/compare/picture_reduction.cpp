@@ -39,6 +39,15 @@ public:
         }
     }
 
+    bool needsWholeFile() const override
+    {
+        for (RowSink* sink : m_sinks) {
+            if (sink != nullptr && sink->needsWholeFile())
+                return true;
+        }
+        return false;
+    }
+
     int32_t width() const { return m_width; }
     int32_t height() const { return m_height; }
 
@@ -86,15 +95,9 @@ void PictureReduction::reduce(const RowSource& source, Reductions wanted, Pictur
     out.height = tee.height();
 
     if (wanted.similar && work.similar.firstPassTaken()) {
-        if (RowSink* second = work.similar.afterFirstPass(work.sampled)) {
-            result = source(*second);
-            if (!result.ok()) {
-                setFailure(out, result);
-                return;
-            }
-        }
-        if (!work.similar.finish(work.sampled)) {
-            setFailure(out, {StreamStatus::Failed, "picture changed while it was read", LoadFailure::Damaged});
+        result = work.similar.finishFrom(source, work.sampled);
+        if (!result.ok()) {
+            setFailure(out, result);
             return;
         }
         computeSimilarSignature(work.sampled.grid, work.sampled.planes, out.similar);

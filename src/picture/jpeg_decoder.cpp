@@ -5,12 +5,15 @@
 // a setjmp and its possible longjmp: the C-only phases below take plain
 // pointers to buffers that their callers own.
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <jpeglib.h>
@@ -149,6 +152,7 @@ struct HeaderInfo {
     int32_t height;
     bool cmyk;
     bool adobeInverted;
+    bool buffered; // a multi-scan file, decoded in buffered-image mode
 };
 
 // Phase 1: read the header, refuse what does not fit, start decompression.
@@ -171,9 +175,39 @@ bool startDecode(j_decompress_ptr cinfo, ErrorManager* err, J_DCT_METHOD method,
     info->cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
     info->adobeInverted = cinfo->saw_Adobe_marker;
     cinfo->out_color_space = info->cmyk ? JCS_CMYK : JCS_EXT_BGR;
+    // A multi-scan file's coefficients are held whole either way; in
+    // buffered-image mode an output pass can be run over them again.
+    info->buffered = jpeg_has_multiple_scans(cinfo);
+    cinfo->buffered_image = info->buffered ? TRUE : FALSE;
     jpeg_start_decompress(cinfo);
     info->width = static_cast<int32_t>(cinfo->output_width);
     info->height = static_cast<int32_t>(cinfo->output_height);
+    return true;
+}
+
+// Phase 1b, buffered-image mode: read every scan (the checks that the
+// progress monitor makes while jpeg_start_decompress absorbs a multi-scan
+// file otherwise), then start an output pass over the final coefficients.
+bool consumeScans(j_decompress_ptr cinfo, ErrorManager* err, const std::atomic<bool>* abortFlag)
+{
+    if (setjmp(err->jump))
+        return false;
+    while (jpeg_consume_input(cinfo) != JPEG_REACHED_EOI) {
+        if (abortFlag != nullptr && abortFlag->load(std::memory_order_relaxed))
+            stopDecode(err, Stop::Aborted, "");
+        if (cinfo->input_scan_number > kMaxJpegScans)
+            stopDecode(err, Stop::TooManyScans, "too many scans");
+    }
+    return true;
+}
+
+// Starts an output pass in buffered-image mode: the first one, or another
+// over the same coefficients.
+bool startOutput(j_decompress_ptr cinfo, ErrorManager* err)
+{
+    if (setjmp(err->jump))
+        return false;
+    jpeg_start_output(cinfo, cinfo->input_scan_number);
     return true;
 }
 
@@ -186,45 +220,70 @@ JDIMENSION nextWanted(const RowSink* sink, JDIMENSION from, JDIMENSION height)
 }
 
 // Phase 2: hand the wanted rows to the sink. Whole iMCU rows (bands) that
-// hold no wanted row are skipped; a band that holds one is read whole. Both
-// matter: libjpeg-turbo's jpeg_skip_scanlines gives a whole decode's pixels
-// when it goes from one band's start to another's, but not from the middle
-// of a band where the upsampler holds a spare row (the stream tests pin
-// this). After the last wanted row the rest is skipped and the decompression
-// finished.
+// hold no wanted row are skipped from a band's start to another's, which
+// costs only the entropy decoding. Within a band that holds a wanted row,
+// the unwanted rows are passed over from one row group's start (what
+// jpeg_skip_scanlines keeps within a band reads them without colour
+// conversion); from the middle of a row group libjpeg-turbo would hand out
+// the upsampler's spare row for the row after the skip, so such a row is
+// read. Crossing a band from its middle is never asked of libjpeg either.
+// The stream tests pin the pixels of every layout against a whole decode.
 bool readRows(j_decompress_ptr cinfo, ErrorManager* err, RowSink* sink, JSAMPROW* strip, uint8_t* bgr,
-              bool cmyk, bool inverted)
+              const HeaderInfo* info)
 {
+    const bool cmyk = info->cmyk;
+    const bool inverted = info->adobeInverted;
     if (setjmp(err->jump))
         return false;
     const JDIMENSION height = cinfo->output_height;
-    const JDIMENSION band = static_cast<JDIMENSION>(cinfo->max_v_samp_factor) * DCTSIZE;
+    const JDIMENSION group = static_cast<JDIMENSION>(cinfo->max_v_samp_factor);
+    const JDIMENSION band = group * DCTSIZE;
     JDIMENSION next = nextWanted(sink, 0, height);
     while (next < height) {
-        const JDIMENSION bandStart = next / band * band;
-        if (cinfo->output_scanline % band == 0 && bandStart > cinfo->output_scanline)
-            jpeg_skip_scanlines(cinfo, bandStart - cinfo->output_scanline);
-        const JDIMENSION first = cinfo->output_scanline;
-        const JDIMENSION got = jpeg_read_scanlines(cinfo, strip, band - first % band);
+        const JDIMENSION at = cinfo->output_scanline;
+        const JDIMENSION bandEnd = std::min(height, (at / band + 1) * band);
+        if (at < next) {
+            const JDIMENSION nextBand = next / band * band;
+            if (at % band == 0 && nextBand > at) {
+                jpeg_skip_scanlines(cinfo, nextBand - at);
+            } else if (at % group == 0) {
+                jpeg_skip_scanlines(cinfo, std::min(next, bandEnd) - at);
+            } else if (jpeg_read_scanlines(cinfo, strip, std::min(next, (at / group + 1) * group) - at) == 0) {
+                break;
+            }
+            continue;
+        }
+        // The wanted rows from here to the band's end, read together.
+        JDIMENSION count = 1;
+        while (at + count < bandEnd && sink->wantsRow(static_cast<int32_t>(at + count)))
+            ++count;
+        const JDIMENSION got = jpeg_read_scanlines(cinfo, strip, count);
         if (got == 0)
             break;
-        for (JDIMENSION i = 0; i < got && next < height; ++i) {
-            if (first + i != next)
-                continue;
+        for (JDIMENSION i = 0; i < got; ++i) {
             const uint8_t* row = strip[i];
             if (cmyk) {
                 cmykRowToBgr(strip[i], bgr, static_cast<int32_t>(cinfo->output_width), inverted);
                 row = bgr;
             }
-            sink->row(static_cast<int32_t>(next), row);
-            next = nextWanted(sink, next + 1, height);
+            sink->row(static_cast<int32_t>(at + i), row);
         }
+        next = nextWanted(sink, at + got, height);
+    }
+    // Every scan has been read before the output pass: nothing is left to
+    // check, and the pass may be run again.
+    if (info->buffered) {
+        jpeg_finish_output(cinfo);
+        return true;
     }
     // The rows after the last wanted one are decoded, not skipped: a skip to
     // the end reads no data, so damage there would pass unnoticed where the
     // whole decode fails the file.
+    if (!sink->needsWholeFile())
+        return true;
     while (cinfo->output_scanline < height) {
-        if (jpeg_read_scanlines(cinfo, strip, band - cinfo->output_scanline % band) == 0)
+        const JDIMENSION at = cinfo->output_scanline;
+        if (jpeg_read_scanlines(cinfo, strip, std::min(height, (at / band + 1) * band) - at) == 0)
             break;
     }
     jpeg_finish_decompress(cinfo);
@@ -263,14 +322,29 @@ StreamResult failureOf(const ErrorManager& err)
     return result;
 }
 
-// One decode: libjpeg's state, and the managers it calls back.
-struct Decoder {
+// Whether two looks at a file saw the same version of its content.
+bool sameVersion(const struct stat& a, const struct stat& b)
+{
+    const auto sameTime = [](const timespec& x, const timespec& y) { return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec; };
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && sameTime(a.st_mtim, b.st_mtim)
+           && sameTime(a.st_ctim, b.st_ctim);
+}
+
+} // namespace
+
+// One decode: libjpeg's state, and the managers it calls back. It lives on
+// the heap, since libjpeg holds pointers into it, and a multi-scan one is
+// kept after its pass for another look at the same file.
+struct JpegDecode {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
     ProgressMonitor progress;
     FileSource source;
+    HeaderInfo info {};
+    bool passDone = false;        // an output pass was finished: another may start
+    struct stat file {}; // the version read, once kept
 
-    explicit Decoder(const StreamOptions& options)
+    explicit JpegDecode(const StreamOptions& options)
     {
         std::memset(&cinfo, 0, sizeof cinfo);
         std::memset(&err, 0, sizeof err);
@@ -286,9 +360,9 @@ struct Decoder {
         progress.abortFlag = options.abortFlag;
         cinfo.progress = &progress.pub;
     }
-    ~Decoder() { jpeg_destroy_decompress(&cinfo); }
-    Decoder(const Decoder&) = delete;
-    Decoder& operator=(const Decoder&) = delete;
+    ~JpegDecode() { jpeg_destroy_decompress(&cinfo); }
+    JpegDecode(const JpegDecode&) = delete;
+    JpegDecode& operator=(const JpegDecode&) = delete;
 
     void readFrom(int fd, JpegBuffers& buffers)
     {
@@ -309,9 +383,30 @@ struct Decoder {
         if (options.abortFlag != nullptr && options.abortFlag->load(std::memory_order_relaxed))
             return {StreamStatus::Aborted, {}};
         const J_DCT_METHOD method = options.idct == JpegIdct::Fast ? JDCT_IFAST : JDCT_ISLOW;
-        HeaderInfo info {};
         if (!startDecode(&cinfo, &err, method, pixelCap, &info))
             return failureOf(err);
+        if (info.buffered
+            && (!consumeScans(&cinfo, &err, options.abortFlag) || !startOutput(&cinfo, &err)))
+            return failureOf(err);
+        return output(sink, buffers);
+    }
+
+    // Another output pass over a kept multi-scan decode: the same pixels as
+    // the first, without reading the file again.
+    StreamResult again(RowSink& sink, const StreamOptions& options, JpegBuffers& buffers)
+    {
+        if (options.abortFlag != nullptr && options.abortFlag->load(std::memory_order_relaxed))
+            return {StreamStatus::Aborted, {}};
+        progress.abortFlag = options.abortFlag;
+        passDone = false;
+        if (!startOutput(&cinfo, &err))
+            return failureOf(err);
+        return output(sink, buffers);
+    }
+
+private:
+    StreamResult output(RowSink& sink, JpegBuffers& buffers)
+    {
         const std::size_t width = static_cast<std::size_t>(info.width);
         const std::size_t stride = width * (info.cmyk ? 4 : 3);
         if (buffers.strip.size() < stride * kStripRows)
@@ -323,11 +418,14 @@ struct Decoder {
             strip[i] = buffers.strip.data() + stride * static_cast<std::size_t>(i);
         if (!sink.begin(info.width, info.height))
             return {};
-        if (!readRows(&cinfo, &err, &sink, strip, buffers.bgr.data(), info.cmyk, info.adobeInverted))
+        if (!readRows(&cinfo, &err, &sink, strip, buffers.bgr.data(), &info))
             return failureOf(err);
+        passDone = info.buffered;
         return {};
     }
 };
+
+namespace {
 
 const uint8_t kJpegSignature[] = {0xFF, 0xD8};
 
@@ -336,20 +434,38 @@ StreamResult streamMemory(const uint8_t* data, std::size_t size, RowSink& sink, 
 {
     if (size == 0)
         return {StreamStatus::Failed, "empty file", LoadFailure::Empty};
-    Decoder decoder(options);
-    jpeg_mem_src(&decoder.cinfo, data, static_cast<unsigned long>(size));
-    return decoder.run(sink, options, buffers, pixelCap);
+    JpegDecode decode(options);
+    jpeg_mem_src(&decode.cinfo, data, static_cast<unsigned long>(size));
+    return decode.run(sink, options, buffers, pixelCap);
 }
 
 StreamResult streamFile(PictureFile& file, RowSink& sink, const StreamOptions& options, JpegBuffers& buffers,
                         int64_t pixelCap)
 {
+    // A kept decode serves one more look at the same file version at most;
+    // otherwise it goes before a new one allocates.
+    std::shared_ptr<JpegDecode> kept = std::move(buffers.kept);
     if (!file.startsWith(kJpegSignature, sizeof kJpegSignature))
         return file.failed();
-    Decoder decoder(options);
-    decoder.err.fileName = file.path().c_str();
-    decoder.readFrom(file.fd(), buffers);
-    return decoder.run(sink, options, buffers, pixelCap);
+    struct stat version {};
+    const bool known = ::fstat(file.fd(), &version) == 0;
+    if (kept && known && sameVersion(kept->file, version)) {
+        kept->err.fileName = file.path().c_str();
+        return kept->again(sink, options, buffers);
+    }
+    kept.reset();
+    auto decode = std::make_shared<JpegDecode>(options);
+    decode->err.fileName = file.path().c_str();
+    decode->readFrom(file.fd(), buffers);
+    const StreamResult result = decode->run(sink, options, buffers, pixelCap);
+    if (result.ok() && decode->passDone && known) {
+        // Every scan has been read: the file is not touched again.
+        decode->source.fd = -1;
+        decode->err.fileName = nullptr; // the path is the caller's; the next look names its own
+        decode->file = version;
+        buffers.kept = std::move(decode);
+    }
+    return result;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,12 +23,19 @@ LoadedPicture decodeJpegMemory(const uint8_t* data, std::size_t size, JpegIdct i
 // scans would keep a worker busy for minutes.
 inline constexpr int kMaxJpegScans = 100;
 
+struct JpegDecode;
+
 // What one worker reuses from one JPEG to the next: the file read buffer and
-// the strip of decoded rows.
+// the strip of decoded rows. Also the last multi-scan (progressive) decode
+// of a file, whose coefficients libjpeg holds whole anyway: a second look at
+// the same file version (the similar sampling's second pass over a framed
+// picture) runs another output pass over them instead of reading every scan
+// again. It is let go at the next stream, before anything new is allocated.
 struct JpegBuffers {
     std::vector<uint8_t> input;
     std::vector<uint8_t> strip;
     std::vector<uint8_t> bgr;
+    std::shared_ptr<JpegDecode> kept;
 };
 
 // Streams an opened JPEG file (or JPEG bytes) into sink, skipping bands of

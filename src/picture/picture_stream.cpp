@@ -23,5 +23,7 @@ StreamResult PictureStreamer::stream(const std::string& path, RowSink& sink, con
         return file.failed();
     if (upperExtension(path) == ".JPG")
         return streamJpegFile(file, sink, options, m_buffers->jpeg);
+    // A kept JPEG decode is not held while a bitmap takes its own memory.
+    m_buffers->jpeg.kept.reset();
     return streamBmpFile(file, sink, options, m_buffers->bmp);
 }

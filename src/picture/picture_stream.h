@@ -25,6 +25,11 @@ public:
 
     // Row y: width * 3 bytes, valid only during the call.
     virtual void row(int32_t y, const uint8_t* bgr) = 0;
+
+    // Whether the file must still be read past the last wanted row, so that
+    // damage there fails it as a whole decode would. A sink that looks again
+    // at a file that has just been read to the end may spare that.
+    virtual bool needsWholeFile() const { return true; }
 };
 
 struct StreamOptions {
@@ -50,8 +55,10 @@ struct StreamResult {
 // size streams through in a strip of rows; only what the format forces to be
 // held (a progressive JPEG's coefficients, an RLE bitmap's indices) counts
 // against kPictureMemoryBudget, and a file that would need more fails with
-// LoadFailure::TooLarge before anything big is allocated. The rows are those
-// of the whole-picture loaders, byte for byte.
+// LoadFailure::TooLarge before anything big is allocated. The last
+// progressive JPEG's decode is kept until the next stream, so that a second
+// look at the same file reads no scan again (see JpegBuffers). The rows are
+// those of the whole-picture loaders, byte for byte.
 class PictureStreamer {
 public:
     PictureStreamer();

@@ -193,6 +193,7 @@ public:
     }
     bool wantsRow(int32_t y) const override { return m_inner.wantsRow(y); }
     void row(int32_t y, const uint8_t* bgr) override { m_inner.row(y, bgr); }
+    bool needsWholeFile() const override { return m_inner.needsWholeFile(); }
     std::size_t wanted = 0;
 
 private:
@@ -225,11 +226,13 @@ TEST(StreamedReductionTest, ReductionsTakeOnlyTheRowsTheySampleAndAFramedPicture
         SCOPED_TRACE(std::string(e.name) + (e.wanted.identical ? " identical" : "") + (e.wanted.similar ? " similar" : ""));
         int32_t streams = 0;
         std::size_t rows = 0;
+        std::vector<bool> wholeFile;
         PictureOutcome outcome;
         reduction.reduce(
             [&](RowSink& sink) {
                 ++streams;
                 CountingSink counting(sink);
+                wholeFile.push_back(counting.needsWholeFile());
                 const StreamResult result = streamer.stream(dir.file(e.name), counting, StreamOptions {});
                 rows += counting.wanted;
                 return result;
@@ -237,6 +240,10 @@ TEST(StreamedReductionTest, ReductionsTakeOnlyTheRowsTheySampleAndAFramedPicture
             e.wanted, outcome);
         ASSERT_EQ(outcome.status, PictureOutcome::Status::Loaded);
         EXPECT_EQ(streams, e.streams);
+        // Only the first pass reads the file to its end; the second may
+        // stop at its last row.
+        const std::vector<bool> expectedWholeFile = e.streams == 2 ? std::vector<bool> {true, false} : std::vector<bool> {true};
+        EXPECT_EQ(wholeFile, expectedWholeFile);
         EXPECT_GT(rows, 0u);
         EXPECT_LE(rows, e.maxRows);
     }

@@ -3,6 +3,8 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -234,4 +236,65 @@ TEST(JpegStreamTest, CmykWithoutAdobeMarkerIsNotInverted)
         // The same picture comes out differently with and without it.
         EXPECT_NE(std::memcmp(reference(plain).data(), reference(bytes).data(), 40 * 24 * 3), 0);
     }
+}
+
+namespace {
+
+// Wants the first row only, and says whether the rest must still be read.
+class FirstRowSink : public RecordingSink {
+public:
+    explicit FirstRowSink(bool wholeFile)
+        : RecordingSink([](int32_t y, int32_t) { return y == 0; }), m_wholeFile(wholeFile)
+    {
+    }
+    bool needsWholeFile() const override { return m_wholeFile; }
+
+private:
+    bool m_wholeFile;
+};
+
+} // namespace
+
+TEST(JpegStreamTest, DamageAfterTheLastWantedRowFailsOnlyASinkThatNeedsTheWholeFile)
+{
+    // A file whose entropy data breaks off in an error well below its first
+    // row (found by the fuzz target).
+    TempDir dir;
+    const std::string path = dir.file("p.jpg");
+    std::ifstream in(std::string(ZELVIC_SOURCE_DIR) + "/tests/fuzz/corpus/jpeg/damage_after_last_sampled_row",
+                     std::ios::binary);
+    ASSERT_TRUE(in);
+    writeBytes(path, std::string(std::istreambuf_iterator<char>(in), {}));
+    PictureStreamer streamer;
+    FirstRowSink checking(true);
+    EXPECT_EQ(streamer.stream(path, checking, StreamOptions {}).status, StreamStatus::Failed);
+    // A second look, after a first one read the file whole, stops at its row.
+    FirstRowSink again(false);
+    const StreamResult result = streamer.stream(path, again, StreamOptions {});
+    ASSERT_TRUE(result.ok()) << result.error;
+    ASSERT_EQ(again.rows.size(), 1u);
+    ASSERT_EQ(checking.rows.size(), 1u);
+    EXPECT_EQ(again.rows[0], checking.rows[0]);
+}
+
+TEST(JpegStreamTest, ALookAgainAtAProgressiveFileReadsItsPresentVersion)
+{
+    // The last progressive decode is kept for a second look at the same
+    // file (the encoding tests stream each file three times in a row, so
+    // their progressive cases check that look's rows); a file written anew
+    // in between must be decoded anew.
+    TempDir dir;
+    const std::string path = dir.file("p.jpg");
+    const std::string first = encode(encodings()[8], 120, 90);
+    const std::string second = encode(encodings()[8], 90, 120);
+    PictureStreamer streamer;
+    writeBytes(path, first);
+    RecordingSink before;
+    ASSERT_TRUE(streamer.stream(path, before, StreamOptions {}).ok());
+    EXPECT_EQ(before.rows, before.expectedRows(reference(first)));
+    writeBytes(path, second);
+    RecordingSink after;
+    ASSERT_TRUE(streamer.stream(path, after, StreamOptions {}).ok());
+    EXPECT_EQ(after.width, 90);
+    EXPECT_EQ(after.rows, after.expectedRows(reference(second)));
 }

@@ -25,9 +25,7 @@ IdenticalSampler::IdenticalSampler()
 
 bool IdenticalSampler::begin(int32_t width, int32_t height)
 {
-    m_uses.clear();
     m_rows.clear();
-    m_next = 0;
     if (!canComputeSignature(width, height))
         return false;
     const int32_t sx = std::max(1, width / 295);
@@ -37,33 +35,25 @@ bool IdenticalSampler::begin(int32_t width, int32_t height)
         for (int32_t i = -2; i <= 2; ++i)
             m_columnBytes[static_cast<std::size_t>(x * 5 + i + 2)] = 3 * (cx + i * sx);
     }
-    // Lattice centres grow with y, but the lattices of neighbouring cells may
-    // share rows on a low picture: sort the uses by row.
     for (int32_t y = 0; y < kGridSize; ++y) {
         const int32_t cy = latticeCentre(height, sy, y);
         for (int32_t j = -2; j <= 2; ++j)
-            m_uses.push_back(RowUse {cy + j * sy, y});
+            m_rows.add(cy + j * sy, y);
     }
-    std::stable_sort(m_uses.begin(), m_uses.end(), [](const RowUse& a, const RowUse& b) { return a.row < b.row; });
-    for (const RowUse& use : m_uses) {
-        if (m_rows.empty() || m_rows.back() != use.row)
-            m_rows.push_back(use.row);
-    }
+    m_rows.seal();
     std::fill(m_sums.begin(), m_sums.end(), 0);
     return true;
 }
 
 bool IdenticalSampler::wantsRow(int32_t y) const
 {
-    return std::binary_search(m_rows.begin(), m_rows.end(), y);
+    return m_rows.wants(y);
 }
 
 void IdenticalSampler::row(int32_t y, const uint8_t* bgr)
 {
-    while (m_next < m_uses.size() && m_uses[m_next].row < y)
-        ++m_next;
-    for (; m_next < m_uses.size() && m_uses[m_next].row == y; ++m_next) {
-        int32_t* sums = m_sums.data() + static_cast<std::size_t>(m_uses[m_next].y) * kGridSize * 3;
+    for (const SampledRows::Use& use : m_rows.usesOf(y)) {
+        int32_t* sums = m_sums.data() + static_cast<std::size_t>(use.cell) * kGridSize * 3;
         const int32_t* columns = m_columnBytes.data();
         for (int32_t x = 0; x < kGridSize; ++x, sums += 3, columns += 5) {
             int32_t b = 0, g = 0, r = 0;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "compare/identical/identical_signature.h"
+#include "compare/sampled_rows.h"
 #include "picture/picture_stream.h"
 
 // The identical signature's sampling as a RowSink: it asks only for the rows
@@ -23,14 +24,7 @@ public:
     void finish(SignatureGrids& grids) const;
 
 private:
-    struct RowUse {
-        int32_t row; // picture row
-        int32_t y;   // grid row it is summed into
-    };
-
-    std::vector<RowUse> m_uses;         // ascending by picture row
-    std::vector<int32_t> m_rows;        // the distinct wanted rows, ascending
+    SampledRows m_rows;
     std::vector<int32_t> m_columnBytes; // per grid column, 5 byte offsets
     std::vector<int32_t> m_sums;        // [y][x][b, g, r]
-    std::size_t m_next = 0;             // first entry of m_uses not yet met
 };

@@ -25,9 +25,7 @@ void SimilarGridSink::sampleWindow(PixelWindow window, int32_t width, int32_t he
 bool SimilarGridSink::begin(int32_t width, int32_t height)
 {
     m_began = false;
-    m_uses.clear();
     m_rows.clear();
-    m_next = 0;
     if (width < kMinSimilarPictureSide || height < kMinSimilarPictureSide)
         return false;
     if (m_whole) {
@@ -41,18 +39,12 @@ bool SimilarGridSink::begin(int32_t width, int32_t height)
         const int32_t c = std::max(1, (m_window.x1 - m_window.x0 - 1) * x / 69 + m_window.x0);
         m_columnBytes[static_cast<std::size_t>(x - kFirstSampledCell)] = 3 * (c - 1);
     }
-    // Blocks of neighbouring cells share rows on a low picture: the uses are
-    // sorted by row.
     for (int32_t y = kFirstSampledCell; y <= kLastSampledCell; ++y) {
         const int32_t r = std::max(1, (m_window.y1 - m_window.y0 - 1) * y / 69 + m_window.y0);
         for (int32_t j = -1; j <= 1; ++j)
-            m_uses.push_back(RowUse {r + j, y});
+            m_rows.add(r + j, y - kFirstSampledCell);
     }
-    std::stable_sort(m_uses.begin(), m_uses.end(), [](const RowUse& a, const RowUse& b) { return a.row < b.row; });
-    for (const RowUse& use : m_uses) {
-        if (m_rows.empty() || m_rows.back() != use.row)
-            m_rows.push_back(use.row);
-    }
+    m_rows.seal();
     std::fill(m_sums.begin(), m_sums.end(), 0);
     m_began = true;
     return true;
@@ -60,16 +52,13 @@ bool SimilarGridSink::begin(int32_t width, int32_t height)
 
 bool SimilarGridSink::wantsRow(int32_t y) const
 {
-    return std::binary_search(m_rows.begin(), m_rows.end(), y);
+    return m_rows.wants(y);
 }
 
 void SimilarGridSink::row(int32_t y, const uint8_t* bgr)
 {
-    while (m_next < m_uses.size() && m_uses[m_next].row < y)
-        ++m_next;
-    for (; m_next < m_uses.size() && m_uses[m_next].row == y; ++m_next) {
-        int32_t* sums = m_sums.data()
-                        + static_cast<std::size_t>(m_uses[m_next].y - kFirstSampledCell) * kLastSampledCell * 3;
+    for (const SampledRows::Use& use : m_rows.usesOf(y)) {
+        int32_t* sums = m_sums.data() + static_cast<std::size_t>(use.cell) * kLastSampledCell * 3;
         for (const int32_t offset : m_columnBytes) {
             const uint8_t* p = bgr + offset;
             sums[0] += p[0] + p[3] + p[6];

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "compare/sampled_rows.h"
 #include "compare/similar/similar_sampling.h"
 #include "picture/picture_stream.h"
 
@@ -22,6 +23,9 @@ public:
     bool begin(int32_t width, int32_t height) override;
     bool wantsRow(int32_t y) const override;
     void row(int32_t y, const uint8_t* bgr) override;
+    // A window is sampled on a second look at a picture whose file the whole
+    // sampling has just read to the end.
+    bool needsWholeFile() const override { return m_whole; }
 
     // Whether begin() accepted the picture.
     bool began() const { return m_began; }
@@ -33,19 +37,12 @@ public:
     int32_t finish(ColourGrid& grid) const;
 
 private:
-    struct RowUse {
-        int32_t row; // picture row
-        int32_t y;   // grid cell row it is summed into
-    };
-
     bool m_whole = true;
     PixelWindow m_window;
     bool m_began = false;
     int32_t m_width = 0;
     int32_t m_height = 0;
-    std::vector<RowUse> m_uses;         // ascending by picture row
-    std::vector<int32_t> m_rows;        // the distinct wanted rows, ascending
+    SampledRows m_rows;
     std::vector<int32_t> m_columnBytes; // per cell column, the byte offset of its first pixel
     std::vector<int32_t> m_sums;        // [y][x][b, g, r], cells 1..68 at 0..67
-    std::size_t m_next = 0;
 };

@@ -6,45 +6,35 @@ RowSink& SimilarSampler::firstPass()
     return m_sink;
 }
 
-RowSink* SimilarSampler::afterFirstPass(SampledPicture& out)
+StreamResult SimilarSampler::finishFrom(const RowSource& source, SampledPicture& out)
 {
+    if (!m_sink.began())
+        return {StreamStatus::Failed, "picture too small to sample", LoadFailure::Damaged};
     out.grid = ColourGrid {};
     stretchColourGrid(out.grid, m_sink.finish(out.grid));
     out.frame = findFrameEdges(out.grid);
     out.resampled = frameNeedsResampling(out.frame);
-    if (!out.resampled)
-        return nullptr;
-    const int32_t width = m_sink.width();
-    const int32_t height = m_sink.height();
-    m_sink.sampleWindow(contentWindow(width, height, out.frame), width, height);
-    return &m_sink;
-}
-
-bool SimilarSampler::finish(SampledPicture& out)
-{
     if (out.resampled) {
+        const int32_t width = m_sink.width();
+        const int32_t height = m_sink.height();
+        m_sink.sampleWindow(contentWindow(width, height, out.frame), width, height);
+        const StreamResult result = source(m_sink);
+        if (!result.ok())
+            return result;
+        // The sink refuses a picture of another size than the first pass saw.
         if (!m_sink.began())
-            return false;
+            return {StreamStatus::Failed, "picture changed while it was read", LoadFailure::Damaged};
         stretchColourGrid(out.grid, m_sink.finish(out.grid));
     }
     out.planes = SimilarPlanes {};
     derivePlanes(out.grid, out.planes);
-    return true;
+    return {};
 }
 
 StreamResult samplePicture(const RowSource& source, SimilarSampler& sampler, SampledPicture& out)
 {
-    StreamResult result = source(sampler.firstPass());
+    const StreamResult result = source(sampler.firstPass());
     if (!result.ok())
         return result;
-    if (!sampler.firstPassTaken())
-        return {StreamStatus::Failed, "picture too small to sample", LoadFailure::Damaged};
-    if (RowSink* second = sampler.afterFirstPass(out)) {
-        result = source(*second);
-        if (!result.ok())
-            return result;
-    }
-    if (!sampler.finish(out))
-        return {StreamStatus::Failed, "picture changed while it was read", LoadFailure::Damaged};
-    return result;
+    return sampler.finishFrom(source, out);
 }

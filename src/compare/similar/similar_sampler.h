@@ -11,16 +11,16 @@
 // known before the first pass has ended; then the planes.
 class SimilarSampler {
 public:
-    // The sink for the first pass; starts a new picture.
+    // The sink for the first pass; starts a new picture. A caller may stream
+    // it together with other sinks.
     RowSink& firstPass();
     // Whether the first pass took the picture (it is at least 3 x 3).
     bool firstPassTaken() const { return m_sink.began(); }
-    // After the first pass: stretch and frame into `out`. Returns the sink to
-    // stream the picture into again, or null when one pass is enough.
-    RowSink* afterFirstPass(SampledPicture& out);
-    // After the second pass, if any: the planes. False when the second pass
-    // did not see the same picture (the file changed in between).
-    bool finish(SampledPicture& out);
+    // Everything after the first pass, into `out`: stretch and frame, the
+    // second pass from `source` when the frame asks for it, the planes. A
+    // failed second pass is returned; so is a picture the first pass did not
+    // take (too small to sample), and one that the second pass found changed.
+    StreamResult finishFrom(const RowSource& source, SampledPicture& out);
 
 private:
     SimilarGridSink m_sink;
