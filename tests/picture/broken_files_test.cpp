@@ -32,43 +32,18 @@ std::string readBytes(const std::string& path)
 // A JPEG of one flat colour in the given colour space (1 or 4 components).
 std::string flatJpeg(int width, int height, J_COLOR_SPACE space, const std::vector<uint8_t>& pixel)
 {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = static_cast<int>(pixel.size());
-    cinfo.in_color_space = space;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 95, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
     std::vector<uint8_t> row;
     for (int x = 0; x < width; ++x)
         row.insert(row.end(), pixel.begin(), pixel.end());
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&cinfo, rows, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    std::string bytes(reinterpret_cast<char*>(buffer), size);
-    jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
-    return bytes;
+    return testing_support::encodeJpeg(
+        width, height, static_cast<int>(pixel.size()), space,
+        [](jpeg_compress_struct& cinfo) { jpeg_set_quality(&cinfo, 95, TRUE); }, [&](int) { return row.data(); });
 }
 
 // Rewrites the size in the first baseline frame header of a JPEG.
-std::string withFrameSize(std::string jpeg, int width, int height)
+std::string withFrameSize(const std::string& jpeg, int width, int height)
 {
-    const auto sof = jpeg.find("\xFF\xC0");
-    jpeg[sof + 5] = static_cast<char>(height >> 8);
-    jpeg[sof + 6] = static_cast<char>(height & 0xFF);
-    jpeg[sof + 7] = static_cast<char>(width >> 8);
-    jpeg[sof + 8] = static_cast<char>(width & 0xFF);
-    return jpeg;
+    return testing_support::withFrameSize(jpeg, 0xC0, width, height);
 }
 
 LoadedPicture load(const TempDir& dir, const std::string& name, const std::string& bytes)

@@ -72,41 +72,16 @@ int runInChild(const std::function<bool()>& check, int extraMegabytes, int timeo
 
 std::string encodeGreyProgressive(int width, int height)
 {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = 1;
-    cinfo.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&cinfo);
-    jpeg_simple_progression(&cinfo);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<uint8_t> row(static_cast<std::size_t>(width), 128);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&cinfo, rows, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    std::string bytes(reinterpret_cast<char*>(buffer), size);
-    jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
-    return bytes;
+    const std::vector<uint8_t> row(static_cast<std::size_t>(width), 128);
+    return testing_support::encodeJpeg(
+        width, height, 1, JCS_GRAYSCALE, [](jpeg_compress_struct& cinfo) { jpeg_simple_progression(&cinfo); },
+        [&](int) { return row.data(); });
 }
 
 // Rewrites the size in the progressive frame header.
-std::string withProgressiveSize(std::string jpeg, int width, int height)
+std::string withProgressiveSize(const std::string& jpeg, int width, int height)
 {
-    const auto sof = jpeg.find("\xFF\xC2");
-    jpeg[sof + 5] = static_cast<char>(height >> 8);
-    jpeg[sof + 6] = static_cast<char>(height & 0xFF);
-    jpeg[sof + 7] = static_cast<char>(width >> 8);
-    jpeg[sof + 8] = static_cast<char>(width & 0xFF);
-    return jpeg;
+    return testing_support::withFrameSize(jpeg, 0xC2, width, height);
 }
 
 StreamResult streamFile(const std::string& path, const std::atomic<bool>* abortFlag = nullptr)

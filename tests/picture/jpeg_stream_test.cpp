@@ -71,46 +71,29 @@ std::vector<uint8_t> samples(int width, int height, int components)
 
 std::string encode(const Encoding& e, int width, int height)
 {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = e.components;
-    cinfo.in_color_space = e.components == 1 ? JCS_GRAYSCALE : e.components == 4 ? JCS_CMYK : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_colorspace(&cinfo, e.stored);
-    jpeg_set_quality(&cinfo, 90, TRUE);
-    cinfo.comp_info[0].h_samp_factor = e.h0;
-    cinfo.comp_info[0].v_samp_factor = e.v0;
-    for (int c = 1; c < cinfo.num_components; ++c) {
-        cinfo.comp_info[c].h_samp_factor = 1;
-        cinfo.comp_info[c].v_samp_factor = 1;
-    }
-    if (e.components == 4) { // the K of YCCK is sampled like Y
-        cinfo.comp_info[3].h_samp_factor = e.h0;
-        cinfo.comp_info[3].v_samp_factor = e.v0;
-    }
-    if (e.progressive)
-        jpeg_simple_progression(&cinfo);
-    cinfo.arith_code = e.arithmetic ? TRUE : FALSE;
-    cinfo.restart_interval = static_cast<unsigned>(e.restartInterval);
-    jpeg_start_compress(&cinfo, TRUE);
     const std::vector<uint8_t> pixels = samples(width, height, e.components);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row[1] = {const_cast<uint8_t*>(pixels.data())
-                           + static_cast<std::size_t>(cinfo.next_scanline) * width * e.components};
-        jpeg_write_scanlines(&cinfo, row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    std::string bytes(reinterpret_cast<char*>(buffer), size);
-    jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
-    return bytes;
+    const auto configure = [&](jpeg_compress_struct& cinfo) {
+        jpeg_set_colorspace(&cinfo, e.stored);
+        jpeg_set_quality(&cinfo, 90, TRUE);
+        cinfo.comp_info[0].h_samp_factor = e.h0;
+        cinfo.comp_info[0].v_samp_factor = e.v0;
+        for (int c = 1; c < cinfo.num_components; ++c) {
+            cinfo.comp_info[c].h_samp_factor = 1;
+            cinfo.comp_info[c].v_samp_factor = 1;
+        }
+        if (e.components == 4) { // the K of YCCK is sampled like Y
+            cinfo.comp_info[3].h_samp_factor = e.h0;
+            cinfo.comp_info[3].v_samp_factor = e.v0;
+        }
+        if (e.progressive)
+            jpeg_simple_progression(&cinfo);
+        cinfo.arith_code = e.arithmetic ? TRUE : FALSE;
+        cinfo.restart_interval = static_cast<unsigned>(e.restartInterval);
+    };
+    const int space = e.components == 1 ? JCS_GRAYSCALE : e.components == 4 ? JCS_CMYK : JCS_RGB;
+    return testing_support::encodeJpeg(width, height, e.components, space, configure, [&](int y) {
+        return pixels.data() + static_cast<std::size_t>(y) * width * e.components;
+    });
 }
 
 // The plain whole-picture decode the streamed one must equal: every row read

@@ -1,9 +1,11 @@
 #include "support/test_pictures.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include <jpeglib.h>
@@ -115,6 +117,49 @@ void writeJpeg(const std::string& path, const Picture& picture, int quality)
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
     std::fclose(file);
+}
+
+std::string encodeJpeg(int width, int height, int components, int inColourSpace,
+                       const std::function<void(jpeg_compress_struct&)>& configure,
+                       const std::function<const uint8_t*(int y)>& row)
+{
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = components;
+    cinfo.in_color_space = static_cast<J_COLOR_SPACE>(inColourSpace);
+    jpeg_set_defaults(&cinfo);
+    if (configure)
+        configure(cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW rows[1] = {const_cast<uint8_t*>(row(static_cast<int>(cinfo.next_scanline)))};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::string bytes(reinterpret_cast<char*>(buffer), size);
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+    return bytes;
+}
+
+std::string withFrameSize(std::string jpeg, uint8_t frameMarker, int width, int height)
+{
+    const char marker[] = {'\xFF', static_cast<char>(frameMarker)};
+    const auto sof = jpeg.find(std::string_view(marker, 2));
+    if (sof == std::string::npos || sof + 9 > jpeg.size())
+        throw std::runtime_error("no such frame header");
+    jpeg[sof + 5] = static_cast<char>(height >> 8);
+    jpeg[sof + 6] = static_cast<char>(height & 0xFF);
+    jpeg[sof + 7] = static_cast<char>(width >> 8);
+    jpeg[sof + 8] = static_cast<char>(width & 0xFF);
+    return jpeg;
 }
 
 void writeBmp24(const std::string& path, const Picture& picture)

@@ -7,6 +7,8 @@
 
 #include "picture/picture.h"
 
+struct jpeg_compress_struct;
+
 namespace testing_support {
 
 // A fresh folder under the system's temporary folder, removed with its
@@ -38,6 +40,18 @@ Picture photoLikePicture(int32_t width, int32_t height, uint32_t seed);
 
 // Writes a baseline JPEG (libjpeg, 4:2:0) at the given quality.
 void writeJpeg(const std::string& path, const Picture& picture, int quality = 90);
+
+// JPEG bytes encoded in memory by libjpeg: `components` bytes a pixel in the
+// libjpeg colour space `inColourSpace` (a J_COLOR_SPACE), row y given by
+// row(y). `configure` runs after jpeg_set_defaults, before compression starts
+// (colour space, quality, sampling, progression, coding).
+std::string encodeJpeg(int width, int height, int components, int inColourSpace,
+                       const std::function<void(jpeg_compress_struct&)>& configure,
+                       const std::function<const uint8_t*(int y)>& row);
+
+// The JPEG with the size in its first frame header of the given kind (0xC0
+// baseline, 0xC2 progressive) rewritten.
+std::string withFrameSize(std::string jpeg, uint8_t frameMarker, int width, int height);
 
 // Writes an uncompressed 24-bit bottom-up Windows bitmap.
 void writeBmp24(const std::string& path, const Picture& picture);
