@@ -18,19 +18,8 @@ namespace {
 
 using testing_support::TempDir;
 
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-bool exists(const std::string& path)
-{
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
+using testing_support::pathExists;
+using testing_support::readFileText;
 
 // Points the trash at a folder of the test's own for its lifetime.
 class TrashHome {
@@ -57,9 +46,9 @@ TEST(FileActionsTest, TrashKeepsTheFileRestorable)
     testing_support::writeBytes(file, "picture bytes");
     const FileActionResult result = moveFileToTrash(file);
     ASSERT_TRUE(result.ok()) << result.error;
-    EXPECT_FALSE(exists(file));
-    EXPECT_EQ(readAll(home.trash() + "/files/dup a.jpg"), "picture bytes");
-    const std::string info = readAll(home.trash() + "/info/dup a.jpg.trashinfo");
+    EXPECT_FALSE(pathExists(file));
+    EXPECT_EQ(readFileText(home.trash() + "/files/dup a.jpg"), "picture bytes");
+    const std::string info = readFileText(home.trash() + "/info/dup a.jpg.trashinfo");
     EXPECT_NE(info.find("[Trash Info]"), std::string::npos);
     EXPECT_NE(info.find("Path="), std::string::npos);
     EXPECT_NE(info.find("DeletionDate="), std::string::npos);
@@ -76,16 +65,16 @@ TEST(FileActionsTest, TrashTakesNamesThatAreNotUtf8)
     testing_support::writeBytes(file, "sjis");
     const FileActionResult first = moveFileToTrash(file);
     ASSERT_TRUE(first.ok()) << first.error;
-    EXPECT_FALSE(exists(file));
-    EXPECT_EQ(readAll(home.trash() + "/files/" + name), "sjis");
-    const std::string info = readAll(home.trash() + "/info/" + name + ".trashinfo");
+    EXPECT_FALSE(pathExists(file));
+    EXPECT_EQ(readFileText(home.trash() + "/files/" + name), "sjis");
+    const std::string info = readFileText(home.trash() + "/info/" + name + ".trashinfo");
     EXPECT_NE(info.find("/pics/%8E%CA%90%5E.jpg"), std::string::npos) << info;
 
     // A second file of the same name gets a fresh trash name.
     testing_support::writeBytes(file, "again");
     ASSERT_TRUE(moveFileToTrash(file).ok());
-    EXPECT_EQ(readAll(home.trash() + "/files/" + name + ".2"), "again");
-    EXPECT_EQ(readAll(home.trash() + "/files/" + name), "sjis");
+    EXPECT_EQ(readFileText(home.trash() + "/files/" + name + ".2"), "again");
+    EXPECT_EQ(readFileText(home.trash() + "/files/" + name), "sjis");
 }
 
 TEST(FileActionsTest, TrashOfAMissingFileFails)
@@ -107,9 +96,9 @@ TEST(FileActionsTest, MoveReplacesAnExistingTargetWhichGoesToTheTrash)
     testing_support::writeBytes(to, "old");
     const FileActionResult result = moveFileReplacing(from, to);
     ASSERT_TRUE(result.ok()) << result.error;
-    EXPECT_FALSE(exists(from));
-    EXPECT_EQ(readAll(to), "new");
-    EXPECT_EQ(readAll(home.trash() + "/files/a.jpg"), "old");
+    EXPECT_FALSE(pathExists(from));
+    EXPECT_EQ(readFileText(to), "new");
+    EXPECT_EQ(readFileText(home.trash() + "/files/a.jpg"), "old");
 }
 
 TEST(FileActionsTest, MoveOntoItselfKeepsTheFile)
@@ -118,7 +107,7 @@ TEST(FileActionsTest, MoveOntoItselfKeepsTheFile)
     const std::string from = dir.file("x/a.jpg");
     testing_support::writeBytes(from, "same");
     ASSERT_TRUE(moveFileReplacing(from, from).ok());
-    EXPECT_EQ(readAll(from), "same");
+    EXPECT_EQ(readFileText(from), "same");
 }
 
 TEST(FileActionsTest, FailedMoveLeavesTheSource)
@@ -128,7 +117,7 @@ TEST(FileActionsTest, FailedMoveLeavesTheSource)
     testing_support::writeBytes(from, "keep");
     const FileActionResult result = moveFileReplacing(from, dir.str() + "/missing-folder/a.jpg");
     EXPECT_FALSE(result.ok());
-    EXPECT_EQ(readAll(from), "keep");
+    EXPECT_EQ(readFileText(from), "keep");
 }
 
 TEST(FileActionsTest, MoveAcrossFileSystemsCopiesThenRemoves)
@@ -146,8 +135,8 @@ TEST(FileActionsTest, MoveAcrossFileSystemsCopiesThenRemoves)
     const std::string to = other + "/zelvic-move-test-" + std::to_string(::getpid()) + ".jpg";
     const FileActionResult result = moveFileReplacing(from, to);
     ASSERT_TRUE(result.ok()) << result.error;
-    EXPECT_FALSE(exists(from));
-    EXPECT_EQ(readAll(to), std::string(200000, 'z'));
+    EXPECT_FALSE(pathExists(from));
+    EXPECT_EQ(readFileText(to), std::string(200000, 'z'));
     struct stat moved {};
     ASSERT_EQ(::stat(to.c_str(), &moved), 0);
     EXPECT_EQ(moved.st_mtim.tv_sec, 1600000000);
@@ -170,9 +159,9 @@ TEST(FileActionsTest, MoveThatCannotBeMadeChangesNothing)
         EXPECT_FALSE(result.ok()) << folder;
         EXPECT_EQ(result.failure, FileActionFailure::MoveImpossible) << folder;
         EXPECT_NE(result.error.find(folder), std::string::npos) << result.error;
-        EXPECT_EQ(readAll(from), "new");
-        EXPECT_EQ(readAll(to), "old");
-        EXPECT_FALSE(exists(home.trash() + "/files/a.jpg"));
+        EXPECT_EQ(readFileText(from), "new");
+        EXPECT_EQ(readFileText(to), "old");
+        EXPECT_FALSE(pathExists(home.trash() + "/files/a.jpg"));
     }
     // The same check stands alone for the review to ask before it trashes.
     EXPECT_TRUE(checkMove(from, to).ok());
@@ -195,7 +184,7 @@ TEST(FileActionsTest, MoveWithoutRoomForTheCopyChangesNothing)
     EXPECT_FALSE(result.ok());
     EXPECT_EQ(result.systemError, ENOSPC);
     EXPECT_NE(result.error.find("ディスクに空き領域がありません"), std::string::npos) << result.error;
-    EXPECT_EQ(readAll(from), std::string(400000, 'z'));
-    EXPECT_EQ(readAll(to), "old");
-    EXPECT_FALSE(exists(dir.str() + "/vol/.Trash-" + std::to_string(::getuid())));
+    EXPECT_EQ(readFileText(from), std::string(400000, 'z'));
+    EXPECT_EQ(readFileText(to), "old");
+    EXPECT_FALSE(pathExists(dir.str() + "/vol/.Trash-" + std::to_string(::getuid())));
 }

@@ -25,19 +25,8 @@ using testing_support::ScopedEnv;
 using testing_support::TempDir;
 using testing_support::TmpfsMount;
 
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-bool exists(const std::string& path)
-{
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
+using testing_support::pathExists;
+using testing_support::readFileText;
 
 int modeOf(const std::string& path)
 {
@@ -59,7 +48,7 @@ std::size_t entriesIn(const std::string& folder)
 // A restore record as file managers read it: exactly three lines.
 void expectRecord(const std::string& infoPath, const std::string& encodedPath)
 {
-    const std::string record = readAll(infoPath);
+    const std::string record = readFileText(infoPath);
     const std::regex shape("\\[Trash Info\\]\nPath=(.*)\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n");
     std::smatch match;
     ASSERT_TRUE(std::regex_match(record, match, shape)) << infoPath << ":\n" << record;
@@ -74,7 +63,7 @@ void expectRefused(const std::function<FileActionResult()>& trash, const std::st
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_FALSE(result.ok());
     EXPECT_NE(result.error.find(file.substr(file.rfind('/') + 1)), std::string::npos) << result.error;
-    EXPECT_EQ(readAll(file), bytes);
+    EXPECT_EQ(readFileText(file), bytes);
 }
 
 } // namespace
@@ -93,8 +82,8 @@ TEST(TrashTest, MissingDataFolderIsCreatedPrivatelyAndNothingLandsInTheCurrentFo
     const FileActionResult first = moveFileToTrash(file);
     ASSERT_TRUE(first.ok()) << first.error;
     const std::string trash = dir.str() + "/home/.local/share/Trash";
-    EXPECT_FALSE(exists(file));
-    EXPECT_EQ(readAll(trash + "/files/dup a%.jpg"), "first");
+    EXPECT_FALSE(pathExists(file));
+    EXPECT_EQ(readFileText(trash + "/files/dup a%.jpg"), "first");
     expectRecord(trash + "/info/dup a%.jpg.trashinfo", dir.str() + "/home/pics/dup%20a%25.jpg");
     EXPECT_EQ(first.trashed.filePath, trash + "/files/dup a%.jpg");
     for (const char* made : {"/home/.local", "/home/.local/share", "/home/.local/share/Trash",
@@ -105,9 +94,9 @@ TEST(TrashTest, MissingDataFolderIsCreatedPrivatelyAndNothingLandsInTheCurrentFo
     // The same name again: a fresh trash name, both records complete.
     testing_support::writeBytes(file, "second");
     ASSERT_TRUE(moveFileToTrash(file).ok());
-    EXPECT_EQ(readAll(trash + "/files/dup a%.jpg.2"), "second");
+    EXPECT_EQ(readFileText(trash + "/files/dup a%.jpg.2"), "second");
     expectRecord(trash + "/info/dup a%.jpg.2.trashinfo", dir.str() + "/home/pics/dup%20a%25.jpg");
-    EXPECT_EQ(readAll(trash + "/files/dup a%.jpg"), "first");
+    EXPECT_EQ(readFileText(trash + "/files/dup a%.jpg"), "first");
 }
 
 TEST(TrashTest, NameClashesEndInAnErrorNotALoop)
@@ -132,9 +121,9 @@ TEST(TrashTest, NameClashesEndInAnErrorNotALoop)
     testing_support::writeBytes(dir.str() + "/data/Trash/files/b.jpg", "stray");
     const FileActionResult result = moveFileToTrash(other);
     ASSERT_TRUE(result.ok()) << result.error;
-    EXPECT_EQ(readAll(dir.str() + "/data/Trash/files/b.jpg"), "stray");
-    EXPECT_EQ(readAll(dir.str() + "/data/Trash/files/b.jpg.2"), "b");
-    EXPECT_FALSE(exists(info + "b.jpg.trashinfo"));
+    EXPECT_EQ(readFileText(dir.str() + "/data/Trash/files/b.jpg"), "stray");
+    EXPECT_EQ(readFileText(dir.str() + "/data/Trash/files/b.jpg.2"), "b");
+    EXPECT_FALSE(pathExists(info + "b.jpg.trashinfo"));
     expectRecord(info + "b.jpg.2.trashinfo", other);
 }
 
@@ -151,7 +140,7 @@ TEST(TrashTest, LongNamesAreShortenedInTheTrashOnly)
     const FileActionResult result = moveFileToTrash(file);
     ASSERT_TRUE(result.ok()) << result.error;
     const std::string kept = stem.substr(0, 235) + ".jpg"; // "a" and 78 whole characters
-    EXPECT_EQ(readAll(dir.str() + "/data/Trash/files/" + kept), "long");
+    EXPECT_EQ(readFileText(dir.str() + "/data/Trash/files/" + kept), "long");
     std::string encoded = dir.str() + "/pics/a";
     for (int i = 0; i < 82; ++i)
         encoded += "%E5%86%99";
@@ -226,24 +215,24 @@ TEST(TrashTest, FileOnAnotherFileSystemGoesToThatVolumesTrash)
     testing_support::writeBytes(file, "one");
     const FileActionResult own = moveFileToTrash(file);
     ASSERT_TRUE(own.ok()) << own.error;
-    EXPECT_EQ(readAll(vol + "/.Trash-" + uid + "/files/" + name), "one");
+    EXPECT_EQ(readFileText(vol + "/.Trash-" + uid + "/files/" + name), "one");
     // Relative to the volume, so it holds wherever the volume is mounted.
     expectRecord(vol + "/.Trash-" + uid + "/info/" + name + ".trashinfo", "sub/%8E%CA%90%5E.jpg");
     EXPECT_EQ(modeOf(vol + "/.Trash-" + uid), 0700);
-    EXPECT_FALSE(exists(dir.str() + "/data/Trash"));
+    EXPECT_FALSE(pathExists(dir.str() + "/data/Trash"));
 
     // A shared .Trash without the sticky bit is not safe to use.
     std::filesystem::create_directories(vol + "/.Trash");
     ::chmod((vol + "/.Trash").c_str(), 0777);
     testing_support::writeBytes(file, "two");
     ASSERT_TRUE(moveFileToTrash(file).ok());
-    EXPECT_EQ(readAll(vol + "/.Trash-" + uid + "/files/" + name + ".2"), "two");
+    EXPECT_EQ(readFileText(vol + "/.Trash-" + uid + "/files/" + name + ".2"), "two");
 
     // With the sticky bit it is the volume's trash.
     ::chmod((vol + "/.Trash").c_str(), 01777);
     testing_support::writeBytes(file, "three");
     ASSERT_TRUE(moveFileToTrash(file).ok());
-    EXPECT_EQ(readAll(vol + "/.Trash/" + uid + "/files/" + name), "three");
+    EXPECT_EQ(readFileText(vol + "/.Trash/" + uid + "/files/" + name), "three");
     expectRecord(vol + "/.Trash/" + uid + "/info/" + name + ".trashinfo", "sub/%8E%CA%90%5E.jpg");
 }
 
@@ -261,14 +250,14 @@ TEST(TrashTest, VolumeWithoutATrashOfItsOwnUsesTheHomeTrashByCopy)
     testing_support::writeBytes(file, "copied");
     const FileActionResult result = moveFileToTrash(file);
     ASSERT_TRUE(result.ok()) << result.error;
-    EXPECT_FALSE(exists(file));
-    EXPECT_EQ(readAll(dir.str() + "/data/Trash/files/a.jpg"), "copied");
+    EXPECT_FALSE(pathExists(file));
+    EXPECT_EQ(readFileText(dir.str() + "/data/Trash/files/a.jpg"), "copied");
     expectRecord(dir.str() + "/data/Trash/info/a.jpg.trashinfo", file);
     EXPECT_TRUE(result.trashed.copied);
 
     // Put back from there, the file is whole and the record gone.
     ASSERT_TRUE(restoreFromTrash(result.trashed, file).ok());
-    EXPECT_EQ(readAll(file), "copied");
+    EXPECT_EQ(readFileText(file), "copied");
     EXPECT_EQ(entriesIn(dir.str() + "/data/Trash/files"), 0u);
     EXPECT_EQ(entriesIn(dir.str() + "/data/Trash/info"), 0u);
 }
@@ -286,8 +275,8 @@ TEST(TrashTest, SameDeviceUnderASecondMountIsTrashedByCopy)
     const FileActionResult result = moveFileToTrash(file);
     ASSERT_TRUE(result.ok()) << result.error;
     EXPECT_TRUE(result.trashed.copied);
-    EXPECT_FALSE(exists(dir.str() + "/pics/a.jpg"));
-    EXPECT_EQ(readAll(dir.str() + "/data/Trash/files/a.jpg"), "bound");
+    EXPECT_FALSE(pathExists(dir.str() + "/pics/a.jpg"));
+    EXPECT_EQ(readFileText(dir.str() + "/data/Trash/files/a.jpg"), "bound");
     expectRecord(dir.str() + "/data/Trash/info/a.jpg.trashinfo", file);
 }
 
@@ -304,11 +293,11 @@ TEST(TrashTest, RestorePutsTheFileBackButNeverOverAnother)
     const FileActionResult blocked = restoreFromTrash(trashed.trashed, file);
     EXPECT_FALSE(blocked.ok());
     EXPECT_NE(blocked.error.find("ごみ箱に入ったままです"), std::string::npos) << blocked.error;
-    EXPECT_EQ(readAll(file), "newcomer");
-    EXPECT_EQ(readAll(trashed.trashed.filePath), "old");
+    EXPECT_EQ(readFileText(file), "newcomer");
+    EXPECT_EQ(readFileText(trashed.trashed.filePath), "old");
 
     std::filesystem::remove(file);
     ASSERT_TRUE(restoreFromTrash(trashed.trashed, file).ok());
-    EXPECT_EQ(readAll(file), "old");
-    EXPECT_FALSE(exists(trashed.trashed.infoPath));
+    EXPECT_EQ(readFileText(file), "old");
+    EXPECT_FALSE(pathExists(trashed.trashed.infoPath));
 }

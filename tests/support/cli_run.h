@@ -30,13 +30,6 @@ inline std::string shellQuoted(const std::string& word)
     return text + "'";
 }
 
-inline std::string readFileText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The shell command that runs zelvic-cli with args (each quoted) in folder cwd.
 inline std::string cliCommand(const std::vector<std::string>& args, const std::string& cwd = "/")

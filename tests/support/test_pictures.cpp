@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -203,6 +204,20 @@ void setModificationTime(const std::string& path, int64_t secondsSinceEpoch)
     times[1] = times[0];
     if (utimes(path.c_str(), times) != 0)
         throw std::runtime_error("utimes failed for " + path);
+}
+
+std::string readFileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool pathExists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
 }
 
 } // namespace testing_support

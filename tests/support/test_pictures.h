@@ -59,6 +59,12 @@ void writeBmp24(const std::string& path, const Picture& picture);
 // Writes raw bytes.
 void writeBytes(const std::string& path, const std::string& bytes);
 
+// The whole content of a file; empty when it cannot be read.
+std::string readFileText(const std::string& path);
+
+// Whether the path names anything, a dangling link included (lstat).
+bool pathExists(const std::string& path);
+
 // Sets a file's last-write time (seconds since the epoch).
 void setModificationTime(const std::string& path, int64_t secondsSinceEpoch);
 
