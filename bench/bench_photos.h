@@ -1,19 +1,56 @@
 #pragma once
 
 // Helpers the picture benchmarks share: generating a folder of photographs
-// with make_bench_photos and listing the JPEG files of a folder. Header-only,
+// with make_bench_photos, writing a large JPEG row by row and listing the
+// JPEG files of a folder. Header-only,
 // because every bench/*.cpp is built as its own executable.
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include <jpeglib.h>
 
 #include "common/file_name.h"
 
 namespace bench {
+
+// Writes an RGB JPEG at quality 85 (libjpeg's defaults otherwise: baseline,
+// 4:2:0) one row at a time, fill(y, row) giving row y, so that even 160
+// megapixels need no more than one row in memory. False when the file cannot
+// be written.
+inline bool writeRowJpeg(const std::string& path, int width, int height,
+                         const std::function<void(uint32_t y, uint8_t* row)>& fill)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, file);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 85, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<uint8_t> row(static_cast<std::size_t>(width) * 3);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        fill(cinfo.next_scanline, row.data());
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return std::fclose(file) == 0;
+}
 
 // Runs make_bench_photos from the folder `benchExecutable` lies in, writing
 // `count` pictures of width x height into `folder`; a benchmark without its

@@ -34,7 +34,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <jpeglib.h>
 
 #include "bench_photos.h"
 #include "common/file_name.h"
@@ -130,34 +129,15 @@ uint32_t hugeColour(double u, double v, int seed)
 // than one row in memory.
 void writeFormulaJpeg(const std::string& path, int width, int height, int seed)
 {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    jpeg_stdio_dest(&cinfo, file);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 85, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<uint8_t> row(static_cast<std::size_t>(width) * 3);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const double v = (cinfo.next_scanline + 0.5) / height;
+    bench::writeRowJpeg(path, width, height, [&](uint32_t y, uint8_t* row) {
+        const double v = (y + 0.5) / height;
         for (int x = 0; x < width; ++x) {
             const uint32_t c = hugeColour((x + 0.5) / width, v, seed);
             row[3 * x] = static_cast<uint8_t>(c >> 16);
             row[3 * x + 1] = static_cast<uint8_t>(c >> 8);
             row[3 * x + 2] = static_cast<uint8_t>(c);
         }
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&cinfo, rows, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::fclose(file);
+    });
 }
 
 // The result lines of a search's JSON, as written (escapes kept).

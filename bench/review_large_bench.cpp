@@ -21,13 +21,12 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "bench_photos.h"
 #include "review/ui/picture_cache.h"
 #include "review/ui/picture_view.h"
 #include "review/ui/review_window.h"
@@ -48,24 +47,7 @@ double peakMegabytes()
 // time.
 bool writeLargeJpeg(const std::string& path, int width, int height, uint32_t seed)
 {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr)
-        return false;
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    jpeg_stdio_dest(&cinfo, file);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 85, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<uint8_t> row(static_cast<std::size_t>(width) * 3);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const uint32_t y = cinfo.next_scanline;
+    return bench::writeRowJpeg(path, width, height, [&](uint32_t y, uint8_t* row) {
         for (uint32_t x = 0; x < static_cast<uint32_t>(width); ++x) {
             uint32_t h = x * 0x9E3779B1u ^ (y + seed) * 0x85EBCA77u;
             h ^= h >> 15;
@@ -74,12 +56,7 @@ bool writeLargeJpeg(const std::string& path, int width, int height, uint32_t see
             row[3 * x + 1] = static_cast<uint8_t>((y * 255 / height + grain) & 0xFF);
             row[3 * x + 2] = static_cast<uint8_t>(((x + y) / 64 % 2 == 0 ? 200 : 60) + grain);
         }
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&cinfo, rows, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    return std::fclose(file) == 0;
+    });
 }
 
 // Lets the window take the worker's pictures until both panes show a
