@@ -1,9 +1,11 @@
 #include "compare/similar/similar_pair_pass.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 
 #include "common/parallel_for.h"
+#include "compare/similar/similar_pair_lanes.h"
 #include "compare/similar/similar_scoring.h"
 
 // The pass is quadratic, but the first gate looks at the band codes alone.
@@ -15,8 +17,8 @@
 namespace {
 
 // Rows of a tile: their data stays in the first-level cache while the
-// rest of the pictures stream past.
-constexpr int32_t kTileRows = 48;
+// rest of the pictures stream past; the lanes hold them all.
+constexpr int32_t kTileRows = kLaneRows;
 
 // The six codes of one half (contrast: entries 1..6, luminance: 7..12).
 using HalfCodes = std::array<int32_t, 6>;
@@ -200,6 +202,7 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
         CodeDistances codes;
     };
     std::vector<std::vector<std::string>> tileLines(tiles.size());
+    const bool useLanes = pairLanesAvailable();
     std::atomic<int64_t> donePairs {0};
     input.report(SearchProgress::Phase::Pairs, 0, totalPairs, true);
     parallelFor(static_cast<int64_t>(tiles.size()), input.jobs, [&](int64_t t, int32_t) {
@@ -212,6 +215,62 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
         std::vector<TileBucket> passing; // the tile's buckets that pass the gate with bucket q
         std::vector<std::string>& lines = tileLines[static_cast<std::size_t>(t)];
         int64_t examined = 0;
+        const auto score = [&](int32_t i, int32_t j, const CodeDistances& codes) {
+            // Scores are taken with A the lower FileTable index.
+            const bool inOrder = fileAt[i] < fileAt[j];
+            const int32_t pa = inOrder ? i : j;
+            const int32_t pb = inOrder ? j : i;
+            if (const auto scores = scoreGatedPair(sides[pa], sides[pb], codes, limits)) {
+                const int32_t a = fileAt[pa];
+                const int32_t b = fileAt[pb];
+                lines.push_back(similarResultLine(*scores, a, b, signatures[a], signatures[b], files[a].path, files[b].path));
+            }
+        };
+        LaneRows laneRows;
+        if (useLanes) {
+            for (int32_t i = tile.first; i < tile.end; ++i)
+                laneRows.assign(i - tile.first, sides[i]);
+        }
+        // The pairs of picture j with the rows of the passing buckets before
+        // it: each pair once, the row before its partner. False once aborted.
+        const auto scoreRows = [&](int32_t j) {
+            if (!useLanes) {
+                for (const TileBucket& p : passing) {
+                    for (int32_t i = p.rowsFirst; i < std::min(p.rowsEnd, j); ++i) {
+                        if (input.abortFlag.load(std::memory_order_relaxed))
+                            return false;
+                        ++examined;
+                        score(i, j, p.codes);
+                    }
+                }
+                return true;
+            }
+            // Sixteen rows at a time through the lanes; only the pairs they
+            // let through are scored.
+            std::array<int32_t, kLanes> rowIndex {};
+            std::array<const CodeDistances*, kLanes> rowCodes {};
+            int32_t count = 0;
+            const auto judge = [&] {
+                if (input.abortFlag.load(std::memory_order_relaxed))
+                    return false;
+                examined += count;
+                for (uint32_t m = judgePairLanes(laneRows, rowIndex.data(), count, sides[j], limits); m != 0; m &= m - 1) {
+                    const int32_t k = std::countr_zero(m);
+                    score(tile.first + rowIndex[static_cast<std::size_t>(k)], j, *rowCodes[static_cast<std::size_t>(k)]);
+                }
+                count = 0;
+                return true;
+            };
+            for (const TileBucket& p : passing) {
+                for (int32_t i = p.rowsFirst; i < std::min(p.rowsEnd, j); ++i) {
+                    rowIndex[static_cast<std::size_t>(count)] = i - tile.first;
+                    rowCodes[static_cast<std::size_t>(count)] = &p.codes;
+                    if (++count == kLanes && !judge())
+                        return false;
+                }
+            }
+            return count == 0 || judge();
+        };
         const int32_t firstBucket = own.front().bucket;
         for (int32_t g2 = tile.group; g2 < groupCount; ++g2) {
             const int32_t contrast = contrastTable.between(tile.group, g2);
@@ -228,26 +287,8 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
                     continue;
                 const Bucket& other = buckets[q];
                 for (int32_t j = std::max(other.first, tile.first + 1); j < other.first + other.size; ++j) {
-                    for (const TileBucket& p : passing) {
-                        // Each pair once: the row before its partner.
-                        const int32_t rowsTo = std::min(p.rowsEnd, j);
-                        for (int32_t i = p.rowsFirst; i < rowsTo; ++i) {
-                            if (input.abortFlag.load(std::memory_order_relaxed))
-                                return;
-                            ++examined;
-                            // Scores are taken with A the lower FileTable index.
-                            const bool inOrder = fileAt[i] < fileAt[j];
-                            const int32_t pa = inOrder ? i : j;
-                            const int32_t pb = inOrder ? j : i;
-                            const auto scores = scoreGatedPair(sides[pa], sides[pb], p.codes, limits);
-                            if (scores) {
-                                const int32_t a = fileAt[pa];
-                                const int32_t b = fileAt[pb];
-                                lines.push_back(similarResultLine(*scores, a, b, signatures[a], signatures[b],
-                                                                  files[a].path, files[b].path));
-                            }
-                        }
-                    }
+                    if (!scoreRows(j))
+                        return;
                 }
             }
         }

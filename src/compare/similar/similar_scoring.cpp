@@ -11,15 +11,7 @@
 
 namespace {
 
-// Warm centroids this many cells apart (or more) on an axis are too far
-// apart for the alignment to mean anything.
-constexpr int32_t kAlignmentReach = 22;
-
-// Divisors that bring the plane totals (sums over 3600 cells) to the scale
-// of the scores.
 constexpr int32_t kContrastTotalDivisor = 7500;
-constexpr int32_t kLumaTotalDivisor = 41000;
-constexpr int32_t kChromaTotalDivisor = 30000;
 
 // Step bounds that do not depend on the number of files.
 constexpr double kCodeSumBound = 4;
@@ -40,9 +32,6 @@ constexpr FinalBounds kLargeSearchBounds {77, 24, 23, 42, 188};
 // A map score is a mean of byte differences.
 constexpr int32_t kMaxMapScore = 255;
 
-// The largest amounts the two chroma reductions take off.
-constexpr int32_t kLumaReductionMax = 7;
-constexpr int32_t kContrastReductionMax = 8;
 
 // Rounded-up reciprocals 2^32 / d for the divisions of the alignment
 // mapping; spreads of real pictures stay below 90.
@@ -54,25 +43,12 @@ constexpr std::array<uint64_t, kMaxReciprocalDivisor> kReciprocals = [] {
     return r;
 }();
 
-// The offsets of the alignment mapping, spreadO * d / spreadR, tabled for
-// every pair of spreads up to kTabledSpread (those of real signatures stay
-// below 60) and d = -64..63, stored at d + 64. A pairing reads up to 64
-// entries from the start of a window, so a padding row follows the last.
-constexpr int32_t kTabledSpread = 63;
-constexpr int32_t kOffsetRow = 128;
-constexpr int32_t kOffsetZero = 64;
-
-int32_t offsetRowOf(int32_t spreadR, int32_t spreadO)
-{
-    return spreadR * (spreadR - 1) / 2 + spreadO - 1;
-}
-
 const std::vector<int8_t> g_offsetTable = [] {
-    std::vector<int8_t> t(static_cast<std::size_t>(offsetRowOf(kTabledSpread + 1, 1) + 1) * kOffsetRow);
+    std::vector<int8_t> t(static_cast<std::size_t>(alignmentOffsetRow(kTabledSpread + 1, 1) + 1) * kOffsetRowBytes);
     for (int32_t spreadR = 1; spreadR <= kTabledSpread; ++spreadR) {
         for (int32_t spreadO = 1; spreadO <= spreadR; ++spreadO) {
-            int8_t* row = t.data() + static_cast<std::ptrdiff_t>(offsetRowOf(spreadR, spreadO)) * kOffsetRow;
-            for (int32_t d = -kOffsetZero; d < kOffsetRow - kOffsetZero; ++d)
+            int8_t* row = t.data() + static_cast<std::ptrdiff_t>(alignmentOffsetRow(spreadR, spreadO)) * kOffsetRowBytes;
+            for (int32_t d = -kOffsetZero; d < kOffsetRowBytes - kOffsetZero; ++d)
                 row[d + kOffsetZero] = static_cast<int8_t>(spreadO * d / spreadR);
         }
     }
@@ -117,13 +93,19 @@ inline void alignAxis(int32_t centreA, int32_t spreadA, int32_t centreB, int32_t
     if (spreadR <= kTabledSpread && spreadO >= 1 && spreadO <= spreadR && centreR >= kInnerFirst
         && centreR <= kInnerLast && lo >= kInnerFirst && hi <= kInnerLast && lo <= hi) {
         const int8_t* offsets =
-            g_offsetTable.data() + static_cast<std::ptrdiff_t>(offsetRowOf(spreadR, spreadO)) * kOffsetRow + kOffsetZero;
+            g_offsetTable.data() + static_cast<std::ptrdiff_t>(alignmentOffsetRow(spreadR, spreadO)) * kOffsetRowBytes
+            + kOffsetZero;
         if (centreO + offsets[lo - centreR] >= kInnerFirst && centreO + offsets[hi - centreR] <= kInnerLast)
             axis.offsets = offsets;
     }
 }
 
 } // namespace
+
+const int8_t* alignmentOffsets()
+{
+    return g_offsetTable.data();
+}
 
 bool alignmentWindowExists(const PairSide& a, const PairSide& b)
 {
@@ -474,8 +456,8 @@ std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSid
 
     s.chroma = profileScore(a, b, 2, window, vectorised)
         + std::abs(a.planeTotals[2] - b.planeTotals[2]) / kChromaTotalDivisor;
-    if (s.chroma > 30)
-        s.chroma -= std::min(kLumaReductionMax, std::max(0, 15 - s.luma));
+    if (s.chroma > kLumaReductionFrom)
+        s.chroma -= std::min(kLumaReductionMax, std::max(0, kLumaReductionBase - s.luma));
     if (s.chroma > limits.chromaStep)
         return std::nullopt;
     // The contrast reduction takes at most 8 off ChromaScore; a pair that

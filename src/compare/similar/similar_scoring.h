@@ -12,6 +12,23 @@
 // pairs resemble each other by chance.
 inline constexpr int32_t kLargeSearchFiles = 1000;
 
+// Warm centroids this many cells apart (or more) on an axis are too far
+// apart for the alignment to mean anything.
+inline constexpr int32_t kAlignmentReach = 22;
+
+// Divisors that bring the luminance and chroma-contrast plane totals (sums
+// over 3600 cells) to the scale of the scores.
+inline constexpr int32_t kLumaTotalDivisor = 41000;
+inline constexpr int32_t kChromaTotalDivisor = 30000;
+
+// A ChromaScore above kLumaReductionFrom loses up to kLumaReductionMax when
+// LumaScore is below kLumaReductionBase; the contrast step then takes up to
+// kContrastReductionMax more.
+inline constexpr int32_t kLumaReductionFrom = 30;
+inline constexpr int32_t kLumaReductionBase = 15;
+inline constexpr int32_t kLumaReductionMax = 7;
+inline constexpr int32_t kContrastReductionMax = 8;
+
 // Differences of the band codes: contrast (groups 0 and 1, entries 1..6) and
 // luminance (groups 2 and 3, entries 7..12). May be negative: a shared
 // strong or weak third is a bonus.
@@ -51,6 +68,20 @@ inline constexpr int32_t kLumaRowX = 3;
 inline constexpr int32_t kLumaRowY = 4;
 inline constexpr int32_t kChromaRowX = 5;
 inline constexpr int32_t kChromaRowY = 6;
+
+// The offsets of the alignment mapping, spreadO * d / spreadR, tabled for
+// every pair of spreads 1 <= spreadO <= spreadR <= kTabledSpread (those of
+// real signatures stay below 60) and d = -64..63: row alignmentOffsetRow of
+// kOffsetRowBytes entries, d at d + kOffsetZero. A pairing reads up to 64
+// entries from the start of a window, so a padding row follows the last.
+inline constexpr int32_t kTabledSpread = 63;
+inline constexpr int32_t kOffsetRowBytes = 128;
+inline constexpr int32_t kOffsetZero = 64;
+constexpr int32_t alignmentOffsetRow(int32_t spreadR, int32_t spreadO)
+{
+    return spreadR * (spreadR - 1) / 2 + spreadO - 1;
+}
+const int8_t* alignmentOffsets();
 
 // One axis of the alignment window: O's picture stretched onto the reference
 // picture R around their warm centroids by the ratio of their warm spreads.

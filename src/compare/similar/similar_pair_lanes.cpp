@@ -1,0 +1,287 @@
+#include "compare/similar/similar_pair_lanes.h"
+
+#include <algorithm>
+
+#include "compare/similar/similar_byte_sums.h"
+
+#if defined(__x86_64__)
+// GCC 12's AVX-512 header makes its "undefined" vectors by initialising
+// them from themselves, which its own flow analysis then reports.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+#define ZELVIC_PAIR_LANES 1
+#endif
+
+void LaneRows::assign(int32_t row, const PairSide& side)
+{
+    const auto r = static_cast<std::size_t>(row);
+    warmX[r] = side.warmX;
+    warmY[r] = side.warmY;
+    spreadX[r] = side.spreadA;
+    spreadY[r] = side.spreadB;
+    lumaTotal[r] = side.planeTotals[1];
+    chromaTotal[r] = side.planeTotals[2];
+    sides[r] = &side;
+}
+
+bool pairLanesAvailable()
+{
+    return byteSumKind() == ByteSumKind::Permutes;
+}
+
+#ifdef ZELVIC_PAIR_LANES
+
+namespace {
+
+#define ZELVIC_LANES __attribute__((target("avx512f,avx512bw,avx512dq,avx512vbmi,bmi2")))
+
+// Offsets of the rows in PairSide::rows.
+constexpr int32_t kRowBytes = 64;
+constexpr int32_t kLumaRows = 0;
+constexpr int32_t kChromaRows = 2 * kRowBytes;
+
+// Plane totals are sums over 3600 cells of bytes; up to this bound their
+// differences divide exactly in single precision.
+constexpr int32_t kLargestTotal = 1 << 20;
+
+// Truncated n / d for 0 <= n < 2^20 and 1 <= d, in single precision: the
+// quotient is correctly rounded, and a fraction short of the next integer
+// (at least 1 / d) is far wider than its rounding, so it truncates exactly.
+ZELVIC_LANES inline __m512i quotient(__m512i n, __m512i d)
+{
+    return _mm512_cvttps_epi32(_mm512_div_ps(_mm512_cvtepi32_ps(n), _mm512_cvtepi32_ps(d)));
+}
+
+// field[index[k]] for indices 0..47.
+ZELVIC_LANES inline __m512i pickRows(const std::array<int32_t, kLaneRows>& field, __m512i index)
+{
+    const __m512i firstTwo =
+        _mm512_permutex2var_epi32(_mm512_load_si512(field.data()), index, _mm512_load_si512(field.data() + 16));
+    const __m512i third = _mm512_permutexvar_epi32(index, _mm512_load_si512(field.data() + 32));
+    return _mm512_mask_blend_epi32(_mm512_test_epi32_mask(index, _mm512_set1_epi32(32)), firstTwo, third);
+}
+
+// One axis of the alignment window in every lane, stored for the per-pair
+// byte work: which side is the reference, where its run starts (inner
+// index less 5), the other side's centroid (less 5), the run's length and
+// where its offsets start in the offsets table.
+struct LaneAxis {
+    alignas(64) int32_t referenceIsLane[kLanes];
+    alignas(64) int32_t own[kLanes];
+    alignas(64) int32_t base[kLanes];
+    alignas(64) int32_t length[kLanes];
+    alignas(64) int32_t offsets[kLanes];
+};
+
+ZELVIC_LANES inline void alignLanes(__m512i centreL, __m512i spreadL, __m512i centreB, __m512i spreadB, LaneAxis& out)
+{
+    const __mmask16 laneIsReference = _mm512_cmpge_epi32_mask(spreadL, spreadB);
+    const __m512i centreR = _mm512_mask_blend_epi32(laneIsReference, centreB, centreL);
+    const __m512i spreadR = _mm512_mask_blend_epi32(laneIsReference, spreadB, spreadL);
+    const __m512i centreO = _mm512_mask_blend_epi32(laneIsReference, centreL, centreB);
+    const __m512i spreadO = _mm512_mask_blend_epi32(laneIsReference, spreadL, spreadB);
+    const __m512i first = _mm512_set1_epi32(kInnerFirst);
+    const __m512i last = _mm512_set1_epi32(kInnerLast);
+    const __m512i below = quotient(_mm512_mullo_epi32(_mm512_sub_epi32(centreO, first), spreadR), spreadO);
+    const __m512i above = quotient(_mm512_mullo_epi32(_mm512_sub_epi32(last, centreO), spreadR), spreadO);
+    const __m512i lo = _mm512_sub_epi32(centreR, _mm512_min_epi32(_mm512_sub_epi32(centreR, first), below));
+    const __m512i hi = _mm512_add_epi32(centreR, _mm512_min_epi32(_mm512_sub_epi32(last, centreR), above));
+    const __m512i one = _mm512_set1_epi32(1);
+    const __m512i row = _mm512_add_epi32(_mm512_srli_epi32(_mm512_mullo_epi32(spreadR, _mm512_sub_epi32(spreadR, one)), 1),
+                                         _mm512_sub_epi32(spreadO, one));
+    _mm512_store_si512(out.referenceIsLane, _mm512_maskz_set1_epi32(laneIsReference, 1));
+    _mm512_store_si512(out.own, _mm512_sub_epi32(lo, first));
+    _mm512_store_si512(out.base, _mm512_sub_epi32(centreO, first));
+    _mm512_store_si512(out.length, _mm512_add_epi32(_mm512_sub_epi32(hi, lo), one));
+    _mm512_store_si512(out.offsets,
+                       _mm512_add_epi32(_mm512_slli_epi32(row, 7),
+                                        _mm512_add_epi32(_mm512_set1_epi32(kOffsetZero), _mm512_sub_epi32(lo, centreR))));
+    static_assert(kOffsetRowBytes == 1 << 7);
+}
+
+// Per lane, the x and the y sum of one kind of profile.
+struct LaneSums {
+    alignas(64) int32_t x[kLanes];
+    alignas(64) int32_t y[kLanes];
+};
+
+// The two sums of a lane in one pass: x in the low half of each 64-bit
+// lane, y in the high half (each partial sum is below 2^16).
+ZELVIC_LANES inline void storeLaneSums(__m512i sadX, __m512i sadY, int32_t lane, LaneSums& out)
+{
+    const auto both = static_cast<uint64_t>(_mm512_reduce_add_epi64(_mm512_add_epi64(sadX, _mm512_slli_epi64(sadY, 32))));
+    out.x[lane] = static_cast<int32_t>(static_cast<uint32_t>(both));
+    out.y[lane] = static_cast<int32_t>(both >> 32);
+}
+
+const uint8_t* rowsOf(const PairSide& side, int32_t rowOffset)
+{
+    return side.rows[0].data() + rowOffset;
+}
+
+// Plain sums: both rows of every lane against the other picture's.
+ZELVIC_LANES void plainSums(const LaneRows& rows, const int32_t* rowIndex, uint32_t lanes, const PairSide& other,
+                            int32_t rowOffset, LaneSums& out)
+{
+    const uint8_t* otherRows = rowsOf(other, rowOffset);
+    const __m512i otherX = _mm512_loadu_si512(otherRows);
+    const __m512i otherY = _mm512_loadu_si512(otherRows + kRowBytes);
+    for (uint32_t m = lanes; m != 0; m &= m - 1) {
+        const int32_t lane = __builtin_ctz(m);
+        const uint8_t* own = rowsOf(*rows.sides[static_cast<std::size_t>(rowIndex[lane])], rowOffset);
+        storeLaneSums(_mm512_sad_epu8(_mm512_loadu_si512(own), otherX),
+                      _mm512_sad_epu8(_mm512_loadu_si512(own + kRowBytes), otherY), lane, out);
+    }
+}
+
+// |reference[own + i] - other[base + offsets[i]]| for i below the length,
+// as eight partial sums. The run and the offsets are those of the lane.
+ZELVIC_LANES inline __m512i alignedSad(const uint8_t* reference, const uint8_t* other, const LaneAxis& axis,
+                                       int32_t lane, const int8_t* offsets)
+{
+    const __mmask64 run = _bzhi_u64(~uint64_t {0}, static_cast<uint32_t>(axis.length[lane]));
+    const __m512i fromReference = _mm512_maskz_loadu_epi8(run, reference + axis.own[lane]);
+    const __m512i index = _mm512_add_epi8(_mm512_loadu_si512(offsets + axis.offsets[lane]),
+                                          _mm512_set1_epi8(static_cast<char>(axis.base[lane])));
+    const __m512i fromOther = _mm512_maskz_permutexvar_epi8(run, index, _mm512_loadu_si512(other));
+    return _mm512_sad_epu8(fromReference, fromOther);
+}
+
+// Aligned sums along both axes of the window.
+ZELVIC_LANES void alignedSums(const LaneRows& rows, const int32_t* rowIndex, uint32_t lanes, const PairSide& other,
+                              int32_t rowOffset, const LaneAxis& x, const LaneAxis& y, LaneSums& out)
+{
+    const uint8_t* otherRows = rowsOf(other, rowOffset);
+    const int8_t* offsets = alignmentOffsets();
+    for (uint32_t m = lanes; m != 0; m &= m - 1) {
+        const int32_t lane = __builtin_ctz(m);
+        const uint8_t* own = rowsOf(*rows.sides[static_cast<std::size_t>(rowIndex[lane])], rowOffset);
+        const bool laneIsReferenceX = x.referenceIsLane[lane] != 0;
+        const bool laneIsReferenceY = y.referenceIsLane[lane] != 0;
+        const __m512i sadX =
+            alignedSad(laneIsReferenceX ? own : otherRows, laneIsReferenceX ? otherRows : own, x, lane, offsets);
+        const __m512i sadY = alignedSad((laneIsReferenceY ? own : otherRows) + kRowBytes,
+                                        (laneIsReferenceY ? otherRows : own) + kRowBytes, y, lane, offsets);
+        storeLaneSums(sadX, sadY, lane, out);
+    }
+}
+
+// The profile part of LumaScore or ChromaScore in every lane: the aligned
+// value where the window gives one below the plain value, else the plain.
+ZELVIC_LANES __m512i profileLanes(const LaneSums& plain, const LaneSums& aligned, __mmask16 window, const LaneAxis& x,
+                                  const LaneAxis& y)
+{
+    const __m512i inner = _mm512_set1_epi32(kInnerSize);
+    const __m512i plainScore = _mm512_add_epi32(quotient(_mm512_load_si512(plain.x), inner),
+                                                quotient(_mm512_load_si512(plain.y), inner));
+    const __m512i one = _mm512_set1_epi32(1);
+    const __m512i alignedX = quotient(_mm512_maskz_load_epi32(window, aligned.x),
+                                     _mm512_max_epi32(_mm512_maskz_load_epi32(window, x.length), one));
+    const __m512i alignedY = quotient(_mm512_maskz_load_epi32(window, aligned.y),
+                                     _mm512_max_epi32(_mm512_maskz_load_epi32(window, y.length), one));
+    const __m512i alignedScore = _mm512_add_epi32(alignedX, alignedY);
+    const __mmask16 useAligned = _mm512_mask_cmpge_epi32_mask(window, alignedX, one)
+        & _mm512_cmpge_epi32_mask(alignedY, one) & _mm512_cmplt_epi32_mask(alignedScore, plainScore);
+    return _mm512_mask_blend_epi32(useAligned, plainScore, alignedScore);
+}
+
+ZELVIC_LANES __mmask16 insideRange(__m512i v, int32_t lo, int32_t hi)
+{
+    return _mm512_cmpge_epi32_mask(v, _mm512_set1_epi32(lo)) & _mm512_cmple_epi32_mask(v, _mm512_set1_epi32(hi));
+}
+
+bool sideInRange(const PairSide& s)
+{
+    const auto inside = [](int32_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; };
+    return inside(s.warmX, kInnerFirst, kInnerLast) && inside(s.warmY, kInnerFirst, kInnerLast)
+        && inside(s.spreadA, 1, kTabledSpread) && inside(s.spreadB, 1, kTabledSpread)
+        && inside(s.planeTotals[1], 0, kLargestTotal) && inside(s.planeTotals[2], 0, kLargestTotal);
+}
+
+ZELVIC_LANES uint32_t judgePermuted(const LaneRows& rows, const int32_t* rowIndex, int32_t count, const PairSide& other,
+                                    const SimilarScoreLimits& limits)
+{
+    const auto given = static_cast<__mmask16>(_bzhi_u32(0xffff, static_cast<uint32_t>(count)));
+    if (!sideInRange(other))
+        return given;
+    const __m512i index = _mm512_maskz_loadu_epi32(given, rowIndex);
+    const __m512i warmX = pickRows(rows.warmX, index);
+    const __m512i warmY = pickRows(rows.warmY, index);
+    const __m512i spreadX = pickRows(rows.spreadX, index);
+    const __m512i spreadY = pickRows(rows.spreadY, index);
+    const __m512i lumaTotal = pickRows(rows.lumaTotal, index);
+    const __m512i chromaTotal = pickRows(rows.chromaTotal, index);
+    const __mmask16 inRange = insideRange(warmX, kInnerFirst, kInnerLast) & insideRange(warmY, kInnerFirst, kInnerLast)
+        & insideRange(spreadX, 1, kTabledSpread) & insideRange(spreadY, 1, kTabledSpread)
+        & insideRange(lumaTotal, 0, kLargestTotal) & insideRange(chromaTotal, 0, kLargestTotal);
+    const __mmask16 unjudged = given & static_cast<__mmask16>(~inRange);
+    const __mmask16 lanes = given & inRange;
+
+    const __m512i otherWarmX = _mm512_set1_epi32(other.warmX);
+    const __m512i otherWarmY = _mm512_set1_epi32(other.warmY);
+    const __m512i otherSpreadX = _mm512_set1_epi32(other.spreadA);
+    const __m512i otherSpreadY = _mm512_set1_epi32(other.spreadB);
+    // The window as PairWindow has it: close warm centroids, and not the
+    // same centroids and spreads (whose window meets index for index).
+    const __m512i reach = _mm512_set1_epi32(kAlignmentReach);
+    const __mmask16 close = _mm512_cmplt_epi32_mask(_mm512_abs_epi32(_mm512_sub_epi32(warmX, otherWarmX)), reach)
+        & _mm512_cmplt_epi32_mask(_mm512_abs_epi32(_mm512_sub_epi32(warmY, otherWarmY)), reach);
+    const __mmask16 same = _mm512_cmpeq_epi32_mask(warmX, otherWarmX) & _mm512_cmpeq_epi32_mask(warmY, otherWarmY)
+        & _mm512_cmpeq_epi32_mask(spreadX, otherSpreadX) & _mm512_cmpeq_epi32_mask(spreadY, otherSpreadY);
+    const __mmask16 window = lanes & close & static_cast<__mmask16>(~same);
+    LaneAxis x;
+    LaneAxis y;
+    alignLanes(warmX, spreadX, otherWarmX, otherSpreadX, x);
+    alignLanes(warmY, spreadY, otherWarmY, otherSpreadY, y);
+
+    LaneSums plain;
+    LaneSums aligned;
+    plainSums(rows, rowIndex, lanes, other, kLumaRows, plain);
+    alignedSums(rows, rowIndex, window, other, kLumaRows, x, y, aligned);
+    const __m512i lumaTotals = quotient(
+        _mm512_abs_epi32(_mm512_sub_epi32(lumaTotal, _mm512_set1_epi32(other.planeTotals[1]))), _mm512_set1_epi32(kLumaTotalDivisor));
+    const __m512i luma = _mm512_add_epi32(profileLanes(plain, aligned, window, x, y), lumaTotals);
+    const __mmask16 lumaPasses =
+        _mm512_mask_cmple_epi32_mask(lanes, luma, _mm512_set1_epi32(std::min(limits.lumaStep, limits.luma)));
+    if (lumaPasses == 0)
+        return unjudged;
+
+    plainSums(rows, rowIndex, lumaPasses, other, kChromaRows, plain);
+    alignedSums(rows, rowIndex, window & lumaPasses, other, kChromaRows, x, y, aligned);
+    const __m512i chromaTotals = quotient(
+        _mm512_abs_epi32(_mm512_sub_epi32(chromaTotal, _mm512_set1_epi32(other.planeTotals[2]))), _mm512_set1_epi32(kChromaTotalDivisor));
+    __m512i chroma = _mm512_add_epi32(profileLanes(plain, aligned, window & lumaPasses, x, y), chromaTotals);
+    const __m512i reduction = _mm512_min_epi32(
+        _mm512_set1_epi32(kLumaReductionMax),
+        _mm512_max_epi32(_mm512_setzero_si512(), _mm512_sub_epi32(_mm512_set1_epi32(kLumaReductionBase), luma)));
+    chroma = _mm512_mask_sub_epi32(chroma, _mm512_cmpgt_epi32_mask(chroma, _mm512_set1_epi32(kLumaReductionFrom)), chroma,
+                                   reduction);
+    // The contrast step takes at most kContrastReductionMax more off ChromaScore.
+    const __m512i leastChroma = _mm512_sub_epi32(chroma, _mm512_set1_epi32(kContrastReductionMax));
+    const __mmask16 passes = lumaPasses & _mm512_cmple_epi32_mask(chroma, _mm512_set1_epi32(limits.chromaStep))
+        & _mm512_cmple_epi32_mask(leastChroma, _mm512_set1_epi32(limits.chroma))
+        & _mm512_cmple_epi32_mask(_mm512_add_epi32(luma, leastChroma), _mm512_set1_epi32(limits.lumaChroma));
+    return static_cast<uint32_t>(passes | unjudged);
+}
+
+} // namespace
+
+uint32_t judgePairLanes(const LaneRows& rows, const int32_t* rowIndex, int32_t count, const PairSide& other,
+                        const SimilarScoreLimits& limits)
+{
+    return judgePermuted(rows, rowIndex, count, other, limits);
+}
+
+#else
+
+uint32_t judgePairLanes(const LaneRows&, const int32_t*, int32_t count, const PairSide&, const SimilarScoreLimits&)
+{
+    return (uint32_t {1} << count) - 1;
+}
+
+#endif
+
+#ifdef ZELVIC_PAIR_LANES
+#pragma GCC diagnostic pop
+#endif

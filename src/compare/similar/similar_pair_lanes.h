@@ -1,0 +1,41 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "compare/similar/similar_scoring.h"
+
+// Sixteen pairs at a time through the luminance and chroma steps of the
+// similar scores, in vector lanes: the first picture of each pair one of up
+// to kLaneRows pictures held here, the second one picture shared by all
+// sixteen. Nearly every pair that passes the code gate fails one of these
+// two steps, so the pair pass scores only the pairs the lanes let through.
+
+inline constexpr int32_t kLaneRows = 48;
+inline constexpr int32_t kLanes = 16;
+
+// What the steps read of up to kLaneRows pictures, one array per value.
+struct LaneRows {
+    alignas(64) std::array<int32_t, kLaneRows> warmX {};
+    alignas(64) std::array<int32_t, kLaneRows> warmY {};
+    alignas(64) std::array<int32_t, kLaneRows> spreadX {}; // SpreadA
+    alignas(64) std::array<int32_t, kLaneRows> spreadY {}; // SpreadB
+    alignas(64) std::array<int32_t, kLaneRows> lumaTotal {};
+    alignas(64) std::array<int32_t, kLaneRows> chromaTotal {};
+    std::array<const PairSide*, kLaneRows> sides {};
+
+    void assign(int32_t row, const PairSide& side);
+};
+
+// Whether this processor runs the lanes (AVX-512 with byte permutes, and the
+// byte sums have not been switched to a slower kind).
+bool pairLanesAvailable();
+
+// The pairs (rows.sides[rowIndex[k]], other) for k < count (at most kLanes):
+// bit k of the result is clear only when the pair fails the luminance or
+// the chroma step of scoreGatedPair, which takes its pictures in either
+// order. A pair with values outside what the lanes handle (spreads above
+// kTabledSpread, centroids outside the inner cells) keeps its bit. Only
+// when pairLanesAvailable().
+uint32_t judgePairLanes(const LaneRows& rows, const int32_t* rowIndex, int32_t count, const PairSide& other,
+                        const SimilarScoreLimits& limits);

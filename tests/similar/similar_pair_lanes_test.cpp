@@ -1,0 +1,206 @@
+#include "compare/similar/similar_pair_lanes.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The luminance (row 0) or chroma (row 2) profile part of a score, written
+// from the formulas with the division of the mapping itself: the plain sums,
+// then the aligned sums over the window when the centroids are close.
+int32_t literalProfileScore(const PairSide& a, const PairSide& b, int32_t row)
+{
+    int32_t plain = 0;
+    for (int32_t axis = 0; axis < 2; ++axis) {
+        int32_t sum = 0;
+        for (int32_t i = 0; i < kInnerSize; ++i)
+            sum += std::abs(a.rows[row + axis][i] - b.rows[row + axis][i]);
+        plain += sum / kInnerSize;
+    }
+    if (std::abs(a.warmX - b.warmX) >= kAlignmentReach || std::abs(a.warmY - b.warmY) >= kAlignmentReach)
+        return plain;
+    int32_t aligned[2] = {};
+    const AxisAlignment axes[2] = {axisAlignment(a.warmX, a.spreadA, b.warmX, b.spreadA),
+                                   axisAlignment(a.warmY, a.spreadB, b.warmY, b.spreadB)};
+    for (int32_t axis = 0; axis < 2; ++axis) {
+        const AxisAlignment& w = axes[axis];
+        int32_t sum = 0;
+        for (int32_t k = w.lo; k <= w.hi; ++k) {
+            const int32_t ia = w.indexOfA(k);
+            const int32_t ib = w.indexOfB(k);
+            EXPECT_TRUE(ia >= kInnerFirst && ia <= kInnerLast && ib >= kInnerFirst && ib <= kInnerLast);
+            sum += std::abs(a.rows[row + axis][ia - kInnerFirst] - b.rows[row + axis][ib - kInnerFirst]);
+        }
+        aligned[axis] = sum / std::max(1, w.length());
+    }
+    const int32_t value = aligned[0] >= 1 && aligned[1] >= 1 ? aligned[0] + aligned[1] : 0;
+    return value > 0 && value < plain ? value : plain;
+}
+
+// Whether the pair passes the luminance and the chroma steps, the contrast
+// step's reduction of ChromaScore taken at its largest.
+bool literalStepsPass(const PairSide& a, const PairSide& b, const SimilarScoreLimits& limits)
+{
+    const int32_t luma =
+        literalProfileScore(a, b, 0) + std::abs(a.planeTotals[1] - b.planeTotals[1]) / kLumaTotalDivisor;
+    if (luma > limits.lumaStep || luma > limits.luma)
+        return false;
+    int32_t chroma =
+        literalProfileScore(a, b, 2) + std::abs(a.planeTotals[2] - b.planeTotals[2]) / kChromaTotalDivisor;
+    if (chroma > kLumaReductionFrom)
+        chroma -= std::min(kLumaReductionMax, std::max(0, kLumaReductionBase - luma));
+    return chroma <= limits.chromaStep && chroma - kContrastReductionMax <= limits.chroma
+        && luma + chroma - kContrastReductionMax <= limits.lumaChroma;
+}
+
+// Pictures around a few prototypes with every kind of window: equal and far
+// centroids, centroids on the edges of the inner cells, spreads from 1 to
+// the largest tabled one, and equal spreads (where either picture may be the
+// reference).
+std::vector<PairSide> variedSides(int32_t count, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    const auto pick = [&](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); };
+    std::vector<PairSide> prototypes(4);
+    for (PairSide& p : prototypes) {
+        for (auto& row : p.rows) {
+            for (int32_t i = 0; i < kInnerSize; ++i)
+                row[i] = static_cast<uint8_t>(pick(0, 120));
+        }
+        p.planeTotals = {pick(0, 400000), pick(100000, 800000), pick(0, 600000)};
+    }
+    const int32_t centres[] = {kInnerFirst, kInnerFirst + 1, 20, 35, 35, 50, kInnerLast - 1, kInnerLast};
+    const int32_t spreads[] = {1, 2, 10, 10, 17, 30, kTabledSpread - 1, kTabledSpread};
+    std::vector<PairSide> sides(static_cast<std::size_t>(count));
+    for (PairSide& s : sides) {
+        s = prototypes[static_cast<std::size_t>(pick(0, 3))];
+        const int32_t noise = pick(0, 12);
+        for (auto& row : s.rows) {
+            for (int32_t i = 0; i < kInnerSize; ++i)
+                row[i] = static_cast<uint8_t>(std::clamp(row[i] + pick(-noise, noise), 0, 120));
+        }
+        s.planeTotals[1] += pick(-90000, 90000);
+        s.planeTotals[2] += pick(-90000, 90000);
+        s.planeTotals[2] = std::max(0, s.planeTotals[2]);
+        s.warmX = pick(0, 2) == 0 ? centres[pick(0, 7)] : pick(kInnerFirst, kInnerLast);
+        s.warmY = pick(0, 2) == 0 ? centres[pick(0, 7)] : pick(kInnerFirst, kInnerLast);
+        s.spreadA = pick(0, 2) == 0 ? spreads[pick(0, 7)] : pick(1, 40);
+        s.spreadB = pick(0, 2) == 0 ? spreads[pick(0, 7)] : pick(1, 40);
+    }
+    // Copies moved sideways with their warm centroid (up to and past the
+    // reach of the window), then roughened: far apart in the plain sums,
+    // anywhere from equal to unlike once aligned. Some keep their y rows
+    // exactly, so that the y axis gives an aligned value of 0, which voids
+    // the aligned score.
+    for (int32_t k = 0; k < count / 2; ++k) {
+        PairSide s = sides[static_cast<std::size_t>(pick(0, count - 1))];
+        const int32_t shift = pick(0, 3) == 0 ? (pick(0, 1) * 2 - 1) * pick(kAlignmentReach - 1, kAlignmentReach)
+                                              : pick(-15, 15);
+        s.warmX = std::clamp(s.warmX + shift, kInnerFirst, kInnerLast);
+        const int32_t roughness = pick(0, 30);
+        for (int32_t row : {0, 2}) {
+            auto& r = s.rows[static_cast<std::size_t>(row)];
+            std::array<uint8_t, 64> moved {};
+            for (int32_t i = 0; i < kInnerSize; ++i)
+                moved[i] = static_cast<uint8_t>(
+                    std::clamp(r[std::clamp(i - shift, 0, kInnerSize - 1)] + pick(-roughness, roughness), 0, 120));
+            r = moved;
+        }
+        if (pick(0, 1) == 0) {
+            for (int32_t row : {1, 3}) {
+                for (int32_t i = 0; i < kInnerSize; ++i)
+                    s.rows[row][i] = static_cast<uint8_t>(std::clamp(s.rows[row][i] + pick(-roughness, roughness), 0, 120));
+            }
+        }
+        sides.push_back(s);
+    }
+    return sides;
+}
+
+struct Judged {
+    int64_t pairs = 0;
+    int64_t passing = 0;
+    int64_t mismatches = 0;
+};
+
+// Every pair of `sides` through the lanes, rows in a scrambled order and
+// batches of every size, against the literal steps.
+Judged judgeAll(const std::vector<PairSide>& sides, const SimilarScoreLimits& limits, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    Judged judged;
+    for (std::size_t first = 0; first < sides.size(); first += kLaneRows) {
+        LaneRows rows;
+        const auto rowCount = static_cast<int32_t>(std::min<std::size_t>(kLaneRows, sides.size() - first));
+        for (int32_t r = 0; r < rowCount; ++r)
+            rows.assign(r, sides[first + static_cast<std::size_t>(r)]);
+        std::vector<int32_t> order(static_cast<std::size_t>(rowCount));
+        for (int32_t r = 0; r < rowCount; ++r)
+            order[static_cast<std::size_t>(r)] = r;
+        for (const PairSide& other : sides) {
+            std::shuffle(order.begin(), order.end(), rng);
+            for (int32_t at = 0; at < rowCount;) {
+                const int32_t count = std::min<int32_t>(rowCount - at, 1 + static_cast<int32_t>(rng() % kLanes));
+                const uint32_t bits = judgePairLanes(rows, order.data() + at, count, other, limits);
+                EXPECT_EQ(bits >> count, 0u);
+                for (int32_t k = 0; k < count; ++k) {
+                    const PairSide& side = sides[first + static_cast<std::size_t>(order[static_cast<std::size_t>(at + k)])];
+                    const bool expected = literalStepsPass(side, other, limits);
+                    judged.mismatches += expected != (((bits >> k) & 1) != 0) ? 1 : 0;
+                    judged.passing += expected ? 1 : 0;
+                    ++judged.pairs;
+                }
+                at += count;
+            }
+        }
+    }
+    return judged;
+}
+
+} // namespace
+
+TEST(SimilarPairLanesTest, LanesDecideTheLuminanceAndChromaStepsExactly)
+{
+    if (!pairLanesAvailable())
+        GTEST_SKIP() << "this processor has no AVX-512 byte permutes";
+    const std::vector<PairSide> sides = variedSides(300, 7);
+    for (int32_t level = 0; level <= 2; ++level) {
+        for (int32_t files : {1000, 1001}) {
+            const Judged judged = judgeAll(sides, similarScoreLimits(level, files), 11 + static_cast<uint32_t>(level));
+            EXPECT_EQ(judged.mismatches, 0) << "level " << level << ", " << files << " files";
+            // Both outcomes are well represented, or the comparison proves little.
+            EXPECT_GT(judged.passing, judged.pairs / 50) << "level " << level;
+            EXPECT_LT(judged.passing, judged.pairs / 2) << "level " << level;
+        }
+    }
+}
+
+TEST(SimilarPairLanesTest, ValuesOutsideTheLanesLeaveThePairToTheScores)
+{
+    if (!pairLanesAvailable())
+        GTEST_SKIP() << "this processor has no AVX-512 byte permutes";
+    std::vector<PairSide> sides = variedSides(40, 3);
+    // Identical rows far apart: every pair would fail without the window,
+    // so a kept bit can only come from the lanes leaving the pair alone.
+    for (PairSide& s : sides) {
+        for (auto& row : s.rows)
+            std::fill(row.begin(), row.begin() + kInnerSize, static_cast<uint8_t>(&s == &sides[0] ? 120 : 0));
+    }
+    sides[1].spreadA = kTabledSpread + 1;
+    sides[2].warmY = kInnerLast + 1;
+    sides[3].spreadB = 0;
+    sides[4].planeTotals[1] = -1;
+    LaneRows rows;
+    for (int32_t r = 0; r < 40; ++r)
+        rows.assign(r, sides[static_cast<std::size_t>(r)]);
+    const int32_t index[] = {1, 2, 3, 4, 5, 39};
+    const SimilarScoreLimits limits = similarScoreLimits(0, 2000);
+    EXPECT_EQ(judgePairLanes(rows, index, 6, sides[0], limits), 0b001111u);
+    // The shared picture out of range: every pair is left to the scores.
+    const int32_t plainRows[] = {5, 6, 7};
+    EXPECT_EQ(judgePairLanes(rows, plainRows, 3, sides[1], limits), 0b111u);
+}
