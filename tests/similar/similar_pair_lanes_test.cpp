@@ -41,20 +41,32 @@ int32_t literalProfileScore(const PairSide& a, const PairSide& b, int32_t row)
     return value > 0 && value < plain ? value : plain;
 }
 
-// Whether the pair passes the luminance and the chroma steps, the contrast
-// step's reduction of ChromaScore taken at its largest.
-bool literalStepsPass(const PairSide& a, const PairSide& b, const SimilarScoreLimits& limits)
+struct StepScores {
+    bool passes = false;
+    int32_t luma = 0;
+    int32_t chroma = 0;
+};
+
+// The luminance and the chroma steps, then the decision with the least
+// ContrastScore the plane totals allow.
+StepScores literalSteps(const PairSide& a, const PairSide& b, const SimilarScoreLimits& limits)
 {
-    const int32_t luma =
-        literalProfileScore(a, b, 0) + std::abs(a.planeTotals[1] - b.planeTotals[1]) / kLumaTotalDivisor;
-    if (luma > limits.lumaStep || luma > limits.luma)
-        return false;
-    int32_t chroma =
-        literalProfileScore(a, b, 2) + std::abs(a.planeTotals[2] - b.planeTotals[2]) / kChromaTotalDivisor;
-    if (chroma > kLumaReductionFrom)
-        chroma -= std::min(kLumaReductionMax, std::max(0, kLumaReductionBase - luma));
-    return chroma <= limits.chromaStep && chroma - kContrastReductionMax <= limits.chroma
-        && luma + chroma - kContrastReductionMax <= limits.lumaChroma;
+    StepScores s;
+    s.luma = literalProfileScore(a, b, 0) + std::abs(a.planeTotals[1] - b.planeTotals[1]) / kLumaTotalDivisor;
+    if (s.luma > limits.lumaStep || s.luma > limits.luma)
+        return s;
+    s.chroma = literalProfileScore(a, b, 2) + std::abs(a.planeTotals[2] - b.planeTotals[2]) / kChromaTotalDivisor;
+    if (s.chroma > 30)
+        s.chroma -= std::min(7, std::max(0, 15 - s.luma));
+    if (s.chroma > limits.chromaStep)
+        return s;
+    const int32_t contrast = std::abs(a.planeTotals[0] - b.planeTotals[0]) / 7500;
+    int32_t chroma = s.chroma;
+    if (chroma > 25)
+        chroma -= std::min(8, std::max(0, 50 - contrast));
+    s.passes = contrast <= limits.contrast && chroma <= limits.chroma && s.luma + chroma <= limits.lumaChroma
+        && 2 * contrast + s.luma + chroma <= limits.similarity;
+    return s;
 }
 
 // Pictures around a few prototypes with every kind of window: equal and far
@@ -83,6 +95,7 @@ std::vector<PairSide> variedSides(int32_t count, uint32_t seed)
             for (int32_t i = 0; i < kInnerSize; ++i)
                 row[i] = static_cast<uint8_t>(std::clamp(row[i] + pick(-noise, noise), 0, 120));
         }
+        s.planeTotals[0] = std::max(0, s.planeTotals[0] + pick(-400000, 400000));
         s.planeTotals[1] += pick(-90000, 90000);
         s.planeTotals[2] += pick(-90000, 90000);
         s.planeTotals[2] = std::max(0, s.planeTotals[2]);
@@ -145,13 +158,21 @@ Judged judgeAll(const std::vector<PairSide>& sides, const SimilarScoreLimits& li
             std::shuffle(order.begin(), order.end(), rng);
             for (int32_t at = 0; at < rowCount;) {
                 const int32_t count = std::min<int32_t>(rowCount - at, 1 + static_cast<int32_t>(rng() % kLanes));
-                const uint32_t bits = judgePairLanes(rows, order.data() + at, count, other, limits);
+                LaneScores scores;
+                uint32_t passed = 0;
+                const uint32_t bits = judgePairLanes(rows, order.data() + at, count, other, limits, scores, passed);
                 EXPECT_EQ(bits >> count, 0u);
+                EXPECT_EQ(passed, bits); // every value here is one the lanes handle
                 for (int32_t k = 0; k < count; ++k) {
                     const PairSide& side = sides[first + static_cast<std::size_t>(order[static_cast<std::size_t>(at + k)])];
-                    const bool expected = literalStepsPass(side, other, limits);
-                    judged.mismatches += expected != (((bits >> k) & 1) != 0) ? 1 : 0;
-                    judged.passing += expected ? 1 : 0;
+                    const StepScores expected = literalSteps(side, other, limits);
+                    const bool kept = ((bits >> k) & 1) != 0;
+                    judged.mismatches += expected.passes != kept ? 1 : 0;
+                    if (expected.passes && kept) {
+                        judged.mismatches += expected.luma != scores.luma[static_cast<std::size_t>(k)] ? 1 : 0;
+                        judged.mismatches += expected.chroma != scores.chroma[static_cast<std::size_t>(k)] ? 1 : 0;
+                    }
+                    judged.passing += expected.passes ? 1 : 0;
                     ++judged.pairs;
                 }
                 at += count;
@@ -184,8 +205,8 @@ TEST(SimilarPairLanesTest, ValuesOutsideTheLanesLeaveThePairToTheScores)
     if (!pairLanesAvailable())
         GTEST_SKIP() << "this processor has no AVX-512 byte permutes";
     std::vector<PairSide> sides = variedSides(40, 3);
-    // Identical rows far apart: every pair would fail without the window,
-    // so a kept bit can only come from the lanes leaving the pair alone.
+    // Rows of 120 against rows of 0: every pair fails its luminance step, so
+    // a kept bit can only come from the lanes leaving the pair alone.
     for (PairSide& s : sides) {
         for (auto& row : s.rows)
             std::fill(row.begin(), row.begin() + kInnerSize, static_cast<uint8_t>(&s == &sides[0] ? 120 : 0));
@@ -194,13 +215,19 @@ TEST(SimilarPairLanesTest, ValuesOutsideTheLanesLeaveThePairToTheScores)
     sides[2].warmY = kInnerLast + 1;
     sides[3].spreadB = 0;
     sides[4].planeTotals[1] = -1;
+    sides[5].planeTotals[0] = (1 << 20) + 1;
     LaneRows rows;
     for (int32_t r = 0; r < 40; ++r)
         rows.assign(r, sides[static_cast<std::size_t>(r)]);
     const int32_t index[] = {1, 2, 3, 4, 5, 39};
+    // Lanes 0-4 are out of range, lane 5 is judged and fails.
     const SimilarScoreLimits limits = similarScoreLimits(0, 2000);
-    EXPECT_EQ(judgePairLanes(rows, index, 6, sides[0], limits), 0b001111u);
+    LaneScores scores;
+    uint32_t judged = 1;
+    EXPECT_EQ(judgePairLanes(rows, index, 6, sides[0], limits, scores, judged), 0b011111u);
+    EXPECT_EQ(judged, 0u);
     // The shared picture out of range: every pair is left to the scores.
     const int32_t plainRows[] = {5, 6, 7};
-    EXPECT_EQ(judgePairLanes(rows, plainRows, 3, sides[1], limits), 0b111u);
+    EXPECT_EQ(judgePairLanes(rows, plainRows, 3, sides[1], limits, scores, judged), 0b111u);
+    EXPECT_EQ(judged, 0u);
 }

@@ -22,6 +22,7 @@ void LaneRows::assign(int32_t row, const PairSide& side)
     spreadY[r] = side.spreadB;
     lumaTotal[r] = side.planeTotals[1];
     chromaTotal[r] = side.planeTotals[2];
+    contrastTotal[r] = side.planeTotals[0];
     sides[r] = &side;
 }
 
@@ -196,13 +197,15 @@ bool sideInRange(const PairSide& s)
     const auto inside = [](int32_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; };
     return inside(s.warmX, kInnerFirst, kInnerLast) && inside(s.warmY, kInnerFirst, kInnerLast)
         && inside(s.spreadA, 1, kTabledSpread) && inside(s.spreadB, 1, kTabledSpread)
-        && inside(s.planeTotals[1], 0, kLargestTotal) && inside(s.planeTotals[2], 0, kLargestTotal);
+        && inside(s.planeTotals[0], 0, kLargestTotal) && inside(s.planeTotals[1], 0, kLargestTotal)
+        && inside(s.planeTotals[2], 0, kLargestTotal);
 }
 
 ZELVIC_LANES uint32_t judgePermuted(const LaneRows& rows, const int32_t* rowIndex, int32_t count, const PairSide& other,
-                                    const SimilarScoreLimits& limits)
+                                    const SimilarScoreLimits& limits, LaneScores& scores, uint32_t& judged)
 {
     const auto given = static_cast<__mmask16>(_bzhi_u32(0xffff, static_cast<uint32_t>(count)));
+    judged = 0;
     if (!sideInRange(other))
         return given;
     const __m512i index = _mm512_maskz_loadu_epi32(given, rowIndex);
@@ -212,9 +215,11 @@ ZELVIC_LANES uint32_t judgePermuted(const LaneRows& rows, const int32_t* rowInde
     const __m512i spreadY = pickRows(rows.spreadY, index);
     const __m512i lumaTotal = pickRows(rows.lumaTotal, index);
     const __m512i chromaTotal = pickRows(rows.chromaTotal, index);
+    const __m512i contrastTotal = pickRows(rows.contrastTotal, index);
     const __mmask16 inRange = insideRange(warmX, kInnerFirst, kInnerLast) & insideRange(warmY, kInnerFirst, kInnerLast)
         & insideRange(spreadX, 1, kTabledSpread) & insideRange(spreadY, 1, kTabledSpread)
-        & insideRange(lumaTotal, 0, kLargestTotal) & insideRange(chromaTotal, 0, kLargestTotal);
+        & insideRange(lumaTotal, 0, kLargestTotal) & insideRange(chromaTotal, 0, kLargestTotal)
+        & insideRange(contrastTotal, 0, kLargestTotal);
     const __mmask16 unjudged = given & static_cast<__mmask16>(~inRange);
     const __mmask16 lanes = given & inRange;
 
@@ -245,7 +250,7 @@ ZELVIC_LANES uint32_t judgePermuted(const LaneRows& rows, const int32_t* rowInde
     const __mmask16 lumaPasses =
         _mm512_mask_cmple_epi32_mask(lanes, luma, _mm512_set1_epi32(std::min(limits.lumaStep, limits.luma)));
     if (lumaPasses == 0)
-        return unjudged;
+        return static_cast<uint32_t>(unjudged);
 
     plainSums(rows, rowIndex, lumaPasses, other, kChromaRows, plain);
     alignedSums(rows, rowIndex, window & lumaPasses, other, kChromaRows, x, y, aligned);
@@ -257,26 +262,42 @@ ZELVIC_LANES uint32_t judgePermuted(const LaneRows& rows, const int32_t* rowInde
         _mm512_max_epi32(_mm512_setzero_si512(), _mm512_sub_epi32(_mm512_set1_epi32(kLumaReductionBase), luma)));
     chroma = _mm512_mask_sub_epi32(chroma, _mm512_cmpgt_epi32_mask(chroma, _mm512_set1_epi32(kLumaReductionFrom)), chroma,
                                    reduction);
-    // The contrast step takes at most kContrastReductionMax more off ChromaScore.
-    const __m512i leastChroma = _mm512_sub_epi32(chroma, _mm512_set1_epi32(kContrastReductionMax));
+    // The decision with the least ContrastScore there can be, its plane-total
+    // term: a larger one only makes every bound harder to meet.
+    const __m512i contrast = quotient(
+        _mm512_abs_epi32(_mm512_sub_epi32(contrastTotal, _mm512_set1_epi32(other.planeTotals[0]))),
+        _mm512_set1_epi32(kContrastTotalDivisor));
+    const __m512i contrastReduction = _mm512_min_epi32(
+        _mm512_set1_epi32(kContrastReductionMax),
+        _mm512_max_epi32(_mm512_setzero_si512(), _mm512_sub_epi32(_mm512_set1_epi32(kContrastReductionBase), contrast)));
+    const __m512i finalChroma = _mm512_mask_sub_epi32(
+        chroma, _mm512_cmpgt_epi32_mask(chroma, _mm512_set1_epi32(kContrastReductionFrom)), chroma, contrastReduction);
+    const __m512i similarity = _mm512_add_epi32(_mm512_add_epi32(contrast, contrast), _mm512_add_epi32(luma, finalChroma));
     const __mmask16 passes = lumaPasses & _mm512_cmple_epi32_mask(chroma, _mm512_set1_epi32(limits.chromaStep))
-        & _mm512_cmple_epi32_mask(leastChroma, _mm512_set1_epi32(limits.chroma))
-        & _mm512_cmple_epi32_mask(_mm512_add_epi32(luma, leastChroma), _mm512_set1_epi32(limits.lumaChroma));
+        & _mm512_cmple_epi32_mask(contrast, _mm512_set1_epi32(limits.contrast))
+        & _mm512_cmple_epi32_mask(finalChroma, _mm512_set1_epi32(limits.chroma))
+        & _mm512_cmple_epi32_mask(_mm512_add_epi32(luma, finalChroma), _mm512_set1_epi32(limits.lumaChroma))
+        & _mm512_cmple_epi32_mask(similarity, _mm512_set1_epi32(limits.similarity));
+    _mm512_store_si512(scores.luma.data(), luma);
+    _mm512_store_si512(scores.chroma.data(), chroma);
+    judged = passes;
     return static_cast<uint32_t>(passes | unjudged);
 }
 
 } // namespace
 
 uint32_t judgePairLanes(const LaneRows& rows, const int32_t* rowIndex, int32_t count, const PairSide& other,
-                        const SimilarScoreLimits& limits)
+                        const SimilarScoreLimits& limits, LaneScores& scores, uint32_t& judged)
 {
-    return judgePermuted(rows, rowIndex, count, other, limits);
+    return judgePermuted(rows, rowIndex, count, other, limits, scores, judged);
 }
 
 #else
 
-uint32_t judgePairLanes(const LaneRows&, const int32_t*, int32_t count, const PairSide&, const SimilarScoreLimits&)
+uint32_t judgePairLanes(const LaneRows&, const int32_t*, int32_t count, const PairSide&, const SimilarScoreLimits&,
+                        LaneScores&, uint32_t& judged)
 {
+    judged = 0;
     return (uint32_t {1} << count) - 1;
 }
 

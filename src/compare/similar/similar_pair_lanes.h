@@ -22,6 +22,7 @@ struct LaneRows {
     alignas(64) std::array<int32_t, kLaneRows> spreadY {}; // SpreadB
     alignas(64) std::array<int32_t, kLaneRows> lumaTotal {};
     alignas(64) std::array<int32_t, kLaneRows> chromaTotal {};
+    alignas(64) std::array<int32_t, kLaneRows> contrastTotal {};
     std::array<const PairSide*, kLaneRows> sides {};
 
     void assign(int32_t row, const PairSide& side);
@@ -31,11 +32,20 @@ struct LaneRows {
 // byte sums have not been switched to a slower kind).
 bool pairLanesAvailable();
 
-// The pairs (rows.sides[rowIndex[k]], other) for k < count (at most kLanes):
-// bit k of the result is clear only when the pair fails the luminance or
-// the chroma step of scoreGatedPair, which takes its pictures in either
-// order. A pair with values outside what the lanes handle (spreads above
-// kTabledSpread, centroids outside the inner cells) keeps its bit. Only
-// when pairLanesAvailable().
+// LumaScore and ChromaScore of each lane (after their own steps), where the
+// lane's bit is set and the lane judged it.
+struct LaneScores {
+    alignas(64) std::array<int32_t, kLanes> luma {};
+    alignas(64) std::array<int32_t, kLanes> chroma {};
+};
+
+// The pairs (rows.sides[rowIndex[k]], other) for k < count (at most kLanes),
+// taken in either order (the scores do not depend on it). Bit k of the
+// result is clear only when the pair fails the luminance step, the chroma
+// step, or the decision with the least ContrastScore its plane totals allow.
+// Set bits of `judged` mark lanes whose steps passed, with their scores in
+// `scores`; a pair with values outside what the lanes handle (spreads above
+// kTabledSpread, centroids outside the inner cells) keeps its bit in the
+// result but not in `judged`. Only when pairLanesAvailable().
 uint32_t judgePairLanes(const LaneRows& rows, const int32_t* rowIndex, int32_t count, const PairSide& other,
-                        const SimilarScoreLimits& limits);
+                        const SimilarScoreLimits& limits, LaneScores& scores, uint32_t& judged);

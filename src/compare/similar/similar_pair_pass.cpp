@@ -215,18 +215,22 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
         std::vector<TileBucket> passing; // the tile's buckets that pass the gate with bucket q
         std::vector<std::string>& lines = tileLines[static_cast<std::size_t>(t)];
         int64_t examined = 0;
-        const auto score = [&](int32_t i, int32_t j, const CodeDistances& codes) {
-            // Scores are taken with A the lower FileTable index.
-            const bool inOrder = fileAt[i] < fileAt[j];
-            const int32_t pa = inOrder ? i : j;
-            const int32_t pb = inOrder ? j : i;
-            if (const auto scores = scoreGatedPair(sides[pa], sides[pb], codes, limits)) {
+        const auto addLine = [&](int32_t pa, int32_t pb, const std::optional<SimilarPairScores>& scores) {
+            if (scores) {
                 const int32_t a = fileAt[pa];
                 const int32_t b = fileAt[pb];
                 lines.push_back(similarResultLine(*scores, a, b, signatures[a], signatures[b], files[a].path, files[b].path));
             }
         };
+        const auto score = [&](int32_t i, int32_t j, const CodeDistances& codes) {
+            // Scores are taken with A the lower FileTable index.
+            const bool inOrder = fileAt[i] < fileAt[j];
+            const int32_t pa = inOrder ? i : j;
+            const int32_t pb = inOrder ? j : i;
+            addLine(pa, pb, scoreGatedPair(sides[pa], sides[pb], codes, limits));
+        };
         LaneRows laneRows;
+        LaneScores laneScores;
         if (useLanes) {
             for (int32_t i = tile.first; i < tile.end; ++i)
                 laneRows.assign(i - tile.first, sides[i]);
@@ -254,9 +258,23 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
                 if (input.abortFlag.load(std::memory_order_relaxed))
                     return false;
                 examined += count;
-                for (uint32_t m = judgePairLanes(laneRows, rowIndex.data(), count, sides[j], limits); m != 0; m &= m - 1) {
-                    const int32_t k = std::countr_zero(m);
-                    score(tile.first + rowIndex[static_cast<std::size_t>(k)], j, *rowCodes[static_cast<std::size_t>(k)]);
+                uint32_t judged = 0;
+                const uint32_t kept = judgePairLanes(laneRows, rowIndex.data(), count, sides[j], limits, laneScores, judged);
+                for (uint32_t m = kept; m != 0; m &= m - 1) {
+                    const auto k = static_cast<std::size_t>(std::countr_zero(m));
+                    const int32_t i = tile.first + rowIndex[k];
+                    if ((judged >> k & 1) == 0) {
+                        score(i, j, *rowCodes[k]);
+                        continue;
+                    }
+                    SimilarPairScores steps;
+                    steps.codes = *rowCodes[k];
+                    steps.luma = laneScores.luma[k];
+                    steps.chroma = laneScores.chroma[k];
+                    const bool inOrder = fileAt[i] < fileAt[j];
+                    const int32_t pa = inOrder ? i : j;
+                    const int32_t pb = inOrder ? j : i;
+                    addLine(pa, pb, scoreContrastStep(sides[pa], sides[pb], steps, limits));
                 }
                 count = 0;
                 return true;

@@ -11,10 +11,8 @@
 
 namespace {
 
-constexpr int32_t kContrastTotalDivisor = 7500;
 
 // Step bounds that do not depend on the number of files.
-constexpr double kCodeSumBound = 4;
 constexpr double kLumaStepBound = 28;
 constexpr double kChromaStepBound = 35;
 
@@ -105,6 +103,11 @@ inline void alignAxis(int32_t centreA, int32_t spreadA, int32_t centreB, int32_t
 const int8_t* alignmentOffsets()
 {
     return g_offsetTable.data();
+}
+
+int32_t contrastTotalsScore(const PairSide& a, const PairSide& b)
+{
+    return std::abs(a.planeTotals[0] - b.planeTotals[0]) / kContrastTotalDivisor;
 }
 
 bool alignmentWindowExists(const PairSide& a, const PairSide& b)
@@ -354,12 +357,6 @@ CodeDistances codeDistances(const SimilarSignature& a, const SimilarSignature& b
                           groupCodeDistance(a.bandCodes, b.bandCodes, 2) + groupCodeDistance(a.bandCodes, b.bandCodes, 3)};
 }
 
-bool passesCodeGate(const CodeDistances& codes, int32_t level)
-{
-    return codes.contrast <= level + 3 && codes.luminance <= level + 3
-        && codes.contrast + codes.luminance <= levelAllowance(level) + kCodeSumBound;
-}
-
 AxisAlignment axisAlignment(int32_t centreA, int32_t spreadA, int32_t centreB, int32_t spreadB)
 {
     AxisAlignment axis;
@@ -416,6 +413,31 @@ void fillAxisPairing(const AxisAlignment& axis, IndexPairing& pairing)
     }
 }
 
+namespace {
+
+// The contrast step on a window the earlier steps may have begun.
+[[gnu::flatten]] std::optional<SimilarPairScores> scoreContrastStep(const PairSide& a, const PairSide& b, const SimilarPairScores& steps,
+                                                   const SimilarScoreLimits& limits, PairWindow& window)
+{
+    // Larger contrast only makes every remaining bound harder to meet (the
+    // reduction of ChromaScore shrinks as ContrastScore grows), so there is a
+    // smallest map score that fails; the map comparison stops when it gets there.
+    const int32_t totals = contrastTotalsScore(a, b);
+    int32_t failing = kMaxMapScore + 1; // smallest failing map score: binary search
+    for (int32_t passing = -1; failing - passing > 1;) {
+        const int32_t middle = (passing + failing) / 2;
+        (passesFinalBounds(withContrast(steps, middle + totals), limits) ? passing : failing) = middle;
+    }
+    if (failing == 0)
+        return std::nullopt;
+    const SimilarPairScores s = withContrast(steps, contrastScore(a, b, window, failing) + totals);
+    if (!passesFinalBounds(s, limits))
+        return std::nullopt;
+    return s;
+}
+
+} // namespace
+
 SimilarScoreLimits similarScoreLimits(int32_t level, int32_t fileCount)
 {
     // An integer score s is below the real bound b exactly when s <= ceil(b) - 1.
@@ -466,29 +488,30 @@ std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSid
         || s.luma + s.chroma - kContrastReductionMax > limits.lumaChroma)
         return std::nullopt;
 
-    // Larger contrast only makes every remaining bound harder to meet (the
-    // reduction of ChromaScore shrinks as ContrastScore grows), so there is a
-    // smallest map score that fails; the map comparison stops when it gets there.
-    const int32_t contrastTotals = std::abs(a.planeTotals[0] - b.planeTotals[0]) / kContrastTotalDivisor;
-    const auto decide = [&](int32_t mapScore, SimilarPairScores& out) {
-        out.contrast = mapScore + contrastTotals;
-        if (out.chroma > 25)
-            out.chroma -= std::min(kContrastReductionMax, std::max(0, 50 - out.contrast));
-        out.similarity = 2 * out.contrast + out.luma + out.chroma;
-        return out.contrast <= limits.contrast && out.luma <= limits.luma && out.chroma <= limits.chroma
-            && out.luma + out.chroma <= limits.lumaChroma && out.similarity <= limits.similarity;
-    };
-    int32_t failing = kMaxMapScore + 1; // smallest failing map score: binary search
-    for (int32_t passing = -1; failing - passing > 1;) {
-        const int32_t middle = (passing + failing) / 2;
-        SimilarPairScores trial = s;
-        (decide(middle, trial) ? passing : failing) = middle;
-    }
-    if (failing == 0)
-        return std::nullopt;
-    if (!decide(contrastScore(a, b, window, failing), s))
-        return std::nullopt;
-    return s;
+    return scoreContrastStep(a, b, s, limits, window);
+}
+
+SimilarPairScores withContrast(const SimilarPairScores& steps, int32_t contrast)
+{
+    SimilarPairScores out = steps;
+    out.contrast = contrast;
+    if (out.chroma > kContrastReductionFrom)
+        out.chroma -= std::min(kContrastReductionMax, std::max(0, kContrastReductionBase - out.contrast));
+    out.similarity = 2 * out.contrast + out.luma + out.chroma;
+    return out;
+}
+
+bool passesFinalBounds(const SimilarPairScores& s, const SimilarScoreLimits& limits)
+{
+    return s.contrast <= limits.contrast && s.luma <= limits.luma && s.chroma <= limits.chroma
+        && s.luma + s.chroma <= limits.lumaChroma && s.similarity <= limits.similarity;
+}
+
+std::optional<SimilarPairScores> scoreContrastStep(const PairSide& a, const PairSide& b, const SimilarPairScores& steps,
+                                                   const SimilarScoreLimits& limits)
+{
+    PairWindow window(a, b);
+    return scoreContrastStep(a, b, steps, limits, window);
 }
 
 std::optional<SimilarPairScores> scoreSimilarPair(const SimilarSignature& a, const SimilarSignature& b,

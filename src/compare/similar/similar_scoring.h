@@ -21,12 +21,17 @@ inline constexpr int32_t kAlignmentReach = 22;
 inline constexpr int32_t kLumaTotalDivisor = 41000;
 inline constexpr int32_t kChromaTotalDivisor = 30000;
 
+inline constexpr int32_t kContrastTotalDivisor = 7500;
+
 // A ChromaScore above kLumaReductionFrom loses up to kLumaReductionMax when
-// LumaScore is below kLumaReductionBase; the contrast step then takes up to
-// kContrastReductionMax more.
+// LumaScore is below kLumaReductionBase; then, above
+// kContrastReductionFrom, up to kContrastReductionMax when ContrastScore is
+// below kContrastReductionBase.
 inline constexpr int32_t kLumaReductionFrom = 30;
 inline constexpr int32_t kLumaReductionBase = 15;
 inline constexpr int32_t kLumaReductionMax = 7;
+inline constexpr int32_t kContrastReductionFrom = 25;
+inline constexpr int32_t kContrastReductionBase = 50;
 inline constexpr int32_t kContrastReductionMax = 8;
 
 // Differences of the band codes: contrast (groups 0 and 1, entries 1..6) and
@@ -41,8 +46,14 @@ struct CodeDistances {
 int32_t groupCodeDistance(const std::array<int32_t, 13>& a, const std::array<int32_t, 13>& b, int32_t group);
 CodeDistances codeDistances(const SimilarSignature& a, const SimilarSignature& b);
 
-// The cheap first gate of a pair; depends on the band codes alone.
-bool passesCodeGate(const CodeDistances& codes, int32_t level);
+// The cheap first gate of a pair; depends on the band codes alone. Each
+// distance at most CheckLevel + 3, their sum at most 2.5 x CheckLevel + 4
+// (in halves, so that the comparison stays in integers).
+inline bool passesCodeGate(const CodeDistances& codes, int32_t level)
+{
+    return codes.contrast <= level + 3 && codes.luminance <= level + 3
+        && 2 * (codes.contrast + codes.luminance) <= 5 * level + 8;
+}
 
 // What the scores read of one picture, packed (a few cache lines) so that
 // the pair pass can run through many pictures quickly.
@@ -128,6 +139,9 @@ void fillAxisPairing(const AxisAlignment& axis, IndexPairing& pairing);
 // Spreads must be at least 1.
 AxisAlignment axisAlignment(int32_t centreA, int32_t spreadA, int32_t centreB, int32_t spreadB);
 
+// The plane-total term of ContrastScore: |PlaneTotals[0] of A - of B| / 7500.
+int32_t contrastTotalsScore(const PairSide& a, const PairSide& b);
+
 // The alignment window exists only when the warm centroids are close on both axes.
 bool alignmentWindowExists(const PairSide& a, const PairSide& b);
 
@@ -159,6 +173,18 @@ std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSid
                                                 const SimilarScoreLimits& limits);
 std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSide& b, const CodeDistances& codes,
                                                 int32_t level, int32_t fileCount);
+
+// The scores with ContrastScore set to `contrast`: the contrast step's
+// reduction of ChromaScore and the sum (steps: the scores before it).
+SimilarPairScores withContrast(const SimilarPairScores& steps, int32_t contrast);
+// The five bounds of the decision.
+bool passesFinalBounds(const SimilarPairScores& scores, const SimilarScoreLimits& limits);
+
+// The contrast step and the decision of a pair whose LumaScore and
+// ChromaScore (after their own steps, which it has passed) are in `steps`,
+// with its code distances.
+std::optional<SimilarPairScores> scoreContrastStep(const PairSide& a, const PairSide& b, const SimilarPairScores& steps,
+                                                   const SimilarScoreLimits& limits);
 
 // The code gate, then the scores.
 std::optional<SimilarPairScores> scoreSimilarPair(const SimilarSignature& a, const SimilarSignature& b,
