@@ -13,6 +13,26 @@
 #define ZELVIC_PAIR_LANES 1
 #endif
 
+namespace {
+
+// Plane totals are sums over 3600 cells of bytes; up to this bound their
+// differences divide exactly in single precision.
+constexpr int32_t kLargestTotal = 1 << 20;
+
+// Whether the lanes can judge pairs with this picture: the offsets table
+// covers its spreads, its centroids lie in the inner cells, its totals are
+// those of a real signature.
+bool judgeable(const PairSide& s)
+{
+    const auto inside = [](int32_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; };
+    return inside(s.warmX, kInnerFirst, kInnerLast) && inside(s.warmY, kInnerFirst, kInnerLast)
+        && inside(s.spreadA, 1, kTabledSpread) && inside(s.spreadB, 1, kTabledSpread)
+        && inside(s.planeTotals[0], 0, kLargestTotal) && inside(s.planeTotals[1], 0, kLargestTotal)
+        && inside(s.planeTotals[2], 0, kLargestTotal);
+}
+
+} // namespace
+
 void LaneRows::assign(int32_t row, const PairSide& side)
 {
     const auto r = static_cast<std::size_t>(row);
@@ -23,6 +43,7 @@ void LaneRows::assign(int32_t row, const PairSide& side)
     lumaTotal[r] = side.planeTotals[1];
     chromaTotal[r] = side.planeTotals[2];
     contrastTotal[r] = side.planeTotals[0];
+    inRange[r] = judgeable(side) ? 1 : 0;
     sides[r] = &side;
 }
 
@@ -42,16 +63,21 @@ constexpr int32_t kRowBytes = 64;
 constexpr int32_t kLumaRows = 0;
 constexpr int32_t kChromaRows = 2 * kRowBytes;
 
-// Plane totals are sums over 3600 cells of bytes; up to this bound their
-// differences divide exactly in single precision.
-constexpr int32_t kLargestTotal = 1 << 20;
-
 // Truncated n / d for 0 <= n < 2^20 and 1 <= d, in single precision: the
 // quotient is correctly rounded, and a fraction short of the next integer
 // (at least 1 / d) is far wider than its rounding, so it truncates exactly.
 ZELVIC_LANES inline __m512i quotient(__m512i n, __m512i d)
 {
     return _mm512_cvttps_epi32(_mm512_div_ps(_mm512_cvtepi32_ps(n), _mm512_cvtepi32_ps(d)));
+}
+
+// Truncated n / 60 for 0 <= n <= 60 * 120 (a plain profile sum), by the
+// rounded-up reciprocal 8739 / 2^19: its excess 52 / 2^19 times n stays
+// below 1 / 60 for n < 10082, so the quotient is exact.
+ZELVIC_LANES inline __m512i perInnerCell(__m512i n)
+{
+    static_assert(kInnerSize == 60);
+    return _mm512_srli_epi32(_mm512_mullo_epi32(n, _mm512_set1_epi32(8739)), 19);
 }
 
 // field[index[k]] for indices 0..47.
@@ -121,21 +147,6 @@ const uint8_t* rowsOf(const PairSide& side, int32_t rowOffset)
     return side.rows[0].data() + rowOffset;
 }
 
-// Plain sums: both rows of every lane against the other picture's.
-ZELVIC_LANES void plainSums(const LaneRows& rows, const int32_t* rowIndex, uint32_t lanes, const PairSide& other,
-                            int32_t rowOffset, LaneSums& out)
-{
-    const uint8_t* otherRows = rowsOf(other, rowOffset);
-    const __m512i otherX = _mm512_loadu_si512(otherRows);
-    const __m512i otherY = _mm512_loadu_si512(otherRows + kRowBytes);
-    for (uint32_t m = lanes; m != 0; m &= m - 1) {
-        const int32_t lane = __builtin_ctz(m);
-        const uint8_t* own = rowsOf(*rows.sides[static_cast<std::size_t>(rowIndex[lane])], rowOffset);
-        storeLaneSums(_mm512_sad_epu8(_mm512_loadu_si512(own), otherX),
-                      _mm512_sad_epu8(_mm512_loadu_si512(own + kRowBytes), otherY), lane, out);
-    }
-}
-
 // |reference[own + i] - other[base + offsets[i]]| for i below the length,
 // as eight partial sums. The run and the offsets are those of the lane.
 ZELVIC_LANES inline __m512i alignedSad(const uint8_t* reference, const uint8_t* other, const LaneAxis& axis,
@@ -149,22 +160,30 @@ ZELVIC_LANES inline __m512i alignedSad(const uint8_t* reference, const uint8_t* 
     return _mm512_sad_epu8(fromReference, fromOther);
 }
 
-// Aligned sums along both axes of the window.
-ZELVIC_LANES void alignedSums(const LaneRows& rows, const int32_t* rowIndex, uint32_t lanes, const PairSide& other,
-                              int32_t rowOffset, const LaneAxis& x, const LaneAxis& y, LaneSums& out)
+// Plain sums of both rows of every lane against the other picture's, and
+// the aligned sums along both axes of the window where it exists.
+ZELVIC_LANES void profileSums(const LaneRows& rows, const int32_t* rowIndex, uint32_t lanes, uint32_t window,
+                              const PairSide& other, int32_t rowOffset, const LaneAxis& x, const LaneAxis& y,
+                              LaneSums& plain, LaneSums& aligned)
 {
     const uint8_t* otherRows = rowsOf(other, rowOffset);
+    const __m512i otherX = _mm512_loadu_si512(otherRows);
+    const __m512i otherY = _mm512_loadu_si512(otherRows + kRowBytes);
     const int8_t* offsets = alignmentOffsets();
     for (uint32_t m = lanes; m != 0; m &= m - 1) {
         const int32_t lane = __builtin_ctz(m);
         const uint8_t* own = rowsOf(*rows.sides[static_cast<std::size_t>(rowIndex[lane])], rowOffset);
+        storeLaneSums(_mm512_sad_epu8(_mm512_loadu_si512(own), otherX),
+                      _mm512_sad_epu8(_mm512_loadu_si512(own + kRowBytes), otherY), lane, plain);
+        if ((window >> lane & 1) == 0)
+            continue;
         const bool laneIsReferenceX = x.referenceIsLane[lane] != 0;
         const bool laneIsReferenceY = y.referenceIsLane[lane] != 0;
         const __m512i sadX =
             alignedSad(laneIsReferenceX ? own : otherRows, laneIsReferenceX ? otherRows : own, x, lane, offsets);
         const __m512i sadY = alignedSad((laneIsReferenceY ? own : otherRows) + kRowBytes,
                                         (laneIsReferenceY ? otherRows : own) + kRowBytes, y, lane, offsets);
-        storeLaneSums(sadX, sadY, lane, out);
+        storeLaneSums(sadX, sadY, lane, aligned);
     }
 }
 
@@ -173,9 +192,8 @@ ZELVIC_LANES void alignedSums(const LaneRows& rows, const int32_t* rowIndex, uin
 ZELVIC_LANES __m512i profileLanes(const LaneSums& plain, const LaneSums& aligned, __mmask16 window, const LaneAxis& x,
                                   const LaneAxis& y)
 {
-    const __m512i inner = _mm512_set1_epi32(kInnerSize);
-    const __m512i plainScore = _mm512_add_epi32(quotient(_mm512_load_si512(plain.x), inner),
-                                                quotient(_mm512_load_si512(plain.y), inner));
+    const __m512i plainScore =
+        _mm512_add_epi32(perInnerCell(_mm512_load_si512(plain.x)), perInnerCell(_mm512_load_si512(plain.y)));
     const __m512i one = _mm512_set1_epi32(1);
     const __m512i alignedX = quotient(_mm512_maskz_load_epi32(window, aligned.x),
                                      _mm512_max_epi32(_mm512_maskz_load_epi32(window, x.length), one));
@@ -187,26 +205,12 @@ ZELVIC_LANES __m512i profileLanes(const LaneSums& plain, const LaneSums& aligned
     return _mm512_mask_blend_epi32(useAligned, plainScore, alignedScore);
 }
 
-ZELVIC_LANES __mmask16 insideRange(__m512i v, int32_t lo, int32_t hi)
-{
-    return _mm512_cmpge_epi32_mask(v, _mm512_set1_epi32(lo)) & _mm512_cmple_epi32_mask(v, _mm512_set1_epi32(hi));
-}
-
-bool sideInRange(const PairSide& s)
-{
-    const auto inside = [](int32_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; };
-    return inside(s.warmX, kInnerFirst, kInnerLast) && inside(s.warmY, kInnerFirst, kInnerLast)
-        && inside(s.spreadA, 1, kTabledSpread) && inside(s.spreadB, 1, kTabledSpread)
-        && inside(s.planeTotals[0], 0, kLargestTotal) && inside(s.planeTotals[1], 0, kLargestTotal)
-        && inside(s.planeTotals[2], 0, kLargestTotal);
-}
-
 ZELVIC_LANES uint32_t judgePermuted(const LaneRows& rows, const int32_t* rowIndex, int32_t count, const PairSide& other,
                                     const SimilarScoreLimits& limits, LaneScores& scores, uint32_t& judged)
 {
     const auto given = static_cast<__mmask16>(_bzhi_u32(0xffff, static_cast<uint32_t>(count)));
     judged = 0;
-    if (!sideInRange(other))
+    if (!judgeable(other))
         return given;
     const __m512i index = _mm512_maskz_loadu_epi32(given, rowIndex);
     const __m512i warmX = pickRows(rows.warmX, index);
@@ -216,10 +220,8 @@ ZELVIC_LANES uint32_t judgePermuted(const LaneRows& rows, const int32_t* rowInde
     const __m512i lumaTotal = pickRows(rows.lumaTotal, index);
     const __m512i chromaTotal = pickRows(rows.chromaTotal, index);
     const __m512i contrastTotal = pickRows(rows.contrastTotal, index);
-    const __mmask16 inRange = insideRange(warmX, kInnerFirst, kInnerLast) & insideRange(warmY, kInnerFirst, kInnerLast)
-        & insideRange(spreadX, 1, kTabledSpread) & insideRange(spreadY, 1, kTabledSpread)
-        & insideRange(lumaTotal, 0, kLargestTotal) & insideRange(chromaTotal, 0, kLargestTotal)
-        & insideRange(contrastTotal, 0, kLargestTotal);
+    const __m512i judgeableRow = pickRows(rows.inRange, index);
+    const __mmask16 inRange = _mm512_test_epi32_mask(judgeableRow, judgeableRow);
     const __mmask16 unjudged = given & static_cast<__mmask16>(~inRange);
     const __mmask16 lanes = given & inRange;
 
@@ -242,8 +244,7 @@ ZELVIC_LANES uint32_t judgePermuted(const LaneRows& rows, const int32_t* rowInde
 
     LaneSums plain;
     LaneSums aligned;
-    plainSums(rows, rowIndex, lanes, other, kLumaRows, plain);
-    alignedSums(rows, rowIndex, window, other, kLumaRows, x, y, aligned);
+    profileSums(rows, rowIndex, lanes, window, other, kLumaRows, x, y, plain, aligned);
     const __m512i lumaTotals = quotient(
         _mm512_abs_epi32(_mm512_sub_epi32(lumaTotal, _mm512_set1_epi32(other.planeTotals[1]))), _mm512_set1_epi32(kLumaTotalDivisor));
     const __m512i luma = _mm512_add_epi32(profileLanes(plain, aligned, window, x, y), lumaTotals);
@@ -252,8 +253,7 @@ ZELVIC_LANES uint32_t judgePermuted(const LaneRows& rows, const int32_t* rowInde
     if (lumaPasses == 0)
         return static_cast<uint32_t>(unjudged);
 
-    plainSums(rows, rowIndex, lumaPasses, other, kChromaRows, plain);
-    alignedSums(rows, rowIndex, window & lumaPasses, other, kChromaRows, x, y, aligned);
+    profileSums(rows, rowIndex, lumaPasses, window, other, kChromaRows, x, y, plain, aligned);
     const __m512i chromaTotals = quotient(
         _mm512_abs_epi32(_mm512_sub_epi32(chromaTotal, _mm512_set1_epi32(other.planeTotals[2]))), _mm512_set1_epi32(kChromaTotalDivisor));
     __m512i chroma = _mm512_add_epi32(profileLanes(plain, aligned, window & lumaPasses, x, y), chromaTotals);

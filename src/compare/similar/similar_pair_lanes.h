@@ -23,6 +23,7 @@ struct LaneRows {
     alignas(64) std::array<int32_t, kLaneRows> lumaTotal {};
     alignas(64) std::array<int32_t, kLaneRows> chromaTotal {};
     alignas(64) std::array<int32_t, kLaneRows> contrastTotal {};
+    alignas(64) std::array<int32_t, kLaneRows> inRange {}; // 1 when the lanes can judge the row
     std::array<const PairSide*, kLaneRows> sides {};
 
     void assign(int32_t row, const PairSide& side);
