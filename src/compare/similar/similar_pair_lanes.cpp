@@ -133,15 +133,6 @@ struct LaneSums {
     alignas(64) int32_t y[kLanes];
 };
 
-// The two sums of a lane in one pass: x in the low half of each 64-bit
-// lane, y in the high half (each partial sum is below 2^16).
-ZELVIC_LANES inline void storeLaneSums(__m512i sadX, __m512i sadY, int32_t lane, LaneSums& out)
-{
-    const auto both = static_cast<uint64_t>(_mm512_reduce_add_epi64(_mm512_add_epi64(sadX, _mm512_slli_epi64(sadY, 32))));
-    out.x[lane] = static_cast<int32_t>(static_cast<uint32_t>(both));
-    out.y[lane] = static_cast<int32_t>(both >> 32);
-}
-
 const uint8_t* rowsOf(const PairSide& side, int32_t rowOffset)
 {
     return side.rows[0].data() + rowOffset;
@@ -161,29 +152,36 @@ ZELVIC_LANES inline __m512i alignedSad(const uint8_t* reference, const uint8_t* 
 }
 
 // Plain sums of both rows of every lane against the other picture's, and
-// the aligned sums along both axes of the window where it exists.
+// the aligned sums along both axes of the window where it exists. The four
+// sums of a lane are added up together, each in 16 bits of the 64-bit
+// lanes: the eight partial sums of one are at most 8 x 255 each, their
+// total at most 60 x 255, so none spills into the next.
 ZELVIC_LANES void profileSums(const LaneRows& rows, const int32_t* rowIndex, uint32_t lanes, uint32_t window,
                               const PairSide& other, int32_t rowOffset, const LaneAxis& x, const LaneAxis& y,
-                              LaneSums& plain, LaneSums& aligned)
+                              const int8_t* offsets, LaneSums& plain, LaneSums& aligned)
 {
     const uint8_t* otherRows = rowsOf(other, rowOffset);
     const __m512i otherX = _mm512_loadu_si512(otherRows);
     const __m512i otherY = _mm512_loadu_si512(otherRows + kRowBytes);
-    const int8_t* offsets = alignmentOffsets();
     for (uint32_t m = lanes; m != 0; m &= m - 1) {
         const int32_t lane = __builtin_ctz(m);
         const uint8_t* own = rowsOf(*rows.sides[static_cast<std::size_t>(rowIndex[lane])], rowOffset);
-        storeLaneSums(_mm512_sad_epu8(_mm512_loadu_si512(own), otherX),
-                      _mm512_sad_epu8(_mm512_loadu_si512(own + kRowBytes), otherY), lane, plain);
-        if ((window >> lane & 1) == 0)
-            continue;
-        const bool laneIsReferenceX = x.referenceIsLane[lane] != 0;
-        const bool laneIsReferenceY = y.referenceIsLane[lane] != 0;
-        const __m512i sadX =
-            alignedSad(laneIsReferenceX ? own : otherRows, laneIsReferenceX ? otherRows : own, x, lane, offsets);
-        const __m512i sadY = alignedSad((laneIsReferenceY ? own : otherRows) + kRowBytes,
-                                        (laneIsReferenceY ? otherRows : own) + kRowBytes, y, lane, offsets);
-        storeLaneSums(sadX, sadY, lane, aligned);
+        __m512i sums = _mm512_add_epi64(_mm512_sad_epu8(_mm512_loadu_si512(own), otherX),
+                                        _mm512_slli_epi64(_mm512_sad_epu8(_mm512_loadu_si512(own + kRowBytes), otherY), 16));
+        if ((window >> lane & 1) != 0) {
+            const bool laneIsReferenceX = x.referenceIsLane[lane] != 0;
+            const bool laneIsReferenceY = y.referenceIsLane[lane] != 0;
+            const __m512i sadX =
+                alignedSad(laneIsReferenceX ? own : otherRows, laneIsReferenceX ? otherRows : own, x, lane, offsets);
+            const __m512i sadY = alignedSad((laneIsReferenceY ? own : otherRows) + kRowBytes,
+                                            (laneIsReferenceY ? otherRows : own) + kRowBytes, y, lane, offsets);
+            sums = _mm512_add_epi64(sums, _mm512_add_epi64(_mm512_slli_epi64(sadX, 32), _mm512_slli_epi64(sadY, 48)));
+        }
+        const auto all = static_cast<uint64_t>(_mm512_reduce_add_epi64(sums));
+        plain.x[lane] = static_cast<int32_t>(all & 0xffff);
+        plain.y[lane] = static_cast<int32_t>((all >> 16) & 0xffff);
+        aligned.x[lane] = static_cast<int32_t>((all >> 32) & 0xffff);
+        aligned.y[lane] = static_cast<int32_t>(all >> 48);
     }
 }
 
@@ -244,7 +242,8 @@ ZELVIC_LANES uint32_t judgePermuted(const LaneRows& rows, const int32_t* rowInde
 
     LaneSums plain;
     LaneSums aligned;
-    profileSums(rows, rowIndex, lanes, window, other, kLumaRows, x, y, plain, aligned);
+    const int8_t* offsets = alignmentOffsets();
+    profileSums(rows, rowIndex, lanes, window, other, kLumaRows, x, y, offsets, plain, aligned);
     const __m512i lumaTotals = quotient(
         _mm512_abs_epi32(_mm512_sub_epi32(lumaTotal, _mm512_set1_epi32(other.planeTotals[1]))), _mm512_set1_epi32(kLumaTotalDivisor));
     const __m512i luma = _mm512_add_epi32(profileLanes(plain, aligned, window, x, y), lumaTotals);
@@ -253,7 +252,7 @@ ZELVIC_LANES uint32_t judgePermuted(const LaneRows& rows, const int32_t* rowInde
     if (lumaPasses == 0)
         return static_cast<uint32_t>(unjudged);
 
-    profileSums(rows, rowIndex, lumaPasses, window, other, kChromaRows, x, y, plain, aligned);
+    profileSums(rows, rowIndex, lumaPasses, window, other, kChromaRows, x, y, offsets, plain, aligned);
     const __m512i chromaTotals = quotient(
         _mm512_abs_epi32(_mm512_sub_epi32(chromaTotal, _mm512_set1_epi32(other.planeTotals[2]))), _mm512_set1_epi32(kChromaTotalDivisor));
     __m512i chroma = _mm512_add_epi32(profileLanes(plain, aligned, window & lumaPasses, x, y), chromaTotals);
