@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "compare/similar/similar_byte_sums.h"
 #include "compare/similar/similar_scoring.h"
 #include "similar/random_signatures.h"
 
@@ -49,6 +50,15 @@ void expectSameAsFullLoop(const Corpus& c, const char* what)
         EXPECT_FALSE(expected.empty()) << what << ", level " << level;
         for (int32_t jobs : {1, 2, 3})
             EXPECT_EQ(passLines(c, level, jobs), expected) << what << ", level " << level << ", jobs " << jobs;
+        // The pass without the vector lanes (processors without byte
+        // permutes) and with them give the same lines.
+        const ByteSumKind before = byteSumKind();
+        for (ByteSumKind kind : {ByteSumKind::Plain, ByteSumKind::Shuffles, ByteSumKind::Permutes}) {
+            setByteSumKind(kind);
+            EXPECT_EQ(passLines(c, level, 2), expected)
+                << what << ", level " << level << ", byte sums " << static_cast<int>(kind);
+        }
+        setByteSumKind(before);
     }
 }
 

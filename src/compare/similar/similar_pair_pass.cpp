@@ -19,6 +19,7 @@ namespace {
 // Rows of a tile: their data stays in the first-level cache while the
 // rest of the pictures stream past; the lanes hold them all.
 constexpr int32_t kTileRows = kLaneRows;
+static_assert(kTileRows <= 64, "a tile's rows are bits of one word");
 
 // The six codes of one half (contrast: entries 1..6, luminance: 7..12).
 using HalfCodes = std::array<int32_t, 6>;
@@ -83,6 +84,13 @@ struct Bucket {
     int32_t first = 0;
     int32_t size = 0;
 };
+
+// Bits first .. end - 1 of a mask of tile rows.
+uint64_t rowsOf(int32_t first, int32_t end)
+{
+    const auto upTo = [](int32_t n) { return n >= 64 ? ~uint64_t {0} : (uint64_t {1} << n) - 1; };
+    return upTo(end) & ~upTo(first);
+}
 
 // Positions [first, end) of the pass's PairSide array, all in contrast group `group`.
 struct Tile {
@@ -238,37 +246,42 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
         // The pairs of picture j with the rows of the passing buckets before
         // it: each pair once, the row before its partner. False once aborted.
         const auto scoreRows = [&](int32_t j) {
-            if (!useLanes) {
-                for (const TileBucket& p : passing) {
-                    for (int32_t i = p.rowsFirst; i < std::min(p.rowsEnd, j); ++i) {
-                        if (input.abortFlag.load(std::memory_order_relaxed))
-                            return false;
-                        ++examined;
-                        score(i, j, p.codes);
-                    }
+            for (const TileBucket& p : passing) {
+                for (int32_t i = p.rowsFirst; i < std::min(p.rowsEnd, j); ++i) {
+                    if (input.abortFlag.load(std::memory_order_relaxed))
+                        return false;
+                    ++examined;
+                    score(i, j, p.codes);
                 }
-                return true;
             }
-            // Sixteen rows at a time through the lanes; only the pairs they
-            // let through are scored.
-            std::array<int32_t, kLanes> rowIndex {};
-            std::array<const CodeDistances*, kLanes> rowCodes {};
-            int32_t count = 0;
-            const auto judge = [&] {
+            return true;
+        };
+        // The same through the lanes, sixteen rows at a time: bit r of `rows`
+        // stands for row tile.first + r. Only the pairs the lanes let through
+        // are scored.
+        std::array<int32_t, kLanes> rowIndex {};
+        const auto judgeRows = [&](int32_t j, uint64_t rows, int32_t contrast, int32_t q) {
+            if (j - tile.first < kTileRows)
+                rows &= (uint64_t {1} << (j - tile.first)) - 1;
+            while (rows != 0) {
                 if (input.abortFlag.load(std::memory_order_relaxed))
                     return false;
+                int32_t count = 0;
+                for (; rows != 0 && count < kLanes; rows &= rows - 1)
+                    rowIndex[static_cast<std::size_t>(count++)] = std::countr_zero(rows);
                 examined += count;
                 uint32_t judged = 0;
                 const uint32_t kept = judgePairLanes(laneRows, rowIndex.data(), count, sides[j], limits, laneScores, judged);
                 for (uint32_t m = kept; m != 0; m &= m - 1) {
                     const auto k = static_cast<std::size_t>(std::countr_zero(m));
                     const int32_t i = tile.first + rowIndex[k];
+                    const CodeDistances codes {contrast, lumaTable.between(buckets[bucketAt[i]].lumaId, buckets[q].lumaId)};
                     if ((judged >> k & 1) == 0) {
-                        score(i, j, *rowCodes[k]);
+                        score(i, j, codes);
                         continue;
                     }
                     SimilarPairScores steps;
-                    steps.codes = *rowCodes[k];
+                    steps.codes = codes;
                     steps.luma = laneScores.luma[k];
                     steps.chroma = laneScores.chroma[k];
                     const bool inOrder = fileAt[i] < fileAt[j];
@@ -276,18 +289,8 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
                     const int32_t pb = inOrder ? j : i;
                     addLine(pa, pb, scoreContrastStep(sides[pa], sides[pb], steps, limits));
                 }
-                count = 0;
-                return true;
-            };
-            for (const TileBucket& p : passing) {
-                for (int32_t i = p.rowsFirst; i < std::min(p.rowsEnd, j); ++i) {
-                    rowIndex[static_cast<std::size_t>(count)] = i - tile.first;
-                    rowCodes[static_cast<std::size_t>(count)] = &p.codes;
-                    if (++count == kLanes && !judge())
-                        return false;
-                }
             }
-            return count == 0 || judge();
+            return true;
         };
         const int32_t firstBucket = own.front().bucket;
         for (int32_t g2 = tile.group; g2 < groupCount; ++g2) {
@@ -296,16 +299,21 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
                 continue;
             for (int32_t q = std::max(firstBucket, groupStart[g2]); q < groupStart[g2 + 1]; ++q) {
                 passing.clear();
+                uint64_t passingRows = 0;
                 for (const TileBucket& p : own) {
                     const CodeDistances codes {contrast, lumaTable.between(buckets[p.bucket].lumaId, buckets[q].lumaId)};
-                    if (p.bucket <= q && passesCodeGate(codes, level))
-                        passing.push_back(TileBucket {p.bucket, p.rowsFirst, p.rowsEnd, codes});
+                    if (p.bucket <= q && passesCodeGate(codes, level)) {
+                        if (useLanes)
+                            passingRows |= rowsOf(p.rowsFirst - tile.first, p.rowsEnd - tile.first);
+                        else
+                            passing.push_back(TileBucket {p.bucket, p.rowsFirst, p.rowsEnd, codes});
+                    }
                 }
-                if (passing.empty())
+                if (passing.empty() && passingRows == 0)
                     continue;
                 const Bucket& other = buckets[q];
                 for (int32_t j = std::max(other.first, tile.first + 1); j < other.first + other.size; ++j) {
-                    if (!scoreRows(j))
+                    if (!(useLanes ? judgeRows(j, passingRows, contrast, q) : scoreRows(j)))
                         return;
                 }
             }
