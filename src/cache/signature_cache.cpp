@@ -13,7 +13,7 @@ bool SignatureCache::lookup(const File_rec& file, Reductions wanted, PictureOutc
         qCDebug(zelvicCache, "%s not looked up in the cache: gone, or no longer a plain file", file.path.c_str());
         return false;
     }
-    std::optional<PictureOutcome> kept = m_store->find(file.path, *version);
+    std::optional<PictureOutcome> kept = m_store->find(file.path, *version, wanted);
     if (kept && kept->covers(wanted)) {
         outcome = std::move(*kept);
         m_hits.fetch_add(1, std::memory_order_relaxed);

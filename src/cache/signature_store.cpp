@@ -229,76 +229,104 @@ bool SignatureStore::executeWaiting(const char* sql)
     }
 }
 
-std::optional<PictureOutcome> SignatureStore::find(const std::string& path, const FileVersion& version)
+std::optional<PictureOutcome> SignatureStore::find(const std::string& path, const FileVersion& version,
+                                                   Reductions wanted)
 {
-    std::lock_guard lock(m_mutex);
-    if (!m_db)
-        return std::nullopt;
-    sqlite3_stmt* const q = m_find;
-    sqlite3_bind_blob(q, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
-    const int code = sqlite3_step(q);
-    std::optional<PictureOutcome> found;
-    bool damaged = false;
-    if (code == SQLITE_ROW) {
-        const bool sameFile = static_cast<uint64_t>(sqlite3_column_int64(q, 0)) == version.device
-                              && static_cast<uint64_t>(sqlite3_column_int64(q, 1)) == version.inode
-                              && sqlite3_column_int64(q, 2) == version.size
-                              && sqlite3_column_int64(q, 3) == version.mtimeNs
-                              && sqlite3_column_int64(q, 4) == version.ctimeNs;
-        const int64_t decoder = sqlite3_column_int64(q, 5);
-        if (sameFile && decoder == decoderVersion()) {
-            const int32_t identicalVersion = sqlite3_column_int(q, 6);
-            const int32_t similarVersion = sqlite3_column_int(q, 7);
-            const int32_t width = sqlite3_column_int(q, 8);
-            const int32_t height = sqlite3_column_int(q, 9);
-            const int failure = sqlite3_column_int(q, 10);
-            const std::string_view error = sqliteColumnBytes(q, 11);
-            const std::string_view identical = sqliteColumnBytes(q, 12);
-            const std::string_view similar = sqliteColumnBytes(q, 13);
-            damaged = sqlite3_column_int64(q, 14)
-                          != recordChecksum(decoder, identicalVersion, similarVersion, width, height,
-                                            static_cast<LoadFailure>(failure), error, identical, similar)
-                      || failure < static_cast<int>(LoadFailure::None)
-                      || failure > static_cast<int>(LoadFailure::SystemError);
-            if (!damaged) {
-                PictureOutcome outcome;
-                outcome.failure = static_cast<LoadFailure>(failure);
-                outcome.status = outcome.failure == LoadFailure::None ? PictureOutcome::Status::Loaded
-                                                                      : PictureOutcome::Status::Failed;
-                outcome.error = std::string(error);
-                outcome.width = width;
-                outcome.height = height;
-                // A part of another engine version is left out: the pipeline
-                // then decodes the file again.
-                if (identicalVersion == kIdenticalSignatureVersion && !sqliteColumnIsNull(q, 12)) {
-                    const std::optional<IdenticalSignature> signature = decodeIdenticalSignature(identical);
-                    damaged = !signature;
-                    if (signature) {
-                        outcome.identical = *signature;
-                        outcome.hasIdentical = true;
-                    }
-                }
-                if (similarVersion == kSimilarSignatureVersion && !sqliteColumnIsNull(q, 13)) {
-                    const std::optional<SimilarSignature> signature = decodeSimilarSignature(similar);
-                    damaged = damaged || !signature;
-                    if (signature) {
-                        outcome.similar = *signature;
-                        outcome.hasSimilar = true;
-                    }
-                }
-                if (!damaged)
-                    found = std::move(outcome);
+    // The row is copied out under the lock; the check and the decoding,
+    // which cost far more than the read, run outside it so that the workers
+    // of a search do not wait for each other.
+    struct Row {
+        int32_t identicalVersion = 0;
+        int32_t similarVersion = 0;
+        int32_t width = 0;
+        int32_t height = 0;
+        int failure = 0;
+        std::string error;
+        std::optional<std::string> identical; // empty when the column is NULL
+        std::optional<std::string> similar;
+        int64_t checksum = 0;
+    };
+    std::optional<Row> row;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_db)
+            return std::nullopt;
+        sqlite3_stmt* const q = m_find;
+        sqlite3_bind_blob(q, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+        const int code = sqlite3_step(q);
+        if (code == SQLITE_ROW) {
+            const bool sameFile = static_cast<uint64_t>(sqlite3_column_int64(q, 0)) == version.device
+                                  && static_cast<uint64_t>(sqlite3_column_int64(q, 1)) == version.inode
+                                  && sqlite3_column_int64(q, 2) == version.size
+                                  && sqlite3_column_int64(q, 3) == version.mtimeNs
+                                  && sqlite3_column_int64(q, 4) == version.ctimeNs;
+            if (sameFile && sqlite3_column_int64(q, 5) == decoderVersion()) {
+                Row r;
+                r.identicalVersion = sqlite3_column_int(q, 6);
+                r.similarVersion = sqlite3_column_int(q, 7);
+                r.width = sqlite3_column_int(q, 8);
+                r.height = sqlite3_column_int(q, 9);
+                r.failure = sqlite3_column_int(q, 10);
+                r.error = std::string(sqliteColumnBytes(q, 11));
+                if (!sqliteColumnIsNull(q, 12))
+                    r.identical = std::string(sqliteColumnBytes(q, 12));
+                if (!sqliteColumnIsNull(q, 13))
+                    r.similar = std::string(sqliteColumnBytes(q, 13));
+                r.checksum = sqlite3_column_int64(q, 14);
+                row = std::move(r);
             }
         }
+        sqlite3_reset(q);
+        sqlite3_clear_bindings(q);
+        if (code != SQLITE_ROW && code != SQLITE_DONE) {
+            fail(code, "cannot read it");
+            return std::nullopt;
+        }
     }
-    sqlite3_reset(q);
-    sqlite3_clear_bindings(q);
-    if (damaged) {
-        fail(SQLITE_CORRUPT, "a record fails its check");
+    if (!row)
         return std::nullopt;
+
+    const std::string_view identical = row->identical ? std::string_view(*row->identical) : std::string_view();
+    const std::string_view similar = row->similar ? std::string_view(*row->similar) : std::string_view();
+    bool damaged = row->checksum
+            != recordChecksum(decoderVersion(), row->identicalVersion, row->similarVersion, row->width, row->height,
+                              static_cast<LoadFailure>(row->failure), row->error, identical, similar)
+        || row->failure < static_cast<int>(LoadFailure::None) || row->failure > static_cast<int>(LoadFailure::SystemError);
+    std::optional<PictureOutcome> found;
+    if (!damaged) {
+        PictureOutcome outcome;
+        outcome.failure = static_cast<LoadFailure>(row->failure);
+        outcome.status =
+            outcome.failure == LoadFailure::None ? PictureOutcome::Status::Loaded : PictureOutcome::Status::Failed;
+        outcome.error = std::move(row->error);
+        outcome.width = row->width;
+        outcome.height = row->height;
+        // A part of another engine version is left out: the pipeline then
+        // decodes the file again. A part the search does not want is not
+        // decoded (the check above covers it all the same).
+        if (wanted.identical && row->identicalVersion == kIdenticalSignatureVersion && row->identical) {
+            const std::optional<IdenticalSignature> signature = decodeIdenticalSignature(identical);
+            damaged = !signature;
+            if (signature) {
+                outcome.identical = *signature;
+                outcome.hasIdentical = true;
+            }
+        }
+        if (wanted.similar && row->similarVersion == kSimilarSignatureVersion && row->similar) {
+            const std::optional<SimilarSignature> signature = decodeSimilarSignature(similar);
+            damaged = damaged || !signature;
+            if (signature) {
+                outcome.similar = *signature;
+                outcome.hasSimilar = true;
+            }
+        }
+        if (!damaged)
+            found = std::move(outcome);
     }
-    if (code != SQLITE_ROW && code != SQLITE_DONE) {
-        fail(code, "cannot read it");
+    if (damaged) {
+        std::lock_guard lock(m_mutex);
+        if (m_db)
+            fail(SQLITE_CORRUPT, "a record fails its check");
         return std::nullopt;
     }
     return found;
