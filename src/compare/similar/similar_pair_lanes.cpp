@@ -169,12 +169,14 @@ ZELVIC_LANES void profileSums(const LaneRows& rows, const int32_t* rowIndex, uin
         __m512i sums = _mm512_add_epi64(_mm512_sad_epu8(_mm512_loadu_si512(own), otherX),
                                         _mm512_slli_epi64(_mm512_sad_epu8(_mm512_loadu_si512(own + kRowBytes), otherY), 16));
         if ((window >> lane & 1) != 0) {
-            const bool laneIsReferenceX = x.referenceIsLane[lane] != 0;
-            const bool laneIsReferenceY = y.referenceIsLane[lane] != 0;
-            const __m512i sadX =
-                alignedSad(laneIsReferenceX ? own : otherRows, laneIsReferenceX ? otherRows : own, x, lane, offsets);
-            const __m512i sadY = alignedSad((laneIsReferenceY ? own : otherRows) + kRowBytes,
-                                            (laneIsReferenceY ? otherRows : own) + kRowBytes, y, lane, offsets);
+            // Which side is the reference is a coin toss from pair to pair:
+            // picked by index, not by a branch.
+            const uint8_t* const sides[2] = {otherRows, own};
+            const int32_t referenceX = x.referenceIsLane[lane];
+            const int32_t referenceY = y.referenceIsLane[lane];
+            const __m512i sadX = alignedSad(sides[referenceX], sides[1 - referenceX], x, lane, offsets);
+            const __m512i sadY =
+                alignedSad(sides[referenceY] + kRowBytes, sides[1 - referenceY] + kRowBytes, y, lane, offsets);
             sums = _mm512_add_epi64(sums, _mm512_add_epi64(_mm512_slli_epi64(sadX, 32), _mm512_slli_epi64(sadY, 48)));
         }
         const auto all = static_cast<uint64_t>(_mm512_reduce_add_epi64(sums));
