@@ -94,6 +94,12 @@ std::unique_ptr<SignatureStore> SignatureStore::open(const std::string& file, co
 
 SignatureStore::~SignatureStore()
 {
+    // The lookup connections first: the last connection to close folds the
+    // write-ahead log back into the file, and only the main one may write.
+    for (Reader& reader : m_readers) {
+        std::lock_guard lock(reader.mutex);
+        closeReader(reader);
+    }
     std::lock_guard lock(m_mutex);
     flushLocked();
     closeDatabase();
@@ -195,7 +201,10 @@ bool SignatureStore::openDatabase(bool createFolder)
         if (!execute(kCreateSchema) || !execute(setVersions.c_str()) || !execute("COMMIT"))
             return false;
     }
-    return prepare(m_find, kFindSql) && prepare(m_write, kWriteSql);
+    if (!prepare(m_find, kFindSql) || !prepare(m_write, kWriteSql))
+        return false;
+    m_open.store(true, std::memory_order_release);
+    return true;
 }
 
 bool SignatureStore::prepare(sqlite3_stmt*& statement, const char* sql)
@@ -229,59 +238,110 @@ bool SignatureStore::executeWaiting(const char* sql)
     }
 }
 
+namespace {
+
+// A record as its row holds it, copied out of SQLite's buffers.
+struct StoredRow {
+    int32_t identicalVersion = 0;
+    int32_t similarVersion = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    int failure = 0;
+    std::string error;
+    std::optional<std::string> identical; // empty when the column is NULL
+    std::optional<std::string> similar;
+    int64_t checksum = 0;
+};
+
+// Steps the find statement for `path`: SQLITE_ROW or SQLITE_DONE, or the
+// error. `row` is set when the record is for exactly this version and the
+// current decoder.
+int readRow(sqlite3_stmt* q, const std::string& path, const FileVersion& version, std::optional<StoredRow>& row)
+{
+    sqlite3_bind_blob(q, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+    const int code = sqlite3_step(q);
+    if (code == SQLITE_ROW) {
+        const bool sameFile = static_cast<uint64_t>(sqlite3_column_int64(q, 0)) == version.device
+                              && static_cast<uint64_t>(sqlite3_column_int64(q, 1)) == version.inode
+                              && sqlite3_column_int64(q, 2) == version.size
+                              && sqlite3_column_int64(q, 3) == version.mtimeNs
+                              && sqlite3_column_int64(q, 4) == version.ctimeNs;
+        if (sameFile && sqlite3_column_int64(q, 5) == decoderVersion()) {
+            StoredRow r;
+            r.identicalVersion = sqlite3_column_int(q, 6);
+            r.similarVersion = sqlite3_column_int(q, 7);
+            r.width = sqlite3_column_int(q, 8);
+            r.height = sqlite3_column_int(q, 9);
+            r.failure = sqlite3_column_int(q, 10);
+            r.error = std::string(sqliteColumnBytes(q, 11));
+            if (!sqliteColumnIsNull(q, 12))
+                r.identical = std::string(sqliteColumnBytes(q, 12));
+            if (!sqliteColumnIsNull(q, 13))
+                r.similar = std::string(sqliteColumnBytes(q, 13));
+            r.checksum = sqlite3_column_int64(q, 14);
+            row = std::move(r);
+        }
+    }
+    sqlite3_reset(q);
+    sqlite3_clear_bindings(q);
+    return code;
+}
+
+} // namespace
+
+bool SignatureStore::openReader(Reader& reader)
+{
+    const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(m_file.c_str(), &reader.db, flags, nullptr) == SQLITE_OK) {
+        sqlite3_extended_result_codes(reader.db, 1);
+        sqlite3_busy_timeout(reader.db, kBusyTimeoutMs);
+        if (sqlite3_prepare_v3(reader.db, kFindSql, -1, SQLITE_PREPARE_PERSISTENT, &reader.find, nullptr) == SQLITE_OK)
+            return true;
+    }
+    closeReader(reader);
+    return false;
+}
+
+void SignatureStore::closeReader(Reader& reader)
+{
+    sqlite3_finalize(reader.find);
+    reader.find = nullptr;
+    sqlite3_close_v2(reader.db);
+    reader.db = nullptr;
+}
+
 std::optional<PictureOutcome> SignatureStore::find(const std::string& path, const FileVersion& version,
                                                    Reductions wanted)
 {
-    // The row is copied out under the lock; the check and the decoding,
-    // which cost far more than the read, run outside it so that the workers
-    // of a search do not wait for each other.
-    struct Row {
-        int32_t identicalVersion = 0;
-        int32_t similarVersion = 0;
-        int32_t width = 0;
-        int32_t height = 0;
-        int failure = 0;
-        std::string error;
-        std::optional<std::string> identical; // empty when the column is NULL
-        std::optional<std::string> similar;
-        int64_t checksum = 0;
-    };
-    std::optional<Row> row;
-    {
+    if (!m_open.load(std::memory_order_acquire))
+        return std::nullopt;
+    // Each thread that looks up at the same time reads through a connection
+    // of its own; the check and the decoding, which cost far more than the
+    // read, run outside every lock.
+    std::optional<StoredRow> row;
+    std::optional<int> code;
+    for (Reader& reader : m_readers) {
+        std::unique_lock lock(reader.mutex, std::try_to_lock);
+        if (!lock.owns_lock() || reader.unusable)
+            continue;
+        if (reader.db == nullptr && !openReader(reader)) {
+            reader.unusable = true; // the main connection serves instead
+            continue;
+        }
+        code = readRow(reader.find, path, version, row);
+        break;
+    }
+    if (!code) {
         std::lock_guard lock(m_mutex);
         if (!m_db)
             return std::nullopt;
-        sqlite3_stmt* const q = m_find;
-        sqlite3_bind_blob(q, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
-        const int code = sqlite3_step(q);
-        if (code == SQLITE_ROW) {
-            const bool sameFile = static_cast<uint64_t>(sqlite3_column_int64(q, 0)) == version.device
-                                  && static_cast<uint64_t>(sqlite3_column_int64(q, 1)) == version.inode
-                                  && sqlite3_column_int64(q, 2) == version.size
-                                  && sqlite3_column_int64(q, 3) == version.mtimeNs
-                                  && sqlite3_column_int64(q, 4) == version.ctimeNs;
-            if (sameFile && sqlite3_column_int64(q, 5) == decoderVersion()) {
-                Row r;
-                r.identicalVersion = sqlite3_column_int(q, 6);
-                r.similarVersion = sqlite3_column_int(q, 7);
-                r.width = sqlite3_column_int(q, 8);
-                r.height = sqlite3_column_int(q, 9);
-                r.failure = sqlite3_column_int(q, 10);
-                r.error = std::string(sqliteColumnBytes(q, 11));
-                if (!sqliteColumnIsNull(q, 12))
-                    r.identical = std::string(sqliteColumnBytes(q, 12));
-                if (!sqliteColumnIsNull(q, 13))
-                    r.similar = std::string(sqliteColumnBytes(q, 13));
-                r.checksum = sqlite3_column_int64(q, 14);
-                row = std::move(r);
-            }
-        }
-        sqlite3_reset(q);
-        sqlite3_clear_bindings(q);
-        if (code != SQLITE_ROW && code != SQLITE_DONE) {
-            fail(code, "cannot read it");
-            return std::nullopt;
-        }
+        code = readRow(m_find, path, version, row);
+    }
+    if (*code != SQLITE_ROW && *code != SQLITE_DONE) {
+        std::lock_guard lock(m_mutex);
+        if (m_db)
+            fail(*code, "cannot read it");
+        return std::nullopt;
     }
     if (!row)
         return std::nullopt;
@@ -586,6 +646,8 @@ void SignatureStore::setAside(const std::string& message)
 
 void SignatureStore::closeDatabase()
 {
+    // Lookups stop here; their connections are closed with the store.
+    m_open.store(false, std::memory_order_release);
     sqlite3_finalize(m_find);
     sqlite3_finalize(m_write);
     m_find = nullptr;

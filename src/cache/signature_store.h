@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -98,8 +100,20 @@ private:
         std::optional<std::string> similar;
     };
 
+    // A connection for lookups alone: threads that look up at the same time
+    // each take one, so that they do not wait for each other.
+    struct Reader {
+        std::mutex mutex;
+        sqlite3* db = nullptr;
+        sqlite3_stmt* find = nullptr;
+        bool unusable = false; // could not be opened: the main connection serves
+    };
+    static constexpr std::size_t kReaders = 4;
+
     SignatureStore(std::string file, CacheWarning warning);
     bool openDatabase(bool createFolder);
+    bool openReader(Reader& reader);
+    static void closeReader(Reader& reader);
     bool prepare(sqlite3_stmt*& statement, const char* sql);
     bool execute(const char* sql);
     bool executeWaiting(const char* sql);
@@ -119,4 +133,6 @@ private:
     sqlite3_stmt* m_find = nullptr;
     sqlite3_stmt* m_write = nullptr;
     std::vector<Pending> m_pending;
+    std::atomic<bool> m_open {false}; // the store is usable
+    std::array<Reader, kReaders> m_readers;
 };
