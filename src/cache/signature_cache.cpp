@@ -6,14 +6,14 @@ SignatureCache::SignatureCache(std::unique_ptr<SignatureStore> store) : m_store(
 
 SignatureCache::~SignatureCache() = default;
 
-bool SignatureCache::lookup(const File_rec& file, Reductions wanted, PictureOutcome& outcome)
+bool SignatureCache::lookup(const File_rec& file, Reductions wanted, Reductions read, PictureOutcome& outcome)
 {
     const std::optional<FileVersion> version = readFileVersion(file.path);
     if (!version) {
         qCDebug(zelvicCache, "%s not looked up in the cache: gone, or no longer a plain file", file.path.c_str());
         return false;
     }
-    std::optional<PictureOutcome> kept = m_store->find(file.path, *version, wanted);
+    std::optional<PictureOutcome> kept = m_store->find(file.path, *version, read);
     if (kept && kept->covers(wanted)) {
         outcome = std::move(*kept);
         m_hits.fetch_add(1, std::memory_order_relaxed);

@@ -29,7 +29,7 @@ public:
     // that covers `wanted`. On a miss the version seen here, before the
     // decode, is what store() keeps the fresh outcome under: if the file
     // changes meanwhile, its next version will not match the record.
-    bool lookup(const File_rec& file, Reductions wanted, PictureOutcome& outcome) override;
+    bool lookup(const File_rec& file, Reductions wanted, Reductions read, PictureOutcome& outcome) override;
     void store(const File_rec& file, const PictureOutcome& outcome) override;
 
     const std::atomic<int64_t>& hitCounter() const { return m_hits; }

@@ -311,7 +311,7 @@ void SignatureStore::closeReader(Reader& reader)
 }
 
 std::optional<PictureOutcome> SignatureStore::find(const std::string& path, const FileVersion& version,
-                                                   Reductions wanted)
+                                                   Reductions decode)
 {
     if (!m_open.load(std::memory_order_acquire))
         return std::nullopt;
@@ -362,22 +362,30 @@ std::optional<PictureOutcome> SignatureStore::find(const std::string& path, cons
         outcome.width = row->width;
         outcome.height = row->height;
         // A part of another engine version is left out: the pipeline then
-        // decodes the file again. A part the search does not want is not
-        // decoded (the check above covers it all the same).
-        if (wanted.identical && row->identicalVersion == kIdenticalSignatureVersion && row->identical) {
-            const std::optional<IdenticalSignature> signature = decodeIdenticalSignature(identical);
-            damaged = !signature;
-            if (signature) {
-                outcome.identical = *signature;
-                outcome.hasIdentical = true;
+        // decodes the file again. A part the search does not read is only
+        // marked kept (the check above covers it all the same).
+        if (row->identicalVersion == kIdenticalSignatureVersion && row->identical) {
+            if (decode.identical) {
+                const std::optional<IdenticalSignature> signature = decodeIdenticalSignature(identical);
+                damaged = !signature;
+                if (signature) {
+                    outcome.identical = *signature;
+                    outcome.hasIdentical = true;
+                }
+            } else {
+                outcome.kept.identical = true;
             }
         }
-        if (wanted.similar && row->similarVersion == kSimilarSignatureVersion && row->similar) {
-            const std::optional<SimilarSignature> signature = decodeSimilarSignature(similar);
-            damaged = damaged || !signature;
-            if (signature) {
-                outcome.similar = *signature;
-                outcome.hasSimilar = true;
+        if (row->similarVersion == kSimilarSignatureVersion && row->similar) {
+            if (decode.similar) {
+                const std::optional<SimilarSignature> signature = decodeSimilarSignature(similar);
+                damaged = damaged || !signature;
+                if (signature) {
+                    outcome.similar = *signature;
+                    outcome.hasSimilar = true;
+                }
+            } else {
+                outcome.kept.similar = true;
             }
         }
         if (!damaged)

@@ -65,11 +65,12 @@ public:
     bool usable() const;
 
     // The outcome kept for this path and exactly this file version, made by
-    // the current decoders: a Failed one, or a Loaded one with those of the
-    // wanted signatures whose engine version it has. Nothing when there is
-    // none. Safe to call from several threads at once.
+    // the current decoders: a Failed one, or a Loaded one with the
+    // signatures whose engine version it has, decoded where `decode` asks
+    // for them and marked kept otherwise. Nothing when there is none. Safe to
+    // call from several threads at once.
     std::optional<PictureOutcome> find(const std::string& path, const FileVersion& version,
-                                       Reductions wanted = Reductions {true, true});
+                                       Reductions decode = Reductions {true, true});
 
     // Keeps a Failed or Loaded outcome, written with others in one
     // transaction. Versions that changed too recently to be trusted, and

@@ -76,7 +76,9 @@ void LoadPipeline::produce(int32_t file, Worker& worker, bool interruptible, Pic
     }
     const File_rec& record = m_ctx.files[static_cast<std::size_t>(file)];
     try {
-        if (m_ctx.cache != nullptr && m_ctx.cache->lookup(record, m_wanted, outcome) && outcome.covers(m_wanted)) {
+        // Of a kept outcome only the primary engine's signature is read.
+        const Reductions read {m_primary == PrimaryEngine::Identical, m_primary == PrimaryEngine::Similar};
+        if (m_ctx.cache != nullptr && m_ctx.cache->lookup(record, m_wanted, read, outcome) && outcome.covers(m_wanted)) {
             outcome.fromCache = true;
             return;
         }

@@ -36,6 +36,9 @@ struct PictureOutcome {
     SimilarSignature similar;
 
     bool fromCache = false; // supplied by OutcomeCache::lookup, not decoded
+    // Signatures the cache keeps for this version of the file but left
+    // undecoded, because the search does not read them.
+    Reductions kept;
 
     // Whether this outcome serves every reduction of `wanted`.
     bool covers(Reductions wanted) const
@@ -44,8 +47,9 @@ struct PictureOutcome {
             return true;
         if (status != Status::Loaded)
             return false;
-        return (!wanted.identical || hasIdentical || !canComputeSignature(width, height))
-            && (!wanted.similar || hasSimilar || width < kMinSimilarPictureSide || height < kMinSimilarPictureSide);
+        return (!wanted.identical || hasIdentical || kept.identical || !canComputeSignature(width, height))
+            && (!wanted.similar || hasSimilar || kept.similar || width < kMinSimilarPictureSide
+                || height < kMinSimilarPictureSide);
     }
 };
 
@@ -58,7 +62,8 @@ struct PictureOutcome {
 //   decoded (and on the committing thread for a file whose read an abort cut
 //   short). Returning true with `outcome` set to a Failed or Loaded outcome
 //   that covers `wanted` spares the decode; the pipeline then commits it like
-//   a fresh one (its fromCache set). Returning false lets the file be
+//   a fresh one (its fromCache set). Only the signatures of `read` (part of
+//   `wanted`) need be decoded; the others it may merely find kept. Returning false lets the file be
 //   decoded. Workers run ahead of the commit, so after an abort some files
 //   are looked up that are never committed.
 // - store() runs on the committing thread only, one file at a time in
@@ -71,6 +76,6 @@ struct PictureOutcome {
 class OutcomeCache {
 public:
     virtual ~OutcomeCache() = default;
-    virtual bool lookup(const File_rec& file, Reductions wanted, PictureOutcome& outcome) = 0;
+    virtual bool lookup(const File_rec& file, Reductions wanted, Reductions read, PictureOutcome& outcome) = 0;
     virtual void store(const File_rec& file, const PictureOutcome& outcome) = 0;
 };

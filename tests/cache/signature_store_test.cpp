@@ -1,3 +1,4 @@
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -187,6 +188,76 @@ TEST(SignatureStoreTest, PartsKnownPerEngine)
     EXPECT_FALSE(b->hasIdentical);
     EXPECT_TRUE(b->hasSimilar);
     EXPECT_EQ(b->similar.contrastMap, tooSmall.similar.contrastMap);
+}
+
+TEST(SignatureStoreTest, OnlyTheSignaturesReadAreDecodedTheOthersAreMarkedKept)
+{
+    TempDir dir;
+    Warnings warnings;
+    auto store = SignatureStore::open(dir.file("c.sqlite"), warnings.sink());
+    ASSERT_TRUE(store);
+    const PictureOutcome both = decodedRecord(6);
+    PictureOutcome onlySimilar = decodedRecord(7);
+    onlySimilar.hasIdentical = false;
+    store->add("/k/both.jpg", settledVersion(), both);
+    store->add("/k/similar.jpg", settledVersion(), onlySimilar);
+    store->flush();
+
+    const auto similarRead = store->find("/k/both.jpg", settledVersion(), kSimilarOnly);
+    ASSERT_TRUE(similarRead);
+    EXPECT_TRUE(similarRead->hasSimilar);
+    EXPECT_EQ(similarRead->similar.contrastMap, both.similar.contrastMap);
+    EXPECT_FALSE(similarRead->hasIdentical);
+    EXPECT_TRUE(similarRead->kept.identical && !similarRead->kept.similar);
+    EXPECT_TRUE(similarRead->covers(Reductions {true, true})); // a hit for a search that fills both
+
+    const auto identicalRead = store->find("/k/both.jpg", settledVersion(), kIdenticalOnly);
+    ASSERT_TRUE(identicalRead);
+    EXPECT_TRUE(identicalRead->hasIdentical && !identicalRead->hasSimilar && identicalRead->kept.similar);
+    EXPECT_EQ(identicalRead->identical.profiles, both.identical.profiles);
+
+    // A part the record lacks is neither decoded nor kept: the file is decoded again.
+    const auto lacking = store->find("/k/similar.jpg", settledVersion(), kSimilarOnly);
+    ASSERT_TRUE(lacking);
+    EXPECT_FALSE(lacking->kept.identical);
+    EXPECT_FALSE(lacking->covers(Reductions {true, true}));
+    EXPECT_TRUE(warnings.messages.empty());
+}
+
+TEST(SignatureStoreTest, LookupsFromSeveralThreadsFindWhatOneFinds)
+{
+    TempDir dir;
+    Warnings warnings;
+    auto store = SignatureStore::open(dir.file("c.sqlite"), warnings.sink());
+    ASSERT_TRUE(store);
+    constexpr int kRecords = 200;
+    std::vector<PictureOutcome> records;
+    for (int i = 0; i < kRecords; ++i) {
+        records.push_back(decodedRecord(static_cast<uint32_t>(100 + i % 7)));
+        store->add("/t/" + std::to_string(i) + ".jpg", settledVersion(static_cast<uint64_t>(i)), records.back());
+    }
+    store->flush();
+    // More threads than the store has lookup connections, each looking up
+    // every record, some of them under another version.
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong {0};
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kRecords; ++i) {
+                const int at = (i * 7 + t * 31) % kRecords;
+                const auto found = store->find("/t/" + std::to_string(at) + ".jpg",
+                                               settledVersion(static_cast<uint64_t>(at + (t == 5 ? 1000 : 0))));
+                const bool right = t == 5 ? !found
+                                          : found && found->hasSimilar
+                        && found->similar.contrastMap == records[static_cast<std::size_t>(at)].similar.contrastMap;
+                wrong += right ? 0 : 1;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_TRUE(warnings.messages.empty());
 }
 
 TEST(SignatureStoreTest, RecordsOfOtherVersionsAreNotUsed)

@@ -21,7 +21,7 @@ namespace {
 // abort flag from the committing side after a given number of stores.
 class RecordingCache : public OutcomeCache {
 public:
-    bool lookup(const File_rec& file, Reductions, PictureOutcome& outcome) override
+    bool lookup(const File_rec& file, Reductions, Reductions, PictureOutcome& outcome) override
     {
         std::lock_guard lock(m_mutex);
         ++lookups;
