@@ -80,13 +80,15 @@ ZELVIC_LANES inline __m512i perInnerCell(__m512i n)
     return _mm512_srli_epi32(_mm512_mullo_epi32(n, _mm512_set1_epi32(8739)), 19);
 }
 
-// field[index[k]] for indices 0..47.
+// field[index[k]] for indices 0..63.
 ZELVIC_LANES inline __m512i pickRows(const std::array<int32_t, kLaneRows>& field, __m512i index)
 {
-    const __m512i firstTwo =
+    static_assert(kLaneRows == 64);
+    const __m512i low =
         _mm512_permutex2var_epi32(_mm512_load_si512(field.data()), index, _mm512_load_si512(field.data() + 16));
-    const __m512i third = _mm512_permutexvar_epi32(index, _mm512_load_si512(field.data() + 32));
-    return _mm512_mask_blend_epi32(_mm512_test_epi32_mask(index, _mm512_set1_epi32(32)), firstTwo, third);
+    const __m512i high =
+        _mm512_permutex2var_epi32(_mm512_load_si512(field.data() + 32), index, _mm512_load_si512(field.data() + 48));
+    return _mm512_mask_blend_epi32(_mm512_test_epi32_mask(index, _mm512_set1_epi32(32)), low, high);
 }
 
 // One axis of the alignment window in every lane, stored for the per-pair

@@ -11,7 +11,7 @@
 // sixteen. Nearly every pair that passes the code gate fails one of these
 // two steps, so the pair pass scores only the pairs the lanes let through.
 
-inline constexpr int32_t kLaneRows = 48;
+inline constexpr int32_t kLaneRows = 64;
 inline constexpr int32_t kLanes = 16;
 
 // What the steps read of up to kLaneRows pictures, one array per value.
