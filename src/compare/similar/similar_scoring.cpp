@@ -491,22 +491,6 @@ std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSid
     return scoreContrastStep(a, b, s, limits, window);
 }
 
-SimilarPairScores withContrast(const SimilarPairScores& steps, int32_t contrast)
-{
-    SimilarPairScores out = steps;
-    out.contrast = contrast;
-    if (out.chroma > kContrastReductionFrom)
-        out.chroma -= std::min(kContrastReductionMax, std::max(0, kContrastReductionBase - out.contrast));
-    out.similarity = 2 * out.contrast + out.luma + out.chroma;
-    return out;
-}
-
-bool passesFinalBounds(const SimilarPairScores& s, const SimilarScoreLimits& limits)
-{
-    return s.contrast <= limits.contrast && s.luma <= limits.luma && s.chroma <= limits.chroma
-        && s.luma + s.chroma <= limits.lumaChroma && s.similarity <= limits.similarity;
-}
-
 std::optional<SimilarPairScores> scoreContrastStep(const PairSide& a, const PairSide& b, const SimilarPairScores& steps,
                                                    const SimilarScoreLimits& limits)
 {

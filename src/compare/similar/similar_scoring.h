@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -176,9 +177,23 @@ std::optional<SimilarPairScores> scoreGatedPair(const PairSide& a, const PairSid
 
 // The scores with ContrastScore set to `contrast`: the contrast step's
 // reduction of ChromaScore and the sum (steps: the scores before it).
-SimilarPairScores withContrast(const SimilarPairScores& steps, int32_t contrast);
+// Inline, like the bounds below: the contrast step tries eight values.
+inline SimilarPairScores withContrast(const SimilarPairScores& steps, int32_t contrast)
+{
+    SimilarPairScores out = steps;
+    out.contrast = contrast;
+    if (out.chroma > kContrastReductionFrom)
+        out.chroma -= std::min(kContrastReductionMax, std::max(0, kContrastReductionBase - out.contrast));
+    out.similarity = 2 * out.contrast + out.luma + out.chroma;
+    return out;
+}
+
 // The five bounds of the decision.
-bool passesFinalBounds(const SimilarPairScores& scores, const SimilarScoreLimits& limits);
+inline bool passesFinalBounds(const SimilarPairScores& s, const SimilarScoreLimits& limits)
+{
+    return s.contrast <= limits.contrast && s.luma <= limits.luma && s.chroma <= limits.chroma
+        && s.luma + s.chroma <= limits.lumaChroma && s.similarity <= limits.similarity;
+}
 
 // The contrast step and the decision of a pair whose LumaScore and
 // ChromaScore (after their own steps, which it has passed) are in `steps`,
