@@ -324,6 +324,30 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) AxisSums alignedRowDistan
     return AxisSums {_mm_cvtsi128_si32(two), _mm_extract_epi32(two, 1)};
 }
 
+// The first index when the indices under the mask run up one by one from
+// it, else -1.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline int32_t cellRun(__m512i indices, __mmask64 mask,
+                                                                             uint8_t first)
+{
+    alignas(64) static constexpr uint8_t kAscending[64] = {
+        0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+        22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43,
+        44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63};
+    const __m512i run = _mm512_add_epi8(_mm512_load_si512(kAscending), _mm512_set1_epi8(static_cast<char>(first)));
+    return _mm512_mask_cmpneq_epi8_mask(mask, indices, run) == 0 ? first : -1;
+}
+
+// The cells of one column at the indices under the mask: a run loads
+// straight from the column, other indices gather by a byte permute.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __m512i columnCells(const uint8_t* column, int32_t run,
+                                                                                 __m512i indices, __mmask64 mask)
+{
+    if (run >= 0)
+        return _mm512_maskz_loadu_epi8(mask, column + run);
+    // A column holds 60 bytes; the masked load reads no further.
+    return _mm512_maskz_permutexvar_epi8(mask, indices, _mm512_maskz_loadu_epi8(kColumnMask, column));
+}
+
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t pairedMapDistancePermuted(const uint8_t* mapA,
                                                                                         const uint8_t* mapB,
                                                                                         const IndexPairing& x,
@@ -333,13 +357,14 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t pairedMapDistance
     const __mmask64 mask = lengthMask(y.length);
     const __m512i indicesA = _mm512_loadu_si512(y.a.data());
     const __m512i indicesB = _mm512_loadu_si512(y.b.data());
+    // The reference picture of the y axis meets a run of cells: those it
+    // loads straight from the column, starting at the run's first cell.
+    const int32_t runA = cellRun(indicesA, mask, y.length > 0 ? y.a[0] : 0);
+    const int32_t runB = cellRun(indicesB, mask, y.length > 0 ? y.b[0] : 0);
     __m512i sums = _mm512_setzero_si512();
     for (int32_t i = 0; i < x.length; ++i) {
-        // A column holds 60 bytes; the masked load reads no further.
-        const __m512i columnA = _mm512_maskz_loadu_epi8(kColumnMask, mapA + x.a[i] * kColumnCells);
-        const __m512i columnB = _mm512_maskz_loadu_epi8(kColumnMask, mapB + x.b[i] * kColumnCells);
-        const __m512i bytesA = _mm512_maskz_permutexvar_epi8(mask, indicesA, columnA);
-        const __m512i bytesB = _mm512_maskz_permutexvar_epi8(mask, indicesB, columnB);
+        const __m512i bytesA = columnCells(mapA + x.a[i] * kColumnCells, runA, indicesA, mask);
+        const __m512i bytesB = columnCells(mapB + x.b[i] * kColumnCells, runB, indicesB, mask);
         sums = _mm512_add_epi64(sums, _mm512_sad_epu8(bytesA, bytesB));
         if (i % kColumnsPerStopCheck == kColumnsPerStopCheck - 1 && laneTotal(sums) >= stopAt)
             break;
