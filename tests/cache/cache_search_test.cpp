@@ -366,14 +366,27 @@ TEST(CacheSearchTest, SearchKilledMidwayLeavesAUsableCache)
         ::execv(ZELVIC_CLI_PATH, argv.data());
         ::_exit(127);
     }
-    // Killed once some batches are committed, long before the end.
+    // Killed once some batches are committed (another connection sees their
+    // records), long before the end. The size of the log would not tell: a
+    // batch's pages are written to it before its commit.
+    const auto committedRecords = [&cache] {
+        sqlite3* db = nullptr;
+        int64_t records = 0;
+        if (sqlite3_open_v2(cache.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_stmt* count = nullptr;
+            if (sqlite3_prepare_v2(db, "SELECT count(*) FROM pictures", -1, &count, nullptr) == SQLITE_OK
+                && sqlite3_step(count) == SQLITE_ROW)
+                records = sqlite3_column_int64(count, 0);
+            sqlite3_finalize(count);
+        }
+        sqlite3_close(db);
+        return records;
+    };
     bool exited = false;
     int status = 0;
     for (int i = 0; i < 4000 && !exited; ++i) {
         exited = ::waitpid(pid, &status, WNOHANG) == pid;
-        std::error_code error;
-        const auto logged = std::filesystem::file_size(cache + "-wal", error);
-        if (!exited && !error && logged > 150'000)
+        if (!exited && committedRecords() >= 64)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

@@ -1,6 +1,12 @@
 #include "compare/similar/similar_engine.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <numeric>
+#include <span>
+#include <type_traits>
 #include <vector>
 
 #include "common/file_name.h"
@@ -15,7 +21,16 @@ void CompareSimilar(EngineContext& ctx)
 
     // The signature stores, one zero-filled slot per file; a file without a
     // signature keeps its zeros (and spreads 0 keep it out of the pairs).
-    std::vector<SimilarSignature> signatures(files.size());
+    static_assert(std::is_aggregate_v<SimilarSignature> && std::is_trivially_copyable_v<SimilarSignature>,
+                  "a zeroed slot is a signature of zeros");
+    // Zeroed by the system as it maps the pages, which is far quicker for
+    // 100,000 slots of 5.6 KB than clearing them once more.
+    const std::unique_ptr<SimilarSignature[], decltype(&std::free)> store(
+        static_cast<SimilarSignature*>(std::calloc(std::max<std::size_t>(files.size(), 1), sizeof(SimilarSignature))),
+        &std::free);
+    if (!store)
+        throw std::bad_alloc();
+    const std::span<SimilarSignature> signatures(store.get(), files.size());
     std::vector<int32_t> members(files.size());
     std::iota(members.begin(), members.end(), 0);
 

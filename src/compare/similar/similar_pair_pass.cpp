@@ -154,7 +154,8 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
     groupStart.push_back(static_cast<int32_t>(buckets.size()));
     // Packed maps: the plain map sum of every pair that gets that far reads a
     // quarter of the bytes. A map that cannot be packed keeps the byte sums.
-    std::vector<ContrastPlanes> planes(sides.size());
+    // Every map is written whole by its packing: no need to clear them first.
+    const std::unique_ptr<ContrastPlanes[]> planes(new ContrastPlanes[sides.size()]);
     parallelFor(static_cast<int64_t>(sides.size()), input.jobs, [&](int64_t k, int32_t) {
         PairSide& side = sides[static_cast<std::size_t>(k)];
         ContrastPlanes& packed = planes[static_cast<std::size_t>(k)];

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,7 @@
 
 struct SimilarPairPassInput {
     const FileTable& files;                         // Skip, spreads and paths
-    const std::vector<SimilarSignature>& signatures; // one per file
+    std::span<const SimilarSignature> signatures;   // one per file
     int32_t level = 0;                              // CheckLevel
     int32_t jobs = 1;
     const std::atomic<bool>& abortFlag;
