@@ -63,9 +63,9 @@ struct PictureOutcome {
 //   short). Returning true with `outcome` set to a Failed or Loaded outcome
 //   that covers `wanted` spares the decode; the pipeline then commits it like
 //   a fresh one (its fromCache set). Only the signatures of `read` (part of
-//   `wanted`) need be decoded; the others it may merely find kept. Returning false lets the file be
-//   decoded. Workers run ahead of the commit, so after an abort some files
-//   are looked up that are never committed.
+//   `wanted`) need be decoded; the others it may merely find kept. Returning
+//   false lets the file be decoded. Workers run ahead of the commit, so after
+//   an abort some files are looked up that are never committed.
 // - store() runs on the committing thread only, one file at a time in
 //   FileTable order, for each freshly decoded Failed or Loaded outcome that
 //   is committed: never for a cache hit, nor for the picture at which an

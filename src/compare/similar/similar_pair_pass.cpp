@@ -1,8 +1,11 @@
 #include "compare/similar/similar_pair_pass.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
+#include <memory>
+#include <optional>
 
 #include "common/parallel_for.h"
 #include "compare/similar/similar_pair_lanes.h"
