@@ -157,9 +157,24 @@ TEST(SimilarByteSumsTest, PackedMapsSumLikeTheBytes)
             ASSERT_EQ(sums.second, expected) << round;
         }
     }
-    // Any other value leaves the map to the byte sums.
-    mapA[3599] = 127;
-    EXPECT_FALSE(packContrastPlanes(mapA.data(), 3600, planesA));
-    mapA[3599] = 1;
-    EXPECT_FALSE(packContrastPlanes(mapA.data(), 3600, planesA));
+    // Any other value, anywhere, leaves the map to the byte sums.
+    for (const std::size_t cell : {std::size_t {0}, std::size_t {17}, std::size_t {1000}, std::size_t {3599}}) {
+        for (const uint8_t value : {uint8_t {1}, uint8_t {127}, uint8_t {254}}) {
+            std::vector<uint8_t> map = mapB;
+            map[cell] = value;
+            EXPECT_FALSE(packContrastPlanes(map.data(), 3600, planesA)) << cell << " " << int {value};
+        }
+    }
+    // A length that is no multiple of sixteen packs its last cells one by one,
+    // into the same bits.
+    std::vector<uint8_t> mixed(3600);
+    for (std::size_t i = 0; i < mixed.size(); ++i)
+        mixed[i] = static_cast<uint8_t>((i * 7 + i / 5) % 3 == 0 ? 0 : (i % 4 == 1 ? 255 : 128));
+    ASSERT_TRUE(packContrastPlanes(mixed.data(), 3600, planesA));
+    ASSERT_TRUE(packContrastPlanes(mixed.data(), 3587, planesB));
+    for (std::size_t w = 0; w < ContrastPlanes::kWords; ++w) {
+        const uint64_t kept = w < 3587 / 64 ? ~uint64_t {0} : w == 3587 / 64 ? (uint64_t {1} << (3587 % 64)) - 1 : 0;
+        EXPECT_EQ(planesB.words[w], planesA.words[w] & kept) << w;
+        EXPECT_EQ(planesB.words[w + ContrastPlanes::kWords], planesA.words[w + ContrastPlanes::kWords] & kept) << w;
+    }
 }

@@ -514,7 +514,7 @@ bool packContrastPlanes(const uint8_t* map, int32_t count, ContrastPlanes& out)
         return false;
     out.words.fill(0);
     int32_t i = 0;
-#ifdef ZELVIC_BYTE_SHUFFLES
+#if defined(ZELVIC_BYTE_SHUFFLES) && defined(__SSE2__)
     // Sixteen cells at a time: three byte compares, each to a bit mask.
     const __m128i marked = _mm_set1_epi8(static_cast<char>(128));
     const __m128i strong = _mm_set1_epi8(static_cast<char>(255));
