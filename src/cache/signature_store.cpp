@@ -240,6 +240,12 @@ bool SignatureStore::executeWaiting(const char* sql)
 
 namespace {
 
+// An encoded signature, or no bytes when the record has none.
+std::string_view blobView(const std::optional<std::string>& blob)
+{
+    return blob ? std::string_view(*blob) : std::string_view();
+}
+
 // A record as its row holds it, copied out of SQLite's buffers.
 struct StoredRow {
     int32_t identicalVersion = 0;
@@ -346,8 +352,8 @@ std::optional<PictureOutcome> SignatureStore::find(const std::string& path, cons
     if (!row)
         return std::nullopt;
 
-    const std::string_view identical = row->identical ? std::string_view(*row->identical) : std::string_view();
-    const std::string_view similar = row->similar ? std::string_view(*row->similar) : std::string_view();
+    const std::string_view identical = blobView(row->identical);
+    const std::string_view similar = blobView(row->similar);
     bool damaged = row->checksum
             != recordChecksum(decoderVersion(), row->identicalVersion, row->similarVersion, row->width, row->height,
                               static_cast<LoadFailure>(row->failure), row->error, identical, similar)
@@ -466,8 +472,8 @@ bool SignatureStore::flushLocked()
 bool SignatureStore::writePending(const Pending& pending)
 {
     const int64_t decoder = decoderVersion();
-    const std::string_view identical = pending.identical ? std::string_view(*pending.identical) : std::string_view();
-    const std::string_view similar = pending.similar ? std::string_view(*pending.similar) : std::string_view();
+    const std::string_view identical = blobView(pending.identical);
+    const std::string_view similar = blobView(pending.similar);
     sqlite3_stmt* const w = m_write;
     auto bindBytes = [w](int index, std::string_view bytes, bool present) {
         if (present)

@@ -272,6 +272,16 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __mmask64 lengthMa
     return length >= 64 ? ~__mmask64 {0} : (__mmask64 {1} << length) - 1;
 }
 
+// The bytes first, first + 1, ..., first + 63: the indices of a run.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __m512i ascendingFrom(int32_t first)
+{
+    alignas(64) static constexpr uint8_t kAscending[64] = {
+        0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+        22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43,
+        44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63};
+    return _mm512_add_epi8(_mm512_load_si512(kAscending), _mm512_set1_epi8(static_cast<char>(first)));
+}
+
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t pairedRowDistancePermuted(const uint8_t* rowA,
                                                                                         const uint8_t* rowB,
                                                                                         const IndexPairing& p)
@@ -287,12 +297,8 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline __m512i alignedRow
                                                                                      const uint8_t* rowB,
                                                                                      const AxisRun& run)
 {
-    const __m512i lanes = _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44,
-                                          43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25,
-                                          24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4,
-                                          3, 2, 1, 0);
     const __mmask64 mask = lengthMask(run.length);
-    const __m512i indexR = _mm512_add_epi8(lanes, _mm512_set1_epi8(static_cast<char>(run.own)));
+    const __m512i indexR = ascendingFrom(run.own);
     const __m512i indexO = _mm512_add_epi8(_mm512_loadu_si512(run.offsets), _mm512_set1_epi8(static_cast<char>(run.base)));
     const __m512i bytesR =
         _mm512_maskz_permutexvar_epi8(mask, indexR, _mm512_loadu_si512(run.referenceIsA ? rowA : rowB));
@@ -329,12 +335,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) AxisSums alignedRowDistan
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline int32_t cellRun(__m512i indices, __mmask64 mask,
                                                                              uint8_t first)
 {
-    alignas(64) static constexpr uint8_t kAscending[64] = {
-        0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
-        22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43,
-        44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63};
-    const __m512i run = _mm512_add_epi8(_mm512_load_si512(kAscending), _mm512_set1_epi8(static_cast<char>(first)));
-    return _mm512_mask_cmpneq_epi8_mask(mask, indices, run) == 0 ? first : -1;
+    return _mm512_mask_cmpneq_epi8_mask(mask, indices, ascendingFrom(first)) == 0 ? first : -1;
 }
 
 // The cells of one column at the indices under the mask: a run loads

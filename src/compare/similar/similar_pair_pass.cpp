@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "common/parallel_for.h"
 #include "compare/similar/similar_pair_lanes.h"
@@ -89,7 +90,7 @@ struct Bucket {
 };
 
 // Bits first .. end - 1 of a mask of tile rows.
-uint64_t rowsOf(int32_t first, int32_t end)
+uint64_t rowBits(int32_t first, int32_t end)
 {
     const auto upTo = [](int32_t n) { return n >= 64 ? ~uint64_t {0} : (uint64_t {1} << n) - 1; };
     return upTo(end) & ~upTo(first);
@@ -234,11 +235,12 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
                 lines.push_back(similarResultLine(*scores, a, b, signatures[a], signatures[b], files[a].path, files[b].path));
             }
         };
+        // Scores are taken with A the lower FileTable index.
+        const auto inFileOrder = [&](int32_t i, int32_t j) {
+            return fileAt[i] < fileAt[j] ? std::pair {i, j} : std::pair {j, i};
+        };
         const auto score = [&](int32_t i, int32_t j, const CodeDistances& codes) {
-            // Scores are taken with A the lower FileTable index.
-            const bool inOrder = fileAt[i] < fileAt[j];
-            const int32_t pa = inOrder ? i : j;
-            const int32_t pb = inOrder ? j : i;
+            const auto [pa, pb] = inFileOrder(i, j);
             addLine(pa, pb, scoreGatedPair(sides[pa], sides[pb], codes, limits));
         };
         LaneRows laneRows;
@@ -288,9 +290,7 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
                     steps.codes = codes;
                     steps.luma = laneScores.luma[k];
                     steps.chroma = laneScores.chroma[k];
-                    const bool inOrder = fileAt[i] < fileAt[j];
-                    const int32_t pa = inOrder ? i : j;
-                    const int32_t pb = inOrder ? j : i;
+                    const auto [pa, pb] = inFileOrder(i, j);
                     addLine(pa, pb, scoreContrastStep(sides[pa], sides[pb], steps, limits));
                 }
             }
@@ -308,7 +308,7 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
                     const CodeDistances codes {contrast, lumaTable.between(buckets[p.bucket].lumaId, buckets[q].lumaId)};
                     if (p.bucket <= q && passesCodeGate(codes, level)) {
                         if (useLanes)
-                            passingRows |= rowsOf(p.rowsFirst - tile.first, p.rowsEnd - tile.first);
+                            passingRows |= rowBits(p.rowsFirst - tile.first, p.rowsEnd - tile.first);
                         else
                             passing.push_back(TileBucket {p.bucket, p.rowsFirst, p.rowsEnd, codes});
                     }
