@@ -131,8 +131,8 @@ ZELVIC_LANES inline void alignLanes(__m512i centreL, __m512i spreadL, __m512i ce
 
 // Per lane, the x and the y sum of one kind of profile.
 struct LaneSums {
-    alignas(64) int32_t x[kLanes];
-    alignas(64) int32_t y[kLanes];
+    __m512i x;
+    __m512i y;
 };
 
 const uint8_t* rowsOf(const PairSide& side, int32_t rowOffset)
@@ -153,11 +153,47 @@ ZELVIC_LANES inline __m512i alignedSad(const uint8_t* reference, const uint8_t* 
     return _mm512_sad_epu8(fromReference, fromOther);
 }
 
-// Plain sums of both rows of every lane against the other picture's, and
-// the aligned sums along both axes of the window where it exists. The four
-// sums of a lane are added up together, each in 16 bits of the 64-bit
-// lanes: the eight partial sums of one are at most 8 x 255 each, their
-// total at most 60 x 255, so none spills into the next.
+// Adds the eight quadwords of a and of b pairwise: quadword 2c holds a's
+// sum of its quadwords 2c and 2c + 1, quadword 2c + 1 b's.
+ZELVIC_LANES inline __m512i addPairs(__m512i a, __m512i b)
+{
+    return _mm512_add_epi64(_mm512_unpacklo_epi64(a, b), _mm512_unpackhi_epi64(a, b));
+}
+
+// Adds the 128-bit blocks of a and of b pairwise: block 0 of the result is
+// a's blocks 0 + 1, block 1 a's 2 + 3, blocks 2 and 3 the same of b.
+ZELVIC_LANES inline __m512i addBlocks(__m512i a, __m512i b)
+{
+    return _mm512_add_epi64(_mm512_shuffle_i64x2(a, b, 0x88), _mm512_shuffle_i64x2(a, b, 0xdd));
+}
+
+// Plain sums of both rows of a lane against the other picture's, and the
+// aligned sums along both axes of the window where it exists, as eight
+// partial sums. The four sums are added up together, each in 16 bits of
+// the 64-bit lanes: the eight partial sums of one are at most 8 x 255 each,
+// their total at most 60 x 255, so none spills into the next.
+ZELVIC_LANES inline __m512i laneSums(const uint8_t* own, const uint8_t* otherRows, __m512i otherX, __m512i otherY,
+                                     bool window, const LaneAxis& x, const LaneAxis& y, int32_t lane,
+                                     const int8_t* offsets)
+{
+    __m512i sums = _mm512_add_epi64(_mm512_sad_epu8(_mm512_loadu_si512(own), otherX),
+                                    _mm512_slli_epi64(_mm512_sad_epu8(_mm512_loadu_si512(own + kRowBytes), otherY), 16));
+    if (window) {
+        // Which side is the reference is a coin toss from pair to pair:
+        // picked by index, not by a branch.
+        const uint8_t* const sides[2] = {otherRows, own};
+        const int32_t referenceX = x.referenceIsLane[lane];
+        const int32_t referenceY = y.referenceIsLane[lane];
+        const __m512i sadX = alignedSad(sides[referenceX], sides[1 - referenceX], x, lane, offsets);
+        const __m512i sadY = alignedSad(sides[referenceY] + kRowBytes, sides[1 - referenceY] + kRowBytes, y, lane, offsets);
+        sums = _mm512_add_epi64(sums, _mm512_add_epi64(_mm512_slli_epi64(sadX, 32), _mm512_slli_epi64(sadY, 48)));
+    }
+    return sums;
+}
+
+// The sums of every lane set in `lanes` (0 elsewhere). Each lane's partial
+// sums are added up with seven others' in a tree of vector additions rather
+// than one lane at a time: quadword k of a group holds lane k's four sums.
 ZELVIC_LANES void profileSums(const LaneRows& rows, const int32_t* rowIndex, uint32_t lanes, uint32_t window,
                               const PairSide& other, int32_t rowOffset, const LaneAxis& x, const LaneAxis& y,
                               const int8_t* offsets, LaneSums& plain, LaneSums& aligned)
@@ -165,28 +201,39 @@ ZELVIC_LANES void profileSums(const LaneRows& rows, const int32_t* rowIndex, uin
     const uint8_t* otherRows = rowsOf(other, rowOffset);
     const __m512i otherX = _mm512_loadu_si512(otherRows);
     const __m512i otherY = _mm512_loadu_si512(otherRows + kRowBytes);
-    for (uint32_t m = lanes; m != 0; m &= m - 1) {
-        const int32_t lane = __builtin_ctz(m);
+    const auto sumsOf = [&](int32_t lane) ZELVIC_LANES {
+        if ((lanes >> lane & 1) == 0)
+            return _mm512_setzero_si512();
         const uint8_t* own = rowsOf(*rows.sides[static_cast<std::size_t>(rowIndex[lane])], rowOffset);
-        __m512i sums = _mm512_add_epi64(_mm512_sad_epu8(_mm512_loadu_si512(own), otherX),
-                                        _mm512_slli_epi64(_mm512_sad_epu8(_mm512_loadu_si512(own + kRowBytes), otherY), 16));
-        if ((window >> lane & 1) != 0) {
-            // Which side is the reference is a coin toss from pair to pair:
-            // picked by index, not by a branch.
-            const uint8_t* const sides[2] = {otherRows, own};
-            const int32_t referenceX = x.referenceIsLane[lane];
-            const int32_t referenceY = y.referenceIsLane[lane];
-            const __m512i sadX = alignedSad(sides[referenceX], sides[1 - referenceX], x, lane, offsets);
-            const __m512i sadY =
-                alignedSad(sides[referenceY] + kRowBytes, sides[1 - referenceY] + kRowBytes, y, lane, offsets);
-            sums = _mm512_add_epi64(sums, _mm512_add_epi64(_mm512_slli_epi64(sadX, 32), _mm512_slli_epi64(sadY, 48)));
-        }
-        const auto all = static_cast<uint64_t>(_mm512_reduce_add_epi64(sums));
-        plain.x[lane] = static_cast<int32_t>(all & 0xffff);
-        plain.y[lane] = static_cast<int32_t>((all >> 16) & 0xffff);
-        aligned.x[lane] = static_cast<int32_t>((all >> 32) & 0xffff);
-        aligned.y[lane] = static_cast<int32_t>(all >> 48);
+        return laneSums(own, otherRows, otherX, otherY, (window >> lane & 1) != 0, x, y, lane, offsets);
+    };
+    __m512i groups[2] = {_mm512_setzero_si512(), _mm512_setzero_si512()};
+    for (int32_t g = 0; g < 2; ++g) {
+        const int32_t first = 8 * g;
+        if ((lanes >> first & 0xff) == 0)
+            continue;
+        const __m512i low = addBlocks(addPairs(sumsOf(first), sumsOf(first + 1)), addPairs(sumsOf(first + 2), sumsOf(first + 3)));
+        const __m512i high =
+            addBlocks(addPairs(sumsOf(first + 4), sumsOf(first + 5)), addPairs(sumsOf(first + 6), sumsOf(first + 7)));
+        groups[g] = addBlocks(low, high);
     }
+    // Field f of the sixteen quadwords into the low halves of sixteen
+    // doublewords.
+    static constexpr auto kPicks = [] {
+        std::array<std::array<uint16_t, 32>, 4> picks {};
+        for (std::size_t f = 0; f < 4; ++f) {
+            for (std::size_t k = 0; k < 32; k += 2)
+                picks[f][k] = static_cast<uint16_t>(2 * k + f);
+        }
+        return picks;
+    }();
+    const auto field = [&](std::size_t f) ZELVIC_LANES {
+        return _mm512_maskz_permutex2var_epi16(0x55555555, groups[0], _mm512_loadu_si512(kPicks[f].data()), groups[1]);
+    };
+    plain.x = field(0);
+    plain.y = field(1);
+    aligned.x = field(2);
+    aligned.y = field(3);
 }
 
 // The profile part of LumaScore or ChromaScore in every lane: the aligned
@@ -194,13 +241,12 @@ ZELVIC_LANES void profileSums(const LaneRows& rows, const int32_t* rowIndex, uin
 ZELVIC_LANES __m512i profileLanes(const LaneSums& plain, const LaneSums& aligned, __mmask16 window, const LaneAxis& x,
                                   const LaneAxis& y)
 {
-    const __m512i plainScore =
-        _mm512_add_epi32(perInnerCell(_mm512_load_si512(plain.x)), perInnerCell(_mm512_load_si512(plain.y)));
+    const __m512i plainScore = _mm512_add_epi32(perInnerCell(plain.x), perInnerCell(plain.y));
     const __m512i one = _mm512_set1_epi32(1);
-    const __m512i alignedX = quotient(_mm512_maskz_load_epi32(window, aligned.x),
-                                     _mm512_max_epi32(_mm512_maskz_load_epi32(window, x.length), one));
-    const __m512i alignedY = quotient(_mm512_maskz_load_epi32(window, aligned.y),
-                                     _mm512_max_epi32(_mm512_maskz_load_epi32(window, y.length), one));
+    const __m512i alignedX =
+        quotient(_mm512_maskz_mov_epi32(window, aligned.x), _mm512_max_epi32(_mm512_maskz_load_epi32(window, x.length), one));
+    const __m512i alignedY =
+        quotient(_mm512_maskz_mov_epi32(window, aligned.y), _mm512_max_epi32(_mm512_maskz_load_epi32(window, y.length), one));
     const __m512i alignedScore = _mm512_add_epi32(alignedX, alignedY);
     const __mmask16 useAligned = _mm512_mask_cmpge_epi32_mask(window, alignedX, one)
         & _mm512_cmpge_epi32_mask(alignedY, one) & _mm512_cmplt_epi32_mask(alignedScore, plainScore);
