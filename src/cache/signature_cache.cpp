@@ -38,6 +38,11 @@ void SignatureCache::store(const File_rec& file, const PictureOutcome& outcome)
         m_store->add(file.path, *version, outcome);
 }
 
+void SignatureCache::loadingEnded()
+{
+    m_store->endReads();
+}
+
 void SignatureCache::flush()
 {
     m_store->flush();

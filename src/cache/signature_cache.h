@@ -31,6 +31,7 @@ public:
     // changes meanwhile, its next version will not match the record.
     bool lookup(const File_rec& file, Reductions wanted, Reductions read, PictureOutcome& outcome) override;
     void store(const File_rec& file, const PictureOutcome& outcome) override;
+    void loadingEnded() override;
 
     const std::atomic<int64_t>& hitCounter() const { return m_hits; }
 

@@ -30,6 +30,9 @@ constexpr int kBusyTimeoutMs = 1000;
 
 // Records per transaction: a killed search loses at most one batch.
 constexpr std::size_t kBatchRecords = 64;
+// Lookups that share one read transaction: short enough that a writer's
+// checkpoint or another process's vacuum is never kept waiting for long.
+constexpr int32_t kReadsPerTransaction = 64;
 
 // One record per path: the version of the file it was made from (any change
 // of content moves one of those fields), the versions it was made under, the
@@ -293,6 +296,23 @@ int readRow(sqlite3_stmt* q, const std::string& path, const FileVersion& version
     return code;
 }
 
+// readRow through a connection whose open read transaction has served
+// `reads` lookups (none open when 0).
+int readBatched(sqlite3* db, sqlite3_stmt* find, int32_t& reads, const std::string& path, const FileVersion& version,
+                std::optional<StoredRow>& row)
+{
+    // A read transaction of its own would cost each lookup two stats of the
+    // file and a round of locks, as much as the lookup itself.
+    if (reads == 0 && sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return readRow(find, path, version, row);
+    const int code = readRow(find, path, version, row);
+    if (++reads >= kReadsPerTransaction || (code != SQLITE_ROW && code != SQLITE_DONE)) {
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        reads = 0;
+    }
+    return code;
+}
+
 } // namespace
 
 bool SignatureStore::openReader(Reader& reader)
@@ -310,10 +330,23 @@ bool SignatureStore::openReader(Reader& reader)
 
 void SignatureStore::closeReader(Reader& reader)
 {
+    if (reader.reads > 0)
+        sqlite3_exec(reader.db, "COMMIT", nullptr, nullptr, nullptr);
+    reader.reads = 0;
     sqlite3_finalize(reader.find);
     reader.find = nullptr;
     sqlite3_close_v2(reader.db);
     reader.db = nullptr;
+}
+
+void SignatureStore::endReads()
+{
+    for (Reader& reader : m_readers) {
+        std::lock_guard lock(reader.mutex);
+        if (reader.reads > 0)
+            sqlite3_exec(reader.db, "COMMIT", nullptr, nullptr, nullptr);
+        reader.reads = 0;
+    }
 }
 
 std::optional<PictureOutcome> SignatureStore::find(const std::string& path, const FileVersion& version,
@@ -334,7 +367,7 @@ std::optional<PictureOutcome> SignatureStore::find(const std::string& path, cons
             reader.unusable = true; // the main connection serves instead
             continue;
         }
-        code = readRow(reader.find, path, version, row);
+        code = readBatched(reader.db, reader.find, reader.reads, path, version, row);
         break;
     }
     if (!code) {
@@ -466,7 +499,11 @@ bool SignatureStore::flushLocked()
             return false;
         }
     }
-    return execute("COMMIT");
+    if (!execute("COMMIT"))
+        return false;
+    // Lookups from here on see what was written.
+    endReads();
+    return true;
 }
 
 bool SignatureStore::writePending(const Pending& pending)
@@ -539,6 +576,7 @@ std::optional<PruneResult> SignatureStore::prune()
     std::lock_guard lock(m_mutex);
     if (!flushLocked())
         return std::nullopt;
+    endReads();
     struct Kept {
         std::string path;
         FileVersion version;
@@ -596,6 +634,7 @@ bool SignatureStore::clear()
 {
     std::lock_guard lock(m_mutex);
     m_pending.clear();
+    endReads();
     if (!m_db || !execute("DELETE FROM pictures"))
         return false;
     giveSpaceBack();

@@ -81,6 +81,10 @@ public:
     // Writes what add has collected.
     void flush();
 
+    // Ends the read transactions that lookups keep open (find reads a run of
+    // records in one): until then, another process could not vacuum the file.
+    void endReads();
+
     std::optional<CacheStats> stats();
     // Drops the records whose file is gone or is no longer the version kept.
     std::optional<PruneResult> prune();
@@ -108,6 +112,7 @@ private:
         sqlite3* db = nullptr;
         sqlite3_stmt* find = nullptr;
         bool unusable = false; // could not be opened: the main connection serves
+        int32_t reads = 0;     // lookups made in its open read transaction
     };
     static constexpr std::size_t kReaders = 4;
 

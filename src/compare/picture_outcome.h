@@ -78,4 +78,6 @@ public:
     virtual ~OutcomeCache() = default;
     virtual bool lookup(const File_rec& file, Reductions wanted, Reductions read, PictureOutcome& outcome) = 0;
     virtual void store(const File_rec& file, const PictureOutcome& outcome) = 0;
+    // A load phase has ended: nothing is looked up until the next one.
+    virtual void loadingEnded() {}
 };

@@ -485,3 +485,34 @@ TEST(SignatureStoreTest, PruneDropsGoneAndChangedFilesAndClearDropsAll)
     EXPECT_FALSE(store->find(kept, *readFileVersion(kept)));
     EXPECT_TRUE(warnings.messages.empty());
 }
+
+// Lookups share read transactions, which must neither hide what the store
+// itself has just written nor outlive the loading: once it has ended,
+// another process's changes show.
+TEST(SignatureStoreTest, SharedReadTransactionsSeeOwnWritesAndEndWithTheLoading)
+{
+    TempDir dir;
+    const std::string file = dir.file("c.sqlite");
+    Warnings warnings;
+    auto store = SignatureStore::open(file, warnings.sink());
+    ASSERT_TRUE(store);
+    for (uint64_t i = 0; i < 100; ++i)
+        store->add("p" + std::to_string(i), settledVersion(i), decodedRecord(static_cast<uint32_t>(i % 3)));
+    store->flush();
+    // More lookups than one transaction serves.
+    for (int32_t round = 0; round < 2; ++round) {
+        for (uint64_t i = 0; i < 100; ++i)
+            ASSERT_TRUE(store->find("p" + std::to_string(i), settledVersion(i))) << i;
+    }
+    ASSERT_FALSE(store->find("late", settledVersion(500)));
+    store->add("late", settledVersion(500), decodedRecord(4));
+    store->flush();
+    EXPECT_TRUE(store->find("late", settledVersion(500)));
+
+    auto other = SignatureStore::open(file, warnings.sink());
+    ASSERT_TRUE(other);
+    ASSERT_TRUE(other->clear());
+    store->endReads();
+    EXPECT_FALSE(store->find("p1", settledVersion(1)));
+    EXPECT_TRUE(warnings.messages.empty());
+}
