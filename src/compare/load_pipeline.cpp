@@ -19,6 +19,10 @@ namespace {
 // decoded; the window bounds how many outcomes wait to be committed.
 constexpr int32_t kLookaheadPerWorker = 16;
 
+// Outcomes in a row that wake the committing thread: a picture from the
+// cache takes a few microseconds, and a wake-up per picture would cost more.
+constexpr std::size_t kCommitRun = 8;
+
 StreamResult streamFile(PictureStreamer& streamer, const std::string& path, RowSink& sink,
                         const StreamOptions& options)
 {
@@ -61,6 +65,8 @@ bool LoadPipeline::run(std::span<const int32_t> members, const LoadCommit& commi
         complete = runPooled(members, commit, *pool);
     }
     m_ctx.report(SearchProgress::Phase::Load, m_progressDone, m_progressTotal, true);
+    if (m_ctx.cache != nullptr)
+        m_ctx.cache->loadingEnded();
     // A worker keeps its last progressive decode for a second look at the
     // picture: not to be held through the pair phase that follows.
     m_workers.clear();
@@ -185,6 +191,15 @@ bool LoadPipeline::runPooled(std::span<const int32_t> members, const LoadCommit&
     std::size_t committed = 0;
     bool stop = false;
     const auto cost = [&](std::size_t at) { return m_ctx.files[static_cast<std::size_t>(members[at])].size; };
+    // Whether the committing thread, waiting for the next outcome, should go
+    // on: a run of kCommitRun outcomes is ready, or the run reaches the last
+    // file, or the workers can take nothing more until it commits.
+    const auto commitDue = [&] {
+        std::size_t run = 0;
+        while (committed + run < count && run < kCommitRun && slots[(committed + run) % window].ready)
+            ++run;
+        return run > 0 && (run == kCommitRun || committed + run == count || firstUntaken >= committed + window);
+    };
 
     pool.start([&](int32_t id) {
         Worker& worker = *m_workers[static_cast<std::size_t>(id)];
@@ -208,11 +223,14 @@ bool LoadPipeline::runPooled(std::span<const int32_t> members, const LoadCommit&
             }
             // The slot is this worker's alone until it is marked ready.
             produce(members[at], worker, true, slots[at % window].outcome);
+            bool due;
             {
                 std::lock_guard lock(mutex);
                 slots[at % window].ready = true;
+                due = commitDue();
             }
-            slotReady.notify_one();
+            if (due)
+                slotReady.notify_one();
         }
     });
 
@@ -230,7 +248,8 @@ bool LoadPipeline::runPooled(std::span<const int32_t> members, const LoadCommit&
             Slot& slot = slots[at % window];
             {
                 std::unique_lock lock(mutex);
-                slotReady.wait(lock, [&] { return slot.ready; });
+                if (!slot.ready)
+                    slotReady.wait(lock, commitDue);
             }
             const Step step = commitOne(at, members[at], slot.outcome, commit);
             {

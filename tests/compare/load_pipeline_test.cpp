@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -295,4 +297,55 @@ TEST(LoadPipelineTest, TheLargestFileAheadIsReadFirstAndTheCommitKeepsTableOrder
     EXPECT_EQ(unreadable, inTableOrder);
     for (std::size_t i = 0; i < committed.size(); ++i)
         EXPECT_EQ(committed[i], i);
+}
+
+// Outcomes that come faster than the commit takes them wake it a run at a
+// time; a slow file ahead, a slow commit that fills the window, and a count
+// that is no multiple of the run must all still end with every file
+// committed once, in table order.
+TEST(LoadPipelineTest, FastOutcomesAreCommittedInRunsWhateverHoldsThemUp)
+{
+    FileTable files(203);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        files[i].path = "f" + std::to_string(i);
+        files[i].size = 1000;
+    }
+    const PictureReader reader = [](PictureStreamer&, const std::string& path, RowSink&, const StreamOptions&) {
+        const int32_t i = std::stoi(path.substr(1));
+        if (i % 37 == 5)
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        StreamResult failed;
+        failed.status = StreamStatus::Failed;
+        failed.failure = LoadFailure::Damaged;
+        failed.error = "no picture";
+        return failed;
+    };
+    for (int32_t jobs : {2, 3}) {
+        SCOPED_TRACE(jobs);
+        std::vector<std::string> lines, unreadable;
+        SearchCounters counters;
+        std::atomic<bool> abortFlag {false};
+        EngineContext ctx {files, lines, unreadable, counters, abortFlag};
+        ctx.mode = CheckMode::Identical;
+        WorkerPool pool(jobs);
+        ctx.pool = &pool;
+        LoadPipeline pipeline(ctx, PrimaryEngine::Identical, reader);
+        std::vector<int32_t> members(files.size());
+        for (std::size_t i = 0; i < members.size(); ++i)
+            members[i] = static_cast<int32_t>(i);
+        std::vector<std::size_t> committed;
+        LoadCommit commit;
+        commit.committed = [&](std::size_t position) {
+            if (position % 50 == 49)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            committed.push_back(position);
+            return true;
+        };
+        ASSERT_TRUE(pipeline.run(members, commit));
+        ASSERT_EQ(committed.size(), files.size());
+        for (std::size_t i = 0; i < committed.size(); ++i)
+            ASSERT_EQ(committed[i], i);
+        ASSERT_EQ(unreadable.size(), files.size());
+        EXPECT_EQ(unreadable.back(), "f202");
+    }
 }
