@@ -19,11 +19,18 @@ int64_t nanoseconds(const timespec& time)
 
 std::optional<FileVersion> readFileVersion(const std::string& path)
 {
-    timespec now {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
+    return fileVersionOf(st);
+}
+
+FileVersion fileVersionOf(const struct stat& st)
+{
+    // Taken after the status: a change between the two only makes the
+    // version look more recent than it is, never older.
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
     FileVersion version;
     version.device = static_cast<uint64_t>(st.st_dev);
     version.inode = static_cast<uint64_t>(st.st_ino);

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include <sys/stat.h>
+
 // What identifies one version of a file's content without reading it. The
 // change time cannot be set by any tool, so a file rewritten with its size
 // and modification time put back still gets a new version.
@@ -27,6 +29,8 @@ struct FileVersion {
 // The file's version, following a symbolic link as the scan does; nothing
 // when it cannot be looked at or is not a regular file.
 std::optional<FileVersion> readFileVersion(const std::string& path);
+// The version of a regular file whose status was just taken.
+FileVersion fileVersionOf(const struct stat& st);
 
 // Whether the file changed so shortly before it was looked at that a second
 // change could still come within the same file-system clock tick (and keep

@@ -24,6 +24,17 @@ bool SignatureCache::lookup(const File_rec& file, Reductions wanted, Reductions 
     return false;
 }
 
+std::optional<PictureSize> SignatureCache::pictureSize(const std::string& path, const struct stat& st)
+{
+    const FileVersion version = fileVersionOf(st);
+    if (const std::optional<PictureSize> kept = m_store->findHeaderSize(path, version))
+        return kept;
+    const std::optional<PictureSize> read = ReadPictureSize(path);
+    if (read)
+        m_store->addHeaderSize(path, version, *read);
+    return read;
+}
+
 void SignatureCache::store(const File_rec& file, const PictureOutcome& outcome)
 {
     std::optional<FileVersion> version;

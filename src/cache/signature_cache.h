@@ -35,6 +35,11 @@ public:
 
     const std::atomic<int64_t>& hitCounter() const { return m_hits; }
 
+    // ReadPictureSize of a file whose status the scan took, kept from an
+    // earlier search of this version or read now and kept. Not counted as a
+    // hit or a miss: those count pictures whose signatures were wanted.
+    std::optional<PictureSize> pictureSize(const std::string& path, const struct stat& st);
+
     // Writes what is not written yet; the destructor does it too.
     void flush();
 

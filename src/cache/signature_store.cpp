@@ -4,6 +4,7 @@
 #include <cstdio> // before jpeglib.h, which needs FILE
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string_view>
 #include <thread>
 
@@ -47,6 +48,29 @@ constexpr const char* kCreateSchema =
     " width INTEGER NOT NULL, height INTEGER NOT NULL,"
     " failure INTEGER NOT NULL, error TEXT NOT NULL,"
     " identical BLOB, similar BLOB, checksum INTEGER NOT NULL)";
+
+// The size ReadPictureSize gave for one version of a file, under the
+// version of that reader: a picture-size search reads no header it has.
+constexpr const char* kCreateSizeSchema =
+    "CREATE TABLE IF NOT EXISTS header_sizes ("
+    " path BLOB NOT NULL UNIQUE,"
+    " device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
+    " mtime_ns INTEGER NOT NULL, ctime_ns INTEGER NOT NULL,"
+    " reader INTEGER NOT NULL, width INTEGER NOT NULL, height INTEGER NOT NULL, checksum INTEGER NOT NULL)";
+
+constexpr const char* kFindSizeSql =
+    "SELECT device, inode, size, mtime_ns, ctime_ns, reader, width, height, checksum FROM header_sizes"
+    " WHERE path = ?1";
+
+constexpr const char* kWriteSizeSql =
+    "INSERT OR REPLACE INTO header_sizes (path, device, inode, size, mtime_ns, ctime_ns, reader, width, height,"
+    " checksum) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)";
+
+// The checksum of a kept size, made with the records' own.
+int64_t sizeChecksum(int32_t reader, const PictureSize& size)
+{
+    return recordChecksum(reader, 0, 0, size.width, size.height, LoadFailure::None, {}, {}, {});
+}
 
 constexpr const char* kFindSql =
     "SELECT device, inode, size, mtime_ns, ctime_ns, decoder, identical_version, similar_version,"
@@ -199,12 +223,15 @@ bool SignatureStore::openDatabase(bool createFolder)
         }
         const std::string setVersions = "PRAGMA application_id=" + std::to_string(kApplicationId)
                                         + "; PRAGMA user_version=" + std::to_string(kStoreLayoutVersion);
-        if (current != kStoreLayoutVersion && !execute("DROP TABLE IF EXISTS pictures"))
+        if (current != kStoreLayoutVersion
+            && (!execute("DROP TABLE IF EXISTS pictures") || !execute("DROP TABLE IF EXISTS header_sizes")))
             return false;
-        if (!execute(kCreateSchema) || !execute(setVersions.c_str()) || !execute("COMMIT"))
+        if (!execute(kCreateSchema) || !execute(kCreateSizeSchema) || !execute(setVersions.c_str())
+            || !execute("COMMIT"))
             return false;
     }
-    if (!prepare(m_find, kFindSql) || !prepare(m_write, kWriteSql))
+    if (!prepare(m_find, kFindSql) || !prepare(m_write, kWriteSql) || !prepare(m_findSize, kFindSizeSql)
+        || !prepare(m_writeSize, kWriteSizeSql))
         return false;
     m_open.store(true, std::memory_order_release);
     return true;
@@ -296,16 +323,15 @@ int readRow(sqlite3_stmt* q, const std::string& path, const FileVersion& version
     return code;
 }
 
-// readRow through a connection whose open read transaction has served
+// A read through a connection whose open read transaction has served
 // `reads` lookups (none open when 0).
-int readBatched(sqlite3* db, sqlite3_stmt* find, int32_t& reads, const std::string& path, const FileVersion& version,
-                std::optional<StoredRow>& row)
+int readBatched(sqlite3* db, int32_t& reads, const std::function<int()>& read)
 {
     // A read transaction of its own would cost each lookup two stats of the
     // file and a round of locks, as much as the lookup itself.
     if (reads == 0 && sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return readRow(find, path, version, row);
-    const int code = readRow(find, path, version, row);
+        return read();
+    const int code = read();
     if (++reads >= kReadsPerTransaction || (code != SQLITE_ROW && code != SQLITE_DONE)) {
         sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
         reads = 0;
@@ -321,7 +347,9 @@ bool SignatureStore::openReader(Reader& reader)
     if (sqlite3_open_v2(m_file.c_str(), &reader.db, flags, nullptr) == SQLITE_OK) {
         sqlite3_extended_result_codes(reader.db, 1);
         sqlite3_busy_timeout(reader.db, kBusyTimeoutMs);
-        if (sqlite3_prepare_v3(reader.db, kFindSql, -1, SQLITE_PREPARE_PERSISTENT, &reader.find, nullptr) == SQLITE_OK)
+        if (sqlite3_prepare_v3(reader.db, kFindSql, -1, SQLITE_PREPARE_PERSISTENT, &reader.find, nullptr) == SQLITE_OK
+            && sqlite3_prepare_v3(reader.db, kFindSizeSql, -1, SQLITE_PREPARE_PERSISTENT, &reader.findSize, nullptr)
+                   == SQLITE_OK)
             return true;
     }
     closeReader(reader);
@@ -334,7 +362,9 @@ void SignatureStore::closeReader(Reader& reader)
         sqlite3_exec(reader.db, "COMMIT", nullptr, nullptr, nullptr);
     reader.reads = 0;
     sqlite3_finalize(reader.find);
+    sqlite3_finalize(reader.findSize);
     reader.find = nullptr;
+    reader.findSize = nullptr;
     sqlite3_close_v2(reader.db);
     reader.db = nullptr;
 }
@@ -349,16 +379,10 @@ void SignatureStore::endReads()
     }
 }
 
-std::optional<PictureOutcome> SignatureStore::find(const std::string& path, const FileVersion& version,
-                                                   Reductions decode)
+std::optional<int> SignatureStore::lookUp(bool size, const std::function<int(sqlite3_stmt*)>& read)
 {
-    if (!m_open.load(std::memory_order_acquire))
-        return std::nullopt;
     // Each thread that looks up at the same time reads through a connection
-    // of its own; the check and the decoding, which cost far more than the
-    // read, run outside every lock.
-    std::optional<StoredRow> row;
-    std::optional<int> code;
+    // of its own.
     for (Reader& reader : m_readers) {
         std::unique_lock lock(reader.mutex, std::try_to_lock);
         if (!lock.owns_lock() || reader.unusable)
@@ -367,15 +391,75 @@ std::optional<PictureOutcome> SignatureStore::find(const std::string& path, cons
             reader.unusable = true; // the main connection serves instead
             continue;
         }
-        code = readBatched(reader.db, reader.find, reader.reads, path, version, row);
-        break;
+        return readBatched(reader.db, reader.reads, [&] { return read(size ? reader.findSize : reader.find); });
     }
-    if (!code) {
+    std::lock_guard lock(m_mutex);
+    if (!m_db)
+        return std::nullopt;
+    return read(size ? m_findSize : m_find);
+}
+
+std::optional<PictureSize> SignatureStore::findHeaderSize(const std::string& path, const FileVersion& version)
+{
+    if (!m_open.load(std::memory_order_acquire))
+        return std::nullopt;
+    std::optional<PictureSize> found;
+    std::optional<int64_t> checksum;
+    const std::optional<int> code = lookUp(true, [&](sqlite3_stmt* q) {
+        sqlite3_bind_blob(q, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+        const int step = sqlite3_step(q);
+        if (step == SQLITE_ROW && static_cast<uint64_t>(sqlite3_column_int64(q, 0)) == version.device
+            && static_cast<uint64_t>(sqlite3_column_int64(q, 1)) == version.inode
+            && sqlite3_column_int64(q, 2) == version.size && sqlite3_column_int64(q, 3) == version.mtimeNs
+            && sqlite3_column_int64(q, 4) == version.ctimeNs && sqlite3_column_int(q, 5) == kHeaderReaderVersion) {
+            found = PictureSize {sqlite3_column_int(q, 6), sqlite3_column_int(q, 7)};
+            checksum = sqlite3_column_int64(q, 8);
+        }
+        sqlite3_reset(q);
+        sqlite3_clear_bindings(q);
+        return step;
+    });
+    if (!code)
+        return std::nullopt;
+    if (*code != SQLITE_ROW && *code != SQLITE_DONE) {
         std::lock_guard lock(m_mutex);
-        if (!m_db)
-            return std::nullopt;
-        code = readRow(m_find, path, version, row);
+        if (m_db)
+            fail(*code, "cannot read it");
+        return std::nullopt;
     }
+    if (found && *checksum != sizeChecksum(kHeaderReaderVersion, *found)) {
+        std::lock_guard lock(m_mutex);
+        if (m_db)
+            fail(SQLITE_CORRUPT, "a record fails its check");
+        return std::nullopt;
+    }
+    return found;
+}
+
+void SignatureStore::addHeaderSize(const std::string& path, const FileVersion& version, const PictureSize& size)
+{
+    if (changedTooRecently(version))
+        return;
+    std::lock_guard lock(m_mutex);
+    if (!m_db)
+        return;
+    m_pendingSizes.push_back(PendingSize {path, version, size});
+    if (m_pending.size() + m_pendingSizes.size() >= kBatchRecords)
+        flushLocked();
+}
+
+std::optional<PictureOutcome> SignatureStore::find(const std::string& path, const FileVersion& version,
+                                                   Reductions decode)
+{
+    if (!m_open.load(std::memory_order_acquire))
+        return std::nullopt;
+    // The check and the decoding, which cost far more than the read, run
+    // outside every lock.
+    std::optional<StoredRow> row;
+    const std::optional<int> code =
+        lookUp(false, [&](sqlite3_stmt* q) { return readRow(q, path, version, row); });
+    if (!code)
+        return std::nullopt;
     if (*code != SQLITE_ROW && *code != SQLITE_DONE) {
         std::lock_guard lock(m_mutex);
         if (m_db)
@@ -472,7 +556,7 @@ void SignatureStore::add(const std::string& path, const FileVersion& version, co
     if (!m_db)
         return;
     m_pending.push_back(std::move(pending));
-    if (m_pending.size() >= kBatchRecords)
+    if (m_pending.size() + m_pendingSizes.size() >= kBatchRecords)
         flushLocked();
 }
 
@@ -484,20 +568,29 @@ void SignatureStore::flush()
 
 bool SignatureStore::flushLocked()
 {
-    if (!m_db || m_pending.empty()) {
+    if (!m_db || (m_pending.empty() && m_pendingSizes.empty())) {
         m_pending.clear();
+        m_pendingSizes.clear();
         return m_db != nullptr;
     }
     std::vector<Pending> batch;
     batch.swap(m_pending);
+    std::vector<PendingSize> sizes;
+    sizes.swap(m_pendingSizes);
     if (!execute("BEGIN IMMEDIATE"))
         return false;
+    const auto rollBack = [this] {
+        if (m_db)
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    };
     for (const Pending& pending : batch) {
-        if (!writePending(pending)) {
-            if (m_db)
-                sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-            return false;
-        }
+        if (!writePending(pending))
+            return rollBack();
+    }
+    for (const PendingSize& pending : sizes) {
+        if (!writePendingSize(pending))
+            return rollBack();
     }
     if (!execute("COMMIT"))
         return false;
@@ -541,6 +634,25 @@ bool SignatureStore::writePending(const Pending& pending)
     return code == SQLITE_DONE || fail(code, "cannot write it");
 }
 
+bool SignatureStore::writePendingSize(const PendingSize& pending)
+{
+    sqlite3_stmt* const w = m_writeSize;
+    sqlite3_bind_blob(w, 1, pending.path.data(), static_cast<int>(pending.path.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(w, 2, static_cast<int64_t>(pending.version.device));
+    sqlite3_bind_int64(w, 3, static_cast<int64_t>(pending.version.inode));
+    sqlite3_bind_int64(w, 4, pending.version.size);
+    sqlite3_bind_int64(w, 5, pending.version.mtimeNs);
+    sqlite3_bind_int64(w, 6, pending.version.ctimeNs);
+    sqlite3_bind_int(w, 7, kHeaderReaderVersion);
+    sqlite3_bind_int(w, 8, pending.size.width);
+    sqlite3_bind_int(w, 9, pending.size.height);
+    sqlite3_bind_int64(w, 10, sizeChecksum(kHeaderReaderVersion, pending.size));
+    const int code = sqlite3_step(w);
+    sqlite3_reset(w);
+    sqlite3_clear_bindings(w);
+    return code == SQLITE_DONE || fail(code, "cannot write it");
+}
+
 std::optional<CacheStats> SignatureStore::stats()
 {
     std::lock_guard lock(m_mutex);
@@ -551,7 +663,7 @@ std::optional<CacheStats> SignatureStore::stats()
         "SELECT count(*), total(failure <> 0), total(identical IS NOT NULL), total(similar IS NOT NULL),"
         " total(decoder <> " + std::to_string(decoderVersion()) + " OR identical_version NOT IN (0, "
         + std::to_string(kIdenticalSignatureVersion) + ") OR similar_version NOT IN (0, "
-        + std::to_string(kSimilarSignatureVersion) + ")) FROM pictures";
+        + std::to_string(kSimilarSignatureVersion) + ")), (SELECT count(*) FROM header_sizes) FROM pictures";
     SqliteStatement count(m_db, sql.c_str(), code);
     if (code != SQLITE_OK || (code = sqlite3_step(count.get())) != SQLITE_ROW) {
         fail(code, "cannot read it");
@@ -563,6 +675,7 @@ std::optional<CacheStats> SignatureStore::stats()
     stats.identicalSignatures = sqlite3_column_int64(count.get(), 2);
     stats.similarSignatures = sqlite3_column_int64(count.get(), 3);
     stats.otherVersion = sqlite3_column_int64(count.get(), 4);
+    stats.headerSizes = sqlite3_column_int64(count.get(), 5);
     for (const std::string& part : {m_file, m_file + "-wal"}) {
         struct stat st {};
         if (::stat(part.c_str(), &st) == 0)
@@ -581,51 +694,55 @@ std::optional<PruneResult> SignatureStore::prune()
         std::string path;
         FileVersion version;
     };
-    std::vector<Kept> records;
-    int code = SQLITE_OK;
-    {
-        SqliteStatement all(m_db, "SELECT path, device, inode, size, mtime_ns, ctime_ns FROM pictures", code);
-        while (code == SQLITE_OK && (code = sqlite3_step(all.get())) == SQLITE_ROW) {
-            Kept kept;
-            kept.path = std::string(sqliteColumnBytes(all.get(), 0));
-            kept.version.device = static_cast<uint64_t>(sqlite3_column_int64(all.get(), 1));
-            kept.version.inode = static_cast<uint64_t>(sqlite3_column_int64(all.get(), 2));
-            kept.version.size = sqlite3_column_int64(all.get(), 3);
-            kept.version.mtimeNs = sqlite3_column_int64(all.get(), 4);
-            kept.version.ctimeNs = sqlite3_column_int64(all.get(), 5);
-            records.push_back(std::move(kept));
-            code = SQLITE_OK;
-        }
-        if (code != SQLITE_DONE) {
-            fail(code, "cannot read it");
-            return std::nullopt;
-        }
-    }
     PruneResult result;
-    SqliteStatement drop(m_db, "DELETE FROM pictures WHERE path = ?1", code);
-    if (code != SQLITE_OK || !execute("BEGIN IMMEDIATE")) {
-        if (code != SQLITE_OK)
-            fail(code, "cannot write it");
-        return std::nullopt;
-    }
-    for (const Kept& kept : records) {
-        const std::optional<FileVersion> now = readFileVersion(kept.path);
-        if (now && now->sameFile(kept.version)) {
-            ++result.kept;
-            continue;
+    for (const std::string table : {"pictures", "header_sizes"}) {
+        std::vector<Kept> records;
+        int code = SQLITE_OK;
+        {
+            const std::string sql = "SELECT path, device, inode, size, mtime_ns, ctime_ns FROM " + table;
+            SqliteStatement all(m_db, sql.c_str(), code);
+            while (code == SQLITE_OK && (code = sqlite3_step(all.get())) == SQLITE_ROW) {
+                Kept kept;
+                kept.path = std::string(sqliteColumnBytes(all.get(), 0));
+                kept.version.device = static_cast<uint64_t>(sqlite3_column_int64(all.get(), 1));
+                kept.version.inode = static_cast<uint64_t>(sqlite3_column_int64(all.get(), 2));
+                kept.version.size = sqlite3_column_int64(all.get(), 3);
+                kept.version.mtimeNs = sqlite3_column_int64(all.get(), 4);
+                kept.version.ctimeNs = sqlite3_column_int64(all.get(), 5);
+                records.push_back(std::move(kept));
+                code = SQLITE_OK;
+            }
+            if (code != SQLITE_DONE) {
+                fail(code, "cannot read it");
+                return std::nullopt;
+            }
         }
-        sqlite3_bind_blob(drop.get(), 1, kept.path.data(), static_cast<int>(kept.path.size()), SQLITE_STATIC);
-        code = sqlite3_step(drop.get());
-        sqlite3_reset(drop.get());
-        if (code != SQLITE_DONE) {
-            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-            fail(code, "cannot write it");
+        const std::string sql = "DELETE FROM " + table + " WHERE path = ?1";
+        SqliteStatement drop(m_db, sql.c_str(), code);
+        if (code != SQLITE_OK || !execute("BEGIN IMMEDIATE")) {
+            if (code != SQLITE_OK)
+                fail(code, "cannot write it");
             return std::nullopt;
         }
-        ++result.dropped;
+        for (const Kept& kept : records) {
+            const std::optional<FileVersion> now = readFileVersion(kept.path);
+            if (now && now->sameFile(kept.version)) {
+                ++result.kept;
+                continue;
+            }
+            sqlite3_bind_blob(drop.get(), 1, kept.path.data(), static_cast<int>(kept.path.size()), SQLITE_STATIC);
+            code = sqlite3_step(drop.get());
+            sqlite3_reset(drop.get());
+            if (code != SQLITE_DONE) {
+                sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+                fail(code, "cannot write it");
+                return std::nullopt;
+            }
+            ++result.dropped;
+        }
+        if (!execute("COMMIT"))
+            return std::nullopt;
     }
-    if (!execute("COMMIT"))
-        return std::nullopt;
     giveSpaceBack();
     return result;
 }
@@ -634,8 +751,9 @@ bool SignatureStore::clear()
 {
     std::lock_guard lock(m_mutex);
     m_pending.clear();
+    m_pendingSizes.clear();
     endReads();
-    if (!m_db || !execute("DELETE FROM pictures"))
+    if (!m_db || !execute("DELETE FROM pictures") || !execute("DELETE FROM header_sizes"))
         return false;
     giveSpaceBack();
     return true;
@@ -701,15 +819,16 @@ void SignatureStore::closeDatabase()
 {
     // Lookups stop here; their connections are closed with the store.
     m_open.store(false, std::memory_order_release);
-    sqlite3_finalize(m_find);
-    sqlite3_finalize(m_write);
-    m_find = nullptr;
-    m_write = nullptr;
+    for (sqlite3_stmt** statement : {&m_find, &m_write, &m_findSize, &m_writeSize}) {
+        sqlite3_finalize(*statement);
+        *statement = nullptr;
+    }
     if (m_db) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
     }
     m_pending.clear();
+    m_pendingSizes.clear();
 }
 
 std::string SignatureStore::setAsideCorrupt()

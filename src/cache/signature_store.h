@@ -12,6 +12,7 @@
 
 #include "cache/file_version.h"
 #include "compare/picture_outcome.h"
+#include "picture/picture_size.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -21,12 +22,14 @@ using CacheWarning = std::function<void(const std::string& message)>;
 
 // Versions a record is computed under; a record of any other is computed
 // again. Raise an engine's number whenever its signature's values change.
-inline constexpr int32_t kStoreLayoutVersion = 1;      // PRAGMA user_version
+inline constexpr int32_t kStoreLayoutVersion = 2;      // PRAGMA user_version
 inline constexpr int32_t kIdenticalSignatureVersion = 1;
 inline constexpr int32_t kSimilarSignatureVersion = 1;
 // Raise whenever src/picture's readers change the pixels or failures they
 // deliver.
 inline constexpr int32_t kPictureReaderVersion = 1;
+// Raise whenever ReadPictureSize reads a header differently.
+inline constexpr int32_t kHeaderReaderVersion = 1;
 // The decoders that produced the pixels: our readers', libjpeg-turbo's and
 // Qt's (the bitmaps it reads) versions in one number.
 int64_t decoderVersion();
@@ -37,6 +40,7 @@ struct CacheStats {
     int64_t identicalSignatures = 0;
     int64_t similarSignatures = 0;
     int64_t otherVersion = 0;        // records that will be computed again
+    int64_t headerSizes = 0;         // picture sizes read from headers
     int64_t fileBytes = 0;           // the database with its write-ahead log
 };
 
@@ -78,6 +82,13 @@ public:
     // not kept.
     void add(const std::string& path, const FileVersion& version, const PictureOutcome& outcome);
 
+    // The size ReadPictureSize gave for this path and exactly this file
+    // version, when kept. Safe to call from several threads at once.
+    std::optional<PictureSize> findHeaderSize(const std::string& path, const FileVersion& version);
+    // Keeps it, written with the records of add (not for a version that
+    // changed too recently).
+    void addHeaderSize(const std::string& path, const FileVersion& version, const PictureSize& size);
+
     // Writes what add has collected.
     void flush();
 
@@ -86,7 +97,8 @@ public:
     void endReads();
 
     std::optional<CacheStats> stats();
-    // Drops the records whose file is gone or is no longer the version kept.
+    // Drops the records (and the sizes) whose file is gone or is no longer
+    // the version kept.
     std::optional<PruneResult> prune();
     // Drops every record.
     bool clear();
@@ -104,6 +116,11 @@ private:
         std::optional<std::string> identical; // encoded signatures
         std::optional<std::string> similar;
     };
+    struct PendingSize {
+        std::string path;
+        FileVersion version;
+        PictureSize size;
+    };
 
     // A connection for lookups alone: threads that look up at the same time
     // each take one, so that they do not wait for each other.
@@ -111,6 +128,7 @@ private:
         std::mutex mutex;
         sqlite3* db = nullptr;
         sqlite3_stmt* find = nullptr;
+        sqlite3_stmt* findSize = nullptr;
         bool unusable = false; // could not be opened: the main connection serves
         int32_t reads = 0;     // lookups made in its open read transaction
     };
@@ -120,11 +138,16 @@ private:
     bool openDatabase(bool createFolder);
     bool openReader(Reader& reader);
     static void closeReader(Reader& reader);
+    // Runs `read` on a free lookup connection, in its shared read
+    // transaction, with its statement for records or for sizes; else on the
+    // main connection. Its result code; nothing once the store is closed.
+    std::optional<int> lookUp(bool size, const std::function<int(sqlite3_stmt*)>& read);
     bool prepare(sqlite3_stmt*& statement, const char* sql);
     bool execute(const char* sql);
     bool executeWaiting(const char* sql);
     bool flushLocked();
     bool writePending(const Pending& pending);
+    bool writePendingSize(const PendingSize& pending);
     void giveSpaceBack();
     // Sets the store aside after an SQLite result that is not success; false.
     bool fail(int code, const std::string& doing);
@@ -138,7 +161,10 @@ private:
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_find = nullptr;
     sqlite3_stmt* m_write = nullptr;
+    sqlite3_stmt* m_findSize = nullptr;
+    sqlite3_stmt* m_writeSize = nullptr;
     std::vector<Pending> m_pending;
+    std::vector<PendingSize> m_pendingSizes;
     std::atomic<bool> m_open {false}; // the store is usable
     std::array<Reader, kReaders> m_readers;
 };

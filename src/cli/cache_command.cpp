@@ -32,6 +32,7 @@ void printStats(const std::string& file, const CacheStats& stats)
     std::printf("identical signatures: %lld\n", static_cast<long long>(stats.identicalSignatures));
     std::printf("similar signatures: %lld\n", static_cast<long long>(stats.similarSignatures));
     std::printf("of another version: %lld\n", static_cast<long long>(stats.otherVersion));
+    std::printf("picture sizes: %lld\n", static_cast<long long>(stats.headerSizes));
     std::printf("bytes: %lld\n", static_cast<long long>(stats.fileBytes));
     if (stats.records > 0)
         std::printf("bytes per record: %lld\n", static_cast<long long>(stats.fileBytes / stats.records));

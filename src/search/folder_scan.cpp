@@ -259,7 +259,8 @@ private:
         m_path.assign(m_shared.folder).append(below).append(name);
         int64_t key = size;
         if (m_shared.settings.mode == CheckMode::PictureSize) {
-            const auto pictureSize = ReadPictureSize(m_path);
+            const auto pictureSize = m_shared.settings.pictureSize ? m_shared.settings.pictureSize(m_path, st)
+                                                                   : ReadPictureSize(m_path);
             if (!pictureSize) {
                 // The scan goes on, so that the error shown does not hang on
                 // which thread came first.

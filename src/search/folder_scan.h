@@ -2,8 +2,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
+
+#include "picture/picture_size.h"
 
 #include "search/search_options.h"
 #include "search/search_progress.h"
@@ -14,6 +20,10 @@ struct ScanSettings {
     const std::atomic<bool>* abortFlag = nullptr;
     ProgressThrottle* progress = nullptr; // may be null
     int32_t jobs = 1; // threads for buildScanList; 0 = every core
+    // Reads a picture's size in CheckMode 1 in place of ReadPictureSize (for
+    // one kept from an earlier search); `st` is the file's status as the
+    // scan took it. Called from every scan thread.
+    std::function<std::optional<PictureSize>(const std::string& path, const struct stat& st)> pictureSize;
 };
 
 // The scan's folder argument: the search folder with exactly one trailing

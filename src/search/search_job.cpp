@@ -22,6 +22,19 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     ProgressThrottle throttle(progress);
     const int32_t jobs = resolveJobs(options.jobs);
 
+    // A fault of the cache sets it aside with one warning and the search goes
+    // on reading and decoding everything.
+    std::optional<SignatureCache> cache;
+    const auto openCache = [&] {
+        if (options.cacheFile.empty())
+            return;
+        auto warn = [&outcome](const std::string& message) { outcome.cacheWarning = message; };
+        if (std::unique_ptr<SignatureStore> store = SignatureStore::open(options.cacheFile, warn, true)) {
+            cache.emplace(std::move(store));
+            throttle.countFromCache(&cache->hitCounter());
+        }
+    };
+
     ScanSettings scan;
     scan.mode = options.mode;
     scan.subDirDepth = options.depth;
@@ -32,6 +45,13 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     // pictures: that is a failure, not a clean search.
     if (!canReadSearchFolder(options.folder))
         throw SearchError("フォルダ " + options.folder + " は開けません");
+    // The picture-size scan reads every header: those it read before come
+    // from the cache. Other searches open it once there are files.
+    if (options.mode == CheckMode::PictureSize) {
+        openCache();
+        if (cache)
+            scan.pictureSize = [&cache](const std::string& path, const struct stat& st) { return cache->pictureSize(path, st); };
+    }
     outcome.scanLines = buildScanList(options.folder, scan);
     outcome.counters.fileCount = static_cast<int32_t>(outcome.scanLines.size());
     throttle.report(SearchProgress::Phase::Scan, outcome.counters.fileCount, 0, true);
@@ -42,16 +62,8 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     }
     outcome.files = BuildFileTable(outcome.scanLines, options.mode, jobs);
 
-    // The cache is opened once there are files: a fault sets it aside with
-    // one warning and the search goes on decoding everything.
-    std::optional<SignatureCache> cache;
-    if (!options.cacheFile.empty()) {
-        auto warn = [&outcome](const std::string& message) { outcome.cacheWarning = message; };
-        if (std::unique_ptr<SignatureStore> store = SignatureStore::open(options.cacheFile, warn, true)) {
-            cache.emplace(std::move(store));
-            throttle.countFromCache(&cache->hitCounter());
-        }
-    }
+    if (options.mode != CheckMode::PictureSize)
+        openCache();
 
     // The signature tables are sized by the engines that fill them.
     EngineContext ctx {outcome.files, outcome.resultLines, outcome.unreadable, outcome.counters, abortFlag};

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "cache/signature_store.h"
 #include "search/privilege.h"
 #include "support/cli_run.h"
 #include "support/test_pictures.h"
@@ -150,6 +151,47 @@ TEST(CacheSearchTest, OneDecodeLeavesTheOtherPictureModeWarm)
     EXPECT_EQ(countsOf(similar.out).misses, 0);
     const CliRun none = runCli(searchArgs(pictures, "similar", "loose") + std::vector<std::string> {"--no-cache"});
     EXPECT_EQ(withoutTimeAndCache(similar.out), withoutTimeAndCache(none.out));
+}
+
+// A picture-size search reads no header whose size it kept: a size planted
+// in the cache for c's present version is what the search lists; once c is
+// rewritten, its header is read again.
+TEST(CacheSearchTest, PictureSizeSearchTakesKeptSizesAndRereadsChangedFiles)
+{
+    TempDir pictures;
+    TempDir caches;
+    const std::string cache = caches.file("c.sqlite");
+    const std::string c = pictures.file("c.jpg");
+    testing_support::writeJpeg(pictures.file("a.jpg"), testing_support::photoLikePicture(160, 120, 1));
+    testing_support::writeJpeg(pictures.file("b.jpg"), testing_support::photoLikePicture(160, 120, 2));
+    testing_support::writeJpeg(c, testing_support::photoLikePicture(80, 60, 3));
+    letFilesSettle();
+    const std::vector<std::string> args = {"search", pictures.str(), "--mode", "dims", "--json", "--cache", cache};
+    const std::vector<std::string> noCache = {"search", pictures.str(), "--mode", "dims", "--json", "--no-cache"};
+    const CliRun first = runCli(args);
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(withoutTimeAndCache(first.out), withoutTimeAndCache(runCli(noCache).out));
+    // The key of 80 x 60 is 600080, of 160 x 120 1200160.
+    EXPECT_NE(first.out.find("\"00006000800"), std::string::npos) << first.out;
+
+    {
+        auto store = SignatureStore::open(cache, [](const std::string&) {});
+        ASSERT_TRUE(store);
+        const std::optional<FileVersion> version = readFileVersion(c);
+        ASSERT_TRUE(version);
+        ASSERT_EQ(store->findHeaderSize(c, *version)->width, 80);
+        store->addHeaderSize(c, *version, PictureSize {160, 120});
+        store->flush();
+    }
+    const CliRun planted = runCli(args);
+    EXPECT_EQ(planted.out.find("\"00006000800"), std::string::npos) << planted.out;
+    EXPECT_EQ(lineCount(planted.out, "\"00012001600"), 3) << planted.out;
+
+    testing_support::writeJpeg(c, testing_support::photoLikePicture(80, 60, 4));
+    letFilesSettle();
+    const CliRun reread = runCli(args);
+    EXPECT_EQ(withoutTimeAndCache(reread.out), withoutTimeAndCache(runCli(noCache).out));
+    EXPECT_NE(reread.out.find("\"00006000800"), std::string::npos) << reread.out;
 }
 
 TEST(CacheSearchTest, ContentChangedWithSizeAndTimesPutBackIsReadAgain)

@@ -81,6 +81,14 @@ void fillCache(const std::string& file, const std::string& path)
     ASSERT_TRUE(warnings.messages.empty());
 }
 
+// "p" and the number (appended: GCC 12 warns wrongly of "p" + string).
+std::string numbered(uint64_t i)
+{
+    std::string path = "p";
+    path += std::to_string(i);
+    return path;
+}
+
 } // namespace
 
 TEST(SignatureStoreTest, RecordComesBackOnlyForTheSameFileVersion)
@@ -497,12 +505,12 @@ TEST(SignatureStoreTest, SharedReadTransactionsSeeOwnWritesAndEndWithTheLoading)
     auto store = SignatureStore::open(file, warnings.sink());
     ASSERT_TRUE(store);
     for (uint64_t i = 0; i < 100; ++i)
-        store->add("p" + std::to_string(i), settledVersion(i), decodedRecord(static_cast<uint32_t>(i % 3)));
+        store->add(numbered(i), settledVersion(i), decodedRecord(static_cast<uint32_t>(i % 3)));
     store->flush();
     // More lookups than one transaction serves.
     for (int32_t round = 0; round < 2; ++round) {
         for (uint64_t i = 0; i < 100; ++i)
-            ASSERT_TRUE(store->find("p" + std::to_string(i), settledVersion(i))) << i;
+            ASSERT_TRUE(store->find(numbered(i), settledVersion(i))) << i;
     }
     ASSERT_FALSE(store->find("late", settledVersion(500)));
     store->add("late", settledVersion(500), decodedRecord(4));
@@ -514,5 +522,46 @@ TEST(SignatureStoreTest, SharedReadTransactionsSeeOwnWritesAndEndWithTheLoading)
     ASSERT_TRUE(other->clear());
     store->endReads();
     EXPECT_FALSE(store->find("p1", settledVersion(1)));
+    EXPECT_TRUE(warnings.messages.empty());
+}
+
+TEST(SignatureStoreTest, HeaderSizesComeBackForTheSameVersionAndArePrunedAndCleared)
+{
+    TempDir dir;
+    const std::string kept = dir.file("kept.jpg");
+    const std::string gone = dir.file("gone.jpg");
+    for (const std::string& path : {kept, gone})
+        testing_support::writeBytes(path, "content");
+    std::this_thread::sleep_for(std::chrono::milliseconds(40)); // out of the same clock tick
+    Warnings warnings;
+    auto store = SignatureStore::open(dir.file("c.sqlite"), warnings.sink());
+    ASSERT_TRUE(store);
+    store->addHeaderSize(kept, *readFileVersion(kept), PictureSize {640, 480});
+    store->addHeaderSize(gone, *readFileVersion(gone), PictureSize {0, 0}); // a header without a size is kept too
+    FileVersion recent = settledVersion(9);
+    recent.ctimeNs = recent.seenNs - 1'000'000;
+    store->addHeaderSize("recent.jpg", recent, PictureSize {1, 1});
+    store->flush();
+
+    const std::optional<PictureSize> found = store->findHeaderSize(kept, *readFileVersion(kept));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->width, 640);
+    EXPECT_EQ(found->height, 480);
+    ASSERT_TRUE(store->findHeaderSize(gone, *readFileVersion(gone)));
+    FileVersion other = *readFileVersion(kept);
+    ++other.ctimeNs;
+    EXPECT_FALSE(store->findHeaderSize(kept, other));
+    EXPECT_FALSE(store->findHeaderSize("recent.jpg", recent));
+    EXPECT_EQ(store->stats()->headerSizes, 2);
+
+    std::filesystem::remove(gone);
+    const auto pruned = store->prune();
+    ASSERT_TRUE(pruned);
+    EXPECT_EQ(pruned->kept, 1);
+    EXPECT_EQ(pruned->dropped, 1);
+    EXPECT_TRUE(store->findHeaderSize(kept, *readFileVersion(kept)));
+    ASSERT_TRUE(store->clear());
+    EXPECT_EQ(store->stats()->headerSizes, 0);
+    EXPECT_FALSE(store->findHeaderSize(kept, *readFileVersion(kept)));
     EXPECT_TRUE(warnings.messages.empty());
 }
