@@ -22,26 +22,9 @@ cd "$(dirname "$0")/.."
 folder=${1:-/work/photos100k-v2}
 count=${2:-100000}
 
-packages=(desktop-base lomiri-wallpapers ukui-wallpapers mate-backgrounds)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  sudo_cmd=()
-  if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
-
-scripts/setup.sh
-cmake --build build --target make_photo_collection pair_phase_bench identical_bench similar_bench
-
-existing=$(find "$folder" -maxdepth 1 -name 'pic_*.jpg' 2>/dev/null | wc -l)
-if [[ $existing -ne $count ]]; then
-  rm -f "$folder.sigs"
-  build/make_photo_collection "$folder" "$count" /usr/share/backgrounds /usr/share/desktop-base
-fi
+source bench/photo_collection.sh
+make_collection "$folder" "$count"
+cmake --build build --target pair_phase_bench identical_bench similar_bench
 
 uptime
 build/pair_phase_bench "$folder" "$folder.sigs" --jobs 2 --check 3000
