@@ -292,17 +292,33 @@ struct StoredRow {
 // Steps the find statement for `path`: SQLITE_ROW or SQLITE_DONE, or the
 // error. `row` is set when the record is for exactly this version and the
 // current decoder.
+// Whether the file version in a row's first five columns (device, inode,
+// size, modification and change time) is `version`.
+bool isVersion(sqlite3_stmt* q, const FileVersion& version)
+{
+    return static_cast<uint64_t>(sqlite3_column_int64(q, 0)) == version.device
+           && static_cast<uint64_t>(sqlite3_column_int64(q, 1)) == version.inode
+           && sqlite3_column_int64(q, 2) == version.size && sqlite3_column_int64(q, 3) == version.mtimeNs
+           && sqlite3_column_int64(q, 4) == version.ctimeNs;
+}
+
+// Binds a write's first six parameters: the path and the file version.
+void bindPathAndVersion(sqlite3_stmt* w, const std::string& path, const FileVersion& version)
+{
+    sqlite3_bind_blob(w, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(w, 2, static_cast<int64_t>(version.device));
+    sqlite3_bind_int64(w, 3, static_cast<int64_t>(version.inode));
+    sqlite3_bind_int64(w, 4, version.size);
+    sqlite3_bind_int64(w, 5, version.mtimeNs);
+    sqlite3_bind_int64(w, 6, version.ctimeNs);
+}
+
 int readRow(sqlite3_stmt* q, const std::string& path, const FileVersion& version, std::optional<StoredRow>& row)
 {
     sqlite3_bind_blob(q, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
     const int code = sqlite3_step(q);
     if (code == SQLITE_ROW) {
-        const bool sameFile = static_cast<uint64_t>(sqlite3_column_int64(q, 0)) == version.device
-                              && static_cast<uint64_t>(sqlite3_column_int64(q, 1)) == version.inode
-                              && sqlite3_column_int64(q, 2) == version.size
-                              && sqlite3_column_int64(q, 3) == version.mtimeNs
-                              && sqlite3_column_int64(q, 4) == version.ctimeNs;
-        if (sameFile && sqlite3_column_int64(q, 5) == decoderVersion()) {
+        if (isVersion(q, version) && sqlite3_column_int64(q, 5) == decoderVersion()) {
             StoredRow r;
             r.identicalVersion = sqlite3_column_int(q, 6);
             r.similarVersion = sqlite3_column_int(q, 7);
@@ -379,7 +395,14 @@ void SignatureStore::endReads()
     }
 }
 
-std::optional<int> SignatureStore::lookUp(bool size, const std::function<int(sqlite3_stmt*)>& read)
+void SignatureStore::lookupFailed(int code, const char* doing)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_db)
+        fail(code, doing);
+}
+
+std::optional<int> SignatureStore::lookUp(Lookup lookup, const std::function<int(sqlite3_stmt*)>& read)
 {
     // Each thread that looks up at the same time reads through a connection
     // of its own.
@@ -391,12 +414,13 @@ std::optional<int> SignatureStore::lookUp(bool size, const std::function<int(sql
             reader.unusable = true; // the main connection serves instead
             continue;
         }
-        return readBatched(reader.db, reader.reads, [&] { return read(size ? reader.findSize : reader.find); });
+        return readBatched(reader.db, reader.reads,
+                           [&] { return read(lookup == Lookup::HeaderSize ? reader.findSize : reader.find); });
     }
     std::lock_guard lock(m_mutex);
     if (!m_db)
         return std::nullopt;
-    return read(size ? m_findSize : m_find);
+    return read(lookup == Lookup::HeaderSize ? m_findSize : m_find);
 }
 
 std::optional<PictureSize> SignatureStore::findHeaderSize(const std::string& path, const FileVersion& version)
@@ -405,13 +429,10 @@ std::optional<PictureSize> SignatureStore::findHeaderSize(const std::string& pat
         return std::nullopt;
     std::optional<PictureSize> found;
     std::optional<int64_t> checksum;
-    const std::optional<int> code = lookUp(true, [&](sqlite3_stmt* q) {
+    const std::optional<int> code = lookUp(Lookup::HeaderSize, [&](sqlite3_stmt* q) {
         sqlite3_bind_blob(q, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
         const int step = sqlite3_step(q);
-        if (step == SQLITE_ROW && static_cast<uint64_t>(sqlite3_column_int64(q, 0)) == version.device
-            && static_cast<uint64_t>(sqlite3_column_int64(q, 1)) == version.inode
-            && sqlite3_column_int64(q, 2) == version.size && sqlite3_column_int64(q, 3) == version.mtimeNs
-            && sqlite3_column_int64(q, 4) == version.ctimeNs && sqlite3_column_int(q, 5) == kHeaderReaderVersion) {
+        if (step == SQLITE_ROW && isVersion(q, version) && sqlite3_column_int(q, 5) == kHeaderReaderVersion) {
             found = PictureSize {sqlite3_column_int(q, 6), sqlite3_column_int(q, 7)};
             checksum = sqlite3_column_int64(q, 8);
         }
@@ -422,15 +443,11 @@ std::optional<PictureSize> SignatureStore::findHeaderSize(const std::string& pat
     if (!code)
         return std::nullopt;
     if (*code != SQLITE_ROW && *code != SQLITE_DONE) {
-        std::lock_guard lock(m_mutex);
-        if (m_db)
-            fail(*code, "cannot read it");
+        lookupFailed(*code, "cannot read it");
         return std::nullopt;
     }
     if (found && *checksum != sizeChecksum(kHeaderReaderVersion, *found)) {
-        std::lock_guard lock(m_mutex);
-        if (m_db)
-            fail(SQLITE_CORRUPT, "a record fails its check");
+        lookupFailed(SQLITE_CORRUPT, "a record fails its check");
         return std::nullopt;
     }
     return found;
@@ -457,13 +474,11 @@ std::optional<PictureOutcome> SignatureStore::find(const std::string& path, cons
     // outside every lock.
     std::optional<StoredRow> row;
     const std::optional<int> code =
-        lookUp(false, [&](sqlite3_stmt* q) { return readRow(q, path, version, row); });
+        lookUp(Lookup::Record, [&](sqlite3_stmt* q) { return readRow(q, path, version, row); });
     if (!code)
         return std::nullopt;
     if (*code != SQLITE_ROW && *code != SQLITE_DONE) {
-        std::lock_guard lock(m_mutex);
-        if (m_db)
-            fail(*code, "cannot read it");
+        lookupFailed(*code, "cannot read it");
         return std::nullopt;
     }
     if (!row)
@@ -515,9 +530,7 @@ std::optional<PictureOutcome> SignatureStore::find(const std::string& path, cons
             found = std::move(outcome);
     }
     if (damaged) {
-        std::lock_guard lock(m_mutex);
-        if (m_db)
-            fail(SQLITE_CORRUPT, "a record fails its check");
+        lookupFailed(SQLITE_CORRUPT, "a record fails its check");
         return std::nullopt;
     }
     return found;
@@ -611,12 +624,7 @@ bool SignatureStore::writePending(const Pending& pending)
         else
             sqlite3_bind_null(w, index);
     };
-    bindBytes(1, pending.path, true);
-    sqlite3_bind_int64(w, 2, static_cast<int64_t>(pending.version.device));
-    sqlite3_bind_int64(w, 3, static_cast<int64_t>(pending.version.inode));
-    sqlite3_bind_int64(w, 4, pending.version.size);
-    sqlite3_bind_int64(w, 5, pending.version.mtimeNs);
-    sqlite3_bind_int64(w, 6, pending.version.ctimeNs);
+    bindPathAndVersion(w, pending.path, pending.version);
     sqlite3_bind_int64(w, 7, decoder);
     sqlite3_bind_int(w, 8, pending.identicalVersion);
     sqlite3_bind_int(w, 9, pending.similarVersion);
@@ -637,12 +645,7 @@ bool SignatureStore::writePending(const Pending& pending)
 bool SignatureStore::writePendingSize(const PendingSize& pending)
 {
     sqlite3_stmt* const w = m_writeSize;
-    sqlite3_bind_blob(w, 1, pending.path.data(), static_cast<int>(pending.path.size()), SQLITE_STATIC);
-    sqlite3_bind_int64(w, 2, static_cast<int64_t>(pending.version.device));
-    sqlite3_bind_int64(w, 3, static_cast<int64_t>(pending.version.inode));
-    sqlite3_bind_int64(w, 4, pending.version.size);
-    sqlite3_bind_int64(w, 5, pending.version.mtimeNs);
-    sqlite3_bind_int64(w, 6, pending.version.ctimeNs);
+    bindPathAndVersion(w, pending.path, pending.version);
     sqlite3_bind_int(w, 7, kHeaderReaderVersion);
     sqlite3_bind_int(w, 8, pending.size.width);
     sqlite3_bind_int(w, 9, pending.size.height);

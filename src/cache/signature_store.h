@@ -50,7 +50,8 @@ struct PruneResult {
 };
 
 // The signature cache in SQLite: one record per picture path, valid for one
-// version of the file. Safe to share between threads and between processes
+// version of the file, and apart from it the size a picture-size search read
+// from the file's header. Safe to share between threads and between processes
 // (write-ahead log, short busy timeout). Any fault (damage, no permission,
 // full disk, a lock held too long, a newer layout) sets the store aside with
 // one warning; afterwards it finds nothing and keeps nothing, so a search
@@ -100,7 +101,7 @@ public:
     // Drops the records (and the sizes) whose file is gone or is no longer
     // the version kept.
     std::optional<PruneResult> prune();
-    // Drops every record.
+    // Drops every record and every size.
     bool clear();
 
 private:
@@ -141,7 +142,10 @@ private:
     // Runs `read` on a free lookup connection, in its shared read
     // transaction, with its statement for records or for sizes; else on the
     // main connection. Its result code; nothing once the store is closed.
-    std::optional<int> lookUp(bool size, const std::function<int(sqlite3_stmt*)>& read);
+    enum class Lookup { Record, HeaderSize };
+    std::optional<int> lookUp(Lookup lookup, const std::function<int(sqlite3_stmt*)>& read);
+    // fail() for a fault met by a lookup, which holds no lock.
+    void lookupFailed(int code, const char* doing);
     bool prepare(sqlite3_stmt*& statement, const char* sql);
     bool execute(const char* sql);
     bool executeWaiting(const char* sql);

@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 
 #include "picture/picture_size.h"
-
 #include "search/search_options.h"
 #include "search/search_progress.h"
 

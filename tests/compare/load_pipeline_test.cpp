@@ -155,6 +155,25 @@ std::vector<std::string> writeFolder(const TempDir& dir)
     return paths;
 }
 
+// What the reader gives for a file that holds no picture.
+StreamResult noPicture()
+{
+    StreamResult failed;
+    failed.status = StreamStatus::Failed;
+    failed.failure = LoadFailure::Damaged;
+    failed.error = "no picture";
+    return failed;
+}
+
+// Every position of the table, in order.
+std::vector<int32_t> allMembers(const FileTable& files)
+{
+    std::vector<int32_t> members(files.size());
+    for (std::size_t i = 0; i < members.size(); ++i)
+        members[i] = static_cast<int32_t>(i);
+    return members;
+}
+
 const char* nameOf(Engine engine)
 {
     return engine == Engine::Similar ? "similar" : (engine == Engine::Identical ? "identical" : "runs");
@@ -266,18 +285,12 @@ TEST(LoadPipelineTest, TheLargestFileAheadIsReadFirstAndTheCommitKeepsTableOrder
             std::lock_guard lock(mutex);
             started.push_back(path);
         }
-        StreamResult failed;
-        failed.status = StreamStatus::Failed;
-        failed.failure = LoadFailure::Damaged;
-        failed.error = "no picture";
-        return failed;
+        return noPicture();
     };
     WorkerPool pool(2);
     ctx.pool = &pool;
     LoadPipeline pipeline(ctx, PrimaryEngine::Identical, reader);
-    std::vector<int32_t> members(files.size());
-    for (std::size_t i = 0; i < members.size(); ++i)
-        members[i] = static_cast<int32_t>(i);
+    const std::vector<int32_t> members = allMembers(files);
     std::vector<std::size_t> committed;
     LoadCommit commit;
     commit.committed = [&](std::size_t position) {
@@ -314,11 +327,7 @@ TEST(LoadPipelineTest, FastOutcomesAreCommittedInRunsWhateverHoldsThemUp)
         const int32_t i = std::stoi(path.substr(1));
         if (i % 37 == 5)
             std::this_thread::sleep_for(std::chrono::milliseconds(3));
-        StreamResult failed;
-        failed.status = StreamStatus::Failed;
-        failed.failure = LoadFailure::Damaged;
-        failed.error = "no picture";
-        return failed;
+        return noPicture();
     };
     for (int32_t jobs : {2, 3}) {
         SCOPED_TRACE(jobs);
@@ -330,9 +339,7 @@ TEST(LoadPipelineTest, FastOutcomesAreCommittedInRunsWhateverHoldsThemUp)
         WorkerPool pool(jobs);
         ctx.pool = &pool;
         LoadPipeline pipeline(ctx, PrimaryEngine::Identical, reader);
-        std::vector<int32_t> members(files.size());
-        for (std::size_t i = 0; i < members.size(); ++i)
-            members[i] = static_cast<int32_t>(i);
+        const std::vector<int32_t> members = allMembers(files);
         std::vector<std::size_t> committed;
         LoadCommit commit;
         commit.committed = [&](std::size_t position) {
