@@ -446,7 +446,11 @@ std::optional<PictureSize> SignatureStore::findHeaderSize(const std::string& pat
         lookupFailed(*code, "cannot read it");
         return std::nullopt;
     }
-    if (found && *checksum != sizeChecksum(kHeaderReaderVersion, *found)) {
+    // Header sizes are unsigned 16-bit numbers: anything else was not
+    // written by this store, whatever its checksum says.
+    const auto inRange = [](int32_t side) { return side >= 0 && side <= 0xFFFF; };
+    if (found
+        && (*checksum != sizeChecksum(kHeaderReaderVersion, *found) || !inRange(found->width) || !inRange(found->height))) {
         lookupFailed(SQLITE_CORRUPT, "a record fails its check");
         return std::nullopt;
     }

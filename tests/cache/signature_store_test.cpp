@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include "cache/record_checksum.h"
 #include "cache/signature_store.h"
 #include "compare/similar/similar_reduction.h"
 #include "search/privilege.h"
@@ -564,4 +565,35 @@ TEST(SignatureStoreTest, HeaderSizesComeBackForTheSameVersionAndArePrunedAndClea
     EXPECT_EQ(store->stats()->headerSizes, 0);
     EXPECT_FALSE(store->findHeaderSize(kept, *readFileVersion(kept)));
     EXPECT_TRUE(warnings.messages.empty());
+}
+
+// A kept size that fails its check, or that no header can give (sizes are
+// 16-bit numbers) even with a matching checksum, sets the file aside.
+TEST(SignatureStoreTest, DamagedOrImpossibleHeaderSizeSetsTheFileAside)
+{
+    std::string forged = "UPDATE header_sizes SET width = 70000, checksum = ";
+    forged += std::to_string(recordChecksum(kHeaderReaderVersion, 0, 0, 70000, 480, LoadFailure::None, {}, {}, {}));
+    for (const std::string& change : {std::string("UPDATE header_sizes SET width = 641"), forged}) {
+        SCOPED_TRACE(change);
+        TempDir dir;
+        const std::string file = dir.file("c.sqlite");
+        {
+            auto store = SignatureStore::open(file, [](const std::string&) {});
+            ASSERT_TRUE(store);
+            store->addHeaderSize("/d/a.jpg", settledVersion(), PictureSize {640, 480});
+            store->flush();
+        }
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, change.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+
+        Warnings warnings;
+        auto store = SignatureStore::open(file, warnings.sink());
+        ASSERT_TRUE(store);
+        EXPECT_FALSE(store->findHeaderSize("/d/a.jpg", settledVersion()));
+        EXPECT_FALSE(store->usable());
+        ASSERT_EQ(warnings.messages.size(), 1u);
+        EXPECT_NE(warnings.messages[0].find("damaged"), std::string::npos) << warnings.messages[0];
+    }
 }
