@@ -53,6 +53,8 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
             scan.pictureSize = [&cache](const std::string& path, const struct stat& st) { return cache->pictureSize(path, st); };
     }
     outcome.scanLines = buildScanList(options.folder, scan);
+    if (cache)
+        cache->loadingEnded(); // no header sizes are looked up after the scan
     outcome.counters.fileCount = static_cast<int32_t>(outcome.scanLines.size());
     throttle.report(SearchProgress::Phase::Scan, outcome.counters.fileCount, 0, true);
     if (outcome.counters.fileCount < 1) {
