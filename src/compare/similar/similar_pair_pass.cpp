@@ -267,8 +267,7 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
         // are scored.
         std::array<int32_t, kLanes> rowIndex {};
         const auto judgeRows = [&](int32_t j, uint64_t rows, int32_t contrast, int32_t q) {
-            if (j - tile.first < kTileRows)
-                rows &= (uint64_t {1} << (j - tile.first)) - 1;
+            rows &= rowBits(0, j - tile.first); // the rows before j
             while (rows != 0) {
                 if (input.abortFlag.load(std::memory_order_relaxed))
                     return false;

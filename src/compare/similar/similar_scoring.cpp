@@ -11,7 +11,6 @@
 
 namespace {
 
-
 // Step bounds that do not depend on the number of files.
 constexpr double kLumaStepBound = 28;
 constexpr double kChromaStepBound = 35;
@@ -29,7 +28,6 @@ constexpr FinalBounds kLargeSearchBounds {77, 24, 23, 42, 188};
 
 // A map score is a mean of byte differences.
 constexpr int32_t kMaxMapScore = 255;
-
 
 // Rounded-up reciprocals 2^32 / d for the divisions of the alignment
 // mapping; spreads of real pictures stay below 90.
