@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -279,11 +280,17 @@ TEST(LoadPipelineTest, TheLargestFileAheadIsReadFirstAndTheCommitKeepsTableOrder
     EngineContext ctx {files, lines, unreadable, counters, abortFlag};
     ctx.mode = CheckMode::Identical;
     std::mutex mutex;
+    std::condition_variable bothStarted;
     std::vector<std::string> started;
+    // The first two reads wait for each other: a worker that has taken its
+    // file may be put to sleep before it starts reading, and the other must
+    // not meanwhile finish its file and start a third.
     const PictureReader reader = [&](PictureStreamer&, const std::string& path, RowSink&, const StreamOptions&) {
-        {
-            std::lock_guard lock(mutex);
-            started.push_back(path);
+        std::unique_lock lock(mutex);
+        started.push_back(path);
+        if (started.size() <= 2) {
+            bothStarted.notify_all();
+            bothStarted.wait_for(lock, std::chrono::seconds(20), [&] { return started.size() >= 2; });
         }
         return noPicture();
     };
