@@ -670,7 +670,8 @@ std::optional<CacheStats> SignatureStore::stats()
         "SELECT count(*), total(failure <> 0), total(identical IS NOT NULL), total(similar IS NOT NULL),"
         " total(decoder <> " + std::to_string(decoderVersion()) + " OR identical_version NOT IN (0, "
         + std::to_string(kIdenticalSignatureVersion) + ") OR similar_version NOT IN (0, "
-        + std::to_string(kSimilarSignatureVersion) + ")), (SELECT count(*) FROM header_sizes) FROM pictures";
+        + std::to_string(kSimilarSignatureVersion) + ")), (SELECT count(*) FROM header_sizes),"
+        " (SELECT count(*) FROM (SELECT path FROM pictures UNION SELECT path FROM header_sizes)) FROM pictures";
     SqliteStatement count(m_db, sql.c_str(), code);
     if (code != SQLITE_OK || (code = sqlite3_step(count.get())) != SQLITE_ROW) {
         fail(code, "cannot read it");
@@ -683,6 +684,7 @@ std::optional<CacheStats> SignatureStore::stats()
     stats.similarSignatures = sqlite3_column_int64(count.get(), 3);
     stats.otherVersion = sqlite3_column_int64(count.get(), 4);
     stats.headerSizes = sqlite3_column_int64(count.get(), 5);
+    stats.pictures = sqlite3_column_int64(count.get(), 6);
     for (const std::string& part : {m_file, m_file + "-wal"}) {
         struct stat st {};
         if (::stat(part.c_str(), &st) == 0)

@@ -41,6 +41,7 @@ struct CacheStats {
     int64_t similarSignatures = 0;
     int64_t otherVersion = 0;        // records that will be computed again
     int64_t headerSizes = 0;         // picture sizes read from headers
+    int64_t pictures = 0;            // paths with a record, a size or both
     int64_t fileBytes = 0;           // the database with its write-ahead log
 };
 

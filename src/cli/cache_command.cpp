@@ -34,8 +34,10 @@ void printStats(const std::string& file, const CacheStats& stats)
     std::printf("of another version: %lld\n", static_cast<long long>(stats.otherVersion));
     std::printf("picture sizes: %lld\n", static_cast<long long>(stats.headerSizes));
     std::printf("bytes: %lld\n", static_cast<long long>(stats.fileBytes));
-    if (stats.records > 0)
-        std::printf("bytes per record: %lld\n", static_cast<long long>(stats.fileBytes / stats.records));
+    // Per picture, not per record: a picture-size search keeps sizes of
+    // pictures that have no record.
+    if (stats.pictures > 0)
+        std::printf("bytes per picture: %lld\n", static_cast<long long>(stats.fileBytes / stats.pictures));
 }
 
 } // namespace

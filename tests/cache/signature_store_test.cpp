@@ -292,6 +292,10 @@ TEST(SignatureStoreTest, RecordsOfOtherVersionsAreNotUsed)
     ASSERT_TRUE(stats);
     EXPECT_EQ(stats->records, 3);
     EXPECT_EQ(stats->otherVersion, 1);
+    // A picture with both a record and a size is one picture.
+    store->addHeaderSize("/v/a.jpg", settledVersion(), PictureSize {1, 1});
+    store->addHeaderSize("/v/d.jpg", settledVersion(), PictureSize {1, 1});
+    EXPECT_EQ(store->stats()->pictures, 4);
     EXPECT_TRUE(warnings.messages.empty());
 }
 
@@ -554,6 +558,7 @@ TEST(SignatureStoreTest, HeaderSizesComeBackForTheSameVersionAndArePrunedAndClea
     EXPECT_FALSE(store->findHeaderSize(kept, other));
     EXPECT_FALSE(store->findHeaderSize("recent.jpg", recent));
     EXPECT_EQ(store->stats()->headerSizes, 2);
+    EXPECT_EQ(store->stats()->pictures, 2); // no records here: the sizes' paths
 
     std::filesystem::remove(gone);
     const auto pruned = store->prune();
