@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -175,6 +176,48 @@ std::vector<int32_t> allMembers(const FileTable& files)
     return members;
 }
 
+// Files "f0", "f1", ... of the given sizes.
+FileTable numberedFiles(std::size_t count, const std::function<int64_t(std::size_t)>& sizeOf)
+{
+    FileTable files(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        files[i].path = "f" + std::to_string(i);
+        files[i].size = sizeOf(i);
+    }
+    return files;
+}
+
+struct PipelineRun {
+    bool complete = false;
+    std::vector<std::size_t> committed; // positions, in the order they were committed
+    std::vector<std::string> unreadable;
+};
+
+// One identical-mode load of every file through the pipeline itself, on
+// `jobs` workers; `committing` sees each position as it is committed.
+PipelineRun runPipeline(FileTable& files, const PictureReader& reader, int32_t jobs,
+                        const std::function<void(std::size_t)>& committing = {})
+{
+    PipelineRun run;
+    std::vector<std::string> lines;
+    SearchCounters counters;
+    std::atomic<bool> abortFlag {false};
+    EngineContext ctx {files, lines, run.unreadable, counters, abortFlag};
+    ctx.mode = CheckMode::Identical;
+    WorkerPool pool(jobs);
+    ctx.pool = &pool;
+    LoadPipeline pipeline(ctx, PrimaryEngine::Identical, reader);
+    LoadCommit commit;
+    commit.committed = [&](std::size_t position) {
+        if (committing)
+            committing(position);
+        run.committed.push_back(position);
+        return true;
+    };
+    run.complete = pipeline.run(allMembers(files), commit);
+    return run;
+}
+
 const char* nameOf(Engine engine)
 {
     return engine == Engine::Similar ? "similar" : (engine == Engine::Identical ? "identical" : "runs");
@@ -269,16 +312,9 @@ TEST(LoadPipelineTest, ADecodeForOneEngineFillsBothAndTheCacheThenSparesEveryDec
 // still committed in table order.
 TEST(LoadPipelineTest, TheLargestFileAheadIsReadFirstAndTheCommitKeepsTableOrder)
 {
-    FileTable files(24);
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        files[i].path = "f" + std::to_string(i);
-        files[i].size = i == 20 ? 5'000'000 : (i == 9 ? 4'000'000 : 1000);
-    }
-    std::vector<std::string> lines, unreadable;
-    SearchCounters counters;
-    std::atomic<bool> abortFlag {false};
-    EngineContext ctx {files, lines, unreadable, counters, abortFlag};
-    ctx.mode = CheckMode::Identical;
+    FileTable files = numberedFiles(24, [](std::size_t i) -> int64_t {
+        return i == 20 ? 5'000'000 : (i == 9 ? 4'000'000 : 1000);
+    });
     std::mutex mutex;
     std::condition_variable bothStarted;
     std::vector<std::string> started;
@@ -294,17 +330,8 @@ TEST(LoadPipelineTest, TheLargestFileAheadIsReadFirstAndTheCommitKeepsTableOrder
         }
         return noPicture();
     };
-    WorkerPool pool(2);
-    ctx.pool = &pool;
-    LoadPipeline pipeline(ctx, PrimaryEngine::Identical, reader);
-    const std::vector<int32_t> members = allMembers(files);
-    std::vector<std::size_t> committed;
-    LoadCommit commit;
-    commit.committed = [&](std::size_t position) {
-        committed.push_back(position);
-        return true;
-    };
-    ASSERT_TRUE(pipeline.run(members, commit));
+    const PipelineRun run = runPipeline(files, reader, 2);
+    ASSERT_TRUE(run.complete);
 
     ASSERT_EQ(started.size(), files.size());
     // The two workers take f20 and f9 first, in either order.
@@ -314,9 +341,9 @@ TEST(LoadPipelineTest, TheLargestFileAheadIsReadFirstAndTheCommitKeepsTableOrder
     std::vector<std::string> inTableOrder;
     for (const File_rec& file : files)
         inTableOrder.push_back(file.path);
-    EXPECT_EQ(unreadable, inTableOrder);
-    for (std::size_t i = 0; i < committed.size(); ++i)
-        EXPECT_EQ(committed[i], i);
+    EXPECT_EQ(run.unreadable, inTableOrder);
+    for (std::size_t i = 0; i < run.committed.size(); ++i)
+        EXPECT_EQ(run.committed[i], i);
 }
 
 // Outcomes that come faster than the commit takes them wake it a run at a
@@ -325,11 +352,7 @@ TEST(LoadPipelineTest, TheLargestFileAheadIsReadFirstAndTheCommitKeepsTableOrder
 // committed once, in table order.
 TEST(LoadPipelineTest, FastOutcomesAreCommittedInRunsWhateverHoldsThemUp)
 {
-    FileTable files(203);
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        files[i].path = "f" + std::to_string(i);
-        files[i].size = 1000;
-    }
+    FileTable files = numberedFiles(203, [](std::size_t) -> int64_t { return 1000; });
     const PictureReader reader = [](PictureStreamer&, const std::string& path, RowSink&, const StreamOptions&) {
         const int32_t i = std::stoi(path.substr(1));
         if (i % 37 == 5)
@@ -338,28 +361,15 @@ TEST(LoadPipelineTest, FastOutcomesAreCommittedInRunsWhateverHoldsThemUp)
     };
     for (int32_t jobs : {2, 3}) {
         SCOPED_TRACE(jobs);
-        std::vector<std::string> lines, unreadable;
-        SearchCounters counters;
-        std::atomic<bool> abortFlag {false};
-        EngineContext ctx {files, lines, unreadable, counters, abortFlag};
-        ctx.mode = CheckMode::Identical;
-        WorkerPool pool(jobs);
-        ctx.pool = &pool;
-        LoadPipeline pipeline(ctx, PrimaryEngine::Identical, reader);
-        const std::vector<int32_t> members = allMembers(files);
-        std::vector<std::size_t> committed;
-        LoadCommit commit;
-        commit.committed = [&](std::size_t position) {
+        const PipelineRun run = runPipeline(files, reader, jobs, [](std::size_t position) {
             if (position % 50 == 49)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            committed.push_back(position);
-            return true;
-        };
-        ASSERT_TRUE(pipeline.run(members, commit));
-        ASSERT_EQ(committed.size(), files.size());
-        for (std::size_t i = 0; i < committed.size(); ++i)
-            ASSERT_EQ(committed[i], i);
-        ASSERT_EQ(unreadable.size(), files.size());
-        EXPECT_EQ(unreadable.back(), "f202");
+        });
+        ASSERT_TRUE(run.complete);
+        ASSERT_EQ(run.committed.size(), files.size());
+        for (std::size_t i = 0; i < run.committed.size(); ++i)
+            ASSERT_EQ(run.committed[i], i);
+        ASSERT_EQ(run.unreadable.size(), files.size());
+        EXPECT_EQ(run.unreadable.back(), "f202");
     }
 }
