@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <tuple>
 #include <utility>
 
 #include "common/parallel_for.h"
@@ -24,6 +25,29 @@ namespace {
 // rest of the pictures stream past; the lanes hold them all.
 constexpr int32_t kTileRows = kLaneRows;
 static_assert(kTileRows <= 64, "a tile's rows are bits of one word");
+
+// Pairs the lanes let through wait in a queue of this many before their
+// contrast step: the later picture's map is usually far from every cache
+// (it is read for one pair in a hundred), so it is fetched when the pair is
+// queued and is at hand when the queue is scored.
+constexpr int32_t kQueuedContrastSteps = 8;
+// What is fetched ahead of a queued pair: the packed map, which the plain
+// map sum reads whole, and the start of the map, from which the processor's
+// own prefetching takes over.
+constexpr int32_t kMapBytesAhead = 1024;
+
+void fetchMapsAhead(const PairSide& side)
+{
+    constexpr int32_t kCacheLine = 64;
+    if (side.planes != nullptr) {
+        const auto* planes = reinterpret_cast<const char*>(side.planes);
+        for (int32_t at = 0; at < static_cast<int32_t>(sizeof(ContrastPlanes)); at += kCacheLine)
+            __builtin_prefetch(planes + at);
+    }
+    const auto* map = reinterpret_cast<const char*>(side.signature->contrastMap.data());
+    for (int32_t at = 0; at < kMapBytesAhead; at += kCacheLine)
+        __builtin_prefetch(map + at);
+}
 
 // The six codes of one half (contrast: entries 1..6, luminance: 7..12).
 using HalfCodes = std::array<int32_t, 6>;
@@ -266,6 +290,20 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
         // stands for row tile.first + r. Only the pairs the lanes let through
         // are scored.
         std::array<int32_t, kLanes> rowIndex {};
+        struct QueuedContrastStep {
+            int32_t a = 0; // positions, a the lower FileTable index
+            int32_t b = 0;
+            SimilarPairScores steps;
+        };
+        std::array<QueuedContrastStep, kQueuedContrastSteps> contrastQueue;
+        int32_t queuedSteps = 0;
+        const auto scoreQueue = [&] {
+            for (int32_t n = 0; n < queuedSteps; ++n) {
+                const QueuedContrastStep& e = contrastQueue[static_cast<std::size_t>(n)];
+                addLine(e.a, e.b, scoreContrastStep(sides[e.a], sides[e.b], e.steps, limits));
+            }
+            queuedSteps = 0;
+        };
         const auto judgeRows = [&](int32_t j, uint64_t rows, int32_t contrast, int32_t q) {
             rows &= rowBits(0, j - tile.first); // the rows before j
             while (rows != 0) {
@@ -285,12 +323,14 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
                         score(i, j, codes);
                         continue;
                     }
-                    SimilarPairScores steps;
-                    steps.codes = codes;
-                    steps.luma = laneScores.luma[k];
-                    steps.chroma = laneScores.chroma[k];
-                    const auto [pa, pb] = inFileOrder(i, j);
-                    addLine(pa, pb, scoreContrastStep(sides[pa], sides[pb], steps, limits));
+                    QueuedContrastStep& queued = contrastQueue[static_cast<std::size_t>(queuedSteps++)];
+                    std::tie(queued.a, queued.b) = inFileOrder(i, j);
+                    queued.steps.codes = codes;
+                    queued.steps.luma = laneScores.luma[k];
+                    queued.steps.chroma = laneScores.chroma[k];
+                    fetchMapsAhead(sides[j]);
+                    if (queuedSteps == kQueuedContrastSteps)
+                        scoreQueue();
                 }
             }
             return true;
@@ -321,6 +361,7 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
                 }
             }
         }
+        scoreQueue();
         const int64_t done = donePairs.fetch_add(examined) + examined;
         input.report(SearchProgress::Phase::Pairs, done, totalPairs);
     });
