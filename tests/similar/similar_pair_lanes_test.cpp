@@ -1,6 +1,7 @@
 #include "compare/similar/similar_pair_lanes.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -230,4 +231,54 @@ TEST(SimilarPairLanesTest, ValuesOutsideTheLanesLeaveThePairToTheScores)
     const int32_t plainRows[] = {5, 6, 7};
     EXPECT_EQ(judgePairLanes(rows, plainRows, 3, sides[1], limits, scores, judged), 0b111u);
     EXPECT_EQ(judged, 0u);
+}
+
+TEST(SimilarPairLanesTest, NextLanesTakeTheLowestRowsAndJudgeThemAsTheirIndicesWould)
+{
+    if (!pairLanesAvailable())
+        GTEST_SKIP() << "this processor has no AVX-512 byte permutes";
+    const std::vector<PairSide> sides = variedSides(kLaneRows + 1, 5);
+    LaneRows rows;
+    for (int32_t r = 0; r < kLaneRows; ++r)
+        rows.assign(r, sides[static_cast<std::size_t>(r)]);
+    const PairSide& other = sides.back();
+    const SimilarScoreLimits limits = similarScoreLimits(2, 1000);
+    std::mt19937_64 rng(17);
+    // Sparse, dense, a single row, the last row, every row.
+    for (uint64_t mask : {rng() & rng(), rng() | rng(), uint64_t {1} << 40, uint64_t {1} << 63, ~uint64_t {0}}) {
+        std::vector<int32_t> expectedRows;
+        for (int32_t r = 0; r < kLaneRows; ++r) {
+            if ((mask >> r & 1) != 0)
+                expectedRows.push_back(r);
+        }
+        uint64_t pending = mask;
+        std::size_t at = 0;
+        while (pending != 0) {
+            std::array<int32_t, kLanes> rowIndex {};
+            int32_t count = 0;
+            LaneScores scores;
+            uint32_t judged = 0;
+            const uint32_t kept = judgeNextLanes(rows, pending, rowIndex, count, other, limits, scores, judged);
+            ASSERT_EQ(count, static_cast<int32_t>(std::min<std::size_t>(kLanes, expectedRows.size() - at)));
+            for (int32_t k = 0; k < count; ++k)
+                EXPECT_EQ(rowIndex[static_cast<std::size_t>(k)], expectedRows[at + static_cast<std::size_t>(k)]);
+            LaneScores byIndex;
+            uint32_t judgedByIndex = 0;
+            EXPECT_EQ(kept, judgePairLanes(rows, expectedRows.data() + at, count, other, limits, byIndex, judgedByIndex));
+            EXPECT_EQ(judged, judgedByIndex);
+            for (int32_t k = 0; k < count; ++k) {
+                if ((judged >> k & 1) != 0) {
+                    EXPECT_EQ(scores.luma[static_cast<std::size_t>(k)], byIndex.luma[static_cast<std::size_t>(k)]);
+                    EXPECT_EQ(scores.chroma[static_cast<std::size_t>(k)], byIndex.chroma[static_cast<std::size_t>(k)]);
+                }
+            }
+            at += static_cast<std::size_t>(count);
+            // The rows taken are off the mask, the others still on it.
+            uint64_t left = 0;
+            for (std::size_t r = at; r < expectedRows.size(); ++r)
+                left |= uint64_t {1} << expectedRows[r];
+            ASSERT_EQ(pending, left);
+        }
+        EXPECT_EQ(at, expectedRows.size());
+    }
 }

@@ -1,6 +1,7 @@
 #include "compare/similar/similar_pair_lanes.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "compare/similar/similar_byte_sums.h"
 
@@ -9,6 +10,7 @@
 // them from themselves, which its own flow analysis then reports.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
 #define ZELVIC_PAIR_LANES 1
 #endif
@@ -29,6 +31,16 @@ bool judgeable(const PairSide& s)
         && inside(s.spreadA, 1, kTabledSpread) && inside(s.spreadB, 1, kTabledSpread)
         && inside(s.planeTotals[0], 0, kLargestTotal) && inside(s.planeTotals[1], 0, kLargestTotal)
         && inside(s.planeTotals[2], 0, kLargestTotal);
+}
+
+// Takes the lowest set bits of `pending` (at most kLanes) off it, their
+// positions to rowIndex in ascending order; returns how many.
+[[maybe_unused]] int32_t takeLowestRows(uint64_t& pending, std::array<int32_t, kLanes>& rowIndex)
+{
+    int32_t count = 0;
+    for (; pending != 0 && count < kLanes; pending &= pending - 1)
+        rowIndex[static_cast<std::size_t>(count++)] = std::countr_zero(pending);
+    return count;
 }
 
 } // namespace
@@ -253,14 +265,14 @@ ZELVIC_LANES __m512i profileLanes(const LaneSums& plain, const LaneSums& aligned
     return _mm512_mask_blend_epi32(useAligned, plainScore, alignedScore);
 }
 
-ZELVIC_LANES uint32_t judgePermuted(const LaneRows& rows, const int32_t* rowIndex, int32_t count, const PairSide& other,
-                                    const SimilarScoreLimits& limits, LaneScores& scores, uint32_t& judged)
+// The lanes `given`, of rows `index` (also in memory at rowIndex).
+ZELVIC_LANES inline uint32_t judgeIndexed(const LaneRows& rows, const int32_t* rowIndex, __m512i index, __mmask16 given,
+                                          const PairSide& other, const SimilarScoreLimits& limits, LaneScores& scores,
+                                          uint32_t& judged)
 {
-    const auto given = static_cast<__mmask16>(_bzhi_u32(0xffff, static_cast<uint32_t>(count)));
     judged = 0;
     if (!judgeable(other))
         return given;
-    const __m512i index = _mm512_maskz_loadu_epi32(given, rowIndex);
     const __m512i warmX = pickRows(rows.warmX, index);
     const __m512i warmY = pickRows(rows.warmY, index);
     const __m512i spreadX = pickRows(rows.spreadX, index);
@@ -333,12 +345,57 @@ ZELVIC_LANES uint32_t judgePermuted(const LaneRows& rows, const int32_t* rowInde
     return static_cast<uint32_t>(passes | unjudged);
 }
 
+ZELVIC_LANES uint32_t judgePermuted(const LaneRows& rows, const int32_t* rowIndex, int32_t count, const PairSide& other,
+                                    const SimilarScoreLimits& limits, LaneScores& scores, uint32_t& judged)
+{
+    const auto given = static_cast<__mmask16>(_bzhi_u32(0xffff, static_cast<uint32_t>(count)));
+    return judgeIndexed(rows, rowIndex, _mm512_maskz_loadu_epi32(given, rowIndex), given, other, limits, scores, judged);
+}
+
+// The rows taken with a byte compress: the indices go to the lanes straight
+// from the register. Written one by one, they would have to be read back
+// from memory before the store of the last had completed.
+__attribute__((target("avx512f,avx512bw,avx512dq,avx512vbmi,avx512vbmi2,bmi2"))) uint32_t judgeCompressed(
+    const LaneRows& rows, uint64_t& pending, std::array<int32_t, kLanes>& rowIndex, int32_t& count,
+    const PairSide& other, const SimilarScoreLimits& limits, LaneScores& scores, uint32_t& judged)
+{
+    static constexpr auto kPositions = [] {
+        std::array<uint8_t, 64> positions {};
+        for (std::size_t k = 0; k < positions.size(); ++k)
+            positions[k] = static_cast<uint8_t>(k);
+        return positions;
+    }();
+    static_assert(kLaneRows == 64);
+    const __m512i taken = _mm512_maskz_compress_epi8(pending, _mm512_loadu_si512(kPositions.data()));
+    const __m512i index = _mm512_cvtepu8_epi32(_mm512_castsi512_si128(taken));
+    _mm512_storeu_si512(rowIndex.data(), index);
+    count = std::min(kLanes, std::popcount(pending));
+    // The lowest `count` set bits, off.
+    pending &= ~_pdep_u64(_bzhi_u64(~uint64_t {0}, static_cast<uint32_t>(count)), pending);
+    const auto given = static_cast<__mmask16>(_bzhi_u32(0xffff, static_cast<uint32_t>(count)));
+    return judgeIndexed(rows, rowIndex.data(), index, given, other, limits, scores, judged);
+}
+
+const bool g_byteCompress = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512vbmi2") != 0;
+}();
+
 } // namespace
 
 uint32_t judgePairLanes(const LaneRows& rows, const int32_t* rowIndex, int32_t count, const PairSide& other,
                         const SimilarScoreLimits& limits, LaneScores& scores, uint32_t& judged)
 {
     return judgePermuted(rows, rowIndex, count, other, limits, scores, judged);
+}
+
+uint32_t judgeNextLanes(const LaneRows& rows, uint64_t& pending, std::array<int32_t, kLanes>& rowIndex, int32_t& count,
+                        const PairSide& other, const SimilarScoreLimits& limits, LaneScores& scores, uint32_t& judged)
+{
+    if (g_byteCompress)
+        return judgeCompressed(rows, pending, rowIndex, count, other, limits, scores, judged);
+    count = takeLowestRows(pending, rowIndex);
+    return judgePermuted(rows, rowIndex.data(), count, other, limits, scores, judged);
 }
 
 #else
@@ -348,6 +405,13 @@ uint32_t judgePairLanes(const LaneRows&, const int32_t*, int32_t count, const Pa
 {
     judged = 0;
     return (uint32_t {1} << count) - 1;
+}
+
+uint32_t judgeNextLanes(const LaneRows& rows, uint64_t& pending, std::array<int32_t, kLanes>& rowIndex, int32_t& count,
+                        const PairSide& other, const SimilarScoreLimits& limits, LaneScores& scores, uint32_t& judged)
+{
+    count = takeLowestRows(pending, rowIndex);
+    return judgePairLanes(rows, rowIndex.data(), count, other, limits, scores, judged);
 }
 
 #endif

@@ -50,3 +50,9 @@ struct LaneScores {
 // result but not in `judged`. Only when pairLanesAvailable().
 uint32_t judgePairLanes(const LaneRows& rows, const int32_t* rowIndex, int32_t count, const PairSide& other,
                         const SimilarScoreLimits& limits, LaneScores& scores, uint32_t& judged);
+
+// judgePairLanes of the next rows of `pending` (bit r stands for row r): its
+// lowest set bits, at most kLanes, are taken off it, their rows written to
+// rowIndex in ascending order and their number to count.
+uint32_t judgeNextLanes(const LaneRows& rows, uint64_t& pending, std::array<int32_t, kLanes>& rowIndex, int32_t& count,
+                        const PairSide& other, const SimilarScoreLimits& limits, LaneScores& scores, uint32_t& judged);

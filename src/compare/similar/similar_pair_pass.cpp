@@ -310,11 +310,9 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
                 if (input.abortFlag.load(std::memory_order_relaxed))
                     return false;
                 int32_t count = 0;
-                for (; rows != 0 && count < kLanes; rows &= rows - 1)
-                    rowIndex[static_cast<std::size_t>(count++)] = std::countr_zero(rows);
-                examined += count;
                 uint32_t judged = 0;
-                const uint32_t kept = judgePairLanes(laneRows, rowIndex.data(), count, sides[j], limits, laneScores, judged);
+                const uint32_t kept = judgeNextLanes(laneRows, rows, rowIndex, count, sides[j], limits, laneScores, judged);
+                examined += count;
                 for (uint32_t m = kept; m != 0; m &= m - 1) {
                     const auto k = static_cast<std::size_t>(std::countr_zero(m));
                     const int32_t i = tile.first + rowIndex[k];
