@@ -35,7 +35,7 @@ bool judgeable(const PairSide& s)
 
 // Takes the lowest set bits of `pending` (at most kLanes) off it, their
 // positions to rowIndex in ascending order; returns how many.
-[[maybe_unused]] int32_t takeLowestRows(uint64_t& pending, std::array<int32_t, kLanes>& rowIndex)
+int32_t takeLowestRows(uint64_t& pending, std::array<int32_t, kLanes>& rowIndex)
 {
     int32_t count = 0;
     for (; pending != 0 && count < kLanes; pending &= pending - 1)

@@ -359,6 +359,8 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
                 }
             }
         }
+        // (An abort leaves the tile before this: its queued pairs go
+        // unscored, as every pair after the abort does.)
         scoreQueue();
         const int64_t done = donePairs.fetch_add(examined) + examined;
         input.report(SearchProgress::Phase::Pairs, done, totalPairs);
