@@ -82,6 +82,24 @@ void fillCache(const std::string& file, const std::string& path)
     ASSERT_TRUE(warnings.messages.empty());
 }
 
+// Runs `sql` on the cache file behind the store's back; SQLite's result.
+int runSql(const std::string& file, const std::string& sql)
+{
+    sqlite3* db = nullptr;
+    int code = sqlite3_open(file.c_str(), &db);
+    if (code == SQLITE_OK)
+        code = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return code;
+}
+
+// Exactly one warning, and it says `says`.
+void expectOneWarning(const Warnings& warnings, const std::string& says)
+{
+    ASSERT_EQ(warnings.messages.size(), 1u);
+    EXPECT_NE(warnings.messages[0].find(says), std::string::npos) << warnings.messages[0];
+}
+
 // "p" and the number (appended: GCC 12 warns wrongly of "p" + string).
 std::string numbered(uint64_t i)
 {
@@ -276,11 +294,8 @@ TEST(SignatureStoreTest, RecordsOfOtherVersionsAreNotUsed)
     fillCache(file, "/v/a.jpg");
     fillCache(file, "/v/b.jpg");
     fillCache(file, "/v/c.jpg");
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
     // As if another libjpeg-turbo had decoded it.
-    sqlite3_exec(db, "UPDATE pictures SET decoder = decoder + 1 WHERE path = CAST('/v/a.jpg' AS BLOB)", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    ASSERT_EQ(runSql(file, "UPDATE pictures SET decoder = decoder + 1 WHERE path = CAST('/v/a.jpg' AS BLOB)"), SQLITE_OK);
 
     Warnings warnings;
     auto store = SignatureStore::open(file, warnings.sink());
@@ -304,20 +319,16 @@ TEST(SignatureStoreTest, DamagedRecordSetsTheFileAside)
     TempDir dir;
     const std::string file = dir.file("c.sqlite");
     fillCache(file, "/d/a.jpg");
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
     // One byte of a signature changed, which SQLite itself cannot see.
-    sqlite3_exec(db, "UPDATE pictures SET similar = CAST(substr(similar, 1, 40) || 'x' || substr(similar, 42) AS BLOB)",
-                 nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    ASSERT_EQ(runSql(file, "UPDATE pictures SET similar = CAST(substr(similar, 1, 40) || 'x' || substr(similar, 42) AS BLOB)"),
+              SQLITE_OK);
 
     Warnings warnings;
     auto store = SignatureStore::open(file, warnings.sink());
     ASSERT_TRUE(store);
     EXPECT_FALSE(store->find("/d/a.jpg", settledVersion()));
     EXPECT_FALSE(store->usable());
-    ASSERT_EQ(warnings.messages.size(), 1u);
-    EXPECT_NE(warnings.messages[0].find("damaged"), std::string::npos) << warnings.messages[0];
+    expectOneWarning(warnings, "damaged");
     EXPECT_TRUE(std::filesystem::exists(file + ".corrupt"));
     EXPECT_FALSE(std::filesystem::exists(file));
     // Nothing more is said, whatever else is asked of it.
@@ -346,17 +357,10 @@ TEST(SignatureStoreTest, UnusableFilesGiveOneWarningAndNoStore)
          "damaged", true},
         {"newer", [](const std::string& f) {
              fillCache(f, "/x.jpg");
-             sqlite3* db = nullptr;
-             sqlite3_open(f.c_str(), &db);
-             sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr);
-             sqlite3_close(db);
+             runSql(f, "PRAGMA user_version = 99");
          }, "newer", false},
-        {"someone else's database", [](const std::string& f) {
-             sqlite3* db = nullptr;
-             sqlite3_open(f.c_str(), &db);
-             sqlite3_exec(db, "CREATE TABLE notes (text TEXT)", nullptr, nullptr, nullptr);
-             sqlite3_close(db);
-         }, "not a Zelvic", false},
+        {"someone else's database", [](const std::string& f) { runSql(f, "CREATE TABLE notes (text TEXT)"); },
+         "not a Zelvic", false},
         {"a folder", [](const std::string& f) { std::filesystem::create_directories(f); }, "not a regular file", false},
     };
     for (const Case& c : cases) {
@@ -366,8 +370,7 @@ TEST(SignatureStoreTest, UnusableFilesGiveOneWarningAndNoStore)
         const std::string before = std::filesystem::is_regular_file(file) ? readAll(file) : std::string();
         Warnings warnings;
         EXPECT_FALSE(SignatureStore::open(file, warnings.sink()));
-        ASSERT_EQ(warnings.messages.size(), 1u);
-        EXPECT_NE(warnings.messages[0].find(c.says), std::string::npos) << warnings.messages[0];
+        expectOneWarning(warnings, c.says);
         // Set aside, never deleted: a damaged file keeps every byte beside itself.
         if (c.renamed) {
             EXPECT_EQ(readAll(file + ".corrupt"), before);
@@ -459,8 +462,7 @@ TEST(SignatureStoreTest, LockHeldPastTheWaitSetsTheStoreAside)
 
     EXPECT_LT(waited, std::chrono::seconds(5));
     EXPECT_FALSE(store->usable());
-    ASSERT_EQ(warnings.messages.size(), 1u);
-    EXPECT_NE(warnings.messages[0].find("locked"), std::string::npos) << warnings.messages[0];
+    expectOneWarning(warnings, "locked");
     EXPECT_TRUE(std::filesystem::exists(file)); // a locked cache is not damaged
 }
 
@@ -588,17 +590,13 @@ TEST(SignatureStoreTest, DamagedOrImpossibleHeaderSizeSetsTheFileAside)
             store->addHeaderSize("/d/a.jpg", settledVersion(), PictureSize {640, 480});
             store->flush();
         }
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(db, change.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(db);
+        ASSERT_EQ(runSql(file, change), SQLITE_OK);
 
         Warnings warnings;
         auto store = SignatureStore::open(file, warnings.sink());
         ASSERT_TRUE(store);
         EXPECT_FALSE(store->findHeaderSize("/d/a.jpg", settledVersion()));
         EXPECT_FALSE(store->usable());
-        ASSERT_EQ(warnings.messages.size(), 1u);
-        EXPECT_NE(warnings.messages[0].find("damaged"), std::string::npos) << warnings.messages[0];
+        expectOneWarning(warnings, "damaged");
     }
 }
