@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes each libFuzzer target (tests/fuzz/*_fuzz.cpp) for a short, fixed time
 # as the last step of CI:
-#   scripts/fuzz_ci.sh [SECONDS]          SECONDS a target, default 30
+#   scripts/fuzz_ci.sh [SECONDS [TARGET...]]     SECONDS a target, default 30; every target
 # Builds the targets with clang 14 in build-fuzz/ (the folder tests/fuzz/run
 # uses). A crash, leak, out-of-memory or timeout fails; its input is copied into
 # the target's committed corpus under its SHA-1, so that ./test replays it from
@@ -12,9 +12,10 @@ cd "$(dirname "$0")/.."
 root=$PWD
 seconds="${1:-30}"
 if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
-  echo "usage: scripts/fuzz_ci.sh [SECONDS]" >&2
+  echo "usage: scripts/fuzz_ci.sh [SECONDS [TARGET...]]" >&2
   exit 2
 fi
+shift $(($# > 0 ? 1 : 0))
 
 # clang 14 with its libFuzzer and sanitizer runtimes; llvm-symbolizer for the stacks.
 packages=(clang-14 libclang-rt-14-dev llvm-14)
@@ -33,10 +34,18 @@ fi
 symbolizer=$(command -v llvm-symbolizer-14 || command -v llvm-symbolizer || true)
 
 build="$root/build-fuzz"
-targets=()
-for source in tests/fuzz/*_fuzz.cpp; do
-  name="${source##*/}"
-  targets+=("${name%_fuzz.cpp}")
+targets=("$@")
+if ((${#targets[@]} == 0)); then
+  for source in tests/fuzz/*_fuzz.cpp; do
+    name="${source##*/}"
+    targets+=("${name%_fuzz.cpp}")
+  done
+fi
+for target in "${targets[@]}"; do
+  if [[ ! -f "tests/fuzz/${target}_fuzz.cpp" ]]; then
+    echo "scripts/fuzz_ci.sh: no fuzz target $target (tests/fuzz/${target}_fuzz.cpp)" >&2
+    exit 2
+  fi
 done
 if [[ ! -f "$build/build.ninja" ]]; then
   launcher=()
@@ -96,7 +105,8 @@ for target in "${targets[@]}"; do
 
 fuzz: $target: a $kind, its input kept as $kept
   Reproduce it:  build-fuzz/${target}_fuzz $kept
-  (./test replays it as ctest fuzz_$target from now on, and fails until the fault is fixed.)
+  ./test replays it as ctest fuzz_$target from now on: a crash or a failed check fails there
+  until the fault is fixed (a timeout or an out-of-memory may only make it slow).
   To do: fix the fault, then add a line to tests/fuzz/corpus/README.md saying what it caught:
     - \`$target/$hash\`: <the fault it caught, and the commit that fixed it>
   and commit both:  git add $kept tests/fuzz/corpus/README.md
