@@ -118,7 +118,7 @@ done
 expect "a search of the top folder alone" "" "$("$cli" search pictures --mode identical 2>/dev/null)"
 [[ -f "$tmp/cache/zelvic/signatures.sqlite" ]] || fail "the search kept no signature cache in XDG_CACHE_HOME"
 expect "the cache's records" "records: 2" "$("$cli" cache stats | grep '^records:')"
-expect "the first line of an identical signature" "{" "$("$cli" signature --engine identical pictures/a.bmp | head -c1)"
+expect "the first character of an identical signature" "{" "$("$cli" signature --engine identical pictures/a.bmp | head -c1)"
 
 echo "== the bash completion" >&2
 completion="$prefix/share/bash-completion/completions/zelvic-cli"
