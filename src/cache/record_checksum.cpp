@@ -45,3 +45,16 @@ int64_t recordChecksum(int64_t decoder, int32_t identicalVersion, int32_t simila
     sum.add(similar);
     return sum.value();
 }
+
+int64_t keyedChecksum(std::string_view path, const FileVersion& version, int64_t contentChecksum)
+{
+    Checksum sum;
+    sum.add(contentChecksum);
+    sum.add(path);
+    sum.add(static_cast<int64_t>(version.device));
+    sum.add(static_cast<int64_t>(version.inode));
+    sum.add(version.size);
+    sum.add(version.mtimeNs);
+    sum.add(version.ctimeNs);
+    return sum.value();
+}

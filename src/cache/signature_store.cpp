@@ -66,10 +66,12 @@ constexpr const char* kWriteSizeSql =
     "INSERT OR REPLACE INTO header_sizes (path, device, inode, size, mtime_ns, ctime_ns, reader, width, height,"
     " checksum) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)";
 
-// The checksum of a kept size, made with the records' own.
-int64_t sizeChecksum(int32_t reader, const PictureSize& size)
+// The checksum of a kept size, made with the records' own and bound to its
+// path and file version in the same way.
+int64_t sizeChecksum(const std::string& path, const FileVersion& version, int32_t reader, const PictureSize& size)
 {
-    return recordChecksum(reader, 0, 0, size.width, size.height, LoadFailure::None, {}, {}, {});
+    return keyedChecksum(path, version,
+                         recordChecksum(reader, 0, 0, size.width, size.height, LoadFailure::None, {}, {}, {}));
 }
 
 constexpr const char* kFindSql =
@@ -450,7 +452,7 @@ std::optional<PictureSize> SignatureStore::findHeaderSize(const std::string& pat
     // written by this store, whatever its checksum says.
     const auto inRange = [](int32_t side) { return side >= 0 && side <= 0xFFFF; };
     if (found
-        && (*checksum != sizeChecksum(kHeaderReaderVersion, *found) || !inRange(found->width) || !inRange(found->height))) {
+        && (*checksum != sizeChecksum(path, version, kHeaderReaderVersion, *found) || !inRange(found->width) || !inRange(found->height))) {
         lookupFailed(SQLITE_CORRUPT, "a record fails its check");
         return std::nullopt;
     }
@@ -491,8 +493,10 @@ std::optional<PictureOutcome> SignatureStore::find(const std::string& path, cons
     const std::string_view identical = blobView(row->identical);
     const std::string_view similar = blobView(row->similar);
     bool damaged = row->checksum
-            != recordChecksum(decoderVersion(), row->identicalVersion, row->similarVersion, row->width, row->height,
-                              static_cast<LoadFailure>(row->failure), row->error, identical, similar)
+            != keyedChecksum(path, version,
+                             recordChecksum(decoderVersion(), row->identicalVersion, row->similarVersion, row->width,
+                                            row->height, static_cast<LoadFailure>(row->failure), row->error,
+                                            identical, similar))
         || row->failure < static_cast<int>(LoadFailure::None) || row->failure > static_cast<int>(LoadFailure::SystemError);
     std::optional<PictureOutcome> found;
     if (!damaged) {
@@ -638,8 +642,11 @@ bool SignatureStore::writePending(const Pending& pending)
     sqlite3_bind_text(w, 13, pending.error.data(), static_cast<int>(pending.error.size()), SQLITE_STATIC);
     bindBytes(14, identical, pending.identical.has_value());
     bindBytes(15, similar, pending.similar.has_value());
-    sqlite3_bind_int64(w, 16, recordChecksum(decoder, pending.identicalVersion, pending.similarVersion, pending.width,
-                                             pending.height, pending.failure, pending.error, identical, similar));
+    sqlite3_bind_int64(w, 16,
+                       keyedChecksum(pending.path, pending.version,
+                                     recordChecksum(decoder, pending.identicalVersion, pending.similarVersion,
+                                                    pending.width, pending.height, pending.failure, pending.error,
+                                                    identical, similar)));
     const int code = sqlite3_step(w);
     sqlite3_reset(w);
     sqlite3_clear_bindings(w);
@@ -653,7 +660,7 @@ bool SignatureStore::writePendingSize(const PendingSize& pending)
     sqlite3_bind_int(w, 7, kHeaderReaderVersion);
     sqlite3_bind_int(w, 8, pending.size.width);
     sqlite3_bind_int(w, 9, pending.size.height);
-    sqlite3_bind_int64(w, 10, sizeChecksum(kHeaderReaderVersion, pending.size));
+    sqlite3_bind_int64(w, 10, sizeChecksum(pending.path, pending.version, kHeaderReaderVersion, pending.size));
     const int code = sqlite3_step(w);
     sqlite3_reset(w);
     sqlite3_clear_bindings(w);
@@ -826,8 +833,15 @@ void SignatureStore::setAside(const std::string& message)
 
 void SignatureStore::closeDatabase()
 {
-    // Lookups stop here; their connections are closed with the store.
+    // Lookups stop here, and their connections close before the file may
+    // be renamed: one left open would recreate or keep the write-ahead log
+    // and its index beside a file set aside.
     m_open.store(false, std::memory_order_release);
+    for (Reader& reader : m_readers) {
+        std::lock_guard lock(reader.mutex);
+        closeReader(reader);
+        reader.unusable = true;
+    }
     for (sqlite3_stmt** statement : {&m_find, &m_write, &m_findSize, &m_writeSize}) {
         sqlite3_finalize(*statement);
         *statement = nullptr;

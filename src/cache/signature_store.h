@@ -22,7 +22,9 @@ using CacheWarning = std::function<void(const std::string& message)>;
 
 // Versions a record is computed under; a record of any other is computed
 // again. Raise an engine's number whenever its signature's values change.
-inline constexpr int32_t kStoreLayoutVersion = 2;      // PRAGMA user_version
+// Layout 3 binds each checksum to its record's path and file version; a
+// cache of an older layout is emptied and filled again.
+inline constexpr int32_t kStoreLayoutVersion = 3;      // PRAGMA user_version
 inline constexpr int32_t kIdenticalSignatureVersion = 1;
 inline constexpr int32_t kSimilarSignatureVersion = 1;
 // Raise whenever src/picture's readers change the pixels or failures they
