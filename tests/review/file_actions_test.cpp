@@ -188,3 +188,30 @@ TEST(FileActionsTest, MoveWithoutRoomForTheCopyChangesNothing)
     EXPECT_EQ(readFileText(to), "old");
     EXPECT_FALSE(pathExists(dir.str() + "/vol/.Trash-" + std::to_string(::getuid())));
 }
+
+// The target goes to its volume's trash (a rename and one small record),
+// and then the copy finds no free inode: the move fails after the target was
+// trashed, and the target must come back to its own path, not the source's.
+TEST(FileActionsTest, MoveThatFailsAfterTrashingTheTargetPutsTheTargetBack)
+{
+    TempDir dir;
+    TrashHome home(dir);
+    // Inodes for the root, the target, the trash's three folders and the
+    // record: none left for the copy, while the space check passes.
+    testing_support::TmpfsMount volume(dir.str() + "/vol", "4m,nr_inodes=6");
+    if (!volume.ok())
+        GTEST_SKIP() << "no rights to mount a tmpfs";
+    const std::string from = dir.file("x/a.jpg");
+    const std::string to = dir.str() + "/vol/a.jpg";
+    testing_support::writeBytes(from, "new");
+    testing_support::writeBytes(to, "old");
+    const FileActionResult result = moveFileReplacing(from, to);
+    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(result.systemError, ENOSPC) << result.error;
+    EXPECT_EQ(readFileText(from), "new");
+    EXPECT_EQ(readFileText(to), "old");
+    const std::string trash = dir.str() + "/vol/.Trash-" + std::to_string(::getuid());
+    ASSERT_TRUE(pathExists(trash + "/info")) << "the target was not trashed: the test no longer reaches the restore";
+    EXPECT_TRUE(std::filesystem::is_empty(trash + "/files"));
+    EXPECT_TRUE(std::filesystem::is_empty(trash + "/info"));
+}
