@@ -58,3 +58,9 @@ int64_t keyedChecksum(std::string_view path, const FileVersion& version, int64_t
     sum.add(version.ctimeNs);
     return sum.value();
 }
+
+int64_t headerSizeChecksum(std::string_view path, const FileVersion& version, int32_t reader, int32_t width,
+                           int32_t height)
+{
+    return keyedChecksum(path, version, recordChecksum(reader, 0, 0, width, height, LoadFailure::None, {}, {}, {}));
+}
