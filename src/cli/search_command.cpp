@@ -1,7 +1,6 @@
 #include "cli/search_command.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
