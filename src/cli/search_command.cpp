@@ -222,7 +222,7 @@ int runSearchCommand(const std::vector<std::string>& args)
         struct stat st {};
         if (!folder.empty() && (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
             std::fprintf(stderr, "zelvic-cli: the folder of the signature cache %s does not exist\n",
-                         arguments.options.cacheFile.c_str());
+                         escapedName(arguments.options.cacheFile).c_str());
             return 1;
         }
     }
