@@ -6,10 +6,10 @@
 
 namespace {
 
-std::span<const ColumnSpec> ownColumns(StoreTable table)
+std::span<const ColumnDefinition> ownColumns(StoreTable table)
 {
-    return table == StoreTable::Records ? std::span<const ColumnSpec>(kRecordColumns)
-                                        : std::span<const ColumnSpec>(kSizeColumns);
+    return table == StoreTable::Records ? std::span<const ColumnDefinition>(kRecordColumns)
+                                        : std::span<const ColumnDefinition>(kSizeColumns);
 }
 
 // The names (with their types when `typed`) of the key and the table's own
@@ -17,16 +17,16 @@ std::span<const ColumnSpec> ownColumns(StoreTable table)
 std::string columnList(StoreTable table, bool typed, bool keyOnly = false)
 {
     std::string list;
-    const auto add = [&](const ColumnSpec& column) {
+    const auto add = [&](const ColumnDefinition& column) {
         list += list.empty() ? "" : ", ";
         list += column.name;
         if (typed)
             list += std::string(" ") + column.type;
     };
-    for (const ColumnSpec& column : kKeyColumns)
+    for (const ColumnDefinition& column : kKeyColumns)
         add(column);
     if (!keyOnly) {
-        for (const ColumnSpec& column : ownColumns(table))
+        for (const ColumnDefinition& column : ownColumns(table))
             add(column);
     }
     return list;

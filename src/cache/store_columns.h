@@ -13,7 +13,7 @@ struct sqlite3_stmt;
 // column's index in it is its place in the table, and its parameter in
 // writeSql is one more.
 
-struct ColumnSpec {
+struct ColumnDefinition {
     const char* name;
     const char* type;
 };
@@ -21,7 +21,7 @@ struct ColumnSpec {
 // Both tables begin with the key: the path and the version of the file a
 // row was made from (any change of content moves one of those fields).
 enum class KeyColumn { Path, Device, Inode, Size, MtimeNs, CtimeNs };
-inline constexpr std::array<ColumnSpec, 6> kKeyColumns {{
+inline constexpr std::array<ColumnDefinition, 6> kKeyColumns {{
     {"path", "BLOB NOT NULL UNIQUE"},
     {"device", "INTEGER NOT NULL"},
     {"inode", "INTEGER NOT NULL"},
@@ -47,7 +47,7 @@ enum class RecordColumn {
     Similar,
     Checksum,
 };
-inline constexpr std::array<ColumnSpec, 10> kRecordColumns {{
+inline constexpr std::array<ColumnDefinition, 10> kRecordColumns {{
     {"decoder", "INTEGER NOT NULL"},
     {"identical_version", "INTEGER NOT NULL"},
     {"similar_version", "INTEGER NOT NULL"},
@@ -65,7 +65,7 @@ static_assert(static_cast<int>(RecordColumn::Checksum) + 1 == kKeyColumnCount + 
 // under the version of that reader: a picture-size search reads no header
 // it has.
 enum class SizeColumn { Reader = kKeyColumnCount, Width, Height, Checksum };
-inline constexpr std::array<ColumnSpec, 4> kSizeColumns {{
+inline constexpr std::array<ColumnDefinition, 4> kSizeColumns {{
     {"reader", "INTEGER NOT NULL"},
     {"width", "INTEGER NOT NULL"},
     {"height", "INTEGER NOT NULL"},
