@@ -45,3 +45,22 @@ int64_t recordChecksum(int64_t decoder, int32_t identicalVersion, int32_t simila
     sum.add(similar);
     return sum.value();
 }
+
+int64_t keyedChecksum(std::string_view path, const FileVersion& version, int64_t contentChecksum)
+{
+    Checksum sum;
+    sum.add(contentChecksum);
+    sum.add(path);
+    sum.add(static_cast<int64_t>(version.device));
+    sum.add(static_cast<int64_t>(version.inode));
+    sum.add(version.size);
+    sum.add(version.mtimeNs);
+    sum.add(version.ctimeNs);
+    return sum.value();
+}
+
+int64_t headerSizeChecksum(std::string_view path, const FileVersion& version, int32_t reader, int32_t width,
+                           int32_t height)
+{
+    return keyedChecksum(path, version, recordChecksum(reader, 0, 0, width, height, LoadFailure::None, {}, {}, {}));
+}

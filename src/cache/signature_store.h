@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "cache/file_version.h"
+#include "cache/sqlite_statement.h"
+#include "cache/store_columns.h"
 #include "compare/picture_outcome.h"
 #include "picture/picture_size.h"
 
@@ -22,7 +24,9 @@ using CacheWarning = std::function<void(const std::string& message)>;
 
 // Versions a record is computed under; a record of any other is computed
 // again. Raise an engine's number whenever its signature's values change.
-inline constexpr int32_t kStoreLayoutVersion = 2;      // PRAGMA user_version
+// Layout 3 binds each checksum to its record's path and file version; a
+// cache of an older layout is emptied and filled again.
+inline constexpr int32_t kStoreLayoutVersion = 3;      // PRAGMA user_version
 inline constexpr int32_t kIdenticalSignatureVersion = 1;
 inline constexpr int32_t kSimilarSignatureVersion = 1;
 // Raise whenever src/picture's readers change the pixels or failures they
@@ -123,21 +127,51 @@ private:
         FileVersion version;
         PictureSize size;
     };
+    // A record as its row holds it, copied out of SQLite's buffers.
+    struct StoredRow {
+        int32_t identicalVersion = 0;
+        int32_t similarVersion = 0;
+        int32_t width = 0;
+        int32_t height = 0;
+        int failure = 0;
+        std::string error;
+        std::optional<std::string> identical; // nothing when the column is NULL
+        std::optional<std::string> similar;
+        int64_t checksum = 0;
+    };
 
     // A connection for lookups alone: threads that look up at the same time
     // each take one, so that they do not wait for each other.
     struct Reader {
         std::mutex mutex;
         sqlite3* db = nullptr;
-        sqlite3_stmt* find = nullptr;
-        sqlite3_stmt* findSize = nullptr;
-        bool unusable = false; // could not be opened: the main connection serves
+        SqliteStatement find;
+        SqliteStatement findSize;
+        bool unusable = false; // could not be opened, or the store is closed: the main connection serves
         int32_t reads = 0;     // lookups made in its open read transaction
     };
     static constexpr std::size_t kReaders = 4;
+    // Long enough for another search's batch to commit, short enough that a
+    // process holding the lock does not hold up a search.
+    static constexpr int kBusyTimeoutMs = 1000;
 
     SignatureStore(std::string file, CacheWarning warning);
+
+    // Opening (signature_store.cpp).
     bool openDatabase(bool createFolder);
+    bool checkHeader(int32_t& layout, int64_t& tables);
+    bool migrate();
+    bool prepareStatements();
+    bool prepare(SqliteStatement& statement, const std::string& sql);
+    bool execute(const char* sql);
+    bool executeWaiting(const char* sql);
+    // Sets the store aside after an SQLite result that is not success; false.
+    bool fail(int code, const std::string& doing);
+    void setAside(const std::string& message);
+    void closeDatabase();
+    std::string setAsideCorrupt();
+
+    // Lookups (signature_store_lookups.cpp).
     bool openReader(Reader& reader);
     static void closeReader(Reader& reader);
     // Runs `read` on a free lookup connection, in its shared read
@@ -147,27 +181,31 @@ private:
     std::optional<int> lookUp(Lookup lookup, const std::function<int(sqlite3_stmt*)>& read);
     // fail() for a fault met by a lookup, which holds no lock.
     void lookupFailed(int code, const char* doing);
-    bool prepare(sqlite3_stmt*& statement, const char* sql);
-    bool execute(const char* sql);
-    bool executeWaiting(const char* sql);
+    // The row of `path` when it is for exactly this version and decoder;
+    // false after a fault.
+    bool readRecord(const std::string& path, const FileVersion& version, std::optional<StoredRow>& row);
+    static bool passesCheck(const StoredRow& row, const std::string& path, const FileVersion& version);
+    // The outcome a checked row holds; nothing when a signature it holds
+    // cannot be decoded.
+    static std::optional<PictureOutcome> outcomeOf(StoredRow&& row, Reductions decode);
+
+    // Batched writes (signature_store_writes.cpp).
     bool flushLocked();
     bool writePending(const Pending& pending);
     bool writePendingSize(const PendingSize& pending);
+
+    // Maintenance (signature_store_maintenance.cpp).
+    bool pruneTable(StoreTable table, PruneResult& result);
     void giveSpaceBack();
-    // Sets the store aside after an SQLite result that is not success; false.
-    bool fail(int code, const std::string& doing);
-    void setAside(const std::string& message);
-    void closeDatabase();
-    std::string setAsideCorrupt();
 
     std::string m_file;
     CacheWarning m_warning;
     mutable std::mutex m_mutex;
     sqlite3* m_db = nullptr;
-    sqlite3_stmt* m_find = nullptr;
-    sqlite3_stmt* m_write = nullptr;
-    sqlite3_stmt* m_findSize = nullptr;
-    sqlite3_stmt* m_writeSize = nullptr;
+    SqliteStatement m_find;
+    SqliteStatement m_write;
+    SqliteStatement m_findSize;
+    SqliteStatement m_writeSize;
     std::vector<Pending> m_pending;
     std::vector<PendingSize> m_pendingSizes;
     std::atomic<bool> m_open {false}; // the store is usable

@@ -1,6 +1,7 @@
 #include "cache/sqlite_statement.h"
 
 #include <cstddef>
+#include <utility>
 
 #include <sqlite3.h>
 
@@ -9,9 +10,36 @@ SqliteStatement::SqliteStatement(sqlite3* db, const char* sql, int& code)
     code = sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr);
 }
 
+SqliteStatement SqliteStatement::persistent(sqlite3* db, const char* sql, int& code)
+{
+    SqliteStatement statement;
+    code = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement.m_statement, nullptr);
+    return statement;
+}
+
 SqliteStatement::~SqliteStatement()
 {
     sqlite3_finalize(m_statement);
+}
+
+SqliteStatement::SqliteStatement(SqliteStatement&& other) noexcept
+    : m_statement(std::exchange(other.m_statement, nullptr))
+{
+}
+
+SqliteStatement& SqliteStatement::operator=(SqliteStatement&& other) noexcept
+{
+    if (this != &other) {
+        sqlite3_finalize(m_statement);
+        m_statement = std::exchange(other.m_statement, nullptr);
+    }
+    return *this;
+}
+
+void SqliteStatement::finalize()
+{
+    sqlite3_finalize(m_statement);
+    m_statement = nullptr;
 }
 
 std::string_view sqliteColumnBytes(sqlite3_stmt* statement, int column)

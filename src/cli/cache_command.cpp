@@ -13,6 +13,7 @@
 #include "cache/cache_location.h"
 #include "cache/signature_store.h"
 #include "cli/command_line.h"
+#include "cli/name_text.h"
 #include "common/log_categories.h"
 
 namespace {
@@ -26,7 +27,7 @@ int badArguments(const char* why)
 
 void printStats(const std::string& file, const CacheStats& stats)
 {
-    std::printf("file: %s\n", file.c_str());
+    std::printf("file: %s\n", escapedName(file).c_str());
     std::printf("records: %lld\n", static_cast<long long>(stats.records));
     std::printf("load failures: %lld\n", static_cast<long long>(stats.failures));
     std::printf("identical signatures: %lld\n", static_cast<long long>(stats.identicalSignatures));
@@ -69,7 +70,7 @@ int runCacheCommand(const std::vector<std::string>& args)
     struct stat st {};
     if (file.empty() || ::stat(file.c_str(), &st) != 0) {
         // Nothing to count or drop; not creating one keeps these read-only.
-        std::printf("no signature cache at %s\n", file.empty() ? "(no home folder)" : file.c_str());
+        std::printf("no signature cache at %s\n", file.empty() ? "(no home folder)" : escapedName(file).c_str());
         return 0;
     }
 
@@ -95,7 +96,7 @@ int runCacheCommand(const std::vector<std::string>& args)
     } else {
         if (!store->clear())
             return 1;
-        std::printf("cleared %s\n", file.c_str());
+        std::printf("cleared %s\n", escapedName(file).c_str());
     }
     store.reset();
     return warned ? 1 : 0;

@@ -1,5 +1,9 @@
 #include "cli/command_line.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 #include <QStringList>
 
 std::optional<std::string> parseCommandWords(QCommandLineParser& parser, const std::vector<std::string>& words)
@@ -23,4 +27,21 @@ std::string wordBytes(const QString& text)
 QCommandLineOption verboseOption()
 {
     return QCommandLineOption(QStringLiteral("verbose"));
+}
+
+bool outputWritten()
+{
+    static bool reported = false;
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return true;
+    if (!reported) {
+        // The reason is known only when this flush met it; an earlier write
+        // that failed left nothing but the stream's error flag.
+        const int error = errno;
+        std::fprintf(stderr, "zelvic-cli: cannot write the output%s%s\n", error != 0 ? ": " : "",
+                     error != 0 ? std::strerror(error) : "");
+        reported = true;
+    }
+    return false;
 }

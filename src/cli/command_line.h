@@ -19,3 +19,7 @@ QCommandLineOption verboseOption();
 
 // A word or an option value as the bytes it was given in.
 std::string wordBytes(const QString& text);
+
+// Flushes standard output; when that or an earlier write failed (a full
+// disk, a closed pipe), says so on standard error once and returns false.
+bool outputWritten();

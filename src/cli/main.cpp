@@ -49,11 +49,8 @@ int runSignatureCommand(const std::vector<std::string>& args)
     return engine == QLatin1String("identical") ? printIdenticalSignature(file) : printSimilarSignature(file);
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int runCommand(const std::vector<std::string>& words)
 {
-    const std::vector<std::string> words(argv + 1, argv + argc);
     if (words.empty()) {
         printUsage(stderr);
         return 2;
@@ -71,4 +68,13 @@ int main(int argc, char** argv)
     }
     printUsage(stderr);
     return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int status = runCommand(std::vector<std::string>(argv + 1, argv + argc));
+    // Whatever a command printed must have reached its reader.
+    return outputWritten() ? status : 1;
 }

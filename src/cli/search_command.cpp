@@ -1,13 +1,14 @@
 #include "cli/search_command.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCommandLineOption>
@@ -17,6 +18,7 @@
 #include "cache/cache_location.h"
 #include "cli/command_line.h"
 #include "cli/json_object_text.h"
+#include "cli/name_text.h"
 #include "common/folder_path.h"
 #include "common/integer_text.h"
 #include "common/log_categories.h"
@@ -102,16 +104,24 @@ std::string jsonReport(const SearchOutcome& outcome, const std::vector<std::vect
     return report.take();
 }
 
-void printGroups(const SearchOutcome& outcome, const std::vector<std::vector<int32_t>>& groups)
+// One path a line and a blank line between groups; with `null`, each path
+// ended by a NUL byte and one more NUL between groups. Names are escaped
+// unless `raw`.
+void printGroups(const SearchOutcome& outcome, const std::vector<std::vector<int32_t>>& groups, bool null, bool raw)
 {
+    const char end = null ? '\0' : '\n';
     bool first = true;
     for (const auto& group : groups) {
         if (!first)
-            std::fputc('\n', stdout);
+            std::fputc(end, stdout);
         first = false;
         for (int32_t index : group) {
-            if (index >= 0 && static_cast<std::size_t>(index) < outcome.files.size())
-                std::printf("%s\n", outcome.files[static_cast<std::size_t>(index)].path.c_str());
+            if (index < 0 || static_cast<std::size_t>(index) >= outcome.files.size())
+                continue;
+            const std::string& path = outcome.files[static_cast<std::size_t>(index)].path;
+            const std::string shown = raw ? path : escapedName(path);
+            std::fwrite(shown.data(), 1, shown.size(), stdout);
+            std::fputc(end, stdout);
         }
     }
 }
@@ -128,9 +138,10 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     const QCommandLineOption cache(QStringLiteral("cache"), {}, QStringLiteral("FILE"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption noCache(QStringLiteral("no-cache"));
+    const QCommandLineOption null(QStringList {QStringLiteral("0"), QStringLiteral("null")});
     const QCommandLineOption verbose = verboseOption();
     QCommandLineParser parser;
-    parser.addOptions({mode, level, depth, screen, jobs, cache, json, noCache, verbose});
+    parser.addOptions({mode, level, depth, screen, jobs, cache, json, noCache, null, verbose});
     if (std::optional<std::string> problem = parseCommandWords(parser, args))
         return problem;
 
@@ -169,6 +180,7 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     }
     out.json = parser.isSet(json);
     out.noCache = parser.isSet(noCache);
+    out.null = parser.isSet(null);
     out.verbose = parser.isSet(verbose);
     out.haveCacheFile = parser.isSet(cache);
     if (out.haveCacheFile) {
@@ -185,6 +197,8 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     out.options.folder = wordBytes(positional[0]);
     if (out.noCache && out.haveCacheFile)
         return std::string("--cache and --no-cache together");
+    if (out.null && out.json)
+        return std::string("--json and --null together");
     if (out.noCache)
         out.options.cacheFile.clear();
     else if (!out.haveCacheFile)
@@ -201,6 +215,17 @@ int runSearchCommand(const std::vector<std::string>& args)
     }
     if (arguments.verbose)
         enableVerboseLogging();
+    if (arguments.haveCacheFile) {
+        // Only the default cache's folder is made: a mistyped --cache must
+        // not leave folders behind.
+        const std::string folder = std::filesystem::path(arguments.options.cacheFile).parent_path().string();
+        struct stat st {};
+        if (!folder.empty() && (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+            std::fprintf(stderr, "zelvic-cli: the folder of the signature cache %s does not exist\n",
+                         escapedName(arguments.options.cacheFile).c_str());
+            return 1;
+        }
+    }
     arguments.options.folder = absoluteFolder(arguments.options.folder, currentFolder().value_or("/"));
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     ProgressCallback progress;
@@ -216,14 +241,17 @@ int runSearchCommand(const std::vector<std::string>& args)
         // The walk marks the pairs it takes: it walks a copy.
         std::vector<PairRec> pairs = outcome.pairList;
         const auto groups = groupsWhenAllOk(pairs);
-        if (arguments.json)
+        if (arguments.json) {
             std::printf("%s\n", jsonReport(outcome, groups).c_str());
-        else
-            printGroups(outcome, groups);
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-            std::fprintf(stderr, "zelvic-cli: cannot write the results: %s\n", std::strerror(errno));
-            return 1;
+        } else {
+            // Raw bytes only for a script that asked for them; a name must
+            // never drive a terminal, and without NUL ends a newline in a
+            // name would read as two paths.
+            const bool raw = arguments.null && ::isatty(STDOUT_FILENO) != 1;
+            printGroups(outcome, groups, arguments.null, raw);
         }
+        if (!outputWritten())
+            return 1;
         std::fprintf(stderr, "%s\n", searchStatusText(outcome).c_str());
         if (!outcome.noFiles)
             std::fprintf(stderr, "%s\n", searchSummaryLine(outcome).c_str());

@@ -10,11 +10,12 @@
 inline constexpr const char* kSearchUsage =
     "usage: zelvic-cli search FOLDER [--mode size|dims|identical|similar] [--level strict|middle|loose]\n"
     "                                [--depth 0..3] [--screen 0..2] [--jobs N] [--json]\n"
-    "                                [--cache FILE | --no-cache] [--verbose]\n";
+    "                                [--cache FILE | --no-cache] [--null | -0] [--verbose]\n";
 
 struct SearchArguments {
     SearchOptions options; // folder as given, not yet made absolute
     bool json = false;
+    bool null = false;          // -0, --null: raw paths ended by NUL bytes, for scripts
     bool noCache = false;       // --no-cache: the cache is neither read nor written
     bool haveCacheFile = false; // --cache FILE given
     bool verbose = false;       // --verbose: log what went wrong along the way

@@ -1,5 +1,6 @@
 #include "review/trash.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -147,6 +148,8 @@ std::string deletionDate()
     return date;
 }
 
+std::atomic<TrashRecordSync> recordSync {::fsync};
+
 // Creates the record with O_EXCL (so two deletes never share a name),
 // writes it, syncs it and checks its size: a record that is not complete on
 // disk is worth nothing to a file manager. Returns 0, EEXIST for a taken
@@ -159,7 +162,7 @@ int writeRecord(const std::string& infoPath, const std::string& record)
     int error = 0;
     if (!writeWhole(fd, record.data(), record.size()))
         error = errno;
-    else if (::fsync(fd) != 0)
+    else if (recordSync.load(std::memory_order_relaxed)(fd) != 0)
         error = errno;
     struct stat st {};
     if (error == 0 && (::fstat(fd, &st) != 0 || st.st_size != static_cast<off_t>(record.size())))
@@ -358,4 +361,9 @@ FileActionResult restoreFromTrash(const TrashedFile& trashed, const std::string&
     ::unlink(trashed.infoPath.c_str());
     syncFolder(parentFolder(originalPath));
     return {};
+}
+
+void setTrashRecordSync(TrashRecordSync sync)
+{
+    recordSync.store(sync ? sync : ::fsync, std::memory_order_relaxed);
 }

@@ -22,3 +22,9 @@ FileActionResult moveFileToTrash(const std::string& path);
 // Puts a trashed file back at `originalPath` (which must be free) and removes
 // its record.
 FileActionResult restoreFromTrash(const TrashedFile& trashed, const std::string& originalPath);
+
+// The call that syncs each new .trashinfo record, fsync(2) unless replaced:
+// a fault hook, so that a failing sync can be shown to stop the delete.
+// nullptr puts fsync back.
+using TrashRecordSync = int (*)(int fd);
+void setTrashRecordSync(TrashRecordSync sync);

@@ -153,6 +153,71 @@ TEST(CacheSearchTest, OneDecodeLeavesTheOtherPictureModeWarm)
     EXPECT_EQ(withoutTimeAndCache(similar.out), withoutTimeAndCache(none.out));
 }
 
+// A record copied onto another file's row, checksum and all, belongs to
+// neither: both kinds of search set the cache aside and group as without it.
+TEST(CacheSearchTest, RecordMovedToAnotherRowIsCaughtLikeDamage)
+{
+    TempDir pictures;
+    TempDir caches;
+    for (int i = 0; i < 4; ++i)
+        testing_support::writeJpeg(pictures.file("p" + std::to_string(i) + ".jpg"),
+                                   testing_support::photoLikePicture(160, 120, 300 + static_cast<uint32_t>(i)));
+    std::filesystem::copy_file(pictures.file("p0.jpg"), pictures.file("copy-of-p0.jpg"));
+    letFilesSettle();
+    for (const std::string mode : {"identical", "similar"}) {
+        SCOPED_TRACE(mode);
+        const std::vector<std::string> args = searchArgs(pictures, mode, "middle");
+        const std::string cache = caches.file(mode + ".sqlite");
+        const CliRun none = runCli(args + std::vector<std::string> {"--no-cache"});
+        ASSERT_EQ(none.status, 0) << none.err;
+        ASSERT_EQ(runCli(args + std::vector<std::string> {"--cache", cache}).status, 0);
+        // p1's record put on p2's row: the same size and versions, so only
+        // the key tells them apart.
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(cache.c_str(), &db), SQLITE_OK);
+        const char* move =
+            "UPDATE pictures SET (identical, similar, checksum) = (SELECT identical, similar, checksum FROM pictures"
+            " WHERE CAST(path AS TEXT) LIKE '%/p1.jpg') WHERE CAST(path AS TEXT) LIKE '%/p2.jpg'";
+        EXPECT_EQ(sqlite3_exec(db, move, nullptr, nullptr, nullptr), SQLITE_OK);
+        EXPECT_EQ(sqlite3_changes(db), 1);
+        sqlite3_close(db);
+
+        const CliRun moved = runCli(args + std::vector<std::string> {"--cache", cache});
+        EXPECT_EQ(moved.status, 0);
+        EXPECT_EQ(withoutTimeAndCache(moved.out), withoutTimeAndCache(none.out));
+        EXPECT_EQ(lineCount(moved.err, "zelvic-cli:"), 1) << moved.err;
+        EXPECT_NE(moved.err.find("damaged"), std::string::npos) << moved.err;
+        EXPECT_TRUE(std::filesystem::exists(cache + ".corrupt"));
+        // The log and its index went with the file, or are gone: none is
+        // left for the set-aside file or for a new cache to meet.
+        for (const char* part : {"-wal", "-shm", ".corrupt-wal", ".corrupt-shm"})
+            EXPECT_FALSE(std::filesystem::exists(cache + part)) << part;
+    }
+}
+
+// A cache of the layout before checksums were bound to their keys is
+// emptied and filled again, without a warning.
+TEST(CacheSearchTest, CacheOfTheEarlierLayoutStartsAgain)
+{
+    TempDir pictures;
+    TempDir caches;
+    writeMixedFolder(pictures, 3);
+    letFilesSettle();
+    const std::vector<std::string> args = searchArgs(pictures, "identical", "strict");
+    const std::string cache = caches.file("c.sqlite");
+    runCli(args + std::vector<std::string> {"--cache", cache});
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(cache.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "PRAGMA user_version = 2", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    const CliRun again = runCli(args + std::vector<std::string> {"--cache", cache});
+    const CliRun warm = runCli(args + std::vector<std::string> {"--cache", cache});
+    EXPECT_EQ(lineCount(again.err + warm.err, "zelvic-cli:"), 0) << again.err << warm.err;
+    EXPECT_EQ(countsOf(again.out).hits, 0);
+    EXPECT_EQ(countsOf(again.out).misses, 11);
+    EXPECT_EQ(countsOf(warm.out).hits, 11);
+}
+
 // A picture-size search reads no header whose size it kept: a size planted
 // in the cache for c's present version is what the search lists; once c is
 // rewritten, its header is read again.

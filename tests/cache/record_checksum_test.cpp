@@ -21,3 +21,36 @@ TEST(RecordChecksumTest, BytesMovedBetweenFieldsChangeIt)
     EXPECT_NE(recordChecksum(7, 1, 2, 640, 480, LoadFailure::None, "", "ab", "cd"), base);
     EXPECT_NE(recordChecksum(7, 1, 1, 640, 480, LoadFailure::None, "", "ab", std::string_view("cd\0", 3)), base);
 }
+
+// Kept records carry these sums too. They bind the content's sum to the
+// record's key: the same content under another path or another file
+// version is another sum.
+TEST(RecordChecksumTest, KeptSumsCoverTheKey)
+{
+    FileVersion version;
+    version.device = 0x801;
+    version.inode = 7;
+    version.size = 12345;
+    version.mtimeNs = 1'600'000'000'123'456'789;
+    version.ctimeNs = 1'600'000'001'000'000'001;
+    const int64_t content = recordChecksum(7, 1, 1, 640, 480, LoadFailure::None, "", "ab", "cd");
+    const int64_t base = keyedChecksum("/p/a.jpg", version, content);
+    EXPECT_EQ(base, 4706568143133550209);
+    EXPECT_EQ(headerSizeChecksum("/p/a.jpg", version, 1, 640, 480), 4866301015184586906);
+    EXPECT_NE(keyedChecksum("/p/b.jpg", version, content), base);
+    EXPECT_NE(keyedChecksum("/p/a.jpg", version, content + 1), base);
+    for (int64_t FileVersion::*field : {&FileVersion::size, &FileVersion::mtimeNs, &FileVersion::ctimeNs}) {
+        FileVersion other = version;
+        other.*field += 1;
+        EXPECT_NE(keyedChecksum("/p/a.jpg", other, content), base);
+    }
+    for (uint64_t FileVersion::*field : {&FileVersion::device, &FileVersion::inode}) {
+        FileVersion other = version;
+        other.*field += 1;
+        EXPECT_NE(keyedChecksum("/p/a.jpg", other, content), base);
+    }
+    // The time a version was seen is no part of it.
+    FileVersion seenLater = version;
+    seenLater.seenNs += 1;
+    EXPECT_EQ(keyedChecksum("/p/a.jpg", seenLater, content), base);
+}

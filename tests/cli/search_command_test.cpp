@@ -1,12 +1,18 @@
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <regex>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include "search/privilege.h"
 #include "support/cli_run.h"
@@ -19,6 +25,56 @@ using testing_support::TempDir;
 namespace {
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::vector<std::string> operator+(std::vector<std::string> args, const std::vector<std::string>& more)
+{
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+// What zelvic-cli writes to standard output when that is a terminal (a
+// pseudo-terminal in raw mode, so that the bytes arrive as written).
+std::string terminalOutput(const std::vector<std::string>& args)
+{
+    int master = -1;
+    int slave = -1;
+    termios raw {};
+    ::cfmakeraw(&raw);
+    if (::openpty(&master, &slave, nullptr, &raw, nullptr) != 0)
+        return "openpty failed";
+    const std::string command = testing_support::cliCommand(args) + " 2>/dev/null";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(slave, STDOUT_FILENO);
+        ::close(master);
+        ::close(slave);
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(slave);
+    std::string out;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got <= 0)
+            break; // EIO once the last writer has closed the terminal
+        out.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(master);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return out;
+}
+
+// The value of `"name":N` at its `nth` appearance in a JSON text; -1 when missing.
+long jsonNumber(const std::string& json, const std::string& name, int nth)
+{
+    const std::regex member("\"" + name + "\":(-?[0-9]+)");
+    auto it = std::sregex_iterator(json.begin(), json.end(), member);
+    for (int i = 0; i < nth && it != std::sregex_iterator(); ++i)
+        ++it;
+    return it == std::sregex_iterator() ? -1 : std::stol((*it)[1]);
+}
 
 } // namespace
 
@@ -224,5 +280,123 @@ TEST(SearchCommandTest, JobCountsPrintTheSameJson)
                 EXPECT_EQ(withoutTime(other.out), withoutTime(one.out)) << mode << " " << level << " jobs " << jobs;
             }
         }
+    }
+}
+
+// Names that would drive a terminal or read as two paths: escaped on a
+// terminal and in a pipe, raw only with --null, which ends each path with a
+// NUL and puts one more between groups. The JSON keeps its own escaping.
+TEST(SearchCommandTest, NamesAreShownEscapedAndRawOnlyWithNull)
+{
+    TempDir dir;
+    const std::string picture = dir.file("a.jpg");
+    testing_support::writeJpeg(picture, testing_support::photoLikePicture(64, 48, 7));
+    testing_support::writeJpeg(dir.file("z.jpg"), testing_support::photoLikePicture(64, 48, 8));
+    const std::string named[] = {"a\nb.jpg", "\x1B]0;owned\x07.jpg", "\xFF\xFE.jpg"};
+    for (const std::string& name : named)
+        std::filesystem::copy_file(picture, dir.file(name));
+    std::filesystem::copy_file(dir.file("z.jpg"), dir.file("z copy.jpg"));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        testing_support::setModificationTime(entry.path().string(), 1'000'000'000);
+    const std::vector<std::string> args = {"search", dir.str(), "--mode", "identical"};
+    const std::string d = dir.str() + "/";
+
+    // In the order of the raw bytes: "\n" sorts before ".".
+    const std::string escaped = d + "\\x1B]0;owned\\x07.jpg\n" + d + "a\\nb.jpg\n" + d + "a.jpg\n" + d
+                                + "\\xFF\\xFE.jpg\n\n" + d + "z copy.jpg\n" + d + "z.jpg\n";
+    EXPECT_EQ(terminalOutput(args), escaped);
+    const CliRun piped = runCli(args);
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, escaped);
+
+    const std::string nul(1, '\0');
+    const std::string raw = d + named[1] + nul + d + named[0] + nul + d + "a.jpg" + nul + d + named[2] + nul + nul + d
+                            + "z copy.jpg" + nul + d + "z.jpg" + nul;
+    for (const char* option : {"--null", "-0"}) {
+        const CliRun null = runCli(args + std::vector<std::string> {option});
+        ASSERT_EQ(null.status, 0) << null.err;
+        EXPECT_EQ(null.out, raw) << option;
+    }
+    // A terminal never gets the raw bytes, not even with --null.
+    EXPECT_EQ(terminalOutput(args + std::vector<std::string> {"--null"}).find('\x1B'), std::string::npos);
+
+    const CliRun json = runCli(args + std::vector<std::string> {"--json"});
+    EXPECT_TRUE(contains(json.out, "\"path\":\"" + d + "a\\nb.jpg\""));
+    EXPECT_TRUE(contains(json.out, "\"path\":\"" + d + "\\u001b]0;owned\\u0007.jpg\""));
+    const CliRun both = runCli(args + std::vector<std::string> {"--json", "--null"});
+    EXPECT_EQ(both.status, 2);
+    EXPECT_TRUE(contains(both.err, "--json and --null together")) << both.err;
+}
+
+// Each command says when its output could not be written, and fails.
+TEST(SearchCommandTest, FailedWritesAreReported)
+{
+    TempDir dir;
+    const std::string picture = dir.file("a.jpg");
+    testing_support::writeJpeg(picture, testing_support::photoLikePicture(64, 48, 7));
+    std::filesystem::copy_file(picture, dir.file("b.jpg"));
+    const std::string cache = dir.file("c.sqlite");
+    const std::vector<std::vector<std::string>> commands = {
+        {"search", dir.str(), "--mode", "identical", "--no-cache"},
+        {"search", dir.str(), "--json", "--cache", cache},
+        {"signature", "--engine", "similar", picture},
+        {"signature", "--engine", "identical", picture},
+        {"cache", "stats", "--cache", cache},
+        {"cache", "prune", "--cache", cache},
+        {"cache", "clear", "--cache", cache},
+        {"--help"},
+    };
+    for (const auto& words : commands) {
+        SCOPED_TRACE(testing_support::cliCommand(words));
+        const std::string command = testing_support::cliCommand(words) + " >/dev/full 2>" + dir.file("err");
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        const std::string err = testing_support::readFileText(dir.file("err"));
+        EXPECT_TRUE(contains(err, "zelvic-cli: cannot write the output")) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    }
+}
+
+// An explicit cache's folder must be there; only the default one is made.
+TEST(SearchCommandTest, ExplicitCacheInAMissingFolderIsAnError)
+{
+    TempDir dir;
+    testing_support::writeJpeg(dir.file("a.jpg"), testing_support::photoLikePicture(64, 48, 7));
+    const CliRun run = runCli({"search", dir.str(), "--cache", dir.str() + "/missing/dir/x.sqlite"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(contains(run.err, "the folder of the signature cache " + dir.str() + "/missing/dir/x.sqlite does not exist"))
+        << run.err;
+    EXPECT_TRUE(run.out.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.str() + "/missing"));
+
+    // The default one is made where it is missing.
+    const std::string base = dir.str() + "/new/cache";
+    const std::string command = "export XDG_CACHE_HOME=" + testing_support::shellQuoted(base) + "; "
+                                + testing_support::cliCommand({"search", dir.str()}) + " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_TRUE(std::filesystem::is_regular_file(base + "/zelvic/signatures.sqlite"));
+}
+
+// The JSON's spreads of each file are the similar signature's own, each in
+// its own member.
+TEST(SearchCommandTest, SimilarSearchListsBothSpreadsOfEachFile)
+{
+    TempDir dir;
+    testing_support::writeJpeg(dir.file("a.jpg"), testing_support::photoLikePicture(160, 120, 31));
+    testing_support::writeJpeg(dir.file("b.jpg"), testing_support::photoLikePicture(120, 160, 32));
+    const CliRun search = runCli({"search", dir.str(), "--mode", "similar", "--json", "--no-cache"});
+    ASSERT_EQ(search.status, 0) << search.err;
+    int checked = 0;
+    for (const char* name : {"a.jpg", "b.jpg"}) {
+        SCOPED_TRACE(name);
+        const CliRun signature = runCli({"signature", "--engine", "similar", dir.file(name)});
+        ASSERT_EQ(signature.status, 0) << signature.err;
+        const long spreadA = jsonNumber(signature.out, "spread_a", 0);
+        const long spreadB = jsonNumber(signature.out, "spread_b", 0);
+        EXPECT_NE(spreadA, spreadB) << "the same spreads would not tell the members apart";
+        const int index = checked++;
+        EXPECT_EQ(jsonNumber(search.out, "spread_a", index), spreadA);
+        EXPECT_EQ(jsonNumber(search.out, "spread_b", index), spreadB);
     }
 }

@@ -9,6 +9,7 @@
 
 #include "search/privilege.h"
 #include "support/cli_run.h"
+#include "support/test_mounts.h"
 #include "support/test_pictures.h"
 
 using testing_support::CliRun;
@@ -133,13 +134,15 @@ TEST(VerboseLogTest, CacheFolderThatCannotBeMadeIsLogged)
     ::unsetenv("QT_LOGGING_RULES");
     TempDir dir;
     testing_support::writeJpeg(dir.file("a.jpg"), testing_support::solidPicture(8, 8, 1, 2, 3));
-    // Under a file, no folder can be made, even by root.
-    const std::string cache = dir.file("a.jpg") + "/cache/signatures.sqlite";
-    const CliRun quiet = runCli({"search", dir.str(), "--mode", "identical", "--cache", cache});
+    // Under a file, no folder can be made, even by root. Only the default
+    // cache's folder is made (an explicit one must exist).
+    testing_support::ScopedEnv cacheHome("XDG_CACHE_HOME", (dir.file("a.jpg") + "/cache").c_str());
+    const std::string cache = dir.file("a.jpg") + "/cache/zelvic/signatures.sqlite";
+    const CliRun quiet = runCli({"search", dir.str(), "--mode", "identical"});
     ASSERT_EQ(quiet.status, 0) << quiet.err;
     EXPECT_TRUE(contains(quiet.err, "zelvic-cli: cannot use the signature cache " + cache)) << quiet.err;
     EXPECT_FALSE(contains(quiet.err, "zelvic.cache")) << quiet.err;
-    const CliRun verbose = runCli({"search", dir.str(), "--mode", "identical", "--cache", cache, "--verbose"});
+    const CliRun verbose = runCli({"search", dir.str(), "--mode", "identical", "--verbose"});
     EXPECT_TRUE(contains(verbose.err, "zelvic.cache: cannot make the folder of " + cache + ": ")) << verbose.err;
     EXPECT_EQ(withoutLogAndTime(verbose.err), withoutLogAndTime(quiet.err));
 }

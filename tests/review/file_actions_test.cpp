@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "review/error_messages.h"
 #include "support/test_mounts.h"
 #include "support/test_pictures.h"
 
@@ -187,4 +188,42 @@ TEST(FileActionsTest, MoveWithoutRoomForTheCopyChangesNothing)
     EXPECT_EQ(readFileText(from), std::string(400000, 'z'));
     EXPECT_EQ(readFileText(to), "old");
     EXPECT_FALSE(pathExists(dir.str() + "/vol/.Trash-" + std::to_string(::getuid())));
+}
+
+// The target goes to its volume's trash (a rename and one small record),
+// and then the copy finds no free inode: the move fails after the target was
+// trashed, and the target must come back to its own path, not the source's.
+TEST(FileActionsTest, MoveThatFailsAfterTrashingTheTargetPutsTheTargetBack)
+{
+    TempDir dir;
+    TrashHome home(dir);
+    // Room for the copy as far as the space check goes, few inodes.
+    const std::string volume = dir.str() + "/vol";
+    testing_support::TmpfsMount mount(volume, "4m,nr_inodes=32");
+    if (!mount.ok())
+        GTEST_SKIP() << "no rights to mount a tmpfs";
+    const std::string from = dir.file("x/a.jpg");
+    const std::string to = volume + "/a.jpg";
+    testing_support::writeBytes(from, "new");
+    testing_support::writeBytes(to, "old");
+    const std::string trash = volume + "/.Trash-" + std::to_string(::getuid());
+    for (const std::string& folder : {trash, trash + "/files", trash + "/info"})
+        ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    // Every inode taken but one, which the trash record takes.
+    int fillers = 0;
+    while (::mkdir((volume + "/f" + std::to_string(fillers)).c_str(), 0700) == 0)
+        ++fillers;
+    ASSERT_EQ(errno, ENOSPC);
+    ASSERT_GT(fillers, 0);
+    ::rmdir((volume + "/f0").c_str());
+
+    const FileActionResult result = moveFileReplacing(from, to);
+    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(result.systemError, ENOSPC) << result.error;
+    EXPECT_EQ(readFileText(from), "new");
+    EXPECT_EQ(readFileText(to), "old");
+    EXPECT_TRUE(std::filesystem::is_empty(trash + "/files"));
+    EXPECT_TRUE(std::filesystem::is_empty(trash + "/info"));
+    // Trashed first and put back: the message says so.
+    EXPECT_NE(result.error.find(restoredText(to)), std::string::npos) << result.error;
 }

@@ -301,3 +301,32 @@ TEST(TrashTest, RestorePutsTheFileBackButNeverOverAnother)
     EXPECT_EQ(readFileText(file), "old");
     EXPECT_FALSE(pathExists(trashed.trashed.infoPath));
 }
+
+// A record that may not have reached the disk is worth nothing: a failing
+// sync of it fails the delete, keeps the file and leaves no record.
+TEST(TrashTest, RecordThatCannotBeSyncedFailsTheDelete)
+{
+    TempDir dir;
+    ScopedEnv dataHome("XDG_DATA_HOME", (dir.str() + "/data").c_str());
+    const std::string trash = dir.str() + "/data/Trash";
+    const std::string file = dir.file("pics/a.jpg");
+    testing_support::writeBytes(file, "keep");
+    static int syncs = 0;
+    syncs = 0;
+    setTrashRecordSync([](int) {
+        ++syncs;
+        errno = EIO;
+        return -1;
+    });
+    const FileActionResult result = moveFileToTrash(file);
+    setTrashRecordSync(nullptr);
+    EXPECT_EQ(syncs, 1);
+    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(result.systemError, EIO);
+    EXPECT_EQ(readFileText(file), "keep");
+    EXPECT_EQ(entriesIn(trash + "/files"), 0u);
+    EXPECT_EQ(entriesIn(trash + "/info"), 0u);
+    // With fsync back, the same delete goes through.
+    EXPECT_TRUE(moveFileToTrash(file).ok());
+    EXPECT_EQ(entriesIn(trash + "/info"), 1u);
+}
