@@ -214,22 +214,23 @@ std::vector<int32_t> shownMembers(const GroupArrays& group)
     return members;
 }
 
-} // namespace
-
-void Graphic_File_Disp(std::vector<PairRec>& pairs, const GroupReviewer& reviewer)
+int64_t pairsOutOfPlay(const std::vector<PairRec>& pairs)
 {
-    for (PairRec& pair : pairs) {
-        if (pair.state == PairState::Taken)
-            pair.state = PairState::Waiting;
-    }
+    return std::count_if(pairs.begin(), pairs.end(), [](const PairRec& pair) { return pair.state == PairState::OutOfPlay; });
+}
+
+// The walk from seed `from` on, each group handed to `shown` with its
+// members; false from `shown` ends it. Pairs already taken stay taken.
+template <typename Shown>
+void walkFrom(std::vector<PairRec>& pairs, int32_t from, Shown&& shown)
+{
     const std::size_t pairCount = pairs.size();
     if (pairCount == 0)
         return;
-
     GroupWalk walk(pairs);
     GroupArrays group;
     const auto lastSeed = static_cast<int32_t>(std::min<std::size_t>(kMaxSeed, pairCount - 1));
-    for (int32_t i = 0; i <= lastSeed; ++i) {
+    for (int32_t i = from; i <= lastSeed; ++i) {
         if (pairs[i].state != PairState::Waiting)
             continue;
         group.mark.fill(0);
@@ -238,14 +239,74 @@ void Graphic_File_Disp(std::vector<PairRec>& pairs, const GroupReviewer& reviewe
         group.mark[1] = 1;
         group.mark[2] = 1; // the seed pair itself is always shown
         walk.gather(i, group);
+        if (!shown(i, shownMembers(group)))
+            return;
+    }
+}
 
-        std::vector<int32_t> members = shownMembers(group);
-        const ReviewResult result = reviewer(members);
+// How many groups the walk from seed `from` on shows when nothing more is
+// put out of play: the same gathering on a copy of the list.
+int32_t groupsFrom(const std::vector<PairRec>& pairs, int32_t from)
+{
+    std::vector<PairRec> copy = pairs;
+    int32_t count = 0;
+    walkFrom(copy, from, [&count](int32_t, const std::vector<int32_t>&) {
+        ++count;
+        return true;
+    });
+    return count;
+}
+
+void resetTaken(std::vector<PairRec>& pairs)
+{
+    for (PairRec& pair : pairs) {
+        if (pair.state == PairState::Taken)
+            pair.state = PairState::Waiting;
+    }
+}
+
+// Hands every group to the reviewer; with `placed`, each group also learns
+// its place, which costs one more gathering of the list up front and one of
+// the rest whenever a review puts pairs out of play.
+void runWalk(std::vector<PairRec>& pairs, const PlacedGroupReviewer& reviewer, bool placed)
+{
+    resetTaken(pairs);
+    const std::size_t pairCount = pairs.size();
+    GroupPlace place;
+    int64_t outOfPlay = 0;
+    if (placed) {
+        place.total = groupsFrom(pairs, 0);
+        outOfPlay = pairsOutOfPlay(pairs);
+    }
+    walkFrom(pairs, 0, [&](int32_t seed, std::vector<int32_t> members) {
+        ++place.number;
+        const ReviewResult result = reviewer(members, place);
         if (pairs.size() != pairCount)
             throw std::logic_error("the review changed the number of pairs during the walk");
         if (result == ReviewResult::Abort)
-            return;
-    }
+            return false;
+        if (placed) {
+            const int64_t nowOutOfPlay = pairsOutOfPlay(pairs);
+            if (nowOutOfPlay != outOfPlay) {
+                // Pairs put out of play may split or empty the groups to come.
+                outOfPlay = nowOutOfPlay;
+                place.total = place.number + groupsFrom(pairs, seed + 1);
+            }
+        }
+        return true;
+    });
+}
+
+} // namespace
+
+void Graphic_File_Disp(std::vector<PairRec>& pairs, const GroupReviewer& reviewer)
+{
+    runWalk(pairs, [&reviewer](std::vector<int32_t>& group, const GroupPlace&) { return reviewer(group); }, false);
+}
+
+void Graphic_File_Disp(std::vector<PairRec>& pairs, const PlacedGroupReviewer& reviewer)
+{
+    runWalk(pairs, reviewer, true);
 }
 
 std::vector<std::vector<int32_t>> groupsWhenAllOk(std::vector<PairRec>& pairs)
@@ -260,6 +321,14 @@ std::vector<std::vector<int32_t>> groupsWhenAllOk(std::vector<PairRec>& pairs)
 
 void redisplayGroups(const std::vector<std::string>& resultLines, const std::vector<File_rec>& files,
                      std::vector<PairRec>& pairs, const GroupReviewer& reviewer)
+{
+    pairs = rebuildPairList(resultLines, files);
+    if (!pairs.empty())
+        Graphic_File_Disp(pairs, reviewer);
+}
+
+void redisplayGroups(const std::vector<std::string>& resultLines, const std::vector<File_rec>& files,
+                     std::vector<PairRec>& pairs, const PlacedGroupReviewer& reviewer)
 {
     pairs = rebuildPairList(resultLines, files);
     if (!pairs.empty())

@@ -5,10 +5,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "app/folder_tree.h"
 #include "app/main_window.h"
+#include "gui/main_window_test_peer.h"
 #include "app/option_group.h"
 #include "app/settings_file.h"
 #include "common/integer_text.h"
@@ -68,7 +70,15 @@ QByteArray fileBytes(const std::string& path)
 
 class SettingsFileTest : public QObject {
     Q_OBJECT
+    // Each test's windows keep their settings apart from every other test's.
+    std::unique_ptr<QTemporaryDir> m_config;
+
 private slots:
+    void init()
+    {
+        m_config = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", m_config->path().toUtf8());
+    }
     void linesSplitIntoAtMostThreeFields();
     void integersAreDecimalWithinInt32_data();
     void integersAreDecimalWithinInt32();
@@ -209,7 +219,7 @@ void SettingsFileTest::optionsComeBackAtStart()
     QCOMPARE(started->index("RadioGroup2"), indices[1]);
     QCOMPARE(started->index("RadioGroup7"), indices[2]);
     QCOMPARE(started->index("RadioGroup3"), indices[3]);
-    QCOMPARE(started->window->checkMode(), indices[1]);
+    QCOMPARE(MainWindowTestPeer(*started->window).checkMode(), indices[1]);
 }
 
 void SettingsFileTest::modeFromFileShowsCheckLevel()
@@ -218,14 +228,14 @@ void SettingsFileTest::modeFromFileShowsCheckLevel()
     const std::string contents = "cg,3\r\n";
     auto started = startWith(dir, &contents);
     started->window->show();
-    QCOMPARE(started->window->checkMode(), 3);
+    QCOMPARE(MainWindowTestPeer(*started->window).checkMode(), 3);
     QVERIFY(started->window->findChild<QWidget*>(QStringLiteral("RadioGroup7"))->isVisible());
 
     TempDir other;
     const std::string unchanged = "cg,0\r\n";
     auto plain = startWith(other, &unchanged);
     plain->window->show();
-    QCOMPARE(plain->window->checkMode(), 0);
+    QCOMPARE(MainWindowTestPeer(*plain->window).checkMode(), 0);
     QVERIFY(!plain->window->findChild<QWidget*>(QStringLiteral("RadioGroup7"))->isVisible());
 }
 
@@ -236,9 +246,12 @@ void SettingsFileTest::missingFileIsAFirstRun()
     QVERIFY(started->errors.isEmpty());
     QVERIFY(started->window->windowTitle().startsWith(QStringLiteral("Zelvic Ver 0.9")));
     // The start went on to the tree: the start folder's volume is selected.
-    QCOMPARE(started->window->searchFolder(), dir.str());
+    QCOMPARE(MainWindowTestPeer(*started->window).searchFolder(), dir.str());
     started->window.reset();
-    QCOMPARE(fileBytes(dir.str() + "/Zelvic.ini"), QByteArray("tag,contents\r\nsl,0\r\ncg,0\r\ncl,0\r\nds,0\r\n"));
+    // With none in the start folder, the settings go to the user's own folder.
+    QCOMPARE(fileBytes(dir.str() + "/Zelvic.ini"), QByteArray("<missing>"));
+    QCOMPARE(fileBytes(qgetenv("XDG_CONFIG_HOME").toStdString() + "/zelvic/Zelvic.ini"),
+             QByteArray("tag,contents\r\nsl,0\r\ncg,0\r\ncl,0\r\nds,0\r\n"));
 }
 
 void SettingsFileTest::badValueIsReportedAndStartGoesOn()
@@ -251,7 +264,7 @@ void SettingsFileTest::badValueIsReportedAndStartGoesOn()
     QCOMPARE(started->index("RadioGroup2"), 0);
     QCOMPARE(started->index("RadioGroup3"), 0);
     QVERIFY(started->window->windowTitle().startsWith(QStringLiteral("Zelvic Ver 0.9")));
-    QCOMPARE(started->window->searchFolder(), dir.str());
+    QCOMPARE(MainWindowTestPeer(*started->window).searchFolder(), dir.str());
 }
 
 void SettingsFileTest::exitWritesTheCurrentOptions()
