@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -183,6 +184,9 @@ private slots:
     void deleteTwoInGroupOfTwoCloses();
     void deleteOneAtViewPosThreeOfFive();
     void doubleClickChoosesAndSurfaceClears();
+    void quickSecondPressNeverReachesTheNextPair();
+    void moveNamesTheFileItSentToTheTrash();
+    void narrowPanesShowTheGroupPlaceAndWholeMemos();
     void moveWithEqualNamesTrashesTargetFirst();
     void moveButtonsFollowFolders();
     void similarModePairStatesAfterDelete();
@@ -933,6 +937,107 @@ void ReviewWindowTest::bitmapsAreLaidOutAtTheirDecodedSize()
     }
     QVERIFY(errors.isEmpty());
     window.done(1);
+}
+
+void ReviewWindowTest::quickSecondPressNeverReachesTheNextPair()
+{
+    Scene scene;
+    scene.addAll({"q/a.jpg", "q/b.jpg", "q/c.jpg"}, 60, 40);
+    ReviewWindow window;
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+
+    // "2" twice, 40 ms apart: q/b.jpg goes; q/c.jpg, now in the right pane,
+    // was not yet looked at and stays. A quick click is dropped alike.
+    QVERIFY(settled(window));
+    QTest::keyClick(&window, Qt::Key_2);
+    QTest::keyClick(&window, Qt::Key_2, Qt::NoModifier, 40);
+    QTest::mouseClick(child<QPushButton>(window, "Button5"), Qt::LeftButton);
+    QVERIFY(!exists(scene.files[1].path));
+    QVERIFY(exists(scene.files[2].path));
+    QCOMPARE(scene.group, (std::vector<int32_t>{0, 2}));
+    QVERIFY(window.isVisible());
+
+    // A press once the pair has been on view acts on it.
+    QTRY_VERIFY((QTest::keyClick(&window, Qt::Key_2), !exists(scene.files[2].path)));
+    QCOMPARE(scene.group, (std::vector<int32_t>{0}));
+    QVERIFY(!window.isVisible());
+
+    // A new group is a new pair: a press that arrives with it is dropped.
+    Scene next;
+    next.addAll({"r/a.jpg", "r/b.jpg"}, 60, 40);
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, next.session, next.group));
+    QTest::keyClick(&window, Qt::Key_2);
+    QVERIFY(exists(next.files[1].path));
+    QVERIFY(window.isVisible());
+    QTRY_VERIFY((QTest::keyClick(&window, Qt::Key_2), !exists(next.files[1].path)));
+}
+
+void ReviewWindowTest::moveNamesTheFileItSentToTheTrash()
+{
+    Scene scene;
+    scene.add("a/img5.jpg", 60, 40);
+    scene.add("c/deep/img5copy.jpg", 60, 40);
+    scene.add("c/z.jpg", 60, 40);
+    // In the target folder, under the moved file's name, never shown.
+    const std::string unseen = scene.dir.file("c/deep/img5.jpg");
+    testing_support::writeJpeg(unseen, testing_support::photoLikePicture(30, 20, 5), 80);
+    const std::string from = scene.files[0].path;
+    ReviewWindow window;
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QCOMPARE(text(window, "NoticeLabel"), QString());
+
+    press(window, Qt::Key_1, Qt::ShiftModifier);
+    QVERIFY(!exists(from));
+    QCOMPARE(scene.files[0].path, unseen);
+    QVERIFY(exists(m_data.path().toStdString() + "/Trash/files/img5.jpg"));
+    QLabel* notice = child<QLabel>(window, "NoticeLabel");
+    const QString said = QStringLiteral("ゴミ箱へ移動しました：") + QString::fromStdString(unseen);
+    QCOMPARE(notice->toolTip(), said);
+    QVERIFY2(notice->text().endsWith(QStringLiteral("img5.jpg")), qPrintable(notice->text()));
+    QVERIFY(notice->width() >= notice->fontMetrics().horizontalAdvance(notice->text()));
+
+    // It stays through zooming; the next action (Next) clears it.
+    press(window, Qt::Key_Plus);
+    QCOMPARE(notice->toolTip(), said);
+    press(window, Qt::Key_Right);
+    QCOMPARE(text(window, "Label2"), QStringLiteral("開始：2"));
+    QCOMPARE(notice->text(), QString());
+}
+
+void ReviewWindowTest::narrowPanesShowTheGroupPlaceAndWholeMemos()
+{
+    // A re-display at 800 x 600 in file-size mode: the narrowest panes.
+    Scene scene;
+    scene.session.pane = redisplayPaneSize(0, CheckMode::FileSize, scene.session.pane);
+    QCOMPARE(scene.session.pane.width, 260);
+    scene.add("photos/2024/summer/IMG_20240712_183005.jpg", 4000, 3000);
+    scene.add("photos/2024/summer/IMG_20240712_183005 (1).jpg", 4000, 3000);
+    for (File_rec& file : scene.files) {
+        file.size = 12345678;
+        file.width = 4000;
+        file.height = 3000;
+    }
+    ReviewWindow window;
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group, 2, GroupPlace {12, 250}));
+    QCOMPARE(text(window, "GroupLabel"), QStringLiteral("グループ 12 / 250"));
+    QLabel* place = child<QLabel>(window, "GroupLabel");
+    QVERIFY(place->width() >= place->fontMetrics().horizontalAdvance(place->text()));
+    // Every line of both memos in full: nothing to scroll to either way.
+    for (const char* name : {"Memo1", "Memo2"}) {
+        QPlainTextEdit* memo = child<QPlainTextEdit>(window, name);
+        QVERIFY(memo->toPlainText().endsWith(QStringLiteral("横：  4000   縦：  3000")));
+        QCOMPARE(memo->horizontalScrollBar()->maximum(), 0);
+        QCOMPARE(memo->verticalScrollBar()->maximum(), 0);
+    }
+    window.done(1);
+
+    // Without a known place the counter says nothing.
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
+    QCOMPARE(text(window, "GroupLabel"), QString());
 }
 
 QTEST_MAIN(ReviewWindowTest)

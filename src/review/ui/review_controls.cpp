@@ -14,6 +14,7 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTextOption>
 
 #include "review/review_model.h"
@@ -201,6 +202,8 @@ void buildReviewControls(QWidget& window, ReviewControls& c)
         memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
         memo->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // A path that wraps twice still leaves room for the other lines.
+        memo->document()->setDocumentMargin(2);
         QPalette memoPalette = memo->palette();
         memoPalette.setColor(QPalette::Base, memoPalette.color(QPalette::Button));
         memo->setPalette(memoPalette);
