@@ -291,6 +291,9 @@ void FolderTree::reread()
 void FolderTree::mousePressEvent(QMouseEvent* event)
 {
     m_mouseDown = true;
+    // Only a press that selects (and so opens) a folder stands for the
+    // opening a double click would make.
+    m_openedBySelection = nullptr;
     QTreeWidget::mousePressEvent(event);
 }
 
