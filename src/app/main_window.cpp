@@ -45,6 +45,7 @@ Widget* placed(Widget* widget, const char* name, int left, int top, int width, i
 
 MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent) : QWidget(parent), m_setup(std::move(setup))
 {
+    const bool ownReporter = static_cast<bool>(m_setup.reportError);
     if (!m_setup.reportError) {
         m_setup.reportError = [](const QString& message) { showErrorBox(nullptr, message); };
     }
@@ -57,6 +58,10 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent) : QWidget(parent)
     // group is shown.
     m_review = new ReviewWindow(this);
     m_review->hide();
+    // Errors met during a review reach whoever collects the window's own;
+    // otherwise the review shows them in boxes over itself.
+    if (ownReporter)
+        m_review->setErrorSink(m_setup.reportError);
 }
 
 MainWindow::~MainWindow()

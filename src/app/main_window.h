@@ -34,7 +34,7 @@ struct MainWindowSetup {
     std::string startDir;            // StartDir; empty: the current directory
     std::string initialFolder;       // `zelvic FOLDER`: selected instead of the current volume
     std::optional<std::vector<Volume>> volumes; // the tree's top nodes; none: the mounted volumes
-    ErrorReporter reportError;       // none: QMessageBox::critical
+    ErrorReporter reportError;       // the review's errors too; none: message boxes
     std::optional<std::string> cacheFile; // the signature cache; none: the default one, empty: no cache
 };
 

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -69,6 +70,23 @@ void closeReviewsOf(MainWindow& window)
     timer->start(20);
 }
 
+// Notes what every group the review shows ("グループ n / total" and the left
+// pane's file) and closes it.
+void recordReviewsOf(MainWindow& window, QStringList* shown)
+{
+    auto* timer = new QTimer(&window);
+    QObject::connect(timer, &QTimer::timeout, &window, [&window, shown] {
+        ReviewWindow* review = MainWindowTestPeer(window).reviewWindow();
+        if (!review->isVisible())
+            return;
+        const QString place = review->findChild<QLabel*>(QStringLiteral("GroupLabel"))->text();
+        const QString memo = review->findChild<QPlainTextEdit*>(QStringLiteral("Memo1"))->toPlainText();
+        shown->append(place + QLatin1Char(' ') + memo.section(QLatin1Char('\n'), 0, 0));
+        review->reject();
+    });
+    timer->start(20);
+}
+
 // Three tiny JPEGs: two copies with equal bytes and one of another size.
 void writeFixturePictures(const TempDir& dir)
 {
@@ -105,6 +123,9 @@ private slots:
     void closingDuringASearchWaitsThenWritesSettings();
     void commandLineFolderIsSelectedAtStart();
     void missingCommandLineFolderStartsAtItsParentAndSaysSo();
+    void missingFileIsPassedOverOnTheNextRedisplay();
+    void collapsedFolderIsTheOneSearched();
+    void f5ShowsAFolderMadeAfterStart();
 };
 
 void MainWindowTest::controlsSitWhereTheTablePutsThem_data()
@@ -355,6 +376,9 @@ void MainWindowTest::secondSearchTakesSignaturesFromTheCache()
     QCOMPARE(MainWindowTestPeer(*window).lastOutcome().cache->hits, int64_t {2});
     QCOMPARE(MainWindowTestPeer(*window).lastOutcome().cache->misses, int64_t {0});
     QCOMPARE(MainWindowTestPeer(*window).lastOutcome().resultLines, firstLines);
+    // A warm search shows no progress line: the summary says it.
+    const QString summary = child<QLineEdit>(*window, "Edit1")->text();
+    QVERIFY2(summary.endsWith(QStringLiteral(" 選択：1 キャッシュ：2")), qPrintable(summary));
 }
 
 void MainWindowTest::closingDuringASearchWaitsThenWritesSettings()
@@ -429,6 +453,92 @@ void MainWindowTest::missingCommandLineFolderStartsAtItsParentAndSaysSo()
     QCOMPARE(MainWindowTestPeer(*quiet).searchFolder(), dir.str() + "/photos");
     std::ifstream none(log);
     QVERIFY(std::string((std::istreambuf_iterator<char>(none)), std::istreambuf_iterator<char>()).empty());
+}
+
+void MainWindowTest::missingFileIsPassedOverOnTheNextRedisplay()
+{
+    TempDir dir;
+    // Two runs of equal sizes: a.jpg = b.jpg, c.jpg = d.jpg.
+    const Picture small = testing_support::photoLikePicture(32, 24, 7);
+    const Picture large = testing_support::photoLikePicture(48, 40, 9);
+    testing_support::writeJpeg(dir.file("photos/a.jpg"), small, 90);
+    testing_support::writeJpeg(dir.file("photos/b.jpg"), small, 90);
+    testing_support::writeJpeg(dir.file("photos/c.jpg"), large, 90);
+    testing_support::writeJpeg(dir.file("photos/d.jpg"), large, 90);
+    QStringList errors;
+    QStringList shown;
+    auto window = makeWindow(dir, &errors, dir.str() + "/photos");
+    recordReviewsOf(*window, &shown);
+    window->show();
+    QSignalSpy finished(window.get(), &MainWindow::searchFinished);
+    window->Button2Click();
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(shown.size(), 2);
+    QVERIFY2(shown[0].startsWith(QStringLiteral("グループ 1 / 2 ")), qPrintable(shown[0]));
+    QVERIFY2(shown[1].startsWith(QStringLiteral("グループ 2 / 2 ")), qPrintable(shown[1]));
+    // The group on show first is the one whose file goes away.
+    const std::string first = shown[0].section(QLatin1Char(' '), 4).toStdString();
+    QVERIFY(::unlink(first.c_str()) == 0);
+
+    // The walk ends at the missing file, as it always did...
+    shown.clear();
+    window->Button4Click();
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors[0].contains(QStringLiteral("見つかりません")), qPrintable(errors[0]));
+    QVERIFY(shown.isEmpty());
+
+    // ...but the next re-display passes over its pairs and shows the rest.
+    window->Button4Click();
+    QCOMPARE(errors.size(), 1);
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown[0].startsWith(QStringLiteral("グループ 1 / 1 ")), qPrintable(shown[0]));
+    QVERIFY(shown[0].section(QLatin1Char(' '), 4).toStdString() != first);
+}
+
+void MainWindowTest::collapsedFolderIsTheOneSearched()
+{
+    TempDir dir;
+    writeFixturePictures(dir);
+    std::filesystem::create_directories(dir.path() / "photos/inner/deeper");
+    QStringList errors;
+    auto window = makeWindow(dir, &errors, dir.str() + "/photos/inner/deeper");
+    closeReviewsOf(*window);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    FolderTree* tree = MainWindowTestPeer(*window).folderTree();
+    QTreeWidgetItem* photos = tree->currentItem()->parent()->parent();
+    QCOMPARE(photos->text(0), QStringLiteral("photos"));
+
+    // Closing "photos" with its mark, as a person would.
+    const QRect row = tree->visualItemRect(photos);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                      QPoint(row.left() - tree->indentation() / 2, row.center().y()));
+    QVERIFY(!photos->isExpanded());
+    QCOMPARE(tree->currentItem(), photos);
+
+    QSignalSpy finished(window.get(), &MainWindow::searchFinished);
+    QTest::mouseClick(child<QPushButton>(*window, "Button2"), Qt::LeftButton);
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(MainWindowTestPeer(*window).lastOutcome().options.folder, dir.str() + "/photos");
+    QCOMPARE(MainWindowTestPeer(*window).lastOutcome().files.size(), std::size_t {3});
+}
+
+void MainWindowTest::f5ShowsAFolderMadeAfterStart()
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir.path() / "photos/2023");
+    QStringList errors;
+    auto window = makeWindow(dir, &errors, dir.str() + "/photos");
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QTreeWidgetItem* photos = MainWindowTestPeer(*window).folderTree()->currentItem();
+    QCOMPARE(photos->childCount(), 1);
+
+    std::filesystem::create_directories(dir.path() / "photos/2024");
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    QCOMPARE(photos->childCount(), 2);
+    QCOMPARE(photos->child(1)->text(0), QStringLiteral("2024"));
 }
 
 QTEST_MAIN(MainWindowTest)
