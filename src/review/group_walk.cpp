@@ -214,15 +214,10 @@ std::vector<int32_t> shownMembers(const GroupArrays& group)
     return members;
 }
 
-int64_t pairsOutOfPlay(const std::vector<PairRec>& pairs)
-{
-    return std::count_if(pairs.begin(), pairs.end(), [](const PairRec& pair) { return pair.state == PairState::OutOfPlay; });
-}
-
-// The walk from seed `from` on, each group handed to `shown` with its
-// members; false from `shown` ends it. Pairs already taken stay taken.
+// The walk, each group handed to `shown` with its members; false from
+// `shown` ends it.
 template <typename Shown>
-void walkFrom(std::vector<PairRec>& pairs, int32_t from, Shown&& shown)
+void walkGroups(std::vector<PairRec>& pairs, Shown&& shown)
 {
     const std::size_t pairCount = pairs.size();
     if (pairCount == 0)
@@ -230,7 +225,7 @@ void walkFrom(std::vector<PairRec>& pairs, int32_t from, Shown&& shown)
     GroupWalk walk(pairs);
     GroupArrays group;
     const auto lastSeed = static_cast<int32_t>(std::min<std::size_t>(kMaxSeed, pairCount - 1));
-    for (int32_t i = from; i <= lastSeed; ++i) {
+    for (int32_t i = 0; i <= lastSeed; ++i) {
         if (pairs[i].state != PairState::Waiting)
             continue;
         group.mark.fill(0);
@@ -239,18 +234,17 @@ void walkFrom(std::vector<PairRec>& pairs, int32_t from, Shown&& shown)
         group.mark[1] = 1;
         group.mark[2] = 1; // the seed pair itself is always shown
         walk.gather(i, group);
-        if (!shown(i, shownMembers(group)))
+        if (!shown(shownMembers(group)))
             return;
     }
 }
 
-// How many groups the walk from seed `from` on shows when nothing more is
-// put out of play: the same gathering on a copy of the list.
-int32_t groupsFrom(const std::vector<PairRec>& pairs, int32_t from)
+// How many groups the walk shows: the same gathering on a copy of the list.
+int32_t groupCount(const std::vector<PairRec>& pairs)
 {
     std::vector<PairRec> copy = pairs;
     int32_t count = 0;
-    walkFrom(copy, from, [&count](int32_t, const std::vector<int32_t>&) {
+    walkGroups(copy, [&count](const std::vector<int32_t>&) {
         ++count;
         return true;
     });
@@ -266,34 +260,23 @@ void resetTaken(std::vector<PairRec>& pairs)
 }
 
 // Hands every group to the reviewer; with `placed`, each group also learns
-// its place, which costs one more gathering of the list up front and one of
-// the rest whenever a review puts pairs out of play.
+// its place, which costs one more gathering of the list up front. The total
+// stays exact whatever the reviews delete: a group takes every waiting pair
+// of its files, so no later group holds a file shown earlier, and pairs a
+// review puts out of play were already taken.
 void runWalk(std::vector<PairRec>& pairs, const PlacedGroupReviewer& reviewer, bool placed)
 {
     resetTaken(pairs);
     const std::size_t pairCount = pairs.size();
     GroupPlace place;
-    int64_t outOfPlay = 0;
-    if (placed) {
-        place.total = groupsFrom(pairs, 0);
-        outOfPlay = pairsOutOfPlay(pairs);
-    }
-    walkFrom(pairs, 0, [&](int32_t seed, std::vector<int32_t> members) {
+    if (placed)
+        place.total = groupCount(pairs);
+    walkGroups(pairs, [&](std::vector<int32_t> members) {
         ++place.number;
         const ReviewResult result = reviewer(members, place);
         if (pairs.size() != pairCount)
             throw std::logic_error("the review changed the number of pairs during the walk");
-        if (result == ReviewResult::Abort)
-            return false;
-        if (placed) {
-            const int64_t nowOutOfPlay = pairsOutOfPlay(pairs);
-            if (nowOutOfPlay != outOfPlay) {
-                // Pairs put out of play may split or empty the groups to come.
-                outOfPlay = nowOutOfPlay;
-                place.total = place.number + groupsFrom(pairs, seed + 1);
-            }
-        }
-        return true;
+        return result != ReviewResult::Abort;
     });
 }
 

@@ -17,8 +17,8 @@ enum class ReviewResult : int32_t { Ok = 1, Cancel = 2, Abort = 3 };
 using GroupReviewer = std::function<ReviewResult(std::vector<int32_t>& group)>;
 
 // Where a group stands in its walk: the number-th of total groups shown,
-// both from 1. The total is exact: what is left of the walk is gathered
-// again whenever a review has put pairs out of play.
+// both from 1. The total is exact (counted before the first group; what a
+// review deletes never changes the groups still to come).
 struct GroupPlace {
     int32_t number = 0;
     int32_t total = 0;
