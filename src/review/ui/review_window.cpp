@@ -204,7 +204,9 @@ bool ReviewWindow::openGroup(ReviewSession& session, std::vector<int32_t>& group
     m_ui.groupLabel->setText(place.total > 0 ? QStringLiteral("グループ %1 / %2").arg(place.number).arg(place.total)
                                              : QString());
     layoutReviewControls(*this, m_ui, *m_model);
-    setNotice(m_notice); // the notice of the last group's action stays until the next action
+    // The notice of the last group's action stays until the next action; a
+    // new walk starts without one.
+    setNotice(place.number > 1 ? m_notice : QString());
     awaitNewPair();
     m_ui.remove->setEnabled(false);
     if (!placeMembers())
@@ -277,7 +279,9 @@ void ReviewWindow::showPanePictures()
         image->setPending(failure == nullptr);
         if (failure != nullptr && m_reportedFailures.insert(f).second)
             failures += (failures.isEmpty() ? QString() : QStringLiteral("\n")) + fromBytes(*failure);
-        if (failure == nullptr && m_cache->find(f) == nullptr && part == nullptr)
+        // A member whose file is gone has nothing to wait for.
+        const bool gone = (*m_model->session().files)[static_cast<std::size_t>(f)].skip != 0;
+        if (!gone && failure == nullptr && m_cache->find(f) == nullptr && part == nullptr)
             allPainted = false;
     }
     if (allPainted && !m_pairPainted) {
