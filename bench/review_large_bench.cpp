@@ -30,6 +30,7 @@
 #include "review/ui/picture_cache.h"
 #include "review/ui/picture_view.h"
 #include "review/ui/review_window.h"
+#include "gui/review_window_test_peer.h"
 #include "search/file_table.h"
 #include "search/pair_list.h"
 #include "search/search_options.h"
@@ -125,7 +126,7 @@ int main(int argc, char** argv)
     const double before = peakMegabytes();
 
     const auto start = std::chrono::steady_clock::now();
-    if (!window.openGroup(session, group))
+    if (!ReviewWindowTestPeer::openGroup(window, session, group))
         return 1;
     const double shownAt = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (!waitForPictures(window, width, false, 600000)) {

@@ -1,6 +1,7 @@
 #include "app/folder_tree.h"
 
 #include <algorithm>
+#include <set>
 
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -50,6 +51,12 @@ FolderTree::FolderTree(QWidget* parent) : QTreeWidget(parent)
                 if (current)
                     TreeChange(current);
             });
+    connect(this, &QTreeWidget::itemCollapsed, this, &FolderTree::nodeCollapsed);
+    // A folder opened is read again: folders made since start appear.
+    connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* node) {
+        if (!m_building)
+            rereadNode(node);
+    });
 }
 
 std::string FolderTree::pathOf(const QTreeWidgetItem* node) const
@@ -101,7 +108,9 @@ void FolderTree::start(const std::vector<Volume>& volumes, const std::string& cu
         if (rawName(node) != current || current.empty())
             continue;
         BuildTree(node, current, 0);
+        m_building = true;
         node->setExpanded(true);
+        m_building = false;
         setCurrentItem(node);
         return;
     }
@@ -136,7 +145,9 @@ bool FolderTree::selectFolder(const std::string& folder)
         QTreeWidgetItem* child = childNamed(node, name);
         if (!child)
             break; // hidden or gone: stop at the deepest folder shown
+        m_building = true;
         node->setExpanded(true);
+        m_building = false;
         node = child;
     }
     setCurrentItem(node);
@@ -166,8 +177,13 @@ void FolderTree::TreeChange(QTreeWidgetItem* node)
     }
     if (node->childCount() == 0)
         BuildTree(node, path, std::min<int32_t>(2, depth));
-    if (depth > 0)
+    m_openedBySelection = nullptr;
+    if (depth > 0 && !node->isExpanded()) {
+        m_building = true;
         node->setExpanded(true);
+        m_building = false;
+        m_openedBySelection = node;
+    }
     if (m_prevNode && !prevMet)
         foldLeftNode(m_prevNode);
     m_prevNode = node;
@@ -197,9 +213,87 @@ void FolderTree::foldPendingNodes()
     }
 }
 
+void FolderTree::nodeCollapsed(QTreeWidgetItem* node)
+{
+    // As in desktop trees: the selection never hides inside a closed folder,
+    // or "検索" would search a folder nobody can see.
+    QTreeWidgetItem* current = currentItem();
+    if (current && isAbove(node, current))
+        setCurrentItem(node);
+}
+
+void FolderTree::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QTreeWidgetItem* node = itemAt(event->position().toPoint());
+    if (node && node == m_openedBySelection) {
+        // The first click selected the folder and opened it for the depth
+        // option; the double click stands for that same opening.
+        m_openedBySelection = nullptr;
+        event->accept();
+        return;
+    }
+    m_openedBySelection = nullptr;
+    QTreeWidget::mouseDoubleClickEvent(event);
+}
+
+void FolderTree::removeNode(QTreeWidgetItem* node)
+{
+    QTreeWidgetItem* current = currentItem();
+    if (current && (current == node || isAbove(node, current)))
+        setCurrentItem(node->parent());
+    if (m_prevNode && (m_prevNode == node || isAbove(node, m_prevNode)))
+        m_prevNode = nullptr;
+    if (m_openedBySelection && (m_openedBySelection == node || isAbove(node, m_openedBySelection)))
+        m_openedBySelection = nullptr;
+    delete node;
+}
+
+void FolderTree::rereadNode(QTreeWidgetItem* node)
+{
+    const std::vector<std::string> names = folder_listing::visibleSubfolders(pathOf(node));
+    const std::set<std::string> present(names.begin(), names.end());
+    for (int i = node->childCount() - 1; i >= 0; --i) {
+        if (present.count(rawName(node->child(i))) == 0)
+            removeNode(node->child(i));
+    }
+    // Both lists are in name order and the children left are among the
+    // names: a name missing at its place is a folder made since.
+    for (int k = 0; k < static_cast<int>(names.size()); ++k) {
+        const std::string& name = names[static_cast<std::size_t>(k)];
+        if (k < node->childCount() && rawName(node->child(k)) == name)
+            continue;
+        auto* child = new QTreeWidgetItem();
+        child->setText(0, pathText(name));
+        child->setData(0, kNameRole, QByteArray::fromStdString(name));
+        child->setIcon(0, folder_icons::folderIcon());
+        node->insertChild(k, child);
+    }
+}
+
+void FolderTree::reread()
+{
+    // Open folders and the selected one show their sub-folders; the others
+    // are read again when opened.
+    std::vector<QTreeWidgetItem*> open;
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        open.push_back(topLevelItem(i));
+    while (!open.empty()) {
+        QTreeWidgetItem* node = open.back();
+        open.pop_back();
+        if (!node->isExpanded() && node != currentItem())
+            continue;
+        rereadNode(node);
+        for (int i = 0; i < node->childCount(); ++i)
+            open.push_back(node->child(i));
+    }
+}
+
 void FolderTree::mousePressEvent(QMouseEvent* event)
 {
     m_mouseDown = true;
+    // Only a press that selects (and so opens) a folder stands for the
+    // opening a double click would make.
+    m_openedBySelection = nullptr;
     QTreeWidget::mousePressEvent(event);
 }
 

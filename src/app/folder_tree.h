@@ -42,7 +42,13 @@ public:
 
     QTreeWidgetItem* prevNode() const { return m_prevNode; }
 
+    // Reads again every folder whose sub-folders are on show (F5): folders
+    // made since appear, folders gone leave (the selection moves up to what
+    // is left of its path).
+    void reread();
+
 protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -51,6 +57,10 @@ private:
     void TreeChange(QTreeWidgetItem* node);
     void foldLeftNode(QTreeWidgetItem* node);
     void foldPendingNodes();
+    // Brings a read node's children in line with its folder's sub-folders.
+    void rereadNode(QTreeWidgetItem* node);
+    void removeNode(QTreeWidgetItem* node);
+    void nodeCollapsed(QTreeWidgetItem* node);
     QTreeWidgetItem* addVolumeNode(const Volume& volume);
     static QTreeWidgetItem* childNamed(QTreeWidgetItem* node, const std::string& name);
     static bool isChangeableVolume(const QTreeWidgetItem* node);
@@ -65,4 +75,8 @@ private:
     bool m_mouseDown = false;
     std::vector<QPersistentModelIndex> m_pendingFolds;
     bool m_scrolledAtStart = false;
+    // The node a click has just selected and thereby opened: the double
+    // click that follows must not close it again.
+    QTreeWidgetItem* m_openedBySelection = nullptr;
+    bool m_building = false; // the tree itself is opening nodes it has just read
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 
 #include <QCloseEvent>
@@ -44,6 +45,7 @@ Widget* placed(Widget* widget, const char* name, int left, int top, int width, i
 
 MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent) : QWidget(parent), m_setup(std::move(setup))
 {
+    const bool ownReporter = static_cast<bool>(m_setup.reportError);
     if (!m_setup.reportError) {
         m_setup.reportError = [](const QString& message) { showErrorBox(nullptr, message); };
     }
@@ -56,6 +58,10 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent) : QWidget(parent)
     // group is shown.
     m_review = new ReviewWindow(this);
     m_review->hide();
+    // Errors met during a review reach whoever collects the window's own;
+    // otherwise the review shows them in boxes over itself.
+    if (ownReporter)
+        m_review->setErrorSink(m_setup.reportError);
 }
 
 MainWindow::~MainWindow()
@@ -128,6 +134,12 @@ void MainWindow::buildControls()
     // "中断" is the window's cancel button: Esc presses it.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, m_button3, &QPushButton::click);
+    // F5 reads the folders again, as a file manager does.
+    auto* reread = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    connect(reread, &QShortcut::activated, this, [this] {
+        if (!m_busy)
+            m_tree->reread();
+    });
 }
 
 void MainWindow::FormCreate()
@@ -136,9 +148,14 @@ void MainWindow::FormCreate()
     m_startDir = m_setup.startDir.empty() ? pathBytes(QDir::currentPath())
                                           : m_setup.startDir;
     RadioGroup2Click();
+    const std::string home = pathBytes(QDir::homePath());
+    m_settings = settings_location::locate(
+        m_startDir, settings_location::configFolder(std::getenv("XDG_CONFIG_HOME"), home));
     readSettings();
     setWindowTitle(kTitleLine);
-    m_volumes = m_setup.volumes ? *m_setup.volumes : volume_list::mountedVolumes();
+    // A person's own pictures are under the home folder: it comes first,
+    // before "/" and its system folders.
+    m_volumes = m_setup.volumes ? *m_setup.volumes : volume_list::homeFirst(volume_list::mountedVolumes(), home);
     std::string initial;
     if (!m_setup.initialFolder.empty()) {
         initial = absoluteFolder(m_setup.initialFolder, m_startDir);
@@ -154,17 +171,12 @@ void MainWindow::FormCreate()
     m_tree->start(m_volumes, m_startDir, initial);
 }
 
-std::string MainWindow::settingsPath() const
-{
-    return childPath(m_startDir, SettingsFile::kFileName);
-}
-
 void MainWindow::readSettings()
 {
     // A missing file is a first run, and a bad line stops only the reading:
     // the window starts either way, with the defaults where nothing applied.
     try {
-        const std::optional<std::string> bytes = SettingsFile::read(settingsPath());
+        const std::optional<std::string> bytes = SettingsFile::read(m_settings.readPath);
         if (!bytes)
             return;
         const SettingsReadResult result = SettingsFile::apply(*bytes, [this](SettingKey key, int32_t value) {
@@ -198,7 +210,8 @@ void MainWindow::FormClose()
     const SettingValues values {m_radioGroup1->itemIndex(), m_radioGroup2->itemIndex(), m_radioGroup7->itemIndex(),
                                 m_radioGroup3->itemIndex()};
     try {
-        SettingsFile::write(settingsPath(), SettingsFile::format(values));
+        settings_location::makeFolders(m_settings.folderToMake);
+        SettingsFile::write(m_settings.writePath, SettingsFile::format(values));
     } catch (const std::exception& e) {
         m_setup.reportError(QString::fromStdString(exceptionText(e)));
     }
@@ -246,16 +259,6 @@ void MainWindow::RadioGroup2Click()
 {
     m_checkMode = m_radioGroup2->itemIndex();
     m_radioGroup7->setVisible(m_checkMode > 1);
-}
-
-bool MainWindow::abortRequested() const
-{
-    return m_runner->abortRequested();
-}
-
-std::string MainWindow::searchFolder() const
-{
-    return m_tree->searchFolder();
 }
 
 void MainWindow::Button3Click()
@@ -365,19 +368,26 @@ void MainWindow::onSearchFinished()
     m_listBox1->addItems(lines);
 
     runReview(m_last.options.mode,
-              [this](const GroupReviewer& reviewer) { Graphic_File_Disp(m_last.pairList, reviewer); });
+              [this](const PlacedGroupReviewer& reviewer) { Graphic_File_Disp(m_last.pairList, reviewer); });
 
-    m_edit1->setText(QString::fromUtf8(searchSummaryLine(m_last)));
+    // A warm search never shows the progress line: the summary says how
+    // many pictures the signature cache supplied.
+    std::string summary = searchSummaryLine(m_last);
+    if (m_last.cache)
+        summary += " キャッシュ：" + std::to_string(m_last.cache->hits);
+    m_edit1->setText(QString::fromUtf8(summary));
     m_label1->setText(QString::fromUtf8(searchStatusText(m_last)));
     setBusy(false);
     emit searchFinished();
 }
 
-void MainWindow::runReview(CheckMode mode, const std::function<void(const GroupReviewer&)>& walk)
+void MainWindow::runReview(CheckMode mode, const std::function<void(const PlacedGroupReviewer&)>& walk)
 {
     ReviewSession session {&m_last.files, &m_last.pairList, mode, m_pane};
     try {
-        walk([this, &session](std::vector<int32_t>& group) { return m_review->CheckFile(session, group, 2); });
+        walk([this, &session](std::vector<int32_t>& group, const GroupPlace& place) {
+            return m_review->CheckFile(session, group, 2, place);
+        });
     } catch (const std::exception& e) {
         // A group that cannot be shown ends the walk; the search's outcome
         // stays and is still reported.
@@ -391,7 +401,7 @@ void MainWindow::Button4Click()
         return;
     m_pane = redisplayPaneSize(m_radioGroup3->itemIndex(), static_cast<CheckMode>(m_checkMode), m_pane);
     setBusy(true);
-    runReview(static_cast<CheckMode>(m_checkMode), [this](const GroupReviewer& reviewer) {
+    runReview(static_cast<CheckMode>(m_checkMode), [this](const PlacedGroupReviewer& reviewer) {
         redisplayGroups(m_last.resultLines, m_last.files, m_last.pairList, reviewer);
     });
     setBusy(false);

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "app/settings_location.h"
 #include "app/volume_list.h"
 #include "review/group_walk.h"
 #include "review/pane_size.h"
@@ -33,7 +34,7 @@ struct MainWindowSetup {
     std::string startDir;            // StartDir; empty: the current directory
     std::string initialFolder;       // `zelvic FOLDER`: selected instead of the current volume
     std::optional<std::vector<Volume>> volumes; // the tree's top nodes; none: the mounted volumes
-    ErrorReporter reportError;       // none: QMessageBox::critical
+    ErrorReporter reportError;       // the review's errors too; none: message boxes
     std::optional<std::string> cacheFile; // the signature cache; none: the default one, empty: no cache
 };
 
@@ -41,6 +42,8 @@ struct MainWindowSetup {
 // the settings file when it is destroyed.
 class MainWindow : public QWidget {
     Q_OBJECT
+    friend class MainWindowTestPeer;
+
 public:
     static constexpr int kLeft = 100;
     static constexpr int kTop = 20;
@@ -49,17 +52,6 @@ public:
 
     explicit MainWindow(MainWindowSetup setup = {}, QWidget* parent = nullptr);
     ~MainWindow() override;
-
-    // What the tests and main() look at.
-    int32_t checkMode() const { return m_checkMode; }
-    bool abortRequested() const;
-    bool isBusy() const { return m_busy; }
-    const std::string& startDir() const { return m_startDir; }
-    std::string searchFolder() const;
-    std::string settingsPath() const;
-    const SearchOutcome& lastOutcome() const { return m_last; }
-    FolderTree* folderTree() const { return m_tree; }
-    ReviewWindow* reviewWindow() const { return m_review; }
 
     void Button2Click();
     void Button3Click();
@@ -85,7 +77,7 @@ private:
     void onSearchFinished();
     // Runs `walk` over the last search's pairs with the review window as the
     // reviewer; a group that cannot be shown ends it.
-    void runReview(CheckMode mode, const std::function<void(const GroupReviewer&)>& walk);
+    void runReview(CheckMode mode, const std::function<void(const PlacedGroupReviewer&)>& walk);
     void fitOuterSize();
 
     MainWindowSetup m_setup;
@@ -111,6 +103,7 @@ private:
     std::string m_startDir;   // StartDir
     std::vector<Volume> m_volumes; // the tree's top nodes
     SearchOutcome m_last;     // the last search: FileTable, result lines, pair list
+    SettingsLocation m_settings; // where Zelvic.ini is read and written
     PaneSize m_pane;          // DispMaxWidth, DispMaxHeight
     bool m_busy = false;      // a search or a review walk is running
     bool m_outerSizeFitted = false;

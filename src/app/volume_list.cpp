@@ -126,4 +126,18 @@ std::string volumeOf(const std::vector<Volume>& volumes, const std::string& path
     return best;
 }
 
+std::vector<Volume> homeFirst(std::vector<Volume> volumes, const std::string& home)
+{
+    if (home.empty() || home == "/")
+        return volumes;
+    Volume first {home, VolumeKind::Fixed};
+    const auto mounted = std::find_if(volumes.begin(), volumes.end(), [&home](const Volume& v) { return v.root == home; });
+    if (mounted != volumes.end()) {
+        first = *mounted;
+        volumes.erase(mounted);
+    }
+    volumes.insert(volumes.begin(), first);
+    return volumes;
+}
+
 } // namespace volume_list

@@ -28,6 +28,10 @@ VolumeKind volumeKind(const std::string& device, const std::string& fileSystemTy
 // True for file systems of network shares.
 bool isNetworkFileSystem(const std::string& fileSystemType);
 
+// `volumes` with the home folder as the first top node (a volume mounted at
+// the home folder moves there); unchanged when home is "/" or empty.
+std::vector<Volume> homeFirst(std::vector<Volume> volumes, const std::string& home);
+
 // The root of the volume that holds `path` among `volumes` (the longest
 // mount point above it); empty when none does.
 std::string volumeOf(const std::vector<Volume>& volumes, const std::string& path);

@@ -122,5 +122,7 @@ FileActionResult moveFileReplacing(const std::string& from, const std::string& t
         const FileActionResult restored = restoreFromTrash(trashed.trashed, to);
         moved.error += "\n" + (restored.ok() ? restoredText(to) : restored.error);
     }
+    if (moved.ok() && madeRoom)
+        moved.trashed = trashed.trashed; // the review names the file it replaced
     return moved;
 }

@@ -214,18 +214,14 @@ std::vector<int32_t> shownMembers(const GroupArrays& group)
     return members;
 }
 
-} // namespace
-
-void Graphic_File_Disp(std::vector<PairRec>& pairs, const GroupReviewer& reviewer)
+// The walk, each group handed to `shown` with its members; false from
+// `shown` ends it.
+template <typename Shown>
+void walkGroups(std::vector<PairRec>& pairs, Shown&& shown)
 {
-    for (PairRec& pair : pairs) {
-        if (pair.state == PairState::Taken)
-            pair.state = PairState::Waiting;
-    }
     const std::size_t pairCount = pairs.size();
     if (pairCount == 0)
         return;
-
     GroupWalk walk(pairs);
     GroupArrays group;
     const auto lastSeed = static_cast<int32_t>(std::min<std::size_t>(kMaxSeed, pairCount - 1));
@@ -238,14 +234,62 @@ void Graphic_File_Disp(std::vector<PairRec>& pairs, const GroupReviewer& reviewe
         group.mark[1] = 1;
         group.mark[2] = 1; // the seed pair itself is always shown
         walk.gather(i, group);
-
-        std::vector<int32_t> members = shownMembers(group);
-        const ReviewResult result = reviewer(members);
-        if (pairs.size() != pairCount)
-            throw std::logic_error("the review changed the number of pairs during the walk");
-        if (result == ReviewResult::Abort)
+        if (!shown(shownMembers(group)))
             return;
     }
+}
+
+// How many groups the walk shows: the same gathering on a copy of the list.
+int32_t groupCount(const std::vector<PairRec>& pairs)
+{
+    std::vector<PairRec> copy = pairs;
+    int32_t count = 0;
+    walkGroups(copy, [&count](const std::vector<int32_t>&) {
+        ++count;
+        return true;
+    });
+    return count;
+}
+
+void resetTaken(std::vector<PairRec>& pairs)
+{
+    for (PairRec& pair : pairs) {
+        if (pair.state == PairState::Taken)
+            pair.state = PairState::Waiting;
+    }
+}
+
+// Hands every group to the reviewer; with `placed`, each group also learns
+// its place, which costs one more gathering of the list up front. The total
+// stays exact whatever the reviews delete: a group takes every waiting pair
+// of its files, so no later group holds a file shown earlier, and pairs a
+// review puts out of play were already taken.
+void runWalk(std::vector<PairRec>& pairs, const PlacedGroupReviewer& reviewer, bool placed)
+{
+    resetTaken(pairs);
+    const std::size_t pairCount = pairs.size();
+    GroupPlace place;
+    if (placed)
+        place.total = groupCount(pairs);
+    walkGroups(pairs, [&](std::vector<int32_t> members) {
+        ++place.number;
+        const ReviewResult result = reviewer(members, place);
+        if (pairs.size() != pairCount)
+            throw std::logic_error("the review changed the number of pairs during the walk");
+        return result != ReviewResult::Abort;
+    });
+}
+
+} // namespace
+
+void Graphic_File_Disp(std::vector<PairRec>& pairs, const GroupReviewer& reviewer)
+{
+    runWalk(pairs, [&reviewer](std::vector<int32_t>& group, const GroupPlace&) { return reviewer(group); }, false);
+}
+
+void Graphic_File_Disp(std::vector<PairRec>& pairs, const PlacedGroupReviewer& reviewer)
+{
+    runWalk(pairs, reviewer, true);
 }
 
 std::vector<std::vector<int32_t>> groupsWhenAllOk(std::vector<PairRec>& pairs)
@@ -260,6 +304,14 @@ std::vector<std::vector<int32_t>> groupsWhenAllOk(std::vector<PairRec>& pairs)
 
 void redisplayGroups(const std::vector<std::string>& resultLines, const std::vector<File_rec>& files,
                      std::vector<PairRec>& pairs, const GroupReviewer& reviewer)
+{
+    pairs = rebuildPairList(resultLines, files);
+    if (!pairs.empty())
+        Graphic_File_Disp(pairs, reviewer);
+}
+
+void redisplayGroups(const std::vector<std::string>& resultLines, const std::vector<File_rec>& files,
+                     std::vector<PairRec>& pairs, const PlacedGroupReviewer& reviewer)
 {
     pairs = rebuildPairList(resultLines, files);
     if (!pairs.empty())

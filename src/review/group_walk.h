@@ -16,6 +16,17 @@ enum class ReviewResult : int32_t { Ok = 1, Cancel = 2, Abort = 3 };
 // not add or remove PairList entries.
 using GroupReviewer = std::function<ReviewResult(std::vector<int32_t>& group)>;
 
+// Where a group stands in its walk: the number-th of total groups shown,
+// both from 1. The total is exact (counted before the first group; what a
+// review deletes never changes the groups still to come).
+struct GroupPlace {
+    int32_t number = 0;
+    int32_t total = 0;
+};
+
+// A reviewer that is also told the group's place in the walk.
+using PlacedGroupReviewer = std::function<ReviewResult(std::vector<int32_t>& group, const GroupPlace& place)>;
+
 // Only PairList entries 0..kMaxSeed can seed a group; later pairs are reviewed
 // only through a group seeded earlier.
 inline constexpr int32_t kMaxSeed = 2000;
@@ -25,6 +36,7 @@ inline constexpr int32_t kMaxSeed = 2000;
 // an Abort answer ends the walk. Pairs taken in an earlier walk wait again;
 // pairs out of play stay out.
 void Graphic_File_Disp(std::vector<PairRec>& pairs, const GroupReviewer& reviewer);
+void Graphic_File_Disp(std::vector<PairRec>& pairs, const PlacedGroupReviewer& reviewer);
 
 // Every group the walk shows when each one is closed with "OK", in the order
 // shown: the `groups` of zelvic-cli.
@@ -35,3 +47,5 @@ std::vector<std::vector<int32_t>> groupsWhenAllOk(std::vector<PairRec>& pairs);
 // set, and walked when any pair is left.
 void redisplayGroups(const std::vector<std::string>& resultLines, const std::vector<File_rec>& files,
                      std::vector<PairRec>& pairs, const GroupReviewer& reviewer);
+void redisplayGroups(const std::vector<std::string>& resultLines, const std::vector<File_rec>& files,
+                     std::vector<PairRec>& pairs, const PlacedGroupReviewer& reviewer);

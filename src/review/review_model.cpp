@@ -316,20 +316,33 @@ ReviewActionOutcome ReviewModel::deleteChosen()
         clearChoice();
         return outcome;
     }
+    outcome.trashed.push_back((*m_session.files)[static_cast<std::size_t>(fileOf(m))].path);
     forgetMember(m, outcome);
     return outcome;
+}
+
+void ReviewModel::markGone(int32_t m)
+{
+    const int32_t f = fileOf(m);
+    (*m_session.files)[static_cast<std::size_t>(f)].skip = 1;
+    takePairsOutOfPlay(f);
+}
+
+void ReviewModel::takePairsOutOfPlay(int32_t f)
+{
+    if (m_session.mode != CheckMode::Similar || m_session.pairs == nullptr)
+        return;
+    for (PairRec& pair : *m_session.pairs) {
+        if (pair.state != PairState::OutOfPlay && (pair.indexA == f || pair.indexB == f))
+            pair.state = PairState::OutOfPlay;
+    }
 }
 
 void ReviewModel::forgetMember(int32_t m, ReviewActionOutcome& outcome)
 {
     const int32_t f = fileOf(m);
     (*m_session.files)[static_cast<std::size_t>(f)].skip = 1;
-    if (m_session.mode == CheckMode::Similar && m_session.pairs != nullptr) {
-        for (PairRec& pair : *m_session.pairs) {
-            if (pair.state != PairState::OutOfPlay && (pair.indexA == f || pair.indexB == f))
-                pair.state = PairState::OutOfPlay;
-        }
-    }
+    takePairsOutOfPlay(f);
     // Members after the deleted one move up, keeping their scale and position.
     m_group.erase(m_group.begin() + (m - 1));
     m_members.erase(m_members.begin() + (m - 1));
@@ -396,8 +409,13 @@ ReviewActionOutcome ReviewModel::move(int32_t which)
         }
         return outcome;
     }
-    if (sameName)
+    if (sameName) {
+        outcome.trashed.push_back(otherPath);
         forgetMember(other, outcome);
+    } else if (!moved.trashed.filePath.empty()) {
+        // A file of the same name that the review never showed made room.
+        outcome.trashed.push_back(to);
+    }
     files[static_cast<std::size_t>(source)].path = to;
     return outcome;
 }

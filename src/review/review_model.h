@@ -21,9 +21,11 @@ struct ReviewFileOps {
     std::function<FileActionResult(const TrashedFile& trashed, const std::string& path)> restore = restoreFromTrash;
 };
 
-// What a delete or move asks of the window: an error to show, a window to close.
+// What a delete or move asks of the window: an error to show, a window to
+// close, and the files it sent to the trash, which the window names.
 struct ReviewActionOutcome {
     std::string error;
+    std::vector<std::string> trashed; // paths as they were before the trash
     bool closeWindow = false; // the group is down to one member: modal result 1
 };
 
@@ -114,6 +116,11 @@ public:
     // the other way.
     ReviewActionOutcome move(int32_t which);
 
+    // Member m's file is not there any more (removed since the search): it
+    // is marked gone as a delete marks it, so that a re-display passes over
+    // its pairs. It stays in this group.
+    void markGone(int32_t m);
+
 
 private:
     struct Member {
@@ -127,6 +134,8 @@ private:
     // A deleted member leaves the group: Skip, its pairs in similar mode,
     // the members after it move up.
     void forgetMember(int32_t m, ReviewActionOutcome& outcome);
+    // In similar mode a file that is gone takes its pairs out of play.
+    void takePairsOutOfPlay(int32_t f);
 
     Member& at(int32_t m) { return m_members[static_cast<std::size_t>(m - 1)]; }
     const Member& at(int32_t m) const { return m_members[static_cast<std::size_t>(m - 1)]; }

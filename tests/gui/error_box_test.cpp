@@ -13,6 +13,7 @@
 
 #include "app/main_window.h"
 #include "review/ui/review_window.h"
+#include "gui/review_window_test_peer.h"
 #include "search/file_table.h"
 #include "search/pair_list.h"
 #include "search/search_options.h"
@@ -106,8 +107,9 @@ void ErrorBoxTest::failedDeleteNamesTheFile()
     Group vanishing;
     vanishing.add("v/a.jpg");
     const std::string gone = vanishing.add("v/b.jpg");
-    QVERIFY(window.openGroup(vanishing.session, vanishing.members));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, vanishing.session, vanishing.members));
     ::unlink(gone.c_str());
+    QTRY_VERIFY(ReviewWindowTestPeer::pairSettled(window));
     window.findChild<QPushButton*>(QStringLiteral("Button5"))->click();
     QCOMPARE(errors, QStringList {QStringLiteral("ファイル %1 が見つかりません").arg(text(gone))});
     window.reject();
@@ -124,7 +126,8 @@ void ErrorBoxTest::moveThatCannotBeMadeLeavesBothFiles()
     ReviewWindow window;
     QStringList errors;
     window.setErrorSink([&errors](const QString& message) { errors << message; });
-    QVERIFY(window.openGroup(group.session, group.members));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, group.session, group.members));
+    QTRY_VERIFY(ReviewWindowTestPeer::pairSettled(window));
     window.findChild<QPushButton*>(QStringLiteral("Button7"))->click();
     QCOMPARE(errors.size(), 1);
     QVERIFY2(errors[0].startsWith(QStringLiteral("ファイル %1 を %2 に移動できません\n%3 ")

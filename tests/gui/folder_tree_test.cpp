@@ -84,6 +84,10 @@ private slots:
     void clickedFolderStaysSelectedWhenTheLeftOneFolds();
     void startScrollsToTheSelectedFolder();
     void missingFolderStartsAtNearestParent();
+    void homeIsTheFirstTopNode();
+    void collapsingAroundTheSelectionSelectsTheCollapsedFolder();
+    void doubleClickWithADepthLeavesTheFolderOpen();
+    void foldersAreReadAgainWhenOpenedAndOnReread();
 };
 
 void FolderTreeTest::listingShowsVisibleFoldersInNameOrder()
@@ -395,6 +399,120 @@ void FolderTreeTest::missingFolderStartsAtNearestParent()
     f.start(f.cd(), f.disk() + "/a/gone/deeper");
     QCOMPARE(f.tree->searchFolder(), f.disk() + "/a");
     QCOMPARE(f.tree->currentItem(), childNamed(f.diskNode(), "a"));
+}
+
+void FolderTreeTest::homeIsTheFirstTopNode()
+{
+    using volume_list::homeFirst;
+    const std::vector<Volume> mounted {{"/", VolumeKind::Fixed}, {"/media/usb", VolumeKind::Removable}};
+    const std::vector<Volume> withHome = homeFirst(mounted, "/home/u");
+    QCOMPARE(withHome.size(), std::size_t {3});
+    QCOMPARE(withHome[0].root, std::string("/home/u"));
+    QCOMPARE(withHome[1].root, std::string("/"));
+    QCOMPARE(withHome[2].root, std::string("/media/usb"));
+    // A home that is itself a mount point moves up, once, keeping its kind.
+    const std::vector<Volume> mountedHome = homeFirst({{"/", VolumeKind::Fixed}, {"/home/u", VolumeKind::Network}}, "/home/u");
+    QCOMPARE(mountedHome.size(), std::size_t {2});
+    QCOMPARE(mountedHome[0].root, std::string("/home/u"));
+    QCOMPARE(mountedHome[0].kind, VolumeKind::Network);
+    QCOMPARE(homeFirst(mounted, "/").size(), std::size_t {2});
+    QCOMPARE(homeFirst(mounted, "").size(), std::size_t {2});
+    // A folder under home belongs to the home node.
+    QCOMPARE(volume_list::volumeOf(withHome, "/home/u/pictures"), std::string("/home/u"));
+}
+
+namespace {
+
+// Clicks the open/close mark left of a row, as a person closes a folder.
+void clickBranchMark(FolderTree* tree, QTreeWidgetItem* item)
+{
+    const QRect row = tree->visualItemRect(item);
+    QVERIFY(row.isValid());
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, QPoint(row.left() - tree->indentation() / 2, row.center().y()));
+}
+
+} // namespace
+
+void FolderTreeTest::collapsingAroundTheSelectionSelectsTheCollapsedFolder()
+{
+    TreeFixture f;
+    f.start(f.disk(), f.disk() + "/a/a1");
+    f.parent.resize(300, 400);
+    f.tree->setGeometry(0, 0, 300, 400);
+    f.parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.parent));
+    QTreeWidgetItem* a = childNamed(f.diskNode(), "a");
+    QCOMPARE(f.tree->currentItem(), childNamed(a, "a1"));
+
+    // Closing "b", which does not hold the selection, changes nothing.
+    QTreeWidgetItem* b = childNamed(f.diskNode(), "b");
+    b->setExpanded(true);
+    clickBranchMark(f.tree, b);
+    QVERIFY(!b->isExpanded());
+    QCOMPARE(f.tree->searchFolder(), f.disk() + "/a/a1");
+
+    clickBranchMark(f.tree, a);
+    QVERIFY(!a->isExpanded());
+    QCOMPARE(f.tree->currentItem(), a);
+    QCOMPARE(f.tree->selectedItems(), QList<QTreeWidgetItem*> {a});
+    QCOMPARE(f.tree->searchFolder(), f.disk() + "/a");
+}
+
+void FolderTreeTest::doubleClickWithADepthLeavesTheFolderOpen()
+{
+    TreeFixture f;
+    f.depth = 1;
+    f.start(f.disk());
+    f.parent.resize(300, 400);
+    f.tree->setGeometry(0, 0, 300, 400);
+    f.parent.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f.parent));
+    QTreeWidgetItem* a = childNamed(f.diskNode(), "a");
+    QVERIFY(!a->isExpanded());
+    // As the pointer sends it: a click, then the second press as a double click.
+    const auto doubleClick = [&f](QTreeWidgetItem* item) {
+        const QPoint at = f.tree->visualItemRect(item).center();
+        QTest::mouseClick(f.tree->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(f.tree->viewport(), Qt::LeftButton, {}, at);
+    };
+    doubleClick(a);
+    QVERIFY(a->isExpanded());
+    QCOMPARE(f.tree->currentItem(), a);
+    // A double click on the open, selected folder closes it as always.
+    doubleClick(a);
+    QVERIFY(!a->isExpanded());
+}
+
+void FolderTreeTest::foldersAreReadAgainWhenOpenedAndOnReread()
+{
+    TreeFixture f;
+    f.start(f.disk(), f.disk() + "/a");
+    QTreeWidgetItem* a = childNamed(f.diskNode(), "a");
+    QCOMPARE(a->childCount(), 2);
+
+    // Made and removed after start: shown on the next reading, in name order.
+    makeFolders(f.dir, {"disk/a/a0", "disk/a/a15", "disk/c"});
+    fs::remove_all(fs::path(f.disk()) / "a/a2");
+    f.tree->reread();
+    QCOMPARE(a->childCount(), 3);
+    QCOMPARE(a->child(0)->text(0), QStringLiteral("a0"));
+    QCOMPARE(a->child(1)->text(0), QStringLiteral("a1"));
+    QCOMPARE(a->child(2)->text(0), QStringLiteral("a15"));
+    QVERIFY(childNamed(f.diskNode(), "c") != nullptr);
+
+    // Opening a folder reads it again.
+    makeFolders(f.dir, {"disk/a/a3"});
+    a->setExpanded(false);
+    a->setExpanded(true);
+    QCOMPARE(a->childCount(), 4);
+    QCOMPARE(a->child(3)->text(0), QStringLiteral("a3"));
+
+    // The selected folder gone: the selection moves up to what is left.
+    f.tree->setCurrentItem(a->child(3));
+    fs::remove_all(fs::path(f.disk()) / "a/a3");
+    f.tree->reread();
+    QCOMPARE(f.tree->currentItem(), a);
+    QCOMPARE(f.tree->searchFolder(), f.disk() + "/a");
 }
 
 QTEST_MAIN(FolderTreeTest)

@@ -13,17 +13,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
 
 #include "app/folder_tree.h"
 #include "app/main_window.h"
+#include "gui/main_window_test_peer.h"
 #include "app/option_group.h"
 #include "review/ui/review_window.h"
 #include "support/test_pictures.h"
@@ -61,8 +64,25 @@ void closeReviewsOf(MainWindow& window)
 {
     auto* timer = new QTimer(&window);
     QObject::connect(timer, &QTimer::timeout, &window, [&window] {
-        if (window.reviewWindow()->isVisible())
-            window.reviewWindow()->reject();
+        if (MainWindowTestPeer(window).reviewWindow()->isVisible())
+            MainWindowTestPeer(window).reviewWindow()->reject();
+    });
+    timer->start(20);
+}
+
+// Notes what every group the review shows ("グループ n / total" and the left
+// pane's file) and closes it.
+void recordReviewsOf(MainWindow& window, QStringList* shown)
+{
+    auto* timer = new QTimer(&window);
+    QObject::connect(timer, &QTimer::timeout, &window, [&window, shown] {
+        ReviewWindow* review = MainWindowTestPeer(window).reviewWindow();
+        if (!review->isVisible())
+            return;
+        const QString place = review->findChild<QLabel*>(QStringLiteral("GroupLabel"))->text();
+        const QString memo = review->findChild<QPlainTextEdit*>(QStringLiteral("Memo1"))->toPlainText();
+        shown->append(place + QLatin1Char(' ') + memo.section(QLatin1Char('\n'), 0, 0));
+        review->reject();
     });
     timer->start(20);
 }
@@ -80,7 +100,15 @@ void writeFixturePictures(const TempDir& dir)
 
 class MainWindowTest : public QObject {
     Q_OBJECT
+    // Each test's windows keep their settings apart from every other test's.
+    std::unique_ptr<QTemporaryDir> m_config;
+
 private slots:
+    void init()
+    {
+        m_config = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", m_config->path().toUtf8());
+    }
     void controlsSitWhereTheTablePutsThem_data();
     void controlsSitWhereTheTablePutsThem();
     void optionGroupsHaveTheirItemsAndDefaults();
@@ -95,6 +123,9 @@ private slots:
     void closingDuringASearchWaitsThenWritesSettings();
     void commandLineFolderIsSelectedAtStart();
     void missingCommandLineFolderStartsAtItsParentAndSaysSo();
+    void missingFileIsPassedOverOnTheNextRedisplay();
+    void collapsedFolderIsTheOneSearched();
+    void f5ShowsAFolderMadeAfterStart();
 };
 
 void MainWindowTest::controlsSitWhereTheTablePutsThem_data()
@@ -199,7 +230,7 @@ void MainWindowTest::checkLevelShownOnlyForPictureModes()
     const bool shownFor[] = {false, false, true, true};
     for (int32_t i : {2, 0, 3, 1, 3, 2}) {
         QTest::mouseClick(mode->button(i), Qt::LeftButton);
-        QCOMPARE(window->checkMode(), i);
+        QCOMPARE(MainWindowTestPeer(*window).checkMode(), i);
         QCOMPARE(level->isVisible(), shownFor[i]);
     }
 }
@@ -211,21 +242,21 @@ void MainWindowTest::escapeAndAbortButtonSetTheFlagAndASearchClearsIt()
     auto window = makeWindow(dir, &errors);
     window->show();
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
-    QVERIFY(!window->abortRequested());
+    QVERIFY(!MainWindowTestPeer(*window).abortRequested());
     QTest::keyClick(window.get(), Qt::Key_Escape);
-    QVERIFY(window->abortRequested());
+    QVERIFY(MainWindowTestPeer(*window).abortRequested());
 
     // A search clears the flag at its start; with no search running the
     // flag stays set.
     QSignalSpy finished(window.get(), &MainWindow::searchFinished);
     QTest::mouseClick(child<QPushButton>(*window, "Button2"), Qt::LeftButton);
-    QVERIFY(!window->abortRequested());
+    QVERIFY(!MainWindowTestPeer(*window).abortRequested());
     QTRY_COMPARE(finished.count(), 1);
 
     QTest::mouseClick(child<QPushButton>(*window, "Button3"), Qt::LeftButton);
-    QVERIFY(window->abortRequested());
+    QVERIFY(MainWindowTestPeer(*window).abortRequested());
     QTest::qWait(50);
-    QVERIFY(window->abortRequested());
+    QVERIFY(MainWindowTestPeer(*window).abortRequested());
 }
 
 void MainWindowTest::inputsAreHeldOffWhileASearchRuns()
@@ -242,7 +273,7 @@ void MainWindowTest::inputsAreHeldOffWhileASearchRuns()
     window->Button2Click();
     // The worker's end reaches the window only through its event loop, so
     // nothing has finished yet here.
-    QVERIFY(window->isBusy());
+    QVERIFY(MainWindowTestPeer(*window).isBusy());
     for (const char* name : heldOff)
         QVERIFY2(!child<QWidget>(*window, name)->isEnabled(), name);
     QVERIFY(child<QWidget>(*window, "Button3")->isEnabled());
@@ -254,7 +285,7 @@ void MainWindowTest::inputsAreHeldOffWhileASearchRuns()
     QTRY_COMPARE(finished.count(), 1);
     QTest::qWait(50);
     QCOMPARE(finished.count(), 1);
-    QVERIFY(!window->isBusy());
+    QVERIFY(!MainWindowTestPeer(*window).isBusy());
     for (const char* name : heldOff)
         QVERIFY2(child<QWidget>(*window, name)->isEnabled(), name);
     QVERIFY(!child<QProgressBar>(*window, "ProgressBar1")->isVisible());
@@ -268,7 +299,7 @@ void MainWindowTest::searchOfFixtureFolderEndsWithSummary()
     auto window = makeWindow(dir, &errors, dir.str() + "/photos");
     closeReviewsOf(*window);
     window->show();
-    QCOMPARE(window->searchFolder(), dir.str() + "/photos");
+    QCOMPARE(MainWindowTestPeer(*window).searchFolder(), dir.str() + "/photos");
 
     QSignalSpy finished(window.get(), &MainWindow::searchFinished);
     window->Button2Click();
@@ -278,15 +309,15 @@ void MainWindowTest::searchOfFixtureFolderEndsWithSummary()
     // File-size mode: the two copies form the only run; the third file has a
     // size of its own and is never loaded.
     const QString summary = child<QLineEdit>(*window, "Edit1")->text();
-    static const QRegularExpression form(QStringLiteral("^( [0-9]|[0-9]{2,})\\.[0-9] ファイル：3 読込：2 選択：1$"));
+    static const QRegularExpression form(QStringLiteral("^( [0-9]|[0-9]{2,})\\.[0-9] ファイル：3 読込：2 選択：1 キャッシュ：0$"));
     QVERIFY2(form.match(summary).hasMatch(), qPrintable(summary));
-    QCOMPARE(window->lastOutcome().resultLines.size(), std::size_t {1});
+    QCOMPARE(MainWindowTestPeer(*window).lastOutcome().resultLines.size(), std::size_t {1});
     QCOMPARE(child<QListWidget>(*window, "ListBox1")->count(), 1);
     QCOMPARE(child<QListWidget>(*window, "ListBox3")->count(), 0);
 
     // The re-display walks the same single pair again.
     window->Button4Click();
-    QCOMPARE(window->lastOutcome().pairList.size(), std::size_t {1});
+    QCOMPARE(MainWindowTestPeer(*window).lastOutcome().pairList.size(), std::size_t {1});
 }
 
 void MainWindowTest::folderWithoutPicturesSaysSo()
@@ -335,16 +366,19 @@ void MainWindowTest::secondSearchTakesSignaturesFromTheCache()
     QSignalSpy finished(window.get(), &MainWindow::searchFinished);
     window->Button2Click();
     QTRY_COMPARE(finished.count(), 1);
-    QVERIFY(window->lastOutcome().cache.has_value());
-    QCOMPARE(window->lastOutcome().cache->misses, int64_t {2});
-    const std::vector<std::string> firstLines = window->lastOutcome().resultLines;
+    QVERIFY(MainWindowTestPeer(*window).lastOutcome().cache.has_value());
+    QCOMPARE(MainWindowTestPeer(*window).lastOutcome().cache->misses, int64_t {2});
+    const std::vector<std::string> firstLines = MainWindowTestPeer(*window).lastOutcome().resultLines;
 
     window->Button2Click();
     QTRY_COMPARE(finished.count(), 2);
     QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
-    QCOMPARE(window->lastOutcome().cache->hits, int64_t {2});
-    QCOMPARE(window->lastOutcome().cache->misses, int64_t {0});
-    QCOMPARE(window->lastOutcome().resultLines, firstLines);
+    QCOMPARE(MainWindowTestPeer(*window).lastOutcome().cache->hits, int64_t {2});
+    QCOMPARE(MainWindowTestPeer(*window).lastOutcome().cache->misses, int64_t {0});
+    QCOMPARE(MainWindowTestPeer(*window).lastOutcome().resultLines, firstLines);
+    // A warm search shows no progress line: the summary says it.
+    const QString summary = child<QLineEdit>(*window, "Edit1")->text();
+    QVERIFY2(summary.endsWith(QStringLiteral(" 選択：1 キャッシュ：2")), qPrintable(summary));
 }
 
 void MainWindowTest::closingDuringASearchWaitsThenWritesSettings()
@@ -355,11 +389,11 @@ void MainWindowTest::closingDuringASearchWaitsThenWritesSettings()
     auto window = makeWindow(dir, &errors, dir.str() + "/photos");
     window->show();
     child<OptionGroup>(*window, "RadioGroup3")->setItemIndex(2);
-    const std::string settings = window->settingsPath();
+    const std::string settings = MainWindowTestPeer(*window).settingsWritePath();
     window->Button2Click();
-    QVERIFY(window->isBusy());
+    QVERIFY(MainWindowTestPeer(*window).isBusy());
     window->close();
-    QVERIFY(window->abortRequested());
+    QVERIFY(MainWindowTestPeer(*window).abortRequested());
     window.reset();
     QFile file(QString::fromStdString(settings));
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -374,8 +408,8 @@ void MainWindowTest::commandLineFolderIsSelectedAtStart()
     // A relative folder is taken from the start folder; ".." and doubled
     // slashes are made normal.
     auto window = makeWindow(dir, &errors, "a//b/../b/c/");
-    QCOMPARE(window->searchFolder(), dir.str() + "/a/b/c");
-    auto* tree = window->folderTree();
+    QCOMPARE(MainWindowTestPeer(*window).searchFolder(), dir.str() + "/a/b/c");
+    auto* tree = MainWindowTestPeer(*window).folderTree();
     QCOMPARE(tree->currentItem()->text(0), QStringLiteral("c"));
     QVERIFY(tree->currentItem()->parent()->isExpanded());
     QVERIFY(tree->topLevelItem(0)->isExpanded());
@@ -398,7 +432,7 @@ void MainWindowTest::missingCommandLineFolderStartsAtItsParentAndSaysSo()
     ::dup2(saved, 2);
     ::close(saved);
 
-    QCOMPARE(window->searchFolder(), dir.str() + "/photos/2024");
+    QCOMPARE(MainWindowTestPeer(*window).searchFolder(), dir.str() + "/photos/2024");
     QVERIFY(errors.isEmpty());
     std::ifstream in(log);
     const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -416,9 +450,95 @@ void MainWindowTest::missingCommandLineFolderStartsAtItsParentAndSaysSo()
     std::fflush(stderr);
     ::dup2(kept, 2);
     ::close(kept);
-    QCOMPARE(quiet->searchFolder(), dir.str() + "/photos");
+    QCOMPARE(MainWindowTestPeer(*quiet).searchFolder(), dir.str() + "/photos");
     std::ifstream none(log);
     QVERIFY(std::string((std::istreambuf_iterator<char>(none)), std::istreambuf_iterator<char>()).empty());
+}
+
+void MainWindowTest::missingFileIsPassedOverOnTheNextRedisplay()
+{
+    TempDir dir;
+    // Two runs of equal sizes: a.jpg = b.jpg, c.jpg = d.jpg.
+    const Picture small = testing_support::photoLikePicture(32, 24, 7);
+    const Picture large = testing_support::photoLikePicture(48, 40, 9);
+    testing_support::writeJpeg(dir.file("photos/a.jpg"), small, 90);
+    testing_support::writeJpeg(dir.file("photos/b.jpg"), small, 90);
+    testing_support::writeJpeg(dir.file("photos/c.jpg"), large, 90);
+    testing_support::writeJpeg(dir.file("photos/d.jpg"), large, 90);
+    QStringList errors;
+    QStringList shown;
+    auto window = makeWindow(dir, &errors, dir.str() + "/photos");
+    recordReviewsOf(*window, &shown);
+    window->show();
+    QSignalSpy finished(window.get(), &MainWindow::searchFinished);
+    window->Button2Click();
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(shown.size(), 2);
+    QVERIFY2(shown[0].startsWith(QStringLiteral("グループ 1 / 2 ")), qPrintable(shown[0]));
+    QVERIFY2(shown[1].startsWith(QStringLiteral("グループ 2 / 2 ")), qPrintable(shown[1]));
+    // The group on show first is the one whose file goes away.
+    const std::string first = shown[0].section(QLatin1Char(' '), 4).toStdString();
+    QVERIFY(::unlink(first.c_str()) == 0);
+
+    // The walk ends at the missing file, as it always did...
+    shown.clear();
+    window->Button4Click();
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors[0].contains(QStringLiteral("見つかりません")), qPrintable(errors[0]));
+    QVERIFY(shown.isEmpty());
+
+    // ...but the next re-display passes over its pairs and shows the rest.
+    window->Button4Click();
+    QCOMPARE(errors.size(), 1);
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown[0].startsWith(QStringLiteral("グループ 1 / 1 ")), qPrintable(shown[0]));
+    QVERIFY(shown[0].section(QLatin1Char(' '), 4).toStdString() != first);
+}
+
+void MainWindowTest::collapsedFolderIsTheOneSearched()
+{
+    TempDir dir;
+    writeFixturePictures(dir);
+    std::filesystem::create_directories(dir.path() / "photos/inner/deeper");
+    QStringList errors;
+    auto window = makeWindow(dir, &errors, dir.str() + "/photos/inner/deeper");
+    closeReviewsOf(*window);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    FolderTree* tree = MainWindowTestPeer(*window).folderTree();
+    QTreeWidgetItem* photos = tree->currentItem()->parent()->parent();
+    QCOMPARE(photos->text(0), QStringLiteral("photos"));
+
+    // Closing "photos" with its mark, as a person would.
+    const QRect row = tree->visualItemRect(photos);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                      QPoint(row.left() - tree->indentation() / 2, row.center().y()));
+    QVERIFY(!photos->isExpanded());
+    QCOMPARE(tree->currentItem(), photos);
+
+    QSignalSpy finished(window.get(), &MainWindow::searchFinished);
+    QTest::mouseClick(child<QPushButton>(*window, "Button2"), Qt::LeftButton);
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(MainWindowTestPeer(*window).lastOutcome().options.folder, dir.str() + "/photos");
+    QCOMPARE(MainWindowTestPeer(*window).lastOutcome().files.size(), std::size_t {3});
+}
+
+void MainWindowTest::f5ShowsAFolderMadeAfterStart()
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir.path() / "photos/2023");
+    QStringList errors;
+    auto window = makeWindow(dir, &errors, dir.str() + "/photos");
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QTreeWidgetItem* photos = MainWindowTestPeer(*window).folderTree()->currentItem();
+    QCOMPARE(photos->childCount(), 1);
+
+    std::filesystem::create_directories(dir.path() / "photos/2024");
+    QTest::keyClick(window.get(), Qt::Key_F5);
+    QCOMPARE(photos->childCount(), 2);
+    QCOMPARE(photos->child(1)->text(0), QStringLiteral("2024"));
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -1,4 +1,5 @@
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -20,6 +22,7 @@
 #include "review/ui/picture_view.h"
 #include "review/ui/review_keys.h"
 #include "review/ui/review_window.h"
+#include "gui/review_window_test_peer.h"
 #include "search/file_table.h"
 #include "search/pair_list.h"
 #include "search/search_options.h"
@@ -119,16 +122,40 @@ QRect imageRect(ReviewWindow& window, int pane)
     return child<PictureView>(window, QByteArray("Image" + QByteArray::number(pane)).constData())->geometry();
 }
 
+// Until the pair on show has been on view a moment, clicks and keys that act
+// on it are dropped; a person looks first.
+bool settled(ReviewWindow& window)
+{
+    return QTest::qWaitFor([&window] { return ReviewWindowTestPeer::pairSettled(window); });
+}
+
+// Runs `act` inside the window's modal loop once the pair on show takes actions.
+void whenSettled(ReviewWindow& window, std::function<void()> act)
+{
+    auto* timer = new QTimer(&window);
+    QObject::connect(timer, &QTimer::timeout, &window, [&window, timer, act] {
+        if (!ReviewWindowTestPeer::pairSettled(window))
+            return;
+        timer->stop();
+        timer->deleteLater();
+        act();
+    });
+    timer->start(5);
+}
+
 void click(ReviewWindow& window, const char* button)
 {
+    QVERIFY(settled(window));
     QPushButton* b = child<QPushButton>(window, button);
     QVERIFY2(b->isEnabled(), button);
     b->click();
 }
 
-// A key pressed where the keyboard focus is, as a person would press it.
+// A key pressed where the keyboard focus is, as a person would press it:
+// after looking at the pair on show.
 void press(ReviewWindow& window, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
+    QVERIFY(settled(window));
     QWidget* target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : &window;
     QTest::keyClick(target, static_cast<Qt::Key>(key), modifiers);
 }
@@ -157,6 +184,9 @@ private slots:
     void deleteTwoInGroupOfTwoCloses();
     void deleteOneAtViewPosThreeOfFive();
     void doubleClickChoosesAndSurfaceClears();
+    void quickSecondPressNeverReachesTheNextPair();
+    void moveNamesTheFileItSentToTheTrash();
+    void narrowPanesShowTheGroupPlaceAndWholeMemos();
     void moveWithEqualNamesTrashesTargetFirst();
     void moveButtonsFollowFolders();
     void similarModePairStatesAfterDelete();
@@ -166,7 +196,7 @@ private slots:
     void stretchAveragesAndRepeats();
     void keysStepZoomAndPanAsTheButtons();
     void keysDeleteAndMoveAsTheButtons();
-    void zoomFieldKeepsItsKeysButEsc();
+    void zoomFieldKeepsItsKeysAndEscLeavesIt();
     void enterAndEscCloseLikeOkAndAbort();
     void toolTipsNameTheKeys();
     void digitKeysKnownByTheirPlace();
@@ -189,7 +219,7 @@ void ReviewWindowTest::labelsOfGroupsOfTwoAndFive()
     Scene two;
     two.addAll({"a/1.jpg", "a/2.jpg"}, 40, 30);
     ReviewWindow window;
-    QVERIFY(window.openGroup(two.session, two.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, two.session, two.group));
     QCOMPARE(text(window, "Label1"), QStringLiteral("検出数：2"));
     QCOMPARE(text(window, "Label2"), QStringLiteral("開始：1"));
     QCOMPARE(text(window, "Label3"), QStringLiteral("終了：2"));
@@ -208,7 +238,7 @@ void ReviewWindowTest::labelsOfGroupsOfTwoAndFive()
     Scene five;
     for (int i = 0; i < 5; ++i)
         five.add("b/" + std::to_string(i) + ".jpg", 40, 30);
-    QVERIFY(window.openGroup(five.session, five.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, five.session, five.group));
     QCOMPARE(text(window, "Label1"), QStringLiteral("検出数：5"));
     QVERIFY(!child<QPushButton>(window, "BitBtn1")->isEnabled());
     for (int i = 0; i < 3; ++i)
@@ -244,7 +274,7 @@ void ReviewWindowTest::zoomFitPlacesPictures()
     scene.add("x/a.jpg", width, height);
     scene.add("x/b.jpg", 40, 40);
     ReviewWindow window;
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     QCOMPARE(imageRect(window, 1), shown);
     QCOMPARE(child<QLineEdit>(window, "Edit1")->text(), QString::number(zoom));
     QCOMPARE(scene.files[0].width, width);
@@ -264,7 +294,7 @@ void ReviewWindowTest::zoomButtonsAndPad()
     scene.add("x/a.jpg", 1000, 800);
     scene.add("x/b.jpg", 1000, 600);
     ReviewWindow window;
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     click(window, "BitBtn3"); // zoom out, every member
     QCOMPARE(imageRect(window, 1), QRect(0, 0, 260, 208));
     QCOMPARE(child<QLineEdit>(window, "Edit1")->text(), QStringLiteral("26"));
@@ -297,7 +327,7 @@ void ReviewWindowTest::zoomDecidesTheDecodedScale()
     scene.add("x/b.jpg", 300, 200);   // 100 %: whole
     scene.add("x/c.jpg", 3200, 2400); // fitted at 25 %: 1/4; the neighbour after the shown pair
     ReviewWindow window;
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     PictureView* image = child<PictureView>(window, "Image1");
     auto decodedWidth = [image] { return image->picture() ? image->picture()->width() : 0; };
     QTRY_COMPARE(decodedWidth(), 800);
@@ -322,7 +352,7 @@ void ReviewWindowTest::hugePictureAtFullSizeOnlyInPart()
     ReviewWindow window;
     // Anything over 1 MB whole at full size counts as huge here.
     window.setWholePictureLimit(1 << 20);
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     PictureView* image = child<PictureView>(window, "Image1");
     QTRY_VERIFY(image->picture() != nullptr);
     QCOMPARE(image->picture()->width(), 800);
@@ -373,7 +403,7 @@ void ReviewWindowTest::typedZoomWithEnter()
     ReviewWindow window;
     QStringList errors;
     collectErrors(window, errors);
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     QLineEdit* edit = child<QLineEdit>(window, "Edit1");
     edit->selectAll();
     QTest::keyClicks(edit, QStringLiteral("150"));
@@ -398,7 +428,7 @@ void ReviewWindowTest::dragStopsAtTheEdges()
     Scene scene;
     scene.addAll({"x/a.jpg", "x/b.jpg"}, 1000, 800);
     ReviewWindow window;
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     click(window, "BitBtn4");
     PictureView* image = child<PictureView>(window, "Image1");
     QCOMPARE(image->geometry(), QRect(-325, -104, 1040, 832));
@@ -422,7 +452,7 @@ void ReviewWindowTest::deleteTwoInGroupOfTwoCloses()
     scene.add("x/a.jpg", 60, 40);
     const std::string second = scene.files[scene.add("x/b.jpg", 60, 40)].path;
     ReviewWindow window;
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     click(window, "Button5");
     QVERIFY(!window.isVisible());
     QCOMPARE(window.result(), 1);
@@ -438,7 +468,7 @@ void ReviewWindowTest::deleteOneAtViewPosThreeOfFive()
     for (int i = 0; i < 5; ++i)
         scene.add("d/" + std::to_string(i) + ".jpg", 50 + i, 40);
     ReviewWindow window;
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     for (int i = 0; i < 3; ++i)
         click(window, "BitBtn2");
     click(window, "Button4");
@@ -458,7 +488,7 @@ void ReviewWindowTest::doubleClickChoosesAndSurfaceClears()
     Scene scene;
     scene.addAll({"x/a.jpg", "x/b.jpg", "x/c.jpg"}, 60, 40);
     ReviewWindow window;
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     PictureView* image = child<PictureView>(window, "Image2");
     QTest::mouseDClick(image, Qt::LeftButton, {}, QPoint(5, 5));
     QVERIFY(child<QPushButton>(window, "Button2")->isEnabled());
@@ -487,7 +517,7 @@ void ReviewWindowTest::moveWithEqualNamesTrashesTargetFirst()
     const std::string from = scene.files[0].path;
     const std::string target = scene.files[1].path;
     ReviewWindow window;
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     QVERIFY(child<QPushButton>(window, "Button7")->isVisible());
     QCOMPARE(child<QPushButton>(window, "Button7")->pos(), child<QPushButton>(window, "Button4")->pos() + QPoint(0, 40));
     click(window, "Button7");
@@ -508,7 +538,7 @@ void ReviewWindowTest::moveButtonsFollowFolders()
     Scene scene;
     scene.addAll({"x/a.jpg", "y/b.jpg"}, 60, 40);
     ReviewWindow window;
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     QVERIFY(child<QPushButton>(window, "Button8")->isVisible());
     click(window, "Button7");
     QCOMPARE(scene.files[0].path, scene.dir.str() + "/y/a.jpg");
@@ -525,7 +555,7 @@ void ReviewWindowTest::similarModePairStatesAfterDelete()
     scene.pairs = {{PairState::Taken, 0, 1}, {PairState::Taken, 1, 2}, {PairState::Waiting, 0, 2},
                    {PairState::Waiting, 2, 1}};
     ReviewWindow window;
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     click(window, "Button5"); // file 1
     QCOMPARE(scene.pairs[0].state, PairState::OutOfPlay);
     QCOMPARE(scene.pairs[1].state, PairState::OutOfPlay);
@@ -540,7 +570,8 @@ void ReviewWindowTest::failedDeleteKeepsFile()
     ReviewWindow window;
     QStringList errors;
     collectErrors(window, errors);
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
+    QVERIFY(settled(window));
     ::unlink(scene.files[1].path.c_str()); // vanished behind our back
     click(window, "Button5");
     QCOMPARE(errors.size(), 1);
@@ -555,7 +586,7 @@ void ReviewWindowTest::checkFileResults()
     Scene scene;
     scene.addAll({"r/a.jpg", "r/b.jpg"}, 60, 40);
     ReviewWindow window;
-    QTimer::singleShot(0, &window, [&window] { window.findChild<QPushButton*>("Button1")->click(); });
+    whenSettled(window, [&window] { window.findChild<QPushButton*>("Button1")->click(); });
     QCOMPARE(window.CheckFile(scene.session, scene.group), ReviewResult::Ok);
     QTimer::singleShot(0, &window, [&window] { window.findChild<QPushButton*>("Button3")->click(); });
     QCOMPARE(window.CheckFile(scene.session, scene.group), ReviewResult::Abort);
@@ -608,7 +639,7 @@ void ReviewWindowTest::keysStepZoomAndPanAsTheButtons()
     for (int i = 0; i < 3; ++i)
         scene.add("x/" + std::to_string(i) + ".jpg", 40, 30);
     ReviewWindow window;
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     // Not in a zoom field at open, so the keys are the review's.
@@ -665,7 +696,7 @@ void ReviewWindowTest::keysDeleteAndMoveAsTheButtons()
     scene.add("z/d.jpg", 60, 40);
     scene.add("w/e.jpg", 60, 40);
     ReviewWindow window;
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
 
@@ -714,14 +745,14 @@ void ReviewWindowTest::keysDeleteAndMoveAsTheButtons()
     QCOMPARE(window.result(), 1);
 }
 
-void ReviewWindowTest::zoomFieldKeepsItsKeysButEsc()
+void ReviewWindowTest::zoomFieldKeepsItsKeysAndEscLeavesIt()
 {
     Scene scene;
     scene.addAll({"x/a.jpg", "x/b.jpg", "x/c.jpg"}, 1000, 800);
     ReviewWindow window;
     QStringList errors;
     collectErrors(window, errors);
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QLineEdit* edit = child<QLineEdit>(window, "Edit1");
@@ -742,7 +773,22 @@ void ReviewWindowTest::zoomFieldKeepsItsKeysButEsc()
     QVERIFY(window.isVisible());
     QCOMPARE(imageRect(window, 1), QRect(-65, 0, 1200, 960));
     QVERIFY(errors.isEmpty());
-    press(window, Qt::Key_Escape); // Esc is "中断" even here
+
+    // Esc while typing leaves the field with the scale it had; the review
+    // stays open. Only an Esc outside a field is "中断".
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QCOMPARE(QApplication::focusWidget(), edit);
+    edit->selectAll();
+    press(window, Qt::Key_5);
+    press(window, Qt::Key_0);
+    QCOMPARE(edit->text(), QStringLiteral("50"));
+    press(window, Qt::Key_Escape);
+    QVERIFY(window.isVisible());
+    QVERIFY(QApplication::focusWidget() != edit);
+    QCOMPARE(edit->text(), QStringLiteral("120"));
+    QCOMPARE(window.model()->zoom(1), 120);
+    QCOMPARE(imageRect(window, 1), QRect(-65, 0, 1200, 960));
+    press(window, Qt::Key_Escape);
     QVERIFY(!window.isVisible());
     QCOMPARE(window.result(), 3);
 }
@@ -752,11 +798,11 @@ void ReviewWindowTest::enterAndEscCloseLikeOkAndAbort()
     Scene scene;
     scene.addAll({"r/a.jpg", "r/b.jpg"}, 60, 40);
     ReviewWindow window;
-    QTimer::singleShot(0, &window, [&window] { press(window, Qt::Key_Return); });
+    whenSettled(window, [&window] { press(window, Qt::Key_Return); });
     QCOMPARE(window.CheckFile(scene.session, scene.group), ReviewResult::Ok);
     QTimer::singleShot(0, &window, [&window] { press(window, Qt::Key_Escape); });
     QCOMPARE(window.CheckFile(scene.session, scene.group), ReviewResult::Abort);
-    QTimer::singleShot(0, &window, [&window] { press(window, Qt::Key_Enter, Qt::KeypadModifier); });
+    whenSettled(window, [&window] { press(window, Qt::Key_Enter, Qt::KeypadModifier); });
     QCOMPARE(window.CheckFile(scene.session, scene.group), ReviewResult::Ok);
 }
 
@@ -809,7 +855,7 @@ void ReviewWindowTest::labelsFitTheirTextAndTheWindowItsTopRow()
     Scene two;
     two.addAll({"a/1.jpg", "a/2.jpg"}, 40, 30);
     ReviewWindow window;
-    QVERIFY(window.openGroup(two.session, two.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, two.session, two.group));
     QCOMPARE(label(window, "Label1")->x(), 584);
     QCOMPARE(label(window, "Label2")->x(), 664);
     QCOMPARE(label(window, "Label3")->x(), 728);
@@ -823,7 +869,8 @@ void ReviewWindowTest::labelsFitTheirTextAndTheWindowItsTopRow()
     QCOMPARE(many.session.pane.width, 260);
     for (int i = 0; i < 300; ++i)
         many.add("m/" + std::to_string(i) + ".jpg", 16, 16);
-    QVERIFY(window.openGroup(many.session, many.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, many.session, many.group));
+    ReviewWindowTestPeer::setSettleMs(window, 0);
     for (int i = 0; i < 298; ++i)
         click(window, "BitBtn2");
     QCOMPARE(text(window, "Label1"), QStringLiteral("検出数：300"));
@@ -861,7 +908,7 @@ void ReviewWindowTest::nameFontsAndTitle()
     Scene scene;
     scene.addAll({"t/a.jpg", "t/b.jpg"}, 40, 30);
     ReviewWindow window(&main);
-    QVERIFY(window.openGroup(scene.session, scene.group));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     QCOMPARE(window.windowTitle(), main.windowTitle());
     window.done(1);
 }
@@ -877,7 +924,7 @@ void ReviewWindowTest::bitmapsAreLaidOutAtTheirDecodedSize()
     ReviewWindow window(nullptr);
     QStringList errors;
     collectErrors(window, errors);
-    QVERIFY(window.openGroup(scene.session, scene.group, 3));
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group, 3));
     const QRect shown = imageRect(window, 1);
     QCOMPARE(imageRect(window, 2), shown);
     QCOMPARE(imageRect(window, 3), shown);
@@ -890,6 +937,107 @@ void ReviewWindowTest::bitmapsAreLaidOutAtTheirDecodedSize()
     }
     QVERIFY(errors.isEmpty());
     window.done(1);
+}
+
+void ReviewWindowTest::quickSecondPressNeverReachesTheNextPair()
+{
+    Scene scene;
+    scene.addAll({"q/a.jpg", "q/b.jpg", "q/c.jpg"}, 60, 40);
+    ReviewWindow window;
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+
+    // "2" twice, 40 ms apart: q/b.jpg goes; q/c.jpg, now in the right pane,
+    // was not yet looked at and stays. A quick click is dropped alike.
+    QVERIFY(settled(window));
+    QTest::keyClick(&window, Qt::Key_2);
+    QTest::keyClick(&window, Qt::Key_2, Qt::NoModifier, 40);
+    QTest::mouseClick(child<QPushButton>(window, "Button5"), Qt::LeftButton);
+    QVERIFY(!exists(scene.files[1].path));
+    QVERIFY(exists(scene.files[2].path));
+    QCOMPARE(scene.group, (std::vector<int32_t>{0, 2}));
+    QVERIFY(window.isVisible());
+
+    // A press once the pair has been on view acts on it.
+    QTRY_VERIFY((QTest::keyClick(&window, Qt::Key_2), !exists(scene.files[2].path)));
+    QCOMPARE(scene.group, (std::vector<int32_t>{0}));
+    QVERIFY(!window.isVisible());
+
+    // A new group is a new pair: a press that arrives with it is dropped.
+    Scene next;
+    next.addAll({"r/a.jpg", "r/b.jpg"}, 60, 40);
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, next.session, next.group));
+    QTest::keyClick(&window, Qt::Key_2);
+    QVERIFY(exists(next.files[1].path));
+    QVERIFY(window.isVisible());
+    QTRY_VERIFY((QTest::keyClick(&window, Qt::Key_2), !exists(next.files[1].path)));
+}
+
+void ReviewWindowTest::moveNamesTheFileItSentToTheTrash()
+{
+    Scene scene;
+    scene.add("a/img5.jpg", 60, 40);
+    scene.add("c/deep/img5copy.jpg", 60, 40);
+    scene.add("c/z.jpg", 60, 40);
+    // In the target folder, under the moved file's name, never shown.
+    const std::string unseen = scene.dir.file("c/deep/img5.jpg");
+    testing_support::writeJpeg(unseen, testing_support::photoLikePicture(30, 20, 5), 80);
+    const std::string from = scene.files[0].path;
+    ReviewWindow window;
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QCOMPARE(text(window, "NoticeLabel"), QString());
+
+    press(window, Qt::Key_1, Qt::ShiftModifier);
+    QVERIFY(!exists(from));
+    QCOMPARE(scene.files[0].path, unseen);
+    QVERIFY(exists(m_data.path().toStdString() + "/Trash/files/img5.jpg"));
+    QLabel* notice = child<QLabel>(window, "NoticeLabel");
+    const QString said = QStringLiteral("ゴミ箱へ移動しました：") + QString::fromStdString(unseen);
+    QCOMPARE(notice->toolTip(), said);
+    QVERIFY2(notice->text().endsWith(QStringLiteral("img5.jpg")), qPrintable(notice->text()));
+    QVERIFY(notice->width() >= notice->fontMetrics().horizontalAdvance(notice->text()));
+
+    // It stays through zooming; the next action (Next) clears it.
+    press(window, Qt::Key_Plus);
+    QCOMPARE(notice->toolTip(), said);
+    press(window, Qt::Key_Right);
+    QCOMPARE(text(window, "Label2"), QStringLiteral("開始：2"));
+    QCOMPARE(notice->text(), QString());
+}
+
+void ReviewWindowTest::narrowPanesShowTheGroupPlaceAndWholeMemos()
+{
+    // A re-display at 800 x 600 in file-size mode: the narrowest panes.
+    Scene scene;
+    scene.session.pane = redisplayPaneSize(0, CheckMode::FileSize, scene.session.pane);
+    QCOMPARE(scene.session.pane.width, 260);
+    scene.add("photos/2024/summer/IMG_20240712_183005.jpg", 4000, 3000);
+    scene.add("photos/2024/summer/IMG_20240712_183005 (1).jpg", 4000, 3000);
+    for (File_rec& file : scene.files) {
+        file.size = 12345678;
+        file.width = 4000;
+        file.height = 3000;
+    }
+    ReviewWindow window;
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group, 2, GroupPlace {12, 250}));
+    QCOMPARE(text(window, "GroupLabel"), QStringLiteral("グループ 12 / 250"));
+    QLabel* place = child<QLabel>(window, "GroupLabel");
+    QVERIFY(place->width() >= place->fontMetrics().horizontalAdvance(place->text()));
+    // Every line of both memos in full: nothing to scroll to either way.
+    for (const char* name : {"Memo1", "Memo2"}) {
+        QPlainTextEdit* memo = child<QPlainTextEdit>(window, name);
+        QVERIFY(memo->toPlainText().endsWith(QStringLiteral("横：  4000   縦：  3000")));
+        QCOMPARE(memo->horizontalScrollBar()->maximum(), 0);
+        QCOMPARE(memo->verticalScrollBar()->maximum(), 0);
+    }
+    window.done(1);
+
+    // Without a known place the counter says nothing.
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
+    QCOMPARE(text(window, "GroupLabel"), QString());
 }
 
 QTEST_MAIN(ReviewWindowTest)

@@ -5,13 +5,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "app/folder_tree.h"
 #include "app/main_window.h"
+#include "gui/main_window_test_peer.h"
 #include "app/option_group.h"
 #include "app/settings_file.h"
+#include "app/settings_location.h"
 #include "common/integer_text.h"
+#include "support/test_mounts.h"
 #include "support/test_pictures.h"
 
 using testing_support::TempDir;
@@ -43,19 +47,25 @@ struct StartedWindow {
     }
 };
 
+// A window started in `startDir`.
+std::unique_ptr<StartedWindow> startIn(const std::string& startDir)
+{
+    auto started = std::make_unique<StartedWindow>();
+    MainWindowSetup setup;
+    setup.startDir = startDir;
+    setup.volumes = std::vector<Volume> {Volume {startDir, VolumeKind::Fixed}};
+    QStringList* errors = &started->errors;
+    setup.reportError = [errors](const QString& message) { errors->append(message); };
+    started->window = std::make_unique<MainWindow>(std::move(setup));
+    return started;
+}
+
 // A window started in `dir` after Zelvic.ini there was given `contents`.
 std::unique_ptr<StartedWindow> startWith(const TempDir& dir, const std::string* contents)
 {
     if (contents)
         testing_support::writeBytes(dir.file("Zelvic.ini"), *contents);
-    auto started = std::make_unique<StartedWindow>();
-    MainWindowSetup setup;
-    setup.startDir = dir.str();
-    setup.volumes = std::vector<Volume> {Volume {dir.str(), VolumeKind::Fixed}};
-    QStringList* errors = &started->errors;
-    setup.reportError = [errors](const QString& message) { errors->append(message); };
-    started->window = std::make_unique<MainWindow>(std::move(setup));
-    return started;
+    return startIn(dir.str());
 }
 
 QByteArray fileBytes(const std::string& path)
@@ -68,7 +78,15 @@ QByteArray fileBytes(const std::string& path)
 
 class SettingsFileTest : public QObject {
     Q_OBJECT
+    // Each test's windows keep their settings apart from every other test's.
+    std::unique_ptr<QTemporaryDir> m_config;
+
 private slots:
+    void init()
+    {
+        m_config = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", m_config->path().toUtf8());
+    }
     void linesSplitIntoAtMostThreeFields();
     void integersAreDecimalWithinInt32_data();
     void integersAreDecimalWithinInt32();
@@ -83,6 +101,9 @@ private slots:
     void badValueIsReportedAndStartGoesOn();
     void exitWritesTheCurrentOptions();
     void failedWriteIsReportedAndKeepsWhatWasThere();
+    void configFolderFollowsXdg();
+    void readOnlyStartFolderKeepsSettingsInTheConfigFolder();
+    void startFolderWithItsOwnFileKeepsIt();
     void writeReplacesTheFileAndNamesWhatFailed();
 };
 
@@ -209,7 +230,7 @@ void SettingsFileTest::optionsComeBackAtStart()
     QCOMPARE(started->index("RadioGroup2"), indices[1]);
     QCOMPARE(started->index("RadioGroup7"), indices[2]);
     QCOMPARE(started->index("RadioGroup3"), indices[3]);
-    QCOMPARE(started->window->checkMode(), indices[1]);
+    QCOMPARE(MainWindowTestPeer(*started->window).checkMode(), indices[1]);
 }
 
 void SettingsFileTest::modeFromFileShowsCheckLevel()
@@ -218,14 +239,14 @@ void SettingsFileTest::modeFromFileShowsCheckLevel()
     const std::string contents = "cg,3\r\n";
     auto started = startWith(dir, &contents);
     started->window->show();
-    QCOMPARE(started->window->checkMode(), 3);
+    QCOMPARE(MainWindowTestPeer(*started->window).checkMode(), 3);
     QVERIFY(started->window->findChild<QWidget*>(QStringLiteral("RadioGroup7"))->isVisible());
 
     TempDir other;
     const std::string unchanged = "cg,0\r\n";
     auto plain = startWith(other, &unchanged);
     plain->window->show();
-    QCOMPARE(plain->window->checkMode(), 0);
+    QCOMPARE(MainWindowTestPeer(*plain->window).checkMode(), 0);
     QVERIFY(!plain->window->findChild<QWidget*>(QStringLiteral("RadioGroup7"))->isVisible());
 }
 
@@ -236,9 +257,12 @@ void SettingsFileTest::missingFileIsAFirstRun()
     QVERIFY(started->errors.isEmpty());
     QVERIFY(started->window->windowTitle().startsWith(QStringLiteral("Zelvic Ver 0.9")));
     // The start went on to the tree: the start folder's volume is selected.
-    QCOMPARE(started->window->searchFolder(), dir.str());
+    QCOMPARE(MainWindowTestPeer(*started->window).searchFolder(), dir.str());
     started->window.reset();
-    QCOMPARE(fileBytes(dir.str() + "/Zelvic.ini"), QByteArray("tag,contents\r\nsl,0\r\ncg,0\r\ncl,0\r\nds,0\r\n"));
+    // With none in the start folder, the settings go to the user's own folder.
+    QCOMPARE(fileBytes(dir.str() + "/Zelvic.ini"), QByteArray("<missing>"));
+    QCOMPARE(fileBytes(qgetenv("XDG_CONFIG_HOME").toStdString() + "/zelvic/Zelvic.ini"),
+             QByteArray("tag,contents\r\nsl,0\r\ncg,0\r\ncl,0\r\nds,0\r\n"));
 }
 
 void SettingsFileTest::badValueIsReportedAndStartGoesOn()
@@ -251,7 +275,7 @@ void SettingsFileTest::badValueIsReportedAndStartGoesOn()
     QCOMPARE(started->index("RadioGroup2"), 0);
     QCOMPARE(started->index("RadioGroup3"), 0);
     QVERIFY(started->window->windowTitle().startsWith(QStringLiteral("Zelvic Ver 0.9")));
-    QCOMPARE(started->window->searchFolder(), dir.str());
+    QCOMPARE(MainWindowTestPeer(*started->window).searchFolder(), dir.str());
 }
 
 void SettingsFileTest::exitWritesTheCurrentOptions()
@@ -303,6 +327,67 @@ void SettingsFileTest::writeReplacesTheFileAndNamesWhatFailed()
     } catch (const std::runtime_error& e) {
         QCOMPARE(QString::fromStdString(e.what()), QString::fromStdString("ファイルが見つかりません\n" + missing));
     }
+}
+
+void SettingsFileTest::configFolderFollowsXdg()
+{
+    using settings_location::configFolder;
+    QCOMPARE(configFolder("/x/conf", "/home/u"), std::string("/x/conf/zelvic"));
+    // Unset, empty or relative: the default under home.
+    QCOMPARE(configFolder(nullptr, "/home/u"), std::string("/home/u/.config/zelvic"));
+    QCOMPARE(configFolder("", "/home/u"), std::string("/home/u/.config/zelvic"));
+    QCOMPARE(configFolder("conf", "/home/u"), std::string("/home/u/.config/zelvic"));
+}
+
+void SettingsFileTest::readOnlyStartFolderKeepsSettingsInTheConfigFolder()
+{
+    const std::string config = qgetenv("XDG_CONFIG_HOME").toStdString() + "/zelvic/Zelvic.ini";
+    TempDir dir;
+    const std::string shipped = "sl,2\r\n";
+    testing_support::writeBytes(dir.file("ro/Zelvic.ini"), shipped);
+    testing_support::writeBytes(dir.file("bare/keep"), "x");
+    {
+        testing_support::ReadOnlyFolder readOnly(dir.str() + "/ro");
+        testing_support::ReadOnlyFolder bareReadOnly(dir.str() + "/bare");
+        if (!readOnly.ok() || !bareReadOnly.ok())
+            QSKIP("cannot make a folder read-only here");
+
+        // No file there: defaults, no error, the settings go to the config folder.
+        auto bare = startIn(dir.str() + "/bare");
+        bare->window->findChild<OptionGroup*>(QStringLiteral("RadioGroup3"))->setItemIndex(1);
+        bare->window.reset();
+        QCOMPARE(bare->errors, QStringList {});
+        QCOMPARE(fileBytes(config), QByteArray("tag,contents\r\nsl,0\r\ncg,0\r\ncl,0\r\nds,1\r\n"));
+        QVERIFY(::unlink(config.c_str()) == 0);
+
+        // A file there that cannot be replaced is read once, and the
+        // settings go on in the config folder, which is read from then on.
+        auto started = startIn(dir.str() + "/ro");
+        QCOMPARE(started->errors, QStringList {});
+        QCOMPARE(started->index("RadioGroup1"), 2);
+        started->window->findChild<OptionGroup*>(QStringLiteral("RadioGroup1"))->setItemIndex(3);
+        started->window.reset();
+        QCOMPARE(started->errors, QStringList {});
+        QCOMPARE(fileBytes(config), QByteArray("tag,contents\r\nsl,3\r\ncg,0\r\ncl,0\r\nds,0\r\n"));
+        QCOMPARE(fileBytes(dir.str() + "/ro/Zelvic.ini"), QByteArray::fromStdString(shipped));
+        auto again = startIn(dir.str() + "/ro");
+        QCOMPARE(again->index("RadioGroup1"), 3);
+    }
+}
+
+void SettingsFileTest::startFolderWithItsOwnFileKeepsIt()
+{
+    const std::string config = qgetenv("XDG_CONFIG_HOME").toStdString() + "/zelvic/Zelvic.ini";
+    QVERIFY(QDir().mkpath(qgetenv("XDG_CONFIG_HOME") + "/zelvic"));
+    testing_support::writeBytes(config, "sl,1\r\n");
+    TempDir dir;
+    const std::string contents = "sl,2\r\n";
+    auto started = startWith(dir, &contents);
+    QCOMPARE(started->index("RadioGroup1"), 2); // the start folder's, not the config folder's
+    started->window->findChild<OptionGroup*>(QStringLiteral("RadioGroup2"))->setItemIndex(1);
+    started->window.reset();
+    QCOMPARE(fileBytes(dir.str() + "/Zelvic.ini"), QByteArray("tag,contents\r\nsl,2\r\ncg,1\r\ncl,0\r\nds,0\r\n"));
+    QCOMPARE(fileBytes(config), QByteArray("sl,1\r\n"));
 }
 
 QTEST_MAIN(SettingsFileTest)

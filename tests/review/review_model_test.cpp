@@ -27,6 +27,7 @@ struct Fixture {
     bool moveFails = false;
     bool checkFails = false;
     bool restoreFails = false;
+    bool moveReplaces = false; // the move finds a file at the target and trashes it
 
     explicit Fixture(int count, CheckMode mode = CheckMode::FileSize)
     {
@@ -56,7 +57,10 @@ struct Fixture {
             if (moveFails)
                 return FileActionResult{"move failed"};
             moves.push_back(from + " -> " + to);
-            return FileActionResult{};
+            FileActionResult result;
+            if (moveReplaces)
+                result.trashed.filePath = "/trash/files/x";
+            return result;
         };
         ops.check = [this](const std::string&, const std::string&) {
             return checkFails ? FileActionResult{"cannot move"} : FileActionResult{};
@@ -487,4 +491,52 @@ TEST(ReviewModelTest, MoveWithEqualNamesInAGroupOfTwoCloses)
     EXPECT_EQ(fx.trashed, (std::vector<std::string>{"/x/a.jpg"}));
     EXPECT_EQ(fx.moves, (std::vector<std::string>{"/y/a.jpg -> /x/a.jpg"}));
     EXPECT_EQ(fx.files[1].path, "/x/a.jpg");
+}
+
+TEST(ReviewModelTest, ActionsNameEveryFileTheySendToTheTrash)
+{
+    // A move that replaced a file nobody saw names that file.
+    Fixture fx(3);
+    fx.files[0].path = "/a/img5.jpg";
+    fx.files[1].path = "/c/deep/img5copy.jpg";
+    fx.moveReplaces = true;
+    ReviewModel model = fx.model({0, 1, 2});
+    EXPECT_EQ(model.move(1).trashed, (std::vector<std::string>{"/c/deep/img5.jpg"}));
+    // Nothing there: nothing named.
+    fx.moveReplaces = false;
+    EXPECT_TRUE(model.move(2).trashed.empty());
+
+    // The other pane's file of the same name, trashed first, is named too.
+    Fixture same(3);
+    same.files[0].path = "/x/a.jpg";
+    same.files[1].path = "/y/a.jpg";
+    ReviewModel equalNames = same.model({0, 1, 2});
+    EXPECT_EQ(equalNames.move(1).trashed, (std::vector<std::string>{"/y/a.jpg"}));
+
+    // A delete names its file; a failed one names none.
+    Fixture del(3);
+    ReviewModel deleting = del.model({0, 1, 2});
+    EXPECT_EQ(deleting.deletePaneNow(2).trashed, (std::vector<std::string>{"/x/f1.jpg"}));
+    del.trashFails = true;
+    EXPECT_TRUE(deleting.deletePaneNow(1).trashed.empty());
+}
+
+TEST(ReviewModelTest, GoneFileIsSkippedAndItsPairsLeaveInSimilarMode)
+{
+    Fixture fx(3, CheckMode::Similar);
+    fx.pairs = {{PairState::Taken, 0, 1}, {PairState::Waiting, 1, 2}, {PairState::Taken, 0, 2}};
+    ReviewModel model = fx.model({0, 1, 2});
+    model.markGone(2);
+    EXPECT_EQ(fx.files[1].skip, 1);
+    EXPECT_EQ(fx.pairs[0].state, PairState::OutOfPlay);
+    EXPECT_EQ(fx.pairs[1].state, PairState::OutOfPlay);
+    EXPECT_EQ(fx.pairs[2].state, PairState::Taken);
+    EXPECT_EQ(model.group(), (std::vector<int32_t>{0, 1, 2})); // still on show until the walk ends
+
+    Fixture plain(2);
+    plain.pairs = {{PairState::Taken, 0, 1}};
+    ReviewModel other = plain.model({0, 1});
+    other.markGone(1);
+    EXPECT_EQ(plain.files[0].skip, 1);
+    EXPECT_EQ(plain.pairs[0].state, PairState::Taken);
 }

@@ -14,6 +14,8 @@
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
+#include <QTextOption>
 
 #include "review/review_model.h"
 #include "review/ui/picture_view.h"
@@ -38,6 +40,12 @@ constexpr int kLabelHeight = 20;
 // Least room between two labels, and right of the top row.
 constexpr int kLabelGap = 6;
 constexpr int kTopRowMargin = 8;
+// The second row: the group counter between "削除" and the pad, the trash
+// notice right of the pad.
+constexpr int kSecondRowTop = 50;
+constexpr int kGroupLabelLeft = 130;
+constexpr int kGroupLabelWidth = 160;
+constexpr int kNoticeLeft = 376;
 
 // Small glyphs for the picture-only buttons: 1 zoom out, 2 zoom in, 3 actual
 // size, 10 + d for direction d of the pad.
@@ -155,6 +163,19 @@ void buildReviewControls(QWidget& window, ReviewControls& c)
         (*label)->setFont(labelFont);
         (*label)->setGeometry(left, kLabelTop, 80, kLabelHeight);
     }
+    c.groupLabel = new QLabel(&window);
+    c.groupLabel->setObjectName(QStringLiteral("GroupLabel"));
+    c.groupLabel->setFont(gothicFont(13));
+    c.groupLabel->setGeometry(kGroupLabelLeft, kSecondRowTop, kGroupLabelWidth, kLabelHeight);
+    // Passive lines: a double click on them is one on the window's surface.
+    c.groupLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+    c.notice = new QLabel(&window);
+    c.notice->setAttribute(Qt::WA_TransparentForMouseEvents);
+    c.notice->setObjectName(QStringLiteral("NoticeLabel"));
+    c.notice->setFont(gothicFont(12));
+    QPalette noticePalette = c.notice->palette();
+    noticePalette.setColor(QPalette::WindowText, QColor(160, 0, 0));
+    c.notice->setPalette(noticePalette);
 
     c.panel = new QFrame(&window);
     c.panel->setObjectName(QStringLiteral("Panel1"));
@@ -177,8 +198,12 @@ void buildReviewControls(QWidget& window, ReviewControls& c)
         auto* memo = c.memo[k] = new QPlainTextEdit(c.panel);
         memo->setObjectName(QStringLiteral("Memo%1").arg(i));
         memo->setReadOnly(true);
-        memo->setLineWrapMode(QPlainTextEdit::NoWrap);
-        memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        // Narrow panes (800 x 600) must still show every line whole.
+        memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        memo->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // A path that wraps twice still leaves room for the other lines.
+        memo->document()->setDocumentMargin(2);
         QPalette memoPalette = memo->palette();
         memoPalette.setColor(QPalette::Base, memoPalette.color(QPalette::Button));
         memo->setPalette(memoPalette);
@@ -238,6 +263,8 @@ void layoutReviewControls(QWidget& window, ReviewControls& c, const ReviewModel&
     c.panel->resize(panelWidth, panelHeight);
     // Narrow panes (file-size or picture-size mode on a small screen) must
     // not cut the top row of controls off.
-    window.setFixedSize(std::max(panelWidth, placeLabels(c, model) + kTopRowMargin), panelHeight + kTopArea);
+    const int width = std::max(panelWidth, placeLabels(c, model) + kTopRowMargin);
+    window.setFixedSize(width, panelHeight + kTopArea);
+    c.notice->setGeometry(kNoticeLeft, kSecondRowTop, std::max(0, width - kNoticeLeft - kTopRowMargin), kLabelHeight);
     window.move(0, 0);
 }

@@ -29,6 +29,8 @@ struct ReviewControls {
     QLabel* countLabel = nullptr;   // Label1
     QLabel* firstLabel = nullptr;   // Label2
     QLabel* lastLabel = nullptr;    // Label3
+    QLabel* groupLabel = nullptr;   // "グループ n / total"
+    QLabel* notice = nullptr;       // names the file the last action sent to the trash
     QFrame* panel = nullptr;        // Panel1, around the panes
     QPushButton* move1 = nullptr;   // Button7
     QPushButton* move2 = nullptr;   // Button8

@@ -1,7 +1,9 @@
 #include "review/ui/review_window.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
+#include <string>
 #include <utility>
 
 #include <QKeyEvent>
@@ -10,6 +12,9 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStringList>
+
+#include <sys/stat.h>
 
 #include "common/file_name.h"
 #include "common/path_text.h"
@@ -114,6 +119,11 @@ bool ReviewWindow::placeMembers()
         LoadedPicture failure;
         const std::optional<PictureSize> size = ReadShownSize(file.path, failure);
         if (!size) {
+            // A file removed since the search is gone as if deleted here: a
+            // re-display passes over its pairs and reaches the other groups.
+            struct stat st {};
+            if (::lstat(file.path.c_str(), &st) != 0 && errno == ENOENT)
+                m_model->markGone(m);
             reportError(fromBytes(pictureLoadText(failure, file.path)));
             return false;
         }
@@ -181,15 +191,23 @@ std::vector<PictureCache::Want> ReviewWindow::wantedPictures() const
     return wants;
 }
 
-bool ReviewWindow::openGroup(ReviewSession& session, std::vector<int32_t>& group, int32_t paneCount)
+bool ReviewWindow::openGroup(ReviewSession& session, std::vector<int32_t>& group, int32_t paneCount,
+                             const GroupPlace& place)
 {
     m_cache->clear();
     m_reportedFailures.clear();
     m_group = &group;
     m_model = std::make_unique<ReviewModel>(session, group, paneCount);
+    m_zoomAtEdit.assign(static_cast<std::size_t>(ReviewControls::kPanes), 0);
     if (parentWidget() != nullptr && !parentWidget()->windowTitle().isEmpty())
         setWindowTitle(parentWidget()->windowTitle());
+    m_ui.groupLabel->setText(place.total > 0 ? QStringLiteral("グループ %1 / %2").arg(place.number).arg(place.total)
+                                             : QString());
     layoutReviewControls(*this, m_ui, *m_model);
+    // The notice of the last group's action stays until the next action; a
+    // new walk starts without one.
+    setNotice(place.number > 1 ? m_notice : QString());
+    awaitNewPair();
     m_ui.remove->setEnabled(false);
     if (!placeMembers())
         return false;
@@ -200,9 +218,10 @@ bool ReviewWindow::openGroup(ReviewSession& session, std::vector<int32_t>& group
     return true;
 }
 
-ReviewResult ReviewWindow::CheckFile(ReviewSession& session, std::vector<int32_t>& group, int32_t paneCount)
+ReviewResult ReviewWindow::CheckFile(ReviewSession& session, std::vector<int32_t>& group, int32_t paneCount,
+                                     const GroupPlace& place)
 {
-    if (!openGroup(session, group, paneCount))
+    if (!openGroup(session, group, paneCount, place))
         return ReviewResult::Abort;
     const int result = exec();
     if (result == static_cast<int>(ReviewResult::Ok))
@@ -221,9 +240,29 @@ void ReviewWindow::done(int result)
         image->setPicture(nullptr);
 }
 
+void ReviewWindow::awaitNewPair()
+{
+    m_pairPainted = false;
+    m_pairShown.invalidate();
+}
+
+bool ReviewWindow::pairSettled() const
+{
+    return m_pairPainted && m_pairShown.isValid() && m_pairShown.elapsed() >= m_settleMs;
+}
+
+void ReviewWindow::setNotice(const QString& text)
+{
+    m_notice = text;
+    // A long path keeps its ends: the folder's start and the file's name.
+    m_ui.notice->setText(m_ui.notice->fontMetrics().elidedText(text, Qt::ElideMiddle, m_ui.notice->width()));
+    m_ui.notice->setToolTip(text);
+}
+
 void ReviewWindow::showPanePictures()
 {
     QString failures;
+    bool allPainted = true;
     for (int32_t i = 1; i <= m_model->shownPanes(); ++i) {
         const int32_t f = m_model->fileOf(m_model->memberInPane(i));
         PictureView* image = m_ui.image[static_cast<std::size_t>(i - 1)];
@@ -240,6 +279,14 @@ void ReviewWindow::showPanePictures()
         image->setPending(failure == nullptr);
         if (failure != nullptr && m_reportedFailures.insert(f).second)
             failures += (failures.isEmpty() ? QString() : QStringLiteral("\n")) + fromBytes(*failure);
+        // A member whose file is gone has nothing to wait for.
+        const bool gone = (*m_model->session().files)[static_cast<std::size_t>(f)].skip != 0;
+        if (!gone && failure == nullptr && m_cache->find(f) == nullptr && part == nullptr)
+            allPainted = false;
+    }
+    if (allPainted && !m_pairPainted) {
+        m_pairPainted = true;
+        m_pairShown.start();
     }
     if (!failures.isEmpty())
         reportError(failures);
@@ -292,6 +339,12 @@ void ReviewWindow::syncGroup()
 void ReviewWindow::applyOutcome(const ReviewActionOutcome& outcome)
 {
     syncGroup();
+    QStringList trashed;
+    for (const std::string& path : outcome.trashed)
+        trashed << pathText(path);
+    setNotice(trashed.isEmpty() ? QString() : QStringLiteral("ゴミ箱へ移動しました：") + trashed.join(QStringLiteral("、")));
+    // A delete or a move changes what is on show.
+    awaitNewPair();
     if (!outcome.error.empty())
         reportError(fromBytes(outcome.error));
     DisplayFile();
@@ -301,18 +354,33 @@ void ReviewWindow::applyOutcome(const ReviewActionOutcome& outcome)
 
 void ReviewWindow::BitBtn1Click()
 {
+    if (!pairSettled())
+        return;
+    setNotice({});
+    const int32_t before = m_model->viewPos();
     m_model->prev();
+    if (m_model->viewPos() != before)
+        awaitNewPair();
     DisplayFile();
 }
 
 void ReviewWindow::BitBtn2Click()
 {
+    if (!pairSettled())
+        return;
+    setNotice({});
+    const int32_t before = m_model->viewPos();
     m_model->next();
+    if (m_model->viewPos() != before)
+        awaitNewPair();
     DisplayFile();
 }
 
 void ReviewWindow::Button1Click()
 {
+    if (!pairSettled())
+        return;
+    setNotice({});
     m_model->close();
     done(static_cast<int>(ReviewResult::Ok));
 }
@@ -325,17 +393,20 @@ void ReviewWindow::Button3Click()
 
 void ReviewWindow::Button2Click()
 {
-    applyOutcome(m_model->deleteChosen());
+    if (pairSettled())
+        applyOutcome(m_model->deleteChosen());
 }
 
 void ReviewWindow::Button4Click(int32_t pane)
 {
-    applyOutcome(m_model->deletePaneNow(pane));
+    if (pairSettled())
+        applyOutcome(m_model->deletePaneNow(pane));
 }
 
 void ReviewWindow::Button7Click(int32_t which)
 {
-    applyOutcome(m_model->move(which));
+    if (pairSettled())
+        applyOutcome(m_model->move(which));
 }
 
 void ReviewWindow::BitBtn3Click()
@@ -457,26 +528,42 @@ bool ReviewWindow::triageKey(QKeyEvent* event)
 
 bool ReviewWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    const auto field = std::find(m_ui.edit.begin(), m_ui.edit.end(), watched);
+    const auto pane = static_cast<int32_t>(field - m_ui.edit.begin()) + 1;
+    if (event->type() == QEvent::FocusIn && field != m_ui.edit.end() && m_model && pane <= m_model->shownPanes())
+        m_zoomAtEdit[static_cast<std::size_t>(pane - 1)] = m_model->zoom(m_model->memberInPane(pane));
     if (event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
-    if (std::find(m_ui.edit.begin(), m_ui.edit.end(), watched) == m_ui.edit.end()) {
+    if (field == m_ui.edit.end()) {
         if (!triageKey(key))
             return QDialog::eventFilter(watched, event);
         key->accept();
         return true;
     }
     // A zoom field keeps its keys (Enter applies the typed scale through the
-    // field's own signal); only Esc still means "中断". What the field
-    // leaves unused goes no further, to no pane or button.
-    if (reviewKeyOf(*key) == ReviewKey::Abort) {
-        triageKey(key);
+    // field's own signal); Esc leaves the field with the scale it had. What
+    // the field leaves unused goes no further, to no pane or button.
+    if (key->key() == Qt::Key_Escape) {
+        leaveZoomField(pane);
         key->accept();
         return true;
     }
     static_cast<QObject*>(watched)->event(event);
     event->accept(); // an ignored key would travel on to the parents
     return true;
+}
+
+void ReviewWindow::leaveZoomField(int32_t pane)
+{
+    if (m_model && pane >= 1 && pane <= m_model->shownPanes()) {
+        const int32_t zoom = m_zoomAtEdit[static_cast<std::size_t>(pane - 1)];
+        if (zoom > 0)
+            m_model->typeZoom(pane, std::to_string(zoom));
+        m_ui.edit[static_cast<std::size_t>(pane - 1)]->setText(
+            QString::number(m_model->zoom(m_model->memberInPane(pane))));
+    }
+    setFocus(Qt::OtherFocusReason);
 }
 
 void ReviewWindow::keyPressEvent(QKeyEvent* event)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QRect>
 #include <QString>
 
@@ -20,20 +21,25 @@
 // side, modally, with stepping, zoom and pan, delete and move.
 class ReviewWindow : public QDialog {
     Q_OBJECT
+    friend class ReviewWindowTestPeer;
+
 public:
     explicit ReviewWindow(QWidget* parent = nullptr);
     ~ReviewWindow() override;
 
-    // Shows `group` (FileTable indices; shrinks as files are deleted) with
-    // paneCount panes and returns when the window closes. A group whose
-    // pictures cannot be read shows the error and answers Abort, which ends
-    // the walk, without opening the window.
-    ReviewResult CheckFile(ReviewSession& session, std::vector<int32_t>& group, int32_t paneCount = 2);
+    // After a new pair comes on show, clicks and keys that would act on it
+    // (delete, move, OK, Prev, Next) are dropped for this long: a double
+    // press must not reach a pair the user has not yet seen, and a person
+    // who looks first is not slowed.
+    static constexpr int64_t kSettleMs = 150;
 
-    // CheckFile without the modal loop, for tests and tools: lays out and
-    // fills the window and shows it; false (after reporting) when a picture
-    // cannot be read. `group` must outlive the open window.
-    bool openGroup(ReviewSession& session, std::vector<int32_t>& group, int32_t paneCount = 2);
+    // Shows `group` (FileTable indices; shrinks as files are deleted) with
+    // paneCount panes and returns when the window closes. `place` (when its
+    // total is known) is shown as "グループ n / total". A group whose
+    // pictures cannot be read shows the error and answers Abort, which ends
+    // the walk, without opening the window; a file found gone is marked gone.
+    ReviewResult CheckFile(ReviewSession& session, std::vector<int32_t>& group, int32_t paneCount = 2,
+                           const GroupPlace& place = {});
 
     // A JPEG whose full-size picture would take more bytes than this is
     // held whole only at a smaller scale; at full size only the part on view
@@ -58,6 +64,17 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // CheckFile without the modal loop: lays out and fills the window and
+    // shows it; false (after reporting) when a picture cannot be read.
+    // `group` must outlive the open window.
+    bool openGroup(ReviewSession& session, std::vector<int32_t>& group, int32_t paneCount = 2,
+                   const GroupPlace& place = {});
+    // A new pair is coming on show: actions wait until it is painted and
+    // has been on view for kSettleMs.
+    void awaitNewPair();
+    bool pairSettled() const;
+    // The line naming what went to the trash; empty clears it.
+    void setNotice(const QString& text);
     void connectControls();
     std::vector<PictureCache::Want> wantedPictures() const;
     // The part of member m's picture that its pane shows, in the picture's
@@ -69,6 +86,9 @@ private:
     // Presses the button a key stands for, under that button's own rules
     // (shown and enabled); false when the key is not the review's.
     bool triageKey(QKeyEvent* event);
+    // Esc in zoom field `pane`: the field gets back the scale it had when it
+    // took the focus, and the focus returns to the window.
+    void leaveZoomField(int32_t pane);
     void applyOutcome(const ReviewActionOutcome& outcome);
     void syncGroup();
 
@@ -97,6 +117,11 @@ private:
     PictureCache* m_cache = nullptr;
     std::function<void(const QString&)> m_errorSink;
     std::set<int32_t> m_reportedFailures; // files whose load error was shown
+    bool m_pairPainted = false; // every shown pane has its picture or its error
+    QElapsedTimer m_pairShown;  // since the pair on show was painted
+    int64_t m_settleMs = kSettleMs;
+    std::vector<int32_t> m_zoomAtEdit; // per pane: the scale when its field took the focus
+    QString m_notice;
     int64_t m_wholePictureLimit = int64_t {256} << 20;
 
     ReviewControls m_ui;
