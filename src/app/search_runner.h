@@ -42,6 +42,8 @@ signals:
 private:
     void deliver(std::shared_ptr<SearchOutcome> outcome, const QString& error);
 
+    // Not a WorkerPool thread: it waits the whole search in runSearch, which
+    // runs the search's own pool, so a worker of that pool cannot host it.
     std::thread m_worker;
     std::atomic<bool> m_abort {false};
     std::optional<SearchOutcome> m_outcome;

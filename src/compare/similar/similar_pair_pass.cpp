@@ -200,7 +200,7 @@ BucketLayout makeBuckets(const std::vector<int32_t>& eligible, std::span<const S
 // Packed maps: the plain map sum of every pair that gets that far reads a
 // quarter of the bytes. A map that cannot be packed keeps the byte sums.
 // Every map is written whole by its packing: no need to clear them first.
-void packMaps(BucketLayout& layout, int32_t jobs)
+void packMaps(BucketLayout& layout, int32_t jobs, WorkerPool* pool)
 {
     layout.planes.reset(new ContrastPlanes[layout.sides.size()]);
     parallelFor(static_cast<int64_t>(layout.sides.size()), jobs, [&](int64_t k, int32_t) {
@@ -208,12 +208,12 @@ void packMaps(BucketLayout& layout, int32_t jobs)
         ContrastPlanes& packed = layout.planes[static_cast<std::size_t>(k)];
         if (packContrastPlanes(side.signature->contrastMap.data(), kInnerSize * kInnerSize, packed))
             side.planes = &packed;
-    });
+    }, pool);
 }
 
 // Pairs to score, for the progress counter: those of each bucket with
 // itself and with the buckets after it that pass the gate.
-int64_t countGatedPairs(const BucketLayout& layout, int32_t level, int32_t jobs)
+int64_t countGatedPairs(const BucketLayout& layout, int32_t level, int32_t jobs, WorkerPool* pool)
 {
     const std::vector<Bucket>& buckets = layout.buckets;
     std::vector<int64_t> bucketPairs(buckets.size(), 0);
@@ -231,7 +231,7 @@ int64_t countGatedPairs(const BucketLayout& layout, int32_t level, int32_t jobs)
             }
         }
         bucketPairs[static_cast<std::size_t>(p)] = pairs;
-    });
+    }, pool);
     int64_t totalPairs = 0;
     for (int64_t pairs : bucketPairs)
         totalPairs += pairs;
@@ -438,8 +438,8 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
     if (eligible.size() < 2 || input.abortFlag.load(std::memory_order_relaxed))
         return {};
     BucketLayout layout = makeBuckets(eligible, input.signatures);
-    packMaps(layout, input.jobs);
-    const int64_t totalPairs = countGatedPairs(layout, input.level, input.jobs);
+    packMaps(layout, input.jobs, input.pool);
+    const int64_t totalPairs = countGatedPairs(layout, input.level, input.jobs, input.pool);
     const std::vector<Tile> tiles = makeTiles(layout);
 
     const SimilarScoreLimits limits = similarScoreLimits(input.level, static_cast<int32_t>(input.files.size()));
@@ -452,7 +452,7 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
         const int64_t examined = TileScorer(layout, input, limits, useLanes, tiles[k], tileLines[k]).run();
         const int64_t done = donePairs.fetch_add(examined) + examined;
         input.report(SearchProgress::Phase::Pairs, done, totalPairs);
-    });
+    }, input.pool);
     input.report(SearchProgress::Phase::Pairs, donePairs.load(), totalPairs, true);
 
     std::vector<std::string> lines;
