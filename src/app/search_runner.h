@@ -8,7 +8,7 @@
 #include <QObject>
 #include <QString>
 
-#include "search/search_job.h"
+#include "driver/search_job.h"
 
 // Runs one search at a time on a worker thread. Progress and the end come
 // back to the thread that owns the runner as signals; the outcome is taken
