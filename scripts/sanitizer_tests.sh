@@ -29,5 +29,6 @@ tsan_tests=(compare identical similar cache search driver gui_main_window_test g
 cmake --build build-tsan -j2 --target compare_tests identical_tests similar_tests cache_tests search_tests \
   driver_tests main_window_test review_window_test zelvic-cli >&2
 (cd build-tsan &&
- TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1" QT_QPA_PLATFORM=offscreen \
+ TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1" \
+ QT_QPA_PLATFORM=offscreen \
  ctest --output-on-failure -j1 --timeout 1800 -R "^($(IFS='|'; echo "${tsan_tests[*]}"))\$")
