@@ -1,5 +1,6 @@
 #include "common/worker_pool.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <set>
@@ -80,19 +81,18 @@ TEST(WorkerPoolTest, ParallelForRunsOnTheGivenPoolWithinItsJobCount)
     };
     for (const Case c : {Case {1000, 3, 3}, Case {1000, 2, 2}, Case {2, 3, 2}, Case {500, 8, 3}}) {
         std::vector<std::atomic<int32_t>> visits(static_cast<std::size_t>(c.count));
-        std::atomic<int32_t> highestWorker {0};
+        int32_t highestWorker = 0;
         std::set<std::thread::id> threads;
         parallelFor(c.count, c.jobs, [&](int64_t index, int32_t worker) {
             ++visits[static_cast<std::size_t>(index)];
-            for (int32_t seen = highestWorker.load(); worker > seen && !highestWorker.compare_exchange_weak(seen, worker);) {
-            }
             std::lock_guard lock(mutex);
+            highestWorker = std::max(highestWorker, worker);
             threads.insert(std::this_thread::get_id());
         }, &pool);
         const std::string name = std::to_string(c.count) + " on " + std::to_string(c.jobs);
         for (const auto& v : visits)
             ASSERT_EQ(v.load(), 1) << name;
-        EXPECT_LT(highestWorker.load(), c.workerLimit) << name;
+        EXPECT_LT(highestWorker, c.workerLimit) << name;
         for (const std::thread::id& id : threads)
             EXPECT_EQ(poolThreads.count(id), 1u) << name;
     }

@@ -174,8 +174,10 @@ BucketLayout makeBuckets(const std::vector<int32_t>& eligible, std::span<const S
 
     std::vector<std::array<int32_t, 3>> keyed; // contrast id, luma id, file index
     keyed.reserve(eligible.size());
-    for (std::size_t k = 0; k < eligible.size(); ++k)
-        keyed.push_back({layout.contrastTable.idOf(contrastHalves[k]), layout.lumaTable.idOf(lumaHalves[k]), eligible[k]});
+    for (std::size_t k = 0; k < eligible.size(); ++k) {
+        keyed.push_back(
+            {layout.contrastTable.idOf(contrastHalves[k]), layout.lumaTable.idOf(lumaHalves[k]), eligible[k]});
+    }
     std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
         return a[0] != b[0] ? a[0] < b[0] : a[1] < b[1];
     });
@@ -225,7 +227,8 @@ int64_t countGatedPairs(const BucketLayout& layout, int32_t level, int32_t jobs,
             const int32_t contrast = layout.contrastTable.between(bucket.contrastId, g2);
             if (contrast > level + 3)
                 continue;
-            for (int32_t q = std::max(static_cast<int32_t>(p), layout.groupStart[g2]); q < layout.groupStart[g2 + 1]; ++q) {
+            const int32_t groupEnd = layout.groupStart[g2 + 1];
+            for (int32_t q = std::max(static_cast<int32_t>(p), layout.groupStart[g2]); q < groupEnd; ++q) {
                 if (passesCodeGate(layout.codesBetween(contrast, static_cast<int32_t>(p), q), level))
                     pairs += q == p ? size * (size - 1) / 2 : size * buckets[q].size;
             }
@@ -266,7 +269,8 @@ public:
     {
         for (int32_t p = layout.bucketAt[tile.first]; p <= layout.bucketAt[tile.end - 1]; ++p) {
             const Bucket& bucket = layout.buckets[p];
-            m_own.push_back(TileBucket {p, std::max(tile.first, bucket.first), std::min(tile.end, bucket.first + bucket.size), {}});
+            const int32_t bucketEnd = bucket.first + bucket.size;
+            m_own.push_back(TileBucket {p, std::max(tile.first, bucket.first), std::min(tile.end, bucketEnd), {}});
         }
         if (useLanes) {
             for (int32_t i = tile.first; i < tile.end; ++i)
@@ -410,8 +414,8 @@ private:
         const int32_t a = m_layout.fileAt[pa];
         const int32_t b = m_layout.fileAt[pb];
         const auto& signatures = m_input.signatures;
-        m_lines.push_back(
-            similarResultLine(*scores, a, b, signatures[a], signatures[b], m_input.files[a].path, m_input.files[b].path));
+        const FileTable& files = m_input.files;
+        m_lines.push_back(similarResultLine(*scores, a, b, signatures[a], signatures[b], files[a].path, files[b].path));
     }
 
     const BucketLayout& m_layout;
