@@ -153,7 +153,8 @@ TEST(ScanWorkersTest, TheSearchPoolDoesTheScanAndOutlivesIt)
 {
     TempDir dir;
     for (int i = 0; i < 30; ++i)
-        makeFile(dir, "f" + std::to_string(i % 6) + "/p" + std::to_string(i) + ".jpg", 1, 1'000'000'000);
+        makeFile(dir, std::string("f").append(std::to_string(i % 6)).append("/p").append(std::to_string(i)).append(".jpg"), 1,
+                 1'000'000'000);
     WorkerPool pool(2);
     std::mutex mutex;
     std::set<std::thread::id> poolThreads;
