@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "cache/signature_store.h"
-#include "search/search_job.h"
+#include "driver/search_job.h"
 #include "support/test_pictures.h"
 
 namespace {

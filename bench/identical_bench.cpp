@@ -33,8 +33,8 @@
 #include "common/parallel_for.h"
 #include "compare/identical/identical_match.h"
 #include "compare/identical/identical_pair_search.h"
+#include "driver/search_job.h"
 #include "picture/picture_loader.h"
-#include "search/search_job.h"
 #include "support/test_pictures.h"
 
 namespace {

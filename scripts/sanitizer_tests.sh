@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer
 # (any report fails its test; the fuzz corpora are replayed as part of it), then
-# the engine, load pipeline and cache tests under ThreadSanitizer. Own build folders, -O1, no benchmarks.
+# every test that starts threads under ThreadSanitizer. Own build folders, -O1, no benchmarks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 launcher=()
@@ -22,7 +22,13 @@ cmake --build build-asan -j2 >&2
 if [[ ! -f build-tsan/build.ninja ]]; then
   cmake -S . -B build-tsan "${common[@]}" -DZELVIC_TSAN=ON >&2
 fi
-cmake --build build-tsan -j2 --target compare_tests identical_tests similar_tests cache_tests zelvic-cli >&2
+# Every test that starts threads: the engines, the load pipeline, the cache,
+# the scan workers and the search's pool, the command line's searches, the
+# window's search thread and the review's picture thread.
+tsan_tests=(compare identical similar cache search driver cli gui_main_window_test gui_review_window_test)
+cmake --build build-tsan -j2 --target compare_tests identical_tests similar_tests cache_tests search_tests \
+  driver_tests cli_tests main_window_test review_window_test zelvic-cli >&2
 (cd build-tsan &&
- TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1" \
- ctest --output-on-failure -j1 --timeout 1800 -R '^(compare|identical|similar|cache)$')
+ TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1" \
+ QT_QPA_PLATFORM=offscreen \
+ ctest --output-on-failure -j1 --timeout 1800 -R "^($(IFS='|'; echo "${tsan_tests[*]}"))\$")

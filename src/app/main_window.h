@@ -11,9 +11,9 @@
 
 #include "app/settings_location.h"
 #include "app/volume_list.h"
+#include "driver/search_job.h"
 #include "review/group_walk.h"
 #include "review/pane_size.h"
-#include "search/search_job.h"
 
 class FolderTree;
 class OptionGroup;

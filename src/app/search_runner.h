@@ -8,7 +8,7 @@
 #include <QObject>
 #include <QString>
 
-#include "search/search_job.h"
+#include "driver/search_job.h"
 
 // Runs one search at a time on a worker thread. Progress and the end come
 // back to the thread that owns the runner as signals; the outcome is taken
@@ -42,6 +42,8 @@ signals:
 private:
     void deliver(std::shared_ptr<SearchOutcome> outcome, const QString& error);
 
+    // Not a WorkerPool thread: it waits the whole search in runSearch, which
+    // runs the search's own pool, so a worker of that pool cannot host it.
     std::thread m_worker;
     std::atomic<bool> m_abort {false};
     std::optional<SearchOutcome> m_outcome;

@@ -22,8 +22,8 @@
 #include "common/folder_path.h"
 #include "common/integer_text.h"
 #include "common/log_categories.h"
+#include "driver/search_job.h"
 #include "review/group_walk.h"
-#include "search/search_job.h"
 
 namespace {
 

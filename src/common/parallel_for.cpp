@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <thread>
-#include <vector>
+
+#include "common/worker_pool.h"
 
 int32_t resolveJobs(int32_t jobs)
 {
@@ -12,7 +14,7 @@ int32_t resolveJobs(int32_t jobs)
     return static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
-void parallelFor(int64_t count, int32_t jobs, const std::function<void(int64_t, int32_t)>& body)
+void parallelFor(int64_t count, int32_t jobs, const std::function<void(int64_t, int32_t)>& body, WorkerPool* pool)
 {
     if (count <= 0)
         return;
@@ -23,13 +25,12 @@ void parallelFor(int64_t count, int32_t jobs, const std::function<void(int64_t, 
         return;
     }
     std::atomic<int64_t> next {0};
-    auto worker = [&](int32_t id) {
+    const auto worker = [&](int32_t id) {
+        if (id >= jobs)
+            return;
         for (int64_t i = next.fetch_add(1); i < count; i = next.fetch_add(1))
             body(i, id);
     };
-    std::vector<std::jthread> threads;
-    threads.reserve(static_cast<std::size_t>(jobs - 1));
-    for (int32_t id = 1; id < jobs; ++id)
-        threads.emplace_back(worker, id);
-    worker(0);
+    std::optional<WorkerPool> own;
+    (pool != nullptr ? *pool : own.emplace(jobs)).run(worker);
 }

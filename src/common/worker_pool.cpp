@@ -38,6 +38,12 @@ void WorkerPool::wait()
     m_body = nullptr;
 }
 
+void WorkerPool::run(std::function<void(int32_t worker)> body)
+{
+    start(std::move(body));
+    wait();
+}
+
 void WorkerPool::loop(int32_t worker)
 {
     uint64_t seen = 0;

@@ -7,8 +7,9 @@
 #include <thread>
 #include <vector>
 
-// Threads kept for the length of a search, so that the engines do not start
-// threads for every batch or call. The threads start on the first task.
+// Threads kept for the length of a search, so that the scan, the loading and
+// the pair phases do not start threads for every batch or call. The threads
+// start on the first task.
 class WorkerPool {
 public:
     explicit WorkerPool(int32_t threads);
@@ -25,6 +26,10 @@ public:
 
     // Until every thread has returned from the current task's body.
     void wait();
+
+    // start(body) then wait(): the caller waits while the threads work. Not
+    // from inside one of this pool's own tasks (it would wait for itself).
+    void run(std::function<void(int32_t worker)> body);
 
 private:
     void loop(int32_t worker);

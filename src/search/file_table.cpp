@@ -5,7 +5,7 @@
 #include "common/parallel_for.h"
 #include "search/scan_line.h"
 
-FileTable BuildFileTable(const std::vector<std::string>& scanList, CheckMode mode, int32_t jobs)
+FileTable BuildFileTable(const std::vector<std::string>& scanList, CheckMode mode, int32_t jobs, WorkerPool* pool)
 {
     FileTable files(scanList.size());
     // Two allocations an entry (path, stamp) are most of the cost: spread them.
@@ -27,7 +27,7 @@ FileTable BuildFileTable(const std::vector<std::string>& scanList, CheckMode mod
                 file.width = picture.width;
             }
         }
-    });
+    }, pool);
     return files;
 }
 

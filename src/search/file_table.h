@@ -6,6 +6,8 @@
 
 #include "search/search_options.h"
 
+class WorkerPool;
+
 // One picture file of a search. A file is named everywhere by its index in
 // the FileTable, which is its position in the sorted scan list.
 struct File_rec {
@@ -27,8 +29,9 @@ inline constexpr int32_t kMaxGroup = 300;
 // FileTable from the sorted scan list: entry i from line i. Path, stamp and
 // size from their columns; in CheckMode 1 the key gives Height and Width
 // (sizeOfPictureKey). The entries are filled on `jobs`
-// threads (0 = every core).
-FileTable BuildFileTable(const std::vector<std::string>& scanList, CheckMode mode, int32_t jobs = 1);
+// threads (0 = every core), those of `pool` when given.
+FileTable BuildFileTable(const std::vector<std::string>& scanList, CheckMode mode, int32_t jobs = 1,
+                         WorkerPool* pool = nullptr);
 
 // The key that orders a file in the run loop: Size in CheckMode 0, the
 // picture-size key (pictureSizeKey) in CheckMode 1.

@@ -10,7 +10,6 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
-#include <thread>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -21,6 +20,7 @@
 #include "common/file_name.h"
 #include "common/log_categories.h"
 #include "common/parallel_for.h"
+#include "common/worker_pool.h"
 #include "picture/picture_size.h"
 #include "search/line_order.h"
 #include "search/local_stamp_cache.h"
@@ -336,16 +336,19 @@ std::vector<std::string> mergedLines(std::vector<std::unique_ptr<ScanWorker>>& w
 // opened in CheckMode 1 (the first such path in list order).
 std::vector<std::string> scanTree(const std::string& folder, const ScanSettings& settings)
 {
-    const int32_t jobs = resolveJobs(settings.jobs);
+    const int32_t jobs = settings.pool != nullptr ? settings.pool->size() : resolveJobs(settings.jobs);
     ScanShared shared {settings, folder, FolderQueue(PendingFolder {"", 0}, jobs), {0}};
     std::vector<std::unique_ptr<ScanWorker>> workers;
     for (int32_t i = 0; i < jobs; ++i)
         workers.push_back(std::make_unique<ScanWorker>(shared));
-    {
-        std::vector<std::jthread> threads;
-        for (int32_t i = 1; i < jobs; ++i)
-            threads.emplace_back([&worker = *workers[static_cast<std::size_t>(i)]] { worker.run(); });
+    if (jobs == 1) {
         workers[0]->run();
+    } else {
+        // One worker on each of the pool's threads.
+        std::optional<WorkerPool> own;
+        (settings.pool != nullptr ? *settings.pool : own.emplace(jobs)).run([&workers](int32_t worker) {
+            workers[static_cast<std::size_t>(worker)]->run();
+        });
     }
     std::vector<std::string> unopened;
     for (auto& worker : workers) {

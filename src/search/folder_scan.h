@@ -13,12 +13,15 @@
 #include "search/search_options.h"
 #include "search/search_progress.h"
 
+class WorkerPool;
+
 struct ScanSettings {
     CheckMode mode = CheckMode::FileSize;
     int32_t subDirDepth = 0; // 0 to 3 levels of sub-folders
     const std::atomic<bool>* abortFlag = nullptr;
     ProgressThrottle* progress = nullptr; // may be null
     int32_t jobs = 1; // threads for buildScanList; 0 = every core
+    WorkerPool* pool = nullptr; // the search's threads (then its size is the job count); null: a pool of its own
     // Reads a picture's size in CheckMode 1 in place of ReadPictureSize (for
     // one kept from an earlier search); `st` is the file's status as the
     // scan took it. Called from every scan thread.
@@ -34,7 +37,7 @@ std::string scanFolderArgument(const std::string& searchFolder);
 bool canReadSearchFolder(const std::string& searchFolder);
 
 // ScanList of a search: every picture line below searchFolder, sorted. The
-// folders are taken from one shared queue by settings.jobs threads; the sort
+// folders are taken from one shared queue by the pool's threads; the sort
 // makes the result independent of which thread met which folder. In
 // CheckMode 1 the scan goes on past a picture that cannot be opened and the
 // SearchError names the first such path in list order, whatever the threads.

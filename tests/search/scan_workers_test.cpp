@@ -5,12 +5,17 @@
 
 #include <atomic>
 #include <filesystem>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "common/worker_pool.h"
 #include "search/line_order.h"
 #include "search/privilege.h"
 #include "search/scan_files.h"
@@ -142,4 +147,40 @@ TEST(ScanWorkersTest, FolderLargerThanOneReadOfEntries)
         sortLines(expected);
         EXPECT_EQ(lines, expected);
     }
+}
+
+TEST(ScanWorkersTest, TheSearchPoolDoesTheScanAndOutlivesIt)
+{
+    TempDir dir;
+    for (int i = 0; i < 30; ++i)
+        makeFile(dir, std::string("f").append(std::to_string(i % 6)).append("/p").append(std::to_string(i)).append(".jpg"), 1,
+                 1'000'000'000);
+    WorkerPool pool(2);
+    std::mutex mutex;
+    std::set<std::thread::id> poolThreads;
+    pool.run([&](int32_t) {
+        std::lock_guard lock(mutex);
+        poolThreads.insert(std::this_thread::get_id());
+    });
+    std::set<std::thread::id> scanThreads;
+    ScanSettings settings;
+    settings.mode = CheckMode::PictureSize;
+    settings.subDirDepth = 3;
+    settings.jobs = 1; // the pool's size counts, not this
+    settings.pictureSize = [&](const std::string&, const struct stat&) {
+        std::lock_guard lock(mutex);
+        scanThreads.insert(std::this_thread::get_id());
+        return std::optional<PictureSize>(PictureSize {4, 3});
+    };
+    const auto alone = buildScanList(dir.str(), settings);
+    EXPECT_EQ(alone.size(), 30u);
+    EXPECT_EQ(scanThreads, std::set {std::this_thread::get_id()});
+    scanThreads.clear();
+    settings.pool = &pool;
+    // Twice on the same pool: the first scan leaves its threads ready.
+    for (int round = 0; round < 2; ++round)
+        EXPECT_EQ(buildScanList(dir.str(), settings), alone) << round;
+    EXPECT_FALSE(scanThreads.empty());
+    for (const std::thread::id& id : scanThreads)
+        EXPECT_EQ(poolThreads.count(id), 1u);
 }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "similar/byte_sum_kind.h"
+
 namespace {
 
 // The kinds this processor has besides the plain loops.

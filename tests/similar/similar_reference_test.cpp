@@ -10,6 +10,7 @@
 
 #include "compare/similar/similar_byte_sums.h"
 #include "compare/similar/similar_scoring.h"
+#include "similar/byte_sum_kind.h"
 #include "similar/random_signatures.h"
 
 namespace {

@@ -203,7 +203,8 @@ private:
 } // namespace
 
 std::vector<PairMatch> findIdenticalPairs(std::span<const PairSignature> signatures, const MatchLimits& limits,
-                                          int32_t jobs, const std::atomic<bool>& abortFlag, const PairProgress& progress)
+                                          int32_t jobs, const std::atomic<bool>& abortFlag, const PairProgress& progress,
+                                          WorkerPool* pool)
 {
     const int64_t count = static_cast<int64_t>(signatures.size());
     if (count < 2 || abortFlag.load(std::memory_order_relaxed))
@@ -230,7 +231,7 @@ std::vector<PairMatch> findIdenticalPairs(std::span<const PairSignature> signatu
         const int64_t finished = done.fetch_add(1, std::memory_order_relaxed) + 1;
         if (progress)
             progress(finished, count);
-    });
+    }, pool);
 
     // One list in pair order; each worker's list is let go once moved, so the
     // matches are held about once, not twice.

@@ -94,7 +94,7 @@ std::vector<std::string> IdenticalRun::decidePairs(std::span<const int32_t> file
     if (reportProgress) {
         progress = [this](int64_t done, int64_t total) { m_ctx.report(SearchProgress::Phase::Pairs, done, total); };
     }
-    const std::vector<PairMatch> matches = findIdenticalPairs(kept, limits, jobs, m_ctx.abortFlag, progress);
+    const std::vector<PairMatch> matches = findIdenticalPairs(kept, limits, jobs, m_ctx.abortFlag, progress, m_ctx.pool);
     if (reportProgress) {
         const auto total = static_cast<int64_t>(kept.size());
         m_ctx.report(SearchProgress::Phase::Pairs, total, total, true);

@@ -419,7 +419,8 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) int32_t planeDistancePerm
 #endif
 
 // One row a kind, in the order of ByteSumKind; a kind this build cannot
-// run falls back to the plain loops (setByteSumKind never selects it).
+// run falls back to the plain loops (the kind in use is never above the
+// processor's best).
 struct ByteSumFunctions {
     int32_t (*pairedRow)(const uint8_t*, const uint8_t*, const IndexPairing&);
     int32_t (*alignedRow)(const uint8_t*, const uint8_t*, const AxisRun&);
@@ -454,11 +455,6 @@ std::atomic<ByteSumKind> byte_sums_detail::kindInUse {g_best};
 ByteSumKind bestByteSumKind()
 {
     return g_best;
-}
-
-void setByteSumKind(ByteSumKind kind)
-{
-    byte_sums_detail::kindInUse.store(std::min(kind, g_best), std::memory_order_relaxed);
 }
 
 int32_t byteDistance(const uint8_t* a, const uint8_t* b, int32_t count, int32_t stopAt)

@@ -15,7 +15,8 @@
 enum class ByteSumKind { Plain, Shuffles, Permutes };
 
 namespace byte_sums_detail {
-// Read for every scored pair, hence inline.
+// Read for every scored pair, hence inline. Only the tests change it, to
+// hold every kind against the same results.
 extern std::atomic<ByteSumKind> kindInUse;
 } // namespace byte_sums_detail
 
@@ -25,9 +26,6 @@ inline ByteSumKind byteSumKind()
 {
     return byte_sums_detail::kindInUse.load(std::memory_order_relaxed);
 }
-// Tests switch kinds to hold them all against the same results; a kind the
-// processor lacks is replaced by the best it has below it.
-void setByteSumKind(ByteSumKind kind);
 inline bool byteSumsVectorised()
 {
     return byteSumKind() != ByteSumKind::Plain;

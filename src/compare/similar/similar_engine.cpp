@@ -51,7 +51,7 @@ void CompareSimilar(EngineContext& ctx)
     LoadPipeline(ctx, PrimaryEngine::Similar).run(members, commit);
 
     std::vector<std::string> lines = runSimilarPairPass(
-        SimilarPairPassInput {files, signatures, ctx.level, jobs, ctx.abortFlag, ctx.progress});
+        SimilarPairPassInput {files, signatures, ctx.level, jobs, ctx.abortFlag, ctx.progress, ctx.pool});
     ctx.counters.pairCount += static_cast<int32_t>(lines.size());
     for (std::string& line : lines)
         ctx.resultLines.push_back(std::move(line));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <tuple>
 #include <utility>
 
@@ -127,244 +128,335 @@ struct Tile {
     int32_t end = 0;
 };
 
-} // namespace
+// The eligible pictures in bucket order, and what the steps after the
+// bucketing look up about them.
+struct BucketLayout {
+    HalfTable contrastTable;
+    HalfTable lumaTable;
+    std::vector<Bucket> buckets;
+    std::vector<int32_t> groupStart; // first bucket of each contrast id met, then the bucket count
+    std::vector<int32_t> fileAt;     // FileTable index of each position
+    std::vector<int32_t> bucketAt;   // bucket of each position
+    std::vector<PairSide> sides;
+    std::unique_ptr<ContrastPlanes[]> planes;
 
-std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
+    // The contrast ids are dense, so id g names group g.
+    int32_t groupCount() const { return static_cast<int32_t>(groupStart.size()) - 1; }
+    CodeDistances codesBetween(int32_t contrast, int32_t bucket1, int32_t bucket2) const
+    {
+        return CodeDistances {contrast, lumaTable.between(buckets[bucket1].lumaId, buckets[bucket2].lumaId)};
+    }
+};
+
+std::vector<int32_t> eligibleFiles(const FileTable& files)
 {
-    const FileTable& files = input.files;
-    const auto& signatures = input.signatures;
-    const int32_t fileCount = static_cast<int32_t>(files.size());
-    const int32_t level = input.level;
-    const SimilarScoreLimits limits = similarScoreLimits(level, fileCount);
-
     std::vector<int32_t> eligible;
-    for (int32_t i = 0; i < fileCount; ++i) {
+    for (int32_t i = 0; i < static_cast<int32_t>(files.size()); ++i) {
         if (files[i].skip == 0 && files[i].spreadA != 0 && files[i].spreadB != 0)
             eligible.push_back(i);
     }
-    if (eligible.size() < 2 || input.abortFlag.load(std::memory_order_relaxed))
-        return {};
+    return eligible;
+}
 
+// Buckets ordered by (contrast id, luma id); members stay in index order
+// because the sort is stable.
+BucketLayout makeBuckets(const std::vector<int32_t>& eligible, std::span<const SimilarSignature> signatures)
+{
     std::vector<HalfCodes> contrastHalves;
     std::vector<HalfCodes> lumaHalves;
     for (int32_t i : eligible) {
         contrastHalves.push_back(halfCodes(signatures[i], 1));
         lumaHalves.push_back(halfCodes(signatures[i], 7));
     }
-    const HalfTable contrastTable = makeHalfTable(contrastHalves);
-    const HalfTable lumaTable = makeHalfTable(lumaHalves);
+    BucketLayout layout;
+    layout.contrastTable = makeHalfTable(contrastHalves);
+    layout.lumaTable = makeHalfTable(lumaHalves);
 
-    // Buckets ordered by (contrast id, luma id); members stay in index order
-    // because the sort is stable.
     std::vector<std::array<int32_t, 3>> keyed; // contrast id, luma id, file index
     keyed.reserve(eligible.size());
-    for (std::size_t k = 0; k < eligible.size(); ++k)
-        keyed.push_back({contrastTable.idOf(contrastHalves[k]), lumaTable.idOf(lumaHalves[k]), eligible[k]});
+    for (std::size_t k = 0; k < eligible.size(); ++k) {
+        keyed.push_back(
+            {layout.contrastTable.idOf(contrastHalves[k]), layout.lumaTable.idOf(lumaHalves[k]), eligible[k]});
+    }
     std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
         return a[0] != b[0] ? a[0] < b[0] : a[1] < b[1];
     });
-    std::vector<Bucket> buckets;
-    std::vector<int32_t> groupStart; // first bucket of each contrast id met
-    std::vector<int32_t> fileAt;      // FileTable index of each position
-    std::vector<PairSide> sides;
-    fileAt.reserve(keyed.size());
-    sides.reserve(keyed.size());
+    std::vector<Bucket>& buckets = layout.buckets;
+    layout.fileAt.reserve(keyed.size());
+    layout.sides.reserve(keyed.size());
     for (const auto& entry : keyed) {
         if (buckets.empty() || buckets.back().contrastId != entry[0] || buckets.back().lumaId != entry[1]) {
             if (buckets.empty() || buckets.back().contrastId != entry[0])
-                groupStart.push_back(static_cast<int32_t>(buckets.size()));
-            buckets.push_back(Bucket {entry[0], entry[1], static_cast<int32_t>(sides.size()), 0});
+                layout.groupStart.push_back(static_cast<int32_t>(buckets.size()));
+            buckets.push_back(Bucket {entry[0], entry[1], static_cast<int32_t>(layout.sides.size()), 0});
         }
         ++buckets.back().size;
-        fileAt.push_back(entry[2]);
-        sides.push_back(makePairSide(signatures[static_cast<std::size_t>(entry[2])]));
+        layout.fileAt.push_back(entry[2]);
+        layout.bucketAt.push_back(static_cast<int32_t>(buckets.size()) - 1);
+        layout.sides.push_back(makePairSide(signatures[static_cast<std::size_t>(entry[2])]));
     }
-    groupStart.push_back(static_cast<int32_t>(buckets.size()));
-    // Packed maps: the plain map sum of every pair that gets that far reads a
-    // quarter of the bytes. A map that cannot be packed keeps the byte sums.
-    // Every map is written whole by its packing: no need to clear them first.
-    const std::unique_ptr<ContrastPlanes[]> planes(new ContrastPlanes[sides.size()]);
-    parallelFor(static_cast<int64_t>(sides.size()), input.jobs, [&](int64_t k, int32_t) {
-        PairSide& side = sides[static_cast<std::size_t>(k)];
-        ContrastPlanes& packed = planes[static_cast<std::size_t>(k)];
+    layout.groupStart.push_back(static_cast<int32_t>(buckets.size()));
+    return layout;
+}
+
+// Packed maps: the plain map sum of every pair that gets that far reads a
+// quarter of the bytes. A map that cannot be packed keeps the byte sums.
+// Every map is written whole by its packing: no need to clear them first.
+void packMaps(BucketLayout& layout, int32_t jobs, WorkerPool* pool)
+{
+    layout.planes.reset(new ContrastPlanes[layout.sides.size()]);
+    parallelFor(static_cast<int64_t>(layout.sides.size()), jobs, [&](int64_t k, int32_t) {
+        PairSide& side = layout.sides[static_cast<std::size_t>(k)];
+        ContrastPlanes& packed = layout.planes[static_cast<std::size_t>(k)];
         if (packContrastPlanes(side.signature->contrastMap.data(), kInnerSize * kInnerSize, packed))
             side.planes = &packed;
-    });
+    }, pool);
+}
 
-    // The gate, bucket pair by bucket pair, whole contrast groups first (the
-    // contrast ids are dense, so id g names group g).
-    const int32_t groupCount = static_cast<int32_t>(groupStart.size()) - 1;
-    const auto bucketCount = static_cast<int32_t>(buckets.size());
-
-    // Pairs to score, for the progress counter: those of each bucket with
-    // itself and with the buckets after it that pass the gate.
+// Pairs to score, for the progress counter: those of each bucket with
+// itself and with the buckets after it that pass the gate.
+int64_t countGatedPairs(const BucketLayout& layout, int32_t level, int32_t jobs, WorkerPool* pool)
+{
+    const std::vector<Bucket>& buckets = layout.buckets;
     std::vector<int64_t> bucketPairs(buckets.size(), 0);
-    parallelFor(bucketCount, input.jobs, [&](int64_t p, int32_t) {
+    parallelFor(static_cast<int64_t>(buckets.size()), jobs, [&](int64_t p, int32_t) {
         const Bucket& bucket = buckets[static_cast<std::size_t>(p)];
         const int64_t size = bucket.size;
         int64_t pairs = 0;
-        for (int32_t g2 = bucket.contrastId; g2 < groupCount; ++g2) {
-            const int32_t contrast = contrastTable.between(bucket.contrastId, g2);
+        for (int32_t g2 = bucket.contrastId; g2 < layout.groupCount(); ++g2) {
+            const int32_t contrast = layout.contrastTable.between(bucket.contrastId, g2);
             if (contrast > level + 3)
                 continue;
-            for (int32_t q = std::max(static_cast<int32_t>(p), groupStart[g2]); q < groupStart[g2 + 1]; ++q) {
-                if (passesCodeGate(CodeDistances {contrast, lumaTable.between(bucket.lumaId, buckets[q].lumaId)}, level))
+            const int32_t groupEnd = layout.groupStart[g2 + 1];
+            for (int32_t q = std::max(static_cast<int32_t>(p), layout.groupStart[g2]); q < groupEnd; ++q) {
+                if (passesCodeGate(layout.codesBetween(contrast, static_cast<int32_t>(p), q), level))
                     pairs += q == p ? size * (size - 1) / 2 : size * buckets[q].size;
             }
         }
         bucketPairs[static_cast<std::size_t>(p)] = pairs;
-    });
+    }, pool);
     int64_t totalPairs = 0;
     for (int64_t pairs : bucketPairs)
         totalPairs += pairs;
+    return totalPairs;
+}
 
-    // Tiles: runs of up to kTileRows positions inside one contrast group. A
-    // tile is scored against each later picture in turn, so every picture's
-    // data is fetched once per tile rather than once per row.
+// Tiles: runs of up to kTileRows positions inside one contrast group. A
+// tile is scored against each later picture in turn, so every picture's
+// data is fetched once per tile rather than once per row.
+std::vector<Tile> makeTiles(const BucketLayout& layout)
+{
     std::vector<Tile> tiles;
-    for (int32_t g = 0; g < groupCount; ++g) {
-        const int32_t first = buckets[groupStart[g]].first;
-        const int32_t end = buckets[groupStart[g + 1] - 1].first + buckets[groupStart[g + 1] - 1].size;
+    for (int32_t g = 0; g < layout.groupCount(); ++g) {
+        const Bucket& last = layout.buckets[layout.groupStart[g + 1] - 1];
+        const int32_t first = layout.buckets[layout.groupStart[g]].first;
+        const int32_t end = last.first + last.size;
         for (int32_t t = first; t < end; t += kTileRows)
             tiles.push_back(Tile {g, t, std::min(end, t + kTileRows)});
     }
-    std::vector<int32_t> bucketAt(sides.size()); // bucket of each position
-    for (int32_t p = 0; p < bucketCount; ++p)
-        std::fill_n(bucketAt.begin() + buckets[p].first, buckets[p].size, p);
+    return tiles;
+}
 
+// Scores one tile against every later picture whose bucket passes the gate
+// with some of the tile's buckets, and keeps the lines of the accepted
+// pairs. With the lanes, sixteen rows are judged at once and only the pairs
+// they let through are scored; without them, row by row.
+class TileScorer {
+public:
+    TileScorer(const BucketLayout& layout, const SimilarPairPassInput& input, const SimilarScoreLimits& limits,
+               bool useLanes, const Tile& tile, std::vector<std::string>& lines)
+        : m_layout(layout), m_input(input), m_limits(limits), m_useLanes(useLanes), m_tile(tile), m_lines(lines)
+    {
+        for (int32_t p = layout.bucketAt[tile.first]; p <= layout.bucketAt[tile.end - 1]; ++p) {
+            const Bucket& bucket = layout.buckets[p];
+            const int32_t bucketEnd = bucket.first + bucket.size;
+            m_own.push_back(TileBucket {p, std::max(tile.first, bucket.first), std::min(tile.end, bucketEnd), {}});
+        }
+        if (useLanes) {
+            for (int32_t i = tile.first; i < tile.end; ++i)
+                m_laneRows.assign(i - tile.first, layout.sides[i]);
+        }
+    }
+
+    // Pairs examined; the lines go to `lines`. An abort leaves the tile
+    // early, its queued pairs unscored, as every pair after the abort is.
+    int64_t run()
+    {
+        const int32_t firstBucket = m_own.front().bucket;
+        for (int32_t g2 = m_tile.group; g2 < m_layout.groupCount(); ++g2) {
+            const int32_t contrast = m_layout.contrastTable.between(m_tile.group, g2);
+            if (contrast > m_input.level + 3)
+                continue;
+            for (int32_t q = std::max(firstBucket, m_layout.groupStart[g2]); q < m_layout.groupStart[g2 + 1]; ++q) {
+                if (!scoreBucket(contrast, q))
+                    return m_examined;
+            }
+        }
+        scoreQueue();
+        return m_examined;
+    }
+
+private:
     struct TileBucket {
         int32_t bucket = 0;
         int32_t rowsFirst = 0; // positions of its members inside the tile
         int32_t rowsEnd = 0;
         CodeDistances codes;
     };
-    std::vector<std::vector<std::string>> tileLines(tiles.size());
+    struct QueuedContrastStep {
+        int32_t a = 0; // positions, a the lower FileTable index
+        int32_t b = 0;
+        SimilarPairScores steps;
+    };
+
+    bool aborted() const { return m_input.abortFlag.load(std::memory_order_relaxed); }
+
+    // The tile's buckets that pass the gate with bucket q, against each of
+    // q's pictures. False once aborted.
+    bool scoreBucket(int32_t contrast, int32_t q)
+    {
+        m_passing.clear();
+        uint64_t passingRows = 0;
+        for (const TileBucket& p : m_own) {
+            const CodeDistances codes = m_layout.codesBetween(contrast, p.bucket, q);
+            if (p.bucket <= q && passesCodeGate(codes, m_input.level)) {
+                if (m_useLanes)
+                    passingRows |= rowBits(p.rowsFirst - m_tile.first, p.rowsEnd - m_tile.first);
+                else
+                    m_passing.push_back(TileBucket {p.bucket, p.rowsFirst, p.rowsEnd, codes});
+            }
+        }
+        if (m_passing.empty() && passingRows == 0)
+            return true;
+        const Bucket& other = m_layout.buckets[q];
+        for (int32_t j = std::max(other.first, m_tile.first + 1); j < other.first + other.size; ++j) {
+            if (!(m_useLanes ? judgeRows(j, passingRows, contrast, q) : scoreRows(j)))
+                return false;
+        }
+        return true;
+    }
+
+    // The pairs of picture j with the rows of the passing buckets before
+    // it: each pair once, the row before its partner. False once aborted.
+    bool scoreRows(int32_t j)
+    {
+        for (const TileBucket& p : m_passing) {
+            for (int32_t i = p.rowsFirst; i < std::min(p.rowsEnd, j); ++i) {
+                if (aborted())
+                    return false;
+                ++m_examined;
+                score(i, j, p.codes);
+            }
+        }
+        return true;
+    }
+
+    // The same through the lanes: bit r of `rows` stands for row
+    // m_tile.first + r. The pairs that still need their contrast step wait in
+    // the queue, their maps fetched ahead.
+    bool judgeRows(int32_t j, uint64_t rows, int32_t contrast, int32_t q)
+    {
+        rows &= rowBits(0, j - m_tile.first); // the rows before j
+        while (rows != 0) {
+            if (aborted())
+                return false;
+            int32_t count = 0;
+            uint32_t judged = 0;
+            const uint32_t kept =
+                judgeNextLanes(m_laneRows, rows, m_rowIndex, count, m_layout.sides[j], m_limits, m_laneScores, judged);
+            m_examined += count;
+            for (uint32_t m = kept; m != 0; m &= m - 1) {
+                const auto k = static_cast<std::size_t>(std::countr_zero(m));
+                const int32_t i = m_tile.first + m_rowIndex[k];
+                const CodeDistances codes = m_layout.codesBetween(contrast, m_layout.bucketAt[i], q);
+                if ((judged >> k & 1) == 0) {
+                    score(i, j, codes);
+                    continue;
+                }
+                QueuedContrastStep& queued = m_contrastQueue[static_cast<std::size_t>(m_queuedSteps++)];
+                std::tie(queued.a, queued.b) = inFileOrder(i, j);
+                queued.steps.codes = codes;
+                queued.steps.luma = m_laneScores.luma[k];
+                queued.steps.chroma = m_laneScores.chroma[k];
+                fetchMapsAhead(m_layout.sides[j]);
+                if (m_queuedSteps == kQueuedContrastSteps)
+                    scoreQueue();
+            }
+        }
+        return true;
+    }
+
+    void scoreQueue()
+    {
+        for (int32_t n = 0; n < m_queuedSteps; ++n) {
+            const QueuedContrastStep& e = m_contrastQueue[static_cast<std::size_t>(n)];
+            addLine(e.a, e.b, scoreContrastStep(m_layout.sides[e.a], m_layout.sides[e.b], e.steps, m_limits));
+        }
+        m_queuedSteps = 0;
+    }
+
+    // Scores are taken with A the lower FileTable index.
+    std::pair<int32_t, int32_t> inFileOrder(int32_t i, int32_t j) const
+    {
+        return m_layout.fileAt[i] < m_layout.fileAt[j] ? std::pair {i, j} : std::pair {j, i};
+    }
+
+    void score(int32_t i, int32_t j, const CodeDistances& codes)
+    {
+        const auto [pa, pb] = inFileOrder(i, j);
+        addLine(pa, pb, scoreGatedPair(m_layout.sides[pa], m_layout.sides[pb], codes, m_limits));
+    }
+
+    void addLine(int32_t pa, int32_t pb, const std::optional<SimilarPairScores>& scores)
+    {
+        if (!scores)
+            return;
+        const int32_t a = m_layout.fileAt[pa];
+        const int32_t b = m_layout.fileAt[pb];
+        const auto& signatures = m_input.signatures;
+        const FileTable& files = m_input.files;
+        m_lines.push_back(similarResultLine(*scores, a, b, signatures[a], signatures[b], files[a].path, files[b].path));
+    }
+
+    const BucketLayout& m_layout;
+    const SimilarPairPassInput& m_input;
+    const SimilarScoreLimits& m_limits;
+    const bool m_useLanes;
+    const Tile& m_tile;
+    std::vector<std::string>& m_lines;
+    std::vector<TileBucket> m_own;     // the tile's buckets
+    std::vector<TileBucket> m_passing; // without the lanes: those that pass the gate with the present bucket
+    int64_t m_examined = 0;
+    LaneRows m_laneRows;
+    LaneScores m_laneScores;
+    std::array<int32_t, kLanes> m_rowIndex {};
+    std::array<QueuedContrastStep, kQueuedContrastSteps> m_contrastQueue;
+    int32_t m_queuedSteps = 0;
+};
+
+} // namespace
+
+std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input)
+{
+    const std::vector<int32_t> eligible = eligibleFiles(input.files);
+    if (eligible.size() < 2 || input.abortFlag.load(std::memory_order_relaxed))
+        return {};
+    BucketLayout layout = makeBuckets(eligible, input.signatures);
+    packMaps(layout, input.jobs, input.pool);
+    const int64_t totalPairs = countGatedPairs(layout, input.level, input.jobs, input.pool);
+    const std::vector<Tile> tiles = makeTiles(layout);
+
+    const SimilarScoreLimits limits = similarScoreLimits(input.level, static_cast<int32_t>(input.files.size()));
     const bool useLanes = pairLanesAvailable();
+    std::vector<std::vector<std::string>> tileLines(tiles.size());
     std::atomic<int64_t> donePairs {0};
     input.report(SearchProgress::Phase::Pairs, 0, totalPairs, true);
     parallelFor(static_cast<int64_t>(tiles.size()), input.jobs, [&](int64_t t, int32_t) {
-        const Tile& tile = tiles[static_cast<std::size_t>(t)];
-        std::vector<TileBucket> own; // the tile's buckets
-        for (int32_t p = bucketAt[tile.first]; p <= bucketAt[tile.end - 1]; ++p) {
-            own.push_back(TileBucket {p, std::max(tile.first, buckets[p].first),
-                                      std::min(tile.end, buckets[p].first + buckets[p].size), {}});
-        }
-        std::vector<TileBucket> passing; // the tile's buckets that pass the gate with bucket q
-        std::vector<std::string>& lines = tileLines[static_cast<std::size_t>(t)];
-        int64_t examined = 0;
-        const auto addLine = [&](int32_t pa, int32_t pb, const std::optional<SimilarPairScores>& scores) {
-            if (scores) {
-                const int32_t a = fileAt[pa];
-                const int32_t b = fileAt[pb];
-                lines.push_back(similarResultLine(*scores, a, b, signatures[a], signatures[b], files[a].path, files[b].path));
-            }
-        };
-        // Scores are taken with A the lower FileTable index.
-        const auto inFileOrder = [&](int32_t i, int32_t j) {
-            return fileAt[i] < fileAt[j] ? std::pair {i, j} : std::pair {j, i};
-        };
-        const auto score = [&](int32_t i, int32_t j, const CodeDistances& codes) {
-            const auto [pa, pb] = inFileOrder(i, j);
-            addLine(pa, pb, scoreGatedPair(sides[pa], sides[pb], codes, limits));
-        };
-        LaneRows laneRows;
-        LaneScores laneScores;
-        if (useLanes) {
-            for (int32_t i = tile.first; i < tile.end; ++i)
-                laneRows.assign(i - tile.first, sides[i]);
-        }
-        // The pairs of picture j with the rows of the passing buckets before
-        // it: each pair once, the row before its partner. False once aborted.
-        const auto scoreRows = [&](int32_t j) {
-            for (const TileBucket& p : passing) {
-                for (int32_t i = p.rowsFirst; i < std::min(p.rowsEnd, j); ++i) {
-                    if (input.abortFlag.load(std::memory_order_relaxed))
-                        return false;
-                    ++examined;
-                    score(i, j, p.codes);
-                }
-            }
-            return true;
-        };
-        // The same through the lanes, sixteen rows at a time: bit r of `rows`
-        // stands for row tile.first + r. Only the pairs the lanes let through
-        // are scored.
-        std::array<int32_t, kLanes> rowIndex {};
-        struct QueuedContrastStep {
-            int32_t a = 0; // positions, a the lower FileTable index
-            int32_t b = 0;
-            SimilarPairScores steps;
-        };
-        std::array<QueuedContrastStep, kQueuedContrastSteps> contrastQueue;
-        int32_t queuedSteps = 0;
-        const auto scoreQueue = [&] {
-            for (int32_t n = 0; n < queuedSteps; ++n) {
-                const QueuedContrastStep& e = contrastQueue[static_cast<std::size_t>(n)];
-                addLine(e.a, e.b, scoreContrastStep(sides[e.a], sides[e.b], e.steps, limits));
-            }
-            queuedSteps = 0;
-        };
-        const auto judgeRows = [&](int32_t j, uint64_t rows, int32_t contrast, int32_t q) {
-            rows &= rowBits(0, j - tile.first); // the rows before j
-            while (rows != 0) {
-                if (input.abortFlag.load(std::memory_order_relaxed))
-                    return false;
-                int32_t count = 0;
-                uint32_t judged = 0;
-                const uint32_t kept = judgeNextLanes(laneRows, rows, rowIndex, count, sides[j], limits, laneScores, judged);
-                examined += count;
-                for (uint32_t m = kept; m != 0; m &= m - 1) {
-                    const auto k = static_cast<std::size_t>(std::countr_zero(m));
-                    const int32_t i = tile.first + rowIndex[k];
-                    const CodeDistances codes {contrast, lumaTable.between(buckets[bucketAt[i]].lumaId, buckets[q].lumaId)};
-                    if ((judged >> k & 1) == 0) {
-                        score(i, j, codes);
-                        continue;
-                    }
-                    QueuedContrastStep& queued = contrastQueue[static_cast<std::size_t>(queuedSteps++)];
-                    std::tie(queued.a, queued.b) = inFileOrder(i, j);
-                    queued.steps.codes = codes;
-                    queued.steps.luma = laneScores.luma[k];
-                    queued.steps.chroma = laneScores.chroma[k];
-                    fetchMapsAhead(sides[j]);
-                    if (queuedSteps == kQueuedContrastSteps)
-                        scoreQueue();
-                }
-            }
-            return true;
-        };
-        const int32_t firstBucket = own.front().bucket;
-        for (int32_t g2 = tile.group; g2 < groupCount; ++g2) {
-            const int32_t contrast = contrastTable.between(tile.group, g2);
-            if (contrast > level + 3)
-                continue;
-            for (int32_t q = std::max(firstBucket, groupStart[g2]); q < groupStart[g2 + 1]; ++q) {
-                passing.clear();
-                uint64_t passingRows = 0;
-                for (const TileBucket& p : own) {
-                    const CodeDistances codes {contrast, lumaTable.between(buckets[p.bucket].lumaId, buckets[q].lumaId)};
-                    if (p.bucket <= q && passesCodeGate(codes, level)) {
-                        if (useLanes)
-                            passingRows |= rowBits(p.rowsFirst - tile.first, p.rowsEnd - tile.first);
-                        else
-                            passing.push_back(TileBucket {p.bucket, p.rowsFirst, p.rowsEnd, codes});
-                    }
-                }
-                if (passing.empty() && passingRows == 0)
-                    continue;
-                const Bucket& other = buckets[q];
-                for (int32_t j = std::max(other.first, tile.first + 1); j < other.first + other.size; ++j) {
-                    if (!(useLanes ? judgeRows(j, passingRows, contrast, q) : scoreRows(j)))
-                        return;
-                }
-            }
-        }
-        // (An abort leaves the tile before this: its queued pairs go
-        // unscored, as every pair after the abort does.)
-        scoreQueue();
+        const auto k = static_cast<std::size_t>(t);
+        const int64_t examined = TileScorer(layout, input, limits, useLanes, tiles[k], tileLines[k]).run();
         const int64_t done = donePairs.fetch_add(examined) + examined;
         input.report(SearchProgress::Phase::Pairs, done, totalPairs);
-    });
+    }, input.pool);
     input.report(SearchProgress::Phase::Pairs, donePairs.load(), totalPairs, true);
 
     std::vector<std::string> lines;

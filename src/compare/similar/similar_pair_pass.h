@@ -10,6 +10,8 @@
 #include "search/file_table.h"
 #include "search/search_progress.h"
 
+class WorkerPool;
+
 struct SimilarPairPassInput {
     const FileTable& files;                         // Skip, spreads and paths
     std::span<const SimilarSignature> signatures;   // one per file
@@ -17,6 +19,7 @@ struct SimilarPairPassInput {
     int32_t jobs = 1;
     const std::atomic<bool>& abortFlag;
     ProgressThrottle* progress = nullptr;
+    WorkerPool* pool = nullptr;                     // the search's threads; null: threads of its own
 
     void report(SearchProgress::Phase phase, int64_t done, int64_t total, bool force = false) const
     {

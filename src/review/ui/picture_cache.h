@@ -122,5 +122,7 @@ private:
     bool m_stop = false;       // guarded by m_mutex
     // Set when the job in flight is no longer wanted; reset for each job.
     std::atomic<bool> m_cancel {false};
+    // Not a WorkerPool: one long-lived thread that waits on its own queue and
+    // is cancelled job by job, where a pool runs one task on all its threads.
     std::thread m_worker;
 };

@@ -1,4 +1,4 @@
-#include "search/search_job.h"
+#include "driver/search_job.h"
 
 #include <gtest/gtest.h>
 

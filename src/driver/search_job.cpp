@@ -1,4 +1,4 @@
-#include "search/search_job.h"
+#include "driver/search_job.h"
 
 #include <chrono>
 #include <cstdio>
@@ -41,6 +41,10 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     scan.abortFlag = &abortFlag;
     scan.progress = &throttle;
     scan.jobs = jobs;
+    // One set of threads for the whole search (scan, file table, loading,
+    // pairs); one job runs everything on this thread.
+    const auto pool = jobs > 1 ? std::make_unique<WorkerPool>(jobs) : nullptr;
+    scan.pool = pool.get();
     // A search folder that cannot be read would look like one without
     // pictures: that is a failure, not a clean search.
     if (!canReadSearchFolder(options.folder))
@@ -62,7 +66,7 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
         outcome.aborted = abortFlag.load();
         return outcome;
     }
-    outcome.files = BuildFileTable(outcome.scanLines, options.mode, jobs);
+    outcome.files = BuildFileTable(outcome.scanLines, options.mode, jobs, pool.get());
 
     if (options.mode != CheckMode::PictureSize)
         openCache();
@@ -73,9 +77,6 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     ctx.level = options.level;
     ctx.jobs = jobs;
     ctx.progress = &throttle;
-    // One set of loading threads for the whole comparison; one job loads on
-    // this thread.
-    const auto pool = jobs > 1 ? std::make_unique<WorkerPool>(jobs) : nullptr;
     ctx.pool = pool.get();
     ctx.cache = cache ? &*cache : nullptr;
     switch (options.mode) {
