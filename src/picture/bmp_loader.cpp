@@ -475,6 +475,13 @@ int64_t rowsHeld(int64_t fileSize, int64_t offset, int64_t stride, int64_t heigh
     return std::min(height, (fileSize - offset + stride - 1) / stride);
 }
 
+// Memory for a picture decoded whole at four bytes a pixel; sides below
+// 2^31, so only the last factor can overflow.
+int64_t wholeDecodeBytes(int64_t width, int64_t height)
+{
+    return std::min(width * height, std::numeric_limits<int64_t>::max() / 4) * 4;
+}
+
 // What a bitmap claims, for the limits every reader shares. A row-by-row
 // read holds one row; a run-length or platform decode holds the picture at
 // four bytes a pixel at most. An uncompressed or bit-field bitmap carries a
@@ -484,7 +491,7 @@ PictureClaim bmpClaim(const PlainLayout& layout, Parse parse, int64_t fileSize)
 {
     const int64_t width = layout.width;
     const int64_t height = layout.height;
-    PictureClaim claim {width, height, width * height * 4};
+    PictureClaim claim {width, height, wholeDecodeBytes(width, height)};
     const int bits = layout.bits;
     const int64_t stride = (width * bits + 31) / 32 * 4;
     switch (parse) {
@@ -521,7 +528,7 @@ StreamResult streamPlatform(const BmpSource& source, RowSink& sink)
     if (declared.isValid()) {
         // The platform reader's own idea of the size, should it differ from ours.
         std::string refusal = pictureLimitRefusal({declared.width(), declared.height(),
-                                                   int64_t{declared.width()} * declared.height() * 4});
+                                                   wholeDecodeBytes(declared.width(), declared.height())});
         if (!refusal.empty())
             return {StreamStatus::Failed, std::move(refusal), LoadFailure::TooLarge};
     }
