@@ -161,3 +161,28 @@ TEST(PictureLimitsTest, EveryReaderRefusesTheHostileClaimingFilesTheSameWay)
     }
     EXPECT_EQ(checked, 7);
 }
+
+TEST(PictureLimitsTest, EveryJpegReaderStopsAtTheSameScanCount)
+{
+    // A sound 8 x 8 progressive picture followed by 200 scans of no data.
+    std::string jpeg = readBytes(std::string(ZELVIC_SOURCE_DIR) + "/tests/hostile/files/progressive_grey_8.jpg");
+    ASSERT_EQ(jpeg.substr(jpeg.size() - 2), "\xFF\xD9");
+    const std::string emptyScan("\xFF\xDA\x00\x08\x01\x01\x00\x00\x00\x00", 10);
+    std::string scans;
+    for (int i = 0; i < 200; ++i)
+        scans += emptyScan;
+    jpeg.insert(jpeg.size() - 2, scans);
+    TempDir dir;
+    const std::string path = dir.file("scans.jpg");
+    testing_support::writeBytes(path, jpeg);
+
+    const std::string expected = "too many scans (more than 100)";
+    const LoadedPicture whole = loadPicture(path, JpegIdct::Fast);
+    EXPECT_EQ(whole.error, expected);
+    EXPECT_EQ(whole.failure, LoadFailure::Damaged);
+    const ScaledJpeg scaled = decodeJpegScaled(path, 2);
+    EXPECT_EQ(scaled.loaded.error, expected);
+    EXPECT_EQ(scaled.loaded.failure, LoadFailure::Damaged);
+    const JpegRegion part = decodeJpegRegion(path, 0, 0, 4, 4);
+    EXPECT_EQ(part.loaded.error, expected);
+}
