@@ -49,12 +49,21 @@ extern "C" void onScaledJpegProgress(j_common_ptr cinfo)
     }
 }
 
-// A failure of libjpeg as a load failure: its memory manager refuses what
-// exceeds max_memory_to_use, as the search's decoder reports it.
-LoadFailure failureOf(const ErrorManager& err)
+// A stop of libjpeg as a load failure, said as the search's decoder says
+// it: too many scans, or what its memory manager refused beyond
+// max_memory_to_use, or damage.
+void setFailure(const ErrorManager& err, LoadedPicture& loaded)
 {
-    return err.pub.msg_code == JERR_OUT_OF_MEMORY || err.pub.msg_code == JERR_NO_BACKING_STORE ? LoadFailure::TooLarge
-                                                                                              : LoadFailure::Damaged;
+    if (err.tooManyScans) {
+        loaded.failure = LoadFailure::Damaged;
+        loaded.error = tooManyScansMessage();
+    } else if (err.pub.msg_code == JERR_OUT_OF_MEMORY || err.pub.msg_code == JERR_NO_BACKING_STORE) {
+        loaded.failure = LoadFailure::TooLarge;
+        loaded.error = std::string("picture too large (") + err.message + ")";
+    } else {
+        loaded.failure = LoadFailure::Damaged;
+        loaded.error = err.message;
+    }
 }
 
 extern "C" void onScaledJpegMessage(j_common_ptr cinfo, int level)
@@ -204,8 +213,12 @@ Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x
     std::unique_ptr<jpeg_decompress_struct, void (*)(jpeg_decompress_struct*)> owner(&cinfo,
                                                                                      jpeg_destroy_decompress);
 
+    const auto failed = [&out, &err] {
+        setFailure(err, out.loaded);
+        return std::move(out);
+    };
     if (!readHeader(&cinfo, &err, file.get(), denominator, &out.header))
-        return fail(failureOf(err), err.message);
+        return failed();
     if (std::string refusal = pictureLimitRefusal(jpegDecodeClaim(&cinfo, st.st_size)); !refusal.empty())
         return fail(LoadFailure::TooLarge, std::move(refusal));
     const Header& header = out.header;
@@ -227,18 +240,15 @@ Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x
     }
     if (header.width <= 0 || header.height <= 0)
         return fail(LoadFailure::Damaged, "no picture size in the file's header");
-    if (!startRows(&cinfo, &err, crop, &left, &columns)) {
-        if (err.tooManyScans)
-            return fail(LoadFailure::Damaged, tooManyScansMessage());
-        return fail(failureOf(err), err.message);
-    }
+    if (!startRows(&cinfo, &err, crop, &left, &columns))
+        return failed();
     Picture picture(static_cast<int32_t>(columns), static_cast<int32_t>(end - first));
     std::unique_ptr<uint8_t[]> rowBuffer;
     if (header.cmyk)
         rowBuffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(columns) * 4);
     switch (readRows(&cinfo, &err, first, end, picture.data(), rowBuffer.get(), header.cmyk, header.inverted, cancel)) {
     case RowsRead::Failed:
-        return fail(failureOf(err), err.message);
+        return failed();
     case RowsRead::Cancelled:
         out.cancelled = true;
         return fail(LoadFailure::None, "cancelled");
