@@ -5,23 +5,21 @@
 #include <vector>
 
 #include "cli/json_text.h"
-#include "compare/similar/similar_reduction.h"
-#include "picture/picture_loader.h"
+#include "compare/picture_reduction.h"
 
 int printSimilarSignature(const std::string& path)
 {
-    const LoadedPicture loaded = loadPicture(path, JpegIdct::Fast);
-    if (!loaded.ok()) {
-        std::fprintf(stderr, "zelvic-cli: %s: %s\n", path.c_str(), loaded.error.c_str());
+    const auto outcome = std::make_unique<PictureOutcome>();
+    PictureReduction reduction;
+    if (!reduceForSignature(path, {.similar = true}, *outcome, &reduction))
+        return 1;
+    if (!outcome->hasSimilar) {
+        std::fprintf(stderr, "zelvic-cli: %s: picture smaller than %d x %d pixels\n", path.c_str(),
+                     kMinSimilarPictureSide, kMinSimilarPictureSide);
         return 1;
     }
-    if (!canReduceSimilar(loaded.picture)) {
-        std::fprintf(stderr, "zelvic-cli: %s: picture smaller than 3 x 3 pixels\n", path.c_str());
-        return 1;
-    }
-    const auto sampled = std::make_unique<SampledPicture>();
-    const auto signature = std::make_unique<SimilarSignature>();
-    reduceSimilarPicture(loaded.picture, *signature, *sampled);
+    const SimilarSignature* signature = &outcome->similar;
+    const SampledPicture* sampled = &reduction.lastSimilarSampling();
 
     Json contrastMap = Json::array();
     for (int32_t x = kInnerFirst; x <= kInnerLast; ++x) {
@@ -37,8 +35,8 @@ int printSimilarSignature(const std::string& path)
     }
     const auto& frame = sampled->frame;
     const Json json = {
-        {"width", loaded.picture.width()},
-        {"height", loaded.picture.height()},
+        {"width", outcome->width},
+        {"height", outcome->height},
         {"frame", {frame.left, frame.right, frame.top, frame.bottom}},
         {"contrast_map", std::move(contrastMap)},
         {"profiles", std::move(profiles)},

@@ -81,6 +81,11 @@ PictureReduction::PictureReduction() : m_work(std::make_unique<Work>()) {}
 
 PictureReduction::~PictureReduction() = default;
 
+const SampledPicture& PictureReduction::lastSimilarSampling() const
+{
+    return m_work->sampled;
+}
+
 void PictureReduction::reduce(const RowSource& source, Reductions wanted, PictureOutcome& out)
 {
     out = PictureOutcome {};

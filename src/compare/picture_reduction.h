@@ -22,6 +22,10 @@ public:
     // Fills `out` (status, size, signatures) from the picture behind source.
     void reduce(const RowSource& source, Reductions wanted, PictureOutcome& out);
 
+    // The similar sampling of the last picture reduced for the similar
+    // engine (its frame, grid and planes), valid until the next reduce.
+    const SampledPicture& lastSimilarSampling() const;
+
 private:
     struct Work;
     std::unique_ptr<Work> m_work;

@@ -9,8 +9,6 @@
 
 #include <unistd.h>
 
-#include <QBuffer>
-#include <QByteArray>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -19,11 +17,10 @@
 
 namespace {
 
-// The bitmap's bytes: an open file read at offsets, or bytes in memory.
+// The bitmap's bytes: an open file read at offsets.
 class BmpSource {
 public:
     explicit BmpSource(const PictureFile& file) : m_fd(file.fd()), m_size(file.size()) {}
-    BmpSource(const uint8_t* data, std::size_t size) : m_data(data), m_size(static_cast<int64_t>(size)) {}
 
     int64_t size() const { return m_size; }
 
@@ -34,10 +31,6 @@ public:
         if (offset >= m_size)
             return 0;
         count = static_cast<std::size_t>(std::min<int64_t>(static_cast<int64_t>(count), m_size - offset));
-        if (m_data != nullptr) {
-            std::memcpy(out, m_data + offset, count);
-            return static_cast<int64_t>(count);
-        }
         std::size_t done = 0;
         while (done < count) {
             const ssize_t n = ::pread(m_fd, out + done, count - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
@@ -53,11 +46,9 @@ public:
     }
 
     int fd() const { return m_fd; }
-    const uint8_t* data() const { return m_data; }
 
 private:
     int m_fd = -1;
-    const uint8_t* m_data = nullptr;
     int64_t m_size = 0;
 };
 
@@ -92,6 +83,7 @@ struct PlainLayout {
     int32_t height = 0;
     bool topDown = false;
     int bits = 0;
+    int64_t headerEnd = 0; // where the headers end; 0 for a header of a kind not known
     int64_t pixelOffset = 0;
     int64_t stride = 0;
     std::array<uint8_t, 256 * 3> palette {}; // B, G, R
@@ -150,6 +142,7 @@ Parse parseHeaders(const BmpSource& source, PlainLayout& layout)
     } else {
         return Parse::Platform;
     }
+    layout.headerEnd = 14 + infoSize;
     layout.compression = compression;
     layout.topDown = height < 0;
     layout.width = static_cast<int32_t>(std::clamp<int64_t>(width, 0, std::numeric_limits<int32_t>::max()));
@@ -474,11 +467,48 @@ StreamResult streamRunLength(const BmpSource& source, const PlainLayout& layout,
     return {};
 }
 
-// Whether a bitmap decoded whole, at 4 bytes a pixel, exceeds the budget.
-// Both sides are below 2^31, so their product fits.
-bool beyondBudget(int64_t width, int64_t height)
+// The rows of `stride` bytes a file holds from `offset` on, at most `height`.
+int64_t rowsHeld(int64_t fileSize, int64_t offset, int64_t stride, int64_t height)
 {
-    return width * height > kPictureMemoryBudget / 4;
+    if (stride <= 0 || fileSize <= offset)
+        return 0;
+    return std::min(height, (fileSize - offset + stride - 1) / stride);
+}
+
+// Memory for a picture decoded whole at four bytes a pixel; sides below
+// 2^31, so only the last factor can overflow.
+int64_t wholeDecodeBytes(int64_t width, int64_t height)
+{
+    return std::min(width * height, std::numeric_limits<int64_t>::max() / 4) * 4;
+}
+
+// What a bitmap claims, for the limits every reader shares. A row-by-row
+// read holds one row; a run-length or platform decode holds the picture at
+// four bytes a pixel at most. An uncompressed or bit-field bitmap carries a
+// row per stride of its bytes; one the platform reader decodes is given
+// every byte after its headers, as it may look for its pixels there.
+PictureClaim bmpClaim(const PlainLayout& layout, Parse parse, int64_t fileSize)
+{
+    const int64_t width = layout.width;
+    const int64_t height = layout.height;
+    PictureClaim claim {width, height, wholeDecodeBytes(width, height)};
+    const int bits = layout.bits;
+    const int64_t stride = (width * bits + 31) / 32 * 4;
+    switch (parse) {
+    case Parse::Plain:
+        claim.heldBytes = layout.stride + width * 3;
+        claim.carriedPixels = rowsHeld(fileSize, layout.pixelOffset, layout.stride, height) * width;
+        break;
+    case Parse::Platform:
+        if (layout.headerEnd > 0 && (layout.compression == kRgb || layout.compression == kBitFields)
+            && (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32))
+            claim.carriedPixels = rowsHeld(fileSize, layout.headerEnd, stride, height) * width;
+        break;
+    case Parse::RunLength: // a few bytes may cover any number of rows
+    case Parse::Broken:
+        break;
+    }
+    return claim;
 }
 
 // Decodes with the platform reader, whole, then hands the rows on.
@@ -487,35 +517,45 @@ StreamResult streamPlatform(const BmpSource& source, RowSink& sink)
     // Qt refuses pictures above 256 MB by default; our own budget applies.
     static const bool limitRaised = (QImageReader::setAllocationLimit(2048), true);
     (void)limitRaised;
-    QByteArray bytes;
-    QBuffer buffer;
     QFile file;
-    QIODevice* device = &file;
-    if (source.data() != nullptr) {
-        bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(source.data()), static_cast<qsizetype>(source.size()));
-        buffer.setBuffer(&bytes);
-        buffer.open(QIODevice::ReadOnly);
-        device = &buffer;
-    } else if (::lseek(source.fd(), 0, SEEK_SET) != 0
-               || !file.open(source.fd(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
+    if (::lseek(source.fd(), 0, SEEK_SET) != 0
+        || !file.open(source.fd(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
         return {StreamStatus::Failed, "cannot read the file", LoadFailure::SystemError};
     }
-    QImageReader reader(device, "bmp");
+    QImageReader reader(&file, "bmp");
     reader.setAutoTransform(false);
     const QSize declared = reader.size();
-    if (declared.isValid() && beyondBudget(declared.width(), declared.height()))
-        return {StreamStatus::Failed, "picture too large", LoadFailure::TooLarge};
+    if (declared.isValid()) {
+        // The platform reader's own idea of the size, should it differ from ours.
+        std::string refusal = pictureLimitRefusal({declared.width(), declared.height(),
+                                                   wholeDecodeBytes(declared.width(), declared.height())});
+        if (!refusal.empty())
+            return {StreamStatus::Failed, std::move(refusal), LoadFailure::TooLarge};
+    }
     QImage image;
     if (!reader.read(&image) || image.isNull()) {
         std::string error = reader.errorString().toStdString();
         return {StreamStatus::Failed, error.empty() ? "not a bitmap" : error, LoadFailure::Damaged};
     }
-    image = image.convertToFormat(QImage::Format_BGR888);
     if (!sink.begin(image.width(), image.height()))
         return {};
-    for (int32_t y = 0; y < image.height(); ++y) {
-        if (sink.wantsRow(y))
-            sink.row(y, image.constScanLine(y));
+    // Converted a strip at a time, so that no second picture is held beside
+    // the decoded one: the budget counts that one alone.
+    constexpr int32_t kStripRows = 64;
+    for (int32_t top = 0; top < image.height(); top += kStripRows) {
+        const int32_t rows = std::min(kStripRows, image.height() - top);
+        bool wanted = false;
+        for (int32_t y = top; y < top + rows && !wanted; ++y)
+            wanted = sink.wantsRow(y);
+        if (!wanted)
+            continue;
+        QImage part(image.constScanLine(top), image.width(), rows, image.bytesPerLine(), image.format());
+        part.setColorTable(image.colorTable());
+        const QImage strip = part.convertToFormat(QImage::Format_BGR888);
+        for (int32_t y = top; y < top + rows; ++y) {
+            if (sink.wantsRow(y))
+                sink.row(y, strip.constScanLine(y - top));
+        }
     }
     return {};
 }
@@ -525,20 +565,18 @@ StreamResult streamBmp(const BmpSource& source, RowSink& sink, const StreamOptio
     if (aborted(options))
         return {StreamStatus::Aborted, {}};
     PlainLayout layout;
-    switch (parseHeaders(source, layout)) {
+    const Parse parse = parseHeaders(source, layout);
+    if (parse != Parse::Broken) {
+        std::string refusal = pictureLimitRefusal(bmpClaim(layout, parse, source.size()));
+        if (!refusal.empty())
+            return {StreamStatus::Failed, std::move(refusal), LoadFailure::TooLarge};
+    }
+    switch (parse) {
     case Parse::Plain:
-        // Nothing is held but one row, read and converted; only an absurd
-        // width makes that too much.
-        if (layout.stride + int64_t{layout.width} * 3 > kPictureMemoryBudget)
-            return {StreamStatus::Failed, "picture too large", LoadFailure::TooLarge};
         return streamPlain(source, layout, sink, options, buffers);
     case Parse::RunLength:
-        if (beyondBudget(layout.width, layout.height))
-            return {StreamStatus::Failed, "picture too large", LoadFailure::TooLarge};
         return streamRunLength(source, layout, sink, buffers);
     case Parse::Platform:
-        if (beyondBudget(layout.width, layout.height))
-            return {StreamStatus::Failed, "picture too large", LoadFailure::TooLarge};
         return streamPlatform(source, sink);
     case Parse::Broken:
         break;
@@ -564,11 +602,6 @@ StreamResult streamBmpFile(PictureFile& file, RowSink& sink, const StreamOptions
     return streamBmp(BmpSource(file), sink, options, buffers);
 }
 
-LoadedPicture loadBmpMemory(const uint8_t* data, std::size_t size)
-{
-    return loadWhole(BmpSource(data, size));
-}
-
 LoadedPicture loadBmpFile(const std::string& path)
 {
     PictureFile file;
@@ -577,10 +610,12 @@ LoadedPicture loadBmpFile(const std::string& path)
     return loadWhole(BmpSource(file));
 }
 
-PictureSize bmpDecodedSize(const PictureFile& file)
+PictureSize bmpDecodedSize(const PictureFile& file, std::string& refusal)
 {
     PlainLayout layout;
-    if (parseHeaders(BmpSource(file), layout) == Parse::Broken)
+    const Parse parse = parseHeaders(BmpSource(file), layout);
+    if (parse == Parse::Broken)
         return {};
+    refusal = pictureLimitRefusal(bmpClaim(layout, parse, file.size()));
     return {layout.width, layout.height};
 }

@@ -14,12 +14,11 @@
 // top-down, OS/2 headers) and converts it to 24-bit B, G, R, with the values
 // the platform reader (QImageReader) gives. Uncompressed bitmaps are read row
 // by row from the file; RLE4/RLE8 are decoded here, laid out as the platform
-// reader lays them; anything else goes to the platform reader, refused
-// first when width x height x 4 bytes exceeds kPictureMemoryBudget (as are
-// RLE bitmaps). Pixels the platform reader would leave unset (rows missing
+// reader lays them; anything else goes to the platform reader. What the
+// headers claim is checked against the limits of picture_limits.h first,
+// the platform and run-length decodes at four bytes a pixel. Pixels the platform reader would leave unset (rows missing
 // from a truncated file, pixels an RLE stream never reaches) are black.
 LoadedPicture loadBmpFile(const std::string& path);
-LoadedPicture loadBmpMemory(const uint8_t* data, std::size_t size);
 
 // What one worker reuses from one bitmap to the next.
 struct BmpBuffers {
@@ -33,5 +32,6 @@ StreamResult streamBmpFile(PictureFile& file, RowSink& sink, const StreamOptions
 // The size an opened bitmap decodes to, from its headers alone: a top-down
 // bitmap (negative height) has as many rows as the height's magnitude. 0 x 0
 // when the headers give no size (not "BM", too short, a side of 0, a header
-// of a kind not known).
-PictureSize bmpDecodedSize(const PictureFile& file);
+// of a kind not known). `refusal` is set as a decode of the file would
+// refuse it for the limits of picture_limits.h, or left empty.
+PictureSize bmpDecodedSize(const PictureFile& file, std::string& refusal);

@@ -28,7 +28,7 @@ constexpr std::size_t kInputBufferSize = 64 * 1024;
 // Rows of the strip: the tallest iMCU row (vertical sampling 4).
 constexpr int kStripRows = 4 * DCTSIZE;
 
-enum class Stop { None, Error, Aborted, TooLarge, TooManyScans, ReadError };
+enum class Stop { None, Error, Aborted, TooManyScans, ReadError };
 
 struct ErrorManager {
     jpeg_error_mgr pub;
@@ -81,7 +81,7 @@ extern "C" void onProgress(j_common_ptr cinfo)
     if (progress->abortFlag != nullptr && progress->abortFlag->load(std::memory_order_relaxed))
         stopDecode(progress->err, Stop::Aborted, "");
     if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxJpegScans)
-        stopDecode(progress->err, Stop::TooManyScans, "too many scans");
+        stopDecode(progress->err, Stop::TooManyScans, "");
 }
 
 extern "C" void initSource(j_decompress_ptr) {}
@@ -155,20 +155,21 @@ struct HeaderInfo {
     bool buffered; // a multi-scan file, decoded in buffered-image mode
 };
 
-// Phase 1: read the header, refuse what does not fit, start decompression.
-bool startDecode(j_decompress_ptr cinfo, ErrorManager* err, J_DCT_METHOD method, int64_t pixelCap,
-                 HeaderInfo* info)
+// Phase 1: read the header.
+bool readHeader(j_decompress_ptr cinfo, ErrorManager* err)
 {
     if (setjmp(err->jump))
         return false;
     jpeg_read_header(cinfo, TRUE);
-    // Before jpeg_start_decompress, which allocates the coefficients.
-    if (coefficientBytes(cinfo) > kPictureMemoryBudget
-        || int64_t{cinfo->image_width} * cinfo->image_height > pixelCap) {
-        err->stop = Stop::TooLarge;
-        std::snprintf(err->message, sizeof err->message, "picture too large");
+    return true;
+}
+
+// Phase 1a, once the picture's claim is within the limits: start
+// decompression, which allocates a multi-scan file's coefficients.
+bool startDecode(j_decompress_ptr cinfo, ErrorManager* err, J_DCT_METHOD method, HeaderInfo* info)
+{
+    if (setjmp(err->jump))
         return false;
-    }
     cinfo->scale_num = 1;
     cinfo->scale_denom = 1;
     cinfo->dct_method = method;
@@ -196,7 +197,7 @@ bool consumeScans(j_decompress_ptr cinfo, ErrorManager* err, const std::atomic<b
         if (abortFlag != nullptr && abortFlag->load(std::memory_order_relaxed))
             stopDecode(err, Stop::Aborted, "");
         if (cinfo->input_scan_number > kMaxJpegScans)
-            stopDecode(err, Stop::TooManyScans, "too many scans");
+            stopDecode(err, Stop::TooManyScans, "");
     }
     return true;
 }
@@ -298,15 +299,12 @@ StreamResult failureOf(const ErrorManager& err)
     switch (err.stop) {
     case Stop::Aborted:
         return {StreamStatus::Aborted, {}};
-    case Stop::TooLarge:
-        result.failure = LoadFailure::TooLarge;
-        break;
     case Stop::ReadError:
         result.failure = LoadFailure::SystemError;
         result.systemError = err.systemError;
         break;
     case Stop::TooManyScans:
-        result.error = "too many scans (more than " + std::to_string(kMaxJpegScans) + ")";
+        result.error = tooManyScansMessage();
         result.failure = LoadFailure::Damaged;
         break;
     default:
@@ -378,12 +376,17 @@ struct JpegDecode {
         cinfo.src = &source.pub;
     }
 
-    StreamResult run(RowSink& sink, const StreamOptions& options, JpegBuffers& buffers, int64_t pixelCap)
+    StreamResult run(RowSink& sink, const StreamOptions& options, JpegBuffers& buffers, int64_t fileBytes)
     {
         if (options.abortFlag != nullptr && options.abortFlag->load(std::memory_order_relaxed))
             return {StreamStatus::Aborted, {}};
+        if (!readHeader(&cinfo, &err))
+            return failureOf(err);
+        // Before jpeg_start_decompress, which allocates the coefficients.
+        if (std::string refusal = pictureLimitRefusal(jpegDecodeClaim(&cinfo, fileBytes)); !refusal.empty())
+            return {StreamStatus::Failed, std::move(refusal), LoadFailure::TooLarge};
         const J_DCT_METHOD method = options.idct == JpegIdct::Fast ? JDCT_IFAST : JDCT_ISLOW;
-        if (!startDecode(&cinfo, &err, method, pixelCap, &info))
+        if (!startDecode(&cinfo, &err, method, &info))
             return failureOf(err);
         if (info.buffered
             && (!consumeScans(&cinfo, &err, options.abortFlag) || !startOutput(&cinfo, &err)))
@@ -430,17 +433,16 @@ namespace {
 const uint8_t kJpegSignature[] = {0xFF, 0xD8};
 
 StreamResult streamMemory(const uint8_t* data, std::size_t size, RowSink& sink, const StreamOptions& options,
-                          JpegBuffers& buffers, int64_t pixelCap)
+                          JpegBuffers& buffers)
 {
     if (size == 0)
         return {StreamStatus::Failed, "empty file", LoadFailure::Empty};
     JpegDecode decode(options);
     jpeg_mem_src(&decode.cinfo, data, static_cast<unsigned long>(size));
-    return decode.run(sink, options, buffers, pixelCap);
+    return decode.run(sink, options, buffers, static_cast<int64_t>(size));
 }
 
-StreamResult streamFile(PictureFile& file, RowSink& sink, const StreamOptions& options, JpegBuffers& buffers,
-                        int64_t pixelCap)
+StreamResult streamFile(PictureFile& file, RowSink& sink, const StreamOptions& options, JpegBuffers& buffers)
 {
     // A kept decode serves one more look at the same file version at most;
     // otherwise it goes before a new one allocates.
@@ -457,7 +459,7 @@ StreamResult streamFile(PictureFile& file, RowSink& sink, const StreamOptions& o
     auto decode = std::make_shared<JpegDecode>(options);
     decode->err.fileName = file.path().c_str();
     decode->readFrom(file.fd(), buffers);
-    const StreamResult result = decode->run(sink, options, buffers, pixelCap);
+    const StreamResult result = decode->run(sink, options, buffers, file.size());
     if (result.ok() && decode->passDone && known) {
         // Every scan has been read: the file is not touched again.
         decode->source.fd = -1;
@@ -500,20 +502,20 @@ void cmykRowToBgr(const uint8_t* cmyk, uint8_t* bgr, int32_t width, bool inverte
 
 StreamResult streamJpegFile(PictureFile& file, RowSink& sink, const StreamOptions& options, JpegBuffers& buffers)
 {
-    return streamFile(file, sink, options, buffers, std::numeric_limits<int64_t>::max());
+    return streamFile(file, sink, options, buffers);
 }
 
 StreamResult streamJpegMemory(const uint8_t* data, std::size_t size, RowSink& sink, const StreamOptions& options,
                               JpegBuffers& buffers)
 {
-    return streamMemory(data, size, sink, options, buffers, std::numeric_limits<int64_t>::max());
+    return streamMemory(data, size, sink, options, buffers);
 }
 
 LoadedPicture decodeJpegMemory(const uint8_t* data, std::size_t size, JpegIdct idct)
 {
     JpegBuffers buffers;
     WholePictureSink sink;
-    return sink.take(streamMemory(data, size, sink, StreamOptions {idct, nullptr}, buffers, kMaxPicturePixels));
+    return sink.take(streamMemory(data, size, sink, StreamOptions {idct, nullptr}, buffers));
 }
 
 LoadedPicture decodeJpegFile(const std::string& path, JpegIdct idct)
@@ -523,5 +525,45 @@ LoadedPicture decodeJpegFile(const std::string& path, JpegIdct idct)
     if (!file.open(path))
         return sink.take(file.failed());
     JpegBuffers buffers;
-    return sink.take(streamFile(file, sink, StreamOptions {idct, nullptr}, buffers, kMaxPicturePixels));
+    return sink.take(streamFile(file, sink, StreamOptions {idct, nullptr}, buffers));
+}
+
+PictureClaim jpegFrameClaim(const JpegFrame& frame, int64_t fileBytes, int64_t heldBytes)
+{
+    PictureClaim claim {frame.width, frame.height, heldBytes};
+    int hMax = 0;
+    int vMax = 0;
+    for (int c = 0; c < frame.components; ++c) {
+        hMax = std::max(hMax, frame.h[c]);
+        vMax = std::max(vMax, frame.v[c]);
+    }
+    bool known = !frame.arithmetic && frame.components > 0 && frame.components <= JpegFrame::kMaxComponents;
+    int64_t blocks = 0;
+    for (int c = 0; known && c < frame.components; ++c) {
+        if (frame.h[c] < 1 || frame.h[c] > 4 || frame.v[c] < 1 || frame.v[c] > 4) {
+            known = false; // libjpeg refuses the file itself
+            break;
+        }
+        // As libjpeg sizes each component, in 8 x 8 blocks.
+        const int64_t wide = (frame.width * frame.h[c] + hMax * DCTSIZE - 1) / (hMax * DCTSIZE);
+        const int64_t high = (frame.height * frame.v[c] + vMax * DCTSIZE - 1) / (vMax * DCTSIZE);
+        blocks += wide * high;
+    }
+    if (known)
+        claim.carriedPixels = jpegCarriedPixels(frame.width, frame.height, blocks, fileBytes);
+    return claim;
+}
+
+PictureClaim jpegDecodeClaim(jpeg_decompress_struct* cinfo, int64_t fileBytes)
+{
+    JpegFrame frame;
+    frame.width = cinfo->image_width;
+    frame.height = cinfo->image_height;
+    frame.components = std::min(cinfo->num_components, JpegFrame::kMaxComponents);
+    for (int c = 0; c < frame.components; ++c) {
+        frame.h[c] = cinfo->comp_info[c].h_samp_factor;
+        frame.v[c] = cinfo->comp_info[c].v_samp_factor;
+    }
+    frame.arithmetic = cinfo->arith_code;
+    return jpegFrameClaim(frame, fileBytes, coefficientBytes(cinfo));
 }

@@ -18,11 +18,6 @@
 LoadedPicture decodeJpegFile(const std::string& path, JpegIdct idct);
 LoadedPicture decodeJpegMemory(const uint8_t* data, std::size_t size, JpegIdct idct);
 
-// More scans than any encoder writes (a progressive file has about ten): each
-// scan is a pass over the whole coefficient buffer, so thousands of empty
-// scans would keep a worker busy for minutes.
-inline constexpr int kMaxJpegScans = 100;
-
 struct JpegDecode;
 
 // What one worker reuses from one JPEG to the next: the file read buffer and
@@ -46,6 +41,26 @@ StreamResult streamJpegMemory(const uint8_t* data, std::size_t size, RowSink& si
                               JpegBuffers& buffers);
 
 struct jpeg_common_struct;
+struct jpeg_decompress_struct;
+
+// A JPEG frame header: what the claim of its picture is made of.
+struct JpegFrame {
+    static constexpr int kMaxComponents = 10; // libjpeg's limit
+    int64_t width = 0;
+    int64_t height = 0;
+    int components = 0;
+    int h[kMaxComponents] {}; // sampling factors, 1 to 4
+    int v[kMaxComponents] {};
+    bool arithmetic = false;
+};
+
+// What a JPEG claims (see picture_limits.h): from its frame header and its
+// file's length, with `heldBytes` of coefficients to hold.
+PictureClaim jpegFrameClaim(const JpegFrame& frame, int64_t fileBytes, int64_t heldBytes);
+
+// The same from libjpeg's reading of the header (after jpeg_read_header),
+// with the coefficients a multi-scan file makes it hold.
+PictureClaim jpegDecodeClaim(jpeg_decompress_struct* cinfo, int64_t fileBytes);
 
 // libjpeg's emit_message for the decoders: a warning is logged (the first of
 // a file, with the file's name; null for bytes in memory), trace messages are not.

@@ -23,9 +23,6 @@ public:
     uint8_t* data() { return m_data.get(); }
     const uint8_t* data() const { return m_data.get(); }
 
-    // Convenience for tests and tools; the engines read rows directly.
-    void setPixel(int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b);
-
 private:
     int32_t m_width = 0;
     int32_t m_height = 0;

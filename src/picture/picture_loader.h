@@ -4,6 +4,7 @@
 #include <string>
 
 #include "picture/picture.h"
+#include "picture/picture_limits.h"
 
 // Which inverse DCT libjpeg uses: the comparison engines want speed, the
 // review wants the best picture.
@@ -18,17 +19,9 @@ enum class LoadFailure {
     NotRegular,   // a folder, FIFO or device under a picture's name
     Empty,        // zero bytes
     Damaged,      // not a picture of its kind, or broken data
-    TooLarge,     // beyond the memory budget of one picture
+    TooLarge,     // beyond the limits of picture_limits.h
     SystemError,  // any other system error; systemError holds errno
 };
-
-// The most memory one picture's decode may take on one worker: what libjpeg
-// must hold (a progressive file's coefficients) or a bitmap the platform
-// reader decodes whole. 512 MB lets a 160-megapixel progressive 4:2:0
-// photograph through (about 480 MB of coefficients) while two workers stay
-// within a gigabyte; a file claiming more is refused before anything big is
-// allocated, whatever its header says.
-inline constexpr int64_t kPictureMemoryBudget = int64_t{512} << 20;
 
 // A picture load either yields a picture or says why it failed; a failure is
 // per-file data (the unreadable list), never an exception. `error` is the

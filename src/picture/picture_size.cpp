@@ -9,6 +9,7 @@
 
 #include "common/file_name.h"
 #include "picture/bmp_loader.h"
+#include "picture/jpeg_decoder.h"
 #include "picture/picture_file.h"
 
 namespace {
@@ -104,7 +105,14 @@ bool standsAlone(int marker)
     return marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7);
 }
 
-PictureSize jpegSize(HeaderReader& in)
+bool isArithmetic(int marker)
+{
+    return marker >= 0xC9;
+}
+
+// The size of the last frame header before the first scan; with `frame`,
+// that header's components too.
+PictureSize jpegSize(HeaderReader& in, JpegFrame* frame = nullptr)
 {
     PictureSize size;
     if (in.next() != 0xFF || in.next() != 0xD8)
@@ -131,12 +139,24 @@ PictureSize jpegSize(HeaderReader& in)
         // Only the first five body bytes of a frame header are used (a frame
         // header too short to hold them gives nothing); every other body is
         // passed over unread.
-        std::array<uint8_t, 5> head {};
-        const std::size_t kept = isStartOfFrame(marker) ? std::min(bodyLength, head.size()) : 0;
+        std::array<uint8_t, 6 + 3 * JpegFrame::kMaxComponents> head {};
+        const std::size_t wanted = frame != nullptr ? head.size() : 5;
+        const std::size_t kept = isStartOfFrame(marker) ? std::min(bodyLength, wanted) : 0;
         const std::size_t got = in.read(head.data(), kept);
-        if (got == head.size()) {
+        if (got >= 5) {
             size.height = head[1] * 256 + head[2];
             size.width = head[3] * 256 + head[4];
+            if (frame != nullptr) {
+                *frame = JpegFrame {size.width, size.height};
+                frame->arithmetic = isArithmetic(marker);
+                frame->components = got >= 6 ? head[5] : 0;
+                if (frame->components > JpegFrame::kMaxComponents || got < 6 + 3 * std::size_t(frame->components))
+                    frame->components = 0; // libjpeg refuses it
+                for (int c = 0; c < frame->components; ++c) {
+                    frame->h[c] = head[6 + 3 * c + 1] >> 4;
+                    frame->v[c] = head[6 + 3 * c + 1] & 0x0F;
+                }
+            }
         }
         if (got < kept || !in.skip(bodyLength - kept))
             return size; // the file ends inside the segment
@@ -166,11 +186,21 @@ std::optional<PictureSize> ReadShownSize(const std::string& path, LoadedPicture&
         return std::nullopt;
     }
     PictureSize size;
+    std::string refusal;
     if (upperExtension(path) == ".JPG") {
         HeaderReader in(file.fd());
-        size = jpegSize(in);
+        JpegFrame frame;
+        size = jpegSize(in, &frame);
+        // What the coefficients of a multi-scan file take is only known
+        // from its first scan: the decode checks that.
+        refusal = pictureLimitRefusal(jpegFrameClaim(frame, file.size(), 0));
     } else {
-        size = bmpDecodedSize(file);
+        size = bmpDecodedSize(file, refusal);
+    }
+    if (!refusal.empty()) {
+        failure.failure = LoadFailure::TooLarge;
+        failure.error = std::move(refusal);
+        return std::nullopt;
     }
     if (size.width <= 0 || size.height <= 0) {
         failure.failure = LoadFailure::Damaged;

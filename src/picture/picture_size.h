@@ -26,6 +26,7 @@ std::optional<PictureSize> ReadPictureSize(const std::string& path);
 // it out before its pixels arrive: a ".JPG" file's frame size; a bitmap's as
 // the bitmap reader gives it (32-bit sides, a top-down bitmap's rows counted),
 // unlike the 16-bit values above. Nothing, with `failure` saying why, when
-// the file cannot be opened, is not a regular file, is empty, or its header
-// gives no size.
+// the file cannot be opened, is not a regular file, is empty, its header
+// gives no size, or the picture is beyond the limits of picture_limits.h as
+// far as its header and length tell (refused as a decode refuses it).
 std::optional<PictureSize> ReadShownSize(const std::string& path, LoadedPicture& failure);

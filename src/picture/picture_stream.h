@@ -54,8 +54,8 @@ struct StreamResult {
 // read as they are wanted: a baseline JPEG or an uncompressed bitmap of any
 // size streams through in a strip of rows; only what the format forces to be
 // held (a progressive JPEG's coefficients, an RLE bitmap's indices) counts
-// against kPictureMemoryBudget, and a file that would need more fails with
-// LoadFailure::TooLarge before anything big is allocated. The last
+// against kPictureMemoryBudget. A file beyond any limit of picture_limits.h
+// fails with LoadFailure::TooLarge before anything big is allocated. The last
 // progressive JPEG's decode is kept until the next stream, so that a second
 // look at the same file reads no scan again (see JpegBuffers). The rows are
 // those of the whole-picture loaders, byte for byte.

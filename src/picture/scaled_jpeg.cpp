@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "common/fd_closer.h"
 #include "picture/jpeg_decoder.h"
@@ -27,6 +28,7 @@ struct ErrorManager {
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
     const char* fileName;
+    bool tooManyScans;
 };
 
 extern "C" void onScaledJpegError(j_common_ptr cinfo)
@@ -34,6 +36,34 @@ extern "C" void onScaledJpegError(j_common_ptr cinfo)
     auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
     (*cinfo->err->format_message)(cinfo, err->message);
     std::longjmp(err->jump, 1);
+}
+
+// Stops a file of more scans than kMaxJpegScans while
+// jpeg_start_decompress reads them, as the search's decoder does.
+extern "C" void onScaledJpegProgress(j_common_ptr cinfo)
+{
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxJpegScans) {
+        auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+        err->tooManyScans = true;
+        std::longjmp(err->jump, 1);
+    }
+}
+
+// A stop of libjpeg as a load failure, said as the search's decoder says
+// it: too many scans, or what its memory manager refused beyond
+// max_memory_to_use, or damage.
+void setFailure(const ErrorManager& err, LoadedPicture& loaded)
+{
+    if (err.tooManyScans) {
+        loaded.failure = LoadFailure::Damaged;
+        loaded.error = tooManyScansMessage();
+    } else if (err.pub.msg_code == JERR_OUT_OF_MEMORY || err.pub.msg_code == JERR_NO_BACKING_STORE) {
+        loaded.failure = LoadFailure::TooLarge;
+        loaded.error = std::string("picture too large (") + err.message + ")";
+    } else {
+        loaded.failure = LoadFailure::Damaged;
+        loaded.error = err.message;
+    }
 }
 
 extern "C" void onScaledJpegMessage(j_common_ptr cinfo, int level)
@@ -173,13 +203,24 @@ Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x
     err.pub.emit_message = onScaledJpegMessage;
     err.message[0] = '\0';
     err.fileName = path.c_str();
+    err.tooManyScans = false;
     jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = static_cast<long>(kPictureMemoryBudget);
+    jpeg_progress_mgr progress {};
+    progress.progress_monitor = onScaledJpegProgress;
+    cinfo.progress = &progress;
     // Destroys the decompressor on every way out below.
     std::unique_ptr<jpeg_decompress_struct, void (*)(jpeg_decompress_struct*)> owner(&cinfo,
                                                                                      jpeg_destroy_decompress);
 
+    const auto failed = [&out, &err] {
+        setFailure(err, out.loaded);
+        return std::move(out);
+    };
     if (!readHeader(&cinfo, &err, file.get(), denominator, &out.header))
-        return fail(LoadFailure::Damaged, err.message);
+        return failed();
+    if (std::string refusal = pictureLimitRefusal(jpegDecodeClaim(&cinfo, st.st_size)); !refusal.empty())
+        return fail(LoadFailure::TooLarge, std::move(refusal));
     const Header& header = out.header;
     JDIMENSION first = 0;
     JDIMENSION end = static_cast<JDIMENSION>(header.height);
@@ -197,17 +238,17 @@ Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x
         left = static_cast<JDIMENSION>(x0);
         columns = static_cast<JDIMENSION>(x1 - x0);
     }
-    if (header.width <= 0 || header.height <= 0 || int64_t {columns} * (end - first) > kMaxPicturePixels)
-        return fail(LoadFailure::TooLarge, "picture too large");
+    if (header.width <= 0 || header.height <= 0)
+        return fail(LoadFailure::Damaged, "no picture size in the file's header");
     if (!startRows(&cinfo, &err, crop, &left, &columns))
-        return fail(LoadFailure::Damaged, err.message);
+        return failed();
     Picture picture(static_cast<int32_t>(columns), static_cast<int32_t>(end - first));
     std::unique_ptr<uint8_t[]> rowBuffer;
     if (header.cmyk)
         rowBuffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(columns) * 4);
     switch (readRows(&cinfo, &err, first, end, picture.data(), rowBuffer.get(), header.cmyk, header.inverted, cancel)) {
     case RowsRead::Failed:
-        return fail(LoadFailure::Damaged, err.message);
+        return failed();
     case RowsRead::Cancelled:
         out.cancelled = true;
         return fail(LoadFailure::None, "cancelled");

@@ -6,6 +6,8 @@ bool WholePictureSink::begin(int32_t width, int32_t height)
 {
     if (int64_t{width} * height > kMaxPicturePixels) {
         m_tooLarge = true;
+        m_width = width;
+        m_height = height;
         return false;
     }
     m_picture = Picture(width, height);
@@ -25,7 +27,7 @@ LoadedPicture WholePictureSink::take(const StreamResult& streamed)
         result.failure = streamed.failure;
         result.systemError = streamed.systemError;
     } else if (m_tooLarge) {
-        result.error = "picture too large";
+        result.error = pictureLimitRefusal({m_width, m_height});
         result.failure = LoadFailure::TooLarge;
     } else {
         result.picture = std::move(m_picture);

@@ -5,14 +5,10 @@
 #include "picture/picture_loader.h"
 #include "picture/picture_stream.h"
 
-// Largest picture the whole-picture loaders accept, in pixels: the review
-// holds pictures whole. Streamed decodes are bounded only by
-// kPictureMemoryBudget.
-inline constexpr int64_t kMaxPicturePixels = int64_t{400} * 1000 * 1000;
-
 // Collects every row of a stream into a whole picture, for the callers that
-// hold pictures whole (the review, the signature commands). A picture above
-// kMaxPicturePixels is refused before anything is allocated.
+// hold pictures whole (the review). The decoders refuse a picture beyond
+// kMaxPicturePixels before its first row; the sink checks again before it
+// allocates.
 class WholePictureSink : public RowSink {
 public:
     bool begin(int32_t width, int32_t height) override;
@@ -26,4 +22,6 @@ public:
 private:
     Picture m_picture;
     bool m_tooLarge = false;
+    int32_t m_width = 0; // of a picture refused
+    int32_t m_height = 0;
 };

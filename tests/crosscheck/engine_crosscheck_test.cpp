@@ -48,7 +48,7 @@ Picture resized(const Picture& source, int32_t width, int32_t height)
         for (int32_t x = 0; x < width; ++x) {
             const int32_t sx = static_cast<int32_t>(static_cast<int64_t>(x) * source.width() / width);
             const uint8_t* p = source.row(sy) + sx * 3;
-            out.setPixel(x, y, p[2], p[1], p[0]);
+            testing_support::setPixel(out, x, y, p[2], p[1], p[0]);
         }
     }
     return out;
@@ -70,7 +70,7 @@ Picture shrunk(const Picture& source, int32_t width, int32_t height)
                     for (int32_t c = 0; c < 3; ++c)
                         sum[c] += source.row(j)[i * 3 + c];
             const int32_t n = (x1 - x0) * (y1 - y0);
-            out.setPixel(x, y, clampByte(sum[2] / n), clampByte(sum[1] / n), clampByte(sum[0] / n));
+            testing_support::setPixel(out, x, y, clampByte(sum[2] / n), clampByte(sum[1] / n), clampByte(sum[0] / n));
         }
     }
     return out;
@@ -85,7 +85,7 @@ Picture cropped(const Picture& source, int32_t left, int32_t top, int32_t right,
         const uint8_t* row = source.row(y + top);
         for (int32_t x = 0; x < width; ++x) {
             const uint8_t* p = row + (x + left) * 3;
-            out.setPixel(x, y, p[2], p[1], p[0]);
+            testing_support::setPixel(out, x, y, p[2], p[1], p[0]);
         }
     }
     return out;
@@ -99,7 +99,7 @@ Picture exposed(const Picture& source, int32_t scale, int32_t offset)
         const uint8_t* row = source.row(y);
         for (int32_t x = 0; x < source.width(); ++x) {
             const uint8_t* p = row + x * 3;
-            out.setPixel(x, y, clampByte(p[2] * scale / 100 + offset), clampByte(p[1] * scale / 100 + offset),
+            testing_support::setPixel(out, x, y, clampByte(p[2] * scale / 100 + offset), clampByte(p[1] * scale / 100 + offset),
                          clampByte(p[0] * scale / 100 + offset));
         }
     }
@@ -118,7 +118,7 @@ Picture noisy(const Picture& source, uint32_t seed, int32_t amplitude)
         const uint8_t* row = source.row(y);
         for (int32_t x = 0; x < source.width(); ++x) {
             const uint8_t* p = row + x * 3;
-            out.setPixel(x, y, clampByte(p[2] + next()), clampByte(p[1] + next()), clampByte(p[0] + next()));
+            testing_support::setPixel(out, x, y, clampByte(p[2] + next()), clampByte(p[1] + next()), clampByte(p[0] + next()));
         }
     }
     return out;
@@ -133,7 +133,7 @@ Picture withGamma(const Picture& source, double gamma)
         const uint8_t* row = source.row(y);
         for (int32_t x = 0; x < source.width(); ++x) {
             const uint8_t* p = row + x * 3;
-            out.setPixel(x, y, curve(p[2]), curve(p[1]), curve(p[0]));
+            testing_support::setPixel(out, x, y, curve(p[2]), curve(p[1]), curve(p[0]));
         }
     }
     return out;
@@ -154,7 +154,7 @@ Picture blurred(const Picture& source)
                     ++n;
                 }
             }
-            out.setPixel(x, y, clampByte(sum[2] / n), clampByte(sum[1] / n), clampByte(sum[0] / n));
+            testing_support::setPixel(out, x, y, clampByte(sum[2] / n), clampByte(sum[1] / n), clampByte(sum[0] / n));
         }
     }
     return out;
@@ -174,7 +174,7 @@ Picture warmScene(int32_t width, int32_t height, uint32_t seed)
             const int64_t dx = x - cx, dy = y - cy, rx2 = int64_t {rx} * rx, ry2 = int64_t {ry} * ry;
             if (dx * dx * ry2 + dy * dy * rx2 < rx2 * ry2) {
                 const int32_t shade = (x * 7 + y * 3) % 40;
-                base.setPixel(x, y, clampByte(200 + shade / 2), clampByte(120 + shade), clampByte(60 + shade / 3));
+                testing_support::setPixel(base, x, y, clampByte(200 + shade / 2), clampByte(120 + shade), clampByte(60 + shade / 3));
             }
         }
     }
@@ -192,10 +192,10 @@ Picture framed(const Picture& source, int32_t side, int32_t topBottom, uint8_t g
         for (int32_t x = 0; x < width; ++x) {
             const int32_t sx = x - side, sy = y - topBottom;
             if (sx < 0 || sy < 0 || sx >= source.width() || sy >= source.height()) {
-                out.setPixel(x, y, grey, grey, grey);
+                testing_support::setPixel(out, x, y, grey, grey, grey);
             } else {
                 const uint8_t* p = source.row(sy) + sx * 3;
-                out.setPixel(x, y, p[2], p[1], p[0]);
+                testing_support::setPixel(out, x, y, p[2], p[1], p[0]);
             }
         }
     }

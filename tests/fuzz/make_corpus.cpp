@@ -271,6 +271,33 @@ void writeHostile(const std::filesystem::path& folder)
     g_root = previous;
 }
 
+// Small files that claim far more pixels than they hold, as fuzzing found
+// them: each reader must refuse them at once, the same way. They go to the
+// hostile folder and to the corpora of the targets that read them.
+void writeClaimingMore(const std::filesystem::path& folder)
+{
+    const auto all = [&folder](const std::string& target, const std::string& name, const Bytes& bytes) {
+        save(target, name, bytes);
+        save("picture_size", name, bytes);
+        const std::filesystem::path previous = g_root;
+        g_root = folder.parent_path();
+        save(folder.filename().string(), name, bytes);
+        g_root = previous;
+    };
+    // Uncompressed bitmaps of 1.9 KB or less whose rows run out at once.
+    all("bmp", "claims_8bit_62x2046820399.bmp", encodeBmp({62, 2046820399, 8, 0, 40, {}, Bytes(822, 0x5A)}));
+    all("bmp", "claims_8bit_62x2147483647.bmp", encodeBmp({62, 2147483647, 8, 0, 40, {}, Bytes(822, 0x33)}));
+    all("bmp", "claims_24bit_topdown_16x2147483647.bmp",
+        encodeBmp({16, -2147483647, 24, 0, 40, {}, Bytes(960, 0x77)}));
+    all("bmp", "claims_1bit_4000x2147483647.bmp", encodeBmp({4000, 2147483647, 1, 0, 40, {}, Bytes(1000, 0xA5)}));
+    // 318-byte bit-field bitmaps whose 10-bit masks leave them to the platform reader.
+    const std::vector<uint32_t> tenBits {0x3FF00000, 0x000FFC00, 0x000003FF};
+    all("bmp", "claims_bitfields32_8x16777216.bmp", encodeBmp({8, 16777216, 32, 3, 40, tenBits, Bytes(252, 0x11)}));
+    all("bmp", "claims_bitfields32_8x15007750.bmp", encodeBmp({8, 15007750, 32, 3, 40, tenBits, Bytes(252, 0x66)}));
+    // A baseline colour JPEG of a few hundred bytes whose frame says 20,000 x 19,999.
+    all("jpeg", "claims_baseline_20000x19999.jpg", withFrameSize(encodeJpeg({16, 16, JCS_RGB, 3, {}}), 20000, 19999));
+}
+
 void writeTexts()
 {
     saveText("text", "integer", "  -2147483648");
@@ -306,5 +333,6 @@ int main(int argc, char** argv)
     writeBmps();
     writeTexts();
     writeHostile(argv[2]);
+    writeClaimingMore(std::filesystem::path(argv[2]) / "claiming_more");
     return 0;
 }

@@ -615,7 +615,7 @@ void ReviewWindowTest::stretchAveragesAndRepeats()
     const int values[] = {0, 100, 200, 40};
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 4; ++x)
-            picture.setPixel(x, y, static_cast<uint8_t>(values[x]), static_cast<uint8_t>(values[x]),
+            testing_support::setPixel(picture, x, y, static_cast<uint8_t>(values[x]), static_cast<uint8_t>(values[x]),
                              static_cast<uint8_t>(values[x]));
     const QImage half = renderStretched(picture, 2, 1, QRect(0, 0, 2, 1));
     QCOMPARE(half.size(), QSize(2, 1));

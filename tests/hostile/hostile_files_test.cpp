@@ -296,3 +296,46 @@ TEST(HostileFilesTest, BitmapsWithUnsetPixelsLoadTheSameEveryTime)
     }
     EXPECT_GE(checked, 10);
 }
+
+TEST(HostileFilesTest, FilesClaimingMoreThanTheyHoldAreRefusedAlikeByEveryCommand)
+{
+    // Bitmaps of two billion rows in 1.9 KB or less, 318-byte bit-field
+    // bitmaps of 15 and 16 million rows, a JPEG of 724 bytes claiming
+    // 20,000 x 19,999: each search and each signature command refuses them
+    // at once, with the one message. The search says why in its log.
+    ::setenv("QT_LOGGING_RULES", "zelvic.picture.warning=true", 1);
+    TempDir dir;
+    int checked = 0;
+    for (const auto& entry : fs::directory_iterator(kHostileFiles + "claiming_more")) {
+        const std::string extension = entry.path().extension().string();
+        const std::string folder = pairedFolder(dir, entry.path().string(), extension);
+        const std::string a = folder + "/a" + extension;
+        SCOPED_TRACE(entry.path().filename().string());
+
+        const CliRun identical = runBudgeted({"signature", "--engine", "identical", a});
+        EXPECT_EQ(identical.status, 1);
+        EXPECT_LE(identical.seconds, kSecondsBudget);
+        const std::string prefix = "zelvic-cli: " + a + ": ";
+        ASSERT_TRUE(identical.err.starts_with(prefix + "picture too large")) << identical.err;
+        const std::string message = identical.err.substr(prefix.size(), identical.err.find('\n') - prefix.size());
+        const CliRun similar = runBudgeted({"signature", "--engine", "similar", a});
+        EXPECT_EQ(similar.status, 1);
+        EXPECT_EQ(similar.err, identical.err);
+
+        for (const char* mode : {"size", "dims", "identical", "similar"}) {
+            for (const char* jobs : {"1", "2"}) {
+                const CliRun run = runBudgeted({"search", folder, "--mode", mode, "--jobs", jobs, "--json"});
+                EXPECT_TRUE(run.finished) << mode << " --jobs " << jobs;
+                EXPECT_EQ(run.status, 0) << mode << " --jobs " << jobs << ": " << run.err;
+                EXPECT_LE(run.seconds, kSecondsBudget) << mode << " --jobs " << jobs;
+                EXPECT_TRUE(contains(run.out, "\"unreadable\":[\"" + a + "\",\"" + folder + "/b" + extension + "\"]"))
+                    << mode << " --jobs " << jobs << ": " << run.out.substr(0, 300);
+                EXPECT_TRUE(contains(run.err, a + " is unreadable: " + message + "\n"))
+                    << mode << " --jobs " << jobs << ": " << run.err;
+            }
+        }
+        ++checked;
+    }
+    ::unsetenv("QT_LOGGING_RULES");
+    EXPECT_EQ(checked, 7);
+}

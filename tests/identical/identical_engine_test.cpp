@@ -61,9 +61,8 @@ std::string readAll(const std::string& path)
 }
 
 // A baseline JPEG whose frame header claims 65000 x 65000 pixels while its
-// data covers 16 x 16: libjpeg finishes it with a warning, and since the
-// engines stream pictures instead of holding them, it is read like any other
-// truncated picture rather than refused for its size.
+// data covers 16 x 16: refused for its declared size before any row is
+// decoded.
 std::string hugeJpegBytes(const TempDir& dir)
 {
     testing_support::writeJpeg(dir.file("small.tmp"), testing_support::solidPicture(16, 16, 9, 9, 9));
@@ -104,12 +103,12 @@ std::vector<std::string> writeMixedFolder(const TempDir& dir)
     testing_support::writeBytes(dir.file("r-empty.jpg"), "");
     testing_support::writeBytes(dir.file("r-header-only.jpg"), readAll(paths[0]).substr(0, 60));
     testing_support::writeBytes(dir.file("r-text.jpg"), "not a picture at all");
-    testing_support::writeBytes(dir.file("q-huge.jpg"), hugeJpegBytes(dir));
+    testing_support::writeBytes(dir.file("r-huge.jpg"), hugeJpegBytes(dir));
     testing_support::writeJpeg(dir.file("r-really-jpeg.BMP"), testing_support::photoLikePicture(160, 120, 3));
     testing_support::writeJpeg(dir.file("r-tiny.jpg"), testing_support::solidPicture(4, 40, 50, 60, 70));
     testing_support::writeBmp24(dir.file("r-tiny.bmp"), testing_support::solidPicture(40, 4, 50, 60, 70));
     for (const char* name : {"q-resaved.jpg", "q-bitmap.bmp", "r-empty.jpg", "r-header-only.jpg", "r-text.jpg",
-                             "q-huge.jpg", "r-really-jpeg.BMP", "r-tiny.jpg", "r-tiny.bmp"})
+                             "r-huge.jpg", "r-really-jpeg.BMP", "r-tiny.jpg", "r-tiny.bmp"})
         paths.push_back(dir.file(name));
     // Interleave the damaged ones with the good ones.
     std::swap(paths[4], paths[14]);

@@ -21,7 +21,7 @@ Picture flatWithWhiteColumn(int32_t width, int32_t height, int32_t column)
 {
     Picture picture = solidPicture(width, height, 128, 128, 128);
     for (int32_t y = 0; y < height; ++y)
-        picture.setPixel(column, y, 255, 255, 255);
+        testing_support::setPixel(picture, column, y, 255, 255, 255);
     return picture;
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "support/byte_text.h"
+#include "support/test_pictures.h"
 
 using testing_support::le16;
 using testing_support::le32;
@@ -31,7 +32,9 @@ const std::string kBlue("\xFF\x00\x00", 3);
 
 LoadedPicture load(const std::string& bytes)
 {
-    return loadBmpMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    const testing_support::TempDir dir;
+    testing_support::writeBytes(dir.file("picture.bmp"), bytes);
+    return loadBmpFile(dir.file("picture.bmp"));
 }
 
 // "R" or "B" for each pixel, rows from the top.

@@ -32,7 +32,7 @@ TEST(SimilarSamplingTest, CellsAverageThreeByThreeBlocksAtScaledPositions)
     uint8_t v = 0;
     for (int32_t y = 0; y < 3; ++y) {
         for (int32_t x = 0; x < 3; ++x, v += 10)
-            tiny.setPixel(x, y, v, static_cast<uint8_t>(v + 1), 200);
+            testing_support::setPixel(tiny, x, y, v, static_cast<uint8_t>(v + 1), 200);
     }
     ColourGrid grid {};
     EXPECT_EQ(sampleColourGrid(tiny, PixelWindow {0, 3, 0, 3}, grid), 40);

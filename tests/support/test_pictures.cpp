@@ -15,6 +15,14 @@
 
 namespace testing_support {
 
+void setPixel(Picture& picture, int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b)
+{
+    uint8_t* p = picture.row(y) + static_cast<std::size_t>(x) * 3;
+    p[0] = b;
+    p[1] = g;
+    p[2] = r;
+}
+
 TempDir::TempDir()
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "zelvic-test-XXXXXX").string();
@@ -49,7 +57,7 @@ Picture solidPicture(int32_t width, int32_t height, uint8_t r, uint8_t g, uint8_
     Picture picture(width, height);
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x)
-            picture.setPixel(x, y, r, g, b);
+            testing_support::setPixel(picture, x, y, r, g, b);
     return picture;
 }
 
@@ -59,7 +67,7 @@ Picture patternPicture(int32_t width, int32_t height, const std::function<uint32
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
             const uint32_t c = colour(x, y);
-            picture.setPixel(x, y, static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c));
+            testing_support::setPixel(picture, x, y, static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c));
         }
     }
     return picture;

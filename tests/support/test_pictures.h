@@ -29,6 +29,10 @@ private:
     std::filesystem::path m_path;
 };
 
+// Sets one pixel of a picture (R, G, B): the engines read rows directly, the
+// tests build pictures a pixel at a time.
+void setPixel(Picture& picture, int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b);
+
 // A picture whose every pixel is (r, g, b).
 Picture solidPicture(int32_t width, int32_t height, uint8_t r, uint8_t g, uint8_t b);
 
