@@ -214,6 +214,17 @@ std::vector<int32_t> shownMembers(const GroupArrays& group)
     return members;
 }
 
+// The group seeded by the waiting pair at `seed`.
+void gatherFromSeed(GroupWalk& walk, const PairRec& pair, int32_t seed, GroupArrays& group)
+{
+    group.mark.fill(0);
+    group.n = 1;
+    group.cand[1] = pair.indexA;
+    group.mark[1] = 1;
+    group.mark[2] = 1; // the seed pair itself is always shown
+    walk.gather(seed, group);
+}
+
 } // namespace
 
 void Graphic_File_Disp(std::vector<PairRec>& pairs, const GroupReviewer& reviewer)
@@ -232,12 +243,7 @@ void Graphic_File_Disp(std::vector<PairRec>& pairs, const GroupReviewer& reviewe
     for (int32_t i = 0; i <= lastSeed; ++i) {
         if (pairs[i].state != PairState::Waiting)
             continue;
-        group.mark.fill(0);
-        group.n = 1;
-        group.cand[1] = pairs[i].indexA;
-        group.mark[1] = 1;
-        group.mark[2] = 1; // the seed pair itself is always shown
-        walk.gather(i, group);
+        gatherFromSeed(walk, pairs[i], i, group);
 
         std::vector<int32_t> members = shownMembers(group);
         const ReviewResult result = reviewer(members);
@@ -264,4 +270,25 @@ void redisplayGroups(const std::vector<std::string>& resultLines, const std::vec
     pairs = rebuildPairList(resultLines, files);
     if (!pairs.empty())
         Graphic_File_Disp(pairs, reviewer);
+}
+
+std::vector<GatheredGroup> gatherEveryGroup(std::vector<PairRec>& pairs)
+{
+    for (PairRec& pair : pairs) {
+        if (pair.state == PairState::Taken)
+            pair.state = PairState::Waiting;
+    }
+    std::vector<GatheredGroup> groups;
+    GroupWalk walk(pairs);
+    GroupArrays group;
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        if (pairs[i].state != PairState::Waiting)
+            continue;
+        gatherFromSeed(walk, pairs[i], static_cast<int32_t>(i), group);
+        GatheredGroup gathered;
+        for (int32_t k = 1; k <= group.n; ++k)
+            (group.mark[k] == 1 ? gathered.shown : gathered.hidden).push_back(group.cand[k]);
+        groups.push_back(std::move(gathered));
+    }
+    return groups;
 }

@@ -35,3 +35,15 @@ std::vector<std::vector<int32_t>> groupsWhenAllOk(std::vector<PairRec>& pairs);
 // set, and walked when any pair is left.
 void redisplayGroups(const std::vector<std::string>& resultLines, const std::vector<File_rec>& files,
                      std::vector<PairRec>& pairs, const GroupReviewer& reviewer);
+
+// One group as the walk gathers it: the members it shows, in display order,
+// and the files it gathers (their pairs taken) without showing them.
+struct GatheredGroup {
+    std::vector<int32_t> shown;
+    std::vector<int32_t> hidden;
+};
+
+// The walk's gathering with every waiting pair as a possible seed, in list
+// order: its first groups are those of groupsWhenAllOk, and it goes on where
+// the walk's seed limit stops.
+std::vector<GatheredGroup> gatherEveryGroup(std::vector<PairRec>& pairs);

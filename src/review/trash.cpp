@@ -363,6 +363,24 @@ FileActionResult restoreFromTrash(const TrashedFile& trashed, const std::string&
     return {};
 }
 
+std::vector<std::string> trashFoldersFor(const std::string& path)
+{
+    std::vector<std::string> folders;
+    const std::string home = homeTrashFolder();
+    if (!home.empty())
+        folders.push_back(home);
+    const std::string folder = realFolder(parentFolder(absolutePath(path)));
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0)
+        return folders;
+    const std::string top = topFolderOf(folder, st.st_dev);
+    const std::string base = top == "/" ? std::string() : top;
+    const std::string uid = std::to_string(::getuid());
+    folders.push_back(base + "/.Trash/" + uid);
+    folders.push_back(base + "/.Trash-" + uid);
+    return folders;
+}
+
 void setTrashRecordSync(TrashRecordSync sync)
 {
     recordSync.store(sync ? sync : ::fsync, std::memory_order_relaxed);
