@@ -169,8 +169,22 @@ void CleanupList::applyRules(const RuleSet& rules)
             if (member.direct && !member.reference)
                 member.mark = Mark::Trash;
         }
-        if (group.kept >= 0)
-            keptFiles.insert(group.members[static_cast<std::size_t>(group.kept)].file);
+        if (group.kept >= 0) {
+            // The kept member's rule: the earliest that put it before another member.
+            CleanupMember& kept = group.members[static_cast<std::size_t>(group.kept)];
+            int32_t earliest = -1;
+            for (const CleanupMember& member : group.members) {
+                if (&member == &kept || member.reference)
+                    continue;
+                const int32_t rule = decidingCriterion(rules.criteria, kept.facts, member.facts);
+                if (rule >= 0 && (earliest < 0 || rule < earliest))
+                    earliest = rule;
+            }
+            kept.decidedBy = kept.reference ? "reference"
+                             : earliest >= 0 ? std::string(ruleWord(rules.criteria[static_cast<std::size_t>(earliest)].rule))
+                                             : "order";
+            keptFiles.insert(kept.file);
+        }
     }
     for (CleanupGroup& group : m_groups) {
         for (CleanupMember& member : group.members) {
