@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <set>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,6 +18,54 @@ namespace {
 
 // Names tried in a move's folder before the file is given up on.
 constexpr int kMaxMoveNames = 1000;
+
+// Files moved between two syncs of the file systems concerned: one sync per
+// file costs milliseconds each on a disk, a batch of 10,000 minutes.
+constexpr int32_t kFilesPerSync = 500;
+
+// The file systems a batch has changed, synced every kFilesPerSync files and
+// at its end (syncfs: one call per file system, the journal's included).
+class BatchSync {
+public:
+    explicit BatchSync(std::string journalFolder) { note(journalFolder); }
+    ~BatchSync() { flush(); }
+    BatchSync(const BatchSync&) = delete;
+    BatchSync& operator=(const BatchSync&) = delete;
+
+    void note(const std::string& folder)
+    {
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) != 0 || m_devices.count(st.st_dev) != 0)
+            return;
+        m_devices.insert(st.st_dev);
+        m_folders.push_back(folder);
+    }
+
+    void fileDone()
+    {
+        if (++m_pending >= kFilesPerSync)
+            flush();
+    }
+
+    void flush()
+    {
+        if (m_pending == 0)
+            return;
+        for (const std::string& folder : m_folders) {
+            const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd >= 0) {
+                ::syncfs(fd);
+                ::close(fd);
+            }
+        }
+        m_pending = 0;
+    }
+
+private:
+    std::set<dev_t> m_devices;
+    std::vector<std::string> m_folders;
+    int32_t m_pending = 0;
+};
 
 int renameNoReplace(const std::string& from, const std::string& to)
 {
@@ -130,21 +179,21 @@ std::optional<JournalEntry> findInTrash(const JournalEntry& entry)
 }
 
 // Puts one journal entry back; an empty string on success, else why not.
-std::string restoreEntry(const JournalEntry& done)
+std::string restoreEntry(const JournalEntry& done, BatchSync& sync)
 {
+    sync.note(parentFolder(done.original));
+    sync.note(parentFolder(done.destination));
     if (exists(done.original))
         return done.original + ": the path is taken again; the file stays at " + done.destination;
     if (!exists(done.destination))
         return done.original + ": no longer at " + done.destination;
     if (!done.infoPath.empty()) {
         const FileActionResult result =
-            restoreFromTrash(TrashedFile {done.destination, done.infoPath, done.copied}, done.original);
+            restoreFromTrashUnsynced(TrashedFile {done.destination, done.infoPath, done.copied}, done.original);
         return result.ok() ? std::string() : done.original + ": " + result.error;
     }
     bool copied = false;
     const int error = moveNoReplace(done.destination, done.original, copied);
-    if (error == 0)
-        syncFolder(parentFolder(done.original));
     return error == 0 ? std::string() : systemText(error, done.original);
 }
 
@@ -163,6 +212,7 @@ ApplyReport applyPlan(const CleanupPlan& plan, BatchJournal* journal, const Appl
     }
     const bool move = !options.moveTo.empty();
     int64_t done = 0;
+    BatchSync sync(parentFolder(BatchJournal::defaultPath()));
     for (std::size_t g = 0; g < plan.groups.size(); ++g) {
         const PlanGroup& group = plan.groups[g];
         const auto marked = std::count_if(group.members.begin(), group.members.end(),
@@ -217,7 +267,7 @@ ApplyReport applyPlan(const CleanupPlan& plan, BatchJournal* journal, const Appl
                     if (const int error = moveNoReplace(member.path, destination, copied))
                         failure = systemText(error, member.path);
                 } else {
-                    const FileActionResult result = moveFileToTrash(member.path);
+                    const FileActionResult result = moveFileToTrashUnsynced(member.path);
                     if (!result.ok())
                         failure = member.path + ": " + result.error;
                     destination = result.trashed.filePath;
@@ -228,6 +278,9 @@ ApplyReport applyPlan(const CleanupPlan& plan, BatchJournal* journal, const Appl
                     journal->setEntryState(*entry, "failed", problem);
                     report.failed.push_back(failure);
                 } else {
+                    sync.note(parentFolder(member.path));
+                    sync.note(parentFolder(destination));
+                    sync.fileDone();
                     report.acted.push_back(member.path);
                     report.actedBytes += member.identity.size;
                     if (!journal->recordDone(*entry, destination, infoPath, copied, problem)) {
@@ -243,6 +296,7 @@ ApplyReport applyPlan(const CleanupPlan& plan, BatchJournal* journal, const Appl
         if (report.aborted || !report.stopped.empty())
             break;
     }
+    sync.flush();
     if (report.batch) {
         std::string problem;
         journal->setBatchState(*report.batch, report.aborted || !report.stopped.empty() ? "aborted" : "done", problem);
@@ -254,6 +308,7 @@ UndoReport undoBatch(BatchJournal& journal, int64_t batch, const BatchProgress& 
 {
     UndoReport report;
     std::vector<JournalEntry> entries = journal.entries(batch);
+    BatchSync sync(parentFolder(BatchJournal::defaultPath()));
     int64_t count = 0;
     std::string problem;
     // Last moved first: a name freed later in the batch is taken back in order.
@@ -289,8 +344,9 @@ UndoReport undoBatch(BatchJournal& journal, int64_t batch, const BatchProgress& 
                 }
             }
         }
-        const std::string failure = restoreEntry(entry);
+        const std::string failure = restoreEntry(entry, sync);
         if (failure.empty()) {
+            sync.fileDone();
             ++report.restored;
             journal.setEntryState(entry.id, "restored", problem);
         } else {

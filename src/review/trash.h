@@ -20,9 +20,16 @@
 // where it was and says why.
 FileActionResult moveFileToTrash(const std::string& path);
 
+// The same for a batch of thousands of files: the record and the folders
+// are not synced one by one; the caller syncs the file systems concerned
+// every so many files instead. A killed or crashed program loses nothing
+// either way; only a power cut may lose the moves since the last sync.
+FileActionResult moveFileToTrashUnsynced(const std::string& path);
+
 // Puts a trashed file back at `originalPath` (which must be free) and removes
 // its record.
 FileActionResult restoreFromTrash(const TrashedFile& trashed, const std::string& originalPath);
+FileActionResult restoreFromTrashUnsynced(const TrashedFile& trashed, const std::string& originalPath);
 
 // The trash folders a file once at `path` may have gone to: the home trash
 // and its volume's trashes, whether they exist or not. For finding a file

@@ -303,9 +303,8 @@ TEST_F(BatchFixture, MovesIntoAFolderAcrossFileSystemsAndBack)
 TEST_F(BatchFixture, AbortStopsBetweenFilesAndTheBatchCanBeUndone)
 {
     CleanupPlan plan;
-    for (int g = 0; g < 5; ++g)
-        plan.groups.push_back(
-            planGroup({makeFile("k" + std::to_string(g) + ".jpg"), makeFile("c" + std::to_string(g) + ".jpg")}, 1));
+    for (const char* name : {"0", "1", "2", "3", "4"})
+        plan.groups.push_back(planGroup({makeFile(std::string("k") + name), makeFile(std::string("c") + name)}, 1));
     std::atomic<bool> abort {false};
     ApplyOptions options;
     options.abort = &abort;
