@@ -19,27 +19,25 @@ namespace {
 // Names tried in a move's folder before the file is given up on.
 constexpr int kMaxMoveNames = 1000;
 
-// Files moved between two syncs of the file systems concerned: one sync per
-// file costs milliseconds each on a disk, a batch of 10,000 minutes.
+// Files moved between two syncs of the folders concerned: one sync per file
+// costs milliseconds each on a disk, a batch of 10,000 minutes.
 constexpr int32_t kFilesPerSync = 500;
 
-// The file systems a batch has changed, synced every kFilesPerSync files and
-// at its end (syncfs: one call per file system, the journal's included).
+// Folders synced one by one at a sync; with more, their file systems are
+// synced whole (syncfs), which on a busy disk also writes out everyone
+// else's data.
+constexpr std::size_t kMaxFoldersSynced = 64;
+
+// The folders a batch has changed, synced every kFilesPerSync files and at
+// its end, with the journal.
 class BatchSync {
 public:
-    explicit BatchSync(std::string journalFolder) { note(journalFolder); }
+    explicit BatchSync(BatchJournal* journal) : m_journal(journal) {}
     ~BatchSync() { flush(); }
     BatchSync(const BatchSync&) = delete;
     BatchSync& operator=(const BatchSync&) = delete;
 
-    void note(const std::string& folder)
-    {
-        struct stat st {};
-        if (::stat(folder.c_str(), &st) != 0 || m_devices.count(st.st_dev) != 0)
-            return;
-        m_devices.insert(st.st_dev);
-        m_folders.push_back(folder);
-    }
+    void note(const std::string& folder) { m_folders.insert(folder); }
 
     void fileDone()
     {
@@ -51,19 +49,27 @@ public:
     {
         if (m_pending == 0)
             return;
+        if (m_journal != nullptr)
+            m_journal->sync();
+        std::set<dev_t> devices;
         for (const std::string& folder : m_folders) {
             const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (fd >= 0) {
+            if (fd < 0)
+                continue;
+            struct stat st {};
+            if (m_folders.size() <= kMaxFoldersSynced)
+                ::fsync(fd);
+            else if (::fstat(fd, &st) == 0 && devices.insert(st.st_dev).second)
                 ::syncfs(fd);
-                ::close(fd);
-            }
+            ::close(fd);
         }
+        m_folders.clear();
         m_pending = 0;
     }
 
 private:
-    std::set<dev_t> m_devices;
-    std::vector<std::string> m_folders;
+    BatchJournal* m_journal;
+    std::set<std::string> m_folders;
     int32_t m_pending = 0;
 };
 
@@ -183,6 +189,8 @@ std::string restoreEntry(const JournalEntry& done, BatchSync& sync)
 {
     sync.note(parentFolder(done.original));
     sync.note(parentFolder(done.destination));
+    if (!done.infoPath.empty())
+        sync.note(parentFolder(done.infoPath));
     if (exists(done.original))
         return done.original + ": the path is taken again; the file stays at " + done.destination;
     if (!exists(done.destination))
@@ -212,7 +220,7 @@ ApplyReport applyPlan(const CleanupPlan& plan, BatchJournal* journal, const Appl
     }
     const bool move = !options.moveTo.empty();
     int64_t done = 0;
-    BatchSync sync(parentFolder(BatchJournal::defaultPath()));
+    BatchSync sync(journal);
     for (std::size_t g = 0; g < plan.groups.size(); ++g) {
         const PlanGroup& group = plan.groups[g];
         const auto marked = std::count_if(group.members.begin(), group.members.end(),
@@ -280,6 +288,8 @@ ApplyReport applyPlan(const CleanupPlan& plan, BatchJournal* journal, const Appl
                 } else {
                     sync.note(parentFolder(member.path));
                     sync.note(parentFolder(destination));
+                    if (!infoPath.empty())
+                        sync.note(parentFolder(infoPath));
                     sync.fileDone();
                     report.acted.push_back(member.path);
                     report.actedBytes += member.identity.size;
@@ -308,7 +318,7 @@ UndoReport undoBatch(BatchJournal& journal, int64_t batch, const BatchProgress& 
 {
     UndoReport report;
     std::vector<JournalEntry> entries = journal.entries(batch);
-    BatchSync sync(parentFolder(BatchJournal::defaultPath()));
+    BatchSync sync(&journal);
     int64_t count = 0;
     std::string problem;
     // Last moved first: a name freed later in the batch is taken back in order.

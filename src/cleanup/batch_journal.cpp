@@ -200,6 +200,11 @@ bool BatchJournal::setBatchState(int64_t batch, const std::string& state, std::s
     return true;
 }
 
+void BatchJournal::sync()
+{
+    sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+}
+
 std::vector<BatchSummary> BatchJournal::batches()
 {
     std::vector<BatchSummary> out;

@@ -56,6 +56,9 @@ public:
     bool setEntryState(int64_t entry, const std::string& state, std::string& problem);
     bool setBatchState(int64_t batch, const std::string& state, std::string& problem);
 
+    // Makes every row written so far survive a power cut (a checkpoint, which syncs).
+    void sync();
+
     std::vector<BatchSummary> batches();
     std::vector<JournalEntry> entries(int64_t batch);
 
