@@ -319,6 +319,49 @@ TEST_F(BatchFixture, AbortStopsBetweenFilesAndTheBatchCanBeUndone)
     EXPECT_EQ(entriesIn(trashFiles()), 0u);
 }
 
+TEST_F(BatchFixture, AFullDiskStopsTheBatchBeforeAnUnrecordedMove)
+{
+    TmpfsMount stateVolume(m_dir.str() + "/state", "1m");
+    if (!stateVolume.ok())
+        GTEST_SKIP() << "no rights to mount a tmpfs";
+    CleanupPlan plan;
+    std::vector<std::string> marked;
+    for (const char* name : {"0", "1", "2", "3", "4", "5"}) {
+        marked.push_back(makeFile(std::string("lib/c") + name));
+        plan.groups.push_back(planGroup({makeFile(std::string("lib/k") + name), marked.back()}, 1));
+    }
+    auto log = journal();
+    const std::string filler = m_dir.str() + "/state/filler";
+    ApplyOptions options;
+    options.progress = [&filler](int64_t done, int64_t) {
+        if (done != 2)
+            return;
+        // The journal's disk fills up.
+        const std::string block(4096, 'f');
+        std::FILE* file = std::fopen(filler.c_str(), "wb");
+        while (file != nullptr && std::fwrite(block.data(), 1, block.size(), file) == block.size() &&
+               std::fflush(file) == 0) {
+        }
+        if (file != nullptr)
+            std::fclose(file);
+    };
+    const ApplyReport report = applyPlan(plan, log.get(), options);
+    EXPECT_FALSE(report.stopped.empty());
+    EXPECT_FALSE(report.complete());
+    // Nothing moved past what the journal holds: two files in the trash, four where they were.
+    EXPECT_EQ(report.acted.size(), 2u);
+    EXPECT_EQ(entriesIn(trashFiles()), 2u);
+    for (std::size_t i = 2; i < marked.size(); ++i)
+        EXPECT_TRUE(pathExists(marked[i])) << marked[i];
+
+    ::unlink(filler.c_str());
+    const UndoReport undone = undoBatch(*log, *report.batch);
+    EXPECT_TRUE(undone.ok()) << (undone.problems.empty() ? "" : undone.problems[0]);
+    EXPECT_EQ(undone.restored, 2);
+    for (const std::string& path : marked)
+        EXPECT_TRUE(pathExists(path)) << path;
+}
+
 TEST(CleanupPlanText, ReadsBackWhatItWritesAndRefusesBadPlans)
 {
     CleanupPlan plan;
