@@ -193,8 +193,12 @@ std::string restoreEntry(const JournalEntry& done, BatchSync& sync)
         sync.note(parentFolder(done.infoPath));
     if (exists(done.original))
         return done.original + ": the path is taken again; the file stays at " + done.destination;
-    if (!exists(done.destination))
+    const std::optional<FileIdentity> there = readIdentity(done.destination);
+    if (!there)
         return done.original + ": no longer at " + done.destination;
+    // Another file put there since (a trash emptied and refilled) is not ours to move.
+    if (there->size != done.identity.size || there->mtimeNs != done.identity.mtimeNs)
+        return done.original + ": " + done.destination + " is another file now; left alone";
     if (!done.infoPath.empty()) {
         const FileActionResult result =
             restoreFromTrashUnsynced(TrashedFile {done.destination, done.infoPath, done.copied}, done.original);
