@@ -276,7 +276,9 @@ int runSearchCommand(const std::vector<std::string>& args)
         std::optional<CleanupList> list;
         if (arguments.keep || arguments.csv || !arguments.planFile.empty()) {
             list = CleanupList::fromSearch(outcome.files, outcome.resultLines);
-            list->applyRules(arguments.rules);
+            // Without a rule nothing is proposed: every mark stays "none".
+            if (arguments.keep)
+                list->applyRules(arguments.rules);
         }
         if (!arguments.planFile.empty()) {
             const CleanupPlan plan = planOf(*list, outcome.options.folder,

@@ -107,6 +107,11 @@ TEST_F(CleanupCli, KeepAddsMarksAndChangesNothingElse)
               std::string::npos)
         << csv.out;
     EXPECT_NE(csv.out.find(",trash,path\n"), std::string::npos) << csv.out;
+    // Without a rule nothing is proposed.
+    const auto unmarked = cli(search({"--csv"}));
+    EXPECT_EQ(unmarked.out.find(",keep,"), std::string::npos) << unmarked.out;
+    EXPECT_EQ(unmarked.out.find(",trash,"), std::string::npos) << unmarked.out;
+    EXPECT_NE(unmarked.out.find(",none,\n"), std::string::npos) << unmarked.out;
 }
 
 TEST_F(CleanupCli, PlanApplyBatchesAndUndo)
