@@ -14,7 +14,7 @@ using testing_support::readFileText;
 using testing_support::TempDir;
 
 // A folder of two pictures with copies: a.jpg twice (one older, in sub/),
-// b.jpg three times; every command runs with its own trash and journal.
+// b.jpg three times, all at one time; every command runs with its own trash and journal.
 class CleanupCli : public ::testing::Test {
 protected:
     CleanupCli()
@@ -26,6 +26,8 @@ protected:
         testing_support::setModificationTime(lib + "/a_copy.jpg", 1000000000);
         std::filesystem::copy_file(lib + "/b.jpg", lib + "/b (1).jpg");
         std::filesystem::copy_file(lib + "/b.jpg", lib + "/bb.jpg");
+        for (const char* name : {"/a.jpg", "/b.jpg", "/b (1).jpg", "/bb.jpg"})
+            testing_support::setModificationTime(lib + name, 1600000000);
     }
 
     // zelvic-cli with this test's own trash and journal.
