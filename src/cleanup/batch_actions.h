@@ -42,6 +42,10 @@ struct ApplyReport {
     bool complete() const { return static_cast<int64_t>(acted.size()) == markedFiles; }
 };
 
+// applyPlan and undoBatch may run on a worker thread; the journal is then
+// used by that thread alone until they return, and the abort flag is the
+// one thing shared.
+//
 // Carries out a plan group by group: right before a group every member must
 // still be the file the plan saw (device, inode, size, times), else the
 // group is skipped; a group with every member marked is refused. Each file's
