@@ -224,6 +224,11 @@ ApplyReport applyPlan(const CleanupPlan& plan, BatchJournal* journal, const Appl
     }
     const bool move = !options.moveTo.empty();
     int64_t done = 0;
+    const auto advance = [&](int64_t files) {
+        done += files;
+        if (options.progress)
+            options.progress(done, report.markedFiles);
+    };
     BatchSync sync(journal);
     for (std::size_t g = 0; g < plan.groups.size(); ++g) {
         const PlanGroup& group = plan.groups[g];
@@ -233,12 +238,12 @@ ApplyReport applyPlan(const CleanupPlan& plan, BatchJournal* journal, const Appl
             continue;
         if (marked == static_cast<std::ptrdiff_t>(group.members.size())) {
             report.refused.push_back({g, "every member is marked; the group is left as it is"});
-            done += marked;
+            advance(marked);
             continue;
         }
         if (std::optional<std::string> changed = changedMember(group)) {
             report.skipped.push_back({g, *changed});
-            done += marked;
+            advance(marked);
             continue;
         }
         for (const PlanMember& member : group.members) {
@@ -257,6 +262,7 @@ ApplyReport applyPlan(const CleanupPlan& plan, BatchJournal* journal, const Appl
                     const std::optional<std::string> free = freeNameIn(options.moveTo, member.path);
                     if (!free) {
                         report.failed.push_back(member.path + ": no free name in " + options.moveTo);
+                        advance(1);
                         continue;
                     }
                     destination = *free;
@@ -303,9 +309,7 @@ ApplyReport applyPlan(const CleanupPlan& plan, BatchJournal* journal, const Appl
                     }
                 }
             }
-            ++done;
-            if (options.progress)
-                options.progress(done, report.markedFiles);
+            advance(1);
         }
         if (report.aborted || !report.stopped.empty())
             break;
