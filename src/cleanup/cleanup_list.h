@@ -41,7 +41,7 @@ class CleanupList {
 public:
     CleanupList() = default;
 
-    // Every group the walk's gathering finds when any waiting pair may seed
+    // Every group the walk's gathering finds when any waiting pair may start
     // one, in list order; facts about each shown member read from disk now.
     static CleanupList fromSearch(const std::vector<File_rec>& files, const std::vector<std::string>& resultLines);
 

@@ -214,15 +214,15 @@ std::vector<int32_t> shownMembers(const GroupArrays& group)
     return members;
 }
 
-// The group seeded by the waiting pair at `seed`.
-void gatherFromSeed(GroupWalk& walk, const PairRec& pair, int32_t seed, GroupArrays& group)
+// The group started by the waiting pair at position `start`.
+void gatherGroupAt(GroupWalk& walk, const PairRec& pair, int32_t start, GroupArrays& group)
 {
     group.mark.fill(0);
     group.n = 1;
     group.cand[1] = pair.indexA;
     group.mark[1] = 1;
     group.mark[2] = 1; // the seed pair itself is always shown
-    walk.gather(seed, group);
+    walk.gather(start, group);
 }
 
 } // namespace
@@ -243,7 +243,7 @@ void Graphic_File_Disp(std::vector<PairRec>& pairs, const GroupReviewer& reviewe
     for (int32_t i = 0; i <= lastSeed; ++i) {
         if (pairs[i].state != PairState::Waiting)
             continue;
-        gatherFromSeed(walk, pairs[i], i, group);
+        gatherGroupAt(walk, pairs[i], i, group);
 
         std::vector<int32_t> members = shownMembers(group);
         const ReviewResult result = reviewer(members);
@@ -284,7 +284,7 @@ std::vector<GatheredGroup> gatherEveryGroup(std::vector<PairRec>& pairs)
     for (std::size_t i = 0; i < pairs.size(); ++i) {
         if (pairs[i].state != PairState::Waiting)
             continue;
-        gatherFromSeed(walk, pairs[i], static_cast<int32_t>(i), group);
+        gatherGroupAt(walk, pairs[i], static_cast<int32_t>(i), group);
         GatheredGroup gathered;
         for (int32_t k = 1; k <= group.n; ++k)
             (group.mark[k] == 1 ? gathered.shown : gathered.hidden).push_back(group.cand[k]);

@@ -43,7 +43,7 @@ struct GatheredGroup {
     std::vector<int32_t> hidden;
 };
 
-// The walk's gathering with every waiting pair as a possible seed, in list
+// The walk's gathering with every waiting pair able to start a group, in list
 // order: its first groups are those of groupsWhenAllOk, and it goes on where
-// the walk's seed limit stops.
+// the walk's limit on starting pairs stops.
 std::vector<GatheredGroup> gatherEveryGroup(std::vector<PairRec>& pairs);

@@ -213,7 +213,7 @@ TEST(KeepRules, RuleListsAndRuleSetsReadBack)
     EXPECT_FALSE(ruleSetFromText("[", problem));
 }
 
-TEST(CleanupGroups, TheListBeginsWithTheWalksGroupsAndGoesOnPastTheSeedLimit)
+TEST(CleanupGroups, TheListBeginsWithTheWalksGroupsAndGoesOnPastTheWalksLimit)
 {
     // 2,500 disjoint pairs, then a chain a-b, a-c whose c is gathered but not shown.
     std::vector<std::string> lines;
