@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
+#include "cli/batch_commands.h"
 #include "cli/cache_command.h"
 #include "cli/command_line.h"
 #include "cli/search_command.h"
@@ -26,6 +27,7 @@ void printUsage(std::FILE* to)
     std::fputs(kSearchUsage, to);
     std::fputs(kSignatureUsage, to);
     std::fputs(kCacheUsage, to);
+    std::fputs(kBatchUsage, to);
     std::fputs(kVerboseUsage, to);
 }
 
@@ -62,6 +64,12 @@ int runCommand(const std::vector<std::string>& words)
         return runSignatureCommand(rest);
     if (words[0] == "cache")
         return runCacheCommand(rest);
+    if (words[0] == "apply")
+        return runApplyCommand(rest);
+    if (words[0] == "batches")
+        return runBatchesCommand(rest);
+    if (words[0] == "undo")
+        return runUndoCommand(rest);
     if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         printUsage(stdout);
         return 0;

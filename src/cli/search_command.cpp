@@ -1,6 +1,7 @@
 #include "cli/search_command.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -16,6 +17,9 @@
 #include <QStringList>
 
 #include "cache/cache_location.h"
+#include "cleanup/cleanup_list.h"
+#include "cleanup/cleanup_plan.h"
+#include "cli/cleanup_output.h"
 #include "cli/command_line.h"
 #include "cli/json_object_text.h"
 #include "cli/name_text.h"
@@ -140,8 +144,12 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     const QCommandLineOption noCache(QStringLiteral("no-cache"));
     const QCommandLineOption null(QStringList {QStringLiteral("0"), QStringLiteral("null")});
     const QCommandLineOption verbose = verboseOption();
+    const QCommandLineOption keep(QStringLiteral("keep"), {}, QStringLiteral("RULE"));
+    const QCommandLineOption reference(QStringLiteral("reference"), {}, QStringLiteral("FOLDER"));
+    const QCommandLineOption plan(QStringLiteral("plan"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption csv(QStringLiteral("csv"));
     QCommandLineParser parser;
-    parser.addOptions({mode, level, depth, screen, jobs, cache, json, noCache, null, verbose});
+    parser.addOptions({mode, level, depth, screen, jobs, cache, json, noCache, null, verbose, keep, reference, plan, csv});
     if (std::optional<std::string> problem = parseCommandWords(parser, args))
         return problem;
 
@@ -189,6 +197,28 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
         out.options.cacheFile = valueOf(cache);
     }
 
+    out.keep = parser.isSet(keep);
+    if (out.keep) {
+        std::string problem;
+        std::optional<std::vector<KeepCriterion>> criteria = parseRuleList(valueOf(keep), problem);
+        if (!criteria)
+            return "bad value for --keep: " + problem;
+        out.rules.criteria = std::move(*criteria);
+    }
+    for (const QString& folder : parser.values(reference)) {
+        if (folder.isEmpty())
+            return std::string("bad value for --reference: an empty folder name");
+        out.rules.referenceFolders.push_back(absoluteFolder(wordBytes(folder), currentFolder().value_or("/")));
+    }
+    if (!out.rules.referenceFolders.empty() && !out.keep)
+        return std::string("--reference needs --keep");
+    out.csv = parser.isSet(csv);
+    if (parser.isSet(plan)) {
+        if (parser.value(plan).isEmpty())
+            return std::string("bad value for --plan: an empty file name");
+        out.planFile = valueOf(plan);
+    }
+
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1)
         return "more than one FOLDER: " + wordBytes(positional[1]);
@@ -199,6 +229,8 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
         return std::string("--cache and --no-cache together");
     if (out.null && out.json)
         return std::string("--json and --null together");
+    if (out.csv && (out.json || out.null))
+        return std::string(out.json ? "--csv and --json together" : "--csv and --null together");
     if (out.noCache)
         out.options.cacheFile.clear();
     else if (!out.haveCacheFile)
@@ -241,8 +273,50 @@ int runSearchCommand(const std::vector<std::string>& args)
         // The walk marks the pairs it takes: it walks a copy.
         std::vector<PairRec> pairs = outcome.pairList;
         const auto groups = groupsWhenAllOk(pairs);
+        std::optional<CleanupList> list;
+        if (arguments.keep || arguments.csv || !arguments.planFile.empty()) {
+            list = CleanupList::fromSearch(outcome.files, outcome.resultLines);
+            // Without a rule nothing is proposed: every mark stays "none".
+            if (arguments.keep)
+                list->applyRules(arguments.rules);
+        }
+        if (!arguments.planFile.empty()) {
+            const CleanupPlan plan = planOf(*list, outcome.options.folder,
+                                            planOptionsJson(outcome.options, arguments.rules));
+            // Written beside and renamed over: an old plan is replaced whole or not at all.
+            const std::string part = arguments.planFile + ".part";
+            std::FILE* file = std::fopen(part.c_str(), "wb");
+            const std::string text = planText(plan);
+            bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+            int error = errno;
+            if (file != nullptr && std::fclose(file) != 0 && written) {
+                written = false;
+                error = errno;
+            }
+            if (written && std::rename(part.c_str(), arguments.planFile.c_str()) != 0) {
+                written = false;
+                error = errno;
+            }
+            if (!written) {
+                if (file != nullptr)
+                    std::remove(part.c_str());
+                std::fprintf(stderr, "zelvic-cli: cannot write the plan %s: %s\n",
+                             escapedName(arguments.planFile).c_str(), std::strerror(error != 0 ? error : EIO));
+                return 1;
+            }
+        }
         if (arguments.json) {
-            std::printf("%s\n", jsonReport(outcome, groups).c_str());
+            std::string report = jsonReport(outcome, groups);
+            if (arguments.keep) {
+                report.pop_back(); // the closing brace
+                report += ",\"marks\":" + marksJson(*list) + "}";
+            }
+            std::printf("%s\n", report.c_str());
+        } else if (arguments.csv) {
+            printCsv(*list, stdout);
+        } else if (arguments.keep) {
+            const bool raw = arguments.null && ::isatty(STDOUT_FILENO) != 1;
+            printMarkedGroups(*list, arguments.null, raw, stdout);
         } else {
             // Raw bytes only for a script that asked for them; a name must
             // never drive a terminal, and without NUL ends a newline in a

@@ -4,13 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "cleanup/keep_rules.h"
 #include "search/search_options.h"
 
 // The usage lines of the search command.
 inline constexpr const char* kSearchUsage =
     "usage: zelvic-cli search FOLDER [--mode size|dims|identical|similar] [--level strict|middle|loose]\n"
     "                                [--depth 0..3] [--screen 0..2] [--jobs N] [--json]\n"
-    "                                [--cache FILE | --no-cache] [--null | -0] [--verbose]\n";
+    "                                [--cache FILE | --no-cache] [--null | -0] [--verbose]\n"
+    "                                [--keep RULE[,RULE...] [--reference FOLDER]...] [--plan FILE] [--csv]\n"
+    "       (RULE: pixels, bytes, oldest, newest, path; a final tie keeps the earliest in the group)\n";
 
 struct SearchArguments {
     SearchOptions options; // folder as given, not yet made absolute
@@ -19,6 +22,10 @@ struct SearchArguments {
     bool noCache = false;       // --no-cache: the cache is neither read nor written
     bool haveCacheFile = false; // --cache FILE given
     bool verbose = false;       // --verbose: log what went wrong along the way
+    bool keep = false;          // --keep given: marks are proposed by `rules`
+    RuleSet rules;              // --keep's criteria, --reference's folders (absolute)
+    std::string planFile;       // --plan FILE: the proposal written there
+    bool csv = false;           // --csv: the groups as CSV
 };
 
 // Reads the words after "search" into out. Returns what is wrong with them

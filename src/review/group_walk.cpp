@@ -214,6 +214,17 @@ std::vector<int32_t> shownMembers(const GroupArrays& group)
     return members;
 }
 
+// The group started by the waiting pair at position `start`.
+void gatherGroupAt(GroupWalk& walk, const PairRec& pair, int32_t start, GroupArrays& group)
+{
+    group.mark.fill(0);
+    group.n = 1;
+    group.cand[1] = pair.indexA;
+    group.mark[1] = 1;
+    group.mark[2] = 1; // the seed pair itself is always shown
+    walk.gather(start, group);
+}
+
 // The walk, each group handed to `shown` with its members; false from
 // `shown` ends it.
 template <typename Shown>
@@ -228,12 +239,7 @@ void walkGroups(std::vector<PairRec>& pairs, Shown&& shown)
     for (int32_t i = 0; i <= lastSeed; ++i) {
         if (pairs[i].state != PairState::Waiting)
             continue;
-        group.mark.fill(0);
-        group.n = 1;
-        group.cand[1] = pairs[i].indexA;
-        group.mark[1] = 1;
-        group.mark[2] = 1; // the seed pair itself is always shown
-        walk.gather(i, group);
+        gatherGroupAt(walk, pairs[i], i, group);
         if (!shown(shownMembers(group)))
             return;
     }
@@ -316,4 +322,22 @@ void redisplayGroups(const std::vector<std::string>& resultLines, const std::vec
     pairs = rebuildPairList(resultLines, files);
     if (!pairs.empty())
         Graphic_File_Disp(pairs, reviewer);
+}
+
+std::vector<GatheredGroup> gatherEveryGroup(std::vector<PairRec>& pairs)
+{
+    resetTaken(pairs);
+    std::vector<GatheredGroup> groups;
+    GroupWalk walk(pairs);
+    GroupArrays group;
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        if (pairs[i].state != PairState::Waiting)
+            continue;
+        gatherGroupAt(walk, pairs[i], static_cast<int32_t>(i), group);
+        GatheredGroup gathered;
+        for (int32_t k = 1; k <= group.n; ++k)
+            (group.mark[k] == 1 ? gathered.shown : gathered.hidden).push_back(group.cand[k]);
+        groups.push_back(std::move(gathered));
+    }
+    return groups;
 }

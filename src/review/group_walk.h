@@ -49,3 +49,15 @@ void redisplayGroups(const std::vector<std::string>& resultLines, const std::vec
                      std::vector<PairRec>& pairs, const GroupReviewer& reviewer);
 void redisplayGroups(const std::vector<std::string>& resultLines, const std::vector<File_rec>& files,
                      std::vector<PairRec>& pairs, const PlacedGroupReviewer& reviewer);
+
+// One group as the walk gathers it: the members it shows, in display order,
+// and the files it gathers (their pairs taken) without showing them.
+struct GatheredGroup {
+    std::vector<int32_t> shown;
+    std::vector<int32_t> hidden;
+};
+
+// The walk's gathering with every waiting pair able to start a group, in list
+// order: its first groups are those of groupsWhenAllOk, and it goes on where
+// the walk's limit on starting pairs stops.
+std::vector<GatheredGroup> gatherEveryGroup(std::vector<PairRec>& pairs);

@@ -31,6 +31,8 @@ constexpr int kMaxTrashNames = 200;
 // ".200", and either must stay within the file system's 255 bytes.
 constexpr std::size_t kMaxTrashNameBytes = 255 - 10 - 4;
 
+enum class TrashSync { EachFile, Batch };
+
 // Where a file goes: the trash folder (holding files/ and info/), the path
 // its record stores, and whether the file must be copied there.
 struct TrashPlace {
@@ -154,7 +156,7 @@ std::atomic<TrashRecordSync> recordSync {::fsync};
 // writes it, syncs it and checks its size: a record that is not complete on
 // disk is worth nothing to a file manager. Returns 0, EEXIST for a taken
 // name, or errno with the record removed again.
-int writeRecord(const std::string& infoPath, const std::string& record)
+int writeRecord(const std::string& infoPath, const std::string& record, TrashSync sync)
 {
     const int fd = ::open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
@@ -162,7 +164,7 @@ int writeRecord(const std::string& infoPath, const std::string& record)
     int error = 0;
     if (!writeWhole(fd, record.data(), record.size()))
         error = errno;
-    else if (recordSync.load(std::memory_order_relaxed)(fd) != 0)
+    else if (sync == TrashSync::EachFile && recordSync.load(std::memory_order_relaxed)(fd) != 0)
         error = errno;
     struct stat st {};
     if (error == 0 && (::fstat(fd, &st) != 0 || st.st_size != static_cast<off_t>(record.size())))
@@ -205,7 +207,7 @@ std::string trashNameOf(std::string_view name)
     return std::string(name.substr(0, keep)) + std::string(extension);
 }
 
-FileActionResult trashInto(const std::string& file, const TrashPlace& place)
+FileActionResult trashInto(const std::string& file, const TrashPlace& place, TrashSync sync)
 {
     std::string culprit;
     if (const int error = makeTrashFolders(place.folder, culprit))
@@ -217,7 +219,7 @@ FileActionResult trashInto(const std::string& file, const TrashPlace& place)
         const std::string name = attempt == 1 ? base : base + "." + std::to_string(attempt);
         const std::string infoPath = place.folder + "/info/" + name + ".trashinfo";
         const std::string target = place.folder + "/files/" + name;
-        const int recordError = writeRecord(infoPath, record);
+        const int recordError = writeRecord(infoPath, record, sync);
         if (recordError == EEXIST)
             continue;
         if (recordError != 0)
@@ -241,9 +243,11 @@ FileActionResult trashInto(const std::string& file, const TrashPlace& place)
                 continue; // a file without a record holds the name
             return refused(file, error, errorSubject(error, file));
         }
-        syncFolder(place.folder + "/files");
-        syncFolder(place.folder + "/info");
-        syncFolder(parentFolder(file));
+        if (sync == TrashSync::EachFile) {
+            syncFolder(place.folder + "/files");
+            syncFolder(place.folder + "/info");
+            syncFolder(parentFolder(file));
+        }
         FileActionResult done;
         done.trashed = {target, infoPath, copied};
         return done;
@@ -313,9 +317,7 @@ std::string realFolder(const std::string& folder)
     return out;
 }
 
-} // namespace
-
-FileActionResult moveFileToTrash(const std::string& path)
+FileActionResult moveToTrash(const std::string& path, TrashSync sync)
 {
     struct stat st {};
     if (path.empty() || ::lstat(path.c_str(), &st) != 0) {
@@ -329,7 +331,7 @@ FileActionResult moveFileToTrash(const std::string& path)
     const std::string home = homeTrashFolder();
     const std::optional<dev_t> homeDevice = home.empty() ? std::nullopt : deviceOf(home);
     if (homeDevice && *homeDevice == st.st_dev)
-        return trashInto(file, {home, file, false});
+        return trashInto(file, {home, file, false}, sync);
 
     const std::string folder = realFolder(parentFolder(file));
     const std::string top = topFolderOf(folder, st.st_dev);
@@ -338,14 +340,14 @@ FileActionResult moveFileToTrash(const std::string& path)
         // so they stay right wherever the volume is mounted next.
         std::string inside = (folder == "/" ? std::string() : folder) + "/" + std::string(fileNameOf(file));
         inside.erase(0, top == "/" ? 1 : top.size() + 1);
-        return trashInto(file, {*trash, inside, false});
+        return trashInto(file, {*trash, inside, false}, sync);
     }
     if (home.empty() || !S_ISREG(st.st_mode))
         return failed(file, FileActionFailure::NoTrash, 0, noTrashText(file));
-    return trashInto(file, {home, file, true});
+    return trashInto(file, {home, file, true}, sync);
 }
 
-FileActionResult restoreFromTrash(const TrashedFile& trashed, const std::string& originalPath)
+FileActionResult restoreTrashed(const TrashedFile& trashed, const std::string& originalPath, TrashSync sync)
 {
     int error = 0;
     if (!trashed.copied) {
@@ -359,8 +361,49 @@ FileActionResult restoreFromTrash(const TrashedFile& trashed, const std::string&
         return {leftInTrashText(originalPath) + "\n" + systemErrorText(error, errorSubject(error, originalPath)),
                 FileActionFailure::Refused, error, trashed};
     ::unlink(trashed.infoPath.c_str());
-    syncFolder(parentFolder(originalPath));
+    if (sync == TrashSync::EachFile)
+        syncFolder(parentFolder(originalPath));
     return {};
+}
+
+} // namespace
+
+FileActionResult moveFileToTrash(const std::string& path)
+{
+    return moveToTrash(path, TrashSync::EachFile);
+}
+
+FileActionResult moveFileToTrashUnsynced(const std::string& path)
+{
+    return moveToTrash(path, TrashSync::Batch);
+}
+
+FileActionResult restoreFromTrash(const TrashedFile& trashed, const std::string& originalPath)
+{
+    return restoreTrashed(trashed, originalPath, TrashSync::EachFile);
+}
+
+FileActionResult restoreFromTrashUnsynced(const TrashedFile& trashed, const std::string& originalPath)
+{
+    return restoreTrashed(trashed, originalPath, TrashSync::Batch);
+}
+
+std::vector<std::string> trashFoldersFor(const std::string& path)
+{
+    std::vector<std::string> folders;
+    const std::string home = homeTrashFolder();
+    if (!home.empty())
+        folders.push_back(home);
+    const std::string folder = realFolder(parentFolder(absolutePath(path)));
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0)
+        return folders;
+    const std::string top = topFolderOf(folder, st.st_dev);
+    const std::string base = top == "/" ? std::string() : top;
+    const std::string uid = std::to_string(::getuid());
+    folders.push_back(base + "/.Trash/" + uid);
+    folders.push_back(base + "/.Trash-" + uid);
+    return folders;
 }
 
 void setTrashRecordSync(TrashRecordSync sync)
