@@ -47,9 +47,8 @@ for target in "${targets[@]}"; do
     exit 2
   fi
 done
+source scripts/compiler_cache.sh
 if [[ ! -f "$build/build.ninja" ]]; then
-  launcher=()
-  if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" \
         -DCMAKE_CXX_COMPILER=clang++-14 -DZELVIC_FUZZ=ON -DZELVIC_BENCHMARKS=OFF "${launcher[@]}" >&2
 fi

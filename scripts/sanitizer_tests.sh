@@ -4,8 +4,7 @@
 # every test that starts threads under ThreadSanitizer. Own build folders, -O1, no benchmarks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-launcher=()
-if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+source scripts/compiler_cache.sh
 common=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" -DZELVIC_BENCHMARKS=OFF
         "${launcher[@]}")
 supp="$PWD/tests/sanitizer"

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libjpeg62-turbo-dev libsqlite3-dev zlib1g-dev libgtest-dev
           libbenchmark-dev fonts-ipafont-gothic nlohmann-json3-dev
-          desktop-file-utils appstream man-db groff-base)
+          desktop-file-utils appstream man-db groff-base ccache)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -19,7 +19,8 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 fi
 
+source scripts/compiler_cache.sh
 if [[ ! -f build/build.ninja ]]; then
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >&2
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >&2
 fi
 cmake --build build -j"$(nproc)" >&2
