@@ -18,6 +18,8 @@
 #include "app/folder_listing.h"
 #include "app/folder_tree.h"
 #include "app/option_group.h"
+#include "app/search_folder_settings.h"
+#include "app/search_folders_dialog.h"
 #include "app/search_runner.h"
 #include "app/settings_file.h"
 #include "cache/cache_location.h"
@@ -83,7 +85,10 @@ void MainWindow::buildControls()
     m_button3 = placed(new QPushButton(QStringLiteral("中断"), this), "Button3", 312, 8, 49, 25);
     m_button1 = placed(new QPushButton(QStringLiteral("終了"), this), "Button1", 376, 8, 49, 25);
     m_button4 = placed(new QPushButton(QStringLiteral("画像再表示"), this), "Button4", 440, 8, 81, 25);
-    for (QPushButton* button : {m_button1, m_button2, m_button3, m_button4})
+    // In the free space right of the sub-folder choice, so that nothing else moves.
+    m_moreFoldersButton = placed(new QPushButton(QStringLiteral("追加フォルダ…"), this), "MoreFoldersButton", 384, 48,
+                                 137, 25);
+    for (QPushButton* button : {m_button1, m_button2, m_button3, m_button4, m_moreFoldersButton})
         button->setAutoDefault(false);
 
     m_radioGroup1 = placed(new OptionGroup(QStringLiteral("サブディレクトリ検索"),
@@ -131,6 +136,8 @@ void MainWindow::buildControls()
     connect(m_button3, &QPushButton::clicked, this, &MainWindow::Button3Click);
     connect(m_button4, &QPushButton::clicked, this, &MainWindow::Button4Click);
     connect(m_radioGroup2, &OptionGroup::clicked, this, &MainWindow::RadioGroup2Click);
+    connect(m_moreFoldersButton, &QPushButton::clicked, this, &MainWindow::editSearchFolders);
+    showSearchFolders(SearchFolderSettings::read(SearchFolderSettings::defaultPath()));
     // "中断" is the window's cancel button: Esc presses it.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, m_button3, &QPushButton::click);
@@ -270,8 +277,39 @@ void MainWindow::setBusy(bool busy)
 {
     m_busy = busy;
     for (QWidget* input : std::initializer_list<QWidget*> {m_button2, m_button4, m_tree, m_radioGroup1, m_radioGroup2,
-                                                            m_radioGroup7, m_radioGroup3})
+                                                            m_radioGroup7, m_radioGroup3, m_moreFoldersButton})
         input->setEnabled(!busy);
+}
+
+void MainWindow::editSearchFolders()
+{
+    if (m_busy)
+        return;
+    const std::string path = SearchFolderSettings::defaultPath();
+    auto* dialog = new SearchFoldersDialog(SearchFolderSettings::read(path), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog, path] {
+        const SearchFolderSettings settings = dialog->settings();
+        if (!settings.write(path))
+            m_setup.reportError(QStringLiteral("追加フォルダを書き込めません\n") + pathText(path));
+        showSearchFolders(settings);
+    });
+    dialog->open();
+}
+
+void MainWindow::showSearchFolders(const SearchFolderSettings& settings)
+{
+    // Every search uses them: the button says that there are some, and
+    // which they are when the pointer rests on it.
+    const std::size_t count = settings.moreFolders.size() + settings.excludes.size();
+    m_moreFoldersButton->setText(count == 0 ? QStringLiteral("追加フォルダ…")
+                                            : QStringLiteral("追加フォルダ… (%1)").arg(count));
+    QStringList lines;
+    for (const std::string& folder : settings.moreFolders)
+        lines.append(QStringLiteral("＋ ") + pathText(folder));
+    for (const std::string& pattern : settings.excludes)
+        lines.append(QStringLiteral("－ ") + pathText(pattern));
+    m_moreFoldersButton->setToolTip(lines.join(QLatin1Char('\n')));
 }
 
 void MainWindow::Button2Click()
@@ -284,13 +322,17 @@ void MainWindow::Button2Click()
         // Nothing selected yet: the root of the volume holding StartDir.
         options.folder = volume_list::volumeOf(m_volumes, m_startDir);
         if (options.folder.empty())
-            options.folder = "/";
+            options.folder.assign(1, '/'); // GCC 12 warns falsely (-Wrestrict) on assigning "/" here
     }
     options.mode = static_cast<CheckMode>(m_checkMode);
     options.level = m_radioGroup7->itemIndex();
     options.depth = m_radioGroup1->itemIndex();
     options.screen = m_radioGroup3->itemIndex();
     options.cacheFile = m_setup.cacheFile ? *m_setup.cacheFile : defaultCacheFile();
+    // Read at each search, so that what the dialog last kept counts.
+    SearchFolderSettings more = SearchFolderSettings::read(SearchFolderSettings::defaultPath());
+    options.moreFolders = std::move(more.moreFolders);
+    options.excludes = std::move(more.excludes);
 
     // The previous result goes now, as its list is cleared for the scan.
     m_last = SearchOutcome {};

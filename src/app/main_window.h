@@ -9,6 +9,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "app/search_folder_settings.h"
 #include "app/settings_location.h"
 #include "app/volume_list.h"
 #include "driver/search_job.h"
@@ -71,6 +72,10 @@ private:
     void FormCreate();
     void FormClose();
     void RadioGroup2Click();
+    // Opens the dialog of further folders and exclusions; what it keeps goes
+    // to their own file when it is accepted.
+    void editSearchFolders();
+    void showSearchFolders(const SearchFolderSettings& settings);
     void readSettings();
     void setBusy(bool busy);
     void showProgress(const SearchProgress& progress);
@@ -86,6 +91,7 @@ private:
     QPushButton* m_button2 = nullptr;
     QPushButton* m_button3 = nullptr;
     QPushButton* m_button4 = nullptr;
+    QPushButton* m_moreFoldersButton = nullptr;
     OptionGroup* m_radioGroup1 = nullptr;
     OptionGroup* m_radioGroup2 = nullptr;
     OptionGroup* m_radioGroup7 = nullptr;

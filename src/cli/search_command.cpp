@@ -28,6 +28,7 @@
 #include "common/log_categories.h"
 #include "driver/search_job.h"
 #include "review/group_walk.h"
+#include "search/folder_scan.h"
 
 namespace {
 
@@ -83,6 +84,10 @@ std::string jsonReport(const SearchOutcome& outcome, const std::vector<std::vect
     // peak of 81 MB instead of 34 MB for 30,000 files).
     JsonObjectText report;
     report.member("folder", utf8Text(outcome.options.folder));
+    // "folders" only for a search of several, so that a search of one
+    // prints what it always has.
+    if (const std::vector<std::string> folders = searchFoldersOf(outcome.options); folders.size() > 1)
+        report.arrayMember("folders", folders, text);
     report.member("mode", static_cast<int32_t>(outcome.options.mode));
     report.member("level", outcome.options.level);
     report.member("depth", outcome.options.depth);
@@ -140,6 +145,7 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     const QCommandLineOption screen(QStringLiteral("screen"), {}, QStringLiteral("screen"));
     const QCommandLineOption jobs(QStringLiteral("jobs"), {}, QStringLiteral("N"));
     const QCommandLineOption cache(QStringLiteral("cache"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption exclude(QStringLiteral("exclude"), {}, QStringLiteral("PATTERN"));
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption noCache(QStringLiteral("no-cache"));
     const QCommandLineOption null(QStringList {QStringLiteral("0"), QStringLiteral("null")});
@@ -149,7 +155,7 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     const QCommandLineOption plan(QStringLiteral("plan"), {}, QStringLiteral("FILE"));
     const QCommandLineOption csv(QStringLiteral("csv"));
     QCommandLineParser parser;
-    parser.addOptions({mode, level, depth, screen, jobs, cache, json, noCache, null, verbose, keep, reference, plan, csv});
+    parser.addOptions({mode, level, depth, screen, jobs, cache, exclude, json, noCache, null, verbose, keep, reference, plan, csv});
     if (std::optional<std::string> problem = parseCommandWords(parser, args))
         return problem;
 
@@ -197,6 +203,12 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
         out.options.cacheFile = valueOf(cache);
     }
 
+    // Every --exclude counts, in the order given.
+    for (const QString& pattern : parser.values(exclude)) {
+        if (pattern.isEmpty())
+            return std::string("bad value for --exclude: an empty pattern");
+        out.options.excludes.push_back(wordBytes(pattern));
+    }
     out.keep = parser.isSet(keep);
     if (out.keep) {
         std::string problem;
@@ -220,11 +232,14 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     }
 
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() > 1)
-        return "more than one FOLDER: " + wordBytes(positional[1]);
     if (positional.isEmpty() || positional[0].isEmpty())
         return std::string("FOLDER is missing");
+    for (const QString& folder : positional)
+        if (folder.isEmpty())
+            return std::string("an empty FOLDER");
     out.options.folder = wordBytes(positional[0]);
+    for (qsizetype i = 1; i < positional.size(); ++i)
+        out.options.moreFolders.push_back(wordBytes(positional[i]));
     if (out.noCache && out.haveCacheFile)
         return std::string("--cache and --no-cache together");
     if (out.null && out.json)
@@ -258,7 +273,10 @@ int runSearchCommand(const std::vector<std::string>& args)
             return 1;
         }
     }
-    arguments.options.folder = absoluteFolder(arguments.options.folder, currentFolder().value_or("/"));
+    const std::string base = currentFolder().value_or("/");
+    arguments.options.folder = absoluteFolder(arguments.options.folder, base);
+    for (std::string& folder : arguments.options.moreFolders)
+        folder = absoluteFolder(folder, base);
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     ProgressCallback progress;
     if (terminal)

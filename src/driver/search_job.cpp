@@ -45,10 +45,13 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     // pairs); one job runs everything on this thread.
     const auto pool = jobs > 1 ? std::make_unique<WorkerPool>(jobs) : nullptr;
     scan.pool = pool.get();
+    scan.excludes = options.excludes;
     // A search folder that cannot be read would look like one without
     // pictures: that is a failure, not a clean search.
-    if (!canReadSearchFolder(options.folder))
-        throw SearchError("フォルダ " + options.folder + " は開けません");
+    const std::vector<std::string> folders = searchFoldersOf(options);
+    for (const std::string& folder : folders)
+        if (!canReadSearchFolder(folder))
+            throw SearchError("フォルダ " + folder + " は開けません");
     // The picture-size scan reads every header: those it read before come
     // from the cache. Other searches open it once there are files.
     if (options.mode == CheckMode::PictureSize) {
@@ -56,7 +59,7 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
         if (cache)
             scan.pictureSize = [&cache](const std::string& path, const struct stat& st) { return cache->pictureSize(path, st); };
     }
-    outcome.scanLines = buildScanList(options.folder, scan);
+    outcome.scanLines = buildScanList(folders, scan);
     if (cache)
         cache->loadingEnded(); // no header sizes are looked up after the scan
     outcome.counters.fileCount = static_cast<int32_t>(outcome.scanLines.size());

@@ -6,13 +6,16 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <unordered_set>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -173,6 +176,10 @@ private:
     {
         const ScanSettings& settings = m_shared.settings;
         m_path.assign(m_shared.folder).append(pending.below);
+        if (excludedFolder(m_path)) {
+            qCDebug(zelvicScan, "excluded folder %s not entered", m_path.c_str());
+            return true;
+        }
         const int dirFd = ::open(m_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dirFd < 0) {
             const int error = errno;
@@ -220,6 +227,11 @@ private:
                 const std::string_view nameView(name);
                 if (!isPictureName(nameView))
                     continue;
+                if (!settings.excludes.empty()) {
+                    m_path.assign(m_shared.folder).append(pending.below).append(nameView);
+                    if (excludedPath(settings.excludes, m_path))
+                        continue;
+                }
                 if (abortSeen(settings)) {
                     aborted = true;
                     break;
@@ -237,6 +249,18 @@ private:
         report(unreported);
         m_shared.queue.add(m_subFolders);
         return !aborted;
+    }
+
+    // `folder` ends in "/"; a pattern may name it with or without that "/"
+    // ("*/Lightroom/*" and "*/Lightroom" both keep out /x/Lightroom).
+    bool excludedFolder(const std::string& folder) const
+    {
+        const std::vector<std::string>& patterns = m_shared.settings.excludes;
+        if (patterns.empty())
+            return false;
+        if (excludedPath(patterns, folder))
+            return true;
+        return folder.size() > 1 && excludedPath(patterns, folder.substr(0, folder.size() - 1));
     }
 
     // Adds the record of one picture name; false when it is passed over.
@@ -331,13 +355,18 @@ std::vector<std::string> mergedLines(std::vector<std::unique_ptr<ScanWorker>>& w
     return lines;
 }
 
+struct TreeScan {
+    std::vector<std::string> lines; // sorted
+    std::vector<std::string> unopened; // pictures CheckMode 1 could not open, in no order
+};
+
 // Every picture line of folder (ending in "/") and its sub-folders, sorted,
-// on settings.jobs threads. Throws SearchError when a picture cannot be
-// opened in CheckMode 1 (the first such path in list order).
-std::vector<std::string> scanTree(const std::string& folder, const ScanSettings& settings)
+// on settings.jobs threads. `foundBefore`: the pictures earlier folders of
+// the search found, which the progress counts on from.
+TreeScan scanTree(const std::string& folder, const ScanSettings& settings, int64_t foundBefore = 0)
 {
     const int32_t jobs = settings.pool != nullptr ? settings.pool->size() : resolveJobs(settings.jobs);
-    ScanShared shared {settings, folder, FolderQueue(PendingFolder {"", 0}, jobs), {0}};
+    ScanShared shared {settings, folder, FolderQueue(PendingFolder {"", 0}, jobs), {foundBefore}};
     std::vector<std::unique_ptr<ScanWorker>> workers;
     for (int32_t i = 0; i < jobs; ++i)
         workers.push_back(std::make_unique<ScanWorker>(shared));
@@ -350,18 +379,54 @@ std::vector<std::string> scanTree(const std::string& folder, const ScanSettings&
             workers[static_cast<std::size_t>(worker)]->run();
         });
     }
-    std::vector<std::string> unopened;
+    TreeScan scan;
     for (auto& worker : workers) {
         if (worker->failure())
             std::rethrow_exception(worker->failure());
-        unopened.insert(unopened.end(), worker->unopened().begin(), worker->unopened().end());
+        scan.unopened.insert(scan.unopened.end(), worker->unopened().begin(), worker->unopened().end());
     }
-    if (!unopened.empty()) {
-        const auto first = std::min_element(unopened.begin(), unopened.end(),
-                                            [](const std::string& a, const std::string& b) { return lineLess(a, b); });
-        throw SearchError("ファイル " + *first + " は開けません");
+    if (scan.unopened.empty())
+        scan.lines = mergedLines(workers);
+    return scan;
+}
+
+// Throws SearchError when a picture could not be opened in CheckMode 1,
+// naming the first such path in list order.
+void throwUnopened(const std::vector<std::string>& unopened)
+{
+    if (unopened.empty())
+        return;
+    const auto first = std::min_element(unopened.begin(), unopened.end(),
+                                        [](const std::string& a, const std::string& b) { return lineLess(a, b); });
+    throw SearchError("ファイル " + *first + " は開けません");
+}
+
+// The lines of several folders in one sorted list, a path that two of them
+// reached (one folder inside another) once.
+std::vector<std::string> mergedFolderLines(std::vector<std::vector<std::string>>& perFolder)
+{
+    std::vector<std::string> all;
+    for (std::vector<std::string>& lines : perFolder)
+        std::move(lines.begin(), lines.end(), std::back_inserter(all));
+    perFolder.clear();
+    sortLines(all);
+    // The same path's lines are the same unless the file changed between
+    // the scans of its two folders; the first in order stays either way.
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(all.size());
+    std::vector<bool> keep(all.size());
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        keep[i] = seen.insert(ScanLine(all[i]).path()).second;
+        kept += keep[i] ? 1 : 0;
     }
-    return mergedLines(workers);
+    seen.clear();
+    std::vector<std::string> lines;
+    lines.reserve(kept);
+    for (std::size_t i = 0; i < all.size(); ++i)
+        if (keep[i])
+            lines.push_back(std::move(all[i]));
+    return lines;
 }
 
 } // namespace
@@ -393,5 +458,45 @@ bool canReadSearchFolder(const std::string& searchFolder)
 
 std::vector<std::string> buildScanList(const std::string& searchFolder, const ScanSettings& settings)
 {
-    return scanTree(scanFolderArgument(searchFolder), settings);
+    TreeScan scan = scanTree(scanFolderArgument(searchFolder), settings);
+    throwUnopened(scan.unopened);
+    return std::move(scan.lines);
+}
+
+std::vector<std::string> buildScanList(const std::vector<std::string>& searchFolders, const ScanSettings& settings)
+{
+    if (searchFolders.size() == 1)
+        return buildScanList(searchFolders.front(), settings);
+    // One folder after the other, each on all of the threads.
+    std::vector<std::vector<std::string>> perFolder;
+    std::vector<std::string> unopened;
+    int64_t found = 0;
+    for (const std::string& folder : searchFolders) {
+        if (abortSeen(settings))
+            break;
+        TreeScan scan = scanTree(scanFolderArgument(folder), settings, found);
+        found += static_cast<int64_t>(scan.lines.size());
+        unopened.insert(unopened.end(), scan.unopened.begin(), scan.unopened.end());
+        perFolder.push_back(std::move(scan.lines));
+    }
+    throwUnopened(unopened);
+    return mergedFolderLines(perFolder);
+}
+
+std::vector<std::string> searchFoldersOf(const SearchOptions& options)
+{
+    std::vector<std::string> folders {options.folder};
+    for (const std::string& folder : options.moreFolders)
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    return folders;
+}
+
+bool excludedPath(const std::vector<std::string>& patterns, const std::string& path)
+{
+    // No FNM_PATHNAME: "*" crosses "/", so "*/.thumbnails/*" reaches any depth.
+    for (const std::string& pattern : patterns)
+        if (::fnmatch(pattern.c_str(), path.c_str(), 0) == 0)
+            return true;
+    return false;
 }

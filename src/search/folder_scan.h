@@ -26,6 +26,10 @@ struct ScanSettings {
     // one kept from an earlier search); `st` is the file's status as the
     // scan took it. Called from every scan thread.
     std::function<std::optional<PictureSize>(const std::string& path, const struct stat& st)> pictureSize;
+    // Shell globs (fnmatch, "*" crossing "/") on whole paths: a file that
+    // matches one is left out, a folder that matches one, with or without
+    // its trailing "/", is not entered.
+    std::vector<std::string> excludes;
 };
 
 // The scan's folder argument: the search folder with exactly one trailing
@@ -42,3 +46,17 @@ bool canReadSearchFolder(const std::string& searchFolder);
 // CheckMode 1 the scan goes on past a picture that cannot be opened and the
 // SearchError names the first such path in list order, whatever the threads.
 std::vector<std::string> buildScanList(const std::string& searchFolder, const ScanSettings& settings);
+
+// The ScanList of several search folders (absolute, normal), each scanned to
+// the depth from itself, merged into one sorted list. A path reached through
+// two folders (one inside the other) is one file and has one line; a file
+// reached by two different paths (a link to a file) keeps a line for each,
+// as it does inside one folder.
+std::vector<std::string> buildScanList(const std::vector<std::string>& searchFolders, const ScanSettings& settings);
+
+// The folders a search covers: options.folder, then options.moreFolders,
+// each once (the first time it is named).
+std::vector<std::string> searchFoldersOf(const SearchOptions& options);
+
+// Whether `path` matches one of the exclusion patterns.
+bool excludedPath(const std::vector<std::string>& patterns, const std::string& path);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // What to compare: the item index of "チェック内容".
 enum class CheckMode : int32_t { FileSize = 0, PictureSize = 1, Identical = 2, Similar = 3 };
@@ -13,6 +14,8 @@ inline constexpr int32_t kLevelLoose = 2;
 
 struct SearchOptions {
     std::string folder;          // absolute, normal, no trailing "/" except the root
+    std::vector<std::string> moreFolders; // further folders searched with it, in the same form
+    std::vector<std::string> excludes;    // shell globs on whole paths, left out of the scan
     CheckMode mode = CheckMode::FileSize;
     int32_t level = kLevelStrict; // CheckLevel
     int32_t depth = 0;           // SubDirDepth, 0..3

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/search_command.h"
+#include "search/folder_scan.h"
 #include "support/cli_run.h"
 #include "support/test_pictures.h"
 
@@ -59,12 +60,28 @@ TEST(SearchArgumentsTest, WhatIsWrongIsNamed)
     EXPECT_EQ(parse({"pics", "--mode=Size"}).problem, "bad value for --mode: Size");
     EXPECT_EQ(parse({"pics", "--cache="}).problem, "bad value for --cache: an empty file name");
     EXPECT_EQ(parse({"pics", "--cache", "c", "--no-cache"}).problem, "--cache and --no-cache together");
-    EXPECT_EQ(parse({"a", "b"}).problem, "more than one FOLDER: b");
+    EXPECT_EQ(parse({"a", ""}).problem, "an empty FOLDER");
+    EXPECT_EQ(parse({"a", "--exclude="}).problem, "bad value for --exclude: an empty pattern");
     EXPECT_EQ(parse({"--json"}).problem, "FOLDER is missing");
     EXPECT_EQ(parse({""}).problem, "FOLDER is missing");
     EXPECT_TRUE(parse({"pics", "--bogus"}).problem);
     EXPECT_TRUE(parse({"pics", "--json=yes"}).problem);
     EXPECT_TRUE(parse({"pics", "--level"}).problem);
+}
+
+TEST(SearchArgumentsTest, SeveralFoldersAndExclusionsInOrder)
+{
+    const Parsed parsed = parse({"a", "--exclude", "*/.thumbnails/*", "b", "--exclude=*/Lightroom/*", "a", "--", "-c"});
+    ASSERT_FALSE(parsed.problem) << *parsed.problem;
+    const SearchOptions& options = parsed.arguments.options;
+    EXPECT_EQ(options.folder, "a");
+    EXPECT_EQ(options.moreFolders, (std::vector<std::string> {"b", "a", "-c"}));
+    EXPECT_EQ(options.excludes, (std::vector<std::string> {"*/.thumbnails/*", "*/Lightroom/*"}));
+    // A folder named twice is searched once.
+    EXPECT_EQ(searchFoldersOf(options), (std::vector<std::string> {"a", "b", "-c"}));
+    const Parsed one = parse({"a"});
+    EXPECT_TRUE(one.arguments.options.moreFolders.empty());
+    EXPECT_TRUE(one.arguments.options.excludes.empty());
 }
 
 TEST(SearchArgumentsTest, WordsKeepTheirBytes)

@@ -92,7 +92,7 @@ TEST(SearchCommandTest, BadArgumentsExitWithTwo)
              {"search", dir.str(), "--jobs", "0"},
              {"search", dir.str(), "--depth"},
              {"search", dir.str(), "--bogus", "1"},
-             {"search", dir.str(), dir.str()},
+             {"search", dir.str(), ""},
              {"signature", "--engine", "fuzzy", "x.jpg"},
              {"signature", "--engine", "identical"},
          }) {
@@ -141,6 +141,39 @@ TEST(SearchCommandTest, FoldersAndNames)
     EXPECT_EQ(empty.status, 0);
     EXPECT_TRUE(empty.out.empty());
     EXPECT_TRUE(contains(empty.err, "重複ファイルなし"));
+}
+
+TEST(SearchCommandTest, SeveralFoldersAndExclusions)
+{
+    TempDir dir;
+    testing_support::writeBytes(dir.file("a/x.jpg"), "x");
+    testing_support::writeBytes(dir.file("b/y.jpg"), "yy");
+    testing_support::writeBytes(dir.file("b/skip/z.jpg"), "zzz");
+    testing_support::writeBytes(dir.file("b/w.bmp"), "x");
+    const CliRun run = runCli({"search", "a", "./b/", "--exclude", "*/skip/*", "a/.", "--depth", "1", "--json",
+                               "--exclude=*.bmp", "--no-cache"},
+                              dir.str());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string head = "{\"folder\":\"" + dir.str() + "/a\",\"folders\":[\"" + dir.str() + "/a\",\"" + dir.str()
+                             + "/b\"],\"mode\":0,\"level\":0,\"depth\":1,\"files\":[{\"path\":\"" + dir.str() + "/a/x.jpg\"";
+    EXPECT_EQ(run.out.substr(0, head.size()), head);
+    EXPECT_TRUE(contains(run.out, "\"counts\":{\"files\":2,")) << run.out;
+    EXPECT_FALSE(contains(run.out, "z.jpg"));
+
+    // One folder named twice is one folder: no "folders", the bytes of a
+    // search of it alone (but for the time).
+    const auto withoutTime = [](std::string json) { return json.erase(json.find("\"elapsed_seconds\"")); };
+    const CliRun twice = runCli({"search", "b", "b/", "--json", "--no-cache"}, dir.str());
+    const CliRun once = runCli({"search", "b", "--json", "--no-cache"}, dir.str());
+    ASSERT_EQ(once.status, 0) << once.err;
+    EXPECT_EQ(withoutTime(twice.out), withoutTime(once.out));
+    EXPECT_TRUE(contains(once.out, "{\"folder\":\"" + dir.str() + "/b\",\"mode\":0,"));
+
+    // Every folder must be readable, the first or a later one.
+    const CliRun missing = runCli({"search", "a", "gone", "--json"}, dir.str());
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "フォルダ " + dir.str() + "/gone は開けません\n");
+    EXPECT_TRUE(missing.out.empty());
 }
 
 TEST(SearchCommandTest, PictureThatCannotBeOpenedEndsTheSearch)

@@ -28,6 +28,7 @@
 #include "app/main_window.h"
 #include "gui/main_window_test_peer.h"
 #include "app/option_group.h"
+#include "app/search_folders_dialog.h"
 #include "review/ui/review_window.h"
 #include "support/test_pictures.h"
 
@@ -126,6 +127,7 @@ private slots:
     void missingFileIsPassedOverOnTheNextRedisplay();
     void collapsedFolderIsTheOneSearched();
     void f5ShowsAFolderMadeAfterStart();
+    void furtherFolderAndExclusionReachTheSearch();
 };
 
 void MainWindowTest::controlsSitWhereTheTablePutsThem_data()
@@ -539,6 +541,50 @@ void MainWindowTest::f5ShowsAFolderMadeAfterStart()
     QTest::keyClick(window.get(), Qt::Key_F5);
     QCOMPARE(photos->childCount(), 2);
     QCOMPARE(photos->child(1)->text(0), QStringLiteral("2024"));
+}
+
+void MainWindowTest::furtherFolderAndExclusionReachTheSearch()
+{
+    TempDir dir;
+    testing_support::writeBytes(dir.file("picked/a.jpg"), "x");
+    testing_support::writeBytes(dir.file("other/b.jpg"), "xx");
+    testing_support::writeBytes(dir.file("other/Lightroom/c.jpg"), "xxx");
+    QStringList errors;
+    auto window = makeWindow(dir, &errors, dir.str() + "/picked");
+    window->show();
+    child<OptionGroup>(*window, "RadioGroup1")->setItemIndex(1);
+
+    auto* button = child<QPushButton>(*window, "MoreFoldersButton");
+    QCOMPARE(button->geometry(), QRect(384, 48, 137, 25));
+    button->click();
+    auto* dialog = window->findChild<SearchFoldersDialog*>();
+    QVERIFY(dialog != nullptr);
+    QTRY_VERIFY(dialog->isVisible());
+    dialog->findChild<QLineEdit*>(QStringLiteral("FoldersEntry"))->setText(QString::fromStdString(dir.file("other")));
+    dialog->findChild<QPushButton*>(QStringLiteral("FoldersAdd"))->click();
+    dialog->findChild<QLineEdit*>(QStringLiteral("ExcludesEntry"))->setText(QStringLiteral("*/Lightroom/*"));
+    dialog->findChild<QPushButton*>(QStringLiteral("ExcludesAdd"))->click();
+    QCOMPARE(button->text(), QStringLiteral("追加フォルダ…"));
+    dialog->accept();
+    QCOMPARE(button->text(), QStringLiteral("追加フォルダ… (2)"));
+    // Kept in a file of its own, never in Zelvic.ini.
+    QVERIFY(QFile::exists(m_config->filePath(QStringLiteral("zelvic/search_folders.ini"))));
+
+    QSignalSpy finished(window.get(), &MainWindow::searchFinished);
+    window->Button2Click();
+    QTRY_COMPARE(finished.count(), 1);
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
+    const SearchOutcome& outcome = MainWindowTestPeer(*window).lastOutcome();
+    QCOMPARE(outcome.options.folder, dir.str() + "/picked");
+    QCOMPARE(outcome.options.moreFolders, std::vector<std::string> {dir.str() + "/other"});
+    QCOMPARE(outcome.options.excludes, std::vector<std::string> {"*/Lightroom/*"});
+    QCOMPARE(outcome.files.size(), std::size_t {2});
+    QCOMPARE(outcome.files[0].path, dir.str() + "/picked/a.jpg");
+    QCOMPARE(outcome.files[1].path, dir.str() + "/other/b.jpg");
+    window.reset();
+    QFile zelvicIni(m_config->filePath(QStringLiteral("zelvic/Zelvic.ini")));
+    QVERIFY(zelvicIni.open(QIODevice::ReadOnly));
+    QVERIFY(!zelvicIni.readAll().contains("Lightroom"));
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -119,6 +119,9 @@ expect "a search of the top folder alone" "" "$("$cli" search pictures --mode id
 [[ -f "$tmp/cache/zelvic/signatures.sqlite" ]] || fail "the search kept no signature cache in XDG_CACHE_HOME"
 expect "the cache's records" "records: 2" "$("$cli" cache stats | grep '^records:')"
 expect "the first character of an identical signature" "{" "$("$cli" signature --engine identical pictures/a.bmp | head -c1)"
+expect "two folders, one inside the other" "$tmp/pictures/a.bmp"$'\n'"$tmp/pictures/sub/b.BMP" \
+       "$("$cli" search pictures pictures/sub --mode identical --no-cache 2>/dev/null)"
+expect "an excluded folder" "" "$("$cli" search pictures --depth 1 --exclude '*/sub' --mode identical --no-cache 2>/dev/null)"
 
 echo "== the bash completion" >&2
 completion="$prefix/share/bash-completion/completions/zelvic-cli"
@@ -131,7 +134,7 @@ replies() {
            _zelvic_cli; printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort' - "$completion" zelvic-cli "$@"
 }
 expect "commands" "search"$'\n'"signature" "$(replies s)"
-expect "search options" "--"$'\n'"--cache"$'\n'"--csv"$'\n'"--depth"$'\n'"--jobs"$'\n'"--json"$'\n'"--keep"$'\n'"--level"$'\n'"--mode"$'\n'"--no-cache"$'\n'"--null"$'\n'"--plan"$'\n'"--reference"$'\n'"--screen"$'\n'"--verbose" \
+expect "search options" "--"$'\n'"--cache"$'\n'"--csv"$'\n'"--depth"$'\n'"--exclude"$'\n'"--jobs"$'\n'"--json"$'\n'"--keep"$'\n'"--level"$'\n'"--mode"$'\n'"--no-cache"$'\n'"--null"$'\n'"--plan"$'\n'"--reference"$'\n'"--screen"$'\n'"--verbose" \
        "$(replies search pictures --)"
 expect "keep rules" "path"$'\n'"pixels" "$(replies search pictures --keep p)"
 expect "apply options" "--dry-run" "$(replies apply plan.json --d)"
@@ -141,6 +144,8 @@ expect "modes" "dims"$'\n'"identical"$'\n'"similar"$'\n'"size" "$(replies search
 expect "a mode after =" "similar"$'\n'"size" "$(replies search pictures --mode = si)"
 expect "levels" "loose" "$(replies search --level l)"
 expect "folders to search" "pictures/sub" "$(replies search pictures/)"
+expect "a folder after a folder" "pictures/sub" "$(replies search pictures pictures/)"
+expect "no names for a pattern" "" "$(replies search pictures --exclude pic)"
 expect "pictures for a signature" "pictures/a.bmp"$'\n'"pictures/c.bmp"$'\n'"pictures/d.JPG"$'\n'"pictures/sub" \
        "$(replies signature --engine similar pictures/)"
 expect "a folder after --" "pictures" "$(replies search -- pic)"
