@@ -532,7 +532,16 @@ StreamResult streamPlatform(const BmpSource& source, RowSink& sink)
         if (!refusal.empty())
             return {StreamStatus::Failed, std::move(refusal), LoadFailure::TooLarge};
     }
+    // The reader leaves the pixels its data does not reach (rows cut short,
+    // RLE deltas) as the memory held them; it reuses a picture of its own
+    // size and format, so one cleared beforehand makes them black every time.
     QImage image;
+    const QImage::Format format = reader.imageFormat();
+    if (declared.isValid() && format != QImage::Format_Invalid) {
+        image = QImage(declared, format);
+        if (!image.isNull())
+            image.fill(0);
+    }
     if (!reader.read(&image) || image.isNull()) {
         std::string error = reader.errorString().toStdString();
         return {StreamStatus::Failed, error.empty() ? "not a bitmap" : error, LoadFailure::Damaged};
