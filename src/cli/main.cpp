@@ -9,6 +9,7 @@
 
 #include "cli/cache_command.h"
 #include "cli/command_line.h"
+#include "cli/not_same_command.h"
 #include "cli/search_command.h"
 #include "cli/signature_commands.h"
 #include "common/log_categories.h"
@@ -26,6 +27,7 @@ void printUsage(std::FILE* to)
     std::fputs(kSearchUsage, to);
     std::fputs(kSignatureUsage, to);
     std::fputs(kCacheUsage, to);
+    std::fputs(kNotSameUsage, to);
     std::fputs(kVerboseUsage, to);
 }
 
@@ -62,6 +64,8 @@ int runCommand(const std::vector<std::string>& words)
         return runSignatureCommand(rest);
     if (words[0] == "cache")
         return runCacheCommand(rest);
+    if (words[0] == "not-same")
+        return runNotSameCommand(rest);
     if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         printUsage(stdout);
         return 0;

@@ -10,7 +10,7 @@
 inline constexpr const char* kSearchUsage =
     "usage: zelvic-cli search FOLDER [--mode size|dims|identical|similar] [--level strict|middle|loose]\n"
     "                                [--depth 0..3] [--screen 0..2] [--jobs N] [--json]\n"
-    "                                [--cache FILE | --no-cache] [--null | -0] [--verbose]\n";
+    "                                [--cache FILE | --no-cache] [--null | -0] [--show-marked] [--verbose]\n";
 
 struct SearchArguments {
     SearchOptions options; // folder as given, not yet made absolute
