@@ -9,6 +9,7 @@
 
 #include "cli/cache_command.h"
 #include "cli/command_line.h"
+#include "cli/like_command.h"
 #include "cli/not_same_command.h"
 #include "cli/search_command.h"
 #include "cli/signature_commands.h"
@@ -28,6 +29,7 @@ void printUsage(std::FILE* to)
     std::fputs(kSignatureUsage, to);
     std::fputs(kCacheUsage, to);
     std::fputs(kNotSameUsage, to);
+    std::fputs(kLikeUsage, to);
     std::fputs(kVerboseUsage, to);
 }
 
@@ -64,6 +66,8 @@ int runCommand(const std::vector<std::string>& words)
         return runSignatureCommand(rest);
     if (words[0] == "cache")
         return runCacheCommand(rest);
+    if (words[0] == "like")
+        return runLikeCommand(rest);
     if (words[0] == "not-same")
         return runNotSameCommand(rest);
     if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {

@@ -135,6 +135,7 @@ expect "search options" "--"$'\n'"--cache"$'\n'"--depth"$'\n'"--jobs"$'\n'"--jso
        "$(replies search pictures --)"
 expect "cache options" "--cache"$'\n'"--verbose" "$(replies cache --)"
 expect "not-same actions" "remove" "$(replies not-same r)"
+expect "like options" "--level" "$(replies like pictures/a.bmp pictures --le)"
 expect "modes" "dims"$'\n'"identical"$'\n'"similar"$'\n'"size" "$(replies search pictures --mode '')"
 expect "a mode after =" "similar"$'\n'"size" "$(replies search pictures --mode = si)"
 expect "levels" "loose" "$(replies search --level l)"
