@@ -18,6 +18,7 @@
 #include "common/folder_path.h"
 #include "common/log_categories.h"
 #include "marks/mark_store.h"
+#include "marks/pair_marking.h"
 
 namespace {
 
@@ -101,14 +102,26 @@ int runNotSameCommand(const std::vector<std::string>& args)
             return failed(escapedName(word) + " is not a file");
     }
 
-    // The signature store opens (and makes) the database and checks that it
-    // is ours; the marks live beside its tables.
+    if (action == "add") {
+        const std::string base = currentFolder().value_or("/");
+        const std::string a = absoluteFolder(wordBytes(words[1]), base);
+        const std::string b = absoluteFolder(wordBytes(words[2]), base);
+        const PairMarking marking = markPairNotSame(file, a, b, !haveFile);
+        if (!marking.done)
+            return failed("cannot mark " + escapedName(a) + " and " + escapedName(b) + ": " + marking.problem);
+        std::printf("%s %s and %s\n", marking.added ? "marked" : "already marked", escapedName(a).c_str(),
+                    escapedName(b).c_str());
+        return 0;
+    }
+
+    // The signature store opens the database and checks that it is ours;
+    // the marks live beside its tables.
     bool warned = false;
     const CacheWarning warning = [&warned](const std::string& message) {
         std::fprintf(stderr, "zelvic-cli: %s\n", message.c_str());
         warned = true;
     };
-    std::unique_ptr<SignatureStore> store = SignatureStore::open(file, warning, !haveFile);
+    std::unique_ptr<SignatureStore> store = SignatureStore::open(file, warning);
     if (!store)
         return 1;
     store.reset();
@@ -141,18 +154,6 @@ int runNotSameCommand(const std::vector<std::string>& args)
     const std::optional<NamedContent> b = contentOf(*marks, wordBytes(words[2]), problem);
     if (!b)
         return failed(problem);
-    if (action == "add") {
-        // Byte for byte the same file can only be the same picture.
-        if (a->hash == b->hash)
-            return failed(escapedName(a->name) + " and " + escapedName(b->name)
-                          + " have the same content: they cannot be marked as not the same");
-        const std::optional<bool> added = marks->add(a->hash, b->hash, a->name, b->name);
-        if (!added)
-            return failed(marks->problem());
-        std::printf("%s %s and %s\n", *added ? "marked" : "already marked", escapedName(a->name).c_str(),
-                    escapedName(b->name).c_str());
-        return warned ? 1 : 0;
-    }
     const std::optional<bool> removed = marks->remove(a->hash, b->hash);
     if (!removed)
         return failed(marks->problem());
