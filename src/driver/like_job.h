@@ -38,6 +38,6 @@ struct LikeOutcome {
 // found by deciding only those pairs: the other files are loaded (from the
 // cache when warm) and each is judged against the picture alone. Files marked
 // "not the same" as the picture are left out, as a search leaves their pairs
-// out. Throws
-// SearchError for a folder that cannot be read or a picture that is no file.
+// out. Throws SearchError for a folder that cannot be read or a picture that
+// is no file.
 LikeOutcome findLikePictures(const LikeOptions& options, const std::atomic<bool>& abortFlag);
