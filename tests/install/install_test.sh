@@ -136,6 +136,7 @@ expect "search options" "--"$'\n'"--cache"$'\n'"--depth"$'\n'"--jobs"$'\n'"--jso
 expect "cache options" "--cache"$'\n'"--verbose" "$(replies cache --)"
 expect "not-same actions" "remove" "$(replies not-same r)"
 expect "like options" "--level" "$(replies like pictures/a.bmp pictures --le)"
+expect "like's picture after an option" "pictures/a.bmp" "$(replies like --mode identical pictures/a.)"
 expect "modes" "dims"$'\n'"identical"$'\n'"similar"$'\n'"size" "$(replies search pictures --mode '')"
 expect "a mode after =" "similar"$'\n'"size" "$(replies search pictures --mode = si)"
 expect "levels" "loose" "$(replies search --level l)"
