@@ -10,6 +10,8 @@
 #include "cli/batch_commands.h"
 #include "cli/cache_command.h"
 #include "cli/command_line.h"
+#include "cli/like_command.h"
+#include "cli/not_same_command.h"
 #include "cli/search_command.h"
 #include "cli/signature_commands.h"
 #include "common/log_categories.h"
@@ -28,6 +30,8 @@ void printUsage(std::FILE* to)
     std::fputs(kSignatureUsage, to);
     std::fputs(kCacheUsage, to);
     std::fputs(kBatchUsage, to);
+    std::fputs(kNotSameUsage, to);
+    std::fputs(kLikeUsage, to);
     std::fputs(kVerboseUsage, to);
 }
 
@@ -70,6 +74,10 @@ int runCommand(const std::vector<std::string>& words)
         return runBatchesCommand(rest);
     if (words[0] == "undo")
         return runUndoCommand(rest);
+    if (words[0] == "like")
+        return runLikeCommand(rest);
+    if (words[0] == "not-same")
+        return runNotSameCommand(rest);
     if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         printUsage(stdout);
         return 0;

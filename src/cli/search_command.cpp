@@ -110,6 +110,10 @@ std::string jsonReport(const SearchOutcome& outcome, const std::vector<std::vect
     report.memberText("elapsed_seconds", seconds);
     if (outcome.cache)
         report.member("cache", {{"hits", outcome.cache->hits}, {"misses", outcome.cache->misses}});
+    // Only once the user has marked a pair: without marks the report stays
+    // as it always was.
+    if (outcome.notSame)
+        report.member("not_same", *outcome.notSame);
     return report.take();
 }
 
@@ -149,13 +153,14 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption noCache(QStringLiteral("no-cache"));
     const QCommandLineOption null(QStringList {QStringLiteral("0"), QStringLiteral("null")});
+    const QCommandLineOption showMarked(QStringLiteral("show-marked"));
     const QCommandLineOption verbose = verboseOption();
     const QCommandLineOption keep(QStringLiteral("keep"), {}, QStringLiteral("RULE"));
     const QCommandLineOption reference(QStringLiteral("reference"), {}, QStringLiteral("FOLDER"));
     const QCommandLineOption plan(QStringLiteral("plan"), {}, QStringLiteral("FILE"));
     const QCommandLineOption csv(QStringLiteral("csv"));
     QCommandLineParser parser;
-    parser.addOptions({mode, level, depth, screen, jobs, cache, exclude, json, noCache, null, verbose, keep, reference, plan, csv});
+    parser.addOptions({mode, level, depth, screen, jobs, cache, exclude, json, noCache, null, showMarked, verbose, keep, reference, plan, csv});
     if (std::optional<std::string> problem = parseCommandWords(parser, args))
         return problem;
 
@@ -196,6 +201,7 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     out.noCache = parser.isSet(noCache);
     out.null = parser.isSet(null);
     out.verbose = parser.isSet(verbose);
+    out.options.showMarked = parser.isSet(showMarked);
     out.haveCacheFile = parser.isSet(cache);
     if (out.haveCacheFile) {
         if (parser.value(cache).isEmpty())
@@ -288,6 +294,8 @@ int runSearchCommand(const std::vector<std::string>& args)
             std::fputs("\r\033[K", stderr);
         if (!outcome.cacheWarning.empty())
             std::fprintf(stderr, "zelvic-cli: %s\n", outcome.cacheWarning.c_str());
+        if (!outcome.marksWarning.empty())
+            std::fprintf(stderr, "zelvic-cli: %s\n", outcome.marksWarning.c_str());
         // The walk marks the pairs it takes: it walks a copy.
         std::vector<PairRec> pairs = outcome.pairList;
         const auto groups = groupsWhenAllOk(pairs);

@@ -9,6 +9,7 @@
 #include "common/worker_pool.h"
 #include "compare/identical/identical_engine.h"
 #include "compare/similar/similar_engine.h"
+#include "driver/marked_pairs.h"
 #include "search/folder_scan.h"
 #include "search/line_order.h"
 #include "search/run_list.h"
@@ -101,6 +102,14 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
         cache->flush();
         outcome.cache = CacheCounts {outcome.counters.cacheHits, outcome.counters.cacheMisses};
         cache.reset(); // closed while `outcome` still takes its warning
+    }
+    // Marks live in the cache's database: without a usable cache there are
+    // none to read (--no-cache means no database at all).
+    if (outcome.cache && outcome.cacheWarning.empty()) {
+        MarkedPairs marked = applyNotSameMarks(options.cacheFile, outcome.files, outcome.resultLines, options.showMarked);
+        outcome.notSame = marked.count;
+        outcome.marksWarning = std::move(marked.warning);
+        outcome.counters.pairCount -= marked.dropped;
     }
     sortLines(outcome.resultLines);
     outcome.pairList = buildPairList(outcome.resultLines);

@@ -29,6 +29,10 @@ struct SearchOutcome {
     bool aborted = false;   // the abort flag was seen set when the search ended
     std::optional<CacheCounts> cache; // with the signature cache in use
     std::string cacheWarning;         // why the cache was set aside, when it was
+    // The result pairs marked "not the same" (left out of the result list
+    // unless options.showMarked); nothing without a single mark.
+    std::optional<int32_t> notSame;
+    std::string marksWarning;         // why the marks were set aside, when they were
 };
 
 // Runs one search without any window: scan, file table, the comparison of the

@@ -22,4 +22,5 @@ struct SearchOptions {
     int32_t screen = 0;          // "画面サイズ" item index, 0..2 (-1: none chosen)
     int32_t jobs = 0;            // worker threads; 0 = all cores
     std::string cacheFile;       // the signature cache; empty: none, nothing read or kept
+    bool showMarked = false;     // keep the pairs marked "not the same" (their marks live beside the cache)
 };

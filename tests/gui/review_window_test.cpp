@@ -2,12 +2,15 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -18,6 +21,7 @@
 
 #include <sys/stat.h>
 
+#include "marks/mark_store.h"
 #include "review/ui/picture_cache.h"
 #include "review/ui/picture_view.h"
 #include "review/ui/review_keys.h"
@@ -203,6 +207,8 @@ private slots:
     void labelsFitTheirTextAndTheWindowItsTopRow();
     void nameFontsAndTitle();
     void bitmapsAreLaidOutAtTheirDecodedSize();
+    void notSameKeyMarksThePairOnShowOnceSettled();
+    void likePicturesListsThePartnersBestFirst();
 
 private:
     QTemporaryDir m_data;
@@ -1039,6 +1045,87 @@ void ReviewWindowTest::narrowPanesShowTheGroupPlaceAndWholeMemos()
     // Without a known place the counter says nothing.
     QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
     QCOMPARE(text(window, "GroupLabel"), QString());
+}
+
+// Whether the marks in `database` hold the pair of these two files' contents.
+bool markedInDatabase(const std::string& database, const std::string& a, const std::string& b)
+{
+    std::string problem;
+    const std::unique_ptr<MarkStore> marks = MarkStore::open(database, problem);
+    if (!marks)
+        return false;
+    const std::optional<ContentHash> first = marks->contentHashOf(a);
+    const std::optional<ContentHash> second = marks->contentHashOf(b);
+    return first && second && marks->isMarked(*first, *second).value_or(false);
+}
+
+void ReviewWindowTest::notSameKeyMarksThePairOnShowOnceSettled()
+{
+    Scene scene;
+    scene.addAll({"a/1.jpg", "a/2.jpg", "a/3.jpg"}, 60, 40);
+    const std::string database = scene.dir.str() + "/cache.sqlite";
+    ReviewWindow window;
+    window.setMarksFile(database);
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
+    // A press before the pair has been on view a moment is dropped.
+    QVERIFY(!ReviewWindowTestPeer::pairSettled(window));
+    QTest::keyClick(&window, Qt::Key_N);
+    QVERIFY(!exists(database));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+
+    // The new button sits in the free place under "OK", on top of nothing.
+    QPushButton* button = child<QPushButton>(window, "NotSameButton");
+    QCOMPARE(button->geometry(), QRect(8, 48, 57, 25));
+    QVERIFY(button->toolTip().endsWith(QStringLiteral("(N)")));
+    for (QPushButton* other : window.findChildren<QPushButton*>()) {
+        if (other != button && other->parentWidget() == &window)
+            QVERIFY2(!other->geometry().intersects(button->geometry()), qPrintable(other->objectName()));
+    }
+
+    press(window, Qt::Key_N);
+    QVERIFY(markedInDatabase(database, scene.files[0].path, scene.files[1].path));
+    QVERIFY(!markedInDatabase(database, scene.files[1].path, scene.files[2].path));
+    QVERIFY(child<QLabel>(window, "NoticeLabel")->toolTip().contains(QStringLiteral("1.jpg と 2.jpg")));
+    QCOMPARE(scene.group.size(), std::size_t {3}); // nothing is deleted or closed
+
+    // Next pair: 2 and 3.
+    press(window, Qt::Key_Right);
+    click(window, "NotSameButton");
+    QVERIFY(markedInDatabase(database, scene.files[1].path, scene.files[2].path));
+    window.done(1);
+}
+
+void ReviewWindowTest::likePicturesListsThePartnersBestFirst()
+{
+    Scene scene;
+    scene.addAll({"a/1.jpg", "a/2.jpg", "a/3.jpg", "a/4.jpg"}, 60, 40);
+    // Result-line order: the best score first.
+    scene.pairs = {{PairState::Waiting, 1, 2}, {PairState::Waiting, 0, 3}, {PairState::Waiting, 1, 3},
+                   {PairState::Waiting, 0, 1}};
+    scene.files[3].skip = 1; // sent away in this review
+    ReviewWindow window;
+    QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, scene.group));
+    QVERIFY(settled(window));
+
+    PictureView* second = child<PictureView>(window, "Image2");
+    Q_EMIT second->customContextMenuRequested(QPoint(5, 5));
+    QMenu* menu = window.findChild<QMenu*>();
+    QVERIFY(menu != nullptr);
+    QCOMPARE(menu->actions().size(), 1);
+    QCOMPARE(menu->actions().front()->text(), QStringLiteral("これに似た画像"));
+    menu->actions().front()->trigger();
+
+    auto* dialog = window.findChild<QDialog*>(QStringLiteral("LikePictures"));
+    QVERIFY(dialog != nullptr);
+    QTRY_VERIFY(dialog->isVisible());
+    QListWidget* list = dialog->findChild<QListWidget*>();
+    QStringList shown;
+    for (int i = 0; i < list->count(); ++i)
+        shown << list->item(i)->text();
+    QCOMPARE(shown, QStringList({QString::fromStdString(scene.files[2].path), QString::fromStdString(scene.files[0].path)}));
+    dialog->close();
+    window.done(1);
 }
 
 QTEST_MAIN(ReviewWindowTest)

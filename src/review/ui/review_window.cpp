@@ -6,18 +6,24 @@
 #include <string>
 #include <utility>
 
+#include <QDialogButtonBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStringList>
+#include <QVBoxLayout>
 
 #include <sys/stat.h>
 
+#include "cache/cache_location.h"
 #include "common/file_name.h"
 #include "common/path_text.h"
+#include "marks/pair_marking.h"
 #include "picture/picture_loader.h"
 #include "picture/picture_size.h"
 #include "picture/scaled_jpeg.h"
@@ -28,6 +34,7 @@
 #include "review/ui/review_keys.h"
 #include "review/ui/window_look.h"
 #include "search/file_table.h"
+#include "search/pair_list.h"
 
 namespace {
 
@@ -51,6 +58,25 @@ ReviewWindow::ReviewWindow(QWidget* parent) : QDialog(parent)
     connect(m_cache, &PictureCache::pictureReady, this, &ReviewWindow::pictureArrived);
     connect(m_cache, &PictureCache::pictureFailed, this, &ReviewWindow::pictureFailed);
     buildReviewControls(*this, m_ui);
+    m_marksFile = defaultCacheFile();
+    // Under "OK", left of "削除": no existing control moves for it.
+    m_notSame = new QPushButton(QStringLiteral("別画像"), this);
+    m_notSame->setObjectName(QStringLiteral("NotSameButton"));
+    m_notSame->setGeometry(8, 48, 57, 25);
+    m_notSame->setAutoDefault(false);
+    m_notSame->setFocusPolicy(Qt::TabFocus);
+    m_notSame->setToolTip(QStringLiteral("この二枚を「同じでない」と記録し、次の検索から外す (N)"));
+    connect(m_notSame, &QPushButton::clicked, this, &ReviewWindow::notSameClick);
+    for (int i = 1; i <= ReviewControls::kPanes; ++i) {
+        PictureView* image = m_ui.image[static_cast<std::size_t>(i - 1)];
+        image->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(image, &QWidget::customContextMenuRequested, this, [this, i, image](const QPoint& at) {
+            auto* menu = new QMenu(this);
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->addAction(QStringLiteral("これに似た画像"), this, [this, i] { showLikePictures(i); });
+            menu->popup(image->mapToGlobal(at));
+        });
+    }
     connectControls();
 }
 
@@ -197,6 +223,7 @@ bool ReviewWindow::openGroup(ReviewSession& session, std::vector<int32_t>& group
     m_cache->clear();
     m_reportedFailures.clear();
     m_group = &group;
+    m_session = &session;
     m_model = std::make_unique<ReviewModel>(session, group, paneCount);
     m_zoomAtEdit.assign(static_cast<std::size_t>(ReviewControls::kPanes), 0);
     if (parentWidget() != nullptr && !parentWidget()->windowTitle().isEmpty())
@@ -311,6 +338,7 @@ void ReviewWindow::DisplayFile()
     m_ui.prev->setEnabled(m_model->prevEnabled());
     m_ui.next->setEnabled(m_model->nextEnabled());
     m_ui.remove->setEnabled(m_model->deleteEnabled());
+    m_notSame->setEnabled(m_model->shownPanes() >= 2);
     m_ui.countLabel->setText(fromBytes(m_model->countLabel()));
     m_ui.firstLabel->setText(fromBytes(m_model->firstLabel()));
     m_ui.lastLabel->setText(fromBytes(m_model->lastLabel()));
@@ -409,6 +437,58 @@ void ReviewWindow::Button7Click(int32_t which)
         applyOutcome(m_model->move(which));
 }
 
+void ReviewWindow::notSameClick()
+{
+    if (!pairSettled() || m_model->shownPanes() < 2)
+        return;
+    const std::string& a = (*m_session->files)[static_cast<std::size_t>(m_model->fileOf(m_model->memberInPane(1)))].path;
+    const std::string& b = (*m_session->files)[static_cast<std::size_t>(m_model->fileOf(m_model->memberInPane(2)))].path;
+    const PairMarking marking = markPairNotSame(m_marksFile, a, b);
+    if (!marking.done) {
+        reportError(QStringLiteral("「同じでない」と記録できません: ") + fromBytes(marking.problem));
+        return;
+    }
+    setNotice(QStringLiteral("同じでない: ") + fromBytes(std::string(fileNameOf(a))) + QStringLiteral(" と ")
+              + fromBytes(std::string(fileNameOf(b))));
+}
+
+void ReviewWindow::showLikePictures(int32_t pane)
+{
+    if (!m_model || pane > m_model->shownPanes())
+        return;
+    const int32_t file = m_model->fileOf(m_model->memberInPane(pane));
+    const FileTable& files = *m_session->files;
+    // The pair list is in result-line order, best score first; a file sent
+    // away in this review no longer counts.
+    QStringList partners;
+    for (const PairRec& pair : *m_session->pairs) {
+        if (pair.indexA != file && pair.indexB != file)
+            continue;
+        const int32_t other = pair.indexA == file ? pair.indexB : pair.indexA;
+        if (other >= 0 && static_cast<std::size_t>(other) < files.size()
+            && files[static_cast<std::size_t>(other)].skip == 0)
+            partners << fromBytes(files[static_cast<std::size_t>(other)].path);
+    }
+    partners.removeDuplicates();
+    auto* dialog = new QDialog(this);
+    dialog->setObjectName(QStringLiteral("LikePictures"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(QStringLiteral("これに似た画像"));
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addWidget(new QLabel(fromBytes(files[static_cast<std::size_t>(file)].path), dialog));
+    auto* list = new QListWidget(dialog);
+    list->addItems(partners);
+    if (partners.isEmpty())
+        list->addItem(QStringLiteral("（なし）"));
+    layout->addWidget(list);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog->resize(560, 320);
+    // Window-modal without a loop of its own: the review's is the one.
+    dialog->open();
+}
+
 void ReviewWindow::BitBtn3Click()
 {
     m_model->zoomOut();
@@ -494,6 +574,12 @@ bool ReviewWindow::triageKey(QKeyEvent* event)
 {
     if (!m_model || !isVisible())
         return false;
+    // N marks the pair on show, once a press like the file actions.
+    if (event->key() == Qt::Key_N && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (m_notSame->isEnabled() && !event->isAutoRepeat())
+            m_notSame->click();
+        return true;
+    }
     const ReviewKey key = reviewKeyOf(*event);
     QPushButton* button = nullptr;
     switch (key) {

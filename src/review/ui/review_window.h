@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <string>
 #include <vector>
 
 #include <QDialog>
@@ -48,6 +49,10 @@ public:
 
     // How error messages reach the user; a message box unless replaced.
     void setErrorSink(std::function<void(const QString&)> sink);
+
+    // The database the "not the same" marks go to: the signature cache the
+    // search used (the default cache unless set).
+    void setMarksFile(std::string file) { m_marksFile = std::move(file); }
 
     const ReviewModel* model() const { return m_model.get(); }
     PictureCache* pictureCache() const { return m_cache; }
@@ -109,10 +114,18 @@ private:
     void Image1MouseDown(int32_t pane, int x, int y);
     void Image1MouseMove(int32_t pane, int x, int y);
     void Image1MouseUp(int32_t pane);
+    // Marks the pair on show (panes 1 and 2) as not the same.
+    void notSameClick();
+    // Lists, in a small window, the files the search paired with the
+    // picture of `pane`, best first.
+    void showLikePictures(int32_t pane);
     void pictureArrived(int32_t file);
     void pictureFailed(int32_t file, const QString& message);
 
     std::unique_ptr<ReviewModel> m_model;
+    ReviewSession* m_session = nullptr;
+    std::string m_marksFile;
+    QPushButton* m_notSame = nullptr; // beside the existing buttons, in the free place under "OK"
     std::vector<int32_t>* m_group = nullptr;
     PictureCache* m_cache = nullptr;
     std::function<void(const QString&)> m_errorSink;
