@@ -1,10 +1,13 @@
 #include "app/group_list_window.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,11 +16,13 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QThread>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 #include "app/group_list_model.h"
+#include "app/rule_line.h"
 #include "app/thumbnail_store.h"
 #include "cleanup/batch_journal.h"
 #include "cleanup/cleanup_plan.h"
@@ -77,7 +82,8 @@ void GroupListWindow::buildControls()
     rules->addWidget(new QLabel(QStringLiteral("残す規則"), this));
     m_rules = new QLineEdit(QStringLiteral("pixels,bytes"), this);
     m_rules->setObjectName(QStringLiteral("Rules"));
-    m_rules->setToolTip(QStringLiteral("pixels, bytes, oldest, newest, path をカンマで区切って優先順に"));
+    m_rules->setToolTip(QStringLiteral("優先順にカンマで区切る：pixels, bytes, oldest, newest, path, "
+                                       "folder=フォルダ;フォルダ, name=*パターン*, not-name=*copy*"));
     rules->addWidget(m_rules, 1);
     rules->addWidget(new QLabel(QStringLiteral("参照フォルダ"), this));
     m_references = new QLineEdit(this);
@@ -88,6 +94,24 @@ void GroupListWindow::buildControls()
     m_applyRules->setObjectName(QStringLiteral("ApplyRules"));
     rules->addWidget(m_applyRules);
     layout->addLayout(rules);
+
+    auto* sets = new QHBoxLayout;
+    sets->addWidget(new QLabel(QStringLiteral("規則セット"), this));
+    m_ruleSets = new QComboBox(this);
+    m_ruleSets->setObjectName(QStringLiteral("RuleSets"));
+    m_ruleSets->setMinimumContentsLength(16);
+    sets->addWidget(m_ruleSets);
+    m_saveRules = new QPushButton(QStringLiteral("規則セットを保存…"), this);
+    m_saveRules->setObjectName(QStringLiteral("SaveRuleSet"));
+    m_saveRules->setAutoDefault(false);
+    sets->addWidget(m_saveRules);
+    sets->addStretch(1);
+    m_openAfterSearch = new QCheckBox(QStringLiteral("検索後は確認画面の代わりにこの一覧を開く"), this);
+    m_openAfterSearch->setObjectName(QStringLiteral("OpenAfterSearch"));
+    m_openAfterSearch->setChecked(m_settings.openListAfterSearch());
+    sets->addWidget(m_openAfterSearch);
+    layout->addLayout(sets);
+    fillRuleSets();
 
     m_view = new QTreeView(this);
     m_view->setObjectName(QStringLiteral("Groups"));
@@ -104,6 +128,9 @@ void GroupListWindow::buildControls()
     m_view->setColumnWidth(GroupListModel::Folder, 240);
     m_view->expandAll();
     m_view->installEventFilter(this);
+    // Rows scrolled away no longer wait for their thumbnails; the rows now
+    // on screen ask again as they paint.
+    connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, m_thumbnails, &ThumbnailStore::dropQueued);
     layout->addWidget(m_view, 1);
 
     m_skipped = new QListWidget(this);
@@ -144,6 +171,14 @@ void GroupListWindow::buildControls()
 
     connect(m_applyRules, &QPushButton::clicked, this, &GroupListWindow::applyRules);
     connect(m_rules, &QLineEdit::returnPressed, this, &GroupListWindow::applyRules);
+    connect(m_ruleSets, &QComboBox::activated, this, &GroupListWindow::useRuleSet);
+    connect(m_saveRules, &QPushButton::clicked, this, [this] {
+        const QString name = QInputDialog::getText(this, QStringLiteral("規則セットを保存"), QStringLiteral("名前"));
+        if (!name.trimmed().isEmpty())
+            saveRuleSet(name.trimmed());
+    });
+    connect(m_openAfterSearch, &QCheckBox::toggled, this,
+            [this](bool open) { m_settings.setOpenListAfterSearch(open); });
     connect(m_trash, &QPushButton::clicked, this, &GroupListWindow::trashMarked);
     connect(m_move, &QPushButton::clicked, this, &GroupListWindow::moveMarked);
     connect(m_undo, &QPushButton::clicked, this, &GroupListWindow::undoLast);
@@ -164,7 +199,7 @@ void GroupListWindow::buildControls()
 void GroupListWindow::applyRules()
 {
     std::string problem;
-    std::optional<std::vector<KeepCriterion>> criteria = parseRuleList(m_rules->text().toStdString(), problem);
+    std::optional<std::vector<KeepCriterion>> criteria = parseRuleLine(m_rules->text(), problem);
     if (!criteria) {
         m_status->setText(QStringLiteral("規則を読めません：%1").arg(QString::fromStdString(problem)));
         return;
@@ -178,6 +213,45 @@ void GroupListWindow::applyRules()
                           .arg(m_list.groupCount())
                           .arg(m_list.markedFiles())
                           .arg(bytesText(m_list.markedBytes())));
+}
+
+void GroupListWindow::fillRuleSets()
+{
+    m_ruleSets->clear();
+    for (const RuleSet& rules : m_settings.ruleSets())
+        m_ruleSets->addItem(QString::fromStdString(rules.name));
+    m_ruleSets->setCurrentIndex(-1);
+}
+
+void GroupListWindow::useRuleSet(int index)
+{
+    const std::vector<RuleSet> sets = m_settings.ruleSets();
+    if (index < 0 || static_cast<std::size_t>(index) >= sets.size())
+        return;
+    const RuleSet& rules = sets[static_cast<std::size_t>(index)];
+    m_rules->setText(ruleLineOf(rules.criteria));
+    QStringList references;
+    for (const std::string& folder : rules.referenceFolders)
+        references.append(QString::fromStdString(folder));
+    m_references->setText(references.join(QLatin1Char(';')));
+    applyRules();
+}
+
+void GroupListWindow::saveRuleSet(const QString& name)
+{
+    std::string problem;
+    std::optional<std::vector<KeepCriterion>> criteria = parseRuleLine(m_rules->text(), problem);
+    if (!criteria) {
+        m_status->setText(QStringLiteral("規則を読めません：%1").arg(QString::fromStdString(problem)));
+        return;
+    }
+    RuleSet rules;
+    rules.name = name.toStdString();
+    rules.criteria = std::move(*criteria);
+    rules.referenceFolders = splitFolders(m_references->text());
+    m_settings.saveRuleSet(rules);
+    fillRuleSets();
+    m_ruleSets->setCurrentText(name);
 }
 
 bool GroupListWindow::eventFilter(QObject* watched, QEvent* event)

@@ -11,12 +11,15 @@
 #include <QString>
 #include <QWidget>
 
+#include "app/group_list_settings.h"
 #include "cleanup/batch_actions.h"
 #include "cleanup/cleanup_list.h"
 #include "review/pane_size.h"
 #include "search/file_table.h"
 
 class GroupListModel;
+class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -67,6 +70,8 @@ public:
     void trashMarked();
     void moveMarked();
     void runPlan(const CleanupPlan& plan, const std::string& moveTo);
+    // Keeps the rules and reference folders of the window under `name`.
+    void saveRuleSet(const QString& name);
     // Puts the last batch back.
     void undoLast();
     // Opens the review on the group of the current row.
@@ -85,6 +90,8 @@ private:
     // Flips a member's mark, saying why when the model refuses.
     void flipMark(const QModelIndex& index);
     void openPlan();
+    void fillRuleSets();
+    void useRuleSet(int index);
     void savePlan();
     void setBusy(bool busy);
     void showProgress(int64_t done, int64_t total);
@@ -103,6 +110,9 @@ private:
     QLineEdit* m_rules = nullptr;
     QLineEdit* m_references = nullptr;
     QPushButton* m_applyRules = nullptr;
+    QComboBox* m_ruleSets = nullptr;
+    QPushButton* m_saveRules = nullptr;
+    QCheckBox* m_openAfterSearch = nullptr;
     QPushButton* m_trash = nullptr;
     QPushButton* m_move = nullptr;
     QPushButton* m_undo = nullptr;
@@ -115,5 +125,6 @@ private:
     QThread* m_worker = nullptr;
     std::atomic<bool> m_abort {false};
     std::string m_journalPath;
+    GroupListSettings m_settings;
     Confirm m_confirm;
 };

@@ -24,6 +24,7 @@
 #include "cache/cache_location.h"
 #include "common/folder_path.h"
 #include "common/path_text.h"
+#include "app/group_list_settings.h"
 #include "app/group_list_window.h"
 #include "review/error_messages.h"
 #include "review/review_session.h"
@@ -377,10 +378,16 @@ void MainWindow::onSearchFinished()
         lines.append(QString::fromUtf8(line));
     m_listBox1->addItems(lines);
 
-    runReview(m_last.options.mode,
-              [this](const PlacedGroupReviewer& reviewer) { Graphic_File_Disp(m_last.pairList, reviewer); });
     m_groupListButton->setEnabled(!m_last.pairList.empty());
-    tellGroupsNotOffered();
+    if (!m_last.pairList.empty() && GroupListSettings().openListAfterSearch()) {
+        // Chosen in the list: it opens instead of the review walk.
+        setBusy(false);
+        openGroupList();
+    } else {
+        runReview(m_last.options.mode,
+                  [this](const PlacedGroupReviewer& reviewer) { Graphic_File_Disp(m_last.pairList, reviewer); });
+        tellGroupsNotOffered();
+    }
 
     // A warm search never shows the progress line: the summary says how
     // many pictures the signature cache supplied.

@@ -7,6 +7,8 @@
 #include <memory>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLocale>
 #include <QFile>
@@ -22,6 +24,7 @@
 #include <QTreeView>
 
 #include "app/group_list_model.h"
+#include "app/group_list_settings.h"
 #include "app/group_list_window.h"
 #include "app/main_window.h"
 #include "app/option_group.h"
@@ -140,6 +143,7 @@ private slots:
     void enterOpensTheReviewAndItsDeleteShows();
     void batchToTrashThenUndoPutsEveryFileBack();
     void thumbnailsFollowTheSharedStandardAndAreReused();
+    void ruleSetsAreKeptAndTheListCanOpenInsteadOfTheReview();
 };
 
 void GroupListWindowTest::listShowsGroupsAndRulesMarkThem()
@@ -394,6 +398,65 @@ void GroupListWindowTest::thumbnailsFollowTheSharedStandardAndAreReused()
     std::filesystem::last_write_time(picture, std::filesystem::last_write_time(picture) + std::chrono::seconds(5));
     QCOMPARE(loadThumbnail(picture, 128).isNull(), false);
     QCOMPARE(thumbnailDecodeCount(), after + 1);
+}
+
+void GroupListWindowTest::ruleSetsAreKeptAndTheListCanOpenInsteadOfTheReview()
+{
+    TempDir dir;
+    writeGroups(dir);
+    QStringList errors;
+    auto window = searchedWindow(dir, &errors);
+    window->show();
+    QSignalSpy finished(window.get(), &MainWindow::searchFinished);
+    window->Button2Click();
+    QTRY_COMPARE(finished.count(), 1);
+    GroupListWindow* list = openList(*window);
+    QVERIFY(list);
+
+    // The copies folder preferred, then a name rule: c.jpg kept, and in the
+    // pair the one whose name does not match.
+    const QString copies = QString::fromStdString(dir.str() + "/photos/copies");
+    typeRules(*list, QStringLiteral("folder=/elsewhere;%1, not-name=d*").arg(copies));
+    QCOMPARE(markOf(*list, kCopies, 2), QStringLiteral("残す"));
+    QCOMPARE(markOf(*list, kPair, 0), QStringLiteral("削除"));
+    QCOMPARE(markOf(*list, kPair, 1), QStringLiteral("残す"));
+    list->saveRuleSet(QStringLiteral("コピー優先"));
+    typeRules(*list, QStringLiteral("path"));
+    QCOMPARE(markOf(*list, kCopies, 2), QStringLiteral("削除"));
+
+    // Chosen again from the sets, it gives the same marks and its own line back.
+    auto* sets = list->findChild<QComboBox*>(QStringLiteral("RuleSets"));
+    QCOMPARE(sets->count(), 1);
+    sets->setCurrentIndex(-1);
+    QTest::keyClick(sets, Qt::Key_Down);
+    QCOMPARE(list->findChild<QLineEdit*>(QStringLiteral("Rules"))->text(),
+             QStringLiteral("folder=/elsewhere;%1,not-name=d*").arg(copies));
+    QCOMPARE(markOf(*list, kCopies, 2), QStringLiteral("残す"));
+    QCOMPARE(markOf(*list, kPair, 0), QStringLiteral("削除"));
+
+    // Kept beside Zelvic.ini, not in it; a second list sees the set.
+    const QString config = m_home->path() + QStringLiteral("/XDG_CONFIG_HOME/zelvic/");
+    QVERIFY(QFile::exists(config + QStringLiteral("group_list.ini")));
+    QCOMPARE(GroupListSettings().ruleSets().size(), std::size_t {1});
+    QCOMPARE(GroupListSettings().ruleSets()[0].criteria[0].folders,
+             (std::vector<std::string> {"/elsewhere", copies.toStdString()}));
+
+    // With the list chosen to open after a search, the review walk is not run.
+    QTest::mouseClick(list->findChild<QCheckBox*>(QStringLiteral("OpenAfterSearch")), Qt::LeftButton);
+    QVERIFY(GroupListSettings().openListAfterSearch());
+    bool reviewShown = false;
+    ReviewWindow* review = MainWindowTestPeer(*window).reviewWindow();
+    auto* watch = new QTimer(review);
+    QObject::connect(watch, &QTimer::timeout, review, [review, &reviewShown] { reviewShown |= review->isVisible(); });
+    watch->start(5);
+    window->Button2Click();
+    QTRY_COMPARE(finished.count(), 2);
+    watch->stop();
+    QVERIFY(!reviewShown);
+    GroupListWindow* opened = window->findChild<GroupListWindow*>();
+    QVERIFY(opened);
+    QTRY_VERIFY(opened->isVisible());
+    QCOMPARE(opened->model()->rowCount(), 2);
 }
 
 QTEST_MAIN(GroupListWindowTest)
