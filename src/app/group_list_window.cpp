@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -147,9 +148,11 @@ void GroupListWindow::buildControls()
     m_move->setObjectName(QStringLiteral("Move"));
     m_undo = new QPushButton(QStringLiteral("元に戻す"), this);
     m_undo->setObjectName(QStringLiteral("Undo"));
+    m_history = new QPushButton(QStringLiteral("処理の一覧…"), this);
+    m_history->setObjectName(QStringLiteral("History"));
     m_openPlan = new QPushButton(QStringLiteral("計画を開く…"), this);
     m_savePlan = new QPushButton(QStringLiteral("計画を保存…"), this);
-    for (QPushButton* button : {m_trash, m_move, m_undo, m_openPlan, m_savePlan}) {
+    for (QPushButton* button : {m_trash, m_move, m_undo, m_history, m_openPlan, m_savePlan}) {
         button->setAutoDefault(false);
         actions->addWidget(button);
     }
@@ -182,6 +185,7 @@ void GroupListWindow::buildControls()
     connect(m_trash, &QPushButton::clicked, this, &GroupListWindow::trashMarked);
     connect(m_move, &QPushButton::clicked, this, &GroupListWindow::moveMarked);
     connect(m_undo, &QPushButton::clicked, this, &GroupListWindow::undoLast);
+    connect(m_history, &QPushButton::clicked, this, &GroupListWindow::pickBatchToUndo);
     connect(m_openPlan, &QPushButton::clicked, this, &GroupListWindow::openPlan);
     connect(m_savePlan, &QPushButton::clicked, this, &GroupListWindow::savePlan);
     connect(m_abortButton, &QPushButton::clicked, this, [this] { m_abort = true; });
@@ -387,6 +391,47 @@ void GroupListWindow::batchDone(const ApplyReport& report, const std::string& mo
 
 void GroupListWindow::undoLast()
 {
+    undo(std::nullopt);
+}
+
+void GroupListWindow::undoBatchNumbered(int64_t batch)
+{
+    undo(batch);
+}
+
+void GroupListWindow::pickBatchToUndo()
+{
+    std::string problem;
+    std::unique_ptr<BatchJournal> journal = BatchJournal::open(m_journalPath, problem);
+    if (!journal) {
+        m_status->setText(QStringLiteral("記録を開けません：%1").arg(QString::fromStdString(problem)));
+        return;
+    }
+    QStringList items;
+    std::vector<int64_t> ids;
+    const std::vector<BatchSummary> batches = journal->batches();
+    for (auto batch = batches.rbegin(); batch != batches.rend(); ++batch) {
+        items.append(QStringLiteral("%1  %2  %3  %4 ファイル（%5）  %6")
+                         .arg(batch->id)
+                         .arg(QDateTime::fromSecsSinceEpoch(batch->started).toString(QStringLiteral("yyyy/MM/dd hh:mm:ss")))
+                         .arg(QString::fromStdString(batch->action))
+                         .arg(batch->files)
+                         .arg(bytesText(batch->bytes))
+                         .arg(QString::fromStdString(batch->state)));
+        ids.push_back(batch->id);
+    }
+    if (items.isEmpty()) {
+        m_status->setText(QStringLiteral("元に戻せる処理はありません"));
+        return;
+    }
+    bool ok = false;
+    const QString picked = QInputDialog::getItem(this, QStringLiteral("元に戻す"), QStringLiteral("処理"), items, 0, false, &ok);
+    if (ok)
+        undo(ids[static_cast<std::size_t>(items.indexOf(picked))]);
+}
+
+void GroupListWindow::undo(std::optional<int64_t> batch)
+{
     if (m_worker)
         return;
     auto report = std::make_shared<UndoReport>();
@@ -394,14 +439,14 @@ void GroupListWindow::undoLast()
     auto problem = std::make_shared<std::string>();
     const std::string journalPath = m_journalPath;
     runInBackground(
-        [this, report, restored, problem, journalPath] {
+        [this, report, restored, problem, journalPath, batch] {
             std::unique_ptr<BatchJournal> journal = BatchJournal::open(journalPath, *problem);
             if (!journal)
                 return;
-            std::optional<int64_t> last;
-            for (const BatchSummary& batch : journal->batches()) {
-                if (batch.state != "undone" && (!last || batch.id > *last))
-                    last = batch.id;
+            std::optional<int64_t> last = batch;
+            for (const BatchSummary& summary : journal->batches()) {
+                if (!batch && summary.state != "undone" && (!last || summary.id > *last))
+                    last = summary.id;
             }
             if (!last) {
                 *problem = "元に戻せる処理はありません";
@@ -468,7 +513,7 @@ void GroupListWindow::runInBackground(std::function<void()> work, std::function<
 
 void GroupListWindow::setBusy(bool busy)
 {
-    for (QWidget* input : std::initializer_list<QWidget*> {m_applyRules, m_trash, m_move, m_undo, m_openPlan, m_savePlan})
+    for (QWidget* input : std::initializer_list<QWidget*> {m_applyRules, m_trash, m_move, m_undo, m_history, m_openPlan, m_savePlan})
         input->setEnabled(!busy);
     m_progress->setVisible(busy);
     m_abortButton->setVisible(busy);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,10 @@ public:
     void saveRuleSet(const QString& name);
     // Puts the last batch back.
     void undoLast();
+    // Puts back the batch the journal numbers `batch`.
+    void undoBatchNumbered(int64_t batch);
+    // Lists the journal's batches to pick one to put back.
+    void pickBatchToUndo();
     // Opens the review on the group of the current row.
     void reviewCurrentGroup();
 
@@ -98,6 +103,7 @@ private:
     // Runs `work` on a worker thread, then `finish` back here.
     void runInBackground(std::function<void()> work, std::function<void()> finish);
     void batchDone(const ApplyReport& report, const std::string& moveTo);
+    void undo(std::optional<int64_t> batch);
     void undoDone(const UndoReport& report, const std::vector<std::string>& restored, const QString& problem);
     std::vector<int32_t> filesAt(const std::vector<std::string>& paths) const;
 
@@ -116,6 +122,7 @@ private:
     QPushButton* m_trash = nullptr;
     QPushButton* m_move = nullptr;
     QPushButton* m_undo = nullptr;
+    QPushButton* m_history = nullptr;
     QPushButton* m_openPlan = nullptr;
     QPushButton* m_savePlan = nullptr;
     QPushButton* m_abortButton = nullptr;
