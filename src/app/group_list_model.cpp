@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QIcon>
+#include <QPixmap>
 #include <QLocale>
 
 #include "app/thumbnail_store.h"
@@ -113,9 +115,13 @@ QVariant GroupListModel::data(const QModelIndex& index, int role) const
     const CleanupMember& m = group.members[static_cast<std::size_t>(member)];
     const File_rec& file = m_files[static_cast<std::size_t>(m.file)];
     if (role == Qt::DecorationRole && index.column() == Name && m_thumbnails) {
+        // An icon, so that the view scales it into its icon size keeping
+        // the picture's proportions.
         const QImage image = m_thumbnails->thumbnail(pathText(file.path));
-        return image.isNull() ? QVariant() : QVariant(image);
+        return image.isNull() ? QVariant() : QVariant(QIcon(QPixmap::fromImage(image)));
     }
+    if (role == Qt::SizeHintRole)
+        return QSize(-1, kMemberRowHeight);
     if (role == Qt::ForegroundRole && index.column() == MarkColumn) {
         if (m.mark == Mark::Trash)
             return QColor(Qt::red);

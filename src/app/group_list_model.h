@@ -18,6 +18,10 @@ class GroupListModel : public QAbstractItemModel {
     Q_OBJECT
 
 public:
+    // The height of a member row: its thumbnail's side and a margin.
+    static constexpr int kThumbnailSide = 96;
+    static constexpr int kMemberRowHeight = kThumbnailSide + 6;
+
     enum Column : int { Name, MarkColumn, Folder, Size, Dimensions, Date, Score, ColumnCount };
 
     // `files` is the search's FileTable: a member deleted or moved by the

@@ -33,7 +33,6 @@
 
 namespace {
 
-constexpr int kIconSide = 96;
 
 QString bytesText(int64_t bytes)
 {
@@ -66,7 +65,7 @@ GroupListWindow::GroupListWindow(const GroupListSource& source, ReviewWindow* re
         return QMessageBox::question(this, windowTitle(), question) == QMessageBox::Yes;
     };
     buildControls();
-    resize(1000, 700);
+    resize(1200, 760);
 }
 
 GroupListWindow::~GroupListWindow()
@@ -117,16 +116,17 @@ void GroupListWindow::buildControls()
     m_view = new QTreeView(this);
     m_view->setObjectName(QStringLiteral("Groups"));
     m_view->setModel(m_model);
-    // Every row as tall as a thumbnail: the view then lays out 10,000 groups
-    // without asking each row its size.
-    m_view->setUniformRowHeights(true);
-    m_view->setIconSize(QSize(kIconSide, kIconSide));
+    // Member rows are as tall as a thumbnail, group rows a line of text;
+    // scrolling goes by item, so only the rows on screen are measured.
+    m_view->setIconSize(QSize(GroupListModel::kThumbnailSide, GroupListModel::kThumbnailSide));
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_view->setExpandsOnDoubleClick(false);
     m_view->header()->setSectionResizeMode(QHeaderView::Interactive);
-    m_view->setColumnWidth(GroupListModel::Name, 320);
-    m_view->setColumnWidth(GroupListModel::Folder, 240);
+    for (const auto& [column, width] : {std::pair {GroupListModel::Name, 320}, std::pair {GroupListModel::MarkColumn, 110},
+                                        std::pair {GroupListModel::Folder, 260}, std::pair {GroupListModel::Size, 80},
+                                        std::pair {GroupListModel::Dimensions, 100}, std::pair {GroupListModel::Date, 150}})
+        m_view->setColumnWidth(column, width);
     m_view->expandAll();
     m_view->installEventFilter(this);
     // Rows scrolled away no longer wait for their thumbnails; the rows now
