@@ -306,9 +306,27 @@ void GroupListWindow::reviewCurrentGroup()
     m_model->refreshGroup(g);
 }
 
+CleanupPlan GroupListWindow::currentPlan() const
+{
+    CleanupPlan plan = planOf(m_list, m_source.folder, "{}");
+    // Files already gone (deleted in the review, or moved by an earlier
+    // batch) leave their groups: the rest of a group is still acted on. A
+    // file the review moved stays, and its group is skipped as changed.
+    for (std::size_t g = 0; g < plan.groups.size(); ++g) {
+        const auto& members = m_list.group(g).members;
+        std::vector<PlanMember> left;
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            if ((*m_source.files)[static_cast<std::size_t>(members[i].file)].skip == 0)
+                left.push_back(std::move(plan.groups[g].members[i]));
+        }
+        plan.groups[g].members = std::move(left);
+    }
+    return plan;
+}
+
 void GroupListWindow::trashMarked()
 {
-    runPlan(planOf(m_list, m_source.folder, "{}"), {});
+    runPlan(currentPlan(), {});
 }
 
 void GroupListWindow::moveMarked()
@@ -316,7 +334,7 @@ void GroupListWindow::moveMarked()
     const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("移動先のフォルダ"));
     if (folder.isEmpty())
         return;
-    runPlan(planOf(m_list, m_source.folder, "{}"), folder.toStdString());
+    runPlan(currentPlan(), folder.toStdString());
 }
 
 void GroupListWindow::runPlan(const CleanupPlan& plan, const std::string& moveTo)
@@ -560,7 +578,7 @@ void GroupListWindow::savePlan()
     if (name.isEmpty())
         return;
     QFile file(name);
-    const std::string text = planText(planOf(m_list, m_source.folder, "{}"));
+    const std::string text = planText(currentPlan());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
         || file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())) {
         m_status->setText(QStringLiteral("%1 に書けません：%2").arg(name, file.errorString()));

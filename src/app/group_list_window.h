@@ -92,6 +92,8 @@ protected:
 
 private:
     void buildControls();
+    // The plan of the marks, without the files the FileTable holds as gone.
+    CleanupPlan currentPlan() const;
     // Flips a member's mark, saying why when the model refuses.
     void flipMark(const QModelIndex& index);
     void openPlan();

@@ -69,6 +69,9 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent) : QWidget(parent)
 
 MainWindow::~MainWindow()
 {
+    // The list works on m_last, which goes before the children do.
+    delete m_groupList;
+    m_groupList = nullptr;
     FormClose();
 }
 

@@ -275,9 +275,21 @@ void GroupListWindowTest::enterOpensTheReviewAndItsDeleteShows()
     QVERIFY(!std::filesystem::exists(dir.str() + "/photos/b.jpg"));
     QCOMPARE(markOf(*list, kCopies, 1), QStringLiteral("削除済み"));
     QCOMPARE(markOf(*list, kCopies, 0), QStringLiteral("―"));
-    // A rule leaves the deleted file alone.
+    // A rule leaves the deleted file alone, and a batch acts on the rest of
+    // its group rather than skip it for the file that is gone.
     typeRules(*list, QStringLiteral("path"));
     QCOMPARE(markOf(*list, kCopies, 1), QStringLiteral("削除済み"));
+    QCOMPARE(markOf(*list, kCopies, 2), QStringLiteral("削除"));
+    list->setConfirm([](const QString&) { return true; });
+    QSignalSpy batch(list, &GroupListWindow::batchFinished);
+    QTest::mouseClick(list->findChild<QPushButton*>(QStringLiteral("Trash")), Qt::LeftButton);
+    QTRY_COMPARE(batch.count(), 1);
+    QCOMPARE(status(*list), QStringLiteral("2 ファイル（%1）を移しました")
+                                .arg(QLocale::system().formattedDataSize(
+                                    static_cast<qint64>(std::filesystem::file_size(dir.str() + "/photos/a.jpg")
+                                                        + std::filesystem::file_size(dir.str() + "/photos/d.jpg")))));
+    QVERIFY(!std::filesystem::exists(dir.str() + "/photos/copies/c.jpg"));
+    QVERIFY(std::filesystem::exists(dir.str() + "/photos/a.jpg"));
 }
 
 void GroupListWindowTest::batchToTrashThenUndoPutsEveryFileBack()
