@@ -1,5 +1,8 @@
 #include "app/group_list_window.h"
 
+#include <algorithm>
+#include <utility>
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>

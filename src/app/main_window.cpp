@@ -459,6 +459,6 @@ void MainWindow::tellGroupsNotOffered()
                                 QMessageBox::Yes | QMessageBox::No, this);
     box->setObjectName(QStringLiteral("NotOfferedBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box, &QMessageBox::accepted, this, &MainWindow::openGroupList);
+    connect(box->button(QMessageBox::Yes), &QAbstractButton::clicked, this, &MainWindow::openGroupList);
     box->open();
 }
