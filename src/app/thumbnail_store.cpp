@@ -19,6 +19,7 @@
 #include <QRunnable>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QThread>
 #include <QThreadPool>
 #include <QUrl>
 
