@@ -202,8 +202,10 @@ QImage loadThumbnail(const std::string& path, int32_t size)
                                                   {"Software", "Zelvic"}});
     // Written whole or not at all (QSaveFile: a temporary file in the same
     // folder, then a rename), readable by its owner alone as the standard asks.
-    QDir().mkpath(QFileInfo(place.file).path());
-    QFile::setPermissions(QFileInfo(place.file).path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString folder = QFileInfo(place.file).path();
+    if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); // a new one only
+
     QSaveFile out(place.file);
     if (out.open(QIODevice::WriteOnly)) {
         out.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
