@@ -15,6 +15,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -55,8 +56,9 @@ std::string bytesOf(const std::string& path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// A main window on `dir` whose review walk after a search closes every group.
-std::unique_ptr<MainWindow> searchedWindow(const TempDir& dir, QStringList* errors)
+// A main window on `dir` whose review walk after a search closes every
+// group (unless the test answers the review itself).
+std::unique_ptr<MainWindow> searchedWindow(const TempDir& dir, QStringList* errors, bool closeReviews = true)
 {
     MainWindowSetup setup;
     setup.startDir = dir.str();
@@ -66,6 +68,8 @@ std::unique_ptr<MainWindow> searchedWindow(const TempDir& dir, QStringList* erro
     setup.cacheFile = dir.file(".cache/signatures.sqlite");
     auto window = std::make_unique<MainWindow>(std::move(setup));
     window->findChild<OptionGroup*>(QStringLiteral("RadioGroup1"))->setItemIndex(1); // photos/copies too
+    if (!closeReviews)
+        return window;
     MainWindow* raw = window.get();
     auto* closer = new QTimer(raw);
     QObject::connect(closer, &QTimer::timeout, raw, [raw, closer] {
@@ -144,6 +148,7 @@ private slots:
     void batchToTrashThenUndoPutsEveryFileBack();
     void thumbnailsFollowTheSharedStandardAndAreReused();
     void ruleSetsAreKeptAndTheListCanOpenInsteadOfTheReview();
+    void groupsPastTheWalksLimitAreCountedAndOpenTheList();
 };
 
 void GroupListWindowTest::listShowsGroupsAndRulesMarkThem()
@@ -469,6 +474,52 @@ void GroupListWindowTest::ruleSetsAreKeptAndTheListCanOpenInsteadOfTheReview()
     QVERIFY(opened);
     QTRY_VERIFY(opened->isVisible());
     QCOMPARE(opened->model()->rowCount(), 2);
+}
+
+void GroupListWindowTest::groupsPastTheWalksLimitAreCountedAndOpenTheList()
+{
+    // 2,002 pairs of copies, every pair its own size (one tiny JPEG with
+    // bytes after its end): the walk lets 2,001 of them start a group. The
+    // first group's review is ended with "中断", which ends the walk.
+    TempDir dir;
+    constexpr int kPairs = 2002;
+    testing_support::writeJpeg(dir.file("base.jpg"), testing_support::photoLikePicture(8, 8, 5), 90);
+    const std::string base = bytesOf(dir.file("base.jpg"));
+    for (int pair = 0; pair < kPairs; ++pair) {
+        const std::string bytes = base + std::string(static_cast<std::size_t>(pair), '\0');
+        for (const char* side : {"a", "b"}) {
+            std::ofstream out(dir.file("photos/" + std::to_string(pair) + side + ".jpg"), std::ios::binary);
+            out << bytes;
+        }
+    }
+    QStringList errors;
+    auto window = searchedWindow(dir, &errors, false);
+    ReviewWindow* review = MainWindowTestPeer(*window).reviewWindow();
+    int reviews = 0;
+    auto* aborter = new QTimer(review);
+    QObject::connect(aborter, &QTimer::timeout, review, [review, &reviews] {
+        if (review->isVisible()) {
+            ++reviews;
+            review->done(static_cast<int>(ReviewResult::Abort));
+        }
+    });
+    aborter->start(1);
+    window->show();
+    QSignalSpy finished(window.get(), &MainWindow::searchFinished);
+    window->Button2Click();
+    QTRY_COMPARE(finished.count(), 1);
+    QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
+    QCOMPARE(MainWindowTestPeer(*window).lastOutcome().pairList.size(), std::size_t {kPairs});
+    QCOMPARE(reviews, 1);
+
+    QMessageBox* box = nullptr;
+    QTRY_VERIFY((box = window->findChild<QMessageBox*>(QStringLiteral("NotOfferedBox"))) != nullptr);
+    QCOMPARE(box->text(), QStringLiteral("1 グループは表示されませんでした。グループ一覧で開きますか？"));
+    QVERIFY(!window->findChild<GroupListWindow*>());
+    QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+    GroupListWindow* list = window->findChild<GroupListWindow*>();
+    QVERIFY(list);
+    QCOMPARE(list->model()->rowCount(), kPairs);
 }
 
 QTEST_MAIN(GroupListWindowTest)
