@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
@@ -25,6 +26,8 @@
 #include "cache/cache_location.h"
 #include "common/folder_path.h"
 #include "common/path_text.h"
+#include "app/group_list_settings.h"
+#include "app/group_list_window.h"
 #include "review/error_messages.h"
 #include "review/review_session.h"
 #include "review/ui/error_box.h"
@@ -68,6 +71,9 @@ MainWindow::MainWindow(MainWindowSetup setup, QWidget* parent) : QWidget(parent)
 
 MainWindow::~MainWindow()
 {
+    // The list works on m_last, which goes before the children do.
+    delete m_groupList;
+    m_groupList = nullptr;
     FormClose();
 }
 
@@ -88,7 +94,10 @@ void MainWindow::buildControls()
     // In the free space right of the sub-folder choice, so that nothing else moves.
     m_moreFoldersButton = placed(new QPushButton(QStringLiteral("追加フォルダ…"), this), "MoreFoldersButton", 384, 48,
                                  137, 25);
-    for (QPushButton* button : {m_button1, m_button2, m_button3, m_button4, m_moreFoldersButton})
+    m_groupListButton = placed(new QPushButton(QStringLiteral("グループ一覧"), this), "GroupListButton", 384, 256, 97,
+                               25);
+    m_groupListButton->setEnabled(false);
+    for (QPushButton* button : {m_button1, m_button2, m_button3, m_button4, m_moreFoldersButton, m_groupListButton})
         button->setAutoDefault(false);
 
     m_radioGroup1 = placed(new OptionGroup(QStringLiteral("サブディレクトリ検索"),
@@ -135,6 +144,7 @@ void MainWindow::buildControls()
     connect(m_button2, &QPushButton::clicked, this, &MainWindow::Button2Click);
     connect(m_button3, &QPushButton::clicked, this, &MainWindow::Button3Click);
     connect(m_button4, &QPushButton::clicked, this, &MainWindow::Button4Click);
+    connect(m_groupListButton, &QPushButton::clicked, this, &MainWindow::openGroupList);
     connect(m_radioGroup2, &OptionGroup::clicked, this, &MainWindow::RadioGroup2Click);
     connect(m_moreFoldersButton, &QPushButton::clicked, this, &MainWindow::editSearchFolders);
     showSearchFolders(SearchFolderSettings::read(SearchFolderSettings::defaultPath()));
@@ -334,7 +344,11 @@ void MainWindow::Button2Click()
     options.moreFolders = std::move(more.moreFolders);
     options.excludes = std::move(more.excludes);
 
-    // The previous result goes now, as its list is cleared for the scan.
+    // The previous result goes now, as its list is cleared for the scan;
+    // the group list works on it and goes first.
+    delete m_groupList;
+    m_groupList = nullptr;
+    m_groupListButton->setEnabled(false);
     m_last = SearchOutcome {};
     m_listBox1->clear();
     m_listBox3->clear();
@@ -409,8 +423,16 @@ void MainWindow::onSearchFinished()
         lines.append(QString::fromUtf8(line));
     m_listBox1->addItems(lines);
 
-    runReview(m_last.options.mode,
-              [this](const PlacedGroupReviewer& reviewer) { Graphic_File_Disp(m_last.pairList, reviewer); });
+    m_groupListButton->setEnabled(!m_last.pairList.empty());
+    if (!m_last.pairList.empty() && GroupListSettings().openListAfterSearch()) {
+        // Chosen in the list: it opens instead of the review walk.
+        setBusy(false);
+        openGroupList();
+    } else {
+        runReview(m_last.options.mode,
+                  [this](const PlacedGroupReviewer& reviewer) { Graphic_File_Disp(m_last.pairList, reviewer); });
+        tellGroupsNotOffered();
+    }
 
     // A warm search never shows the progress line: the summary says how
     // many pictures the signature cache supplied.
@@ -448,4 +470,37 @@ void MainWindow::Button4Click()
     });
     setBusy(false);
     emit searchFinished();
+}
+
+void MainWindow::openGroupList()
+{
+    if (m_busy || m_last.pairList.empty())
+        return;
+    delete m_groupList;
+    GroupListSource source {&m_last.files, &m_last.pairList, &m_last.resultLines, m_last.options.folder,
+                            m_last.options.mode, m_pane};
+    m_groupList = new GroupListWindow(source, m_review, this);
+    m_groupList->show();
+    m_groupList->raise();
+}
+
+void MainWindow::tellGroupsNotOffered()
+{
+    // Only a list longer than the walk's limit can leave groups unshown.
+    if (static_cast<int64_t>(m_last.pairList.size()) <= kMaxSeed + 1)
+        return;
+    std::vector<PairRec> every = m_last.pairList;
+    std::vector<PairRec> walked = m_last.pairList;
+    const std::size_t all = gatherEveryGroup(every).size();
+    const std::size_t offered = groupsWhenAllOk(walked).size();
+    if (all <= offered)
+        return;
+    auto* box = new QMessageBox(QMessageBox::Information, windowTitle(),
+                                QStringLiteral("%1 グループは表示されませんでした。グループ一覧で開きますか？")
+                                    .arg(all - offered),
+                                QMessageBox::Yes | QMessageBox::No, this);
+    box->setObjectName(QStringLiteral("NotOfferedBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box->button(QMessageBox::Yes), &QAbstractButton::clicked, this, &MainWindow::openGroupList);
+    box->open();
 }

@@ -17,6 +17,7 @@
 #include "review/pane_size.h"
 
 class FolderTree;
+class GroupListWindow;
 class OptionGroup;
 class QLabel;
 class QLineEdit;
@@ -57,6 +58,8 @@ public:
     void Button2Click();
     void Button3Click();
     void Button4Click();
+    // Opens the list of every group of the last search (a new one each time).
+    void openGroupList();
 
 signals:
     // A search (with its review) or a re-display has ended.
@@ -84,6 +87,9 @@ private:
     // reviewer; a group that cannot be shown ends it.
     void runReview(CheckMode mode, const std::function<void(const PlacedGroupReviewer&)>& walk);
     void fitOuterSize();
+    // After the review walk: when its limit on starting pairs left groups
+    // unshown, says how many and offers the list.
+    void tellGroupsNotOffered();
 
     MainWindowSetup m_setup;
     FolderTree* m_tree = nullptr;
@@ -92,6 +98,8 @@ private:
     QPushButton* m_button3 = nullptr;
     QPushButton* m_button4 = nullptr;
     QPushButton* m_moreFoldersButton = nullptr;
+    QPushButton* m_groupListButton = nullptr;
+    GroupListWindow* m_groupList = nullptr;
     OptionGroup* m_radioGroup1 = nullptr;
     OptionGroup* m_radioGroup2 = nullptr;
     OptionGroup* m_radioGroup7 = nullptr;
