@@ -339,6 +339,9 @@ void MainWindow::Button2Click()
     options.depth = m_radioGroup1->itemIndex();
     options.screen = m_radioGroup3->itemIndex();
     options.cacheFile = m_setup.cacheFile ? *m_setup.cacheFile : defaultCacheFile();
+    // "Not the same" marks live beside the signatures the search reads.
+    if (!options.cacheFile.empty())
+        m_review->setMarksFile(options.cacheFile);
     // Read at each search, so that what the dialog last kept counts.
     SearchFolderSettings more = SearchFolderSettings::read(SearchFolderSettings::defaultPath());
     options.moreFolders = std::move(more.moreFolders);
@@ -400,6 +403,8 @@ void MainWindow::onSearchFinished()
     std::optional<SearchOutcome> outcome = m_runner->takeOutcome();
     if (outcome && !outcome->cacheWarning.empty())
         std::fprintf(stderr, "zelvic: %s\n", outcome->cacheWarning.c_str()); // the search itself is unharmed
+    if (outcome && !outcome->marksWarning.empty())
+        std::fprintf(stderr, "zelvic: %s\n", outcome->marksWarning.c_str()); // searched as if no pair were marked
     if (!outcome) {
         // Label1 keeps "検索中！！", as after any search that ended in an error.
         m_setup.reportError(m_runner->errorMessage());
