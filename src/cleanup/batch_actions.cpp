@@ -73,18 +73,6 @@ private:
     int32_t m_pending = 0;
 };
 
-int renameNoReplace(const std::string& from, const std::string& to)
-{
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0)
-        return EEXIST;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-}
-
 // Moves without ever replacing: a rename, or across file systems a copy
 // (with its times) and the removal of the source. Returns 0 or errno.
 int moveNoReplace(const std::string& from, const std::string& to, bool& copied)

@@ -19,3 +19,6 @@ int copyDescriptor(int in, int out);
 // Copies `from` to the new file `to`: EEXIST when `to` exists, and nothing
 // left behind on failure.
 int copyFileExclusive(const std::string& from, const std::string& to);
+
+// rename(2) that never replaces an existing target: EEXIST when it is taken.
+int renameNoReplace(const std::string& from, const std::string& to);

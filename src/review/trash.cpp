@@ -176,20 +176,6 @@ int writeRecord(const std::string& infoPath, const std::string& record, TrashSyn
     return error;
 }
 
-// rename(2) that never replaces an existing target. Returns 0 or errno.
-int renameNoReplace(const std::string& from, const std::string& to)
-{
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    // The file system cannot refuse a replacement itself.
-    struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0)
-        return EEXIST;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-}
-
 // The name a file takes in the trash: its own, shortened when the trash's
 // additions would make a name too long (the record keeps the full path). The
 // extension stays, and a multi-byte character is not cut in two.
