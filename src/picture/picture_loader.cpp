@@ -1,12 +1,12 @@
 #include "picture/picture_loader.h"
 
-#include "common/file_name.h"
 #include "picture/bmp_loader.h"
 #include "picture/jpeg_decoder.h"
+#include "picture/picture_format.h"
 
 LoadedPicture loadPicture(const std::string& path, JpegIdct idct)
 {
-    if (upperExtension(path) == ".JPG")
+    if (decoderFormatOf(path) == PictureFormat::Jpeg)
         return decodeJpegFile(path, idct);
     return loadBmpFile(path);
 }

@@ -7,10 +7,10 @@
 
 #include <unistd.h>
 
-#include "common/file_name.h"
 #include "picture/bmp_loader.h"
 #include "picture/jpeg_decoder.h"
 #include "picture/picture_file.h"
+#include "picture/picture_format.h"
 
 namespace {
 
@@ -171,7 +171,7 @@ std::optional<PictureSize> ReadPictureSize(const std::string& path)
     if (!file.open(path))
         return file.failure() == LoadFailure::Empty ? std::optional(PictureSize {}) : std::nullopt;
     HeaderReader in(file.fd());
-    if (upperExtension(path) == ".JPG")
+    if (decoderFormatOf(path) == PictureFormat::Jpeg)
         return jpegSize(in);
     return bitmapSize(in);
 }
@@ -187,7 +187,7 @@ std::optional<PictureSize> ReadShownSize(const std::string& path, LoadedPicture&
     }
     PictureSize size;
     std::string refusal;
-    if (upperExtension(path) == ".JPG") {
+    if (decoderFormatOf(path) == PictureFormat::Jpeg) {
         HeaderReader in(file.fd());
         JpegFrame frame;
         size = jpegSize(in, &frame);

@@ -1,9 +1,9 @@
 #include "picture/picture_stream.h"
 
-#include "common/file_name.h"
 #include "picture/bmp_loader.h"
 #include "picture/jpeg_decoder.h"
 #include "picture/picture_file.h"
+#include "picture/picture_format.h"
 
 struct PictureStreamer::Buffers {
     JpegBuffers jpeg;
@@ -21,7 +21,7 @@ StreamResult PictureStreamer::stream(const std::string& path, RowSink& sink, con
     PictureFile file;
     if (!file.open(path))
         return file.failed();
-    if (upperExtension(path) == ".JPG")
+    if (decoderFormatOf(path) == PictureFormat::Jpeg)
         return streamJpegFile(file, sink, options, m_buffers->jpeg);
     // A kept JPEG decode is not held while a bitmap takes its own memory.
     m_buffers->jpeg.kept.reset();

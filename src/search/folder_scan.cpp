@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 #include "common/fd_closer.h"
-#include "common/file_name.h"
 #include "common/log_categories.h"
 #include "common/parallel_for.h"
 #include "common/worker_pool.h"
@@ -29,10 +28,9 @@
 
 namespace {
 
-bool isPictureName(std::string_view name)
+bool isPictureName(std::string_view name, const ScanSettings& settings)
 {
-    const std::string extension = upperExtension(name);
-    return extension == ".JPG" || extension == ".BMP";
+    return settings.formats.takes(name);
 }
 
 bool abortSeen(const ScanSettings& settings)
@@ -218,7 +216,7 @@ private:
                     continue;
                 }
                 const std::string_view nameView(name);
-                if (!isPictureName(nameView))
+                if (!isPictureName(nameView, settings))
                     continue;
                 if (abortSeen(settings)) {
                     aborted = true;

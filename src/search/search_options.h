@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "picture/picture_format.h"
+
 // What to compare: the item index of "チェック内容".
 enum class CheckMode : int32_t { FileSize = 0, PictureSize = 1, Identical = 2, Similar = 3 };
 
@@ -19,4 +21,5 @@ struct SearchOptions {
     int32_t screen = 0;          // "画面サイズ" item index, 0..2 (-1: none chosen)
     int32_t jobs = 0;            // worker threads; 0 = all cores
     std::string cacheFile;       // the signature cache; empty: none, nothing read or kept
+    PictureFormats formats = PictureFormats::defaults(); // the kinds of picture file searched
 };
