@@ -9,7 +9,7 @@
 // The usage lines of the search command.
 inline constexpr const char* kSearchUsage =
     "usage: zelvic-cli search FOLDER [--mode size|dims|identical|similar] [--level strict|middle|loose]\n"
-    "                                [--depth 0..3] [--screen 0..2] [--jobs N] [--json]\n"
+    "                                [--depth 0..3] [--screen 0..2] [--jobs N] [--formats LIST] [--json]\n"
     "                                [--cache FILE | --no-cache] [--null | -0] [--verbose]\n";
 
 struct SearchArguments {

@@ -37,6 +37,7 @@ public:
 
     bool has(PictureFormat format) const { return (m_bits & bit(format)) != 0; }
     void add(PictureFormat format) { m_bits |= bit(format); }
+    void remove(PictureFormat format) { m_bits &= ~bit(format); }
     bool empty() const { return m_bits == 0; }
     // Whether a file of this name is one of the set's.
     bool takes(std::string_view path) const;

@@ -400,3 +400,29 @@ TEST(SearchCommandTest, SimilarSearchListsBothSpreadsOfEachFile)
         EXPECT_EQ(jsonNumber(search.out, "spread_b", index), spreadB);
     }
 }
+
+TEST(SearchCommandTest, FormatsChooseTheFilesAndOnlyOtherFormatsAreNamedInTheJson)
+{
+    TempDir dir;
+    testing_support::writeJpeg(dir.file("a.JPG"), testing_support::solidPicture(16, 16, 10, 20, 30));
+    testing_support::writeBmp24(dir.file("b.bmp"), testing_support::solidPicture(16, 16, 10, 20, 30));
+    testing_support::writeBytes(dir.file("c.txt"), "not a picture");
+    const CliRun plain = runCli({"search", dir.str(), "--mode", "dims", "--json", "--no-cache"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_FALSE(contains(plain.out, "\"formats\""));
+    EXPECT_EQ(jsonNumber(plain.out, "files", 0), 2);
+
+    const CliRun same = runCli({"search", dir.str(), "--mode", "dims", "--json", "--no-cache", "--formats", "bmp,jpg"});
+    ASSERT_EQ(same.status, 0) << same.err;
+    EXPECT_FALSE(contains(same.out, "\"formats\""));
+
+    const CliRun bmp = runCli({"search", dir.str(), "--mode", "dims", "--json", "--no-cache", "--formats", "bmp"});
+    ASSERT_EQ(bmp.status, 0) << bmp.err;
+    EXPECT_TRUE(contains(bmp.out, "\"depth\":0,\"formats\":\"bmp\",\"files\":[{\"path\":\"" + dir.str() + "/b.bmp\""));
+    EXPECT_FALSE(contains(bmp.out, "a.JPG"));
+    EXPECT_EQ(jsonNumber(bmp.out, "files", 0), 1);
+
+    const CliRun bad = runCli({"search", dir.str(), "--formats", "gif,"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_TRUE(contains(bad.err, "bad value for --formats: gif,"));
+}

@@ -131,7 +131,7 @@ replies() {
            _zelvic_cli; printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort' - "$completion" zelvic-cli "$@"
 }
 expect "commands" "search"$'\n'"signature" "$(replies s)"
-expect "search options" "--"$'\n'"--cache"$'\n'"--depth"$'\n'"--jobs"$'\n'"--json"$'\n'"--level"$'\n'"--mode"$'\n'"--no-cache"$'\n'"--null"$'\n'"--screen"$'\n'"--verbose" \
+expect "search options" "--"$'\n'"--cache"$'\n'"--depth"$'\n'"--formats"$'\n'"--jobs"$'\n'"--json"$'\n'"--level"$'\n'"--mode"$'\n'"--no-cache"$'\n'"--null"$'\n'"--screen"$'\n'"--verbose" \
        "$(replies search pictures --)"
 expect "cache options" "--cache"$'\n'"--verbose" "$(replies cache --)"
 expect "modes" "dims"$'\n'"identical"$'\n'"similar"$'\n'"size" "$(replies search pictures --mode '')"
