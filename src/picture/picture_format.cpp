@@ -41,6 +41,7 @@ bool formatDecodable(PictureFormat format)
     switch (format) {
     case PictureFormat::Jpeg:
     case PictureFormat::Bmp:
+    case PictureFormat::Png:
         return true;
     default:
         return false;

@@ -3,10 +3,16 @@
 #include "picture/bmp_loader.h"
 #include "picture/jpeg_decoder.h"
 #include "picture/picture_format.h"
+#include "picture/png_decoder.h"
 
 LoadedPicture loadPicture(const std::string& path, JpegIdct idct)
 {
-    if (decoderFormatOf(path) == PictureFormat::Jpeg)
+    switch (decoderFormatOf(path)) {
+    case PictureFormat::Jpeg:
         return decodeJpegFile(path, idct);
-    return loadBmpFile(path);
+    case PictureFormat::Png:
+        return decodePngFile(path);
+    default:
+        return loadBmpFile(path);
+    }
 }

@@ -163,6 +163,23 @@ PictureSize jpegSize(HeaderReader& in, JpegFrame* frame = nullptr)
     }
 }
 
+// A PNG's size from its IHDR chunk, which must come first; 0 x 0 without
+// one. PNG sides are below 2^31.
+PictureSize pngSize(HeaderReader& in)
+{
+    static constexpr uint8_t kStart[16] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    uint8_t header[24];
+    if (in.read(header, sizeof header) != sizeof header || !std::equal(kStart, kStart + 16, header))
+        return {};
+    const auto side = [&header](int at) {
+        const uint32_t value = (uint32_t {header[at]} << 24) | (uint32_t {header[at + 1]} << 16)
+                               | (uint32_t {header[at + 2]} << 8) | header[at + 3];
+        return value > 0x7FFFFFFFu ? 0 : static_cast<int32_t>(value);
+    };
+    const PictureSize size {side(16), side(20)};
+    return size.width > 0 && size.height > 0 ? size : PictureSize {};
+}
+
 } // namespace
 
 std::optional<PictureSize> ReadPictureSize(const std::string& path)
@@ -171,9 +188,14 @@ std::optional<PictureSize> ReadPictureSize(const std::string& path)
     if (!file.open(path))
         return file.failure() == LoadFailure::Empty ? std::optional(PictureSize {}) : std::nullopt;
     HeaderReader in(file.fd());
-    if (decoderFormatOf(path) == PictureFormat::Jpeg)
+    switch (decoderFormatOf(path)) {
+    case PictureFormat::Jpeg:
         return jpegSize(in);
-    return bitmapSize(in);
+    case PictureFormat::Png:
+        return pngSize(in);
+    default:
+        return bitmapSize(in);
+    }
 }
 
 std::optional<PictureSize> ReadShownSize(const std::string& path, LoadedPicture& failure)
@@ -194,6 +216,12 @@ std::optional<PictureSize> ReadShownSize(const std::string& path, LoadedPicture&
         // What the coefficients of a multi-scan file take is only known
         // from its first scan: the decode checks that.
         refusal = pictureLimitRefusal(jpegFrameClaim(frame, file.size(), 0));
+    } else if (decoderFormatOf(path) == PictureFormat::Png) {
+        HeaderReader in(file.fd());
+        size = pngSize(in);
+        // What every decode holds, libpng's rows and ours (see png_decoder);
+        // an interlaced file's whole picture is the decode's check.
+        refusal = pictureLimitRefusal({size.width, size.height, int64_t {size.width} * 23});
     } else {
         size = bmpDecodedSize(file, refusal);
     }

@@ -4,10 +4,12 @@
 #include "picture/jpeg_decoder.h"
 #include "picture/picture_file.h"
 #include "picture/picture_format.h"
+#include "picture/png_decoder.h"
 
 struct PictureStreamer::Buffers {
     JpegBuffers jpeg;
     BmpBuffers bmp;
+    PngBuffers png;
 };
 
 PictureStreamer::PictureStreamer() : m_buffers(std::make_unique<Buffers>()) {}
@@ -21,9 +23,15 @@ StreamResult PictureStreamer::stream(const std::string& path, RowSink& sink, con
     PictureFile file;
     if (!file.open(path))
         return file.failed();
-    if (decoderFormatOf(path) == PictureFormat::Jpeg)
+    const PictureFormat format = decoderFormatOf(path);
+    if (format == PictureFormat::Jpeg)
         return streamJpegFile(file, sink, options, m_buffers->jpeg);
-    // A kept JPEG decode is not held while a bitmap takes its own memory.
+    // A kept JPEG decode is not held while another picture takes its own memory.
     m_buffers->jpeg.kept.reset();
-    return streamBmpFile(file, sink, options, m_buffers->bmp);
+    switch (format) {
+    case PictureFormat::Png:
+        return streamPngFile(file, sink, options, m_buffers->png);
+    default:
+        return streamBmpFile(file, sink, options, m_buffers->bmp);
+    }
 }

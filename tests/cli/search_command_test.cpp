@@ -17,6 +17,7 @@
 #include "search/privilege.h"
 #include "support/cli_run.h"
 #include "support/test_pictures.h"
+#include "support/test_png.h"
 
 using testing_support::CliRun;
 using testing_support::runCli;
@@ -425,4 +426,34 @@ TEST(SearchCommandTest, FormatsChooseTheFilesAndOnlyOtherFormatsAreNamedInTheJso
     const CliRun bad = runCli({"search", dir.str(), "--formats", "gif,"});
     EXPECT_EQ(bad.status, 2);
     EXPECT_TRUE(contains(bad.err, "bad value for --formats: gif,"));
+}
+
+TEST(SearchCommandTest, PngCopiesJoinTheirJpegOnlyWhenPngIsSearched)
+{
+    TempDir dir;
+    const Picture photo = testing_support::photoLikePicture(160, 120, 11);
+    testing_support::writeJpeg(dir.file("photo.JPG"), photo, 95);
+    testing_support::writeBytes(dir.file("photo.png"), testing_support::encodePng(photo));
+    testing_support::writeBytes(dir.file("photo-interlaced.PNG"), testing_support::encodePng(photo, true));
+    testing_support::writeBmp24(dir.file("photo.bmp"), photo);
+    testing_support::writeJpeg(dir.file("other.JPG"), testing_support::photoLikePicture(160, 120, 12), 95);
+    const std::vector<std::string> search {"search", dir.str(), "--mode", "identical", "--level", "middle", "--no-cache"};
+
+    const CliRun all = runCli(search + std::vector<std::string> {"--formats", "all"});
+    ASSERT_EQ(all.status, 0) << all.err;
+    // One group of every copy, in the engine's order (the lossless copies first).
+    EXPECT_EQ(all.out, dir.str() + "/photo.png\n" + dir.str() + "/photo-interlaced.PNG\n" + dir.str() + "/photo.bmp\n"
+                           + dir.str() + "/photo.JPG\n");
+
+    const CliRun plain = runCli(search);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(plain.out, dir.str() + "/photo.JPG\n" + dir.str() + "/photo.bmp\n");
+
+    // A lossless copy of the same pixels has the bitmap's signatures.
+    for (const char* engine : {"identical", "similar"}) {
+        const CliRun png = runCli({"signature", "--engine", engine, dir.file("photo.png")});
+        const CliRun bmp = runCli({"signature", "--engine", engine, dir.file("photo.bmp")});
+        ASSERT_EQ(png.status, 0) << png.err;
+        EXPECT_EQ(png.out, bmp.out) << engine;
+    }
 }
