@@ -42,6 +42,7 @@ bool formatDecodable(PictureFormat format)
     case PictureFormat::Jpeg:
     case PictureFormat::Bmp:
     case PictureFormat::Png:
+    case PictureFormat::Webp:
         return true;
     default:
         return false;

@@ -4,6 +4,7 @@
 #include "picture/jpeg_decoder.h"
 #include "picture/picture_format.h"
 #include "picture/png_decoder.h"
+#include "picture/webp_decoder.h"
 
 LoadedPicture loadPicture(const std::string& path, JpegIdct idct)
 {
@@ -12,6 +13,8 @@ LoadedPicture loadPicture(const std::string& path, JpegIdct idct)
         return decodeJpegFile(path, idct);
     case PictureFormat::Png:
         return decodePngFile(path);
+    case PictureFormat::Webp:
+        return decodeWebpFile(path);
     default:
         return loadBmpFile(path);
     }

@@ -7,6 +7,8 @@
 
 #include <unistd.h>
 
+#include <webp/decode.h>
+
 #include "picture/bmp_loader.h"
 #include "picture/jpeg_decoder.h"
 #include "picture/picture_file.h"
@@ -180,6 +182,18 @@ PictureSize pngSize(HeaderReader& in)
     return size.width > 0 && size.height > 0 ? size : PictureSize {};
 }
 
+// A WebP's size as libwebp reads it from the first chunks; 0 x 0 without
+// one.
+PictureSize webpSize(HeaderReader& in)
+{
+    uint8_t header[64];
+    const std::size_t got = in.read(header, sizeof header);
+    WebPBitstreamFeatures features {};
+    if (WebPGetFeatures(header, got, &features) != VP8_STATUS_OK || features.width <= 0 || features.height <= 0)
+        return {};
+    return {features.width, features.height};
+}
+
 } // namespace
 
 std::optional<PictureSize> ReadPictureSize(const std::string& path)
@@ -193,6 +207,8 @@ std::optional<PictureSize> ReadPictureSize(const std::string& path)
         return jpegSize(in);
     case PictureFormat::Png:
         return pngSize(in);
+    case PictureFormat::Webp:
+        return webpSize(in);
     default:
         return bitmapSize(in);
     }
@@ -222,6 +238,11 @@ std::optional<PictureSize> ReadShownSize(const std::string& path, LoadedPicture&
         // What every decode holds, libpng's rows and ours (see png_decoder);
         // an interlaced file's whole picture is the decode's check.
         refusal = pictureLimitRefusal({size.width, size.height, int64_t {size.width} * 23});
+    } else if (decoderFormatOf(path) == PictureFormat::Webp) {
+        HeaderReader in(file.fd());
+        size = webpSize(in);
+        // The file and the decoded picture, held at once (see webp_decoder).
+        refusal = pictureLimitRefusal({size.width, size.height, file.size() + int64_t {size.width} * size.height * 3});
     } else {
         size = bmpDecodedSize(file, refusal);
     }

@@ -5,11 +5,13 @@
 #include "picture/picture_file.h"
 #include "picture/picture_format.h"
 #include "picture/png_decoder.h"
+#include "picture/webp_decoder.h"
 
 struct PictureStreamer::Buffers {
     JpegBuffers jpeg;
     BmpBuffers bmp;
     PngBuffers png;
+    WebpBuffers webp;
 };
 
 PictureStreamer::PictureStreamer() : m_buffers(std::make_unique<Buffers>()) {}
@@ -31,6 +33,8 @@ StreamResult PictureStreamer::stream(const std::string& path, RowSink& sink, con
     switch (format) {
     case PictureFormat::Png:
         return streamPngFile(file, sink, options, m_buffers->png);
+    case PictureFormat::Webp:
+        return streamWebpFile(file, sink, options, m_buffers->webp);
     default:
         return streamBmpFile(file, sink, options, m_buffers->bmp);
     }
