@@ -43,6 +43,7 @@ bool formatDecodable(PictureFormat format)
     case PictureFormat::Bmp:
     case PictureFormat::Png:
     case PictureFormat::Webp:
+    case PictureFormat::Gif:
         return true;
     default:
         return false;

@@ -1,6 +1,7 @@
 #include "picture/picture_loader.h"
 
 #include "picture/bmp_loader.h"
+#include "picture/gif_decoder.h"
 #include "picture/jpeg_decoder.h"
 #include "picture/picture_format.h"
 #include "picture/png_decoder.h"
@@ -15,6 +16,8 @@ LoadedPicture loadPicture(const std::string& path, JpegIdct idct)
         return decodePngFile(path);
     case PictureFormat::Webp:
         return decodeWebpFile(path);
+    case PictureFormat::Gif:
+        return decodeGifFile(path);
     default:
         return loadBmpFile(path);
     }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 
 #include <unistd.h>
 
@@ -194,6 +195,15 @@ PictureSize webpSize(HeaderReader& in)
     return {features.width, features.height};
 }
 
+// A GIF's logical screen size; 0 x 0 without one.
+PictureSize gifSize(HeaderReader& in)
+{
+    uint8_t header[10];
+    if (in.read(header, sizeof header) != sizeof header || std::memcmp(header, "GIF8", 4) != 0)
+        return {};
+    return {header[6] | (header[7] << 8), header[8] | (header[9] << 8)};
+}
+
 } // namespace
 
 std::optional<PictureSize> ReadPictureSize(const std::string& path)
@@ -209,6 +219,8 @@ std::optional<PictureSize> ReadPictureSize(const std::string& path)
         return pngSize(in);
     case PictureFormat::Webp:
         return webpSize(in);
+    case PictureFormat::Gif:
+        return gifSize(in);
     default:
         return bitmapSize(in);
     }
@@ -243,6 +255,11 @@ std::optional<PictureSize> ReadShownSize(const std::string& path, LoadedPicture&
         size = webpSize(in);
         // The file and the decoded picture, held at once (see webp_decoder).
         refusal = pictureLimitRefusal({size.width, size.height, file.size() + int64_t {size.width} * size.height * 3});
+    } else if (decoderFormatOf(path) == PictureFormat::Gif) {
+        HeaderReader in(file.fd());
+        size = gifSize(in);
+        // Where the first frame lies is the decode's check.
+        refusal = pictureLimitRefusal({size.width, size.height, int64_t {size.width} * 4});
     } else {
         size = bmpDecodedSize(file, refusal);
     }

@@ -1,6 +1,7 @@
 #include "picture/picture_stream.h"
 
 #include "picture/bmp_loader.h"
+#include "picture/gif_decoder.h"
 #include "picture/jpeg_decoder.h"
 #include "picture/picture_file.h"
 #include "picture/picture_format.h"
@@ -12,6 +13,7 @@ struct PictureStreamer::Buffers {
     BmpBuffers bmp;
     PngBuffers png;
     WebpBuffers webp;
+    GifBuffers gif;
 };
 
 PictureStreamer::PictureStreamer() : m_buffers(std::make_unique<Buffers>()) {}
@@ -35,6 +37,8 @@ StreamResult PictureStreamer::stream(const std::string& path, RowSink& sink, con
         return streamPngFile(file, sink, options, m_buffers->png);
     case PictureFormat::Webp:
         return streamWebpFile(file, sink, options, m_buffers->webp);
+    case PictureFormat::Gif:
+        return streamGifFile(file, sink, options, m_buffers->gif);
     default:
         return streamBmpFile(file, sink, options, m_buffers->bmp);
     }
