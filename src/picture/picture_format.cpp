@@ -44,6 +44,7 @@ bool formatDecodable(PictureFormat format)
     case PictureFormat::Png:
     case PictureFormat::Webp:
     case PictureFormat::Gif:
+    case PictureFormat::Tiff:
         return true;
     default:
         return false;

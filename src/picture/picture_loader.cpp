@@ -5,6 +5,7 @@
 #include "picture/jpeg_decoder.h"
 #include "picture/picture_format.h"
 #include "picture/png_decoder.h"
+#include "picture/tiff_decoder.h"
 #include "picture/webp_decoder.h"
 
 LoadedPicture loadPicture(const std::string& path, JpegIdct idct)
@@ -18,6 +19,8 @@ LoadedPicture loadPicture(const std::string& path, JpegIdct idct)
         return decodeWebpFile(path);
     case PictureFormat::Gif:
         return decodeGifFile(path);
+    case PictureFormat::Tiff:
+        return decodeTiffFile(path);
     default:
         return loadBmpFile(path);
     }

@@ -36,6 +36,7 @@ struct LoadedPicture {
 
 // Loads a picture file. The format follows the extension alone (see
 // picture_format.h): ".JPG" in any letter case is decoded as JPEG, ".PNG" as
-// PNG, ".WEBP" as WebP, ".GIF" as GIF (its first frame), every other file is read as a Windows bitmap, so a ".BMP" holding JPEG
-// data fails.
+// PNG, ".WEBP" as WebP, ".GIF" as GIF (its first frame), ".TIF"/".TIFF" as
+// TIFF, every other file is read as a Windows bitmap, so a ".BMP" holding
+// JPEG data fails.
 LoadedPicture loadPicture(const std::string& path, JpegIdct idct);

@@ -14,6 +14,7 @@
 #include "picture/jpeg_decoder.h"
 #include "picture/picture_file.h"
 #include "picture/picture_format.h"
+#include "picture/tiff_decoder.h"
 
 namespace {
 
@@ -204,6 +205,18 @@ PictureSize gifSize(HeaderReader& in)
     return {header[6] | (header[7] << 8), header[8] | (header[9] << 8)};
 }
 
+// A TIFF's first picture's sides, from its directory; 0 x 0 when it has
+// none (a side beyond 2^31 too).
+PictureSize tiffSize(const PictureFile& file)
+{
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (!readTiffSides(file.fd(), file.size(), file.path(), &width, &height) || width > 0x7FFFFFFFu
+        || height > 0x7FFFFFFFu)
+        return {};
+    return {static_cast<int32_t>(width), static_cast<int32_t>(height)};
+}
+
 } // namespace
 
 std::optional<PictureSize> ReadPictureSize(const std::string& path)
@@ -211,6 +224,8 @@ std::optional<PictureSize> ReadPictureSize(const std::string& path)
     PictureFile file;
     if (!file.open(path))
         return file.failure() == LoadFailure::Empty ? std::optional(PictureSize {}) : std::nullopt;
+    if (decoderFormatOf(path) == PictureFormat::Tiff)
+        return tiffSize(file);
     HeaderReader in(file.fd());
     switch (decoderFormatOf(path)) {
     case PictureFormat::Jpeg:
@@ -260,6 +275,10 @@ std::optional<PictureSize> ReadShownSize(const std::string& path, LoadedPicture&
         size = gifSize(in);
         // Where the first frame lies is the decode's check.
         refusal = pictureLimitRefusal({size.width, size.height, int64_t {size.width} * 4});
+    } else if (decoderFormatOf(path) == PictureFormat::Tiff) {
+        size = tiffSize(file);
+        // What a strip or tile holds is the decode's check.
+        refusal = pictureLimitRefusal({size.width, size.height, int64_t {size.width} * (64 * 4 + 3)});
     } else {
         size = bmpDecodedSize(file, refusal);
     }

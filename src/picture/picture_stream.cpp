@@ -6,6 +6,7 @@
 #include "picture/picture_file.h"
 #include "picture/picture_format.h"
 #include "picture/png_decoder.h"
+#include "picture/tiff_decoder.h"
 #include "picture/webp_decoder.h"
 
 struct PictureStreamer::Buffers {
@@ -14,6 +15,7 @@ struct PictureStreamer::Buffers {
     PngBuffers png;
     WebpBuffers webp;
     GifBuffers gif;
+    TiffBuffers tiff;
 };
 
 PictureStreamer::PictureStreamer() : m_buffers(std::make_unique<Buffers>()) {}
@@ -39,6 +41,8 @@ StreamResult PictureStreamer::stream(const std::string& path, RowSink& sink, con
         return streamWebpFile(file, sink, options, m_buffers->webp);
     case PictureFormat::Gif:
         return streamGifFile(file, sink, options, m_buffers->gif);
+    case PictureFormat::Tiff:
+        return streamTiffFile(file, sink, options, m_buffers->tiff);
     default:
         return streamBmpFile(file, sink, options, m_buffers->bmp);
     }

@@ -438,6 +438,7 @@ TEST(SearchCommandTest, LosslessCopiesJoinTheirJpegOnlyWhenTheirFormatsAreSearch
     testing_support::writeBytes(dir.file("photo-interlaced.PNG"), testing_support::encodePng(photo, true));
     testing_support::writeBmp24(dir.file("photo.bmp"), photo);
     ASSERT_EQ(std::system(("cwebp -quiet -lossless -exact " + dir.file("photo.png") + " -o " + dir.file("photo.webp")).c_str()), 0);
+    ASSERT_EQ(std::system(("convert " + dir.file("photo.png") + " -compress lzw " + dir.file("photo.tif")).c_str()), 0);
     testing_support::writeJpeg(dir.file("other.JPG"), testing_support::photoLikePicture(160, 120, 12), 95);
     const std::vector<std::string> search {"search", dir.str(), "--mode", "identical", "--level", "middle", "--no-cache"};
 
@@ -451,7 +452,8 @@ TEST(SearchCommandTest, LosslessCopiesJoinTheirJpegOnlyWhenTheirFormatsAreSearch
         group.push_back(line);
     std::sort(group.begin(), group.end());
     EXPECT_EQ(group, (std::vector<std::string> {dir.file("photo-interlaced.PNG"), dir.file("photo.JPG"),
-                                                dir.file("photo.bmp"), dir.file("photo.png"), dir.file("photo.webp")}));
+                                                dir.file("photo.bmp"), dir.file("photo.png"), dir.file("photo.tif"),
+                                                dir.file("photo.webp")}));
 
     const CliRun plain = runCli(search);
     ASSERT_EQ(plain.status, 0) << plain.err;
@@ -460,7 +462,7 @@ TEST(SearchCommandTest, LosslessCopiesJoinTheirJpegOnlyWhenTheirFormatsAreSearch
     // A lossless copy of the same pixels has the bitmap's signatures.
     for (const char* engine : {"identical", "similar"}) {
         const CliRun bmp = runCli({"signature", "--engine", engine, dir.file("photo.bmp")});
-        for (const char* copy : {"photo.png", "photo-interlaced.PNG", "photo.webp"}) {
+        for (const char* copy : {"photo.png", "photo-interlaced.PNG", "photo.webp", "photo.tif"}) {
             const CliRun lossless = runCli({"signature", "--engine", engine, dir.file(copy)});
             ASSERT_EQ(lossless.status, 0) << lossless.err;
             EXPECT_EQ(lossless.out, bmp.out) << engine << " " << copy;
