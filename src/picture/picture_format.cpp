@@ -45,6 +45,8 @@ bool formatDecodable(PictureFormat format)
     case PictureFormat::Webp:
     case PictureFormat::Gif:
     case PictureFormat::Tiff:
+    case PictureFormat::Heic:
+    case PictureFormat::Avif:
         return true;
     default:
         return false;

@@ -2,6 +2,7 @@
 
 #include "picture/bmp_loader.h"
 #include "picture/gif_decoder.h"
+#include "picture/heif_decoder.h"
 #include "picture/jpeg_decoder.h"
 #include "picture/picture_format.h"
 #include "picture/png_decoder.h"
@@ -21,6 +22,9 @@ LoadedPicture loadPicture(const std::string& path, JpegIdct idct)
         return decodeGifFile(path);
     case PictureFormat::Tiff:
         return decodeTiffFile(path);
+    case PictureFormat::Heic:
+    case PictureFormat::Avif:
+        return decodeHeifFile(path);
     default:
         return loadBmpFile(path);
     }

@@ -11,6 +11,7 @@
 #include <webp/decode.h>
 
 #include "picture/bmp_loader.h"
+#include "picture/heif_decoder.h"
 #include "picture/jpeg_decoder.h"
 #include "picture/picture_file.h"
 #include "picture/picture_format.h"
@@ -217,6 +218,16 @@ PictureSize tiffSize(const PictureFile& file)
     return {static_cast<int32_t>(width), static_cast<int32_t>(height)};
 }
 
+// A HEIF file's primary picture's size after its rotation, from its boxes;
+// 0 x 0 when libheif cannot read them.
+PictureSize heifSize(PictureFile& file)
+{
+    PictureSize size;
+    if (!readHeifSides(file, &size.width, &size.height))
+        return {};
+    return size;
+}
+
 } // namespace
 
 std::optional<PictureSize> ReadPictureSize(const std::string& path)
@@ -226,6 +237,8 @@ std::optional<PictureSize> ReadPictureSize(const std::string& path)
         return file.failure() == LoadFailure::Empty ? std::optional(PictureSize {}) : std::nullopt;
     if (decoderFormatOf(path) == PictureFormat::Tiff)
         return tiffSize(file);
+    if (decoderFormatOf(path) == PictureFormat::Heic || decoderFormatOf(path) == PictureFormat::Avif)
+        return heifSize(file);
     HeaderReader in(file.fd());
     switch (decoderFormatOf(path)) {
     case PictureFormat::Jpeg:
@@ -279,6 +292,10 @@ std::optional<PictureSize> ReadShownSize(const std::string& path, LoadedPicture&
         size = tiffSize(file);
         // What a strip or tile holds is the decode's check.
         refusal = pictureLimitRefusal({size.width, size.height, int64_t {size.width} * (64 * 4 + 3)});
+    } else if (decoderFormatOf(path) == PictureFormat::Heic || decoderFormatOf(path) == PictureFormat::Avif) {
+        size = heifSize(file);
+        // The planes and the picture libheif holds (see heif_decoder).
+        refusal = pictureLimitRefusal({size.width, size.height, file.size() + int64_t {size.width} * size.height * 9});
     } else {
         size = bmpDecodedSize(file, refusal);
     }

@@ -2,6 +2,7 @@
 
 #include "picture/bmp_loader.h"
 #include "picture/gif_decoder.h"
+#include "picture/heif_decoder.h"
 #include "picture/jpeg_decoder.h"
 #include "picture/picture_file.h"
 #include "picture/picture_format.h"
@@ -16,6 +17,7 @@ struct PictureStreamer::Buffers {
     WebpBuffers webp;
     GifBuffers gif;
     TiffBuffers tiff;
+    HeifBuffers heif;
 };
 
 PictureStreamer::PictureStreamer() : m_buffers(std::make_unique<Buffers>()) {}
@@ -43,6 +45,9 @@ StreamResult PictureStreamer::stream(const std::string& path, RowSink& sink, con
         return streamGifFile(file, sink, options, m_buffers->gif);
     case PictureFormat::Tiff:
         return streamTiffFile(file, sink, options, m_buffers->tiff);
+    case PictureFormat::Heic:
+    case PictureFormat::Avif:
+        return streamHeifFile(file, sink, options, m_buffers->heif);
     default:
         return streamBmpFile(file, sink, options, m_buffers->bmp);
     }
