@@ -47,10 +47,10 @@ bool formatDecodable(PictureFormat format)
     case PictureFormat::Tiff:
     case PictureFormat::Heic:
     case PictureFormat::Avif:
+    case PictureFormat::Jxl:
         return true;
-    default:
-        return false;
     }
+    return false;
 }
 
 std::optional<PictureFormat> formatOfName(std::string_view path)

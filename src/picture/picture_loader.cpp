@@ -4,6 +4,7 @@
 #include "picture/gif_decoder.h"
 #include "picture/heif_decoder.h"
 #include "picture/jpeg_decoder.h"
+#include "picture/jxl_decoder.h"
 #include "picture/picture_format.h"
 #include "picture/png_decoder.h"
 #include "picture/tiff_decoder.h"
@@ -25,6 +26,8 @@ LoadedPicture loadPicture(const std::string& path, JpegIdct idct)
     case PictureFormat::Heic:
     case PictureFormat::Avif:
         return decodeHeifFile(path);
+    case PictureFormat::Jxl:
+        return decodeJxlFile(path);
     default:
         return loadBmpFile(path);
     }

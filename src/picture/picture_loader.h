@@ -37,6 +37,7 @@ struct LoadedPicture {
 // Loads a picture file. The format follows the extension alone (see
 // picture_format.h): ".JPG" in any letter case is decoded as JPEG, ".PNG" as
 // PNG, ".WEBP" as WebP, ".GIF" as GIF (its first frame), ".TIF"/".TIFF" as
-// TIFF, ".HEIC"/".HEIF"/".AVIF" through libheif, every other file is read as a Windows bitmap, so a ".BMP" holding
+// TIFF, ".HEIC"/".HEIF"/".AVIF" through libheif, ".JXL" as JPEG XL, every
+// other file is read as a Windows bitmap, so a ".BMP" holding
 // JPEG data fails.
 LoadedPicture loadPicture(const std::string& path, JpegIdct idct);

@@ -13,6 +13,7 @@
 #include "picture/bmp_loader.h"
 #include "picture/heif_decoder.h"
 #include "picture/jpeg_decoder.h"
+#include "picture/jxl_decoder.h"
 #include "picture/picture_file.h"
 #include "picture/picture_format.h"
 #include "picture/tiff_decoder.h"
@@ -228,6 +229,16 @@ PictureSize heifSize(PictureFile& file)
     return size;
 }
 
+// A JPEG XL picture's size after its orientation; 0 x 0 when libjxl cannot
+// read its header.
+PictureSize jxlSize(PictureFile& file)
+{
+    PictureSize size;
+    if (!readJxlSides(file, &size.width, &size.height))
+        return {};
+    return size;
+}
+
 } // namespace
 
 std::optional<PictureSize> ReadPictureSize(const std::string& path)
@@ -239,6 +250,8 @@ std::optional<PictureSize> ReadPictureSize(const std::string& path)
         return tiffSize(file);
     if (decoderFormatOf(path) == PictureFormat::Heic || decoderFormatOf(path) == PictureFormat::Avif)
         return heifSize(file);
+    if (decoderFormatOf(path) == PictureFormat::Jxl)
+        return jxlSize(file);
     HeaderReader in(file.fd());
     switch (decoderFormatOf(path)) {
     case PictureFormat::Jpeg:
@@ -296,6 +309,10 @@ std::optional<PictureSize> ReadShownSize(const std::string& path, LoadedPicture&
         size = heifSize(file);
         // The planes and the picture libheif holds (see heif_decoder).
         refusal = pictureLimitRefusal({size.width, size.height, file.size() + int64_t {size.width} * size.height * 9});
+    } else if (decoderFormatOf(path) == PictureFormat::Jxl) {
+        size = jxlSize(file);
+        // The file and the picture libjxl holds (see jxl_decoder).
+        refusal = pictureLimitRefusal({size.width, size.height, file.size() + int64_t {size.width} * size.height * 4});
     } else {
         size = bmpDecodedSize(file, refusal);
     }

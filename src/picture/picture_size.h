@@ -16,7 +16,7 @@ struct PictureSize {
 // in any letter case) by its markers up to the first scan, a ".PNG" file by
 // its IHDR chunk a ".WEBP" file by its first chunks and a ".GIF" file by its logical
 // screen, a ".TIF"/".TIFF" file by its first directory, a ".HEIC"/".HEIF"/".AVIF"
-// file by its boxes, as libheif reads them (their full sides, after rotation), every other file as
+// file by its boxes, as libheif reads them, a ".JXL" file by its header (their full sides, after rotation), every other file as
 // a Windows bitmap, each value the unsigned 16-bit number of the header (a
 // top-down bitmap of height -200 reads 65336). This is the size the
 // picture-size comparison compares. A file without a readable size gives

@@ -4,6 +4,7 @@
 #include "picture/gif_decoder.h"
 #include "picture/heif_decoder.h"
 #include "picture/jpeg_decoder.h"
+#include "picture/jxl_decoder.h"
 #include "picture/picture_file.h"
 #include "picture/picture_format.h"
 #include "picture/png_decoder.h"
@@ -18,6 +19,7 @@ struct PictureStreamer::Buffers {
     GifBuffers gif;
     TiffBuffers tiff;
     HeifBuffers heif;
+    JxlBuffers jxl;
 };
 
 PictureStreamer::PictureStreamer() : m_buffers(std::make_unique<Buffers>()) {}
@@ -48,6 +50,8 @@ StreamResult PictureStreamer::stream(const std::string& path, RowSink& sink, con
     case PictureFormat::Heic:
     case PictureFormat::Avif:
         return streamHeifFile(file, sink, options, m_buffers->heif);
+    case PictureFormat::Jxl:
+        return streamJxlFile(file, sink, options, m_buffers->jxl);
     default:
         return streamBmpFile(file, sink, options, m_buffers->bmp);
     }

@@ -43,8 +43,8 @@ std::vector<std::vector<std::string>> groupsOf(const std::string& out)
 }
 
 // Copies of one photograph: JPEG, BMP, PNG, WebP lossless and at quality
-// 90, TIFF, GIF, HEIC and AVIF, made by ImageMagick, cwebp, heif-enc and
-// avifenc; and beside them in `decoded` each copy as its format's own tool
+// 90, TIFF, GIF, HEIC, AVIF and JPEG XL, made by ImageMagick, cwebp,
+// heif-enc, avifenc and cjxl; and beside them in `decoded` each copy as its format's own tool
 // decodes it, saved as a bitmap under the copy's name.
 void writeCopies(const TempDir& dir)
 {
@@ -62,12 +62,14 @@ void writeCopies(const TempDir& dir)
     ASSERT_TRUE(run("cwebp -quiet -q 90 " + photo + " -o " + copies + "/q90.webp"));
     ASSERT_TRUE(run("heif-enc -q 90 " + photo + " -o " + copies + "/photo.heic"));
     ASSERT_TRUE(run("avifenc -s 8 " + photo + " " + copies + "/photo.avif"));
+    ASSERT_TRUE(run("cjxl -q 90 " + photo + " " + copies + "/photo.jxl"));
     for (const char* name : {"photo.JPG", "photo.bmp", "photo.png", "photo.tif", "photo.gif"})
         ASSERT_TRUE(run("convert " + copies + "/" + name + " BMP3:" + decoded + "/" + name + ".bmp"));
     for (const char* name : {"lossless.webp", "q90.webp"})
         ASSERT_TRUE(run("dwebp -quiet " + copies + "/" + name + " -bmp -o " + decoded + "/" + name + ".bmp"));
-    for (const char* name : {"photo.heic", "photo.avif"}) {
-        ASSERT_TRUE(run("heif-convert " + copies + "/" + name + " " + dir.file(std::string(name) + ".png")));
+    for (const char* name : {"photo.heic", "photo.avif", "photo.jxl"}) {
+        const std::string tool = std::string(name) == "photo.jxl" ? "djxl " : "heif-convert ";
+        ASSERT_TRUE(run(tool + copies + "/" + name + " " + dir.file(std::string(name) + ".png")));
         ASSERT_TRUE(run("convert " + dir.file(std::string(name) + ".png") + " BMP3:" + decoded + "/" + name + ".bmp"));
     }
 }
@@ -83,7 +85,7 @@ TEST(FormatCopies, EveryFormatsCopyIsOneGroupOnlyWhenAllFormatsAreSearched)
     ASSERT_EQ(all.status, 0) << all.err;
     EXPECT_EQ(groupsOf(all.out),
               (std::vector<std::vector<std::string>> {{"lossless.webp", "photo.JPG", "photo.avif", "photo.bmp", "photo.gif",
-                                                       "photo.heic", "photo.png", "photo.tif", "q90.webp"}}));
+                                                       "photo.heic", "photo.jxl", "photo.png", "photo.tif", "q90.webp"}}));
     const CliRun plain = runCli({"search", copies, "--mode", "identical", "--level", "middle", "--no-cache"});
     ASSERT_EQ(plain.status, 0) << plain.err;
     EXPECT_EQ(groupsOf(plain.out), (std::vector<std::vector<std::string>> {{"photo.JPG", "photo.bmp"}}));
