@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libjpeg62-turbo-dev libsqlite3-dev zlib1g-dev libgtest-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libjpeg62-turbo-dev libpng-dev libwebp-dev webp libgif-dev libtiff-dev libheif-dev libheif-examples libavif-bin libjxl-dev libjxl-tools imagemagick libsqlite3-dev zlib1g-dev libgtest-dev
           libbenchmark-dev fonts-ipafont-gothic nlohmann-json3-dev
           desktop-file-utils appstream man-db groff-base ccache)
 missing=()

@@ -10,14 +10,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTimer>
+#include <QToolButton>
 
 #include "app/folder_listing.h"
 #include "app/folder_tree.h"
+#include "app/format_choice.h"
 #include "app/option_group.h"
 #include "app/search_folder_settings.h"
 #include "app/search_folders_dialog.h"
@@ -139,6 +142,10 @@ void MainWindow::buildControls()
     m_listBox3 = placed(new QListWidget(this), "ListBox3", 240, 384, 281, 129);
     m_listBox1 = placed(new QListWidget(this), "ListBox1", 456, 56, 553, 233);
     m_listBox1->setVisible(false);
+    // Below the sub-folder choice, where nothing else is: the seed's controls stay put.
+    m_formatButton = placed(new QToolButton(this), "FormatButton", 384, 104, 89, 25);
+    m_formatButton->setText(QStringLiteral("形式"));
+    m_formatButton->setPopupMode(QToolButton::InstantPopup);
 
     connect(m_button1, &QPushButton::clicked, this, &QWidget::close);
     connect(m_button2, &QPushButton::clicked, this, &MainWindow::Button2Click);
@@ -166,9 +173,11 @@ void MainWindow::FormCreate()
                                           : m_setup.startDir;
     RadioGroup2Click();
     const std::string home = pathBytes(QDir::homePath());
-    m_settings = settings_location::locate(
-        m_startDir, settings_location::configFolder(std::getenv("XDG_CONFIG_HOME"), home));
+    m_configFolder = settings_location::configFolder(std::getenv("XDG_CONFIG_HOME"), home);
+    m_settings = settings_location::locate(m_startDir, m_configFolder);
     readSettings();
+    m_formats = format_choice::read(m_configFolder);
+    buildFormatMenu();
     setWindowTitle(kTitleLine);
     // A person's own pictures are under the home folder: it comes first,
     // before "/" and its system folders.
@@ -287,7 +296,8 @@ void MainWindow::setBusy(bool busy)
 {
     m_busy = busy;
     for (QWidget* input : std::initializer_list<QWidget*> {m_button2, m_button4, m_tree, m_radioGroup1, m_radioGroup2,
-                                                            m_radioGroup7, m_radioGroup3, m_moreFoldersButton})
+                                                            m_radioGroup7, m_radioGroup3, m_moreFoldersButton,
+                                                            m_formatButton})
         input->setEnabled(!busy);
 }
 
@@ -322,6 +332,42 @@ void MainWindow::showSearchFolders(const SearchFolderSettings& settings)
     m_moreFoldersButton->setToolTip(lines.join(QLatin1Char('\n')));
 }
 
+void MainWindow::buildFormatMenu()
+{
+    auto* menu = new QMenu(m_formatButton);
+    for (int i = 0; i < kPictureFormatCount; ++i) {
+        const auto format = static_cast<PictureFormat>(i);
+        if (!formatDecodable(format))
+            continue;
+        QAction* action = menu->addAction(QString::fromUtf8(formatWord(format).data(),
+                                                            static_cast<qsizetype>(formatWord(format).size())));
+        action->setObjectName(QStringLiteral("format_") + action->text());
+        action->setCheckable(true);
+        action->setChecked(m_formats.has(format));
+        connect(action, &QAction::toggled, this, [this, format, action](bool on) { formatToggled(format, action, on); });
+    }
+    m_formatButton->setMenu(menu);
+}
+
+void MainWindow::formatToggled(PictureFormat format, QAction* action, bool on)
+{
+    PictureFormats next = m_formats;
+    if (on)
+        next.add(format);
+    else
+        next.remove(format);
+    if (next.empty()) {
+        // A search of no format would find nothing: the last one stays on.
+        action->setChecked(true);
+        return;
+    }
+    if (next == m_formats)
+        return;
+    m_formats = next;
+    if (!format_choice::write(m_configFolder, m_formats))
+        std::fprintf(stderr, "zelvic: the choice of formats could not be kept in %s\n", m_configFolder.c_str());
+}
+
 void MainWindow::Button2Click()
 {
     if (m_busy)
@@ -346,6 +392,7 @@ void MainWindow::Button2Click()
     SearchFolderSettings more = SearchFolderSettings::read(SearchFolderSettings::defaultPath());
     options.moreFolders = std::move(more.moreFolders);
     options.excludes = std::move(more.excludes);
+    options.formats = m_formats;
 
     // The previous result goes now, as its list is cleared for the scan;
     // the group list works on it and goes first.

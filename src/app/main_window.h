@@ -18,12 +18,14 @@
 
 class FolderTree;
 class GroupListWindow;
+class QAction;
 class OptionGroup;
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
+class QToolButton;
 class ReviewWindow;
 class SearchRunner;
 
@@ -80,6 +82,9 @@ private:
     void editSearchFolders();
     void showSearchFolders(const SearchFolderSettings& settings);
     void readSettings();
+    // The "形式" button's menu: one checkable entry a format, from m_formats.
+    void buildFormatMenu();
+    void formatToggled(PictureFormat format, QAction* action, bool on);
     void setBusy(bool busy);
     void showProgress(const SearchProgress& progress);
     void onSearchFinished();
@@ -110,6 +115,7 @@ private:
     QListWidget* m_listBox3 = nullptr;
     QListWidget* m_listBox1 = nullptr;
     QProgressBar* m_progress = nullptr;
+    QToolButton* m_formatButton = nullptr;
     ReviewWindow* m_review = nullptr;
     SearchRunner* m_runner = nullptr;
 
@@ -118,6 +124,8 @@ private:
     std::vector<Volume> m_volumes; // the tree's top nodes
     SearchOutcome m_last;     // the last search: FileTable, result lines, pair list
     SettingsLocation m_settings; // where Zelvic.ini is read and written
+    std::string m_configFolder;  // where the format choice is kept
+    PictureFormats m_formats = PictureFormats::defaults(); // the formats searched
     PaneSize m_pane;          // DispMaxWidth, DispMaxHeight
     bool m_busy = false;      // a search or a review walk is running
     bool m_outerSizeFitted = false;

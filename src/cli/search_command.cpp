@@ -91,6 +91,9 @@ std::string jsonReport(const SearchOutcome& outcome, const std::vector<std::vect
     report.member("mode", static_cast<int32_t>(outcome.options.mode));
     report.member("level", outcome.options.level);
     report.member("depth", outcome.options.depth);
+    // Only a search of other formats than the default says which it took.
+    if (outcome.options.formats != PictureFormats::defaults())
+        report.member("formats", outcome.options.formats.words());
     report.arrayMember("files", outcome.files, [](const File_rec& file) {
         return Json {{"path", utf8Text(file.path)}, {"stamp", utf8Text(file.stamp)}, {"size", file.size},
                      {"width", file.width},         {"height", file.height},         {"spread_a", file.spreadA},
@@ -148,6 +151,7 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     const QCommandLineOption depth(QStringLiteral("depth"), {}, QStringLiteral("depth"));
     const QCommandLineOption screen(QStringLiteral("screen"), {}, QStringLiteral("screen"));
     const QCommandLineOption jobs(QStringLiteral("jobs"), {}, QStringLiteral("N"));
+    const QCommandLineOption formats(QStringLiteral("formats"), {}, QStringLiteral("LIST"));
     const QCommandLineOption cache(QStringLiteral("cache"), {}, QStringLiteral("FILE"));
     const QCommandLineOption exclude(QStringLiteral("exclude"), {}, QStringLiteral("PATTERN"));
     const QCommandLineOption json(QStringLiteral("json"));
@@ -160,7 +164,7 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     const QCommandLineOption plan(QStringLiteral("plan"), {}, QStringLiteral("FILE"));
     const QCommandLineOption csv(QStringLiteral("csv"));
     QCommandLineParser parser;
-    parser.addOptions({mode, level, depth, screen, jobs, cache, exclude, json, noCache, null, showMarked, verbose, keep, reference, plan, csv});
+    parser.addOptions({mode, level, depth, screen, jobs, formats, cache, exclude, json, noCache, null, showMarked, verbose, keep, reference, plan, csv});
     if (std::optional<std::string> problem = parseCommandWords(parser, args))
         return problem;
 
@@ -196,6 +200,13 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
         if (!value)
             return badValue(number.option);
         number.value = *value;
+    }
+    if (parser.isSet(formats)) {
+        std::string problem;
+        const std::optional<PictureFormats> set = parseFormatList(valueOf(formats), problem);
+        if (!set)
+            return badValue(formats) + " (" + problem + ")";
+        out.options.formats = *set;
     }
     out.json = parser.isSet(json);
     out.noCache = parser.isSet(noCache);

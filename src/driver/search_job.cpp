@@ -39,6 +39,7 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     ScanSettings scan;
     scan.mode = options.mode;
     scan.subDirDepth = options.depth;
+    scan.formats = options.formats;
     scan.abortFlag = &abortFlag;
     scan.progress = &throttle;
     scan.jobs = jobs;

@@ -1,6 +1,6 @@
 #include "picture/jpeg_decoder.h"
 
-// libjpeg's error handling longjmps out of the library. Everything that uses
+// libjpeg's error handling (jpeg_session's) longjmps out of the library. Everything that uses
 // setjmp stays in this file, and no object with a destructor is alive between
 // a setjmp and its possible longjmp: the C-only phases below take plain
 // pointers to buffers that their callers own.
@@ -16,10 +16,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <jpeglib.h>
 #include <jerror.h>
 
 #include "common/log_categories.h"
+#include "picture/jpeg_session.h"
 
 namespace {
 
@@ -27,23 +27,6 @@ namespace {
 constexpr std::size_t kInputBufferSize = 64 * 1024;
 // Rows of the strip: the tallest iMCU row (vertical sampling 4).
 constexpr int kStripRows = 4 * DCTSIZE;
-
-enum class Stop { None, Error, Aborted, TooManyScans, ReadError };
-
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-    Stop stop;
-    int systemError;
-    const char* fileName; // for log lines; null for bytes in memory
-};
-
-struct ProgressMonitor {
-    jpeg_progress_mgr pub;
-    ErrorManager* err;
-    const std::atomic<bool>* abortFlag;
-};
 
 // Lets libjpeg read the file through one reused buffer instead of a copy of
 // the whole file.
@@ -53,36 +36,6 @@ struct FileSource {
     JOCTET* buffer;
     bool started;
 };
-
-[[noreturn]] void stopDecode(ErrorManager* err, Stop stop, const char* message)
-{
-    err->stop = stop;
-    std::snprintf(err->message, sizeof err->message, "%s", message);
-    std::longjmp(err->jump, 1);
-}
-
-extern "C" void onJpegError(j_common_ptr cinfo)
-{
-    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, err->message);
-    if (err->stop == Stop::None)
-        err->stop = Stop::Error;
-    std::longjmp(err->jump, 1);
-}
-
-extern "C" void onJpegMessage(j_common_ptr cinfo, int level)
-{
-    logJpegMessage(cinfo, level, reinterpret_cast<ErrorManager*>(cinfo->err)->fileName);
-}
-
-extern "C" void onProgress(j_common_ptr cinfo)
-{
-    auto* progress = reinterpret_cast<ProgressMonitor*>(cinfo->progress);
-    if (progress->abortFlag != nullptr && progress->abortFlag->load(std::memory_order_relaxed))
-        stopDecode(progress->err, Stop::Aborted, "");
-    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxJpegScans)
-        stopDecode(progress->err, Stop::TooManyScans, "");
-}
 
 extern "C" void initSource(j_decompress_ptr) {}
 
@@ -94,9 +47,9 @@ extern "C" boolean fillInput(j_decompress_ptr cinfo)
         n = ::read(src->fd, src->buffer, kInputBufferSize);
     while (n < 0 && errno == EINTR);
     if (n < 0) {
-        auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+        auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
         err->systemError = errno;
-        stopDecode(err, Stop::ReadError, std::strerror(errno));
+        stopJpeg(err, JpegStop::ReadError, std::strerror(errno));
     }
     if (n == 0) {
         if (!src->started)
@@ -156,7 +109,7 @@ struct HeaderInfo {
 };
 
 // Phase 1: read the header.
-bool readHeader(j_decompress_ptr cinfo, ErrorManager* err)
+bool readHeader(j_decompress_ptr cinfo, JpegErrorManager* err)
 {
     if (setjmp(err->jump))
         return false;
@@ -166,7 +119,7 @@ bool readHeader(j_decompress_ptr cinfo, ErrorManager* err)
 
 // Phase 1a, once the picture's claim is within the limits: start
 // decompression, which allocates a multi-scan file's coefficients.
-bool startDecode(j_decompress_ptr cinfo, ErrorManager* err, J_DCT_METHOD method, HeaderInfo* info)
+bool startDecode(j_decompress_ptr cinfo, JpegErrorManager* err, J_DCT_METHOD method, HeaderInfo* info)
 {
     if (setjmp(err->jump))
         return false;
@@ -189,22 +142,22 @@ bool startDecode(j_decompress_ptr cinfo, ErrorManager* err, J_DCT_METHOD method,
 // Phase 1b, buffered-image mode: read every scan (the checks that the
 // progress monitor makes while jpeg_start_decompress absorbs a multi-scan
 // file otherwise), then start an output pass over the final coefficients.
-bool consumeScans(j_decompress_ptr cinfo, ErrorManager* err, const std::atomic<bool>* abortFlag)
+bool consumeScans(j_decompress_ptr cinfo, JpegErrorManager* err, const std::atomic<bool>* abortFlag)
 {
     if (setjmp(err->jump))
         return false;
     while (jpeg_consume_input(cinfo) != JPEG_REACHED_EOI) {
         if (abortFlag != nullptr && abortFlag->load(std::memory_order_relaxed))
-            stopDecode(err, Stop::Aborted, "");
+            stopJpeg(err, JpegStop::Aborted, "");
         if (cinfo->input_scan_number > kMaxJpegScans)
-            stopDecode(err, Stop::TooManyScans, "");
+            stopJpeg(err, JpegStop::TooManyScans, "");
     }
     return true;
 }
 
 // Starts an output pass in buffered-image mode: the first one, or another
 // over the same coefficients.
-bool startOutput(j_decompress_ptr cinfo, ErrorManager* err)
+bool startOutput(j_decompress_ptr cinfo, JpegErrorManager* err)
 {
     if (setjmp(err->jump))
         return false;
@@ -229,7 +182,7 @@ JDIMENSION nextWanted(const RowSink* sink, JDIMENSION from, JDIMENSION height)
 // the upsampler's spare row for the row after the skip, so such a row is
 // read. Crossing a band from its middle is never asked of libjpeg either.
 // The stream tests pin the pixels of every layout against a whole decode.
-bool readRows(j_decompress_ptr cinfo, ErrorManager* err, RowSink* sink, JSAMPROW* strip, uint8_t* bgr,
+bool readRows(j_decompress_ptr cinfo, JpegErrorManager* err, RowSink* sink, JSAMPROW* strip, uint8_t* bgr,
               const HeaderInfo* info)
 {
     const bool cmyk = info->cmyk;
@@ -291,33 +244,12 @@ bool readRows(j_decompress_ptr cinfo, ErrorManager* err, RowSink* sink, JSAMPROW
     return true;
 }
 
-StreamResult failureOf(const ErrorManager& err)
+StreamResult failureOf(const JpegErrorManager& err)
 {
-    StreamResult result;
-    result.status = StreamStatus::Failed;
-    result.error = err.message;
-    switch (err.stop) {
-    case Stop::Aborted:
+    if (err.stop == JpegStop::Aborted)
         return {StreamStatus::Aborted, {}};
-    case Stop::ReadError:
-        result.failure = LoadFailure::SystemError;
-        result.systemError = err.systemError;
-        break;
-    case Stop::TooManyScans:
-        result.error = tooManyScansMessage();
-        result.failure = LoadFailure::Damaged;
-        break;
-    default:
-        // libjpeg's own memory manager refuses what exceeds max_memory_to_use.
-        if (err.pub.msg_code == JERR_OUT_OF_MEMORY || err.pub.msg_code == JERR_NO_BACKING_STORE) {
-            result.error = "picture too large (" + result.error + ")";
-            result.failure = LoadFailure::TooLarge;
-        } else {
-            result.failure = LoadFailure::Damaged;
-        }
-        break;
-    }
-    return result;
+    JpegFailure failure = jpegFailureOf(err);
+    return {StreamStatus::Failed, std::move(failure.error), failure.failure, failure.systemError};
 }
 
 // Whether two looks at a file saw the same version of its content.
@@ -333,34 +265,16 @@ bool sameVersion(const struct stat& a, const struct stat& b)
 // One decode: libjpeg's state, and the managers it calls back. It lives on
 // the heap, since libjpeg holds pointers into it, and a multi-scan one is
 // kept after its pass for another look at the same file.
-struct JpegDecode {
-    jpeg_decompress_struct cinfo;
-    ErrorManager err;
-    ProgressMonitor progress;
+struct JpegDecode : JpegSession {
     FileSource source;
     HeaderInfo info {};
-    bool passDone = false;        // an output pass was finished: another may start
-    struct stat file {}; // the version read, once kept
+    bool passDone = false; // an output pass was finished: another may start
+    struct stat file {};   // the version read, once kept
 
-    explicit JpegDecode(const StreamOptions& options)
+    explicit JpegDecode(const StreamOptions& options) : JpegSession(nullptr, options.abortFlag)
     {
-        std::memset(&cinfo, 0, sizeof cinfo);
-        std::memset(&err, 0, sizeof err);
-        std::memset(&progress, 0, sizeof progress);
         std::memset(&source, 0, sizeof source);
-        cinfo.err = jpeg_std_error(&err.pub);
-        err.pub.error_exit = onJpegError;
-        err.pub.emit_message = onJpegMessage;
-        jpeg_create_decompress(&cinfo);
-        cinfo.mem->max_memory_to_use = static_cast<long>(kPictureMemoryBudget);
-        progress.pub.progress_monitor = onProgress;
-        progress.err = &err;
-        progress.abortFlag = options.abortFlag;
-        cinfo.progress = &progress.pub;
     }
-    ~JpegDecode() { jpeg_destroy_decompress(&cinfo); }
-    JpegDecode(const JpegDecode&) = delete;
-    JpegDecode& operator=(const JpegDecode&) = delete;
 
     void readFrom(int fd, JpegBuffers& buffers)
     {

@@ -34,7 +34,10 @@ struct LoadedPicture {
     bool ok() const { return error.empty(); }
 };
 
-// Loads a picture file. The format follows the extension alone: ".JPG" in any
-// letter case is decoded as JPEG, every other file is read as a Windows bitmap,
-// so a ".BMP" holding JPEG data fails.
+// Loads a picture file. The format follows the extension alone (see
+// picture_format.h): ".JPG" in any letter case is decoded as JPEG, ".PNG" as
+// PNG, ".WEBP" as WebP, ".GIF" as GIF (its first frame), ".TIF"/".TIFF" as
+// TIFF, ".HEIC"/".HEIF"/".AVIF" through libheif, ".JXL" as JPEG XL, every
+// other file is read as a Windows bitmap, so a ".BMP" holding
+// JPEG data fails.
 LoadedPicture loadPicture(const std::string& path, JpegIdct idct);

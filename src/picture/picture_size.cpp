@@ -4,13 +4,19 @@
 #include <array>
 #include <cerrno>
 #include <cstddef>
+#include <cstring>
 
 #include <unistd.h>
 
-#include "common/file_name.h"
+#include <webp/decode.h>
+
 #include "picture/bmp_loader.h"
+#include "picture/heif_decoder.h"
 #include "picture/jpeg_decoder.h"
+#include "picture/jxl_decoder.h"
 #include "picture/picture_file.h"
+#include "picture/picture_format.h"
+#include "picture/tiff_decoder.h"
 
 namespace {
 
@@ -163,6 +169,76 @@ PictureSize jpegSize(HeaderReader& in, JpegFrame* frame = nullptr)
     }
 }
 
+// A PNG's size from its IHDR chunk, which must come first; 0 x 0 without
+// one. PNG sides are below 2^31.
+PictureSize pngSize(HeaderReader& in)
+{
+    static constexpr uint8_t kStart[16] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    uint8_t header[24];
+    if (in.read(header, sizeof header) != sizeof header || !std::equal(kStart, kStart + 16, header))
+        return {};
+    const auto side = [&header](int at) {
+        const uint32_t value = (uint32_t {header[at]} << 24) | (uint32_t {header[at + 1]} << 16)
+                               | (uint32_t {header[at + 2]} << 8) | header[at + 3];
+        return value > 0x7FFFFFFFu ? 0 : static_cast<int32_t>(value);
+    };
+    const PictureSize size {side(16), side(20)};
+    return size.width > 0 && size.height > 0 ? size : PictureSize {};
+}
+
+// A WebP's size as libwebp reads it from the first chunks; 0 x 0 without
+// one.
+PictureSize webpSize(HeaderReader& in)
+{
+    uint8_t header[64];
+    const std::size_t got = in.read(header, sizeof header);
+    WebPBitstreamFeatures features {};
+    if (WebPGetFeatures(header, got, &features) != VP8_STATUS_OK || features.width <= 0 || features.height <= 0)
+        return {};
+    return {features.width, features.height};
+}
+
+// A GIF's logical screen size; 0 x 0 without one.
+PictureSize gifSize(HeaderReader& in)
+{
+    uint8_t header[10];
+    if (in.read(header, sizeof header) != sizeof header || std::memcmp(header, "GIF8", 4) != 0)
+        return {};
+    return {header[6] | (header[7] << 8), header[8] | (header[9] << 8)};
+}
+
+// A TIFF's first picture's sides, from its directory; 0 x 0 when it has
+// none (a side beyond 2^31 too).
+PictureSize tiffSize(const PictureFile& file)
+{
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (!readTiffSides(file.fd(), file.size(), file.path(), &width, &height) || width > 0x7FFFFFFFu
+        || height > 0x7FFFFFFFu)
+        return {};
+    return {static_cast<int32_t>(width), static_cast<int32_t>(height)};
+}
+
+// A HEIF file's primary picture's size after its rotation, from its boxes;
+// 0 x 0 when libheif cannot read them.
+PictureSize heifSize(PictureFile& file)
+{
+    PictureSize size;
+    if (!readHeifSides(file, &size.width, &size.height))
+        return {};
+    return size;
+}
+
+// A JPEG XL picture's size after its orientation; 0 x 0 when libjxl cannot
+// read its header.
+PictureSize jxlSize(PictureFile& file)
+{
+    PictureSize size;
+    if (!readJxlSides(file, &size.width, &size.height))
+        return {};
+    return size;
+}
+
 } // namespace
 
 std::optional<PictureSize> ReadPictureSize(const std::string& path)
@@ -170,10 +246,25 @@ std::optional<PictureSize> ReadPictureSize(const std::string& path)
     PictureFile file;
     if (!file.open(path))
         return file.failure() == LoadFailure::Empty ? std::optional(PictureSize {}) : std::nullopt;
+    if (decoderFormatOf(path) == PictureFormat::Tiff)
+        return tiffSize(file);
+    if (decoderFormatOf(path) == PictureFormat::Heic || decoderFormatOf(path) == PictureFormat::Avif)
+        return heifSize(file);
+    if (decoderFormatOf(path) == PictureFormat::Jxl)
+        return jxlSize(file);
     HeaderReader in(file.fd());
-    if (upperExtension(path) == ".JPG")
+    switch (decoderFormatOf(path)) {
+    case PictureFormat::Jpeg:
         return jpegSize(in);
-    return bitmapSize(in);
+    case PictureFormat::Png:
+        return pngSize(in);
+    case PictureFormat::Webp:
+        return webpSize(in);
+    case PictureFormat::Gif:
+        return gifSize(in);
+    default:
+        return bitmapSize(in);
+    }
 }
 
 std::optional<PictureSize> ReadShownSize(const std::string& path, LoadedPicture& failure)
@@ -187,13 +278,41 @@ std::optional<PictureSize> ReadShownSize(const std::string& path, LoadedPicture&
     }
     PictureSize size;
     std::string refusal;
-    if (upperExtension(path) == ".JPG") {
+    if (decoderFormatOf(path) == PictureFormat::Jpeg) {
         HeaderReader in(file.fd());
         JpegFrame frame;
         size = jpegSize(in, &frame);
         // What the coefficients of a multi-scan file take is only known
         // from its first scan: the decode checks that.
         refusal = pictureLimitRefusal(jpegFrameClaim(frame, file.size(), 0));
+    } else if (decoderFormatOf(path) == PictureFormat::Png) {
+        HeaderReader in(file.fd());
+        size = pngSize(in);
+        // What every decode holds, libpng's rows and ours (see png_decoder);
+        // an interlaced file's whole picture is the decode's check.
+        refusal = pictureLimitRefusal({size.width, size.height, int64_t {size.width} * 23});
+    } else if (decoderFormatOf(path) == PictureFormat::Webp) {
+        HeaderReader in(file.fd());
+        size = webpSize(in);
+        // The file and the decoded picture, held at once (see webp_decoder).
+        refusal = pictureLimitRefusal({size.width, size.height, file.size() + int64_t {size.width} * size.height * 3});
+    } else if (decoderFormatOf(path) == PictureFormat::Gif) {
+        HeaderReader in(file.fd());
+        size = gifSize(in);
+        // Where the first frame lies is the decode's check.
+        refusal = pictureLimitRefusal({size.width, size.height, int64_t {size.width} * 4});
+    } else if (decoderFormatOf(path) == PictureFormat::Tiff) {
+        size = tiffSize(file);
+        // What a strip or tile holds is the decode's check.
+        refusal = pictureLimitRefusal({size.width, size.height, int64_t {size.width} * (64 * 4 + 3)});
+    } else if (decoderFormatOf(path) == PictureFormat::Heic || decoderFormatOf(path) == PictureFormat::Avif) {
+        size = heifSize(file);
+        // The planes and the picture libheif holds (see heif_decoder).
+        refusal = pictureLimitRefusal({size.width, size.height, file.size() + int64_t {size.width} * size.height * 9});
+    } else if (decoderFormatOf(path) == PictureFormat::Jxl) {
+        size = jxlSize(file);
+        // The file and the picture libjxl holds (see jxl_decoder).
+        refusal = pictureLimitRefusal({size.width, size.height, file.size() + int64_t {size.width} * size.height * 4});
     } else {
         size = bmpDecodedSize(file, refusal);
     }

@@ -1,8 +1,8 @@
 #include "picture/scaled_jpeg.h"
 
-// libjpeg's error handling longjmps out of the library: everything that uses
-// setjmp stays in this file, and no object with a destructor is alive between
-// a setjmp and its possible longjmp.
+// libjpeg's error handling (jpeg_session's) longjmps out of the library:
+// everything that uses setjmp stays in this file, and no object with a
+// destructor is alive between a setjmp and its possible longjmp.
 
 #include <algorithm>
 #include <cerrno>
@@ -15,61 +15,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <jpeglib.h>
-#include <jerror.h>
-
 #include "common/fd_closer.h"
 #include "picture/jpeg_decoder.h"
+#include "picture/jpeg_session.h"
 
 namespace {
 
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-    const char* fileName;
-    bool tooManyScans;
-};
-
-extern "C" void onScaledJpegError(j_common_ptr cinfo)
+// A stop of libjpeg as a load failure, said as every decoder says it.
+void setFailure(const JpegErrorManager& err, LoadedPicture& loaded)
 {
-    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, err->message);
-    std::longjmp(err->jump, 1);
-}
-
-// Stops a file of more scans than kMaxJpegScans while
-// jpeg_start_decompress reads them, as the search's decoder does.
-extern "C" void onScaledJpegProgress(j_common_ptr cinfo)
-{
-    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxJpegScans) {
-        auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-        err->tooManyScans = true;
-        std::longjmp(err->jump, 1);
-    }
-}
-
-// A stop of libjpeg as a load failure, said as the search's decoder says
-// it: too many scans, or what its memory manager refused beyond
-// max_memory_to_use, or damage.
-void setFailure(const ErrorManager& err, LoadedPicture& loaded)
-{
-    if (err.tooManyScans) {
-        loaded.failure = LoadFailure::Damaged;
-        loaded.error = tooManyScansMessage();
-    } else if (err.pub.msg_code == JERR_OUT_OF_MEMORY || err.pub.msg_code == JERR_NO_BACKING_STORE) {
-        loaded.failure = LoadFailure::TooLarge;
-        loaded.error = std::string("picture too large (") + err.message + ")";
-    } else {
-        loaded.failure = LoadFailure::Damaged;
-        loaded.error = err.message;
-    }
-}
-
-extern "C" void onScaledJpegMessage(j_common_ptr cinfo, int level)
-{
-    // Warnings (a truncated file finished with grey) are not failures.
-    logJpegMessage(cinfo, level, reinterpret_cast<ErrorManager*>(cinfo->err)->fileName);
+    JpegFailure failure = jpegFailureOf(err);
+    loaded.failure = failure.failure;
+    loaded.error = std::move(failure.error);
+    loaded.systemError = failure.systemError;
 }
 
 struct Header {
@@ -81,7 +39,7 @@ struct Header {
     bool inverted;
 };
 
-bool readHeader(jpeg_decompress_struct* cinfo, ErrorManager* err, std::FILE* file, int32_t denominator,
+bool readHeader(jpeg_decompress_struct* cinfo, JpegErrorManager* err, std::FILE* file, int32_t denominator,
                 Header* header)
 {
     if (setjmp(err->jump))
@@ -104,7 +62,7 @@ bool readHeader(jpeg_decompress_struct* cinfo, ErrorManager* err, std::FILE* fil
 
 // Starts decompression, and for a part cuts its columns: *left and *width
 // come back widened to block boundaries.
-bool startRows(jpeg_decompress_struct* cinfo, ErrorManager* err, bool crop, JDIMENSION* left, JDIMENSION* width)
+bool startRows(jpeg_decompress_struct* cinfo, JpegErrorManager* err, bool crop, JDIMENSION* left, JDIMENSION* width)
 {
     if (setjmp(err->jump))
         return false;
@@ -128,7 +86,7 @@ enum class RowsRead { Done, Failed, Cancelled };
 // through rowBuffer (output_width * 4) and are converted as the
 // whole-picture decoder converts them. A whole picture is finished, a part
 // abandoned after its last row.
-RowsRead readRows(jpeg_decompress_struct* cinfo, ErrorManager* err, JDIMENSION first, JDIMENSION end, uint8_t* out,
+RowsRead readRows(jpeg_decompress_struct* cinfo, JpegErrorManager* err, JDIMENSION first, JDIMENSION end, uint8_t* out,
                   uint8_t* rowBuffer, bool cmyk, bool inverted, const std::atomic<bool>* cancel)
 {
     if (setjmp(err->jump))
@@ -195,25 +153,16 @@ Decode decode(const std::string& path, int32_t denominator, bool crop, int32_t x
     }
     closer.release(); // the stream closes it now
 
-    jpeg_decompress_struct cinfo;
-    ErrorManager err;
-    std::memset(&cinfo, 0, sizeof cinfo);
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = onScaledJpegError;
-    err.pub.emit_message = onScaledJpegMessage;
-    err.message[0] = '\0';
-    err.fileName = path.c_str();
-    err.tooManyScans = false;
-    jpeg_create_decompress(&cinfo);
-    cinfo.mem->max_memory_to_use = static_cast<long>(kPictureMemoryBudget);
-    jpeg_progress_mgr progress {};
-    progress.progress_monitor = onScaledJpegProgress;
-    cinfo.progress = &progress;
-    // Destroys the decompressor on every way out below.
-    std::unique_ptr<jpeg_decompress_struct, void (*)(jpeg_decompress_struct*)> owner(&cinfo,
-                                                                                     jpeg_destroy_decompress);
+    // Polls `cancel` while libjpeg reads the scans of a multi-scan file too.
+    JpegSession session(path.c_str(), cancel);
+    jpeg_decompress_struct& cinfo = session.cinfo;
+    JpegErrorManager& err = session.err;
 
-    const auto failed = [&out, &err] {
+    const auto failed = [&out, &err, &fail] {
+        if (err.stop == JpegStop::Aborted) {
+            out.cancelled = true;
+            return fail(LoadFailure::None, "cancelled");
+        }
         setFailure(err, out.loaded);
         return std::move(out);
     };

@@ -20,7 +20,6 @@
 #include <unistd.h>
 
 #include "common/fd_closer.h"
-#include "common/file_name.h"
 #include "common/log_categories.h"
 #include "common/parallel_for.h"
 #include "common/worker_pool.h"
@@ -32,10 +31,9 @@
 
 namespace {
 
-bool isPictureName(std::string_view name)
+bool isPictureName(std::string_view name, const ScanSettings& settings)
 {
-    const std::string extension = upperExtension(name);
-    return extension == ".JPG" || extension == ".BMP";
+    return settings.formats.takes(name);
 }
 
 bool abortSeen(const ScanSettings& settings)
@@ -225,7 +223,7 @@ private:
                     continue;
                 }
                 const std::string_view nameView(name);
-                if (!isPictureName(nameView))
+                if (!isPictureName(nameView, settings))
                     continue;
                 if (!settings.excludes.empty()) {
                     m_path.assign(m_shared.folder).append(pending.below).append(nameView);

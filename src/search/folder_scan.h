@@ -19,6 +19,7 @@ struct ScanSettings {
     CheckMode mode = CheckMode::FileSize;
     int32_t subDirDepth = 0; // 0 to 3 levels of sub-folders
     const std::atomic<bool>* abortFlag = nullptr;
+    PictureFormats formats = PictureFormats::defaults(); // the files taken, by their names
     ProgressThrottle* progress = nullptr; // may be null
     int32_t jobs = 1; // threads for buildScanList; 0 = every core
     WorkerPool* pool = nullptr; // the search's threads (then its size is the job count); null: a pool of its own

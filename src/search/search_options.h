@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "picture/picture_format.h"
+
 // What to compare: the item index of "チェック内容".
 enum class CheckMode : int32_t { FileSize = 0, PictureSize = 1, Identical = 2, Similar = 3 };
 
@@ -23,4 +25,5 @@ struct SearchOptions {
     int32_t jobs = 0;            // worker threads; 0 = all cores
     std::string cacheFile;       // the signature cache; empty: none, nothing read or kept
     bool showMarked = false;     // keep the pairs marked "not the same" (their marks live beside the cache)
+    PictureFormats formats = PictureFormats::defaults(); // the kinds of picture file searched
 };

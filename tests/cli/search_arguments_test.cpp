@@ -110,3 +110,16 @@ TEST(SearchArgumentsTest, FolderNotInUtf8IsSearched)
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.err.find("usage: zelvic-cli search FOLDER"), std::string::npos) << bad.err;
 }
+
+TEST(SearchArgumentsTest, FormatsListIsReadAndBadListsAreNamed)
+{
+    EXPECT_EQ(parse({"pics"}).arguments.options.formats, PictureFormats::defaults());
+    const Parsed bmp = parse({"pics", "--formats", "jpg", "--formats=bmp"});
+    ASSERT_FALSE(bmp.problem) << *bmp.problem;
+    EXPECT_EQ(bmp.arguments.options.formats.words(), "bmp");
+    const Parsed all = parse({"pics", "--formats", "all"});
+    ASSERT_FALSE(all.problem) << *all.problem;
+    EXPECT_EQ(all.arguments.options.formats, PictureFormats::all());
+    EXPECT_EQ(parse({"pics", "--formats", "jpg,tga"}).problem, "bad value for --formats: jpg,tga (unknown format tga)");
+    EXPECT_EQ(parse({"pics", "--formats="}).problem, "bad value for --formats:  (an empty format in the list)");
+}

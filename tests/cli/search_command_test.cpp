@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -17,6 +18,7 @@
 #include "search/privilege.h"
 #include "support/cli_run.h"
 #include "support/test_pictures.h"
+#include "support/test_png.h"
 
 using testing_support::CliRun;
 using testing_support::runCli;
@@ -431,5 +433,72 @@ TEST(SearchCommandTest, SimilarSearchListsBothSpreadsOfEachFile)
         const int index = checked++;
         EXPECT_EQ(jsonNumber(search.out, "spread_a", index), spreadA);
         EXPECT_EQ(jsonNumber(search.out, "spread_b", index), spreadB);
+    }
+}
+
+TEST(SearchCommandTest, FormatsChooseTheFilesAndOnlyOtherFormatsAreNamedInTheJson)
+{
+    TempDir dir;
+    testing_support::writeJpeg(dir.file("a.JPG"), testing_support::solidPicture(16, 16, 10, 20, 30));
+    testing_support::writeBmp24(dir.file("b.bmp"), testing_support::solidPicture(16, 16, 10, 20, 30));
+    testing_support::writeBytes(dir.file("c.txt"), "not a picture");
+    const CliRun plain = runCli({"search", dir.str(), "--mode", "dims", "--json", "--no-cache"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_FALSE(contains(plain.out, "\"formats\""));
+    EXPECT_EQ(jsonNumber(plain.out, "files", 0), 2);
+
+    const CliRun same = runCli({"search", dir.str(), "--mode", "dims", "--json", "--no-cache", "--formats", "bmp,jpg"});
+    ASSERT_EQ(same.status, 0) << same.err;
+    EXPECT_FALSE(contains(same.out, "\"formats\""));
+
+    const CliRun bmp = runCli({"search", dir.str(), "--mode", "dims", "--json", "--no-cache", "--formats", "bmp"});
+    ASSERT_EQ(bmp.status, 0) << bmp.err;
+    EXPECT_TRUE(contains(bmp.out, "\"depth\":0,\"formats\":\"bmp\",\"files\":[{\"path\":\"" + dir.str() + "/b.bmp\""));
+    EXPECT_FALSE(contains(bmp.out, "a.JPG"));
+    EXPECT_EQ(jsonNumber(bmp.out, "files", 0), 1);
+
+    const CliRun bad = runCli({"search", dir.str(), "--formats", "gif,"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_TRUE(contains(bad.err, "bad value for --formats: gif,"));
+}
+
+TEST(SearchCommandTest, LosslessCopiesJoinTheirJpegOnlyWhenTheirFormatsAreSearched)
+{
+    TempDir dir;
+    const Picture photo = testing_support::photoLikePicture(160, 120, 11);
+    testing_support::writeJpeg(dir.file("photo.JPG"), photo, 95);
+    testing_support::writeBytes(dir.file("photo.png"), testing_support::encodePng(photo));
+    testing_support::writeBytes(dir.file("photo-interlaced.PNG"), testing_support::encodePng(photo, true));
+    testing_support::writeBmp24(dir.file("photo.bmp"), photo);
+    ASSERT_EQ(std::system(("cwebp -quiet -lossless -exact " + dir.file("photo.png") + " -o " + dir.file("photo.webp")).c_str()), 0);
+    ASSERT_EQ(std::system(("convert " + dir.file("photo.png") + " -compress lzw " + dir.file("photo.tif")).c_str()), 0);
+    testing_support::writeJpeg(dir.file("other.JPG"), testing_support::photoLikePicture(160, 120, 12), 95);
+    const std::vector<std::string> search {"search", dir.str(), "--mode", "identical", "--level", "middle", "--no-cache"};
+
+    const CliRun all = runCli(search + std::vector<std::string> {"--formats", "all"});
+    ASSERT_EQ(all.status, 0) << all.err;
+    // One group of every copy (in the engine's order, which follows the
+    // encoders' file sizes: compared sorted).
+    std::vector<std::string> group;
+    std::istringstream lines(all.out);
+    for (std::string line; std::getline(lines, line);)
+        group.push_back(line);
+    std::sort(group.begin(), group.end());
+    EXPECT_EQ(group, (std::vector<std::string> {dir.file("photo-interlaced.PNG"), dir.file("photo.JPG"),
+                                                dir.file("photo.bmp"), dir.file("photo.png"), dir.file("photo.tif"),
+                                                dir.file("photo.webp")}));
+
+    const CliRun plain = runCli(search);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(plain.out, dir.str() + "/photo.JPG\n" + dir.str() + "/photo.bmp\n");
+
+    // A lossless copy of the same pixels has the bitmap's signatures.
+    for (const char* engine : {"identical", "similar"}) {
+        const CliRun bmp = runCli({"signature", "--engine", engine, dir.file("photo.bmp")});
+        for (const char* copy : {"photo.png", "photo-interlaced.PNG", "photo.webp", "photo.tif"}) {
+            const CliRun lossless = runCli({"signature", "--engine", engine, dir.file(copy)});
+            ASSERT_EQ(lossless.status, 0) << lossless.err;
+            EXPECT_EQ(lossless.out, bmp.out) << engine << " " << copy;
+        }
     }
 }

@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QAction>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -128,6 +130,7 @@ private slots:
     void collapsedFolderIsTheOneSearched();
     void f5ShowsAFolderMadeAfterStart();
     void furtherFolderAndExclusionReachTheSearch();
+    void formatChoiceIsKeptApartAndSearched();
 };
 
 void MainWindowTest::controlsSitWhereTheTablePutsThem_data()
@@ -585,6 +588,48 @@ void MainWindowTest::furtherFolderAndExclusionReachTheSearch()
     QFile zelvicIni(m_config->filePath(QStringLiteral("zelvic/Zelvic.ini")));
     QVERIFY(zelvicIni.open(QIODevice::ReadOnly));
     QVERIFY(!zelvicIni.readAll().contains("Lightroom"));
+}
+
+void MainWindowTest::formatChoiceIsKeptApartAndSearched()
+{
+    TempDir dir;
+    writeFixturePictures(dir);
+    testing_support::writeBmp24(dir.file("photos/d.BMP"), testing_support::photoLikePicture(16, 16, 3));
+    const QString keptFile = m_config->path() + QStringLiteral("/zelvic/formats");
+    QStringList errors;
+    {
+        auto window = makeWindow(dir, &errors, dir.str() + "/photos");
+        closeReviewsOf(*window);
+        auto* jpg = window->findChild<QAction*>(QStringLiteral("format_jpg"));
+        auto* bmp = window->findChild<QAction*>(QStringLiteral("format_bmp"));
+        QVERIFY(jpg && bmp);
+        QVERIFY(jpg->isChecked() && bmp->isChecked());
+        QVERIFY(!QFile::exists(keptFile));
+
+        jpg->setChecked(false);
+        QFile kept(keptFile);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("bmp\n"));
+        // The last format on stays on: a search of nothing would find nothing.
+        bmp->setChecked(false);
+        QVERIFY(bmp->isChecked());
+
+        QSignalSpy finished(window.get(), &MainWindow::searchFinished);
+        window->Button2Click();
+        QTRY_COMPARE(finished.count(), 1);
+        const SearchOutcome& outcome = MainWindowTestPeer(*window).lastOutcome();
+        QCOMPARE(outcome.options.formats.words(), std::string("bmp"));
+        for (const File_rec& file : outcome.files)
+            QVERIFY2(QString::fromStdString(file.path).endsWith(QStringLiteral(".bmp"), Qt::CaseInsensitive),
+                     file.path.c_str());
+    }
+    // A new window takes the kept choice; Zelvic.ini knows nothing of it.
+    auto again = makeWindow(dir, &errors, dir.str() + "/photos");
+    QVERIFY(!again->findChild<QAction*>(QStringLiteral("format_jpg"))->isChecked());
+    QVERIFY(again->findChild<QAction*>(QStringLiteral("format_bmp"))->isChecked());
+    QFile ini(QString::fromStdString(MainWindowTestPeer(*again).settingsWritePath()));
+    if (ini.open(QIODevice::ReadOnly))
+        QVERIFY(!ini.readAll().contains("bmp"));
 }
 
 QTEST_MAIN(MainWindowTest)

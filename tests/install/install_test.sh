@@ -134,7 +134,7 @@ replies() {
            _zelvic_cli; printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort' - "$completion" zelvic-cli "$@"
 }
 expect "commands" "search"$'\n'"signature" "$(replies s)"
-expect "search options" "--"$'\n'"--cache"$'\n'"--csv"$'\n'"--depth"$'\n'"--exclude"$'\n'"--jobs"$'\n'"--json"$'\n'"--keep"$'\n'"--level"$'\n'"--mode"$'\n'"--no-cache"$'\n'"--null"$'\n'"--plan"$'\n'"--reference"$'\n'"--screen"$'\n'"--show-marked"$'\n'"--verbose" \
+expect "search options" "--"$'\n'"--cache"$'\n'"--csv"$'\n'"--depth"$'\n'"--exclude"$'\n'"--formats"$'\n'"--jobs"$'\n'"--json"$'\n'"--keep"$'\n'"--level"$'\n'"--mode"$'\n'"--no-cache"$'\n'"--null"$'\n'"--plan"$'\n'"--reference"$'\n'"--screen"$'\n'"--show-marked"$'\n'"--verbose" \
        "$(replies search pictures --)"
 expect "keep rules" "path"$'\n'"pixels" "$(replies search pictures --keep p)"
 expect "apply options" "--dry-run" "$(replies apply plan.json --d)"

@@ -9,10 +9,10 @@
 #include <type_traits>
 #include <vector>
 
-#include "common/file_name.h"
 #include "common/parallel_for.h"
 #include "compare/load_pipeline.h"
 #include "compare/similar/similar_pair_pass.h"
+#include "picture/picture_format.h"
 
 void CompareSimilar(EngineContext& ctx)
 {
@@ -38,7 +38,7 @@ void CompareSimilar(EngineContext& ctx)
     commit.counted = [&](std::size_t, int32_t file) {
         // A JPEG that loads takes part again, whatever an earlier search left.
         File_rec& record = files[static_cast<std::size_t>(file)];
-        if (upperExtension(record.path) == ".JPG")
+        if (decoderFormatOf(record.path) == PictureFormat::Jpeg)
             record.skip = 0;
     };
     commit.reduced = [&](std::size_t, int32_t file, const PictureOutcome& outcome) {

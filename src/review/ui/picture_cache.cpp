@@ -4,7 +4,7 @@
 #include <exception>
 #include <set>
 
-#include "common/file_name.h"
+#include "picture/picture_format.h"
 #include "picture/picture_loader.h"
 #include "picture/scaled_jpeg.h"
 #include "review/error_messages.h"
@@ -26,7 +26,7 @@ Decoded decodeShown(const std::string& path, int32_t scale, const QRect& area, c
 {
     Decoded out;
     try {
-        if (upperExtension(path) != ".JPG") {
+        if (decoderFormatOf(path) != PictureFormat::Jpeg) {
             out.loaded = loadPicture(path, JpegIdct::Accurate);
             out.full = {out.loaded.picture.width(), out.loaded.picture.height()};
             out.anyScale = true;

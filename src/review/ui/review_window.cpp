@@ -22,6 +22,7 @@
 #include "common/file_name.h"
 #include "common/path_text.h"
 #include "marks/pair_marking.h"
+#include "picture/picture_format.h"
 #include "picture/picture_loader.h"
 #include "picture/picture_size.h"
 #include "picture/scaled_jpeg.h"
@@ -194,7 +195,7 @@ std::vector<PictureCache::Want> ReviewWindow::wantedPictures() const
         const int64_t bytes = int64_t {(m_model->pictureWidth(m) + scale - 1) / scale} *
                               ((m_model->pictureHeight(m) + scale - 1) / scale) * 3;
         QRect part;
-        if (bytes > m_wholePictureLimit && scale == 1 && upperExtension(file.path) == ".JPG") {
+        if (bytes > m_wholePictureLimit && scale == 1 && decoderFormatOf(file.path) == PictureFormat::Jpeg) {
             // Too large to hold whole at full size: a small whole picture
             // behind, and what the pane shows at full size.
             scale = 8;
