@@ -3,12 +3,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
-#include <memory>
 #include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
-#include <functional>
 
 #include <QBuffer>
 #include <QCoreApplication>
