@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <utility>
 
 #include <QDir>
 #include <QFile>
@@ -128,8 +129,7 @@ void ThumbnailStoreTest::unreadablePicturesAreKeptAsFailures()
     QCOMPARE(text.value(QStringLiteral("Thumb::MTime")), mtimeText(broken));
     QVERIFY(!QFile::exists(thumbnailPlace(broken, 128).file));
 
-    // Not tried again, by this list or the next one.
-    QVERIFY(loadThumbnail(broken, 128).isNull());
+    // Not tried again.
     ThumbnailStore store;
     QSignalSpy ready(&store, &ThumbnailStore::ready);
     QVERIFY(store.thumbnail(QString::fromStdString(broken)).isNull());
@@ -163,10 +163,8 @@ void ThumbnailStoreTest::anotherPngReaderAcceptsWhatWeWrite()
     QVERIFY(!loadThumbnail(picture, 128).isNull());
     QVERIFY(loadThumbnail(broken, 128).isNull());
 
-    for (const ThumbnailPlace& place : {thumbnailPlace(picture, 128), thumbnailPlaceIn(broken, thumbnailFailFolder())}) {
-        const std::string path = place.uri.startsWith(QStringLiteral("file://") + QString::fromStdString(picture))
-            ? picture
-            : broken;
+    for (const auto& [place, path] : {std::pair(thumbnailPlace(picture, 128), picture),
+                                      std::pair(thumbnailPlaceIn(broken, thumbnailFailFolder()), broken)}) {
         QProcess check;
         check.start(pngcheck, {QStringLiteral("-t"), place.file});
         QVERIFY(check.waitForFinished(10000));
