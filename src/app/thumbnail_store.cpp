@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
-#include <functional>
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -30,6 +32,21 @@
 namespace {
 
 std::atomic<int64_t> g_decodes {0};
+
+// The shared folders, smallest first, and the longer side each holds.
+struct ThumbnailFolder {
+    QLatin1StringView name;
+    int32_t size;
+};
+constexpr std::array<ThumbnailFolder, 4> kFolders {{
+    {QLatin1StringView("normal"), 128},
+    {QLatin1StringView("large"), 256},
+    {QLatin1StringView("x-large"), 512},
+    {QLatin1StringView("xx-large"), 1024},
+}};
+
+// Failures are kept per program and version: another may read what we cannot.
+constexpr const char* kFailApp = "zelvic-0.9";
 
 QString cacheRoot()
 {
@@ -112,7 +129,12 @@ QImage fitted(const Picture& picture, int32_t size)
     return renderStretched(picture, width, height, QRect(0, 0, width, height));
 }
 
-QImage decodeThumbnail(const std::string& path, int32_t size)
+struct Decoded {
+    QImage image; // null when the picture cannot be read
+    bool cancelled = false;
+};
+
+Decoded decodeThumbnail(const std::string& path, int32_t size, const std::atomic<bool>* cancel)
 {
     ++g_decodes;
     if (isJpegName(path)) {
@@ -125,11 +147,53 @@ QImage decodeThumbnail(const std::string& path, int32_t size)
                 break;
             }
         }
-        ScaledJpeg scaled = decodeJpegScaled(path, denominator);
-        return scaled.loaded.ok() ? fitted(scaled.loaded.picture, size) : QImage();
+        ScaledJpeg scaled = decodeJpegScaled(path, denominator, cancel);
+        if (scaled.cancelled)
+            return {{}, true};
+        return {scaled.loaded.ok() ? fitted(scaled.loaded.picture, size) : QImage()};
     }
     LoadedPicture loaded = loadPicture(path, JpegIdct::Accurate);
-    return loaded.ok() ? fitted(loaded.picture, size) : QImage();
+    return {loaded.ok() ? fitted(loaded.picture, size) : QImage()};
+}
+
+// The entry's PNG data when it names this file at this modification time.
+bool readEntry(const ThumbnailPlace& place, const QString& mtimeText, QByteArray& png)
+{
+    QFile file(place.file);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    png = file.readAll();
+    const QHash<QString, QString> text = pngTextChunks(png);
+    return text.value(QStringLiteral("Thumb::URI")) == place.uri
+        && text.value(QStringLiteral("Thumb::MTime")) == mtimeText;
+}
+
+void writeEntry(const ThumbnailPlace& place, const QString& mtimeText, const QImage& image)
+{
+    QByteArray plain;
+    {
+        QBuffer buffer(&plain);
+        buffer.open(QIODevice::WriteOnly);
+        if (!image.save(&buffer, "PNG"))
+            return;
+    }
+    const QByteArray png = withTextChunks(plain, {{"Thumb::URI", place.uri.toLatin1()},
+                                                  {"Thumb::MTime", mtimeText.toLatin1()},
+                                                  {"Software", "Zelvic"}});
+    // Written whole or not at all (QSaveFile: a temporary file in the same
+    // folder, then a rename), readable by its owner alone as the standard asks.
+    const QString folder = QFileInfo(place.file).path();
+    if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); // a new one only
+
+    QSaveFile out(place.file);
+    if (out.open(QIODevice::WriteOnly)) {
+        out.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+        if (out.write(png) == png.size())
+            out.commit();
+        else
+            out.cancelWriting();
+    }
 }
 
 } // namespace
@@ -162,59 +226,72 @@ QHash<QString, QString> pngTextChunks(const QByteArray& png)
 
 ThumbnailPlace thumbnailPlace(const std::string& path, int32_t size)
 {
+    QString folder = kFolders.back().name;
+    for (const ThumbnailFolder& candidate : kFolders) {
+        if (size <= candidate.size) {
+            folder = candidate.name;
+            break;
+        }
+    }
+    return thumbnailPlaceIn(path, folder);
+}
+
+ThumbnailPlace thumbnailPlaceIn(const std::string& path, const QString& folder)
+{
     ThumbnailPlace place;
     place.uri = QString::fromLatin1(QUrl::fromLocalFile(QString::fromStdString(path)).toEncoded());
     const QByteArray md5 = QCryptographicHash::hash(place.uri.toUtf8(), QCryptographicHash::Md5).toHex();
-    const QString folder = size > 128 ? QStringLiteral("large") : QStringLiteral("normal");
     place.file = cacheRoot() + QStringLiteral("/thumbnails/") + folder + QLatin1Char('/') + QString::fromLatin1(md5)
         + QStringLiteral(".png");
     return place;
 }
 
-QImage loadThumbnail(const std::string& path, int32_t size)
+QString thumbnailFailFolder()
+{
+    return QStringLiteral("fail/") + QLatin1String(kFailApp);
+}
+
+QImage loadThumbnail(const std::string& path, int32_t size, const std::atomic<bool>* cancel)
 {
     const int64_t mtime = mtimeSeconds(path);
     if (mtime < 0)
         return {};
-    const ThumbnailPlace place = thumbnailPlace(path, size);
     const QString mtimeText = QString::number(mtime);
-    if (QFile file(place.file); file.open(QIODevice::ReadOnly)) {
-        const QByteArray png = file.readAll();
-        const QHash<QString, QString> text = pngTextChunks(png);
-        if (text.value(QStringLiteral("Thumb::URI")) == place.uri && text.value(QStringLiteral("Thumb::MTime")) == mtimeText) {
-            QImage shared = QImage::fromData(png, "PNG");
-            if (!shared.isNull())
-                return shared;
-        }
+    // Any folder's thumbnail will do: a larger one is only scaled down.
+    for (const ThumbnailFolder& folder : kFolders) {
+        if (folder.size < size)
+            continue; // would have to be enlarged
+        const ThumbnailPlace place = thumbnailPlaceIn(path, folder.name);
+        QByteArray png;
+        if (!readEntry(place, mtimeText, png))
+            continue;
+        QImage shared = QImage::fromData(png, "PNG");
+        if (shared.isNull())
+            continue;
+        if (std::max(shared.width(), shared.height()) > size)
+            shared = shared.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        return shared;
     }
-    QImage image = decodeThumbnail(path, size);
-    if (image.isNull())
+    // A picture that failed before, unchanged since: not tried again.
+    const ThumbnailPlace failPlace = thumbnailPlaceIn(path, thumbnailFailFolder());
+    if (QByteArray png; readEntry(failPlace, mtimeText, png))
         return {};
-    QByteArray plain;
-    {
-        QBuffer buffer(&plain);
-        buffer.open(QIODevice::WriteOnly);
-        if (!image.save(&buffer, "PNG"))
-            return image;
-    }
-    const QByteArray png = withTextChunks(plain, {{"Thumb::URI", place.uri.toLatin1()},
-                                                  {"Thumb::MTime", mtimeText.toLatin1()},
-                                                  {"Software", "Zelvic"}});
-    // Written whole or not at all (QSaveFile: a temporary file in the same
-    // folder, then a rename), readable by its owner alone as the standard asks.
-    const QString folder = QFileInfo(place.file).path();
-    if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); // a new one only
 
-    QSaveFile out(place.file);
-    if (out.open(QIODevice::WriteOnly)) {
-        out.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-        if (out.write(png) == png.size())
-            out.commit();
-        else
-            out.cancelWriting();
+    const Decoded decoded = decodeThumbnail(path, size, cancel);
+    if (decoded.cancelled)
+        return {};
+    if (decoded.image.isNull()) {
+        // Only a file that can be read but not decoded is a failure; one we
+        // may not open may become readable without its time changing.
+        if (QFile(QString::fromStdString(path)).open(QIODevice::ReadOnly)) {
+            QImage blank(1, 1, QImage::Format_ARGB32);
+            blank.fill(Qt::transparent);
+            writeEntry(failPlace, mtimeText, blank);
+        }
+        return {};
     }
-    return image; // a cache that cannot be written costs only the next decode
+    writeEntry(thumbnailPlace(path, size), mtimeText, decoded.image);
+    return decoded.image; // a cache that cannot be written costs only the next decode
 }
 
 int64_t thumbnailDecodeCount()
@@ -226,16 +303,29 @@ namespace {
 
 class ThumbnailJob : public QRunnable {
 public:
-    ThumbnailJob(QString path, std::function<void(const QString&, const QImage&)> done)
-        : m_path(std::move(path)), m_done(std::move(done))
+    using Done = std::function<void(const QString&, const QImage&, bool cancelled)>;
+
+    ThumbnailJob(QString path, std::shared_ptr<std::atomic<bool>> cancel, Done done)
+        : m_path(std::move(path)), m_cancel(std::move(cancel)), m_done(std::move(done))
     {
     }
 
-    void run() override { m_done(m_path, loadThumbnail(m_path.toStdString(), ThumbnailStore::kSize)); }
+    void run() override
+    {
+        // Every job reports back, even one dropped before it began, so that
+        // the store's list of pictures under way stays true.
+        if (m_cancel->load()) {
+            m_done(m_path, {}, true);
+            return;
+        }
+        QImage image = loadThumbnail(m_path.toStdString(), ThumbnailStore::kSize, m_cancel.get());
+        m_done(m_path, image, image.isNull() && m_cancel->load());
+    }
 
 private:
     QString m_path;
-    std::function<void(const QString&, const QImage&)> m_done;
+    std::shared_ptr<std::atomic<bool>> m_cancel;
+    Done m_done;
 };
 
 } // namespace
@@ -247,6 +337,8 @@ ThumbnailStore::ThumbnailStore(QObject* parent) : QObject(parent), m_pool(new QT
 
 ThumbnailStore::~ThumbnailStore()
 {
+    for (const auto& cancel : std::as_const(m_running))
+        cancel->store(true);
     m_pool->clear();
     m_pool->waitForDone();
 }
@@ -255,17 +347,22 @@ QImage ThumbnailStore::thumbnail(const QString& path)
 {
     if (QImage* image = m_cache.object(path))
         return *image;
-    if (m_pending.contains(path))
+    if (const auto running = m_running.constFind(path); running != m_running.constEnd()) {
+        // Wanted again: let it go on. Should it have stopped already, its
+        // `ready` brings the row back here and it is queued anew.
+        running.value()->store(false);
         return {};
-    m_pending.insert(path);
+    }
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    m_running.insert(path, cancel);
     QPointer<ThumbnailStore> self(this);
-    m_pool->start(new ThumbnailJob(path, [self](const QString& done, const QImage& image) {
+    m_pool->start(new ThumbnailJob(path, cancel, [self](const QString& done, const QImage& image, bool cancelled) {
         // Back on the interface thread; the store may be gone by then.
         QMetaObject::invokeMethod(
             qApp,
-            [self, done, image] {
+            [self, done, image, cancelled] {
                 if (self)
-                    self->finished(done, image);
+                    self->finished(done, image, cancelled);
             },
             Qt::QueuedConnection);
     }));
@@ -274,14 +371,17 @@ QImage ThumbnailStore::thumbnail(const QString& path)
 
 void ThumbnailStore::dropQueued()
 {
-    m_pool->clear();
-    m_pending.clear();
+    // Jobs not begun stop at once; JPEG decodes stop at their next row.
+    for (const auto& cancel : std::as_const(m_running))
+        cancel->store(true);
 }
 
-void ThumbnailStore::finished(const QString& path, const QImage& image)
+void ThumbnailStore::finished(const QString& path, const QImage& image, bool cancelled)
 {
-    m_pending.remove(path);
-    // A picture that cannot be read is cached as a null image: not retried on every paint.
-    m_cache.insert(path, new QImage(image), std::max<qsizetype>(1, image.sizeInBytes() / (128 * 128 * 4)));
+    m_running.remove(path);
+    // A picture that cannot be read is cached as a null image: not retried
+    // on every paint. A stopped one is not cached: a row that shows it asks again.
+    if (!cancelled)
+        m_cache.insert(path, new QImage(image), std::max<qsizetype>(1, image.sizeInBytes() / (128 * 128 * 4)));
     emit ready(path);
 }
