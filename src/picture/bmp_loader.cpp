@@ -9,10 +9,7 @@
 
 #include <unistd.h>
 
-#include <QFile>
-#include <QImage>
-#include <QImageReader>
-
+#include "picture/bmp_platform_reader.h"
 #include "picture/whole_picture_sink.h"
 
 namespace {
@@ -475,13 +472,6 @@ int64_t rowsHeld(int64_t fileSize, int64_t offset, int64_t stride, int64_t heigh
     return std::min(height, (fileSize - offset + stride - 1) / stride);
 }
 
-// Memory for a picture decoded whole at four bytes a pixel; sides below
-// 2^31, so only the last factor can overflow.
-int64_t wholeDecodeBytes(int64_t width, int64_t height)
-{
-    return std::min(width * height, std::numeric_limits<int64_t>::max() / 4) * 4;
-}
-
 // What a bitmap claims, for the limits every reader shares. A row-by-row
 // read holds one row; a run-length or platform decode holds the picture at
 // four bytes a pixel at most. An uncompressed or bit-field bitmap carries a
@@ -511,64 +501,6 @@ PictureClaim bmpClaim(const PlainLayout& layout, Parse parse, int64_t fileSize)
     return claim;
 }
 
-// Decodes with the platform reader, whole, then hands the rows on.
-StreamResult streamPlatform(const BmpSource& source, RowSink& sink)
-{
-    // Qt refuses pictures above 256 MB by default; our own budget applies.
-    static const bool limitRaised = (QImageReader::setAllocationLimit(2048), true);
-    (void)limitRaised;
-    QFile file;
-    if (::lseek(source.fd(), 0, SEEK_SET) != 0
-        || !file.open(source.fd(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
-        return {StreamStatus::Failed, "cannot read the file", LoadFailure::SystemError};
-    }
-    QImageReader reader(&file, "bmp");
-    reader.setAutoTransform(false);
-    const QSize declared = reader.size();
-    if (declared.isValid()) {
-        // The platform reader's own idea of the size, should it differ from ours.
-        std::string refusal = pictureLimitRefusal({declared.width(), declared.height(),
-                                                   wholeDecodeBytes(declared.width(), declared.height())});
-        if (!refusal.empty())
-            return {StreamStatus::Failed, std::move(refusal), LoadFailure::TooLarge};
-    }
-    // The reader leaves the pixels its data does not reach (rows cut short,
-    // RLE deltas) as the memory held them; it reuses a picture of its own
-    // size and format, so one cleared beforehand makes them black every time.
-    QImage image;
-    const QImage::Format format = reader.imageFormat();
-    if (declared.isValid() && format != QImage::Format_Invalid) {
-        image = QImage(declared, format);
-        if (!image.isNull())
-            image.fill(0);
-    }
-    if (!reader.read(&image) || image.isNull()) {
-        std::string error = reader.errorString().toStdString();
-        return {StreamStatus::Failed, error.empty() ? "not a bitmap" : error, LoadFailure::Damaged};
-    }
-    if (!sink.begin(image.width(), image.height()))
-        return {};
-    // Converted a strip at a time, so that no second picture is held beside
-    // the decoded one: the budget counts that one alone.
-    constexpr int32_t kStripRows = 64;
-    for (int32_t top = 0; top < image.height(); top += kStripRows) {
-        const int32_t rows = std::min(kStripRows, image.height() - top);
-        bool wanted = false;
-        for (int32_t y = top; y < top + rows && !wanted; ++y)
-            wanted = sink.wantsRow(y);
-        if (!wanted)
-            continue;
-        QImage part(image.constScanLine(top), image.width(), rows, image.bytesPerLine(), image.format());
-        part.setColorTable(image.colorTable());
-        const QImage strip = part.convertToFormat(QImage::Format_BGR888);
-        for (int32_t y = top; y < top + rows; ++y) {
-            if (sink.wantsRow(y))
-                sink.row(y, strip.constScanLine(y - top));
-        }
-    }
-    return {};
-}
-
 StreamResult streamBmp(const BmpSource& source, RowSink& sink, const StreamOptions& options, BmpBuffers& buffers)
 {
     if (aborted(options))
@@ -586,7 +518,7 @@ StreamResult streamBmp(const BmpSource& source, RowSink& sink, const StreamOptio
     case Parse::RunLength:
         return streamRunLength(source, layout, sink, buffers);
     case Parse::Platform:
-        return streamPlatform(source, sink);
+        return streamPlatformBitmap(source.fd(), sink);
     case Parse::Broken:
         break;
     }
