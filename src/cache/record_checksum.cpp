@@ -64,3 +64,11 @@ int64_t headerSizeChecksum(std::string_view path, const FileVersion& version, in
 {
     return keyedChecksum(path, version, recordChecksum(reader, 0, 0, width, height, LoadFailure::None, {}, {}, {}));
 }
+
+int64_t versionsChecksum(int64_t base, std::string_view libraries)
+{
+    Checksum sum;
+    sum.add(base);
+    sum.add(libraries);
+    return sum.value();
+}

@@ -22,3 +22,7 @@ int64_t headerSizeChecksum(std::string_view path, const FileVersion& version, in
 // key, the path and the file version it describes. A record copied onto
 // another file's row then fails its check like a damaged one.
 int64_t keyedChecksum(std::string_view path, const FileVersion& version, int64_t contentChecksum);
+
+// `base` and a text of library versions in one number, for a version field
+// that is only ever compared for equality.
+int64_t versionsChecksum(int64_t base, std::string_view libraries);

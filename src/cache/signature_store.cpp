@@ -16,7 +16,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cache/record_checksum.h"
 #include "common/log_categories.h"
+#include "picture/format_libraries.h"
 
 namespace {
 
@@ -34,10 +36,14 @@ bool exists(const std::string& path)
 
 int64_t decoderVersion()
 {
-    return ((static_cast<int64_t>(kPictureReaderVersion) * 10'000'000 + LIBJPEG_TURBO_VERSION_NUMBER) * 100
-            + JPEG_LIB_VERSION)
-               * 10'000'000
-           + QT_VERSION;
+    // Computed once: the libraries' versions do not change while we run.
+    static const int64_t version = versionsChecksum(
+        ((static_cast<int64_t>(kPictureReaderVersion) * 10'000'000 + LIBJPEG_TURBO_VERSION_NUMBER) * 100
+         + JPEG_LIB_VERSION)
+                * 10'000'000
+            + QT_VERSION,
+        formatLibraryVersions());
+    return version;
 }
 
 SignatureStore::SignatureStore(std::string file, CacheWarning warning)

@@ -34,8 +34,10 @@ inline constexpr int32_t kSimilarSignatureVersion = 1;
 inline constexpr int32_t kPictureReaderVersion = 1;
 // Raise whenever ReadPictureSize reads a header differently.
 inline constexpr int32_t kHeaderReaderVersion = 1;
-// The decoders that produced the pixels: our readers', libjpeg-turbo's and
-// Qt's (the bitmaps it reads) versions in one number.
+// The decoders that produced the pixels: our readers', libjpeg-turbo's, Qt's
+// (the bitmaps it reads) and the other formats' libraries' versions in one
+// number. Any of them changing makes every record a miss, which is safe:
+// a record is never trusted across a decoder it was not made by.
 int64_t decoderVersion();
 
 struct CacheStats {
