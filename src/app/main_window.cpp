@@ -142,7 +142,7 @@ void MainWindow::buildControls()
     m_listBox3 = placed(new QListWidget(this), "ListBox3", 240, 384, 281, 129);
     m_listBox1 = placed(new QListWidget(this), "ListBox1", 456, 56, 553, 233);
     m_listBox1->setVisible(false);
-    // Below the sub-folder choice, where nothing else is: the seed's controls stay put.
+    // Below the sub-folder choice, where nothing else is: the original controls stay put.
     m_formatButton = placed(new QToolButton(this), "FormatButton", 384, 104, 89, 25);
     m_formatButton->setText(QStringLiteral("形式"));
     m_formatButton->setPopupMode(QToolButton::InstantPopup);
