@@ -14,7 +14,7 @@ TEST(PictureFormat, NamesMapToFormatsByExtensionInAnyCase)
     // Only the last extension counts; a dot in a folder's name is no extension.
     EXPECT_EQ(formatOfName("x.jpg.png"), PictureFormat::Png);
     EXPECT_EQ(formatOfName("/a.jpg/b"), std::nullopt);
-    // A default search's JPEG is ".JPG" alone: ".jpeg" stays out of a default search.
+    // JPEG is ".JPG" alone: ".jpeg" stays out of a default search.
     EXPECT_EQ(formatOfName("x.jpeg"), std::nullopt);
     EXPECT_EQ(formatOfName("x"), std::nullopt);
     EXPECT_EQ(formatOfName("x."), std::nullopt);
