@@ -60,6 +60,14 @@ echo "fuzz: targets built in $((SECONDS - build_start)) s" >&2
 # that what one CI run found does not steer the next.
 work="$build/ci"
 rm -rf "$work"
+# The mutations follow a seed taken from the commit under test: another
+# commit explores elsewhere, while a second run of the same commit finds the
+# same things (a finding is then the commit's, not the luck of the run).
+seed=1
+if commit=$(git rev-parse --verify -q HEAD 2>/dev/null); then
+  seed=$((16#${commit:0:7} + 1))
+fi
+echo "fuzz: seed $seed (-seed=$seed reruns a target's mutations)" >&2
 failed=()
 for target in "${targets[@]}"; do
   corpus="$work/corpus/$target"
@@ -71,7 +79,7 @@ for target in "${targets[@]}"; do
    ASAN_SYMBOLIZER_PATH="$symbolizer" \
    LSAN_OPTIONS="suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=0" \
    "$build/${target}_fuzz" "$corpus" "$root/tests/fuzz/corpus/$target" \
-     -max_total_time="$seconds" -malloc_limit_mb=2048 -rss_limit_mb=2560 -timeout=10 \
+     -seed="$seed" -max_total_time="$seconds" -malloc_limit_mb=2048 -rss_limit_mb=2560 -timeout=10 \
      -artifact_prefix="$artifacts/" -print_final_stats=1) >"$log" 2>&1 || status=$?
   findings=()
   for file in "$artifacts"/*; do
