@@ -160,8 +160,10 @@ void checkResultLines(std::string_view text, NumberSource& numbers)
     scores.contrast = numbers.next32();
     auto a = std::make_unique<SimilarSignature>();
     auto b = std::make_unique<SimilarSignature>();
-    a->planeTotals[1] = numbers.next32();
-    b->planeTotals[1] = numbers.next32();
+    // A plane total is a sum over the signature's grid, below 2^20; the
+    // line's difference of two is then no overflow.
+    a->planeTotals[1] = numbers.next32() & 0xFFFFF;
+    b->planeTotals[1] = numbers.next32() & 0xFFFFF;
     const std::string similar = similarResultLine(scores, indexA, indexB, *a, *b, name, name);
     for (const std::string& line : {identical, similar}) {
         const auto back = parseResultIndices(line);
