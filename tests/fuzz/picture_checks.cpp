@@ -2,11 +2,13 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "compare/identical/identical_signature.h"
 #include "compare/similar/similar_reduction.h"
 #include "fuzz/fuzz_input.h"
 #include "picture/picture_loader.h"
+#include "picture/picture_size.h"
 #include "picture/picture_stream.h"
 
 namespace {
@@ -106,4 +108,17 @@ void checkPictureFile(const std::string& path)
 
     checkIdentical(loaded.picture);
     checkSimilar(loaded.picture);
+}
+
+void checkPictureFileAndHeaderSize(const std::string& path)
+{
+    checkPictureFile(path);
+    const std::optional<PictureSize> header = ReadPictureSize(path);
+    if (!header)
+        fuzz_input::fail("a written file could not be opened for its size");
+    const LoadedPicture loaded = loadPicture(path, JpegIdct::Fast);
+    if (loaded.ok() && (header->width != loaded.picture.width() || header->height != loaded.picture.height()))
+        fuzz_input::fail("header size " + std::to_string(header->width) + " x " + std::to_string(header->height)
+                         + " differs from the decoded " + std::to_string(loaded.picture.width()) + " x "
+                         + std::to_string(loaded.picture.height()));
 }

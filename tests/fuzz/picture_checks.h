@@ -7,3 +7,7 @@
 // same failure), and both signatures come out the same with fresh and with
 // reused working grids (a grid cell read before it is written would differ).
 void checkPictureFile(const std::string& path);
+
+// checkPictureFile, and the size the scan reads from the header must be the
+// decoded picture's.
+void checkPictureFileAndHeaderSize(const std::string& path);

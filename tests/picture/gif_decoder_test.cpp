@@ -85,11 +85,11 @@ TEST(GifDecoder, FirstFrameOnItsScreenWithTransparencyOverWhite)
     EXPECT_EQ(rowOf(first.picture, 0), (std::vector<int> {255, 0, 0, 255, 0, 0}));
 
     // A transparent colour is white.
-    testing_support::PngSpec spec;
-    spec.width = 2;
-    spec.colourType = 6;
-    spec.samples = {0, 0, 255, 0, 0, 128, 0, 255};
-    writeBytes(dir.file("alpha.png"), encodePng(spec));
+    testing_support::PngLayout layout;
+    layout.width = 2;
+    layout.colourType = 6;
+    layout.samples = {0, 0, 255, 0, 0, 128, 0, 255};
+    writeBytes(dir.file("alpha.png"), encodePng(layout));
     ASSERT_TRUE(convert(dir.file("alpha.png") + " " + dir.file("alpha.gif")));
     const LoadedPicture transparent = loadPicture(dir.file("alpha.gif"), JpegIdct::Fast);
     ASSERT_TRUE(transparent.ok()) << transparent.error;

@@ -58,18 +58,18 @@ TEST(HeifDecoder, HeicAndAvifAreWhatLibheifsOwnToolDecodes)
 TEST(HeifDecoder, AlphaLiesOverWhite)
 {
     TempDir dir;
-    testing_support::PngSpec spec;
-    spec.width = 32;
-    spec.height = 16;
-    spec.colourType = 6;
+    testing_support::PngLayout layout;
+    layout.width = 32;
+    layout.height = 16;
+    layout.colourType = 6;
     for (int y = 0; y < 16; ++y) {
         for (int x = 0; x < 32; ++x) {
             const bool clear = x < 16;
-            spec.samples.insert(spec.samples.end(), {uint16_t(clear ? 255 : 0), 0, uint16_t(clear ? 0 : 255),
+            layout.samples.insert(layout.samples.end(), {uint16_t(clear ? 255 : 0), 0, uint16_t(clear ? 0 : 255),
                                                      uint16_t(clear ? 0 : 255)});
         }
     }
-    writeBytes(dir.file("alpha.png"), encodePng(spec));
+    writeBytes(dir.file("alpha.png"), encodePng(layout));
     ASSERT_TRUE(run("avifenc -s 10 --lossless " + dir.file("alpha.png") + " " + dir.file("alpha.avif")));
     const LoadedPicture loaded = loadPicture(dir.file("alpha.avif"), JpegIdct::Fast);
     ASSERT_TRUE(loaded.ok()) << loaded.error;

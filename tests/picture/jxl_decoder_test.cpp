@@ -74,7 +74,7 @@ TEST(JxlDecoder, LosslessIsThePixelsAndLossyIsWhatDjxlDecodes)
 TEST(JxlDecoder, GreyAndAlphaBecomeBgr)
 {
     TempDir dir;
-    testing_support::PngSpec grey;
+    testing_support::PngLayout grey;
     grey.width = 2;
     grey.colourType = 0;
     grey.samples = {7, 200};
@@ -85,7 +85,7 @@ TEST(JxlDecoder, GreyAndAlphaBecomeBgr)
     EXPECT_EQ(std::vector<int>(greyLoaded.picture.row(0), greyLoaded.picture.row(0) + 6),
               (std::vector<int> {7, 7, 7, 200, 200, 200}));
 
-    testing_support::PngSpec alpha;
+    testing_support::PngLayout alpha;
     alpha.width = 3;
     alpha.colourType = 6;
     alpha.samples = {200, 100, 0, 128, 10, 20, 30, 0, 10, 20, 30, 255};

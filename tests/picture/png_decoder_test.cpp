@@ -14,7 +14,7 @@
 #include "support/test_pictures.h"
 
 using testing_support::encodePng;
-using testing_support::PngSpec;
+using testing_support::PngLayout;
 using testing_support::TempDir;
 using testing_support::writeBytes;
 
@@ -32,14 +32,14 @@ std::vector<int> loadedRow(const TempDir& dir, const std::string& png)
     return std::vector<int>(loaded.picture.row(0), loaded.picture.row(0) + loaded.picture.stride());
 }
 
-PngSpec oneRow(int colourType, int bitDepth, std::vector<uint16_t> samples, int width)
+PngLayout oneRow(int colourType, int bitDepth, std::vector<uint16_t> samples, int width)
 {
-    PngSpec spec;
-    spec.width = width;
-    spec.colourType = colourType;
-    spec.bitDepth = bitDepth;
-    spec.samples = std::move(samples);
-    return spec;
+    PngLayout layout;
+    layout.width = width;
+    layout.colourType = colourType;
+    layout.bitDepth = bitDepth;
+    layout.samples = std::move(samples);
+    return layout;
 }
 
 // A PNG whose IHDR claims other sides, with its CRC made right.
@@ -90,7 +90,7 @@ TEST(PngDecoder, SamplesBecomeEightBitBgrAsAPersonExpects)
     // Grey with alpha, 16 bits: rounded to 8 bits first, then over white.
     EXPECT_EQ(loadedRow(dir, encodePng(oneRow(4, 16, {0x0000, 0x8000}, 1))), (std::vector<int> {127, 127, 127}));
     // A palette, 4 bits, with a tRNS entry: the second colour half transparent.
-    PngSpec palette = oneRow(3, 4, {0, 1, 2}, 3);
+    PngLayout palette = oneRow(3, 4, {0, 1, 2}, 3);
     palette.palette = {255, 0, 0, 0, 0, 255, 0, 64, 0};
     palette.paletteAlpha = {255, 0x80};
     EXPECT_EQ(loadedRow(dir, encodePng(palette)), (std::vector<int> {0, 0, 255, 255, 127, 127, 0, 64, 0}));

@@ -93,11 +93,11 @@ TEST(TiffDecoder, GreyPaletteCmykAndAlphaBecomeBgr)
     ASSERT_TRUE(cmyk.ok()) << cmyk.error;
     EXPECT_LE(largestDifference(cmyk.picture, photo), 2);
 
-    testing_support::PngSpec spec;
-    spec.width = 3;
-    spec.colourType = 6;
-    spec.samples = {200, 100, 0, 128, 10, 20, 30, 0, 10, 20, 30, 255};
-    writeBytes(dir.file("alpha.png"), encodePng(spec));
+    testing_support::PngLayout layout;
+    layout.width = 3;
+    layout.colourType = 6;
+    layout.samples = {200, 100, 0, 128, 10, 20, 30, 0, 10, 20, 30, 255};
+    writeBytes(dir.file("alpha.png"), encodePng(layout));
     ASSERT_TRUE(convert(dir.file("alpha.png") + " " + dir.file("alpha.tif")));
     const LoadedPicture alpha = loadPicture(dir.file("alpha.tif"), JpegIdct::Fast);
     ASSERT_TRUE(alpha.ok()) << alpha.error;

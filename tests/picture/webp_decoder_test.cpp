@@ -14,7 +14,7 @@
 #include "support/test_png.h"
 
 using testing_support::encodePng;
-using testing_support::PngSpec;
+using testing_support::PngLayout;
 using testing_support::TempDir;
 using testing_support::writeBytes;
 
@@ -61,11 +61,11 @@ TEST(WebpDecoder, LosslessIsThePixelsAndLossyIsWhatDwebpDecodes)
 TEST(WebpDecoder, AlphaLiesOverWhite)
 {
     TempDir dir;
-    PngSpec spec;
-    spec.width = 3;
-    spec.colourType = 6; // RGBA
-    spec.samples = {200, 100, 0, 128, 10, 20, 30, 0, 10, 20, 30, 255};
-    writeBytes(dir.file("alpha.png"), encodePng(spec));
+    PngLayout layout;
+    layout.width = 3;
+    layout.colourType = 6; // RGBA
+    layout.samples = {200, 100, 0, 128, 10, 20, 30, 0, 10, 20, 30, 255};
+    writeBytes(dir.file("alpha.png"), encodePng(layout));
     ASSERT_TRUE(run("cwebp -quiet -lossless -exact " + dir.file("alpha.png") + " -o " + dir.file("alpha.webp")));
     const LoadedPicture loaded = loadPicture(dir.file("alpha.webp"), JpegIdct::Fast);
     ASSERT_TRUE(loaded.ok()) << loaded.error;

@@ -11,7 +11,7 @@ namespace testing_support {
 // What a test PNG holds: `samples` are the channel values of each pixel,
 // row by row (palette indices for a palette picture; values below
 // 2^bitDepth), written with libpng at exactly that depth and colour type.
-struct PngSpec {
+struct PngLayout {
     int width = 1;
     int height = 1;
     int colourType = 2; // PNG_COLOR_TYPE_RGB
@@ -22,7 +22,7 @@ struct PngSpec {
     std::vector<uint8_t> paletteAlpha; // tRNS of a palette picture
 };
 
-std::string encodePng(const PngSpec& spec);
+std::string encodePng(const PngLayout& layout);
 
 // An 8-bit RGB PNG of a picture.
 std::string encodePng(const Picture& picture, bool interlaced = false);
