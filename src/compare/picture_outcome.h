@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "compare/identical/identical_signature.h"
 #include "compare/similar/similar_signature.h"
@@ -12,6 +13,9 @@
 struct Reductions {
     bool identical = false;
     bool similar = false;
+    // Also the signatures of the seven other orientations of each engine
+    // above, taken in the same decode.
+    bool turned = false;
 };
 
 // What reading one file gave: a load failure, or the picture's size and the
@@ -34,6 +38,11 @@ struct PictureOutcome {
     IdenticalSignature identical;
     bool hasSimilar = false;
     SimilarSignature similar;
+    // With Reductions::turned: the signatures of the picture turned to
+    // orientations 1..7 (at [orientation - 1]), of each engine whose upright
+    // signature is here; empty otherwise.
+    std::vector<IdenticalSignature> turnedIdentical;
+    std::vector<SimilarSignature> turnedSimilar;
 
     bool fromCache = false; // supplied by OutcomeCache::lookup, not decoded
     // Signatures the cache keeps for this version of the file but left
@@ -47,9 +56,13 @@ struct PictureOutcome {
             return true;
         if (status != Status::Loaded)
             return false;
+        // The turned signatures go with the upright ones: a picture too small
+        // for an engine has neither.
+        const bool turnedKept = !wanted.turned || kept.turned || !turnedIdentical.empty() || !turnedSimilar.empty();
         return (!wanted.identical || hasIdentical || kept.identical || !canComputeSignature(width, height))
             && (!wanted.similar || hasSimilar || kept.similar || width < kMinSimilarPictureSide
-                || height < kMinSimilarPictureSide);
+                || height < kMinSimilarPictureSide)
+            && (turnedKept || (!hasIdentical && !kept.identical && !hasSimilar && !kept.similar));
     }
 };
 

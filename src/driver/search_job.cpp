@@ -84,6 +84,9 @@ SearchOutcome runSearch(const SearchOptions& options, const std::atomic<bool>& a
     ctx.progress = &throttle;
     ctx.pool = pool.get();
     ctx.cache = cache ? &*cache : nullptr;
+    // Turned copies are a matter of pictures: the size modes compare as ever.
+    ctx.turned = options.turned && (options.mode == CheckMode::Identical || options.mode == CheckMode::Similar);
+    ctx.orientations = &outcome.orientations;
     switch (options.mode) {
     case CheckMode::Similar:
         CompareSimilar(ctx);

@@ -10,6 +10,7 @@
 #include "search/engine_context.h"
 #include "search/file_table.h"
 #include "search/pair_list.h"
+#include "search/pair_orientations.h"
 #include "search/search_error.h"
 #include "search/search_options.h"
 #include "search/search_progress.h"
@@ -33,6 +34,8 @@ struct SearchOutcome {
     // unless options.showMarked); nothing without a single mark.
     std::optional<int32_t> notSame;
     std::string marksWarning;         // why the marks were set aside, when they were
+    // With options.turned: the pairs that matched other than upright.
+    PairOrientations orientations;
 };
 
 // Runs one search without any window: scan, file table, the comparison of the

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "search/file_table.h"
+#include "search/pair_orientations.h"
 #include "search/search_options.h"
 #include "search/search_progress.h"
 
@@ -40,6 +41,10 @@ struct EngineContext {
     ProgressThrottle* progress = nullptr; // may be null
     WorkerPool* pool = nullptr;           // the search's threads; null: the engine makes its own
     OutcomeCache* cache = nullptr;        // outcomes kept between searches; may be null
+    // Also pair turned and mirrored copies; the orientation of each pair
+    // that matched other than upright goes to `orientations`.
+    bool turned = false;
+    PairOrientations* orientations = nullptr;
 
     bool aborted() const { return abortFlag.load(std::memory_order_relaxed); }
     void report(SearchProgress::Phase phase, int64_t done, int64_t total, bool force = false) const

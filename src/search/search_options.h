@@ -26,4 +26,5 @@ struct SearchOptions {
     std::string cacheFile;       // the signature cache; empty: none, nothing read or kept
     bool showMarked = false;     // keep the pairs marked "not the same" (their marks live beside the cache)
     PictureFormats formats = PictureFormats::defaults(); // the kinds of picture file searched
+    bool turned = false;         // also pair copies turned by quarters or mirrored (picture modes)
 };
