@@ -42,6 +42,8 @@ LoadPipeline::LoadPipeline(EngineContext& ctx, PrimaryEngine primary, PictureRea
     // With a cache every decode fills both engines' signatures.
     m_wanted.identical = primary == PrimaryEngine::Identical || ctx.cache != nullptr;
     m_wanted.similar = primary == PrimaryEngine::Similar || ctx.cache != nullptr;
+    // A search for turned copies takes every orientation in the same decode.
+    m_wanted.turned = ctx.turned;
 }
 
 LoadPipeline::~LoadPipeline() = default;
@@ -83,7 +85,8 @@ void LoadPipeline::produce(int32_t file, Worker& worker, bool interruptible, Pic
     const File_rec& record = m_ctx.files[static_cast<std::size_t>(file)];
     try {
         // Of a kept outcome only the primary engine's signature is read.
-        const Reductions read {m_primary == PrimaryEngine::Identical, m_primary == PrimaryEngine::Similar};
+        const Reductions read {m_primary == PrimaryEngine::Identical, m_primary == PrimaryEngine::Similar,
+                               m_wanted.turned};
         if (m_ctx.cache != nullptr && m_ctx.cache->lookup(record, m_wanted, read, outcome) && outcome.covers(m_wanted)) {
             outcome.fromCache = true;
             return;

@@ -351,12 +351,14 @@ int32_t rejectionGate(const RefIdenticalSignature& a, const RefIdenticalSignatur
     return 3;
 }
 
-// One call of the engine over the given members.
+// One call of the engine over the given members. signatures[f][o] is f's
+// signature turned to orientation o (only o = 0 unless `turned`).
 void compareMembers(FileTable& files, CheckMode mode, int32_t level, const std::vector<int32_t>& members,
-                    std::vector<RefIdenticalSignature>& signatures, RefOutcome& outcome)
+                    std::vector<std::array<RefIdenticalSignature, kOrientationCount>>& signatures, bool turned,
+                    RefOutcome& outcome)
 {
     for (int32_t f : members) {
-        signatures[f].centroid.fill(0);
+        signatures[f][0].centroid.fill(0);
         LoadedPicture loaded = loadPicture(files[f].path, JpegIdct::Fast);
         if (!loaded.ok() || loaded.picture.width() < kMinSide || loaded.picture.height() < kMinSide) {
             outcome.unreadable.push_back(files[f].path);
@@ -364,10 +366,13 @@ void compareMembers(FileTable& files, CheckMode mode, int32_t level, const std::
             continue;
         }
         ++outcome.loadCount;
-        signatures[f] = refIdenticalSignature(loaded.picture);
+        signatures[f][0] = refIdenticalSignature(loaded.picture);
+        for (int32_t o = 1; turned && o < kOrientationCount; ++o)
+            signatures[f][o] = refIdenticalSignature(turnedPicture(loaded.picture, orientationAt(o)));
     }
     const RefIdenticalLimits limits = refChooseLimits(mode, level);
     const auto count = static_cast<int32_t>(members.size());
+    const int32_t orientations = turned ? kOrientationCount : 1;
     for (int32_t m = 0; m < count - 1; ++m) {
         const int32_t a = members[m];
         if (files[a].skip == 1)
@@ -376,12 +381,19 @@ void compareMembers(FileTable& files, CheckMode mode, int32_t level, const std::
             const int32_t b = members[n];
             if (files[b].skip == 1)
                 continue;
-            const RefIdenticalMatch match = refMatchSignatures(signatures[a], signatures[b], limits);
-            if (!match.match)
-                ++outcome.rejectedAt[rejectionGate(signatures[a], signatures[b], limits)];
-            if (match.match) {
-                outcome.lines.push_back(identicalLine(files, a, b, signatures[a], signatures[b], match));
+            for (int32_t o = 0; o < orientations; ++o) {
+                const RefIdenticalSignature& sb = signatures[b][o];
+                const RefIdenticalMatch match = refMatchSignatures(signatures[a][0], sb, limits);
+                if (!match.match) {
+                    if (o == 0)
+                        ++outcome.rejectedAt[rejectionGate(signatures[a][0], sb, limits)];
+                    continue;
+                }
+                outcome.lines.push_back(identicalLine(files, a, b, signatures[a][0], sb, match));
                 ++outcome.pairCount;
+                if (o != 0)
+                    outcome.turnedPairs.push_back({a, b, orientationAt(o)});
+                break;
             }
         }
     }
@@ -389,14 +401,14 @@ void compareMembers(FileTable& files, CheckMode mode, int32_t level, const std::
 
 } // namespace
 
-RefOutcome refCompareIdentical(FileTable& files, CheckMode mode, int32_t level)
+RefOutcome refCompareIdentical(FileTable& files, CheckMode mode, int32_t level, bool turned)
 {
     RefOutcome outcome;
-    std::vector<RefIdenticalSignature> signatures(files.size() + 1);
+    std::vector<std::array<RefIdenticalSignature, kOrientationCount>> signatures(files.size() + 1);
     std::vector<int32_t> members;
     for (int32_t i = 0; i < static_cast<int32_t>(files.size()); ++i)
         members.push_back(i);
-    compareMembers(files, mode, level, members, signatures, outcome);
+    compareMembers(files, mode, level, members, signatures, turned, outcome);
     return outcome;
 }
 
@@ -404,9 +416,9 @@ RefOutcome refCompareIdenticalRuns(FileTable& files, CheckMode mode, int32_t lev
                                    const std::vector<std::vector<int32_t>>& runs)
 {
     RefOutcome outcome;
-    std::vector<RefIdenticalSignature> signatures(files.size() + 1);
+    std::vector<std::array<RefIdenticalSignature, kOrientationCount>> signatures(files.size() + 1);
     for (const auto& run : runs)
-        compareMembers(files, mode, level, run, signatures, outcome);
+        compareMembers(files, mode, level, run, signatures, false, outcome);
     return outcome;
 }
 

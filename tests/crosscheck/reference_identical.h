@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "picture/orientation.h"
 #include "picture/picture.h"
 #include "search/file_table.h"
 #include "search/search_options.h"
@@ -47,6 +48,14 @@ struct RefOutcome {
     // tone, edge, total; similar: codes, luma, chroma, decision), so that a
     // test can see near misses as well as matches.
     std::array<int32_t, 4> rejectedAt {};
+    // With turned copies: each pair that matched other than upright, as
+    // (A, B, orientation), in the order decided.
+    struct TurnedPair {
+        int32_t a = 0;
+        int32_t b = 0;
+        Orientation orientation = Orientation::Upright;
+    };
+    std::vector<TurnedPair> turnedPairs;
 };
 
 RefIdenticalSignature refIdenticalSignature(const Picture& picture);
@@ -54,8 +63,10 @@ RefIdenticalLimits refChooseLimits(CheckMode mode, int32_t level);
 RefIdenticalMatch refMatchSignatures(const RefIdenticalSignature& a, const RefIdenticalSignature& b,
                                      const RefIdenticalLimits& limits);
 
-// The whole-table form over every file of the table.
-RefOutcome refCompareIdentical(FileTable& files, CheckMode mode, int32_t level);
+// The whole-table form over every file of the table. With `turned`, each
+// pair A < B is decided for B turned to each orientation 0..7 in turn (the
+// signature of turnedPicture), and the first that matches is the pair's.
+RefOutcome refCompareIdentical(FileTable& files, CheckMode mode, int32_t level, bool turned = false);
 // The per-run form: one call per run, in order.
 RefOutcome refCompareIdenticalRuns(FileTable& files, CheckMode mode, int32_t level,
                                    const std::vector<std::vector<int32_t>>& runs);

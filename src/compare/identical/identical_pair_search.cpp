@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 
 #include "common/parallel_for.h"
 #include "compare/identical/identical_pair_bound.h"
@@ -90,6 +91,27 @@ public:
         const Entry* first = std::lower_bound(begin, end, lo2, [](const Entry& e, int32_t v) { return e.c[2] < v; });
         const Entry* last = std::upper_bound(first, end, hi2, [](int32_t v, const Entry& e) { return v < e.c[2]; });
         return {first, last};
+    }
+
+    // Calls visit(from, to) for each (c0, c1) cell with c1 in [lo1, hi1], on
+    // the entries with centroid 2 in [lo2, hi2]: one lookup for the row of
+    // cells, then a walk along it.
+    template <typename Visit>
+    bool forEachStretch(int32_t c0, int32_t lo1, int32_t hi1, int32_t lo2, int32_t hi2, Visit&& visit) const
+    {
+        auto cell = std::lower_bound(m_cells.begin(), m_cells.end(), std::pair {c0, lo1},
+                                     [](const Cell& x, const std::pair<int32_t, int32_t>& k) {
+                                         return std::pair {x.c0, x.c1} < k;
+                                     });
+        for (; cell != m_cells.end() && cell->c0 == c0 && cell->c1 <= hi1; ++cell) {
+            const Entry* begin = m_entries.data() + cell->begin;
+            const Entry* end = m_entries.data() + cell->end;
+            const Entry* first = std::lower_bound(begin, end, lo2, [](const Entry& e, int32_t v) { return e.c[2] < v; });
+            const Entry* last = std::upper_bound(first, end, hi2, [](int32_t v, const Entry& e) { return v < e.c[2]; });
+            if (first != last && !visit(first, last))
+                return false;
+        }
+        return true;
     }
 
     // The range [c - limit, c + limit] of centroid k, cut to the values present.
@@ -200,6 +222,134 @@ private:
     int32_t m_sincePoll = 0;
 };
 
+// One orientation of a search for turned copies: every A of the upright
+// index against the B entries of another index (the signatures of one
+// orientation) that come later in member order, A always the upright one.
+// Unlike RowSearch the two sides differ, so the whole centroid neighbourhood
+// is searched.
+class CrossSearch {
+public:
+    CrossSearch(const CentroidIndex& upright, const CentroidIndex& turned, Orientation orientation,
+                const MatchLimits& limits, const PairBound& bound, const std::atomic<bool>& abortFlag)
+        : m_upright(upright)
+        , m_turned(turned)
+        , m_orientation(orientation)
+        , m_limits(limits)
+        , m_bound(bound)
+        , m_limit(std::max(0, limits.centroid))
+        , m_abortFlag(abortFlag)
+    {
+    }
+
+    // False when the abort flag was seen.
+    bool run(std::size_t row, std::vector<PairMatch>& out)
+    {
+        if (m_turned.size() == 0)
+            return true;
+        const CentroidIndex::Entry& a = m_upright[row];
+        const auto& c = a.c;
+        const auto lo2 = static_cast<int32_t>(std::max<int64_t>(INT32_MIN, int64_t {c[2]} - m_limit));
+        const auto hi2 = static_cast<int32_t>(std::min<int64_t>(INT32_MAX, int64_t {c[2]} + m_limit));
+        const auto [lo1, hi1] = m_turned.reach(1, c[1], m_limit);
+        const auto [lo0, hi0] = m_turned.reach(0, c[0], m_limit);
+        for (int64_t c0 = lo0; c0 <= hi0; ++c0) {
+            const bool going = m_turned.forEachStretch(
+                static_cast<int32_t>(c0), lo1, hi1, lo2, hi2,
+                [&](const CentroidIndex::Entry* from, const CentroidIndex::Entry* to) { return scan(a, from, to, out); });
+            if (!going)
+                return false;
+        }
+        return true;
+    }
+
+private:
+    bool scan(const CentroidIndex::Entry& a, const CentroidIndex::Entry* from, const CentroidIndex::Entry* to,
+              std::vector<PairMatch>& out)
+    {
+        for (const auto* b = from; b < to; ++b) {
+            if (b->position <= a.position)
+                continue;
+            const int64_t d3 = int64_t {b->c[3]} - a.c[3];
+            if (d3 > m_limit || d3 < -m_limit)
+                continue;
+            if (++m_sincePoll == kAbortPollInterval) {
+                m_sincePoll = 0;
+                if (m_abortFlag.load(std::memory_order_relaxed))
+                    return false;
+            }
+            if (m_bound.surelyFailsAtAnyShift(a.tone, b->tone))
+                continue;
+            const MatchOffset offset = matchOffset(a.c, b->c);
+            if (m_bound.surelyFails(offset, m_upright.sums(a, 0), m_turned.sums(*b, 0), m_upright.sums(a, offset.h1),
+                                    m_turned.sums(*b, -offset.h2)))
+                continue;
+            PairMatch match;
+            if (MatchSignatures(m_upright.signature(a), m_turned.signature(*b), m_limits, match.result)) {
+                match.a = a.position;
+                match.b = b->position;
+                match.orientation = m_orientation;
+                out.push_back(match);
+            }
+        }
+        return true;
+    }
+
+    const CentroidIndex& m_upright;
+    const CentroidIndex& m_turned;
+    const Orientation m_orientation;
+    const MatchLimits& m_limits;
+    const PairBound& m_bound;
+    const int32_t m_limit;
+    const std::atomic<bool>& m_abortFlag;
+    int32_t m_sincePoll = 0;
+};
+
+// Each worker's matches moved into one list in pair order (then by
+// orientation); each worker's list is let go once moved, so the matches are
+// held about once, not twice.
+std::vector<PairMatch> joined(std::vector<std::vector<PairMatch>>& found, std::vector<PairMatch> all = {})
+{
+    std::size_t total = all.size();
+    for (const auto& part : found)
+        total += part.size();
+    all.reserve(total);
+    for (auto& part : found) {
+        all.insert(all.end(), part.begin(), part.end());
+        std::vector<PairMatch>().swap(part);
+    }
+    std::sort(all.begin(), all.end(), [](const PairMatch& x, const PairMatch& y) {
+        if (x.a != y.a)
+            return x.a < y.a;
+        return x.b != y.b ? x.b < y.b : x.orientation < y.orientation;
+    });
+    return all;
+}
+
+// The self-join of one index: every pair within it once, the earlier member as A.
+std::vector<PairMatch> uprightPairs(const CentroidIndex& index, const MatchLimits& limits, const PairBound& bound,
+                                    int32_t jobs, const std::atomic<bool>& abortFlag,
+                                    const std::function<void()>& rowDone, WorkerPool* pool)
+{
+    const auto count = static_cast<int64_t>(index.size());
+    std::vector<std::vector<PairMatch>> found(static_cast<std::size_t>(jobs));
+    std::vector<RowSearch> searches;
+    searches.reserve(static_cast<std::size_t>(jobs));
+    for (int32_t w = 0; w < jobs; ++w)
+        searches.emplace_back(index, limits, bound, abortFlag);
+    std::atomic<bool> stopped {false};
+    parallelFor(count, jobs, [&](int64_t row, int32_t worker) {
+        if (stopped.load(std::memory_order_relaxed) || abortFlag.load(std::memory_order_relaxed))
+            return;
+        if (!searches[static_cast<std::size_t>(worker)].run(static_cast<std::size_t>(row),
+                                                            found[static_cast<std::size_t>(worker)])) {
+            stopped.store(true, std::memory_order_relaxed);
+            return;
+        }
+        rowDone();
+    }, pool);
+    return joined(found);
+}
+
 } // namespace
 
 std::vector<PairMatch> findIdenticalPairs(std::span<const PairSignature> signatures, const MatchLimits& limits,
@@ -212,39 +362,60 @@ std::vector<PairMatch> findIdenticalPairs(std::span<const PairSignature> signatu
     const CentroidIndex index(signatures);
     const PairBound bound(limits);
     jobs = static_cast<int32_t>(std::min<int64_t>(resolveJobs(jobs), count));
-
-    std::vector<std::vector<PairMatch>> found(static_cast<std::size_t>(jobs));
-    std::vector<RowSearch> searches;
-    searches.reserve(static_cast<std::size_t>(jobs));
-    for (int32_t w = 0; w < jobs; ++w)
-        searches.emplace_back(index, limits, bound, abortFlag);
-    std::atomic<bool> stopped {false};
     std::atomic<int64_t> done {0};
-    parallelFor(count, jobs, [&](int64_t row, int32_t worker) {
-        if (stopped.load(std::memory_order_relaxed) || abortFlag.load(std::memory_order_relaxed))
-            return;
-        if (!searches[static_cast<std::size_t>(worker)].run(static_cast<std::size_t>(row),
-                                                            found[static_cast<std::size_t>(worker)])) {
-            stopped.store(true, std::memory_order_relaxed);
-            return;
-        }
+    return uprightPairs(index, limits, bound, jobs, abortFlag, [&] {
         const int64_t finished = done.fetch_add(1, std::memory_order_relaxed) + 1;
         if (progress)
             progress(finished, count);
     }, pool);
+}
 
-    // One list in pair order; each worker's list is let go once moved, so the
-    // matches are held about once, not twice.
-    std::size_t total = 0;
-    for (const auto& part : found)
-        total += part.size();
-    std::vector<PairMatch> all;
-    all.reserve(total);
-    for (auto& part : found) {
-        all.insert(all.end(), part.begin(), part.end());
-        std::vector<PairMatch>().swap(part);
+std::vector<PairMatch> findTurnedIdenticalPairs(std::span<const PairSignature> signatures,
+                                                std::span<const PairSignature> turned, const MatchLimits& limits,
+                                                int32_t jobs, const std::atomic<bool>& abortFlag,
+                                                const PairProgress& progress, WorkerPool* pool)
+{
+    const std::size_t size = signatures.size();
+    const int64_t count = static_cast<int64_t>(size);
+    if (count < 2 || abortFlag.load(std::memory_order_relaxed))
+        return {};
+    const CentroidIndex upright(signatures);
+    const PairBound bound(limits);
+    jobs = static_cast<int32_t>(std::min<int64_t>(resolveJobs(jobs), count));
+    // Progress counts the A rows of every orientation.
+    const int64_t rows = count * kOrientationCount;
+    std::atomic<int64_t> done {0};
+    const auto rowDone = [&] {
+        const int64_t finished = done.fetch_add(1, std::memory_order_relaxed) + 1;
+        if (progress)
+            progress(finished, rows);
+    };
+    std::vector<PairMatch> all = uprightPairs(upright, limits, bound, jobs, abortFlag, rowDone, pool);
+
+    // One orientation's index at a time, so that only two are held at once.
+    for (int32_t o = 1; o < kOrientationCount && !abortFlag.load(std::memory_order_relaxed); ++o) {
+        const CentroidIndex index(turned.subspan(static_cast<std::size_t>(o - 1) * size, size));
+        std::vector<std::vector<PairMatch>> found(static_cast<std::size_t>(jobs));
+        std::vector<CrossSearch> searches;
+        searches.reserve(static_cast<std::size_t>(jobs));
+        for (int32_t w = 0; w < jobs; ++w)
+            searches.emplace_back(upright, index, orientationAt(o), limits, bound, abortFlag);
+        std::atomic<bool> stopped {false};
+        parallelFor(count, jobs, [&](int64_t row, int32_t worker) {
+            if (stopped.load(std::memory_order_relaxed) || abortFlag.load(std::memory_order_relaxed))
+                return;
+            if (!searches[static_cast<std::size_t>(worker)].run(static_cast<std::size_t>(row),
+                                                                found[static_cast<std::size_t>(worker)])) {
+                stopped.store(true, std::memory_order_relaxed);
+                return;
+            }
+            rowDone();
+        }, pool);
+        all = joined(found, std::move(all));
     }
-    std::sort(all.begin(), all.end(),
-              [](const PairMatch& x, const PairMatch& y) { return x.a != y.a ? x.a < y.a : x.b < y.b; });
+    // A pair that matched in several orientations keeps the first.
+    all.erase(std::unique(all.begin(), all.end(),
+                          [](const PairMatch& x, const PairMatch& y) { return x.a == y.a && x.b == y.b; }),
+              all.end());
     return all;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "compare/identical/identical_match.h"
+#include "picture/orientation.h"
 
 class WorkerPool;
 
@@ -15,6 +16,8 @@ struct PairMatch {
     int32_t a = 0;
     int32_t b = 0;
     MatchResult result;
+    // In a search for turned copies: B's orientation that matched.
+    Orientation orientation = Orientation::Upright;
 };
 
 // Called now and then with the number of A positions finished; from any thread.
@@ -30,3 +33,15 @@ using PairProgress = std::function<void(int64_t done, int64_t total)>;
 std::vector<PairMatch> findIdenticalPairs(std::span<const PairSignature> signatures, const MatchLimits& limits,
                                           int32_t jobs, const std::atomic<bool>& abortFlag,
                                           const PairProgress& progress = {}, WorkerPool* pool = nullptr);
+
+// The pair phase of a search for turned copies. `turned` holds every member's
+// signatures of orientations 1..7, orientation o of member i at
+// [(o - 1) * signatures.size() + i]. A pair a < b matches in the first
+// orientation o (0..7) in which MatchSignatures accepts a's upright signature
+// against b's signature in orientation o; each pair is returned once, with
+// that orientation and that decision's result, ordered by a, then b. The set
+// is exactly that of trying every orientation of every pair in turn.
+std::vector<PairMatch> findTurnedIdenticalPairs(std::span<const PairSignature> signatures,
+                                                std::span<const PairSignature> turned, const MatchLimits& limits,
+                                                int32_t jobs, const std::atomic<bool>& abortFlag,
+                                                const PairProgress& progress = {}, WorkerPool* pool = nullptr);

@@ -28,12 +28,15 @@ public:
 private:
 
     // The pair phase over the members that loaded and are not skipped
-    // (their signatures are moved to the front of `signatures`): the result
-    // lines in pair order. Touches no counter, so runs may be decided side by
-    // side.
+    // (their signatures are moved to the front of `signatures`, and of each
+    // orientation's part of `turned`): the result lines in pair order. With
+    // `turned` (orientation o of member i at [(o - 1) * files.size() + i])
+    // each pair is tried in every orientation and those that matched turned
+    // go to ctx.orientations. Touches no counter, so runs may be decided side
+    // by side.
     std::vector<std::string> decidePairs(std::span<const int32_t> files, std::span<PairSignature> signatures,
-                                         std::span<const uint8_t> loaded, const MatchLimits& limits, int32_t jobs,
-                                         bool reportProgress) const;
+                                         std::span<PairSignature> turned, std::span<const uint8_t> loaded,
+                                         const MatchLimits& limits, int32_t jobs, bool reportProgress) const;
 
     void appendLines(std::vector<std::string>&& lines);
 

@@ -18,8 +18,11 @@ int32_t latticeCentre(int32_t length, int32_t step, int32_t i)
 
 } // namespace
 
-IdenticalSampler::IdenticalSampler()
-    : m_columnBytes(static_cast<std::size_t>(kGridSize) * 5), m_sums(static_cast<std::size_t>(kCells) * 3)
+IdenticalSampler::IdenticalSampler(Orientation orientation)
+    : m_orientation(orientation)
+    , m_swapped(swapsSides(orientation))
+    , m_columnBytes(static_cast<std::size_t>(kGridSize) * 5)
+    , m_sums(static_cast<std::size_t>(kCells) * 3)
 {
 }
 
@@ -28,17 +31,31 @@ bool IdenticalSampler::begin(int32_t width, int32_t height)
     m_rows.clear();
     if (!canComputeSignature(width, height))
         return false;
-    const int32_t sx = std::max(1, width / 295);
-    const int32_t sy = std::max(1, height / 295);
-    for (int32_t x = 0; x < kGridSize; ++x) {
-        const int32_t cx = latticeCentre(width, sx, x);
+    // The lattices are laid on the turned picture; each of its columns and
+    // rows is one stored column or row (storedPixel moves each axis alone).
+    const int32_t turnedWidth = m_swapped ? height : width;
+    const int32_t turnedHeight = m_swapped ? width : height;
+    const int32_t sx = std::max(1, turnedWidth / 295);
+    const int32_t sy = std::max(1, turnedHeight / 295);
+    const auto storedColumnOrRow = [&](bool turnedColumn, int32_t at) {
+        const PixelAt stored = turnedColumn ? storedPixel(m_orientation, width, height, at, 0)
+                                            : storedPixel(m_orientation, width, height, 0, at);
+        // A turned column lies along a stored row when the sides swap.
+        return turnedColumn == m_swapped ? stored.y : stored.x;
+    };
+    // Along a stored row lie the turned picture's columns, or its rows when
+    // the sides swap; the stored rows themselves are the other axis.
+    for (int32_t cell = 0; cell < kGridSize; ++cell) {
+        const int32_t centre = m_swapped ? latticeCentre(turnedHeight, sy, cell) : latticeCentre(turnedWidth, sx, cell);
+        const int32_t step = m_swapped ? sy : sx;
         for (int32_t i = -2; i <= 2; ++i)
-            m_columnBytes[static_cast<std::size_t>(x * 5 + i + 2)] = 3 * (cx + i * sx);
+            m_columnBytes[static_cast<std::size_t>(cell * 5 + i + 2)] = 3 * storedColumnOrRow(!m_swapped, centre + i * step);
     }
-    for (int32_t y = 0; y < kGridSize; ++y) {
-        const int32_t cy = latticeCentre(height, sy, y);
+    for (int32_t line = 0; line < kGridSize; ++line) {
+        const int32_t centre = m_swapped ? latticeCentre(turnedWidth, sx, line) : latticeCentre(turnedHeight, sy, line);
+        const int32_t step = m_swapped ? sx : sy;
         for (int32_t j = -2; j <= 2; ++j)
-            m_rows.add(cy + j * sy, y);
+            m_rows.add(storedColumnOrRow(m_swapped, centre + j * step), line);
     }
     m_rows.seal();
     std::fill(m_sums.begin(), m_sums.end(), 0);
@@ -72,14 +89,16 @@ void IdenticalSampler::row(int32_t y, const uint8_t* bgr)
 
 void IdenticalSampler::finish(SignatureGrids& grids) const
 {
-    for (int32_t y = 0; y < kGridSize; ++y) {
-        for (int32_t x = 0; x < kGridSize; ++x) {
-            const int32_t* sums = m_sums.data() + (static_cast<std::size_t>(y) * kGridSize + x) * 3;
-            SignatureGrids::Rgb& cell = grids.sample[x][y];
-            cell.b = static_cast<uint8_t>(sums[0] / 25);
-            cell.g = static_cast<uint8_t>(sums[1] / 25);
-            cell.r = static_cast<uint8_t>(sums[2] / 25);
-            grids.tone[x][y] = static_cast<uint8_t>(toneOf(cell.r, cell.g, cell.b));
+    for (int32_t line = 0; line < kGridSize; ++line) {
+        for (int32_t cell = 0; cell < kGridSize; ++cell) {
+            const int32_t* sums = m_sums.data() + (static_cast<std::size_t>(line) * kGridSize + cell) * 3;
+            const int32_t x = m_swapped ? line : cell;
+            const int32_t y = m_swapped ? cell : line;
+            SignatureGrids::Rgb& rgb = grids.sample[x][y];
+            rgb.b = static_cast<uint8_t>(sums[0] / 25);
+            rgb.g = static_cast<uint8_t>(sums[1] / 25);
+            rgb.r = static_cast<uint8_t>(sums[2] / 25);
+            grids.tone[x][y] = static_cast<uint8_t>(toneOf(rgb.r, rgb.g, rgb.b));
         }
     }
 }
