@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libjpeg62-turbo-dev libpng-dev libwebp-dev webp libgif-dev libtiff-dev libheif-dev libheif-examples libavif-bin libjxl-dev libjxl-tools imagemagick libsqlite3-dev zlib1g-dev libgtest-dev
           libbenchmark-dev fonts-ipafont-gothic nlohmann-json3-dev
-          desktop-file-utils appstream man-db groff-base ccache pngcheck)
+          desktop-file-utils appstream man-db groff-base ccache pngcheck libjpeg-turbo-progs)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -18,6 +18,7 @@
 #include "common/integer_text.h"
 #include "common/log_categories.h"
 #include "driver/like_job.h"
+#include "picture/orientation.h"
 
 namespace {
 
@@ -48,9 +49,10 @@ int runLikeCommand(const std::vector<std::string>& args)
     const QCommandLineOption jobs(QStringLiteral("jobs"), {}, QStringLiteral("N"));
     const QCommandLineOption cache(QStringLiteral("cache"), {}, QStringLiteral("FILE"));
     const QCommandLineOption noCache(QStringLiteral("no-cache"));
+    const QCommandLineOption turned(QStringLiteral("turned"));
     const QCommandLineOption verbose = verboseOption();
     QCommandLineParser parser;
-    parser.addOptions({mode, level, depth, jobs, cache, noCache, verbose});
+    parser.addOptions({mode, level, depth, jobs, cache, noCache, turned, verbose});
     if (const std::optional<std::string> problem = parseCommandWords(parser, args))
         return badArguments(*problem);
     const auto valueOf = [&parser](const QCommandLineOption& option) { return wordBytes(parser.value(option)); };
@@ -59,6 +61,7 @@ int runLikeCommand(const std::vector<std::string>& args)
     };
 
     LikeOptions options;
+    options.turned = parser.isSet(turned);
     if (parser.isSet(mode)) {
         if (valueOf(mode) == "identical")
             options.mode = CheckMode::Identical;
@@ -120,8 +123,13 @@ int runLikeCommand(const std::vector<std::string>& args)
                          escapedName(options.picture).c_str());
             return 1;
         }
-        for (const LikeMatch& match : outcome.matches)
-            std::printf("%d\t%s\n", match.score, escapedName(match.path).c_str());
+        for (const LikeMatch& match : outcome.matches) {
+            if (options.turned)
+                std::printf("%d\t%s\t%s\n", match.score, std::string(orientationName(match.orientation)).c_str(),
+                            escapedName(match.path).c_str());
+            else
+                std::printf("%d\t%s\n", match.score, escapedName(match.path).c_str());
+        }
         return 0;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());

@@ -27,6 +27,7 @@
 #include "common/integer_text.h"
 #include "common/log_categories.h"
 #include "driver/search_job.h"
+#include "picture/orientation.h"
 #include "review/group_walk.h"
 #include "search/folder_scan.h"
 
@@ -117,6 +118,16 @@ std::string jsonReport(const SearchOutcome& outcome, const std::vector<std::vect
     // as it always was.
     if (outcome.notSame)
         report.member("not_same", *outcome.notSame);
+    // Only a search for turned copies names each pair's orientation; the size
+    // modes take no turned copies and say so with "upright" throughout.
+    if (outcome.options.turned) {
+        report.arrayMember("orientations", outcome.resultLines, [&outcome](const std::string& line) {
+            const std::optional<ResultIndices> pair = parseResultIndices(line);
+            const Orientation orientation
+                = pair ? outcome.orientations.of(pair->indexA, pair->indexB) : Orientation::Upright;
+            return Json(std::string(orientationName(orientation)));
+        });
+    }
     return report.take();
 }
 
@@ -158,13 +169,14 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     const QCommandLineOption noCache(QStringLiteral("no-cache"));
     const QCommandLineOption null(QStringList {QStringLiteral("0"), QStringLiteral("null")});
     const QCommandLineOption showMarked(QStringLiteral("show-marked"));
+    const QCommandLineOption turned(QStringLiteral("turned"));
     const QCommandLineOption verbose = verboseOption();
     const QCommandLineOption keep(QStringLiteral("keep"), {}, QStringLiteral("RULE"));
     const QCommandLineOption reference(QStringLiteral("reference"), {}, QStringLiteral("FOLDER"));
     const QCommandLineOption plan(QStringLiteral("plan"), {}, QStringLiteral("FILE"));
     const QCommandLineOption csv(QStringLiteral("csv"));
     QCommandLineParser parser;
-    parser.addOptions({mode, level, depth, screen, jobs, formats, cache, exclude, json, noCache, null, showMarked, verbose, keep, reference, plan, csv});
+    parser.addOptions({mode, level, depth, screen, jobs, formats, cache, exclude, json, noCache, null, showMarked, turned, verbose, keep, reference, plan, csv});
     if (std::optional<std::string> problem = parseCommandWords(parser, args))
         return problem;
 
@@ -213,6 +225,7 @@ std::optional<std::string> parseSearchArguments(const std::vector<std::string>& 
     out.null = parser.isSet(null);
     out.verbose = parser.isSet(verbose);
     out.options.showMarked = parser.isSet(showMarked);
+    out.options.turned = parser.isSet(turned);
     out.haveCacheFile = parser.isSet(cache);
     if (out.haveCacheFile) {
         if (parser.value(cache).isEmpty())

@@ -12,7 +12,7 @@ inline constexpr const char* kSearchUsage =
     "usage: zelvic-cli search FOLDER... [--mode size|dims|identical|similar] [--level strict|middle|loose]\n"
     "                                   [--depth 0..3] [--screen 0..2] [--jobs N] [--formats LIST] [--json]\n"
     "                                   [--exclude PATTERN]... [--cache FILE | --no-cache]\n"
-    "                                   [--null | -0] [--show-marked] [--verbose]\n"
+    "                                   [--null | -0] [--show-marked] [--turned] [--verbose]\n"
     "                                   [--keep RULE[,RULE...] [--reference FOLDER]...] [--plan FILE] [--csv]\n"
     "       (RULE: pixels, bytes, oldest, newest, path; a final tie keeps the earliest in the group)\n";
 

@@ -36,6 +36,20 @@ std::string scanLineOf(const std::string& path)
     return ScanLine::format({st.st_size, st.st_size, stamps.stampNumber(st.st_mtim.tv_sec)}, path);
 }
 
+// The turn that undoes `orientation`: a quarter turn undoes the other quarter,
+// every other one (a half turn, each mirror) undoes itself.
+Orientation inverseOrientation(Orientation orientation)
+{
+    switch (orientation) {
+    case Orientation::Turned90:
+        return Orientation::Turned270;
+    case Orientation::Turned270:
+        return Orientation::Turned90;
+    default:
+        return orientation;
+    }
+}
+
 // As a search does: the files marked "not the same" as the picture are left
 // out. The warning when the marks cannot be used.
 std::string dropMarkedMatches(const std::string& cacheFile, const std::string& picture, std::vector<LikeMatch>& matches)
@@ -118,6 +132,7 @@ LikeOutcome findLikePictures(const LikeOptions& options, const std::atomic<bool>
     ctx.jobs = jobs;
     ctx.pool = pool.get();
     ctx.cache = cache ? &*cache : nullptr;
+    ctx.turned = options.turned;
 
     // The picture first: every other file is judged against it as soon as
     // it is committed, so only its signature is held.
@@ -131,7 +146,17 @@ LikeOutcome findLikePictures(const LikeOptions& options, const std::atomic<bool>
     const SimilarScoreLimits similarLimits = similarScoreLimits(options.level, outcome.fileCount);
     std::optional<PairSignature> pictureIdentical;
     std::optional<SimilarSignature> pictureSimilar;
-    std::vector<std::pair<int32_t, int32_t>> scored; // score, file
+    // With turned: the picture's signatures of orientations 1..7, for the
+    // pairs in which it is B.
+    std::vector<PairSignature> pictureTurnedIdentical;
+    std::vector<SimilarSignature> pictureTurnedSimilar;
+    const int32_t orientations = options.turned ? kOrientationCount : 1;
+    struct Scored {
+        int32_t score;
+        int32_t file;
+        Orientation orientation;
+    };
+    std::vector<Scored> scored;
     const auto takesPart = [&files, similar](int32_t file) {
         const File_rec& record = files[static_cast<std::size_t>(file)];
         // As the engines' pair phases: skipped files, and for the similar
@@ -153,30 +178,53 @@ LikeOutcome findLikePictures(const LikeOptions& options, const std::atomic<bool>
             record.spreadB = loaded.similar.spreadB;
         }
         if (position == 0) {
-            if (similar)
+            if (similar) {
                 pictureSimilar = loaded.similar;
-            else
+                pictureTurnedSimilar = loaded.turnedSimilar;
+            } else {
                 pictureIdentical = PairSignature::from(loaded.identical);
+                for (const IdenticalSignature& turned : loaded.turnedIdentical)
+                    pictureTurnedIdentical.push_back(PairSignature::from(turned));
+            }
             return;
         }
         if (!takesPart(picture) || !takesPart(file))
             return;
-        // A is the member met first in the table, as in the pair phases.
+        // A is the member met first in the table, as in the pair phases; B is
+        // tried turned to each orientation in order, the first match counts.
         const bool pictureFirst = picture < file;
         if (similar && pictureSimilar) {
             const SimilarSignature& a = pictureFirst ? *pictureSimilar : loaded.similar;
-            const SimilarSignature& b = pictureFirst ? loaded.similar : *pictureSimilar;
-            const CodeDistances codes = codeDistances(a, b);
-            if (!passesCodeGate(codes, options.level))
-                return;
-            if (const auto scores = scoreGatedPair(makePairSide(a), makePairSide(b), codes, similarLimits))
-                scored.emplace_back(scores->similarity, file);
+            const std::vector<SimilarSignature>& bTurned = pictureFirst ? loaded.turnedSimilar : pictureTurnedSimilar;
+            for (int32_t o = 0; o < orientations; ++o) {
+                if (o > 0 && static_cast<std::size_t>(o) > bTurned.size())
+                    break;
+                const SimilarSignature& b = o == 0 ? (pictureFirst ? loaded.similar : *pictureSimilar)
+                                                   : bTurned[static_cast<std::size_t>(o - 1)];
+                const CodeDistances codes = codeDistances(a, b);
+                if (!passesCodeGate(codes, options.level))
+                    continue;
+                if (const auto scores = scoreGatedPair(makePairSide(a), makePairSide(b), codes, similarLimits)) {
+                    scored.push_back({scores->similarity, file, orientationAt(o)});
+                    break;
+                }
+            }
         } else if (!similar && pictureIdentical) {
             const PairSignature other = PairSignature::from(loaded.identical);
-            MatchResult result;
-            if (MatchSignatures(pictureFirst ? *pictureIdentical : other, pictureFirst ? other : *pictureIdentical,
-                                identicalLimits, result))
-                scored.emplace_back(result.totalScore, file);
+            const PairSignature& a = pictureFirst ? *pictureIdentical : other;
+            for (int32_t o = 0; o < orientations; ++o) {
+                const auto turnedAt = static_cast<std::size_t>(o - 1);
+                if (o > 0 && turnedAt >= (pictureFirst ? loaded.turnedIdentical.size() : pictureTurnedIdentical.size()))
+                    break;
+                const PairSignature b = o == 0 ? (pictureFirst ? other : *pictureIdentical)
+                                               : pictureFirst ? PairSignature::from(loaded.turnedIdentical[turnedAt])
+                                                              : pictureTurnedIdentical[turnedAt];
+                MatchResult result;
+                if (MatchSignatures(a, b, identicalLimits, result)) {
+                    scored.push_back({result.totalScore, file, orientationAt(o)});
+                    break;
+                }
+            }
         }
     };
     commit.committed = [&](std::size_t position) {
@@ -190,9 +238,15 @@ LikeOutcome findLikePictures(const LikeOptions& options, const std::atomic<bool>
         cache->flush();
     outcome.pictureUnreadable = !(pictureSimilar || pictureIdentical) || !takesPart(picture);
 
-    std::sort(scored.begin(), scored.end());
-    for (const auto& [score, file] : scored)
-        outcome.matches.push_back(LikeMatch {files[static_cast<std::size_t>(file)].path, score});
+    std::sort(scored.begin(), scored.end(),
+              [](const Scored& x, const Scored& y) { return x.score != y.score ? x.score < y.score : x.file < y.file; });
+    for (const Scored& match : scored) {
+        // The orientation is B's; when the picture is B, the file is turned
+        // the other way round to look like it.
+        const bool fileIsB = picture < match.file;
+        outcome.matches.push_back(LikeMatch {files[static_cast<std::size_t>(match.file)].path, match.score,
+                                             fileIsB ? match.orientation : inverseOrientation(match.orientation)});
+    }
     if (cache && outcome.cacheWarning.empty())
         outcome.marksWarning = dropMarkedMatches(options.cacheFile, options.picture, outcome.matches);
     return outcome;

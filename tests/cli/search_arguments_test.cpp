@@ -40,6 +40,8 @@ TEST(SearchArgumentsTest, ValuesBothSpellingsAndTheLastOneCounts)
     EXPECT_EQ(options.cacheFile, "/c.sqlite");
     EXPECT_TRUE(parsed.arguments.json);
     EXPECT_FALSE(parsed.arguments.noCache);
+    EXPECT_FALSE(options.turned);
+    EXPECT_TRUE(parse({"pics", "--turned"}).arguments.options.turned);
 
     const Parsed plain = parse({"pics", "--no-cache"});
     ASSERT_FALSE(plain.problem);

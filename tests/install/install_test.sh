@@ -134,7 +134,7 @@ replies() {
            _zelvic_cli; printf "%s\n" "${COMPREPLY[@]}" | LC_ALL=C sort' - "$completion" zelvic-cli "$@"
 }
 expect "commands" "search"$'\n'"signature" "$(replies s)"
-expect "search options" "--"$'\n'"--cache"$'\n'"--csv"$'\n'"--depth"$'\n'"--exclude"$'\n'"--formats"$'\n'"--jobs"$'\n'"--json"$'\n'"--keep"$'\n'"--level"$'\n'"--mode"$'\n'"--no-cache"$'\n'"--null"$'\n'"--plan"$'\n'"--reference"$'\n'"--screen"$'\n'"--show-marked"$'\n'"--verbose" \
+expect "search options" "--"$'\n'"--cache"$'\n'"--csv"$'\n'"--depth"$'\n'"--exclude"$'\n'"--formats"$'\n'"--jobs"$'\n'"--json"$'\n'"--keep"$'\n'"--level"$'\n'"--mode"$'\n'"--no-cache"$'\n'"--null"$'\n'"--plan"$'\n'"--reference"$'\n'"--screen"$'\n'"--show-marked"$'\n'"--turned"$'\n'"--verbose" \
        "$(replies search pictures --)"
 expect "keep rules" "path"$'\n'"pixels" "$(replies search pictures --keep p)"
 expect "apply options" "--dry-run" "$(replies apply plan.json --d)"
@@ -142,6 +142,7 @@ expect "clean-up commands" "apply" "$(replies a)"
 expect "cache options" "--cache"$'\n'"--verbose" "$(replies cache --)"
 expect "not-same actions" "remove" "$(replies not-same r)"
 expect "like options" "--level" "$(replies like pictures/a.bmp pictures --le)"
+expect "like turned" "--turned" "$(replies like pictures/a.bmp pictures --tu)"
 expect "like's picture after an option" "pictures/a.bmp" "$(replies like --mode identical pictures/a.)"
 expect "modes" "dims"$'\n'"identical"$'\n'"similar"$'\n'"size" "$(replies search pictures --mode '')"
 expect "a mode after =" "similar"$'\n'"size" "$(replies search pictures --mode = si)"
