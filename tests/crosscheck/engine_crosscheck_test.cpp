@@ -433,6 +433,30 @@ TEST(EngineCrosscheckTest, IdenticalWholeTableMatchesReference)
     EXPECT_GE(totalGateMisses, 1);
 }
 
+TEST(EngineCrosscheckTest, IdenticalTurnedMatchesReference)
+{
+    // The varied folder searched for turned copies too: flat pictures match
+    // themselves in every orientation, scenes only upright, the strips and
+    // the tall and wide scenes are met with their sides swapped.
+    FileTable refFiles = folder().table();
+    RefOutcome ref = refCompareIdentical(refFiles, CheckMode::Identical, kLevelLoose, true);
+    EXPECT_GE(ref.turnedPairs.size(), 1u);
+    EngineRun real;
+    real.files = folder().table();
+    std::atomic<bool> abortFlag {false};
+    PairOrientations orientations;
+    EngineContext ctx {real.files, real.lines, real.unreadable, real.counters, abortFlag, CheckMode::Identical,
+                       kLevelLoose, 2, nullptr};
+    ctx.turned = true;
+    ctx.orientations = &orientations;
+    CompareIdentical(ctx);
+    sortLines(real.lines);
+    expectSameOutcome(real, refFiles, ref, false, "identical turned, level loose");
+    EXPECT_EQ(orientations.size(), ref.turnedPairs.size());
+    for (const RefOutcome::TurnedPair& pair : ref.turnedPairs)
+        EXPECT_EQ(orientations.of(pair.a, pair.b), pair.orientation) << pair.a << "," << pair.b;
+}
+
 TEST(EngineCrosscheckTest, IdenticalPerRunMatchesReference)
 {
     // Runs as the run loop could form them: ascending members, 2 or more each;
