@@ -132,7 +132,8 @@ std::vector<std::string> IdenticalRun::decidePairs(std::span<const int32_t> file
         = withTurned ? findTurnedIdenticalPairs(kept, keptTurned, limits, jobs, m_ctx.abortFlag, progress, m_ctx.pool)
                      : findIdenticalPairs(kept, limits, jobs, m_ctx.abortFlag, progress, m_ctx.pool);
     if (reportProgress) {
-        const auto total = static_cast<int64_t>(kept.size());
+        // The turned pair phase counts its rows once per orientation.
+        const auto total = static_cast<int64_t>(kept.size()) * (withTurned ? kOrientationCount : 1);
         m_ctx.report(SearchProgress::Phase::Pairs, total, total, true);
     }
 
