@@ -32,10 +32,10 @@ using namespace testing_support;
 
 // Every pixel differs from its neighbours, so a lattice read one row or
 // column off, or on the wrong side, changes the sums.
-Picture noisePicture(int32_t width, int32_t height, uint32_t seed)
+Picture noisePicture(int32_t width, int32_t height, uint32_t variant)
 {
-    return patternPicture(width, height, [seed](int32_t x, int32_t y) {
-        uint32_t h = seed * 2654435761u ^ static_cast<uint32_t>(x) * 40503u ^ static_cast<uint32_t>(y) * 9973u;
+    return patternPicture(width, height, [variant](int32_t x, int32_t y) {
+        uint32_t h = variant * 2654435761u ^ static_cast<uint32_t>(x) * 40503u ^ static_cast<uint32_t>(y) * 9973u;
         h ^= h >> 13;
         h *= 0x5bd1e995u;
         h ^= h >> 15;
@@ -69,12 +69,12 @@ TEST(TurnedIdenticalTest, TurnedSignaturesEqualThoseOfTheTurnedPicture)
     // sampling steps (295, 590), and a long strip that swaps to a tall one.
     const std::pair<int32_t, int32_t> sizes[] = {{5, 7}, {301, 297}, {590, 1183}, {296, 5}, {1200, 31}};
     TempDir dir;
-    uint32_t seed = 3;
+    uint32_t variant = 3;
     for (const auto& [width, height] : sizes) {
         const std::string stem = dir.file(std::to_string(width) + "x" + std::to_string(height));
-        writeBmp24(stem + ".bmp", noisePicture(width, height, seed));
-        writeJpeg(stem + ".jpg", photoLikePicture(width, height, seed), 85);
-        ++seed;
+        writeBmp24(stem + ".bmp", noisePicture(width, height, variant));
+        writeJpeg(stem + ".jpg", photoLikePicture(width, height, variant), 85);
+        ++variant;
         for (const std::string& path : {stem + ".bmp", stem + ".jpg"}) {
             SCOPED_TRACE(path);
             const LoadedPicture whole = loadPicture(path, JpegIdct::Fast);
@@ -128,11 +128,11 @@ class TurnedFolder {
 public:
     TurnedFolder()
     {
-        const struct { int32_t w, h; uint32_t seed; } scenes[] = {{320, 240, 11}, {257, 301, 23}, {400, 150, 37}};
+        const struct { int32_t w, h; uint32_t variant; } scenes[] = {{320, 240, 11}, {257, 301, 23}, {400, 150, 37}};
         int32_t s = 0;
         for (const auto& scene : scenes) {
             const std::string stem = "s" + std::to_string(s++) + "_";
-            const Picture original = photoLikePicture(scene.w, scene.h, scene.seed);
+            const Picture original = photoLikePicture(scene.w, scene.h, scene.variant);
             writeJpeg(m_dir.file(stem + "orig.jpg"), original, 92);
             for (int32_t o = 1; o < kOrientationCount; ++o) {
                 const Picture turned = turnedPicture(original, orientationAt(o));
@@ -147,7 +147,7 @@ public:
             for (int32_t y = 0; y < crop.height(); ++y)
                 std::copy_n(original.row(y + 5) + 3 * 7, 3 * crop.width(), crop.row(y));
             writeJpeg(m_dir.file(stem + "crop_turn90.jpg"), turnedPicture(crop, Orientation::Turned90), 90);
-            writeJpeg(m_dir.file(stem + "other.jpg"), photoLikePicture(scene.w, scene.h, scene.seed + 500), 90);
+            writeJpeg(m_dir.file(stem + "other.jpg"), photoLikePicture(scene.w, scene.h, scene.variant + 500), 90);
         }
         // Symmetric pictures match themselves turned: upright comes first.
         writeBmp24(m_dir.file("flat_a.BMP"), solidPicture(120, 120, 90, 90, 90));
