@@ -46,6 +46,14 @@ int64_t recordChecksum(int64_t decoder, int32_t identicalVersion, int32_t simila
     return sum.value();
 }
 
+int64_t turnedChecksum(int64_t decoder, int32_t identicalVersion, int32_t similarVersion, std::string_view identical,
+                       std::string_view similar)
+{
+    // No record has a negative size.
+    return recordChecksum(decoder, identicalVersion, similarVersion, -1, -1, LoadFailure::None, "turned", identical,
+                          similar);
+}
+
 int64_t keyedChecksum(std::string_view path, const FileVersion& version, int64_t contentChecksum)
 {
     Checksum sum;
