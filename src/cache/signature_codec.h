@@ -22,8 +22,8 @@ std::optional<SimilarSignature> decodeSimilarSignature(std::string_view bytes);
 
 // The signatures of orientations 1..7 of one engine (exactly seven, in
 // orientation order) in one blob, which the cache keeps apart from the
-// upright ones. Nothing for another count, or, for the similar
-// engine, a value the compact form has no room for.
+// upright ones. Nothing for another count, or, for the similar engine, a
+// value the compact form has no room for.
 std::optional<std::string> encodeTurnedIdentical(const std::vector<IdenticalSignature>& signatures);
 std::optional<std::vector<IdenticalSignature>> decodeTurnedIdentical(std::string_view bytes);
 std::optional<std::string> encodeTurnedSimilar(const std::vector<SimilarSignature>& signatures);

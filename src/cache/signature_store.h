@@ -61,7 +61,8 @@ struct PruneResult {
 
 // The signature cache in SQLite: one record per picture path, valid for one
 // version of the file, and apart from it the size a picture-size search read
-// from the file's header. Safe to share between threads and between processes
+// from the file's header and the signatures a search for turned copies took
+// of the picture's other orientations. Safe to share between threads and between processes
 // (write-ahead log, short busy timeout). Any fault (damage, no permission,
 // full disk, a lock held too long, a newer layout) sets the store aside with
 // one warning; afterwards it finds nothing and keeps nothing, so a search

@@ -67,36 +67,31 @@ private slots:
     {
         TempDir dir;
         testing_support::writeJpeg(dir.file("photos/a.jpg"), testing_support::photoLikePicture(32, 24, 7), 90);
-        const QString keptFile = m_config->path() + QStringLiteral("/zelvic/turned");
+        QFile kept(m_config->path() + QStringLiteral("/zelvic/turned"));
         QStringList errors;
         {
             auto window = makeWindow(dir, &errors);
             closeReviewsOf(*window);
             auto* turned = window->findChild<QAction*>(QStringLiteral("turnedChoice"));
-            QVERIFY(turned);
-            QVERIFY(turned->isCheckable());
-            QVERIFY(!turned->isChecked());
+            QVERIFY(turned && turned->isCheckable() && !turned->isChecked());
             QCOMPARE(turned->text(), QStringLiteral("回転・反転も探す"));
             QVERIFY(!searchFrom(*window).turned);
-            QVERIFY(!QFile::exists(keptFile));
-
+            QVERIFY(!kept.exists());
             turned->setChecked(true);
-            QFile kept(keptFile);
-            QVERIFY(kept.open(QIODevice::ReadOnly));
-            QCOMPARE(kept.readAll(), QByteArray("on\n"));
             QVERIFY(searchFrom(*window).turned);
         }
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("on\n"));
+        kept.close();
         auto again = makeWindow(dir, &errors);
         closeReviewsOf(*again);
         auto* turned = again->findChild<QAction*>(QStringLiteral("turnedChoice"));
         QVERIFY(turned->isChecked());
-        QVERIFY(searchFrom(*again).turned);
         turned->setChecked(false);
         QVERIFY(!searchFrom(*again).turned);
-        QFile kept(keptFile);
+        again.reset();
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("off\n"));
-        again.reset();
         QFile ini(m_config->filePath(QStringLiteral("zelvic/Zelvic.ini")));
         QVERIFY(ini.open(QIODevice::ReadOnly));
         QVERIFY(!ini.readAll().contains("turn"));

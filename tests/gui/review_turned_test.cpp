@@ -108,25 +108,9 @@ private slots:
         std::vector<int32_t> group {1, 0};
         QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, group));
         QVERIFY(painted(window));
-        QCOMPARE(image(window, 1)->turn(), Orientation::Upright);
         QCOMPARE(image(window, 2)->turn(), Orientation::Turned270);
-        QCOMPARE(image(window, 2)->size(), QSize(80, 120));
         QCOMPARE(image(window, 2)->grab().toImage(), image(window, 1)->grab().toImage());
         QVERIFY(memo(window, 2).contains(QStringLiteral("(turn270)")));
-    }
-
-    // A plain search's pairs are shown as they are stored.
-    void withoutOrientationsNothingTurns()
-    {
-        TurnedPair scene;
-        scene.session.orientations = nullptr;
-        ReviewWindow window;
-        std::vector<int32_t> group {0, 1};
-        QVERIFY(ReviewWindowTestPeer::openGroup(window, scene.session, group));
-        QVERIFY(painted(window));
-        QCOMPARE(image(window, 2)->turn(), Orientation::Upright);
-        QCOMPARE(image(window, 2)->size(), QSize(80, 120));
-        QVERIFY(!memo(window, 2).contains(QStringLiteral("表示の向き")));
     }
 };
 
