@@ -1,7 +1,10 @@
 #include "cache/signature_codec.h"
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <span>
+#include <tuple>
 
 #include <zlib.h>
 
@@ -125,6 +128,15 @@ public:
         value = static_cast<int32_t>(bits);
         return true;
     }
+    // The next `count` bytes, or nothing when fewer are left.
+    const uint8_t* take(std::size_t count)
+    {
+        if (m_bytes.size() - m_at < count)
+            return nullptr;
+        const auto* at = reinterpret_cast<const uint8_t*>(m_bytes.data() + m_at);
+        m_at += count;
+        return at;
+    }
     bool finished() const { return m_at == m_bytes.size(); }
 
 private:
@@ -213,21 +225,45 @@ bool writeSimilar(ByteWriter& out, const SimilarSignature& signature)
     return true;
 }
 
+// The four contrast cells of each packed byte, and whether it holds only
+// codes 0..2: a search for turned copies reads seven maps a picture, which
+// cell by cell cost more than the rest of the signature.
+struct UnpackedCells {
+    std::array<std::array<uint8_t, 4>, 256> cells {};
+    std::array<bool, 256> valid {};
+};
+
+const UnpackedCells& unpackedCells()
+{
+    static const UnpackedCells table = [] {
+        UnpackedCells t;
+        for (int packed = 0; packed < 256; ++packed) {
+            t.valid[static_cast<std::size_t>(packed)] = true;
+            for (int j = 0; j < 4; ++j) {
+                const int code = (packed >> (2 * j)) & 3;
+                if (code == 3)
+                    t.valid[static_cast<std::size_t>(packed)] = false;
+                else
+                    t.cells[static_cast<std::size_t>(packed)][static_cast<std::size_t>(j)] = kContrastValues[code];
+            }
+        }
+        return t;
+    }();
+    return table;
+}
+
 bool readSimilar(ByteReader& in, SimilarSignature& signature)
 {
-    for (std::size_t i = 0; i < signature.contrastMap.size(); i += 4) {
-        uint8_t packed = 0;
-        if (!in.byte(packed))
+    constexpr std::size_t kCells = std::tuple_size_v<decltype(signature.contrastMap)>;
+    static_assert(kCells % 4 == 0, "whole packed bytes");
+    const uint8_t* packed = in.take(kCells / 4);
+    if (packed == nullptr)
+        return false;
+    const UnpackedCells& table = unpackedCells();
+    for (std::size_t i = 0; i < kCells / 4; ++i) {
+        if (!table.valid[packed[i]])
             return false;
-        for (std::size_t j = 0; j < 4; ++j) {
-            const uint8_t code = (packed >> (2 * j)) & 3;
-            if (code == 3)
-                return false;
-            if (i + j < signature.contrastMap.size())
-                signature.contrastMap[i + j] = kContrastValues[code];
-            else if (code != 0)
-                return false;
-        }
+        std::memcpy(signature.contrastMap.data() + 4 * i, table.cells[packed[i]].data(), 4);
     }
     for (int32_t row = 1; row <= kProfileRows; ++row) {
         auto window = std::span(signature.profiles[static_cast<std::size_t>(row)]).subspan(kInnerFirst, kInnerSize);
