@@ -18,8 +18,8 @@ int64_t recordChecksum(int64_t decoder, int32_t identicalVersion, int32_t simila
 int64_t headerSizeChecksum(std::string_view path, const FileVersion& version, int32_t reader, int32_t width,
                            int32_t height);
 
-// The content sum of a row of turned signatures: a record's, told apart from
-// one by its field values, so that neither passes for the other.
+// The content sum of a row of turned signatures, of the same kind as a
+// record's but taken eight bytes at a step.
 int64_t turnedChecksum(int64_t decoder, int32_t identicalVersion, int32_t similarVersion, std::string_view identical,
                        std::string_view similar);
 
