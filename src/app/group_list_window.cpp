@@ -298,7 +298,7 @@ void GroupListWindow::reviewCurrentGroup()
     }
     if (shown.size() < 2)
         return;
-    ReviewSession session {m_source.files, m_source.pairs, m_source.mode, m_source.pane};
+    ReviewSession session {m_source.files, m_source.pairs, m_source.mode, m_source.pane, m_source.orientations};
     const GroupPlace place {g + 1, static_cast<int32_t>(m_list.groupCount())};
     m_review->CheckFile(session, shown, 2, place);
     // A file the review deleted has nothing left to mark.

@@ -18,6 +18,8 @@
 #include "review/pane_size.h"
 #include "search/file_table.h"
 
+class PairOrientations;
+
 class GroupListModel;
 class QCheckBox;
 class QComboBox;
@@ -42,6 +44,7 @@ struct GroupListSource {
     std::string folder;
     CheckMode mode {};
     PaneSize pane;
+    const PairOrientations* orientations = nullptr; // the review shows turned pairs turned
 };
 
 // Every group of a search in one list: thumbnails and facts of each member,

@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "app/choice_file.h"
 #include "app/folder_listing.h"
 #include "app/folder_tree.h"
 #include "app/format_choice.h"
@@ -40,6 +41,10 @@
 namespace {
 
 const QString kTitleLine = QStringLiteral("Zelvic Ver 0.9");
+
+// The choice to look for turned and mirrored copies too, kept beside the
+// formats: "on" or "off".
+constexpr const char* kTurnedChoiceFile = "turned";
 
 template <typename Widget>
 Widget* placed(Widget* widget, const char* name, int left, int top, int width, int height)
@@ -177,6 +182,7 @@ void MainWindow::FormCreate()
     m_settings = settings_location::locate(m_startDir, m_configFolder);
     readSettings();
     m_formats = format_choice::read(m_configFolder);
+    m_turned = choice_file::readLine(m_configFolder, kTurnedChoiceFile) == std::optional<std::string>("on");
     buildFormatMenu();
     setWindowTitle(kTitleLine);
     // A person's own pictures are under the home folder: it comes first,
@@ -335,6 +341,7 @@ void MainWindow::showSearchFolders(const SearchFolderSettings& settings)
 void MainWindow::buildFormatMenu()
 {
     auto* menu = new QMenu(m_formatButton);
+    menu->setToolTipsVisible(true);
     for (int i = 0; i < kPictureFormatCount; ++i) {
         const auto format = static_cast<PictureFormat>(i);
         if (!formatDecodable(format))
@@ -346,6 +353,15 @@ void MainWindow::buildFormatMenu()
         action->setChecked(m_formats.has(format));
         connect(action, &QAction::toggled, this, [this, format, action](bool on) { formatToggled(format, action, on); });
     }
+    // Slower, and only the picture modes use it: a choice of its own, off
+    // until chosen.
+    menu->addSeparator();
+    QAction* turned = menu->addAction(QStringLiteral("回転・反転も探す"));
+    turned->setObjectName(QStringLiteral("turnedChoice"));
+    turned->setCheckable(true);
+    turned->setChecked(m_turned);
+    turned->setToolTip(QStringLiteral("一致画像・類似画像で、90°・180°・270° 回転した画像と左右反転した画像も探します"));
+    connect(turned, &QAction::toggled, this, &MainWindow::turnedToggled);
     m_formatButton->setMenu(menu);
 }
 
@@ -366,6 +382,15 @@ void MainWindow::formatToggled(PictureFormat format, QAction* action, bool on)
     m_formats = next;
     if (!format_choice::write(m_configFolder, m_formats))
         std::fprintf(stderr, "zelvic: the choice of formats could not be kept in %s\n", m_configFolder.c_str());
+}
+
+void MainWindow::turnedToggled(bool on)
+{
+    if (on == m_turned)
+        return;
+    m_turned = on;
+    if (!choice_file::writeLine(m_configFolder, kTurnedChoiceFile, on ? "on" : "off"))
+        std::fprintf(stderr, "zelvic: the choice of turned copies could not be kept in %s\n", m_configFolder.c_str());
 }
 
 void MainWindow::Button2Click()
@@ -393,6 +418,7 @@ void MainWindow::Button2Click()
     options.moreFolders = std::move(more.moreFolders);
     options.excludes = std::move(more.excludes);
     options.formats = m_formats;
+    options.turned = m_turned;
 
     // The previous result goes now, as its list is cleared for the scan;
     // the group list works on it and goes first.
@@ -499,7 +525,7 @@ void MainWindow::onSearchFinished()
 
 void MainWindow::runReview(CheckMode mode, const std::function<void(const PlacedGroupReviewer&)>& walk)
 {
-    ReviewSession session {&m_last.files, &m_last.pairList, mode, m_pane};
+    ReviewSession session {&m_last.files, &m_last.pairList, mode, m_pane, &m_last.orientations};
     try {
         walk([this, &session](std::vector<int32_t>& group, const GroupPlace& place) {
             return m_review->CheckFile(session, group, 2, place);
@@ -530,7 +556,7 @@ void MainWindow::openGroupList()
         return;
     delete m_groupList;
     GroupListSource source {&m_last.files, &m_last.pairList, &m_last.resultLines, m_last.options.folder,
-                            m_last.options.mode, m_pane};
+                            m_last.options.mode, m_pane, &m_last.orientations};
     m_groupList = new GroupListWindow(source, m_review, this);
     m_groupList->show();
     m_groupList->raise();

@@ -82,9 +82,12 @@ private:
     void editSearchFolders();
     void showSearchFolders(const SearchFolderSettings& settings);
     void readSettings();
-    // The "形式" button's menu: one checkable entry a format, from m_formats.
+    // The "形式" button's menu: one checkable entry a format, from m_formats,
+    // and the choice of turned copies.
     void buildFormatMenu();
     void formatToggled(PictureFormat format, QAction* action, bool on);
+    // The menu's last entry: look for turned and mirrored copies too.
+    void turnedToggled(bool on);
     void setBusy(bool busy);
     void showProgress(const SearchProgress& progress);
     void onSearchFinished();
@@ -126,6 +129,7 @@ private:
     SettingsLocation m_settings; // where Zelvic.ini is read and written
     std::string m_configFolder;  // where the format choice is kept
     PictureFormats m_formats = PictureFormats::defaults(); // the formats searched
+    bool m_turned = false;    // SearchOptions::turned, kept beside the formats
     PaneSize m_pane;          // DispMaxWidth, DispMaxHeight
     bool m_busy = false;      // a search or a review walk is running
     bool m_outerSizeFitted = false;

@@ -18,6 +18,11 @@ int64_t recordChecksum(int64_t decoder, int32_t identicalVersion, int32_t simila
 int64_t headerSizeChecksum(std::string_view path, const FileVersion& version, int32_t reader, int32_t width,
                            int32_t height);
 
+// The content sum of a row of turned signatures, of the same kind as a
+// record's but taken eight bytes at a step.
+int64_t turnedChecksum(int64_t decoder, int32_t identicalVersion, int32_t similarVersion, std::string_view identical,
+                       std::string_view similar);
+
 // The checksum kept beside a record: its content's sum bound to the record's
 // key, the path and the file version it describes. A record copied onto
 // another file's row then fails its check like a damaged one.

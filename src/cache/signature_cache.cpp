@@ -13,7 +13,11 @@ bool SignatureCache::lookup(const File_rec& file, Reductions wanted, Reductions 
         qCDebug(zelvicCache, "%s not looked up in the cache: gone, or no longer a plain file", file.path.c_str());
         return false;
     }
-    std::optional<PictureOutcome> kept = m_store->find(file.path, *version, read);
+    // A search for turned copies compares the turned signatures of the
+    // engine it reads.
+    Reductions decode = read;
+    decode.turned = wanted.turned;
+    std::optional<PictureOutcome> kept = m_store->find(file.path, *version, decode);
     if (kept && kept->covers(wanted)) {
         outcome = std::move(*kept);
         m_hits.fetch_add(1, std::memory_order_relaxed);

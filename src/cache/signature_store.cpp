@@ -178,22 +178,27 @@ bool SignatureStore::migrate()
         setAside("the signature cache " + m_file + " was written by a newer Zelvic; going on without it");
         return false;
     }
-    if (current != kStoreLayoutVersion) {
-        for (const StoreTable table : {StoreTable::Records, StoreTable::Sizes}) {
+    // A layout whose records are still good only lacks the newer tables.
+    if (current < kOldestKeptLayout) {
+        for (const StoreTable table : kStoreTables) {
             if (!execute((std::string("DROP TABLE IF EXISTS ") + tableName(table)).c_str()))
                 return false;
         }
     }
+    for (const StoreTable table : kStoreTables) {
+        if (!execute(createTableSql(table).c_str()))
+            return false;
+    }
     const std::string setVersions = "PRAGMA application_id=" + std::to_string(kApplicationId)
                                     + "; PRAGMA user_version=" + std::to_string(kStoreLayoutVersion);
-    return execute(createTableSql(StoreTable::Records).c_str()) && execute(createTableSql(StoreTable::Sizes).c_str())
-           && execute(setVersions.c_str()) && execute("COMMIT");
+    return execute(setVersions.c_str()) && execute("COMMIT");
 }
 
 bool SignatureStore::prepareStatements()
 {
     return prepare(m_find, findSql(StoreTable::Records)) && prepare(m_write, writeSql(StoreTable::Records))
-           && prepare(m_findSize, findSql(StoreTable::Sizes)) && prepare(m_writeSize, writeSql(StoreTable::Sizes));
+           && prepare(m_findSize, findSql(StoreTable::Sizes)) && prepare(m_writeSize, writeSql(StoreTable::Sizes))
+           && prepare(m_findTurned, findSql(StoreTable::Turned)) && prepare(m_writeTurned, writeSql(StoreTable::Turned));
 }
 
 bool SignatureStore::prepare(SqliteStatement& statement, const std::string& sql)
@@ -287,7 +292,7 @@ void SignatureStore::closeDatabase()
         closeReader(reader);
         reader.unusable = true;
     }
-    for (SqliteStatement* statement : {&m_find, &m_write, &m_findSize, &m_writeSize})
+    for (SqliteStatement* statement : {&m_find, &m_write, &m_findSize, &m_writeSize, &m_findTurned, &m_writeTurned})
         statement->finalize();
     if (m_db) {
         sqlite3_close_v2(m_db);

@@ -25,8 +25,10 @@ using CacheWarning = std::function<void(const std::string& message)>;
 // Versions a record is computed under; a record of any other is computed
 // again. Raise an engine's number whenever its signature's values change.
 // Layout 3 binds each checksum to its record's path and file version; a
-// cache of an older layout is emptied and filled again.
-inline constexpr int32_t kStoreLayoutVersion = 3;      // PRAGMA user_version
+// cache of an older layout is emptied and filled again. Layout 4 adds the
+// table of turned signatures; a layout 3 cache keeps its records.
+inline constexpr int32_t kStoreLayoutVersion = 4;      // PRAGMA user_version
+inline constexpr int32_t kOldestKeptLayout = 3;
 inline constexpr int32_t kIdenticalSignatureVersion = 1;
 inline constexpr int32_t kSimilarSignatureVersion = 1;
 // Raise whenever src/picture's readers change the pixels or failures they
@@ -47,6 +49,7 @@ struct CacheStats {
     int64_t similarSignatures = 0;
     int64_t otherVersion = 0;        // records that will be computed again
     int64_t headerSizes = 0;         // picture sizes read from headers
+    int64_t turnedRecords = 0;       // pictures with turned signatures kept
     int64_t pictures = 0;            // paths with a record, a size or both
     int64_t fileBytes = 0;           // the database with its write-ahead log
 };
@@ -58,7 +61,8 @@ struct PruneResult {
 
 // The signature cache in SQLite: one record per picture path, valid for one
 // version of the file, and apart from it the size a picture-size search read
-// from the file's header. Safe to share between threads and between processes
+// from the file's header and the signatures a search for turned copies took
+// of the picture's other orientations. Safe to share between threads and between processes
 // (write-ahead log, short busy timeout). Any fault (damage, no permission,
 // full disk, a lock held too long, a newer layout) sets the store aside with
 // one warning; afterwards it finds nothing and keeps nothing, so a search
@@ -79,13 +83,17 @@ public:
     // The outcome kept for this path and exactly this file version, made by
     // the current decoders: a Failed one, or a Loaded one with the
     // signatures whose engine version it has, decoded where `decode` asks
-    // for them and marked kept otherwise. Nothing when there is none. Safe to
-    // call from several threads at once.
+    // for them and marked kept otherwise. With decode.turned, also the turned
+    // signatures, when they are kept for every engine whose upright
+    // signature is: those of the engines `decode` names decoded, and
+    // kept.turned set. Nothing when there is none. Safe to call from several
+    // threads at once.
     std::optional<PictureOutcome> find(const std::string& path, const FileVersion& version,
                                        Reductions decode = Reductions {true, true});
 
     // Keeps a Failed or Loaded outcome, written with others in one
-    // transaction. Versions that changed too recently to be trusted, and
+    // transaction; its turned signatures, when it has them, go to a row of
+    // their own. Versions that changed too recently to be trusted, and
     // failures that may pass (a refused read, a system error, memory), are
     // not kept.
     void add(const std::string& path, const FileVersion& version, const PictureOutcome& outcome);
@@ -123,6 +131,12 @@ private:
         int32_t similarVersion = 0;
         std::optional<std::string> identical; // encoded signatures
         std::optional<std::string> similar;
+        // The turned signatures, when the outcome has some.
+        bool turned = false;
+        int32_t turnedIdenticalVersion = 0;
+        int32_t turnedSimilarVersion = 0;
+        std::optional<std::string> turnedIdentical;
+        std::optional<std::string> turnedSimilar;
     };
     struct PendingSize {
         std::string path;
@@ -141,6 +155,13 @@ private:
         std::optional<std::string> similar;
         int64_t checksum = 0;
     };
+    struct StoredTurned {
+        int32_t identicalVersion = 0;
+        int32_t similarVersion = 0;
+        std::optional<std::string> identical;
+        std::optional<std::string> similar;
+        int64_t checksum = 0;
+    };
 
     // A connection for lookups alone: threads that look up at the same time
     // each take one, so that they do not wait for each other.
@@ -149,6 +170,7 @@ private:
         sqlite3* db = nullptr;
         SqliteStatement find;
         SqliteStatement findSize;
+        SqliteStatement findTurned;
         bool unusable = false; // could not be opened, or the store is closed: the main connection serves
         int32_t reads = 0;     // lookups made in its open read transaction
     };
@@ -179,7 +201,7 @@ private:
     // Runs `read` on a free lookup connection, in its shared read
     // transaction, with its statement for records or for sizes; else on the
     // main connection. Its result code; nothing once the store is closed.
-    enum class Lookup { Record, HeaderSize };
+    enum class Lookup { Record, HeaderSize, Turned };
     std::optional<int> lookUp(Lookup lookup, const std::function<int(sqlite3_stmt*)>& read);
     // fail() for a fault met by a lookup, which holds no lock.
     void lookupFailed(int code, const char* doing);
@@ -190,11 +212,20 @@ private:
     // The outcome a checked row holds; nothing when a signature it holds
     // cannot be decoded.
     static std::optional<PictureOutcome> outcomeOf(StoredRow&& row, Reductions decode);
+    // The turned row of `path` when it is for exactly this version and
+    // decoder; false after a fault.
+    bool readTurned(const std::string& path, const FileVersion& version, std::optional<StoredTurned>& row);
+    static bool passesTurnedCheck(const StoredTurned& row, const std::string& path, const FileVersion& version);
+    // Adds a checked turned row to `outcome`; false when a part it needs
+    // cannot be decoded. A row lacking a part the outcome needs adds nothing.
+    static bool addTurned(StoredTurned&& row, Reductions decode, PictureOutcome& outcome);
 
     // Batched writes (signature_store_writes.cpp).
     bool flushLocked();
     bool writePending(const Pending& pending);
     bool writePendingSize(const PendingSize& pending);
+    bool writePendingTurned(const Pending& pending);
+    static void addTurnedParts(const PictureOutcome& outcome, Pending& pending);
 
     // Maintenance (signature_store_maintenance.cpp).
     bool pruneTable(StoreTable table, PruneResult& result);
@@ -208,6 +239,8 @@ private:
     SqliteStatement m_write;
     SqliteStatement m_findSize;
     SqliteStatement m_writeSize;
+    SqliteStatement m_findTurned;
+    SqliteStatement m_writeTurned;
     std::vector<Pending> m_pending;
     std::vector<PendingSize> m_pendingSizes;
     std::atomic<bool> m_open {false}; // the store is usable

@@ -42,7 +42,8 @@ int stepFind(sqlite3_stmt* find, const std::string& path, const std::function<vo
     return code;
 }
 
-std::optional<std::string> optionalBlob(sqlite3_stmt* row, RecordColumn column)
+template <typename Column>
+std::optional<std::string> optionalBlob(sqlite3_stmt* row, Column column)
 {
     if (sqliteColumnIsNull(row, indexOf(column)))
         return std::nullopt;
@@ -68,6 +69,8 @@ bool SignatureStore::openReader(Reader& reader)
         if (code == SQLITE_OK)
             reader.findSize = SqliteStatement::persistent(reader.db, findSql(StoreTable::Sizes).c_str(), code);
         if (code == SQLITE_OK)
+            reader.findTurned = SqliteStatement::persistent(reader.db, findSql(StoreTable::Turned).c_str(), code);
+        if (code == SQLITE_OK)
             return true;
     }
     closeReader(reader);
@@ -81,6 +84,7 @@ void SignatureStore::closeReader(Reader& reader)
     reader.reads = 0;
     reader.find.finalize();
     reader.findSize.finalize();
+    reader.findTurned.finalize();
     sqlite3_close_v2(reader.db);
     reader.db = nullptr;
 }
@@ -104,6 +108,9 @@ void SignatureStore::lookupFailed(int code, const char* doing)
 
 std::optional<int> SignatureStore::lookUp(Lookup lookup, const std::function<int(sqlite3_stmt*)>& read)
 {
+    const auto statementFor = [lookup](SqliteStatement& record, SqliteStatement& size, SqliteStatement& turned) {
+        return lookup == Lookup::HeaderSize ? size.get() : lookup == Lookup::Turned ? turned.get() : record.get();
+    };
     // Each thread that looks up at the same time reads through a connection
     // of its own.
     for (Reader& reader : m_readers) {
@@ -115,13 +122,13 @@ std::optional<int> SignatureStore::lookUp(Lookup lookup, const std::function<int
             continue;
         }
         return readBatched(reader.db, reader.reads, [&] {
-            return read(lookup == Lookup::HeaderSize ? reader.findSize.get() : reader.find.get());
+            return read(statementFor(reader.find, reader.findSize, reader.findTurned));
         });
     }
     std::lock_guard lock(m_mutex);
     if (!m_db)
         return std::nullopt;
-    return read(lookup == Lookup::HeaderSize ? m_findSize.get() : m_find.get());
+    return read(statementFor(m_find, m_findSize, m_findTurned));
 }
 
 std::optional<PictureSize> SignatureStore::findHeaderSize(const std::string& path, const FileVersion& version)
@@ -170,9 +177,82 @@ std::optional<PictureOutcome> SignatureStore::find(const std::string& path, cons
     std::optional<PictureOutcome> outcome;
     if (passesCheck(*row, path, version))
         outcome = outcomeOf(std::move(*row), decode);
-    if (!outcome)
+    if (!outcome) {
         lookupFailed(SQLITE_CORRUPT, "a record fails its check");
+        return std::nullopt;
+    }
+    // A plain search never reads the turned rows.
+    const bool hasUpright =
+        outcome->hasIdentical || outcome->kept.identical || outcome->hasSimilar || outcome->kept.similar;
+    if (!decode.turned || !hasUpright)
+        return outcome;
+    std::optional<StoredTurned> turned;
+    if (!readTurned(path, version, turned))
+        return std::nullopt;
+    if (turned) {
+        if (!passesTurnedCheck(*turned, path, version) || !addTurned(std::move(*turned), decode, *outcome)) {
+            lookupFailed(SQLITE_CORRUPT, "a record fails its check");
+            return std::nullopt;
+        }
+    }
     return outcome;
+}
+
+bool SignatureStore::readTurned(const std::string& path, const FileVersion& version, std::optional<StoredTurned>& row)
+{
+    const std::optional<int> code = lookUp(Lookup::Turned, [&](sqlite3_stmt* q) {
+        return stepFind(q, path, [&] {
+            if (!rowIsVersion(q, version) || sqlite3_column_int64(q, indexOf(TurnedColumn::Decoder)) != decoderVersion())
+                return;
+            StoredTurned r;
+            r.identicalVersion = sqlite3_column_int(q, indexOf(TurnedColumn::IdenticalVersion));
+            r.similarVersion = sqlite3_column_int(q, indexOf(TurnedColumn::SimilarVersion));
+            r.identical = optionalBlob(q, TurnedColumn::Identical);
+            r.similar = optionalBlob(q, TurnedColumn::Similar);
+            r.checksum = sqlite3_column_int64(q, indexOf(TurnedColumn::Checksum));
+            row = std::move(r);
+        });
+    });
+    if (!code)
+        return false;
+    if (*code != SQLITE_ROW && *code != SQLITE_DONE) {
+        lookupFailed(*code, "cannot read it");
+        return false;
+    }
+    return true;
+}
+
+bool SignatureStore::passesTurnedCheck(const StoredTurned& row, const std::string& path, const FileVersion& version)
+{
+    const int64_t content = turnedChecksum(decoderVersion(), row.identicalVersion, row.similarVersion,
+                                           blobView(row.identical), blobView(row.similar));
+    return row.checksum == keyedChecksum(path, version, content);
+}
+
+bool SignatureStore::addTurned(StoredTurned&& row, Reductions decode, PictureOutcome& outcome)
+{
+    // Each engine whose upright signature the outcome has needs its turned
+    // ones at the same engine version; without them the picture is decoded
+    // again, as for a record that lacks a part.
+    const bool identicalUp = outcome.hasIdentical || outcome.kept.identical;
+    const bool similarUp = outcome.hasSimilar || outcome.kept.similar;
+    if ((identicalUp && (row.identicalVersion != kIdenticalSignatureVersion || !row.identical))
+        || (similarUp && (row.similarVersion != kSimilarSignatureVersion || !row.similar)))
+        return true;
+    if (identicalUp && decode.identical) {
+        std::optional<std::vector<IdenticalSignature>> signatures = decodeTurnedIdentical(*row.identical);
+        if (!signatures)
+            return false;
+        outcome.turnedIdentical = std::move(*signatures);
+    }
+    if (similarUp && decode.similar) {
+        std::optional<std::vector<SimilarSignature>> signatures = decodeTurnedSimilar(*row.similar);
+        if (!signatures)
+            return false;
+        outcome.turnedSimilar = std::move(*signatures);
+    }
+    outcome.kept.turned = true;
+    return true;
 }
 
 bool SignatureStore::readRecord(const std::string& path, const FileVersion& version, std::optional<StoredRow>& row)

@@ -22,7 +22,8 @@ std::optional<CacheStats> SignatureStore::stats()
         + " <> " + std::to_string(decoderVersion()) + " OR " + name(RecordColumn::IdenticalVersion) + " NOT IN (0, "
         + std::to_string(kIdenticalSignatureVersion) + ") OR " + name(RecordColumn::SimilarVersion) + " NOT IN (0, "
         + std::to_string(kSimilarSignatureVersion) + ")), (SELECT count(*) FROM " + sizes + "), (SELECT count(*) FROM"
-        + " (SELECT " + path + " FROM " + records + " UNION SELECT " + path + " FROM " + sizes + ")) FROM " + records;
+        + " (SELECT " + path + " FROM " + records + " UNION SELECT " + path + " FROM " + sizes + ")), (SELECT count(*) FROM "
+        + tableName(StoreTable::Turned) + ") FROM " + records;
     int code = SQLITE_OK;
     SqliteStatement count(m_db, sql.c_str(), code);
     if (code != SQLITE_OK || (code = sqlite3_step(count.get())) != SQLITE_ROW) {
@@ -37,6 +38,7 @@ std::optional<CacheStats> SignatureStore::stats()
     stats.otherVersion = sqlite3_column_int64(count.get(), 4);
     stats.headerSizes = sqlite3_column_int64(count.get(), 5);
     stats.pictures = sqlite3_column_int64(count.get(), 6);
+    stats.turnedRecords = sqlite3_column_int64(count.get(), 7);
     for (const std::string& part : {m_file, m_file + "-wal"}) {
         struct stat st {};
         if (::stat(part.c_str(), &st) == 0)
@@ -52,7 +54,7 @@ std::optional<PruneResult> SignatureStore::prune()
         return std::nullopt;
     endReads();
     PruneResult result;
-    for (const StoreTable table : {StoreTable::Records, StoreTable::Sizes}) {
+    for (const StoreTable table : kStoreTables) {
         if (!pruneTable(table, result))
             return std::nullopt;
     }
@@ -109,7 +111,7 @@ bool SignatureStore::clear()
     endReads();
     if (!m_db)
         return false;
-    for (const StoreTable table : {StoreTable::Records, StoreTable::Sizes}) {
+    for (const StoreTable table : kStoreTables) {
         if (!execute((std::string("DELETE FROM ") + tableName(table)).c_str()))
             return false;
     }

@@ -20,12 +20,12 @@ bool isLastingFailure(LoadFailure failure)
     return failure == LoadFailure::Damaged || failure == LoadFailure::Empty;
 }
 
-void bindBlob(sqlite3_stmt* write, RecordColumn column, const std::optional<std::string>& blob)
+void bindBlob(sqlite3_stmt* write, int parameter, const std::optional<std::string>& blob)
 {
     if (blob)
-        sqlite3_bind_blob(write, parameterOf(column), blob->data(), static_cast<int>(blob->size()), SQLITE_STATIC);
+        sqlite3_bind_blob(write, parameter, blob->data(), static_cast<int>(blob->size()), SQLITE_STATIC);
     else
-        sqlite3_bind_null(write, parameterOf(column));
+        sqlite3_bind_null(write, parameter);
 }
 
 // Steps a write whose parameters are bound, and makes it ready for the next.
@@ -38,6 +38,20 @@ int stepWrite(sqlite3_stmt* write)
 }
 
 } // namespace
+
+void SignatureStore::addTurnedParts(const PictureOutcome& outcome, Pending& pending)
+{
+    if (outcome.turnedIdentical.empty() && outcome.turnedSimilar.empty())
+        return;
+    // A part is kept only beside its upright signature, as the lookup wants
+    // it; one that cannot be encoded leaves that engine unknown, so that
+    // the next search for turned copies decodes the picture again.
+    if (pending.identical && (pending.turnedIdentical = encodeTurnedIdentical(outcome.turnedIdentical)))
+        pending.turnedIdenticalVersion = kIdenticalSignatureVersion;
+    if (pending.similar && (pending.turnedSimilar = encodeTurnedSimilar(outcome.turnedSimilar)))
+        pending.turnedSimilarVersion = kSimilarSignatureVersion;
+    pending.turned = pending.turnedIdentical || pending.turnedSimilar;
+}
 
 void SignatureStore::add(const std::string& path, const FileVersion& version, const PictureOutcome& outcome)
 {
@@ -67,6 +81,7 @@ void SignatureStore::add(const std::string& path, const FileVersion& version, co
         } else if (outcome.width < kMinSimilarPictureSide || outcome.height < kMinSimilarPictureSide) {
             pending.similarVersion = kSimilarSignatureVersion;
         }
+        addTurnedParts(outcome, pending);
     }
     std::lock_guard lock(m_mutex);
     if (!m_db)
@@ -113,7 +128,7 @@ bool SignatureStore::flushLocked()
         return false;
     };
     for (const Pending& pending : batch) {
-        if (!writePending(pending))
+        if (!writePending(pending) || (pending.turned && !writePendingTurned(pending)))
             return rollBack();
     }
     for (const PendingSize& pending : sizes) {
@@ -144,9 +159,29 @@ bool SignatureStore::writePending(const Pending& pending)
     sqlite3_bind_int(w, parameterOf(RecordColumn::Failure), static_cast<int>(pending.failure));
     sqlite3_bind_text(w, parameterOf(RecordColumn::Error), pending.error.data(), static_cast<int>(pending.error.size()),
                       SQLITE_STATIC);
-    bindBlob(w, RecordColumn::Identical, pending.identical);
-    bindBlob(w, RecordColumn::Similar, pending.similar);
+    bindBlob(w, parameterOf(RecordColumn::Identical), pending.identical);
+    bindBlob(w, parameterOf(RecordColumn::Similar), pending.similar);
     sqlite3_bind_int64(w, parameterOf(RecordColumn::Checksum), keyedChecksum(pending.path, pending.version, content));
+    const int code = stepWrite(w);
+    return code == SQLITE_DONE || fail(code, "cannot write it");
+}
+
+bool SignatureStore::writePendingTurned(const Pending& pending)
+{
+    const int64_t decoder = decoderVersion();
+    const std::string_view identical =
+        pending.turnedIdentical ? std::string_view(*pending.turnedIdentical) : std::string_view();
+    const std::string_view similar = pending.turnedSimilar ? std::string_view(*pending.turnedSimilar) : std::string_view();
+    const int64_t content =
+        turnedChecksum(decoder, pending.turnedIdenticalVersion, pending.turnedSimilarVersion, identical, similar);
+    sqlite3_stmt* const w = m_writeTurned.get();
+    bindKey(w, pending.path, pending.version);
+    sqlite3_bind_int64(w, parameterOf(TurnedColumn::Decoder), decoder);
+    sqlite3_bind_int(w, parameterOf(TurnedColumn::IdenticalVersion), pending.turnedIdenticalVersion);
+    sqlite3_bind_int(w, parameterOf(TurnedColumn::SimilarVersion), pending.turnedSimilarVersion);
+    bindBlob(w, parameterOf(TurnedColumn::Identical), pending.turnedIdentical);
+    bindBlob(w, parameterOf(TurnedColumn::Similar), pending.turnedSimilar);
+    sqlite3_bind_int64(w, parameterOf(TurnedColumn::Checksum), keyedChecksum(pending.path, pending.version, content));
     const int code = stepWrite(w);
     return code == SQLITE_DONE || fail(code, "cannot write it");
 }

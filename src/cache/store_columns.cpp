@@ -8,8 +8,15 @@ namespace {
 
 std::span<const ColumnDefinition> ownColumns(StoreTable table)
 {
-    return table == StoreTable::Records ? std::span<const ColumnDefinition>(kRecordColumns)
-                                        : std::span<const ColumnDefinition>(kSizeColumns);
+    switch (table) {
+    case StoreTable::Records:
+        return kRecordColumns;
+    case StoreTable::Sizes:
+        return kSizeColumns;
+    case StoreTable::Turned:
+        break;
+    }
+    return kTurnedColumns;
 }
 
 // The names (with their types when `typed`) of the key and the table's own
@@ -41,7 +48,15 @@ std::string pathClause()
 
 const char* tableName(StoreTable table)
 {
-    return table == StoreTable::Records ? "pictures" : "header_sizes";
+    switch (table) {
+    case StoreTable::Records:
+        return "pictures";
+    case StoreTable::Sizes:
+        return "header_sizes";
+    case StoreTable::Turned:
+        break;
+    }
+    return "turned";
 }
 
 const char* columnName(KeyColumn column)

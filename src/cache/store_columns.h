@@ -7,7 +7,7 @@
 
 struct sqlite3_stmt;
 
-// The cache's two tables, each column named once here: the schema, the
+// The cache's tables, each column named once here: the schema, the
 // statements' text and the bind and read positions all come from these
 // lists. A row read by findSql holds every column in table order, so a
 // column's index in it is its place in the table, and its parameter in
@@ -18,7 +18,7 @@ struct ColumnDefinition {
     const char* type;
 };
 
-// Both tables begin with the key: the path and the version of the file a
+// Every table begins with the key: the path and the version of the file a
 // row was made from (any change of content moves one of those fields).
 enum class KeyColumn { Path, Device, Inode, Size, MtimeNs, CtimeNs };
 inline constexpr std::array<ColumnDefinition, 6> kKeyColumns {{
@@ -73,7 +73,24 @@ inline constexpr std::array<ColumnDefinition, 4> kSizeColumns {{
 }};
 static_assert(static_cast<int>(SizeColumn::Checksum) + 1 == kKeyColumnCount + static_cast<int>(kSizeColumns.size()));
 
-enum class StoreTable { Records, Sizes };
+// "turned": the signatures of a picture's seven other orientations, apart
+// from its record so that a plain search reads records as small as ever.
+// Each engine's part under that engine's version (0: not known, NULL: too
+// small for that engine), made by one decoder; the checksum covers them and
+// the key.
+enum class TurnedColumn { Decoder = kKeyColumnCount, IdenticalVersion, SimilarVersion, Identical, Similar, Checksum };
+inline constexpr std::array<ColumnDefinition, 6> kTurnedColumns {{
+    {"decoder", "INTEGER NOT NULL"},
+    {"identical_version", "INTEGER NOT NULL"},
+    {"similar_version", "INTEGER NOT NULL"},
+    {"identical", "BLOB"},
+    {"similar", "BLOB"},
+    {"checksum", "INTEGER NOT NULL"},
+}};
+static_assert(static_cast<int>(TurnedColumn::Checksum) + 1 == kKeyColumnCount + static_cast<int>(kTurnedColumns.size()));
+
+enum class StoreTable { Records, Sizes, Turned };
+inline constexpr std::array<StoreTable, 3> kStoreTables {StoreTable::Records, StoreTable::Sizes, StoreTable::Turned};
 
 template <typename Column>
 constexpr int indexOf(Column column)

@@ -34,6 +34,7 @@ void printStats(const std::string& file, const CacheStats& stats)
     std::printf("similar signatures: %lld\n", static_cast<long long>(stats.similarSignatures));
     std::printf("of another version: %lld\n", static_cast<long long>(stats.otherVersion));
     std::printf("picture sizes: %lld\n", static_cast<long long>(stats.headerSizes));
+    std::printf("pictures with turned signatures: %lld\n", static_cast<long long>(stats.turnedRecords));
     std::printf("bytes: %lld\n", static_cast<long long>(stats.fileBytes));
     // Per picture, not per record: a picture-size search keeps sizes of
     // pictures that have no record.

@@ -50,19 +50,38 @@ void ReviewModel::placeMember(int32_t m, int32_t width, int32_t height)
     File_rec& file = (*m_session.files)[static_cast<std::size_t>(fileOf(m))];
     file.width = width;
     file.height = height;
+    Member& member = at(m);
+    const bool swapped = swapsSides(member.turn);
+    member.width = swapped ? height : width;
+    member.height = swapped ? width : height;
+    fitMember(member);
+}
+
+void ReviewModel::fitMember(Member& member) const
+{
     const int32_t w = paneWidth();
     const int32_t h = paneHeight();
-    Member& member = at(m);
-    member.width = width;
-    member.height = height;
-    member.zoom = zoomFit(width, height, w, h);
-    member.left = std::min(0, (w - scaled(width, member.zoom)) / 2);
-    member.top = std::min(0, (h - scaled(height, member.zoom)) / 4);
+    member.zoom = zoomFit(member.width, member.height, w, h);
+    member.left = std::min(0, (w - scaled(member.width, member.zoom)) / 2);
+    member.top = std::min(0, (h - scaled(member.height, member.zoom)) / 4);
 }
 
 void ReviewModel::placeMissingMember(int32_t m)
 {
     at(m) = Member{};
+}
+
+void ReviewModel::setTurn(int32_t m, Orientation turn)
+{
+    Member& member = at(m);
+    if (member.turn == turn)
+        return;
+    const bool swap = swapsSides(member.turn) != swapsSides(turn);
+    member.turn = turn;
+    if (swap) {
+        std::swap(member.width, member.height);
+        fitMember(member);
+    }
 }
 
 int32_t ReviewModel::shownPanes() const

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "picture/orientation.h"
 #include "review/file_actions.h"
 #include "review/group_walk.h"
 #include "review/review_session.h"
@@ -50,6 +51,10 @@ public:
     void placeMember(int32_t m, int32_t width, int32_t height);
     // A member whose file was deleted earlier: no picture, 100 %, top left.
     void placeMissingMember(int32_t m);
+    // Shows member m turned: its width and height below are then those of
+    // the turned picture, and a turn that swaps them fits it again.
+    void setTurn(int32_t m, Orientation turn);
+    Orientation turn(int32_t m) const { return at(m).turn; }
 
     int32_t paneCount() const { return m_paneCount; }
     int32_t groupSize() const { return static_cast<int32_t>(m_group.size()); }
@@ -72,8 +77,12 @@ public:
     int32_t zoom(int32_t m) const { return at(m).zoom; }
     int32_t left(int32_t m) const { return at(m).left; }
     int32_t top(int32_t m) const { return at(m).top; }
+    // The picture as shown, turned when the member is.
     int32_t pictureWidth(int32_t m) const { return at(m).width; }
     int32_t pictureHeight(int32_t m) const { return at(m).height; }
+    // The picture as stored in its file.
+    int32_t storedWidth(int32_t m) const { return swapsSides(at(m).turn) ? at(m).height : at(m).width; }
+    int32_t storedHeight(int32_t m) const { return swapsSides(at(m).turn) ? at(m).width : at(m).height; }
     int32_t shownWidth(int32_t m) const;
     int32_t shownHeight(int32_t m) const;
 
@@ -127,9 +136,13 @@ private:
         int32_t zoom = 100;
         int32_t left = 0;
         int32_t top = 0;
-        int32_t width = 0;  // the picture's own size, known without its pixels
+        int32_t width = 0;  // the picture's own size, known without its pixels, as shown
         int32_t height = 0;
+        Orientation turn = Orientation::Upright;
     };
+
+    // The fitted scale and first placement of a member of its shown size.
+    void fitMember(Member& member) const;
 
     // A deleted member leaves the group: Skip, its pairs in similar mode,
     // the members after it move up.

@@ -13,4 +13,7 @@ struct ReviewSession {
     std::vector<PairRec>* pairs = nullptr;
     CheckMode mode {}; // CheckMode::FileSize
     PaneSize pane;
+    // A search for turned copies: the orientation each pair matched in,
+    // which the review shows (none: every pair upright).
+    const PairOrientations* orientations = nullptr;
 };

@@ -7,4 +7,5 @@
 // no review header depends on the search.
 struct File_rec;
 struct PairRec;
+class PairOrientations;
 enum class CheckMode : int32_t;

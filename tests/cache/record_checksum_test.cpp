@@ -1,5 +1,6 @@
 #include "cache/record_checksum.h"
 
+#include <string>
 #include <string_view>
 
 #include <gtest/gtest.h>
@@ -53,4 +54,24 @@ TEST(RecordChecksumTest, KeptSumsCoverTheKey)
     FileVersion seenLater = version;
     seenLater.seenNs += 1;
     EXPECT_EQ(keyedChecksum("/p/a.jpg", seenLater, content), base);
+}
+
+// The turned signatures' sum, taken eight bytes at a step: kept rows carry
+// it, and a byte changed or moved anywhere in a blob, or from one blob to
+// the other, changes it.
+TEST(RecordChecksumTest, TurnedSumsSeeEveryByte)
+{
+    const std::string identical = "0123456789abcdefghijklmnopq"; // three words and a tail
+    const std::string similar = "ABCDEFGHIJKLMNOP";
+    const int64_t base = turnedChecksum(7, 1, 1, identical, similar);
+    EXPECT_EQ(base, -9065280039609799035);
+    for (std::size_t at = 0; at < identical.size(); ++at) {
+        std::string changed = identical;
+        changed[at] = static_cast<char>(changed[at] ^ 1);
+        EXPECT_NE(turnedChecksum(7, 1, 1, changed, similar), base) << at;
+    }
+    EXPECT_NE(turnedChecksum(7, 1, 1, identical + "A", similar.substr(1)), base);
+    EXPECT_NE(turnedChecksum(7, 1, 1, similar, identical), base);
+    EXPECT_NE(turnedChecksum(7, 0, 1, identical, similar), base);
+    EXPECT_NE(turnedChecksum(7, 1, 1, identical, std::string_view("ABCDEFGHIJKLMNOP\0", 17)), base);
 }

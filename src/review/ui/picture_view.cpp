@@ -7,6 +7,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include "review/pair_turns.h"
+
 namespace {
 
 struct Span {
@@ -96,6 +98,11 @@ void PictureView::setPicture(std::shared_ptr<const Picture> picture)
     if (picture == m_picture)
         return;
     m_picture = std::move(picture);
+    // A turned copy whose picture no one holds any longer goes with it.
+    for (Turned* kept : {&m_turnedPicture, &m_turnedPart}) {
+        if (kept->source.expired())
+            *kept = Turned {};
+    }
     m_rendered = QImage();
     m_renderedFrom = nullptr;
     update();
@@ -109,6 +116,38 @@ void PictureView::setPart(std::shared_ptr<const Picture> part, const QRect& area
     m_partArea = area;
     m_fullSize = fullSize;
     update();
+}
+
+void PictureView::setTurn(Orientation turn)
+{
+    if (turn == m_turn)
+        return;
+    m_turn = turn;
+    m_rendered = QImage();
+    m_renderedFrom = nullptr;
+    update();
+}
+
+const Picture* PictureView::turnedCopy(const std::shared_ptr<const Picture>& source, Orientation turn, Turned& kept)
+{
+    if (!source || turn == Orientation::Upright)
+        return source.get();
+    if (kept.source.lock() != source || kept.turn != turn) {
+        kept.copy = std::make_shared<const Picture>(turnedPicture(*source, turn));
+        kept.source = source;
+        kept.turn = turn;
+    }
+    return kept.copy.get();
+}
+
+const Picture* PictureView::shownPicture()
+{
+    return turnedCopy(m_picture, m_turn, m_turnedPicture);
+}
+
+const Picture* PictureView::shownPart()
+{
+    return turnedCopy(m_part, m_turn, m_turnedPart);
 }
 
 void PictureView::setPending(bool pending)
@@ -135,28 +174,43 @@ void PictureView::paintEvent(QPaintEvent* event)
     }
     if (!m_picture || m_picture->isNull())
         return;
-    if (m_renderedFrom != m_picture.get() || m_renderedSize != size() || !m_renderedArea.contains(visible)) {
-        m_rendered = renderStretched(*m_picture, width(), height(), visible);
+    const Picture* picture = shownPicture();
+    if (m_renderedFrom != picture || m_renderedSize != size() || !m_renderedArea.contains(visible)) {
+        m_rendered = renderStretched(*picture, width(), height(), visible);
         m_renderedArea = visible;
         m_renderedSize = size();
-        m_renderedFrom = m_picture.get();
+        m_renderedFrom = picture;
     }
     QPainter painter(this);
     const QRect target = event->rect().intersected(m_renderedArea);
     painter.drawImage(target, m_rendered, target.translated(-m_renderedArea.topLeft()));
     if (!m_part || m_part->isNull() || m_fullSize.isEmpty())
         return;
+    // The part's place and the whole picture's size as shown.
+    QRect partArea = m_partArea;
+    QSize fullSize = m_fullSize;
+    if (m_turn != Orientation::Upright) {
+        const bool swapped = swapsSides(m_turn);
+        const QSize turnedSize = swapped ? m_fullSize.transposed() : m_fullSize;
+        // Where a stored pixel lies in the turned picture.
+        const Orientation back = inverseOf(m_turn);
+        const PixelAt a = storedPixel(back, turnedSize.width(), turnedSize.height(), m_partArea.left(), m_partArea.top());
+        const PixelAt b =
+            storedPixel(back, turnedSize.width(), turnedSize.height(), m_partArea.right(), m_partArea.bottom());
+        partArea = QRect(QPoint(a.x, a.y), QPoint(b.x, b.y)).normalized();
+        fullSize = turnedSize;
+    }
     // Where the part lands in the stretched picture.
     auto at = [](int64_t position, int64_t shown, int64_t full) { return static_cast<int>(position * shown / full); };
-    const QRect shownPart(QPoint(at(m_partArea.left(), width(), m_fullSize.width()),
-                                 at(m_partArea.top(), height(), m_fullSize.height())),
-                          QPoint(at(int64_t {m_partArea.right()} + 1, width(), m_fullSize.width()) - 1,
-                                 at(int64_t {m_partArea.bottom()} + 1, height(), m_fullSize.height()) - 1));
-    const QRect drawn = visible.intersected(shownPart).intersected(event->rect());
+    const QRect shownArea(QPoint(at(partArea.left(), width(), fullSize.width()),
+                                 at(partArea.top(), height(), fullSize.height())),
+                          QPoint(at(int64_t {partArea.right()} + 1, width(), fullSize.width()) - 1,
+                                 at(int64_t {partArea.bottom()} + 1, height(), fullSize.height()) - 1));
+    const QRect drawn = visible.intersected(shownArea).intersected(event->rect());
     if (drawn.isEmpty())
         return;
     const QImage detail =
-        renderStretched(*m_part, shownPart.width(), shownPart.height(), drawn.translated(-shownPart.topLeft()));
+        renderStretched(*shownPart(), shownArea.width(), shownArea.height(), drawn.translated(-shownArea.topLeft()));
     painter.drawImage(drawn.topLeft(), detail);
 }
 

@@ -7,6 +7,7 @@
 #include <QRect>
 #include <QWidget>
 
+#include "picture/orientation.h"
 #include "picture/picture.h"
 
 // Renders the part `area` of a picture stretched to shownWidth x shownHeight
@@ -32,6 +33,12 @@ public:
     void setPart(std::shared_ptr<const Picture> part, const QRect& area, const QSize& fullSize);
     const std::shared_ptr<const Picture>& part() const { return m_part; }
 
+    // Shows the picture (and its part) turned; the view's size is then that
+    // of the turned picture, and `area` and `fullSize` of setPart stay in the
+    // stored picture's pixels.
+    void setTurn(Orientation turn);
+    Orientation turn() const { return m_turn; }
+
     // Without a picture: whether one is on its way (a placeholder is drawn)
     // or none will come (the view stays empty).
     void setPending(bool pending);
@@ -51,11 +58,27 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    // The picture and its part as shown: turned copies, made once for each
+    // picture and turn.
+    const Picture* shownPicture();
+    const Picture* shownPart();
+
     std::shared_ptr<const Picture> m_picture;
     std::shared_ptr<const Picture> m_part;
     QRect m_partArea;
     QSize m_fullSize;
     bool m_pending = false;
+    Orientation m_turn = Orientation::Upright;
+    // A turned copy, kept while its source is held and the turn stays: a
+    // repaint of the same pair (a zoom, a step back) does not turn it again.
+    struct Turned {
+        std::weak_ptr<const Picture> source;
+        Orientation turn = Orientation::Upright;
+        std::shared_ptr<const Picture> copy;
+    };
+    static const Picture* turnedCopy(const std::shared_ptr<const Picture>& source, Orientation turn, Turned& kept);
+    Turned m_turnedPicture;
+    Turned m_turnedPart;
     // The last rendering, reused while nothing that shapes it has changed.
     QImage m_rendered;
     QRect m_renderedArea;

@@ -164,7 +164,8 @@ QRect ReviewWindow::visiblePart(int32_t m) const
     const int64_t shownHeight = m_model->shownHeight(m);
     if (width <= 0 || height <= 0 || shownWidth <= 0 || shownHeight <= 0)
         return {};
-    // The pane in the stretched picture's coordinates, then in the picture's.
+    // The pane in the stretched picture's coordinates, then in the picture's
+    // as shown, then in the stored picture's.
     const int64_t x0 = std::clamp<int64_t>(-int64_t {m_model->left(m)}, 0, shownWidth);
     const int64_t y0 = std::clamp<int64_t>(-int64_t {m_model->top(m)}, 0, shownHeight);
     const int64_t x1 = std::clamp<int64_t>(x0 + m_model->paneWidth(), 0, shownWidth);
@@ -175,8 +176,14 @@ QRect ReviewWindow::visiblePart(int32_t m) const
     const int64_t bottom = (y1 * height + shownHeight - 1) / shownHeight;
     if (right <= left || bottom <= top)
         return {};
-    return QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
-                 static_cast<int>(bottom - top));
+    const QRect shown(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+                      static_cast<int>(bottom - top));
+    const Orientation turn = m_model->turn(m);
+    if (turn == Orientation::Upright)
+        return shown;
+    const PixelAt a = storedPixel(turn, m_model->storedWidth(m), m_model->storedHeight(m), shown.left(), shown.top());
+    const PixelAt b = storedPixel(turn, m_model->storedWidth(m), m_model->storedHeight(m), shown.right(), shown.bottom());
+    return QRect(QPoint(a.x, a.y), QPoint(b.x, b.y)).normalized();
 }
 
 std::vector<PictureCache::Want> ReviewWindow::wantedPictures() const
@@ -223,6 +230,7 @@ bool ReviewWindow::openGroup(ReviewSession& session, std::vector<int32_t>& group
     m_group = &group;
     m_session = &session;
     m_model = std::make_unique<ReviewModel>(session, group, paneCount);
+    m_turns = session.pairs != nullptr ? GroupTurns(*session.pairs, session.orientations, group) : GroupTurns {};
     m_zoomAtEdit.assign(static_cast<std::size_t>(ReviewControls::kPanes), 0);
     if (parentWidget() != nullptr && !parentWidget()->windowTitle().isEmpty())
         setWindowTitle(parentWidget()->windowTitle());
@@ -295,7 +303,7 @@ void ReviewWindow::showPanePictures()
         const PictureCache::Part* part = m_cache->findPart(f);
         const int32_t m = m_model->memberInPane(i);
         if (part != nullptr)
-            image->setPart(part->picture, part->area, QSize(m_model->pictureWidth(m), m_model->pictureHeight(m)));
+            image->setPart(part->picture, part->area, QSize(m_model->storedWidth(m), m_model->storedHeight(m)));
         else
             image->setPart(nullptr, {}, {});
         // A picture that fails leaves its pane empty; its error is shown the
@@ -317,10 +325,22 @@ void ReviewWindow::showPanePictures()
         reportError(failures);
 }
 
+void ReviewWindow::applyTurns()
+{
+    for (int32_t i = 1; i <= m_model->shownPanes(); ++i) {
+        const int32_t m = m_model->memberInPane(i);
+        const Orientation turn =
+            i == 1 ? Orientation::Upright : m_turns.turnOf(m_model->fileOf(m), m_model->fileOf(m_model->memberInPane(1)));
+        m_model->setTurn(m, turn);
+        m_ui.image[static_cast<std::size_t>(i - 1)]->setTurn(turn);
+    }
+}
+
 void ReviewWindow::DisplayFile()
 {
     if (!m_model)
         return;
+    applyTurns();
     m_ui.move1->setVisible(m_model->moveButtonsVisible());
     m_ui.move2->setVisible(m_model->moveButtonsVisible());
     for (int32_t i = 1; i <= m_model->paneCount(); ++i) {
@@ -345,8 +365,13 @@ void ReviewWindow::DisplayFile()
         const int32_t m = m_model->memberInPane(i);
         m_ui.image[k]->setGeometry(m_model->left(m), m_model->top(m), m_model->shownWidth(m), m_model->shownHeight(m));
         const std::vector<std::string> lines = m_model->memoLines(i);
-        m_ui.memo[k]->setPlainText(pathText(lines[0]) + QLatin1Char('\n') + fromBytes(lines[1]) + QLatin1Char('\n') +
-                                fromBytes(lines[2]));
+        QString memo = pathText(lines[0]) + QLatin1Char('\n') + fromBytes(lines[1]) + QLatin1Char('\n') +
+                       fromBytes(lines[2]);
+        // Only the view turns; the file stays as it is.
+        if (const Orientation turn = m_model->turn(m); turn != Orientation::Upright)
+            memo += QStringLiteral("\n表示の向き：") + fromBytes(turnText(turn)) + QStringLiteral(" (")
+                    + fromBytes(std::string(orientationName(turn))) + QLatin1Char(')');
+        m_ui.memo[k]->setPlainText(memo);
         m_ui.edit[k]->setText(QString::number(m_model->zoom(m)));
         m_ui.edit[k]->show();
         m_ui.edit[k]->raise();
@@ -520,7 +545,7 @@ void ReviewWindow::pictureArrived(int32_t file)
         const int32_t m = m_model->memberInPane(i);
         if (m_model->fileOf(m) != file || !full)
             continue;
-        if (full->width != m_model->pictureWidth(m) || full->height != m_model->pictureHeight(m)) {
+        if (full->width != m_model->storedWidth(m) || full->height != m_model->storedHeight(m)) {
             // The header told another size than the decoder: trust the pixels.
             m_model->placeMember(m, full->width, full->height);
             DisplayFile();

@@ -13,6 +13,7 @@
 #include <QString>
 
 #include "review/group_walk.h"
+#include "review/pair_turns.h"
 #include "review/review_model.h"
 #include "review/review_session.h"
 #include "review/ui/picture_cache.h"
@@ -86,6 +87,9 @@ private:
     // own pixels.
     QRect visiblePart(int32_t m) const;
     void showPanePictures();
+    // The pair on show lies as the search matched it: pane 1 as stored,
+    // the others turned to look like it.
+    void applyTurns();
     bool placeMembers();
     void reportError(const QString& message);
     // Presses the button a key stands for, under that button's own rules
@@ -123,6 +127,7 @@ private:
     void pictureFailed(int32_t file, const QString& message);
 
     std::unique_ptr<ReviewModel> m_model;
+    GroupTurns m_turns; // of the group on show
     ReviewSession* m_session = nullptr;
     std::string m_marksFile;
     QPushButton* m_notSame = nullptr; // beside the existing buttons, in the free place under "OK"
