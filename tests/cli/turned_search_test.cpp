@@ -127,8 +127,9 @@ void expectCopiesPairWithOriginal(const nlohmann::json& report, const std::strin
         ASSERT_NE(found, pairs.end());
         const Orientation made = orientationAt(o);
         EXPECT_EQ(found->orientation, orientationName(found->a == original ? undoing(made) : made));
-        if (lossless)
+        if (lossless) {
             EXPECT_EQ(found->score, 0);
+        }
     }
     for (const Pair& pair : pairs)
         EXPECT_TRUE(pair.a.find("other") == std::string::npos && pair.b.find("other") == std::string::npos);
