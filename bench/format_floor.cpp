@@ -1,7 +1,7 @@
 // Searches of every picture format against what its own library needs to
 // decode the same files:
 //
-//   format_floor FOLDER [--jobs N] [--runs N] [--only KIND]
+//   format_floor FOLDER [--jobs N] [--runs N] [--only KIND] [--threads]
 //
 // FOLDER holds one folder a kind, as bench/make_format_photos.sh writes them
 // (100 crops of the wallpaper packages' photographs in each): png,
@@ -20,6 +20,12 @@
 // wall and CPU seconds of each. The table gives both ratios; the target is a
 // search at most 1.10 x its floor. The machine is shared: say how busy it
 // was with the numbers.
+//
+// --threads adds, per kind, one more floor and one more search (untimed)
+// during which the process's threads are counted every millisecond
+// (/proc/self/task): the most seen besides the main thread, and how many
+// different threads were seen in all (a decoder that starts threads for
+// each picture shows many more than it ever runs at once).
 
 #include <algorithm>
 #include <atomic>
@@ -31,7 +37,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gif_lib.h>
@@ -247,6 +255,44 @@ bool floorJxl(const std::string& path)
     return ok;
 }
 
+// Counts the process's threads while it lives, from a thread of its own
+// (not counted).
+class ThreadWatch {
+public:
+    ThreadWatch()
+        : m_thread([this] {
+              const std::string self = std::to_string(gettid());
+              while (!m_stop.load()) {
+                  int now = 0;
+                  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+                      const std::string id = entry.path().filename().string();
+                      if (id != self && id != m_main) {
+                          ++now;
+                          m_seen.insert(id);
+                      }
+                  }
+                  m_most = std::max(m_most, now);
+                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+              }
+          })
+    {
+    }
+    // The most threads seen at once besides the main one, and all seen.
+    std::pair<int, int> stop()
+    {
+        m_stop = true;
+        m_thread.join();
+        return {m_most, static_cast<int>(m_seen.size())};
+    }
+
+private:
+    const std::string m_main = std::to_string(gettid());
+    std::atomic<bool> m_stop {false};
+    int m_most = 0;
+    std::set<std::string> m_seen;
+    std::thread m_thread;
+};
+
 struct Kind {
     const char* folder;
     PictureFormat format;
@@ -283,6 +329,7 @@ int main(int argc, char** argv)
     int32_t jobs = 0;
     int runs = 3;
     std::string only;
+    bool threads = false;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--jobs" && i + 1 < argc)
@@ -291,6 +338,8 @@ int main(int argc, char** argv)
             runs = std::max(1, std::atoi(argv[++i]));
         else if (arg == "--only" && i + 1 < argc)
             only = argv[++i];
+        else if (arg == "--threads")
+            threads = true;
     }
     jobs = resolveJobs(jobs);
     const std::filesystem::path root = std::filesystem::absolute(argv[1]).lexically_normal();
@@ -333,6 +382,18 @@ int main(int argc, char** argv)
         std::printf("%-14s %5zu %8.1f %10.3f %10.3f %8.2f %8.3f %8.2f%s\n", kind.folder, paths.size(), bytes / 1e6,
                     floor.wall, search.wall, search.wall / floor.wall, floor.cpu, search.cpu / floor.cpu,
                     failed.load() != 0 ? "  (some files failed the floor)" : "");
+        if (threads) {
+            ThreadWatch floorWatch;
+            parallelFor(static_cast<int64_t>(paths.size()), jobs,
+                        [&](int64_t index, int32_t) { kind.floor(paths[static_cast<std::size_t>(index)]); });
+            const auto [floorMost, floorSeen] = floorWatch.stop();
+            ThreadWatch searchWatch;
+            std::atomic<bool> abortFlag {false};
+            runSearch(options, abortFlag);
+            const auto [searchMost, searchSeen] = searchWatch.stop();
+            std::printf("  threads besides the main one: floor %d at once (%d in all), search %d at once (%d in all)\n",
+                        floorMost, floorSeen, searchMost, searchSeen);
+        }
         if (searched != static_cast<int64_t>(paths.size()))
             std::printf("  the search took %lld files\n", static_cast<long long>(searched));
         std::fflush(stdout);

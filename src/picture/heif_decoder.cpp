@@ -1,8 +1,13 @@
 #include "picture/heif_decoder.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <utility>
+
+#include <unistd.h>
 
 #include <libheif/heif.h>
 
@@ -91,16 +96,156 @@ void rowToBgr(const uint8_t* in, uint8_t* out, int32_t width, bool alpha)
     }
 }
 
+// Reads count bytes at offset; false on a read error or the file's end.
+bool readAt(int fd, int64_t offset, uint8_t* out, std::size_t count)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::pread(fd, out + done, count - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+uint64_t bigEndian(const uint8_t* bytes, int count)
+{
+    uint64_t value = 0;
+    for (int i = 0; i < count; ++i)
+        value = value << 8 | bytes[i];
+    return value;
+}
+
+// Where the file's coded data lies: the contents of its top-level 'mdat'
+// boxes, found from the boxes' headers alone. False when a header cannot be
+// read or makes no sense.
+bool findCodedData(PictureFile& file, std::vector<std::pair<int64_t, int64_t>>& data, int64_t& bytesRead)
+{
+    int64_t position = 0;
+    while (file.size() - position >= 8) {
+        uint8_t header[16];
+        if (!readAt(file.fd(), position, header, 8))
+            return false;
+        bytesRead += 8;
+        uint64_t size = bigEndian(header, 4);
+        int64_t headerBytes = 8;
+        if (size == 1) {
+            if (file.size() - position < 16 || !readAt(file.fd(), position + 8, header + 8, 8))
+                return false;
+            bytesRead += 8;
+            size = bigEndian(header + 8, 8);
+            headerBytes = 16;
+        } else if (size == 0) {
+            size = static_cast<uint64_t>(file.size() - position); // to the end of the file
+        }
+        if (size < static_cast<uint64_t>(headerBytes))
+            return false;
+        const auto left = static_cast<uint64_t>(file.size() - position);
+        if (std::memcmp(header + 4, "mdat", 4) == 0) {
+            // Coded data cut short still counts as the box says, so that a
+            // truncated file's size is read as a JPEG's is.
+            if (size > static_cast<uint64_t>(INT64_MAX - position))
+                return false;
+            data.emplace_back(position + headerBytes, position + static_cast<int64_t>(size));
+        }
+        position += static_cast<int64_t>(std::min(size, left));
+    }
+    return true;
+}
+
+// libheif's reader of a file for its boxes alone: the coded data reads as
+// zeros and is never read from the disk (libheif 1.15 takes it into memory
+// while parsing the boxes, though only a decode looks at it).
+struct BoxReader {
+    int fd;
+    int64_t size; // the file's, or further where coded data is cut short
+    std::vector<std::pair<int64_t, int64_t>> data;
+    int64_t position = 0;
+    int64_t bytesRead = 0;
+};
+
+int64_t readerPosition(void* user)
+{
+    return static_cast<BoxReader*>(user)->position;
+}
+
+int readerRead(void* out, std::size_t count, void* user)
+{
+    auto* reader = static_cast<BoxReader*>(user);
+    auto* bytes = static_cast<uint8_t*>(out);
+    const int64_t end = reader->position + static_cast<int64_t>(count);
+    if (end > reader->size)
+        return 1;
+    int64_t at = reader->position;
+    while (at < end) {
+        int64_t pieceEnd = end;
+        bool coded = false;
+        for (const auto& [first, last] : reader->data) {
+            if (at >= first && at < last) {
+                coded = true;
+                pieceEnd = std::min(end, last);
+                break;
+            }
+            if (first > at)
+                pieceEnd = std::min(pieceEnd, first);
+        }
+        const auto length = static_cast<std::size_t>(pieceEnd - at);
+        if (coded) {
+            std::memset(bytes + (at - reader->position), 0, length);
+        } else {
+            if (!readAt(reader->fd, at, bytes + (at - reader->position), length))
+                return 1;
+            reader->bytesRead += static_cast<int64_t>(length);
+        }
+        at = pieceEnd;
+    }
+    reader->position = end;
+    return 0;
+}
+
+int readerSeek(int64_t position, void* user)
+{
+    auto* reader = static_cast<BoxReader*>(user);
+    if (position < 0 || position > reader->size)
+        return 1;
+    reader->position = position;
+    return 0;
+}
+
+heif_reader_grow_status readerWait(int64_t target, void* user)
+{
+    return target <= static_cast<BoxReader*>(user)->size ? heif_reader_grow_status_size_reached
+                                                           : heif_reader_grow_status_size_beyond_eof;
+}
+
+const heif_reader kBoxReader {1, readerPosition, readerRead, readerSeek, readerWait};
+
 } // namespace
 
-bool readHeifSides(PictureFile& file, int32_t* width, int32_t* height)
+bool readHeifSides(PictureFile& file, int32_t* width, int32_t* height, int64_t* bytesRead)
 {
-    std::vector<uint8_t> input;
-    Opened opened;
-    if (!open(file, input, opened).ok())
+    BoxReader reader {file.fd(), file.size(), {}};
+    const bool found = findCodedData(file, reader.data, reader.bytesRead);
+    for (const auto& range : reader.data)
+        reader.size = std::max(reader.size, range.second);
+    // libheif holds what it parses, the coded data too: as much as a decode
+    // would hold of the file.
+    const bool fits = reader.size <= kPictureMemoryBudget;
+    heif_image_handle* handle = nullptr;
+    std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
+    const bool ok = found && fits
+                    && heif_context_read_from_reader(context.get(), &kBoxReader, &reader, nullptr).code == heif_error_Ok
+                    && heif_context_get_primary_image_handle(context.get(), &handle).code == heif_error_Ok;
+    std::unique_ptr<heif_image_handle, HandleRelease> held(handle);
+    if (bytesRead != nullptr)
+        *bytesRead = reader.bytesRead;
+    if (!ok)
         return false;
-    *width = heif_image_handle_get_width(opened.handle.get());
-    *height = heif_image_handle_get_height(opened.handle.get());
+    *width = heif_image_handle_get_width(handle);
+    *height = heif_image_handle_get_height(handle);
     return true;
 }
 
