@@ -2,15 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <utility>
 
-#include <unistd.h>
 
 #include <libheif/heif.h>
 
+#include "picture/iso_boxes.h"
 #include "picture/picture_limits.h"
 #include "picture/whole_picture_sink.h"
 
@@ -96,62 +95,22 @@ void rowToBgr(const uint8_t* in, uint8_t* out, int32_t width, bool alpha)
     }
 }
 
-// Reads count bytes at offset; false on a read error or the file's end.
-bool readAt(int fd, int64_t offset, uint8_t* out, std::size_t count)
-{
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got = ::pread(fd, out + done, count - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-uint64_t bigEndian(const uint8_t* bytes, int count)
-{
-    uint64_t value = 0;
-    for (int i = 0; i < count; ++i)
-        value = value << 8 | bytes[i];
-    return value;
-}
-
 // Where the file's coded data lies: the contents of its top-level 'mdat'
-// boxes, found from the boxes' headers alone. False when a header cannot be
-// read or makes no sense.
+// boxes, found from the boxes' headers alone. Coded data cut short counts
+// as its box says, so that a truncated file's size is read as a JPEG's is.
+// False when a header cannot be read or makes no sense.
 bool findCodedData(PictureFile& file, std::vector<std::pair<int64_t, int64_t>>& data, int64_t& bytesRead)
 {
     int64_t position = 0;
     while (file.size() - position >= 8) {
-        uint8_t header[16];
-        if (!readAt(file.fd(), position, header, 8))
+        IsoBox box;
+        if (!readIsoBox(file.fd(), file.size(), position, box, bytesRead))
             return false;
-        bytesRead += 8;
-        uint64_t size = bigEndian(header, 4);
-        int64_t headerBytes = 8;
-        if (size == 1) {
-            if (file.size() - position < 16 || !readAt(file.fd(), position + 8, header + 8, 8))
-                return false;
-            bytesRead += 8;
-            size = bigEndian(header + 8, 8);
-            headerBytes = 16;
-        } else if (size == 0) {
-            size = static_cast<uint64_t>(file.size() - position); // to the end of the file
-        }
-        if (size < static_cast<uint64_t>(headerBytes))
-            return false;
-        const auto left = static_cast<uint64_t>(file.size() - position);
-        if (std::memcmp(header + 4, "mdat", 4) == 0) {
-            // Coded data cut short still counts as the box says, so that a
-            // truncated file's size is read as a JPEG's is.
-            if (size > static_cast<uint64_t>(INT64_MAX - position))
-                return false;
-            data.emplace_back(position + headerBytes, position + static_cast<int64_t>(size));
-        }
-        position += static_cast<int64_t>(std::min(size, left));
+        if (box.is("mdat"))
+            data.emplace_back(box.contents, static_cast<int64_t>(box.end()));
+        if (box.end() >= static_cast<uint64_t>(file.size()))
+            break;
+        position = static_cast<int64_t>(box.end());
     }
     return true;
 }
@@ -196,7 +155,7 @@ int readerRead(void* out, std::size_t count, void* user)
         if (coded) {
             std::memset(bytes + (at - reader->position), 0, length);
         } else {
-            if (!readAt(reader->fd, at, bytes + (at - reader->position), length))
+            if (!readFileAt(reader->fd, at, bytes + (at - reader->position), length))
                 return 1;
             reader->bytesRead += static_cast<int64_t>(length);
         }

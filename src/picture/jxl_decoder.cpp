@@ -1,11 +1,13 @@
 #include "picture/jxl_decoder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
 #include <jxl/decode.h>
 
+#include "picture/iso_boxes.h"
 #include "picture/picture_limits.h"
 #include "picture/whole_picture_sink.h"
 
@@ -39,6 +41,51 @@ bool readUpTo(PictureFile& file, std::vector<uint8_t>& into, std::size_t limit)
     return true;
 }
 
+// A JPEG XL container's signature box; a bare codestream begins FF 0A.
+const uint8_t kContainerSignature[] = {0, 0, 0, 12, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+
+// Boxes looked through for the codestream: other boxes (Exif, XMP, a
+// preview in JUMBF) may come first, of any size.
+constexpr int kMaxBoxes = 1000;
+
+// The first kHeaderBytes of a container's codestream, from its 'jxlc' box or
+// its 'jxlp' parts, into `into`; the boxes before it are passed over
+// unread. False when there is none or the file cannot be read.
+bool readContainedCodestream(PictureFile& file, std::vector<uint8_t>& into)
+{
+    into.clear();
+    int64_t position = 0;
+    int64_t headerBytes = 0;
+    for (int boxes = 0; boxes < kMaxBoxes && into.size() < kHeaderBytes; ++boxes) {
+        IsoBox box;
+        if (!readIsoBox(file.fd(), file.size(), position, box, headerBytes))
+            break;
+        const uint64_t end = std::min<uint64_t>(box.end(), static_cast<uint64_t>(file.size()));
+        const bool whole = box.is("jxlc");
+        // A part begins with its 32-bit index, the last part's high bit set.
+        const int64_t skip = box.is("jxlp") ? 4 : 0;
+        if (whole || skip != 0) {
+            const int64_t from = box.contents + skip;
+            const auto take = static_cast<std::size_t>(
+                std::min<int64_t>(static_cast<int64_t>(end) - from, static_cast<int64_t>(kHeaderBytes - into.size())));
+            if (from < static_cast<int64_t>(end)) {
+                const std::size_t at = into.size();
+                into.resize(at + take);
+                if (!readFileAt(file.fd(), from, into.data() + at, take)) {
+                    file.fail(LoadFailure::SystemError, std::strerror(errno), errno);
+                    return false;
+                }
+            }
+            if (whole)
+                break;
+        }
+        if (box.end() >= static_cast<uint64_t>(file.size()))
+            break;
+        position = static_cast<int64_t>(box.end());
+    }
+    return !into.empty();
+}
+
 // The sides of the picture as it is shown: orientations 5 to 8 turn it.
 void shownSides(const JxlBasicInfo& info, int32_t* width, int32_t* height)
 {
@@ -69,8 +116,14 @@ void rowToBgr(const uint8_t* in, uint8_t* out, int32_t width)
 bool readJxlSides(PictureFile& file, int32_t* width, int32_t* height)
 {
     std::vector<uint8_t> header;
-    if (!readUpTo(file, header, kHeaderBytes))
+    uint8_t signature[sizeof kContainerSignature] = {};
+    if (readFileAt(file.fd(), 0, signature, sizeof signature)
+        && std::memcmp(signature, kContainerSignature, sizeof signature) == 0) {
+        if (!readContainedCodestream(file, header))
+            return false;
+    } else if (!readUpTo(file, header, kHeaderBytes)) {
         return false;
+    }
     std::unique_ptr<JxlDecoder, DecoderDestroy> decoder(JxlDecoderCreate(nullptr));
     if (!decoder || JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_BASIC_INFO) != JXL_DEC_SUCCESS
         || JxlDecoderSetInput(decoder.get(), header.data(), header.size()) != JXL_DEC_SUCCESS)
