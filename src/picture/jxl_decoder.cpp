@@ -101,9 +101,17 @@ StreamResult damaged(const char* why)
     return {StreamStatus::Failed, why, LoadFailure::Damaged};
 }
 
-// One row of R, G, B, A as B, G, R, alpha laid over white, rounded.
-void rowToBgr(const uint8_t* in, uint8_t* out, int32_t width)
+// One row of R, G, B(, A) as B, G, R, alpha laid over white, rounded.
+void rowToBgr(const uint8_t* in, uint8_t* out, int32_t width, uint32_t channels)
 {
+    if (channels == 3) {
+        for (int32_t x = 0; x < width; ++x) {
+            out[3 * x] = in[3 * x + 2];
+            out[3 * x + 1] = in[3 * x + 1];
+            out[3 * x + 2] = in[3 * x];
+        }
+        return;
+    }
     for (int32_t x = 0; x < width; ++x) {
         const int a = in[4 * x + 3];
         for (int c = 0; c < 3; ++c)
@@ -153,7 +161,9 @@ StreamResult streamJxlFile(PictureFile& file, RowSink& sink, const StreamOptions
         || JxlDecoderSetInput(decoder.get(), buffers.input.data(), buffers.input.size()) != JXL_DEC_SUCCESS)
         return damaged("libjxl refused the file");
     JxlDecoderCloseInput(decoder.get());
-    const JxlPixelFormat format {4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+    // R, G, B and alpha where there is alpha; otherwise libjxl need not
+    // write a fourth byte that says nothing.
+    JxlPixelFormat format {4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
     int32_t width = 0;
     int32_t height = 0;
     StreamResult result;
@@ -165,6 +175,7 @@ StreamResult streamJxlFile(PictureFile& file, RowSink& sink, const StreamOptions
             if (JxlDecoderGetBasicInfo(decoder.get(), &info) != JXL_DEC_SUCCESS)
                 return damaged("libjxl: no basic info");
             shownSides(info, &width, &height);
+            format.num_channels = info.alpha_bits > 0 ? 4 : 3;
             const int64_t held = static_cast<int64_t>(buffers.input.size()) + int64_t {width} * height * 4;
             if (std::string refusal = pictureLimitRefusal({width, height, held}); !refusal.empty())
                 return {StreamStatus::Failed, std::move(refusal), LoadFailure::TooLarge};
@@ -177,7 +188,7 @@ StreamResult streamJxlFile(PictureFile& file, RowSink& sink, const StreamOptions
         case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
             std::size_t bytes = 0;
             if (JxlDecoderImageOutBufferSize(decoder.get(), &format, &bytes) != JXL_DEC_SUCCESS
-                || bytes != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4)
+                || bytes != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * format.num_channels)
                 return damaged("libjxl: an unexpected picture buffer");
             buffers.pixels.resize(bytes);
             if (JxlDecoderSetImageOutBuffer(decoder.get(), &format, buffers.pixels.data(), bytes) != JXL_DEC_SUCCESS)
@@ -201,8 +212,9 @@ StreamResult streamJxlFile(PictureFile& file, RowSink& sink, const StreamOptions
         for (int32_t y = 0; y < height; ++y) {
             if (!sink.wantsRow(y))
                 continue;
-            rowToBgr(buffers.pixels.data() + static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(y),
-                     buffers.bgr.data(), width);
+            rowToBgr(buffers.pixels.data()
+                         + static_cast<std::size_t>(width) * format.num_channels * static_cast<std::size_t>(y),
+                     buffers.bgr.data(), width, format.num_channels);
             sink.row(y, buffers.bgr.data());
         }
     }

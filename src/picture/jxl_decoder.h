@@ -11,7 +11,7 @@
 // What one worker reuses from one JPEG XL file to the next.
 struct JxlBuffers {
     std::vector<uint8_t> input;  // the whole file
-    std::vector<uint8_t> pixels; // the decoded picture, R, G, B, A
+    std::vector<uint8_t> pixels; // the decoded picture, R, G, B (and A where it has alpha)
     std::vector<uint8_t> bgr;
 };
 
