@@ -87,9 +87,17 @@ StreamResult open(PictureFile& file, std::vector<uint8_t>& input, Opened& opened
 // One row of R, G, B(, A) as B, G, R, alpha laid over white, rounded.
 void rowToBgr(const uint8_t* in, uint8_t* out, int32_t width, bool alpha)
 {
+    if (!alpha) {
+        for (int32_t x = 0; x < width; ++x) {
+            out[3 * x] = in[3 * x + 2];
+            out[3 * x + 1] = in[3 * x + 1];
+            out[3 * x + 2] = in[3 * x];
+        }
+        return;
+    }
     for (int32_t x = 0; x < width; ++x) {
-        const uint8_t* pixel = in + (alpha ? 4 : 3) * static_cast<std::size_t>(x);
-        const int a = alpha ? pixel[3] : 255;
+        const uint8_t* pixel = in + 4 * static_cast<std::size_t>(x);
+        const int a = pixel[3];
         for (int c = 0; c < 3; ++c)
             out[3 * x + c] = static_cast<uint8_t>((pixel[2 - c] * a + 255 * (255 - a) + 127) / 255);
     }
