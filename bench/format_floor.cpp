@@ -50,9 +50,9 @@
 #include <webp/decode.h>
 
 #include "common/parallel_for.h"
-#include "search/search_options.h"
 #include "driver/search_job.h"
 #include "picture/picture_format.h"
+#include "search/search_options.h"
 
 namespace {
 

@@ -6,7 +6,6 @@
 #include <memory>
 #include <utility>
 
-
 #include <libheif/heif.h>
 
 #include "picture/iso_boxes.h"
@@ -103,6 +102,8 @@ void rowToBgr(const uint8_t* in, uint8_t* out, int32_t width, bool alpha)
     }
 }
 
+constexpr int kMaxTopLevelBoxes = 1000;
+
 // Where the file's coded data lies: the contents of its top-level 'mdat'
 // boxes, found from the boxes' headers alone. Coded data cut short counts
 // as its box says, so that a truncated file's size is read as a JPEG's is.
@@ -110,7 +111,10 @@ void rowToBgr(const uint8_t* in, uint8_t* out, int32_t width, bool alpha)
 bool findCodedData(PictureFile& file, std::vector<std::pair<int64_t, int64_t>>& data, int64_t& bytesRead)
 {
     int64_t position = 0;
-    while (file.size() - position >= 8) {
+    for (int boxes = 0; file.size() - position >= 8; ++boxes) {
+        // A HEIF file has a handful of top-level boxes; thousands are no picture.
+        if (boxes == kMaxTopLevelBoxes)
+            return false;
         IsoBox box;
         if (!readIsoBox(file.fd(), file.size(), position, box, bytesRead))
             return false;
