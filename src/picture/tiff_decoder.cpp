@@ -179,9 +179,9 @@ StreamResult streamPlainRows(TIFF* tiff, const TiffSource& source, RowSink& sink
     const bool whole = sink.needsWholeFile();
     bool stripWanted = true;
     for (int32_t y = 0; y < h; ++y) {
+        if (y % kBandRows == 0 && options.abortFlag != nullptr && options.abortFlag->load(std::memory_order_relaxed))
+            return {StreamStatus::Aborted, {}};
         if (y % stripRows == 0) {
-            if (options.abortFlag != nullptr && options.abortFlag->load(std::memory_order_relaxed))
-                return {StreamStatus::Aborted, {}};
             // Most compressions cannot skip rows within a strip: a strip is
             // read whole or not at all.
             stripWanted = whole;
