@@ -43,8 +43,8 @@ fi
 
 mkdir -p "$folder"/{source,png,webp-lossless,webp-q90,tiff,gif,heic,avif,jxl}
 
-# make TARGET COMMAND...: runs COMMAND unless TARGET is there already.
-make() {
+# save TARGET COMMAND...: runs COMMAND unless TARGET is there already.
+save() {
   local target=$1
   shift
   [[ -s $target ]] || nice "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; rm -f "$target"; return 1; }
@@ -56,7 +56,7 @@ for ((i = 0; i < count; i++)); do
   if [[ ! -s $crop ]]; then
     source=${sources[i % ${#sources[@]}]}
     turn=$((i / ${#sources[@]}))
-    read -r w h < <(identify -format '%w %h\n' "$source" | head -1)
+    read -r w h < <(identify -format '%w %h\n' "$source" 2>/dev/null | head -1)
     scale=""
     if ((w < width || h < height)); then
       scale="-resize ${width}x${height}^"
@@ -69,15 +69,15 @@ for ((i = 0; i < count; i++)); do
     nice "$convert" "$source" $scale -crop "${width}x${height}+$x+$y" +repage -strip -colorspace sRGB -type TrueColor \
       -depth 8 "PNG24:$crop"
   fi
-  make "$folder/png/$name.png" cp "$crop" "$folder/png/$name.png"
-  make "$folder/webp-lossless/$name.webp" cwebp -quiet -lossless "$crop" -o "$folder/webp-lossless/$name.webp"
-  make "$folder/webp-q90/$name.webp" cwebp -quiet -q 90 "$crop" -o "$folder/webp-q90/$name.webp"
-  make "$folder/tiff/$name.tif" "$convert" "$crop" -compress LZW "$folder/tiff/$name.tif"
-  make "$folder/gif/$name.gif" "$convert" "$crop" -colors 256 "$folder/gif/$name.gif"
-  make "$folder/heic/$name.heic" heif-enc -q 80 -p preset=ultrafast "$crop" -o "$folder/heic/$name.heic"
-  make "$folder/avif/$name.avif" avifenc -j 1 -s 9 --min 0 --max 63 -a end-usage=q -a cq-level=20 "$crop" \
+  save "$folder/png/$name.png" cp "$crop" "$folder/png/$name.png"
+  save "$folder/webp-lossless/$name.webp" cwebp -quiet -lossless "$crop" -o "$folder/webp-lossless/$name.webp"
+  save "$folder/webp-q90/$name.webp" cwebp -quiet -q 90 "$crop" -o "$folder/webp-q90/$name.webp"
+  save "$folder/tiff/$name.tif" "$convert" "$crop" -compress LZW "$folder/tiff/$name.tif"
+  save "$folder/gif/$name.gif" "$convert" "$crop" -colors 256 "$folder/gif/$name.gif"
+  save "$folder/heic/$name.heic" heif-enc -q 80 -p preset=ultrafast "$crop" -o "$folder/heic/$name.heic"
+  save "$folder/avif/$name.avif" avifenc -j 1 -s 9 --min 0 --max 63 -a end-usage=q -a cq-level=20 "$crop" \
     "$folder/avif/$name.avif"
-  make "$folder/jxl/$name.jxl" cjxl "$crop" "$folder/jxl/$name.jxl"
+  save "$folder/jxl/$name.jxl" cjxl "$crop" "$folder/jxl/$name.jxl"
   echo "$name"
 done
 du -sh "$folder"/*
