@@ -306,6 +306,8 @@ constexpr Kind kKinds[] = {
     {"avif", PictureFormat::Avif, floorHeif},      {"jxl", PictureFormat::Jxl, floorJxl},
 };
 
+const char* const kUsage = "usage: format_floor FOLDER [--jobs N] [--runs N] [--only KIND] [--threads]\n";
+
 std::vector<std::string> filesOf(const std::string& folder, PictureFormat format)
 {
     std::vector<std::string> paths;
@@ -323,7 +325,7 @@ std::vector<std::string> filesOf(const std::string& folder, PictureFormat format
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: format_floor FOLDER [--jobs N] [--runs N] [--only KIND]\n");
+        std::fprintf(stderr, "%s", kUsage);
         return 2;
     }
     int32_t jobs = 0;
@@ -340,6 +342,10 @@ int main(int argc, char** argv)
             only = argv[++i];
         else if (arg == "--threads")
             threads = true;
+        else {
+            std::fprintf(stderr, "%s", kUsage);
+            return 2;
+        }
     }
     jobs = resolveJobs(jobs);
     const std::filesystem::path root = std::filesystem::absolute(argv[1]).lexically_normal();
@@ -366,6 +372,7 @@ int main(int argc, char** argv)
         Timing search;
         std::atomic<int> failed {0};
         int64_t searched = 0;
+        std::size_t unreadable = 0;
         for (int run = 0; run < runs; ++run) {
             timeBest(floor, [&] {
                 parallelFor(static_cast<int64_t>(paths.size()), jobs, [&](int64_t index, int32_t) {
@@ -377,6 +384,7 @@ int main(int argc, char** argv)
                 std::atomic<bool> abortFlag {false};
                 const SearchOutcome outcome = runSearch(options, abortFlag);
                 searched = outcome.counters.fileCount;
+                unreadable = outcome.unreadable.size();
             });
         }
         std::printf("%-14s %5zu %8.1f %10.3f %10.3f %8.2f %8.3f %8.2f%s\n", kind.folder, paths.size(), bytes / 1e6,
@@ -394,8 +402,10 @@ int main(int argc, char** argv)
             std::printf("  threads besides the main one: floor %d at once (%d in all), search %d at once (%d in all)\n",
                         floorMost, floorSeen, searchMost, searchSeen);
         }
-        if (searched != static_cast<int64_t>(paths.size()))
-            std::printf("  the search took %lld files\n", static_cast<long long>(searched));
+        // A search that could not read its files would be quick for nothing.
+        if (searched != static_cast<int64_t>(paths.size()) || unreadable != 0)
+            std::printf("  the search took %lld files, %zu of them unreadable\n", static_cast<long long>(searched),
+                        unreadable);
         std::fflush(stdout);
     }
     return 0;
