@@ -27,8 +27,7 @@ StreamResult streamHeifFile(PictureFile& file, RowSink& sink, const StreamOption
 
 // The primary picture's size from the file's boxes, after its rotation,
 // without decoding and without reading the coded data; false when libheif
-// cannot read them. The coded data is passed over, not read.
-// bytesRead, when given, says how much of the file was read.
+// cannot read them. bytesRead, when given, says how much of the file was read.
 bool readHeifSides(PictureFile& file, int32_t* width, int32_t* height, int64_t* bytesRead = nullptr);
 
 // The whole picture, for the signature commands and the review.
