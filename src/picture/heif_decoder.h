@@ -26,8 +26,9 @@ struct HeifBuffers {
 StreamResult streamHeifFile(PictureFile& file, RowSink& sink, const StreamOptions& options, HeifBuffers& buffers);
 
 // The primary picture's size from the file's boxes, after its rotation,
-// without decoding; false when libheif cannot read them.
-bool readHeifSides(PictureFile& file, int32_t* width, int32_t* height);
+// without decoding and without reading the coded data; false when libheif
+// cannot read them. bytesRead, when given, says how much of the file was read.
+bool readHeifSides(PictureFile& file, int32_t* width, int32_t* height, int64_t* bytesRead = nullptr);
 
 // The whole picture, for the signature commands and the review.
 LoadedPicture decodeHeifFile(const std::string& path);

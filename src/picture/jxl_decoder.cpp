@@ -1,11 +1,13 @@
 #include "picture/jxl_decoder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
 #include <jxl/decode.h>
 
+#include "picture/iso_boxes.h"
 #include "picture/picture_limits.h"
 #include "picture/whole_picture_sink.h"
 
@@ -39,6 +41,51 @@ bool readUpTo(PictureFile& file, std::vector<uint8_t>& into, std::size_t limit)
     return true;
 }
 
+// A JPEG XL container's signature box; a bare codestream begins FF 0A.
+const uint8_t kContainerSignature[] = {0, 0, 0, 12, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+
+// Boxes looked through for the codestream: other boxes (Exif, XMP, a
+// preview in JUMBF) may come first, of any size.
+constexpr int kMaxBoxes = 1000;
+
+// The first kHeaderBytes of a container's codestream, from its 'jxlc' box or
+// its 'jxlp' parts, into `into`; the boxes before it are passed over
+// unread. False when there is none or the file cannot be read.
+bool readContainedCodestream(PictureFile& file, std::vector<uint8_t>& into)
+{
+    into.clear();
+    int64_t position = 0;
+    int64_t headerBytes = 0;
+    for (int boxes = 0; boxes < kMaxBoxes && into.size() < kHeaderBytes; ++boxes) {
+        IsoBox box;
+        if (!readIsoBox(file.fd(), file.size(), position, box, headerBytes))
+            break;
+        const uint64_t end = std::min<uint64_t>(box.end(), static_cast<uint64_t>(file.size()));
+        const bool whole = box.is("jxlc");
+        // A part begins with its 32-bit index, the last part's high bit set.
+        const int64_t skip = box.is("jxlp") ? 4 : 0;
+        if (whole || skip != 0) {
+            const int64_t from = box.contents + skip;
+            const auto take = static_cast<std::size_t>(
+                std::min<int64_t>(static_cast<int64_t>(end) - from, static_cast<int64_t>(kHeaderBytes - into.size())));
+            if (from < static_cast<int64_t>(end)) {
+                const std::size_t at = into.size();
+                into.resize(at + take);
+                if (!readFileAt(file.fd(), from, into.data() + at, take)) {
+                    file.fail(LoadFailure::SystemError, std::strerror(errno), errno);
+                    return false;
+                }
+            }
+            if (whole)
+                break;
+        }
+        if (box.end() >= static_cast<uint64_t>(file.size()))
+            break;
+        position = static_cast<int64_t>(box.end());
+    }
+    return !into.empty();
+}
+
 // The sides of the picture as it is shown: orientations 5 to 8 turn it.
 void shownSides(const JxlBasicInfo& info, int32_t* width, int32_t* height)
 {
@@ -54,9 +101,17 @@ StreamResult damaged(const char* why)
     return {StreamStatus::Failed, why, LoadFailure::Damaged};
 }
 
-// One row of R, G, B, A as B, G, R, alpha laid over white, rounded.
-void rowToBgr(const uint8_t* in, uint8_t* out, int32_t width)
+// One row of R, G, B(, A) as B, G, R, alpha laid over white, rounded.
+void rowToBgr(const uint8_t* in, uint8_t* out, int32_t width, uint32_t channels)
 {
+    if (channels == 3) {
+        for (int32_t x = 0; x < width; ++x) {
+            out[3 * x] = in[3 * x + 2];
+            out[3 * x + 1] = in[3 * x + 1];
+            out[3 * x + 2] = in[3 * x];
+        }
+        return;
+    }
     for (int32_t x = 0; x < width; ++x) {
         const int a = in[4 * x + 3];
         for (int c = 0; c < 3; ++c)
@@ -69,8 +124,14 @@ void rowToBgr(const uint8_t* in, uint8_t* out, int32_t width)
 bool readJxlSides(PictureFile& file, int32_t* width, int32_t* height)
 {
     std::vector<uint8_t> header;
-    if (!readUpTo(file, header, kHeaderBytes))
+    uint8_t signature[sizeof kContainerSignature] = {};
+    if (readFileAt(file.fd(), 0, signature, sizeof signature)
+        && std::memcmp(signature, kContainerSignature, sizeof signature) == 0) {
+        if (!readContainedCodestream(file, header))
+            return false;
+    } else if (!readUpTo(file, header, kHeaderBytes)) {
         return false;
+    }
     std::unique_ptr<JxlDecoder, DecoderDestroy> decoder(JxlDecoderCreate(nullptr));
     if (!decoder || JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_BASIC_INFO) != JXL_DEC_SUCCESS
         || JxlDecoderSetInput(decoder.get(), header.data(), header.size()) != JXL_DEC_SUCCESS)
@@ -100,7 +161,9 @@ StreamResult streamJxlFile(PictureFile& file, RowSink& sink, const StreamOptions
         || JxlDecoderSetInput(decoder.get(), buffers.input.data(), buffers.input.size()) != JXL_DEC_SUCCESS)
         return damaged("libjxl refused the file");
     JxlDecoderCloseInput(decoder.get());
-    const JxlPixelFormat format {4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+    // R, G, B and alpha where there is alpha; otherwise libjxl need not
+    // write a fourth byte that says nothing.
+    JxlPixelFormat format {4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
     int32_t width = 0;
     int32_t height = 0;
     StreamResult result;
@@ -112,6 +175,7 @@ StreamResult streamJxlFile(PictureFile& file, RowSink& sink, const StreamOptions
             if (JxlDecoderGetBasicInfo(decoder.get(), &info) != JXL_DEC_SUCCESS)
                 return damaged("libjxl: no basic info");
             shownSides(info, &width, &height);
+            format.num_channels = info.alpha_bits > 0 ? 4 : 3;
             const int64_t held = static_cast<int64_t>(buffers.input.size()) + int64_t {width} * height * 4;
             if (std::string refusal = pictureLimitRefusal({width, height, held}); !refusal.empty())
                 return {StreamStatus::Failed, std::move(refusal), LoadFailure::TooLarge};
@@ -124,7 +188,7 @@ StreamResult streamJxlFile(PictureFile& file, RowSink& sink, const StreamOptions
         case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
             std::size_t bytes = 0;
             if (JxlDecoderImageOutBufferSize(decoder.get(), &format, &bytes) != JXL_DEC_SUCCESS
-                || bytes != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4)
+                || bytes != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * format.num_channels)
                 return damaged("libjxl: an unexpected picture buffer");
             buffers.pixels.resize(bytes);
             if (JxlDecoderSetImageOutBuffer(decoder.get(), &format, buffers.pixels.data(), bytes) != JXL_DEC_SUCCESS)
@@ -148,8 +212,9 @@ StreamResult streamJxlFile(PictureFile& file, RowSink& sink, const StreamOptions
         for (int32_t y = 0; y < height; ++y) {
             if (!sink.wantsRow(y))
                 continue;
-            rowToBgr(buffers.pixels.data() + static_cast<std::size_t>(width) * 4 * static_cast<std::size_t>(y),
-                     buffers.bgr.data(), width);
+            rowToBgr(buffers.pixels.data()
+                         + static_cast<std::size_t>(width) * format.num_channels * static_cast<std::size_t>(y),
+                     buffers.bgr.data(), width, format.num_channels);
             sink.row(y, buffers.bgr.data());
         }
     }

@@ -11,7 +11,7 @@
 // What one worker reuses from one JPEG XL file to the next.
 struct JxlBuffers {
     std::vector<uint8_t> input;  // the whole file
-    std::vector<uint8_t> pixels; // the decoded picture, R, G, B, A
+    std::vector<uint8_t> pixels; // the decoded picture, R, G, B (and A where it has alpha)
     std::vector<uint8_t> bgr;
 };
 
@@ -23,7 +23,8 @@ struct JxlBuffers {
 // picture's buffer is given.
 StreamResult streamJxlFile(PictureFile& file, RowSink& sink, const StreamOptions& options, JxlBuffers& buffers);
 
-// The picture's size, after its orientation, from the codestream's header;
+// The picture's size, after its orientation, from the codestream's header
+// (in a container, the boxes before the codestream are passed over unread);
 // false when libjxl cannot read it.
 bool readJxlSides(PictureFile& file, int32_t* width, int32_t* height);
 

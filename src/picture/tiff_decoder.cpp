@@ -133,6 +133,84 @@ StreamResult tiffFailure(const TiffSource& source, const char* fallback)
     return {StreamStatus::Failed, source.message[0] != '\0' ? source.message : fallback, LoadFailure::Damaged};
 }
 
+// Whether the picture's rows are already what the engines take, but for the
+// order of R, G, B: 8-bit RGB or grey in strips, one sample a channel, no
+// alpha, top row first. These are read row by row as the file holds them,
+// which costs a third of libtiff's RGBA interface (it builds 32-bit pixels
+// a band at a time) and lets a strip no wanted row lies in go unread.
+bool plainRows(TIFF* tiff)
+{
+    uint16_t bits = 0, samples = 0, planar = 0, photometric = 0, orientation = 0, format = 0, extra = 0;
+    uint16_t* extraKinds = nullptr;
+    if (TIFFIsTiled(tiff) || TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) != 1)
+        return false;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extra, &extraKinds);
+    const bool rgb = photometric == PHOTOMETRIC_RGB && samples == 3;
+    const bool grey = photometric == PHOTOMETRIC_MINISBLACK && samples == 1;
+    return (rgb || grey) && bits == 8 && planar == PLANARCONFIG_CONTIG && orientation == ORIENTATION_TOPLEFT
+           && format == SAMPLEFORMAT_UINT && extra == 0;
+}
+
+StreamResult streamPlainRows(TIFF* tiff, const TiffSource& source, RowSink& sink, const StreamOptions& options,
+                             TiffBuffers& buffers)
+{
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint16_t samples = 0;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    const auto w = static_cast<int32_t>(width);
+    const auto h = static_cast<int32_t>(height);
+    if (static_cast<int64_t>(TIFFScanlineSize64(tiff)) != int64_t {w} * samples)
+        return {StreamStatus::Failed, "libtiff: unexpected row size", LoadFailure::Damaged};
+    buffers.scanline.resize(static_cast<std::size_t>(w) * samples);
+    buffers.bgr.resize(static_cast<std::size_t>(w) * 3);
+    if (!sink.begin(w, h))
+        return {};
+    uint32_t rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    const int32_t stripRows = static_cast<int32_t>(std::clamp<uint32_t>(rowsPerStrip, 1, height));
+    const bool whole = sink.needsWholeFile();
+    bool stripWanted = true;
+    for (int32_t y = 0; y < h; ++y) {
+        if (y % kBandRows == 0 && options.abortFlag != nullptr && options.abortFlag->load(std::memory_order_relaxed))
+            return {StreamStatus::Aborted, {}};
+        if (y % stripRows == 0) {
+            // Most compressions cannot skip rows within a strip: a strip is
+            // read whole or not at all.
+            stripWanted = whole;
+            for (int32_t i = y; i < std::min(h, y + stripRows) && !stripWanted; ++i)
+                stripWanted = sink.wantsRow(i);
+        }
+        if (!stripWanted)
+            continue;
+        if (TIFFReadScanline(tiff, buffers.scanline.data(), static_cast<uint32_t>(y), 0) != 1)
+            return tiffFailure(source, "damaged TIFF data");
+        if (!sink.wantsRow(y))
+            continue;
+        const uint8_t* in = buffers.scanline.data();
+        uint8_t* out = buffers.bgr.data();
+        if (samples == 3) {
+            for (int32_t x = 0; x < w; ++x) {
+                out[3 * x] = in[3 * x + 2];
+                out[3 * x + 1] = in[3 * x + 1];
+                out[3 * x + 2] = in[3 * x];
+            }
+        } else {
+            for (int32_t x = 0; x < w; ++x)
+                out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = in[x];
+        }
+        sink.row(y, out);
+    }
+    return {};
+}
+
 } // namespace
 
 namespace {
@@ -181,6 +259,8 @@ StreamResult streamTiffFile(PictureFile& file, RowSink& sink, const StreamOption
         return {StreamStatus::Failed, std::move(refusal), LoadFailure::TooLarge};
     if (width == 0 || height == 0)
         return {StreamStatus::Failed, "no picture size in the file's header", LoadFailure::Damaged};
+    if (plainRows(tiff.get()))
+        return streamPlainRows(tiff.get(), source, sink, options, buffers);
     char why[1024] = {};
     if (!TIFFRGBAImageOK(tiff.get(), why))
         return {StreamStatus::Failed, std::string("libtiff: ") + why, LoadFailure::Damaged};

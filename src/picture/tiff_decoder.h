@@ -11,11 +11,13 @@
 // What one worker reuses from one TIFF to the next.
 struct TiffBuffers {
     std::vector<uint32_t> band; // a band of rows as libtiff's RGBA interface gives them
+    std::vector<uint8_t> scanline; // one row as the file holds it (8-bit RGB or grey)
     std::vector<uint8_t> bgr;
 };
 
 // Streams an opened TIFF file's first picture into sink as 8-bit B, G, R
-// rows top-down, through libtiff's RGBA interface: every photometric it
+// rows top-down. 8-bit RGB and grey strips are read row by row as stored;
+// the rest through libtiff's RGBA interface: every photometric it
 // knows (grey, palette, RGB, CMYK, YCbCr, ...), 16-bit samples rounded to 8,
 // alpha laid over white, the Orientation tag's flips applied (its
 // transposing orientations, 5 to 8, are taken as their flips alone). Read a band

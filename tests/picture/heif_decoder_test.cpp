@@ -106,3 +106,44 @@ TEST(HeifDecoder, BrokenFilesAndHugeClaimsFailAtOnce)
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(refused.failure, LoadFailure::TooLarge) << refused.error;
 }
+
+TEST(HeifDecoder, SidesComeFromTheBoxesWithoutTheCodedData)
+{
+    TempDir dir;
+    writeBytes(dir.file("photo.png"), encodePng(testing_support::photoLikePicture(320, 200, 4)));
+    ASSERT_TRUE(run("heif-enc -q 90 " + dir.file("photo.png") + " -o " + dir.file("photo.heic")));
+    const std::string bytes = testing_support::readFileText(dir.file("photo.heic"));
+    const std::size_t mdat = bytes.find("mdat");
+    ASSERT_NE(mdat, std::string::npos);
+    // heif-enc writes the coded data last, after the boxes that describe it.
+    ASSERT_GT(bytes.size() - mdat, 1000u);
+    PictureFile file;
+    ASSERT_TRUE(file.open(dir.file("photo.heic")));
+    int32_t width = 0;
+    int32_t height = 0;
+    int64_t bytesRead = 0;
+    ASSERT_TRUE(readHeifSides(file, &width, &height, &bytesRead));
+    EXPECT_EQ(width, 320);
+    EXPECT_EQ(height, 200);
+    // The boxes before the coded data, and the boxes' headers once more.
+    EXPECT_GT(bytesRead, static_cast<int64_t>(mdat));
+    EXPECT_LT(bytesRead, static_cast<int64_t>(mdat) + 64);
+
+    // The boxes alone, the coded data cut off: the size is still read (as
+    // a truncated JPEG's is), though the picture no longer decodes.
+    writeBytes(dir.file("cut.heic"), bytes.substr(0, mdat + 100));
+    const std::optional<PictureSize> size = ReadPictureSize(dir.file("cut.heic"));
+    ASSERT_TRUE(size);
+    EXPECT_EQ(size->width, 320);
+    EXPECT_EQ(size->height, 200);
+    EXPECT_EQ(loadPicture(dir.file("cut.heic"), JpegIdct::Fast).failure, LoadFailure::Damaged);
+
+    // Cut coded data claiming a terabyte (64-bit box size) is not taken on.
+    std::string claim = bytes.substr(0, mdat - 4) + std::string("\0\0\0\1mdat\0\0\x01\0\0\0\0\0", 16) + "data";
+    writeBytes(dir.file("claim.heic"), claim);
+    PictureFile claimed;
+    ASSERT_TRUE(claimed.open(dir.file("claim.heic")));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(readHeifSides(claimed, &width, &height));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}

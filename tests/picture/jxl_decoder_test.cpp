@@ -121,3 +121,42 @@ TEST(JxlDecoder, BrokenFilesAndHugeClaimsFailAtOnce)
     EXPECT_FALSE(ReadShownSize(dir.file("huge.jxl"), shown));
     EXPECT_EQ(shown.failure, LoadFailure::TooLarge);
 }
+
+TEST(JxlDecoder, ContainerSizeIsFoundPastLargeBoxes)
+{
+    TempDir dir;
+    const Picture photo = testing_support::photoLikePicture(139, 101, 5);
+    writeBytes(dir.file("photo.png"), encodePng(photo));
+    ASSERT_TRUE(run("cjxl -d 0 " + dir.file("photo.png") + " " + dir.file("bare.jxl")));
+    const std::string codestream = testing_support::readFileText(dir.file("bare.jxl"));
+    ASSERT_EQ(codestream.substr(0, 2), "\xFF\x0A");
+    const auto box = [](const std::string& type, const std::string& contents) {
+        const uint32_t size = static_cast<uint32_t>(contents.size() + 8);
+        return std::string {static_cast<char>(size >> 24), static_cast<char>(size >> 16), static_cast<char>(size >> 8),
+                            static_cast<char>(size)}
+               + type + contents;
+    };
+    const std::string start = box("JXL ", "\x0D\x0A\x87\x0A") + box("ftyp", std::string("jxl \0\0\0\0jxl ", 12));
+    // A 1 MB XMP box before the codestream, whole or in two parts (the second
+    // index's high bit marks it last).
+    const std::string xmp = box("xml ", std::string(1 << 20, ' '));
+    const std::pair<const char*, std::string> files[] = {
+        {"whole.jxl", start + xmp + box("jxlc", codestream)},
+        {"parts.jxl", start + xmp + box("jxlp", std::string("\0\0\0\0", 4) + codestream.substr(0, 40))
+                          + box("Exif", std::string(5000, '\0'))
+                          + box("jxlp", std::string("\x80\0\0\1", 4) + codestream.substr(40))},
+    };
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        writeBytes(dir.file(name), bytes);
+        const std::optional<PictureSize> size = ReadPictureSize(dir.file(name));
+        ASSERT_TRUE(size);
+        EXPECT_EQ(size->width, 139);
+        EXPECT_EQ(size->height, 101);
+        testing_support::expectStreamedAndLoaded(dir.file(name), photo, kLoad);
+    }
+    // A container with no codestream in its first boxes has no size.
+    writeBytes(dir.file("none.jxl"), start + xmp);
+    const std::optional<PictureSize> none = ReadPictureSize(dir.file("none.jxl"));
+    EXPECT_TRUE(!none || (none->width == 0 && none->height == 0));
+}

@@ -140,3 +140,60 @@ TEST(TiffDecoder, BrokenFilesAndHugeClaimsFailAtOnce)
     EXPECT_FALSE(ReadShownSize(dir.file("huge.tif"), shown));
     EXPECT_EQ(shown.failure, LoadFailure::TooLarge);
 }
+
+namespace {
+
+// A sink for the first rows only that spares the rest of the file.
+class FirstRowsSink : public testing_support::RecordingSink {
+public:
+    explicit FirstRowsSink(bool whole)
+        : RecordingSink([](int32_t y, int32_t) { return y < 5; }), m_whole(whole)
+    {
+    }
+    bool needsWholeFile() const override { return m_whole; }
+
+private:
+    bool m_whole;
+};
+
+} // namespace
+
+TEST(TiffDecoder, StripsNoWantedRowLiesInAreReadOnlyWhenTheWholeFileIsNeeded)
+{
+    TempDir dir;
+    const Picture photo = testing_support::photoLikePicture(48, 40, 2);
+    writeBytes(dir.file("photo.png"), encodePng(photo));
+    ASSERT_TRUE(convert(dir.file("photo.png") + " -compress lzw -define tiff:rows-per-strip=8 " + dir.file("good.tif")));
+    // The last strip's offset moved past the file's end: that strip cannot be read.
+    std::string bytes = testing_support::readFileText(dir.file("good.tif"));
+    ASSERT_EQ(bytes.substr(0, 2), "II");
+    const auto le = [&bytes](std::size_t at, int count) {
+        uint32_t value = 0;
+        for (int i = count - 1; i >= 0; --i)
+            value = value << 8 | static_cast<uint8_t>(bytes[at + static_cast<std::size_t>(i)]);
+        return value;
+    };
+    const uint32_t ifd = le(4, 4);
+    bool moved = false;
+    for (uint32_t i = 0; i < le(ifd, 2); ++i) {
+        const std::size_t entry = ifd + 2 + 12 * i;
+        if (le(entry, 2) == 273 && le(entry + 2, 2) == 4 && le(entry + 4, 4) == 5) {
+            const std::size_t last = le(entry + 8, 4) + 4 * 4;
+            bytes.replace(last, 4, std::string("\xF0\xFF\xFF\x7F", 4));
+            moved = true;
+        }
+    }
+    ASSERT_TRUE(moved);
+    writeBytes(dir.file("cut.tif"), bytes);
+
+    PictureStreamer streamer;
+    FirstRowsSink spare(false);
+    const StreamResult spared = streamer.stream(dir.file("cut.tif"), spare, StreamOptions {});
+    ASSERT_TRUE(spared.ok()) << spared.error;
+    EXPECT_EQ(spare.ys, (std::vector<int32_t> {0, 1, 2, 3, 4}));
+    EXPECT_EQ(spare.rows, spare.expectedRows(photo));
+
+    FirstRowsSink whole(true);
+    EXPECT_EQ(streamer.stream(dir.file("cut.tif"), whole, StreamOptions {}).failure, LoadFailure::Damaged);
+    EXPECT_EQ(loadPicture(dir.file("cut.tif"), JpegIdct::Fast).failure, LoadFailure::Damaged);
+}
