@@ -328,16 +328,26 @@ private:
 // limit for every write at the end of that first line, so that a run longer
 // than its line spills into the padding and the line after it in memory.
 // Indices never written stay kUnset and come out black, as do those beyond
-// the palette; the platform reader left them uninitialised.
+// the palette; the platform reader left them uninitialised. Only the rows
+// asked for are held: the file is decoded in its own order (the bottom line
+// first) and a write to any other row is dropped, so that a sampler's few
+// rows cost a few rows whatever the picture's size.
 class RunLengthPicture {
 public:
     static constexpr uint16_t kUnset = 0xFFFF;
 
-    explicit RunLengthPicture(const PlainLayout& layout)
+    // `kept[r]` says whether row r, from the top as stored, is held.
+    RunLengthPicture(const PlainLayout& layout, const std::vector<bool>& kept)
         : m_width(layout.width), m_height(layout.height),
           m_stride((static_cast<std::size_t>(layout.width) + 3) / 4 * 4),
-          m_cells(m_stride * static_cast<std::size_t>(layout.height), kUnset)
+          m_slot(static_cast<std::size_t>(layout.height), kNotKept)
     {
+        std::size_t slots = 0;
+        for (std::size_t r = 0; r < m_slot.size(); ++r) {
+            if (kept[r])
+                m_slot[r] = static_cast<int32_t>(slots++);
+        }
+        m_cells.assign(m_stride * slots, kUnset);
     }
 
     // Decodes; false when the data ends inside an absolute run of an RLE8
@@ -349,6 +359,7 @@ public:
         int64_t x = 0;
         int64_t y = 0;
         uint8_t count = 0;
+        std::array<uint16_t, 255> absolute {};
         while (y < m_height) {
             if (!in.next(count))
                 return true;
@@ -359,8 +370,12 @@ public:
                 auto value = static_cast<uint8_t>(n);
                 if (!in.next(value) && !fourBit)
                     return true;
-                for (std::size_t i = 0; i < n; ++i)
-                    m_cells[p + i] = fourBit ? (i % 2 == 0 ? value >> 4 : value & 0x0F) : value;
+                if (fourBit) {
+                    const uint16_t pair[2] = {static_cast<uint16_t>(value >> 4), static_cast<uint16_t>(value & 0x0F)};
+                    put(p, n, [&pair](std::size_t i) { return pair[i % 2]; });
+                } else {
+                    put(p, n, [value](std::size_t) { return uint16_t {value}; });
+                }
                 p += n;
                 x += static_cast<int64_t>(n);
                 continue;
@@ -386,13 +401,15 @@ public:
             }
             // Absolute: code indices follow, padded to a 16-bit boundary.
             const std::size_t n = std::min<std::size_t>(code, limit - p);
+            std::size_t written = n;
             if (!fourBit) {
                 for (std::size_t i = 0; i < n; ++i) {
                     uint8_t value = 0;
                     if (!in.next(value))
                         return false;
-                    m_cells[p + i] = value;
+                    absolute[i] = value;
                 }
+                put(p, n, [&absolute](std::size_t i) { return absolute[i]; });
                 uint8_t pad = 0;
                 if (n % 2 == 1 && !in.next(pad))
                     return true;
@@ -402,10 +419,13 @@ public:
                 // index of an odd run it leaves unset.
                 auto value = static_cast<uint8_t>(n);
                 for (std::size_t i = 0; i < n; ++i) {
-                    if (i % 2 == 0 && !in.next(value) && i + 1 == n)
+                    if (i % 2 == 0 && !in.next(value) && i + 1 == n) {
+                        written = i;
                         break;
-                    m_cells[p + i] = i % 2 == 0 ? value >> 4 : value & 0x0F;
+                    }
+                    absolute[i] = i % 2 == 0 ? value >> 4 : value & 0x0F;
                 }
+                put(p, written, [&absolute](std::size_t i) { return absolute[i]; });
                 uint8_t pad = 0;
                 if (((n & 3) + 1) & 2 && !in.next(pad))
                     return true;
@@ -417,10 +437,10 @@ public:
     }
 
     // Row y from the top of the bitmap as it is stored (the first encoded
-    // line is the bottom one).
+    // line is the bottom one); a row that was kept.
     void row(int32_t y, const PlainLayout& layout, uint8_t* bgr) const
     {
-        const uint16_t* cells = m_cells.data() + m_stride * static_cast<std::size_t>(y);
+        const uint16_t* cells = m_cells.data() + m_stride * static_cast<std::size_t>(m_slot[static_cast<std::size_t>(y)]);
         for (int32_t x = 0; x < m_width; ++x, bgr += 3) {
             const uint16_t index = cells[x];
             if (index == kUnset)
@@ -431,33 +451,64 @@ public:
     }
 
 private:
+    static constexpr int32_t kNotKept = -1;
+
     // Where the encoded line y starts in memory.
     std::size_t memoryRow(int64_t y) const { return m_stride * static_cast<std::size_t>(m_height - 1 - y); }
+
+    // Writes index(i) for i in [0, n) from memory position p on, into the
+    // rows that are kept; the rest are passed over.
+    template <typename Index>
+    void put(std::size_t p, std::size_t n, Index index)
+    {
+        std::size_t i = 0;
+        while (i < n) {
+            const std::size_t r = (p + i) / m_stride;
+            const std::size_t column = (p + i) - r * m_stride;
+            const std::size_t span = std::min(n - i, m_stride - column);
+            const int32_t slot = m_slot[r];
+            if (slot != kNotKept) {
+                uint16_t* cells = m_cells.data() + m_stride * static_cast<std::size_t>(slot) + column;
+                for (std::size_t k = 0; k < span; ++k)
+                    cells[k] = index(i + k);
+            }
+            i += span;
+        }
+    }
 
     int32_t m_width;
     int32_t m_height;
     std::size_t m_stride;
+    std::vector<int32_t> m_slot; // per row from the top: its place in m_cells, or kNotKept
     std::vector<uint16_t> m_cells;
 };
 
 StreamResult streamRunLength(const BmpSource& source, const PlainLayout& layout, RowSink& sink, BmpBuffers& buffers)
 {
-    RunLengthPicture picture(layout);
+    // The sink learns the size first, so that only the rows it wants are
+    // held; the file is decoded even when it wants none, so that damage
+    // fails it as before.
+    const bool taken = sink.begin(layout.width, layout.height);
+    std::vector<bool> kept(static_cast<std::size_t>(layout.height), false);
+    for (int32_t y = 0; taken && y < layout.height; ++y) {
+        // A top-down bitmap is decoded as a bottom-up one, then turned over.
+        kept[static_cast<std::size_t>(layout.topDown ? layout.height - 1 - y : y)] = sink.wantsRow(y);
+    }
+    RunLengthPicture picture(layout, kept);
     ForwardReader in(source, layout.pixelOffset, buffers.raw);
     const bool decoded = picture.decode(in, layout.compression == kRle4);
     if (in.error() != 0)
         return {StreamStatus::Failed, std::strerror(in.error()), LoadFailure::SystemError, in.error()};
     if (!decoded)
         return {StreamStatus::Failed, "run-length data ends inside an absolute run", LoadFailure::Damaged};
+    if (!taken)
+        return {};
     const std::size_t rowBytes = static_cast<std::size_t>(layout.width) * 3;
     if (buffers.bgr.size() < rowBytes)
         buffers.bgr.resize(rowBytes);
-    if (!sink.begin(layout.width, layout.height))
-        return {};
     for (int32_t y = 0; y < layout.height; ++y) {
         if (!sink.wantsRow(y))
             continue;
-        // A top-down bitmap is decoded as a bottom-up one, then turned over.
         picture.row(layout.topDown ? layout.height - 1 - y : y, layout, buffers.bgr.data());
         sink.row(y, buffers.bgr.data());
     }
@@ -473,8 +524,10 @@ int64_t rowsHeld(int64_t fileSize, int64_t offset, int64_t stride, int64_t heigh
 }
 
 // What a bitmap claims, for the limits every reader shares. A row-by-row
-// read holds one row; a run-length or platform decode holds the picture at
-// four bytes a pixel at most. An uncompressed or bit-field bitmap carries a
+// read holds one row; a platform decode holds the picture at four bytes a
+// pixel at most. A run-length stream holds only its wanted rows, but a
+// whole-picture load of it holds every row, so it is counted as a platform
+// decode: the same pictures are read as before rows were left out. An uncompressed or bit-field bitmap carries a
 // row per stride of its bytes; one the platform reader decodes is given
 // every byte after its headers, as it may look for its pixels there.
 PictureClaim bmpClaim(const PlainLayout& layout, Parse parse, int64_t fileSize)

@@ -315,6 +315,73 @@ TEST(BmpStreamTest, RunLengthOddStreamsAreDefinedAndKeepWhatTheReaderSets)
     }
 }
 
+// A run-length bitmap is decoded in file order keeping only the rows a sink
+// wants, while runs spill across lines and deltas skip them: each row alone
+// must come out as in the whole decode.
+TEST(BmpStreamTest, RunLengthRowsWantedAloneAreThoseOfTheWholeDecode)
+{
+    TempDir dir;
+    Layout rle8;
+    rle8.bits = 8;
+    rle8.compression = 1;
+    Layout rle4 = rle8;
+    rle4.bits = 4;
+    rle4.compression = 2;
+    const std::vector<std::tuple<const char*, Layout, std::string, int, int>> cases = {
+        {"rle8 spill", rle8, std::string("\0\0\x0B\x01\0\0\x01\x02\0\x01", 10), 7, 3},
+        {"rle8 absolute spill", rle8, std::string("\0\x0B\1\2\3\4\5\6\7\x08\x09\x0A\x0B\0\0\0\x05\x07\0\1", 20), 4, 3},
+        {"rle4 spill", rle4, std::string("\x0B\x12\0\0\0\x09\x30\x12\x30\x21\x45\0\0\1", 14), 4, 3},
+        {"rle8 delta", rle8, std::string("\1\2\0\2\1\1\1\3\0\2\x25\0\1\1\0\2\0\5\1\0\0\1", 22), 9, 4},
+        // A line of 2 x 255 pixels runs over the lines after it in memory.
+        {"rle8 long spill", rle8, std::string("\xFF\x07\xFF\x09\0\0\x03\x04\0\1", 10), 33, 9},
+        {"rle8 random", rle8, runLengthLines(37, 29, false, 5), 37, 29},
+        {"rle4 random", rle4, runLengthLines(37, 29, true, 6), 37, 29},
+    };
+    PictureStreamer streamer;
+    for (bool topDown : {false, true}) {
+        for (auto [name, layout, runs, w, h] : cases) {
+            SCOPED_TRACE(std::string(name) + (topDown ? " top-down" : ""));
+            layout.topDown = topDown;
+            writeBytes(dir.file("p.bmp"), bitmap(layout, w, h, runs));
+            const LoadedPicture whole = loadBmpFile(dir.file("p.bmp"));
+            ASSERT_TRUE(whole.ok()) << whole.error;
+            for (int32_t only = 0; only < h; ++only) {
+                RecordingSink sink([only](int32_t y, int32_t) { return y == only; });
+                ASSERT_TRUE(streamer.stream(dir.file("p.bmp"), sink, StreamOptions {}).ok());
+                ASSERT_EQ(sink.ys, std::vector<int32_t> {only});
+                EXPECT_EQ(sink.rows, sink.expectedRows(whole.picture)) << "row " << only;
+            }
+        }
+    }
+}
+
+// The sink hears of the size before the decode now; one that wants nothing
+// more still sees a damaged stream fail, as the search did before.
+TEST(BmpStreamTest, RunLengthDamageFailsEvenWhenTheSinkDeclinesThePicture)
+{
+    class Declining : public RowSink {
+    public:
+        bool begin(int32_t, int32_t) override { return false; }
+        bool wantsRow(int32_t) const override { return true; }
+        void row(int32_t, const uint8_t*) override { ++rows; }
+        int rows = 0;
+    };
+    TempDir dir;
+    Layout rle8;
+    rle8.bits = 8;
+    rle8.compression = 1;
+    PictureStreamer streamer;
+    Declining sink;
+    writeBytes(dir.file("cut.bmp"), bitmap(rle8, 4, 2, std::string("\4\1\0\0\0\4\2\2", 8)));
+    const StreamResult cut = streamer.stream(dir.file("cut.bmp"), sink, StreamOptions {});
+    EXPECT_EQ(cut.status, StreamStatus::Failed);
+    EXPECT_EQ(cut.failure, LoadFailure::Damaged);
+    EXPECT_EQ(cut.error, "run-length data ends inside an absolute run");
+    writeBytes(dir.file("whole.bmp"), bitmap(rle8, 4, 2, runLengthLines(4, 2, false, 3)));
+    EXPECT_TRUE(streamer.stream(dir.file("whole.bmp"), sink, StreamOptions {}).ok());
+    EXPECT_EQ(sink.rows, 0);
+}
+
 TEST(BmpStreamTest, TruncatedBitmapsHaveBlackMissingRowsEveryTime)
 {
     // Bottom-up: the file holds the bottom rows first, so the top ones are
