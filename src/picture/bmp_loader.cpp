@@ -554,6 +554,29 @@ PictureClaim bmpClaim(const PlainLayout& layout, Parse parse, int64_t fileSize)
     return claim;
 }
 
+// Whether a bitmap left to the platform reader is uncompressed, its pixels
+// starting in the file after its headers, so that it can be read a strip at a
+// time.
+bool platformRowsOf(const BmpSource& source, const PlainLayout& layout, PlatformRows& rows)
+{
+    std::array<uint8_t, 30> head {};
+    if (source.readAt(0, head.data(), head.size()) != static_cast<int64_t>(head.size()))
+        return false;
+    const uint32_t infoSize = le32(&head[14]);
+    const int bits = layout.bits;
+    if ((infoSize != kInfoHeader && infoSize != kV4Header && infoSize != kV5Header)
+        || (layout.compression != kRgb && layout.compression != kBitFields) || le16(&head[26]) != 1
+        || !(bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32)
+        || layout.width <= 0 || layout.height <= 0)
+        return false;
+    const int64_t offset = le32(&head[10]);
+    const int64_t stride = (int64_t {layout.width} * bits + 31) / 32 * 4;
+    if (offset < layout.headerEnd || offset >= source.size())
+        return false;
+    rows = {offset, stride, source.size(), layout.width, layout.height, bits, layout.topDown};
+    return true;
+}
+
 StreamResult streamBmp(const BmpSource& source, RowSink& sink, const StreamOptions& options, BmpBuffers& buffers)
 {
     if (aborted(options))
@@ -570,8 +593,12 @@ StreamResult streamBmp(const BmpSource& source, RowSink& sink, const StreamOptio
         return streamPlain(source, layout, sink, options, buffers);
     case Parse::RunLength:
         return streamRunLength(source, layout, sink, buffers);
-    case Parse::Platform:
+    case Parse::Platform: {
+        PlatformRows rows;
+        if (platformRowsOf(source, layout, rows))
+            return streamPlatformBitmapRows(source.fd(), rows, sink);
         return streamPlatformBitmap(source.fd(), sink);
+    }
     case Parse::Broken:
         break;
     }

@@ -419,6 +419,56 @@ TEST(BmpStreamTest, TruncatedBitmapsHaveBlackMissingRowsEveryTime)
     }
 }
 
+// A bitmap only the platform reader reads (an alpha mask here) is handed to
+// it a strip at a time, pixels placed after a gap included: the rows are the
+// whole decode's.
+TEST(BmpStreamTest, PlatformBitmapsGoByStripsAndACutOneHasBlackMissingPixels)
+{
+    TempDir dir;
+    Layout alpha;
+    alpha.infoSize = 124;
+    alpha.bits = 32;
+    alpha.compression = 3;
+    alpha.masks[0] = 0x00FF0000;
+    alpha.masks[1] = 0x0000FF00;
+    alpha.masks[2] = 0x000000FF;
+    alpha.masks[3] = 0xFF000000;
+    for (bool topDown : {false, true}) {
+        alpha.topDown = topDown;
+        const std::string label = topDown ? "top-down " : "bottom-up ";
+        for (int h : {63, 64, 65, 200})
+            expectStreamsLikePlatform(dir, bitmap(alpha, 41, h), label + std::to_string(h) + " rows");
+        const std::string bytes = bitmap(alpha, 41, 130);
+        const std::size_t headers = 14 + 124;
+        const std::string withGap = bytes.substr(0, 10) + le32(headers + 6) + bytes.substr(14, headers - 14)
+                                    + std::string(6, '\x55') + bytes.substr(headers);
+        expectStreamsLikePlatform(dir, withGap, label + "gap");
+        // Three and a half rows short: the missing rows (the top ones of a
+        // bottom-up bitmap) are black, the row cut in the middle keeps its 20
+        // whole pixels. The platform reader's own whole decode leaves
+        // whatever its line buffer held there.
+        writeBytes(dir.file("cut.bmp"), bytes.substr(0, bytes.size() - 41 * 4 * 7 / 2));
+        const Picture whole = platformDecode(bytes);
+        const LoadedPicture cut = loadBmpFile(dir.file("cut.bmp"));
+        ASSERT_TRUE(cut.ok()) << cut.error;
+        const int32_t cutRow = topDown ? 126 : 3;
+        for (int32_t y = 0; y < 130; ++y) {
+            const bool held = topDown ? y < cutRow : y > cutRow;
+            for (int32_t x = 0; x < 41; ++x) {
+                const bool present = held || (y == cutRow && x < 20);
+                const std::string expected = present ? std::string(reinterpret_cast<const char*>(whole.row(y) + 3 * x), 3)
+                                                     : std::string(3, '\0');
+                ASSERT_EQ(std::string(reinterpret_cast<const char*>(cut.picture.row(y) + 3 * x), 3), expected)
+                    << label << x << "," << y;
+            }
+        }
+        PictureStreamer streamer;
+        RecordingSink sink([](int32_t y, int32_t) { return y % 9 == 4 || y == 3 || y == 126; });
+        ASSERT_TRUE(streamer.stream(dir.file("cut.bmp"), sink, StreamOptions {}).ok());
+        EXPECT_EQ(sink.rows, sink.expectedRows(cut.picture));
+    }
+}
+
 TEST(BmpStreamTest, PixelsStartWhereTheHeaderSaysAndV4MasksGoToThePlatformReader)
 {
     TempDir dir;
