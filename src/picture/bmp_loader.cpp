@@ -524,11 +524,12 @@ int64_t rowsHeld(int64_t fileSize, int64_t offset, int64_t stride, int64_t heigh
 }
 
 // What a bitmap claims, for the limits every reader shares. A row-by-row
-// read holds one row; a platform decode holds the picture at four bytes a
-// pixel at most. A run-length stream holds only its wanted rows, but a
-// whole-picture load of it holds every row, so it is counted as a platform
-// decode: the same pictures are read as before rows were left out. An uncompressed or bit-field bitmap carries a
-// row per stride of its bytes; one the platform reader decodes is given
+// read holds one row; a whole platform decode holds the picture at four bytes
+// a pixel at most. A run-length stream or a platform decode by strips holds
+// only the wanted rows, but a whole-picture load of either holds every row,
+// so both are counted as a whole platform decode: the same pictures are read
+// as before rows were left out. An uncompressed or bit-field bitmap carries
+// a row per stride of its bytes; one the platform reader decodes is given
 // every byte after its headers, as it may look for its pixels there.
 PictureClaim bmpClaim(const PlainLayout& layout, Parse parse, int64_t fileSize)
 {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -79,7 +80,9 @@ StreamResult streamPlatformBitmap(int fd, RowSink& sink)
     }
     QImageReader reader(&file, "bmp");
     reader.setAutoTransform(false);
-    const QSize declared = reader.size();
+    // The reader gives a top-down bitmap's height as it is written, negative.
+    const QSize written = reader.size();
+    const QSize declared(written.width(), std::abs(written.height()));
     if (declared.isValid()) {
         // The platform reader's own idea of the size, should it differ from ours.
         std::string refusal = pictureLimitRefusal({declared.width(), declared.height(),
@@ -125,10 +128,8 @@ StreamResult streamPlatformBitmapRows(int fd, const PlatformRows& rows, RowSink&
         QBuffer headers(&strip);
         headers.open(QIODevice::ReadOnly);
         QImageReader reader(&headers, "bmp");
-        // The reader gives a top-down bitmap's height as it is written,
-        // negative.
-        const QSize declared = reader.size();
-        if (declared.width() != rows.width || (declared.height() != rows.height && declared.height() != -rows.height))
+        const QSize written = reader.size();
+        if (written.width() != rows.width || std::abs(written.height()) != rows.height)
             return streamPlatformBitmap(fd, sink);
     }
     if (!sink.begin(rows.width, rows.height))
