@@ -12,7 +12,8 @@ namespace store_records {
 // A version seen long after its last change, so that it may be kept.
 FileVersion settledVersion(uint64_t inode = 7);
 
-// A decoded picture's record, both engines' signatures, different by seed.
+// A decoded picture's record with both engines' signatures; pictures of
+// different numbers differ.
 PictureOutcome decodedRecord(uint32_t seed);
 
 PictureOutcome failedRecord(LoadFailure failure, const std::string& error);

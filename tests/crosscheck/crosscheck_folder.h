@@ -25,7 +25,8 @@ Picture cropped(const Picture& source, int32_t left, int32_t top, int32_t right,
 // v * scale / 100 + offset on every channel.
 Picture exposed(const Picture& source, int32_t scale, int32_t offset);
 
-// Every channel moved by up to `amplitude` either way, the same for a seed.
+// Every channel moved by up to `amplitude` either way, pseudo-randomly and
+// the same every time for the same number.
 Picture noisy(const Picture& source, uint32_t seed, int32_t amplitude);
 
 // A gamma curve on every channel: mid-tones move while black and white stay.
