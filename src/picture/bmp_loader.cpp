@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "picture/bmp_platform_reader.h"
+#include "picture/bmp_run_length.h"
 #include "picture/whole_picture_sink.h"
 
 namespace {
@@ -283,187 +284,6 @@ StreamResult streamPlain(const BmpSource& source, const PlainLayout& layout, Row
     return {};
 }
 
-// Reads a file forward through a small buffer.
-class ForwardReader {
-public:
-    ForwardReader(const BmpSource& source, int64_t offset, std::vector<uint8_t>& buffer)
-        : m_source(source), m_offset(offset), m_buffer(buffer)
-    {
-        if (m_buffer.size() < kChunk)
-            m_buffer.resize(kChunk);
-    }
-
-    // The next byte; false at the end of the file or on a read error.
-    bool next(uint8_t& byte)
-    {
-        if (m_pos == m_end) {
-            const int64_t n = m_source.readAt(m_offset, m_buffer.data(), kChunk);
-            if (n < 0 && m_error == 0)
-                m_error = errno;
-            if (n <= 0)
-                return false;
-            m_offset += n;
-            m_pos = 0;
-            m_end = static_cast<std::size_t>(n);
-        }
-        byte = m_buffer[m_pos++];
-        return true;
-    }
-
-    // The errno of a failed read, 0 when the data simply ended.
-    int error() const { return m_error; }
-
-private:
-    static constexpr std::size_t kChunk = 64 * 1024;
-    const BmpSource& m_source;
-    int64_t m_offset;
-    std::vector<uint8_t>& m_buffer;
-    std::size_t m_pos = 0;
-    std::size_t m_end = 0;
-    int m_error = 0;
-};
-
-// Palette indices of a run-length bitmap as the platform reader lays them
-// out: rows of a 32-bit aligned stride, the first encoded line last, one
-// limit for every write at the end of that first line, so that a run longer
-// than its line spills into the padding and the line after it in memory.
-// Indices never written stay kUnset and come out black, as do those beyond
-// the palette; the platform reader left them uninitialised.
-class RunLengthPicture {
-public:
-    static constexpr uint16_t kUnset = 0xFFFF;
-
-    explicit RunLengthPicture(const PlainLayout& layout)
-        : m_width(layout.width), m_height(layout.height),
-          m_stride((static_cast<std::size_t>(layout.width) + 3) / 4 * 4),
-          m_cells(m_stride * static_cast<std::size_t>(layout.height), kUnset)
-    {
-    }
-
-    // Decodes; false when the data ends inside an absolute run of an RLE8
-    // bitmap, which the platform reader refuses.
-    bool decode(ForwardReader& in, bool fourBit)
-    {
-        const std::size_t limit = memoryRow(0) + static_cast<std::size_t>(m_width);
-        std::size_t p = memoryRow(0);
-        int64_t x = 0;
-        int64_t y = 0;
-        uint8_t count = 0;
-        while (y < m_height) {
-            if (!in.next(count))
-                return true;
-            if (count != 0) { // a run of one index (two alternating for RLE4)
-                const std::size_t n = std::min<std::size_t>(count, limit - p);
-                // A missing RLE4 value byte reads as the clipped count, as
-                // in the platform reader; a missing RLE8 one ends the data.
-                auto value = static_cast<uint8_t>(n);
-                if (!in.next(value) && !fourBit)
-                    return true;
-                for (std::size_t i = 0; i < n; ++i)
-                    m_cells[p + i] = fourBit ? (i % 2 == 0 ? value >> 4 : value & 0x0F) : value;
-                p += n;
-                x += static_cast<int64_t>(n);
-                continue;
-            }
-            uint8_t code = 0;
-            if (!in.next(code) || code == 1)
-                return true; // end of bitmap
-            if (code == 0) { // end of line
-                x = 0;
-                ++y;
-                p = memoryRow(y);
-                continue;
-            }
-            if (code == 2) { // delta
-                uint8_t dx = 0;
-                uint8_t dy = 0;
-                if (!in.next(dx) || !in.next(dy))
-                    return true;
-                x = std::min<int64_t>(x + dx, m_width - 1);
-                y = std::min<int64_t>(y + dy, m_height - 1);
-                p = memoryRow(y) + static_cast<std::size_t>(x);
-                continue;
-            }
-            // Absolute: code indices follow, padded to a 16-bit boundary.
-            const std::size_t n = std::min<std::size_t>(code, limit - p);
-            if (!fourBit) {
-                for (std::size_t i = 0; i < n; ++i) {
-                    uint8_t value = 0;
-                    if (!in.next(value))
-                        return false;
-                    m_cells[p + i] = value;
-                }
-                uint8_t pad = 0;
-                if (n % 2 == 1 && !in.next(pad))
-                    return true;
-            } else {
-                // Past the end of the data the platform reader repeats the
-                // last byte it read (the clipped count at first); the last
-                // index of an odd run it leaves unset.
-                auto value = static_cast<uint8_t>(n);
-                for (std::size_t i = 0; i < n; ++i) {
-                    if (i % 2 == 0 && !in.next(value) && i + 1 == n)
-                        break;
-                    m_cells[p + i] = i % 2 == 0 ? value >> 4 : value & 0x0F;
-                }
-                uint8_t pad = 0;
-                if (((n & 3) + 1) & 2 && !in.next(pad))
-                    return true;
-            }
-            p += n;
-            x += static_cast<int64_t>(n);
-        }
-        return true;
-    }
-
-    // Row y from the top of the bitmap as it is stored (the first encoded
-    // line is the bottom one).
-    void row(int32_t y, const PlainLayout& layout, uint8_t* bgr) const
-    {
-        const uint16_t* cells = m_cells.data() + m_stride * static_cast<std::size_t>(y);
-        for (int32_t x = 0; x < m_width; ++x, bgr += 3) {
-            const uint16_t index = cells[x];
-            if (index == kUnset)
-                std::fill_n(bgr, 3, 0);
-            else
-                std::copy_n(&layout.palette[index * 3u], 3, bgr);
-        }
-    }
-
-private:
-    // Where the encoded line y starts in memory.
-    std::size_t memoryRow(int64_t y) const { return m_stride * static_cast<std::size_t>(m_height - 1 - y); }
-
-    int32_t m_width;
-    int32_t m_height;
-    std::size_t m_stride;
-    std::vector<uint16_t> m_cells;
-};
-
-StreamResult streamRunLength(const BmpSource& source, const PlainLayout& layout, RowSink& sink, BmpBuffers& buffers)
-{
-    RunLengthPicture picture(layout);
-    ForwardReader in(source, layout.pixelOffset, buffers.raw);
-    const bool decoded = picture.decode(in, layout.compression == kRle4);
-    if (in.error() != 0)
-        return {StreamStatus::Failed, std::strerror(in.error()), LoadFailure::SystemError, in.error()};
-    if (!decoded)
-        return {StreamStatus::Failed, "run-length data ends inside an absolute run", LoadFailure::Damaged};
-    const std::size_t rowBytes = static_cast<std::size_t>(layout.width) * 3;
-    if (buffers.bgr.size() < rowBytes)
-        buffers.bgr.resize(rowBytes);
-    if (!sink.begin(layout.width, layout.height))
-        return {};
-    for (int32_t y = 0; y < layout.height; ++y) {
-        if (!sink.wantsRow(y))
-            continue;
-        // A top-down bitmap is decoded as a bottom-up one, then turned over.
-        picture.row(layout.topDown ? layout.height - 1 - y : y, layout, buffers.bgr.data());
-        sink.row(y, buffers.bgr.data());
-    }
-    return {};
-}
-
 // The rows of `stride` bytes a file holds from `offset` on, at most `height`.
 int64_t rowsHeld(int64_t fileSize, int64_t offset, int64_t stride, int64_t height)
 {
@@ -473,9 +293,12 @@ int64_t rowsHeld(int64_t fileSize, int64_t offset, int64_t stride, int64_t heigh
 }
 
 // What a bitmap claims, for the limits every reader shares. A row-by-row
-// read holds one row; a run-length or platform decode holds the picture at
-// four bytes a pixel at most. An uncompressed or bit-field bitmap carries a
-// row per stride of its bytes; one the platform reader decodes is given
+// read holds one row; a whole platform decode holds the picture at four bytes
+// a pixel at most. A run-length stream or a platform decode by strips holds
+// only the wanted rows, but a whole-picture load of either holds every row,
+// so both are counted as a whole platform decode: the same pictures are read
+// as before rows were left out. An uncompressed or bit-field bitmap carries
+// a row per stride of its bytes; one the platform reader decodes is given
 // every byte after its headers, as it may look for its pixels there.
 PictureClaim bmpClaim(const PlainLayout& layout, Parse parse, int64_t fileSize)
 {
@@ -501,6 +324,29 @@ PictureClaim bmpClaim(const PlainLayout& layout, Parse parse, int64_t fileSize)
     return claim;
 }
 
+// Whether a bitmap left to the platform reader is uncompressed, its pixels
+// starting in the file after its headers, so that it can be read a strip at a
+// time.
+bool platformRowsOf(const BmpSource& source, const PlainLayout& layout, PlatformRows& rows)
+{
+    std::array<uint8_t, 30> head {};
+    if (source.readAt(0, head.data(), head.size()) != static_cast<int64_t>(head.size()))
+        return false;
+    const uint32_t infoSize = le32(&head[14]);
+    const int bits = layout.bits;
+    if ((infoSize != kInfoHeader && infoSize != kV4Header && infoSize != kV5Header)
+        || (layout.compression != kRgb && layout.compression != kBitFields) || le16(&head[26]) != 1
+        || !(bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32)
+        || layout.width <= 0 || layout.height <= 0)
+        return false;
+    const int64_t offset = le32(&head[10]);
+    const int64_t stride = (int64_t {layout.width} * bits + 31) / 32 * 4;
+    if (offset < layout.headerEnd || offset >= source.size())
+        return false;
+    rows = {offset, stride, source.size(), layout.width, layout.height, bits, layout.topDown};
+    return true;
+}
+
 StreamResult streamBmp(const BmpSource& source, RowSink& sink, const StreamOptions& options, BmpBuffers& buffers)
 {
     if (aborted(options))
@@ -516,9 +362,16 @@ StreamResult streamBmp(const BmpSource& source, RowSink& sink, const StreamOptio
     case Parse::Plain:
         return streamPlain(source, layout, sink, options, buffers);
     case Parse::RunLength:
-        return streamRunLength(source, layout, sink, buffers);
-    case Parse::Platform:
+        return streamRunLengthBitmap(source.fd(), source.size(),
+                                     {layout.width, layout.height, layout.topDown, layout.compression == kRle4,
+                                      layout.pixelOffset, &layout.palette},
+                                     sink, buffers.raw, buffers.bgr);
+    case Parse::Platform: {
+        PlatformRows rows;
+        if (platformRowsOf(source, layout, rows))
+            return streamPlatformBitmapRows(source.fd(), rows, sink);
         return streamPlatformBitmap(source.fd(), sink);
+    }
     case Parse::Broken:
         break;
     }

@@ -13,11 +13,13 @@
 // Reads a Windows bitmap of any bit depth (palettes, RLE, bit fields,
 // top-down, OS/2 headers) and converts it to 24-bit B, G, R, with the values
 // the platform reader (QImageReader) gives. Uncompressed bitmaps are read row
-// by row from the file; RLE4/RLE8 are decoded here, laid out as the platform
-// reader lays them; anything else goes to the platform reader. What the
-// headers claim is checked against the limits of picture_limits.h first,
-// the platform and run-length decodes at four bytes a pixel. Pixels the platform reader would leave unset (rows missing
-// from a truncated file, pixels an RLE stream never reaches) are black.
+// by row from the file; RLE4/RLE8 are decoded by bmp_run_length, laid out as
+// the platform reader lays them; anything else goes to the platform reader,
+// a strip of rows at a time when it is uncompressed. What the headers claim
+// is checked against the limits of picture_limits.h first, the platform and
+// run-length decodes at four bytes a pixel. Pixels the platform reader would
+// leave unset (rows missing from a truncated file, pixels an RLE stream never
+// reaches) are black.
 LoadedPicture loadBmpFile(const std::string& path);
 
 // What one worker reuses from one bitmap to the next.

@@ -52,9 +52,11 @@ struct StreamResult {
 // buffers from one picture to the next, so a search does not allocate per
 // picture. The format follows the extension as in loadPicture. Rows are
 // read as they are wanted: a baseline JPEG or an uncompressed bitmap of any
-// size streams through in a strip of rows; only what the format forces to be
-// held (a progressive JPEG's coefficients, an RLE bitmap's indices) counts
-// against kPictureMemoryBudget. A file beyond any limit of picture_limits.h
+// size streams through in a strip of rows, a run-length bitmap holds the
+// indices of the wanted rows alone; what the format forces to be held (a
+// progressive JPEG's coefficients, a bitmap the platform reader decodes
+// whole) counts against kPictureMemoryBudget, and so does a run-length
+// bitmap, which a whole-picture load holds whole. A file beyond any limit of picture_limits.h
 // fails with LoadFailure::TooLarge before anything big is allocated. The last
 // progressive JPEG's decode is kept until the next stream, so that a second
 // look at the same file reads no scan again (see JpegBuffers). The rows are

@@ -315,6 +315,73 @@ TEST(BmpStreamTest, RunLengthOddStreamsAreDefinedAndKeepWhatTheReaderSets)
     }
 }
 
+// A run-length bitmap is decoded in file order keeping only the rows a sink
+// wants, while runs spill across lines and deltas skip them: each row alone
+// must come out as in the whole decode.
+TEST(BmpStreamTest, RunLengthRowsWantedAloneAreThoseOfTheWholeDecode)
+{
+    TempDir dir;
+    Layout rle8;
+    rle8.bits = 8;
+    rle8.compression = 1;
+    Layout rle4 = rle8;
+    rle4.bits = 4;
+    rle4.compression = 2;
+    const std::vector<std::tuple<const char*, Layout, std::string, int, int>> cases = {
+        {"rle8 spill", rle8, std::string("\0\0\x0B\x01\0\0\x01\x02\0\x01", 10), 7, 3},
+        {"rle8 absolute spill", rle8, std::string("\0\x0B\1\2\3\4\5\6\7\x08\x09\x0A\x0B\0\0\0\x05\x07\0\1", 20), 4, 3},
+        {"rle4 spill", rle4, std::string("\x0B\x12\0\0\0\x09\x30\x12\x30\x21\x45\0\0\1", 14), 4, 3},
+        {"rle8 delta", rle8, std::string("\1\2\0\2\1\1\1\3\0\2\x25\0\1\1\0\2\0\5\1\0\0\1", 22), 9, 4},
+        // A line of 2 x 255 pixels runs over the lines after it in memory.
+        {"rle8 long spill", rle8, std::string("\xFF\x07\xFF\x09\0\0\x03\x04\0\1", 10), 33, 9},
+        {"rle8 random", rle8, runLengthLines(37, 29, false, 5), 37, 29},
+        {"rle4 random", rle4, runLengthLines(37, 29, true, 6), 37, 29},
+    };
+    PictureStreamer streamer;
+    for (bool topDown : {false, true}) {
+        for (auto [name, layout, runs, w, h] : cases) {
+            SCOPED_TRACE(std::string(name) + (topDown ? " top-down" : ""));
+            layout.topDown = topDown;
+            writeBytes(dir.file("p.bmp"), bitmap(layout, w, h, runs));
+            const LoadedPicture whole = loadBmpFile(dir.file("p.bmp"));
+            ASSERT_TRUE(whole.ok()) << whole.error;
+            for (int32_t only = 0; only < h; ++only) {
+                RecordingSink sink([only](int32_t y, int32_t) { return y == only; });
+                ASSERT_TRUE(streamer.stream(dir.file("p.bmp"), sink, StreamOptions {}).ok());
+                ASSERT_EQ(sink.ys, std::vector<int32_t> {only});
+                EXPECT_EQ(sink.rows, sink.expectedRows(whole.picture)) << "row " << only;
+            }
+        }
+    }
+}
+
+// The sink hears of the size before the decode now; one that wants nothing
+// more still sees a damaged stream fail, as the search did before.
+TEST(BmpStreamTest, RunLengthDamageFailsEvenWhenTheSinkDeclinesThePicture)
+{
+    class Declining : public RowSink {
+    public:
+        bool begin(int32_t, int32_t) override { return false; }
+        bool wantsRow(int32_t) const override { return true; }
+        void row(int32_t, const uint8_t*) override { ++rows; }
+        int rows = 0;
+    };
+    TempDir dir;
+    Layout rle8;
+    rle8.bits = 8;
+    rle8.compression = 1;
+    PictureStreamer streamer;
+    Declining sink;
+    writeBytes(dir.file("cut.bmp"), bitmap(rle8, 4, 2, std::string("\4\1\0\0\0\4\2\2", 8)));
+    const StreamResult cut = streamer.stream(dir.file("cut.bmp"), sink, StreamOptions {});
+    EXPECT_EQ(cut.status, StreamStatus::Failed);
+    EXPECT_EQ(cut.failure, LoadFailure::Damaged);
+    EXPECT_EQ(cut.error, "run-length data ends inside an absolute run");
+    writeBytes(dir.file("whole.bmp"), bitmap(rle8, 4, 2, runLengthLines(4, 2, false, 3)));
+    EXPECT_TRUE(streamer.stream(dir.file("whole.bmp"), sink, StreamOptions {}).ok());
+    EXPECT_EQ(sink.rows, 0);
+}
+
 TEST(BmpStreamTest, TruncatedBitmapsHaveBlackMissingRowsEveryTime)
 {
     // Bottom-up: the file holds the bottom rows first, so the top ones are
@@ -349,6 +416,56 @@ TEST(BmpStreamTest, TruncatedBitmapsHaveBlackMissingRowsEveryTime)
         RecordingSink sink;
         ASSERT_TRUE(streamer.stream(dir.file("cut.bmp"), sink, StreamOptions {}).ok());
         EXPECT_EQ(sink.rows, sink.expectedRows(first.picture));
+    }
+}
+
+// A bitmap only the platform reader reads (an alpha mask here) is handed to
+// it a strip at a time, pixels placed after a gap included: the rows are the
+// whole decode's.
+TEST(BmpStreamTest, PlatformBitmapsGoByStripsAndACutOneHasBlackMissingPixels)
+{
+    TempDir dir;
+    Layout alpha;
+    alpha.infoSize = 124;
+    alpha.bits = 32;
+    alpha.compression = 3;
+    alpha.masks[0] = 0x00FF0000;
+    alpha.masks[1] = 0x0000FF00;
+    alpha.masks[2] = 0x000000FF;
+    alpha.masks[3] = 0xFF000000;
+    for (bool topDown : {false, true}) {
+        alpha.topDown = topDown;
+        const std::string label = topDown ? "top-down " : "bottom-up ";
+        for (int h : {63, 64, 65, 200})
+            expectStreamsLikePlatform(dir, bitmap(alpha, 41, h), label + std::to_string(h) + " rows");
+        const std::string bytes = bitmap(alpha, 41, 130);
+        const std::size_t headers = 14 + 124;
+        const std::string withGap = bytes.substr(0, 10) + le32(headers + 6) + bytes.substr(14, headers - 14)
+                                    + std::string(6, '\x55') + bytes.substr(headers);
+        expectStreamsLikePlatform(dir, withGap, label + "gap");
+        // Three and a half rows short: the missing rows (the top ones of a
+        // bottom-up bitmap) are black, the row cut in the middle keeps its 20
+        // whole pixels. The platform reader's own whole decode leaves
+        // whatever its line buffer held there.
+        writeBytes(dir.file("cut.bmp"), bytes.substr(0, bytes.size() - 41 * 4 * 7 / 2));
+        const Picture whole = platformDecode(bytes);
+        const LoadedPicture cut = loadBmpFile(dir.file("cut.bmp"));
+        ASSERT_TRUE(cut.ok()) << cut.error;
+        const int32_t cutRow = topDown ? 126 : 3;
+        for (int32_t y = 0; y < 130; ++y) {
+            const bool held = topDown ? y < cutRow : y > cutRow;
+            for (int32_t x = 0; x < 41; ++x) {
+                const bool present = held || (y == cutRow && x < 20);
+                const std::string expected = present ? std::string(reinterpret_cast<const char*>(whole.row(y) + 3 * x), 3)
+                                                     : std::string(3, '\0');
+                ASSERT_EQ(std::string(reinterpret_cast<const char*>(cut.picture.row(y) + 3 * x), 3), expected)
+                    << label << x << "," << y;
+            }
+        }
+        PictureStreamer streamer;
+        RecordingSink sink([](int32_t y, int32_t) { return y % 9 == 4 || y == 3 || y == 126; });
+        ASSERT_TRUE(streamer.stream(dir.file("cut.bmp"), sink, StreamOptions {}).ok());
+        EXPECT_EQ(sink.rows, sink.expectedRows(cut.picture));
     }
 }
 
