@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/file_name.h"
+#include "compare/identical/identical_engine.h"
 #include "compare/similar/similar_engine.h"
 #include "crosscheck/crosscheck_folder.h"
 #include "crosscheck/engine_run.h"
