@@ -42,6 +42,7 @@ LoadPipeline::LoadPipeline(EngineContext& ctx, PrimaryEngine primary, PictureRea
     // With a cache every decode fills both engines' signatures.
     m_wanted.identical = primary == PrimaryEngine::Identical || ctx.cache != nullptr;
     m_wanted.similar = primary == PrimaryEngine::Similar || ctx.cache != nullptr;
+    m_wanted.turned = ctx.turned;
 }
 
 LoadPipeline::~LoadPipeline() = default;

@@ -1,5 +1,7 @@
 #include "compare/picture_reduction.h"
 
+#include <array>
+
 #include "compare/similar/similar_signature.h"
 
 namespace {
@@ -75,6 +77,7 @@ struct PictureReduction::Work {
     SignatureGrids grids;
     SimilarSampler similar;
     SampledPicture sampled;
+    std::array<SampledPicture, kOrientationCount - 1> turnedSampled; // orientation o at [o - 1]
 };
 
 PictureReduction::PictureReduction() : m_work(std::make_unique<Work>()) {}
@@ -90,7 +93,10 @@ void PictureReduction::reduce(const RowSource& source, Reductions wanted, Pictur
 {
     out = PictureOutcome {};
     Work& work = *m_work;
-    TeeSink tee(wanted.identical ? &work.identical : nullptr, wanted.similar ? &work.similar.firstPass() : nullptr);
+    RowSink* similarSink = nullptr;
+    if (wanted.similar)
+        similarSink = wanted.turned ? &work.similar.firstPassTurned() : &work.similar.firstPass();
+    TeeSink tee(wanted.identical ? &work.identical : nullptr, similarSink);
     StreamResult result = source(tee);
     if (!result.ok()) {
         setFailure(out, result);
@@ -100,13 +106,19 @@ void PictureReduction::reduce(const RowSource& source, Reductions wanted, Pictur
     out.height = tee.height();
 
     if (wanted.similar && work.similar.firstPassTaken()) {
-        result = work.similar.finishFrom(source, work.sampled);
+        result = wanted.turned ? work.similar.finishTurnedFrom(source, work.sampled, work.turnedSampled)
+                               : work.similar.finishFrom(source, work.sampled);
         if (!result.ok()) {
             setFailure(out, result);
             return;
         }
         computeSimilarSignature(work.sampled.grid, work.sampled.planes, out.similar);
         out.hasSimilar = true;
+        if (wanted.turned) {
+            out.turnedSimilar.resize(kOrientationCount - 1);
+            for (std::size_t k = 0; k < work.turnedSampled.size(); ++k)
+                computeSimilarSignature(work.turnedSampled[k].grid, work.turnedSampled[k].planes, out.turnedSimilar[k]);
+        }
     }
     if (wanted.identical && canComputeSignature(out.width, out.height)) {
         work.identical.finish(work.grids);
