@@ -15,14 +15,20 @@ constexpr std::array<uint8_t, 4> kContrastLevels {0, 128, 255, 0};
 bool packSimilarSignature(const SimilarSignature& signature, PackedSimilarSignature& out)
 {
     out = PackedSimilarSignature {};
-    for (std::size_t cell = 0; cell < signature.contrastMap.size(); ++cell) {
-        const uint8_t value = signature.contrastMap[cell];
-        const auto level = static_cast<uint8_t>(value == 0 ? 0 : value == 128 ? 1 : value == 255 ? 2 : 3);
-        if (level == 3) {
-            out = PackedSimilarSignature {};
-            return false;
+    bool quantised = true;
+    const uint8_t* map = signature.contrastMap.data();
+    for (std::size_t at = 0; at < out.contrastCodes.size(); ++at) {
+        uint8_t codes = 0;
+        for (std::size_t k = 0; k < 4; ++k) {
+            const uint8_t value = map[4 * at + k];
+            quantised = quantised && (value == 0 || value == 128 || value == 255);
+            codes |= static_cast<uint8_t>(((value == 128 ? 1 : 0) | (value == 255 ? 2 : 0)) << (2 * k));
         }
-        out.contrastCodes[cell / 4] |= static_cast<uint8_t>(level << (2 * (cell % 4)));
+        out.contrastCodes[at] = codes;
+    }
+    if (!quantised) {
+        out = PackedSimilarSignature {};
+        return false;
     }
     for (std::size_t r = 0; r < out.profiles.size(); ++r) {
         const auto& row = signature.profiles[static_cast<std::size_t>(kLumaRowX) + r];

@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <span>
@@ -329,6 +330,19 @@ public:
             for (int32_t i = tile.first; i < tile.end; ++i)
                 m_laneRows.assign(i - tile.first, m_rows.sides[i]);
         }
+        if (layout.turned) {
+            // The tile's rows by FileTable index, each with the bits of the
+            // rows up to it: the rows before a column's file in a look-up.
+            for (int32_t i = tile.first; i < tile.end; ++i)
+                m_rowFiles.push_back(RowFile {m_rows.fileAt[i], i - tile.first, 0});
+            std::sort(m_rowFiles.begin(), m_rowFiles.end(),
+                      [](const RowFile& x, const RowFile& y) { return x.file < y.file; });
+            uint64_t bits = 0;
+            for (RowFile& row : m_rowFiles) {
+                bits |= uint64_t {1} << row.bit;
+                row.bitsUpTo = bits;
+            }
+        }
     }
 
     // Pairs examined; the lines go to `lines`. An abort leaves the tile
@@ -358,6 +372,11 @@ private:
         int32_t rowsEnd = 0;
         CodeDistances codes;
     };
+    struct RowFile {
+        int32_t file = 0;
+        int32_t bit = 0;       // the row's bit in the tile
+        uint64_t bitsUpTo = 0; // its bit and those of the rows of lower files
+    };
     struct QueuedContrastStep {
         int32_t a = 0; // positions: a a row's (the lower FileTable index), b a column's
         int32_t b = 0;
@@ -384,8 +403,16 @@ private:
         if (m_passing.empty() && passingRows == 0)
             return true;
         const Bucket& other = m_columns.buckets[q];
-        const int32_t firstJ = m_layout.turned ? other.first : std::max(other.first, m_tile.first + 1);
-        for (int32_t j = firstJ; j < other.first + other.size; ++j) {
+        const int32_t endJ = other.first + other.size;
+        int32_t firstJ = std::max(other.first, m_tile.first + 1);
+        if (m_layout.turned) {
+            // The bucket's members ascend in the FileTable: those up to the
+            // tile's lowest file meet no row.
+            const auto files = m_columns.fileAt.begin();
+            firstJ = static_cast<int32_t>(
+                std::upper_bound(files + other.first, files + endJ, m_rowFiles.front().file) - files);
+        }
+        for (int32_t j = firstJ; j < endJ; ++j) {
             if (!(m_useLanes ? judgeRows(j, passingRows, contrast, q) : scoreRows(j)))
                 return false;
         }
@@ -422,13 +449,10 @@ private:
     {
         if (!m_layout.turned)
             return rowBits(0, j - m_tile.first);
-        uint64_t bits = 0;
         const int32_t file = m_columns.fileAt[j];
-        for (int32_t i = m_tile.first; i < m_tile.end; ++i) {
-            if (m_rows.fileAt[i] < file)
-                bits |= uint64_t {1} << (i - m_tile.first);
-        }
-        return bits;
+        const auto after = std::lower_bound(m_rowFiles.begin(), m_rowFiles.end(), file,
+                                            [](const RowFile& row, int32_t f) { return row.file < f; });
+        return after == m_rowFiles.begin() ? 0 : std::prev(after)->bitsUpTo;
     }
 
     // The same through the lanes: bit r of `rows` stands for row
@@ -511,6 +535,7 @@ private:
     std::vector<std::string>& m_lines;
     std::vector<TileBucket> m_own;     // the tile's buckets
     std::vector<TileBucket> m_passing; // without the lanes: those that pass the gate with the present bucket
+    std::vector<RowFile> m_rowFiles;   // in a turned pass: the tile's rows by file
     int64_t m_examined = 0;
     LaneRows m_laneRows;
     LaneScores m_laneScores;
