@@ -135,14 +135,14 @@ struct Tile {
     int32_t end = 0;
 };
 
-// The eligible pictures in bucket order, and what the steps after the
-// bucketing look up about them.
 // The ids of the halves of both sides of a pass.
 struct CodeTables {
     HalfTable contrastTable;
     HalfTable lumaTable;
 };
 
+// The eligible pictures in bucket order, and what the steps after the
+// bucketing look up about them.
 struct BucketLayout {
     std::vector<Bucket> buckets;
     std::vector<int32_t> groupStart;    // first bucket of each contrast id met, then the bucket count
@@ -378,7 +378,7 @@ private:
         uint64_t bitsUpTo = 0; // its bit and those of the rows of lower files
     };
     struct QueuedContrastStep {
-        int32_t a = 0; // positions: a a row's (the lower FileTable index), b a column's
+        int32_t a = 0; // positions, a the lower FileTable index (in a turned pass a row's, b a column's)
         int32_t b = 0;
         SimilarPairScores steps;
     };

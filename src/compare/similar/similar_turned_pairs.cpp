@@ -1,5 +1,6 @@
 #include "compare/similar/similar_turned_pairs.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <new>
