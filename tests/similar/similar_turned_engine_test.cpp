@@ -169,3 +169,34 @@ TEST_F(SimilarTurnedEngineTest, PairsOfTwoCopiesMatchInTheOrientationBetweenThem
     ASSERT_NE(lineOf(*run, 1, 3), nullptr);
     EXPECT_EQ(lineOf(*run, 1, 3)->substr(0, 4), "0000");
 }
+
+TEST_F(SimilarTurnedEngineTest, PairProgressRunsOnceThroughAllOrientations)
+{
+    FileTable files = m_files;
+    std::vector<std::string> lines;
+    std::vector<std::string> unreadable;
+    SearchCounters counters;
+    PairOrientations orientations;
+    std::vector<SearchProgress> reports;
+    ProgressThrottle progress([&](const SearchProgress& p) {
+        if (p.phase == SearchProgress::Phase::Pairs)
+            reports.push_back(p);
+    });
+    const std::atomic<bool> abortFlag {false};
+    EngineContext ctx {files, lines, unreadable, counters, abortFlag};
+    ctx.mode = CheckMode::Similar;
+    ctx.jobs = 2;
+    ctx.progress = &progress;
+    ctx.turned = true;
+    ctx.orientations = &orientations;
+    CompareSimilar(ctx);
+
+    // The plain pass and the seven turned ones each report their start and end.
+    ASSERT_GE(reports.size(), 16u);
+    for (std::size_t i = 1; i < reports.size(); ++i) {
+        EXPECT_GE(reports[i].done, reports[i - 1].done) << i;
+        EXPECT_LE(reports[i].done, reports[i].total) << i;
+    }
+    EXPECT_GT(reports.back().total, 0);
+    EXPECT_EQ(reports.back().done, reports.back().total);
+}

@@ -594,7 +594,10 @@ std::vector<std::string> runSimilarPairPass(const SimilarPairPassInput& input, i
         const int64_t done = donePairs.fetch_add(examined) + examined;
         input.report(SearchProgress::Phase::Pairs, done, totalPairs);
     }, input.pool);
-    input.report(SearchProgress::Phase::Pairs, donePairs.load(), totalPairs, true);
+    // A turned pass's count is an estimate: when it has run through, it has
+    // done all it counted.
+    const bool whole = layout.turned && !input.abortFlag.load(std::memory_order_relaxed);
+    input.report(SearchProgress::Phase::Pairs, whole ? totalPairs : donePairs.load(), totalPairs, true);
 
     std::vector<std::string> lines;
     for (auto& chunk : tileLines) {
