@@ -1,61 +1,14 @@
 #include "compare/picture_reduction.h"
 
+#include <array>
 #include <memory>
 #include <vector>
 
+#include "compare/row_fan_out.h"
 #include "compare/similar/similar_signature.h"
 #include "picture/orientation.h"
 
 namespace {
-
-// Hands one stream to a list of sinks; each sees only the rows it wants. A
-// sink whose begin() declines is dropped from the list for that picture.
-class TeeSink : public RowSink {
-public:
-    explicit TeeSink(std::vector<RowSink*>& sinks) : m_sinks(sinks) {}
-
-    bool begin(int32_t width, int32_t height) override
-    {
-        m_width = width;
-        m_height = height;
-        std::erase_if(m_sinks, [&](RowSink* sink) { return sink == nullptr || !sink->begin(width, height); });
-        return !m_sinks.empty();
-    }
-
-    bool wantsRow(int32_t y) const override
-    {
-        for (RowSink* sink : m_sinks) {
-            if (sink->wantsRow(y))
-                return true;
-        }
-        return false;
-    }
-
-    void row(int32_t y, const uint8_t* bgr) override
-    {
-        for (RowSink* sink : m_sinks) {
-            if (sink->wantsRow(y))
-                sink->row(y, bgr);
-        }
-    }
-
-    bool needsWholeFile() const override
-    {
-        for (RowSink* sink : m_sinks) {
-            if (sink->needsWholeFile())
-                return true;
-        }
-        return false;
-    }
-
-    int32_t width() const { return m_width; }
-    int32_t height() const { return m_height; }
-
-private:
-    std::vector<RowSink*>& m_sinks;
-    int32_t m_width = 0;
-    int32_t m_height = 0;
-};
 
 void setFailure(PictureOutcome& out, const StreamResult& result)
 {
@@ -80,7 +33,8 @@ struct PictureReduction::Work {
     SignatureGrids grids;
     SimilarSampler similar;
     SampledPicture sampled;
-    std::vector<RowSink*> sinks; // the sinks of the picture being streamed
+    RowFanOut sinks; // the sinks of the picture being streamed
+    std::array<SampledPicture, kOrientationCount - 1> turnedSampled; // orientation o at [o - 1]
 };
 
 PictureReduction::PictureReduction() : m_work(std::make_unique<Work>()) {}
@@ -98,35 +52,40 @@ void PictureReduction::reduce(const RowSource& source, Reductions wanted, Pictur
     Work& work = *m_work;
     work.sinks.clear();
     if (wanted.identical) {
-        work.sinks.push_back(&work.identical);
+        work.sinks.add(work.identical);
         if (wanted.turned) {
             if (work.turnedIdentical.empty()) {
                 for (int32_t o = 1; o < kOrientationCount; ++o)
                     work.turnedIdentical.push_back(std::make_unique<IdenticalSampler>(orientationAt(o)));
             }
             for (const auto& sampler : work.turnedIdentical)
-                work.sinks.push_back(sampler.get());
+                work.sinks.add(*sampler);
         }
     }
     if (wanted.similar)
-        work.sinks.push_back(&work.similar.firstPass());
-    TeeSink tee(work.sinks);
-    StreamResult result = source(tee);
+        work.sinks.add(wanted.turned ? work.similar.firstPassTurned() : work.similar.firstPass());
+    StreamResult result = source(work.sinks);
     if (!result.ok()) {
         setFailure(out, result);
         return;
     }
-    out.width = tee.width();
-    out.height = tee.height();
+    out.width = work.sinks.width();
+    out.height = work.sinks.height();
 
     if (wanted.similar && work.similar.firstPassTaken()) {
-        result = work.similar.finishFrom(source, work.sampled);
+        result = wanted.turned ? work.similar.finishTurnedFrom(source, work.sampled, work.turnedSampled)
+                               : work.similar.finishFrom(source, work.sampled);
         if (!result.ok()) {
             setFailure(out, result);
             return;
         }
         computeSimilarSignature(work.sampled.grid, work.sampled.planes, out.similar);
         out.hasSimilar = true;
+        if (wanted.turned) {
+            out.turnedSimilar.resize(kOrientationCount - 1);
+            for (std::size_t k = 0; k < work.turnedSampled.size(); ++k)
+                computeSimilarSignature(work.turnedSampled[k].grid, work.turnedSampled[k].planes, out.turnedSimilar[k]);
+        }
     }
     if (wanted.identical && canComputeSignature(out.width, out.height)) {
         work.identical.finish(work.grids);

@@ -421,13 +421,116 @@ std::string codesNumber(const RefSimilarSignature& s, int32_t first)
     return buffer;
 }
 
+// Steps 1 to 7 for one pair: A's signature against B's. Adds the line of
+// an accepted pair; counts a rejected one at its gate.
+bool refScorePair(const RefSimilarSignature& a, const RefSimilarSignature& b, int32_t ia, int32_t ib,
+                  const std::string& pathA, const std::string& pathB, int32_t level, bool many, RefOutcome& outcome)
+{
+    const double lv = 2.5 * level;
+
+    // Step 1.
+    const int32_t contrastCodes = codeDistance(a, b, 0) + codeDistance(a, b, 1);
+    const int32_t lumaCodes = codeDistance(a, b, 2) + codeDistance(a, b, 3);
+    if (!(contrastCodes <= level + 3 && lumaCodes <= level + 3 && contrastCodes + lumaCodes <= lv + 4)) {
+        ++outcome.rejectedAt[0];
+        return false;
+    }
+
+    // Step 2.
+    const bool window = std::abs(a.centroidX[3] - b.centroidX[3]) < 22
+        && std::abs(a.centroidY[3] - b.centroidY[3]) < 22;
+    Axis ax, ay;
+    if (window) {
+        ax = makeAxis(a.centroidX[3], a.spreadA, b.centroidX[3], b.spreadA);
+        ay = makeAxis(a.centroidY[3], a.spreadB, b.centroidY[3], b.spreadB);
+    }
+
+    // Step 3.
+    int32_t lumaScore = profileScore(a, b, 3, 4, window, ax, ay);
+    lumaScore += std::abs(a.planeTotals[1] - b.planeTotals[1]) / 41000;
+    if (!(lumaScore < lv + 28)) {
+        ++outcome.rejectedAt[1];
+        return false;
+    }
+
+    // Step 4.
+    int32_t chromaScore = profileScore(a, b, 5, 6, window, ax, ay);
+    chromaScore += std::abs(a.planeTotals[2] - b.planeTotals[2]) / 30000;
+    if (chromaScore > 30)
+        chromaScore -= std::min(7, std::max(0, 15 - lumaScore));
+    if (!(chromaScore < lv + 35)) {
+        ++outcome.rejectedAt[2];
+        return false;
+    }
+
+    // Step 5.
+    int32_t plainSum = 0;
+    for (int32_t x = 5; x <= 64; ++x)
+        for (int32_t y = 5; y <= 64; ++y)
+            plainSum += std::abs(a.contrastMap[x][y] - b.contrastMap[x][y]);
+    int32_t contrastScore = plainSum / 3600;
+    if (window) {
+        int32_t sum = 0;
+        for (int32_t kx = ax.lo; kx <= ax.hi; ++kx) {
+            const int32_t axA = checkedIndex(ax.referenceIsA ? kx : ax.map(kx));
+            const int32_t axB = checkedIndex(ax.referenceIsA ? ax.map(kx) : kx);
+            for (int32_t ky = ay.lo; ky <= ay.hi; ++ky) {
+                const int32_t ayA = checkedIndex(ay.referenceIsA ? ky : ay.map(ky));
+                const int32_t ayB = checkedIndex(ay.referenceIsA ? ay.map(ky) : ky);
+                sum += std::abs(a.contrastMap[axA][ayA] - b.contrastMap[axB][ayB]);
+            }
+        }
+        const int32_t aligned = sum / std::max(1, (ax.hi - ax.lo + 1) * (ay.hi - ay.lo + 1));
+        if (aligned > 0 && aligned < contrastScore)
+            contrastScore = aligned;
+    }
+    contrastScore += std::abs(a.planeTotals[0] - b.planeTotals[0]) / 7500;
+    if (chromaScore > 25)
+        chromaScore -= std::min(8, std::max(0, 50 - contrastScore));
+
+    // Step 6.
+    const int32_t similarity = 2 * contrastScore + lumaScore + chromaScore;
+    const bool accepted = many
+        ? (contrastScore < lv + 77 && lumaScore < lv + 24 && chromaScore < lv + 23
+           && lumaScore + chromaScore < lv + 42 && similarity < 5 * level + 188)
+        : (contrastScore < lv + 87 && lumaScore < lv + 28 && chromaScore < lv + 27
+           && lumaScore + chromaScore < lv + 47 && similarity < 5 * level + 204);
+    if (!accepted) {
+        ++outcome.rejectedAt[3];
+        return false;
+    }
+
+    // Step 7.
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer, "%.4d, %.6d, %.6d, %.3d,%.3d,%.3d,%.6d,%.6d,", similarity, ia, ib,
+                  contrastScore, lumaScore, chromaScore, std::abs(a.planeTotals[1] - b.planeTotals[1]),
+                  std::abs(a.planeTotals[2] - b.planeTotals[2]));
+    std::string line = buffer;
+    line += codesNumber(a, 1) + "," + codesNumber(b, 1) + ",";
+    std::snprintf(buffer, sizeof buffer, "%.2d", contrastCodes);
+    line += buffer;
+    line += ",";
+    line += codesNumber(a, 7) + "," + codesNumber(b, 7) + ",";
+    std::snprintf(buffer, sizeof buffer, "%.2d", lumaCodes);
+    line += buffer;
+    line += ",";
+    line += fileNameOf(pathA);
+    line += ",";
+    line += fileNameOf(pathB);
+    outcome.lines.push_back(line);
+    ++outcome.pairCount;
+    return true;
+}
+
 } // namespace
 
-RefOutcome refCompareSimilar(FileTable& files, int32_t level)
+RefOutcome refCompareSimilar(FileTable& files, int32_t level, RefTurnedPairs* turned)
 {
     RefOutcome outcome;
     const auto fileCount = static_cast<int32_t>(files.size());
     std::vector<RefSimilarSignature> sigs(files.size());
+    // With turned copies: each picture's signature in orientations 1..7.
+    std::vector<std::vector<RefSimilarSignature>> turnedSigs(files.size());
 
     for (int32_t i = 0; i < fileCount; ++i) {
         const bool jpeg = upperExtension(files[i].path) == ".JPG";
@@ -443,9 +546,12 @@ RefOutcome refCompareSimilar(FileTable& files, int32_t level)
         sigs[i] = refSimilarSignature(loaded.picture);
         files[i].spreadA = sigs[i].spreadA;
         files[i].spreadB = sigs[i].spreadB;
+        if (turned != nullptr) {
+            for (int32_t o = 1; o < kOrientationCount; ++o)
+                turnedSigs[i].push_back(refSimilarSignature(turnedPicture(loaded.picture, orientationAt(o))));
+        }
     }
 
-    const double lv = 2.5 * level;
     const bool many = fileCount > 1000;
     for (int32_t ia = 0; ia <= fileCount - 2; ++ia) {
         if (files[ia].skip != 0)
@@ -455,100 +561,16 @@ RefOutcome refCompareSimilar(FileTable& files, int32_t level)
             const File_rec& fb = files[ib];
             if (fb.skip != 0 || fa.spreadA == 0 || fa.spreadB == 0 || fb.spreadA == 0 || fb.spreadB == 0)
                 continue;
-            const RefSimilarSignature& a = sigs[ia];
-            const RefSimilarSignature& b = sigs[ib];
-
-            // Step 1.
-            const int32_t contrastCodes = codeDistance(a, b, 0) + codeDistance(a, b, 1);
-            const int32_t lumaCodes = codeDistance(a, b, 2) + codeDistance(a, b, 3);
-            if (!(contrastCodes <= level + 3 && lumaCodes <= level + 3 && contrastCodes + lumaCodes <= lv + 4)) {
-                ++outcome.rejectedAt[0];
+            if (refScorePair(sigs[ia], sigs[ib], ia, ib, fa.path, fb.path, level, many, outcome) || turned == nullptr)
                 continue;
-            }
-
-            // Step 2.
-            const bool window = std::abs(a.centroidX[3] - b.centroidX[3]) < 22
-                && std::abs(a.centroidY[3] - b.centroidY[3]) < 22;
-            Axis ax, ay;
-            if (window) {
-                ax = makeAxis(a.centroidX[3], fa.spreadA, b.centroidX[3], fb.spreadA);
-                ay = makeAxis(a.centroidY[3], fa.spreadB, b.centroidY[3], fb.spreadB);
-            }
-
-            // Step 3.
-            int32_t lumaScore = profileScore(a, b, 3, 4, window, ax, ay);
-            lumaScore += std::abs(a.planeTotals[1] - b.planeTotals[1]) / 41000;
-            if (!(lumaScore < lv + 28)) {
-                ++outcome.rejectedAt[1];
-                continue;
-            }
-
-            // Step 4.
-            int32_t chromaScore = profileScore(a, b, 5, 6, window, ax, ay);
-            chromaScore += std::abs(a.planeTotals[2] - b.planeTotals[2]) / 30000;
-            if (chromaScore > 30)
-                chromaScore -= std::min(7, std::max(0, 15 - lumaScore));
-            if (!(chromaScore < lv + 35)) {
-                ++outcome.rejectedAt[2];
-                continue;
-            }
-
-            // Step 5.
-            int32_t plainSum = 0;
-            for (int32_t x = 5; x <= 64; ++x)
-                for (int32_t y = 5; y <= 64; ++y)
-                    plainSum += std::abs(a.contrastMap[x][y] - b.contrastMap[x][y]);
-            int32_t contrastScore = plainSum / 3600;
-            if (window) {
-                int32_t sum = 0;
-                for (int32_t kx = ax.lo; kx <= ax.hi; ++kx) {
-                    const int32_t axA = checkedIndex(ax.referenceIsA ? kx : ax.map(kx));
-                    const int32_t axB = checkedIndex(ax.referenceIsA ? ax.map(kx) : kx);
-                    for (int32_t ky = ay.lo; ky <= ay.hi; ++ky) {
-                        const int32_t ayA = checkedIndex(ay.referenceIsA ? ky : ay.map(ky));
-                        const int32_t ayB = checkedIndex(ay.referenceIsA ? ay.map(ky) : ky);
-                        sum += std::abs(a.contrastMap[axA][ayA] - b.contrastMap[axB][ayB]);
-                    }
+            // The orientations in order; the first that matches is the pair's.
+            for (int32_t o = 1; o < kOrientationCount; ++o) {
+                const RefSimilarSignature& b = turnedSigs[static_cast<std::size_t>(ib)][static_cast<std::size_t>(o - 1)];
+                if (refScorePair(sigs[ia], b, ia, ib, fa.path, fb.path, level, many, outcome)) {
+                    (*turned)[{ia, ib}] = orientationAt(o);
+                    break;
                 }
-                const int32_t aligned = sum / std::max(1, (ax.hi - ax.lo + 1) * (ay.hi - ay.lo + 1));
-                if (aligned > 0 && aligned < contrastScore)
-                    contrastScore = aligned;
             }
-            contrastScore += std::abs(a.planeTotals[0] - b.planeTotals[0]) / 7500;
-            if (chromaScore > 25)
-                chromaScore -= std::min(8, std::max(0, 50 - contrastScore));
-
-            // Step 6.
-            const int32_t similarity = 2 * contrastScore + lumaScore + chromaScore;
-            const bool accepted = many
-                ? (contrastScore < lv + 77 && lumaScore < lv + 24 && chromaScore < lv + 23
-                   && lumaScore + chromaScore < lv + 42 && similarity < 5 * level + 188)
-                : (contrastScore < lv + 87 && lumaScore < lv + 28 && chromaScore < lv + 27
-                   && lumaScore + chromaScore < lv + 47 && similarity < 5 * level + 204);
-            if (!accepted) {
-                ++outcome.rejectedAt[3];
-                continue;
-            }
-
-            // Step 7.
-            char buffer[128];
-            std::snprintf(buffer, sizeof buffer, "%.4d, %.6d, %.6d, %.3d,%.3d,%.3d,%.6d,%.6d,", similarity, ia, ib,
-                          contrastScore, lumaScore, chromaScore, std::abs(a.planeTotals[1] - b.planeTotals[1]),
-                          std::abs(a.planeTotals[2] - b.planeTotals[2]));
-            std::string line = buffer;
-            line += codesNumber(a, 1) + "," + codesNumber(b, 1) + ",";
-            std::snprintf(buffer, sizeof buffer, "%.2d", contrastCodes);
-            line += buffer;
-            line += ",";
-            line += codesNumber(a, 7) + "," + codesNumber(b, 7) + ",";
-            std::snprintf(buffer, sizeof buffer, "%.2d", lumaCodes);
-            line += buffer;
-            line += ",";
-            line += fileNameOf(fa.path);
-            line += ",";
-            line += fileNameOf(fb.path);
-            outcome.lines.push_back(line);
-            ++outcome.pairCount;
         }
     }
     return outcome;

@@ -2,9 +2,12 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
+#include <utility>
 #include <vector>
 
 #include "crosscheck/reference_identical.h"
+#include "picture/orientation.h"
 #include "picture/picture.h"
 #include "search/file_table.h"
 
@@ -28,8 +31,14 @@ struct RefSimilarSignature {
 
 RefSimilarSignature refSimilarSignature(const Picture& picture);
 
+// The orientation of each pair (A, B) that matched only turned.
+using RefTurnedPairs = std::map<std::pair<int32_t, int32_t>, Orientation>;
+
 // The whole engine: signature pass and pair pass over the table. Writes Skip
-// and the spreads into the table.
-RefOutcome refCompareSimilar(FileTable& files, int32_t level);
+// and the spreads into the table. With `turned`, a pair that does not match
+// upright is tried with B's picture turned to each orientation in order
+// (each signature taken from the picture turned in memory), and its first
+// matching orientation goes there.
+RefOutcome refCompareSimilar(FileTable& files, int32_t level, RefTurnedPairs* turned = nullptr);
 
 } // namespace crosscheck

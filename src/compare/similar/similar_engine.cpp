@@ -11,7 +11,9 @@
 
 #include "common/parallel_for.h"
 #include "compare/load_pipeline.h"
+#include "compare/similar/packed_similar_signature.h"
 #include "compare/similar/similar_pair_pass.h"
+#include "compare/similar/similar_turned_pairs.h"
 #include "picture/picture_format.h"
 
 void CompareSimilar(EngineContext& ctx)
@@ -31,6 +33,10 @@ void CompareSimilar(EngineContext& ctx)
     if (!store)
         throw std::bad_alloc();
     const std::span<SimilarSignature> signatures(store.get(), files.size());
+    // A search for turned copies keeps each picture's seven turned
+    // signatures packed, file f's orientation o at [f * 7 + o - 1].
+    constexpr auto kTurnedCount = static_cast<std::size_t>(kOrientationCount - 1);
+    std::vector<PackedSimilarSignature> turned(ctx.turned ? files.size() * kTurnedCount : 0);
     std::vector<int32_t> members(files.size());
     std::iota(members.begin(), members.end(), 0);
 
@@ -46,12 +52,20 @@ void CompareSimilar(EngineContext& ctx)
         signatures[static_cast<std::size_t>(file)] = outcome.similar;
         record.spreadA = outcome.similar.spreadA;
         record.spreadB = outcome.similar.spreadB;
+        if (ctx.turned && outcome.turnedSimilar.size() == kTurnedCount) {
+            for (std::size_t k = 0; k < kTurnedCount; ++k)
+                packSimilarSignature(outcome.turnedSimilar[k], turned[static_cast<std::size_t>(file) * kTurnedCount + k]);
+        }
     };
     // After an abort the pair pass sees the flag and scores no pair.
     LoadPipeline(ctx, PrimaryEngine::Similar).run(members, commit);
 
-    std::vector<std::string> lines = runSimilarPairPass(
-        SimilarPairPassInput {files, signatures, ctx.level, jobs, ctx.abortFlag, ctx.progress, ctx.pool});
+    SimilarPairPassInput input {files, signatures, ctx.level, jobs, ctx.abortFlag, ctx.progress, ctx.pool};
+    input.passesAfter = ctx.turned ? static_cast<int32_t>(kTurnedCount) : 0;
+    int64_t counted = 0;
+    std::vector<std::string> lines = runSimilarPairPass(input, &counted);
+    if (ctx.turned)
+        addTurnedSimilarPairs(input, turned, counted, lines, ctx.orientations);
     ctx.counters.pairCount += static_cast<int32_t>(lines.size());
     for (std::string& line : lines)
         ctx.resultLines.push_back(std::move(line));

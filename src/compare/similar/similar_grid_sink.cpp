@@ -7,15 +7,17 @@ SimilarGridSink::SimilarGridSink()
 {
 }
 
-void SimilarGridSink::sampleWhole()
+void SimilarGridSink::sampleWhole(Orientation orientation)
 {
     m_whole = true;
+    m_orientation = orientation;
     m_began = false;
 }
 
-void SimilarGridSink::sampleWindow(PixelWindow window, int32_t width, int32_t height)
+void SimilarGridSink::sampleWindow(PixelWindow window, int32_t width, int32_t height, Orientation orientation)
 {
     m_whole = false;
+    m_orientation = orientation;
     m_began = false;
     m_window = window;
     m_width = width;
@@ -28,21 +30,24 @@ bool SimilarGridSink::begin(int32_t width, int32_t height)
     m_rows.clear();
     if (width < kMinSimilarPictureSide || height < kMinSimilarPictureSide)
         return false;
+    const bool swapped = swapsSides(m_orientation);
     if (m_whole) {
-        m_window = PixelWindow {0, width, 0, height};
+        m_window = swapped ? PixelWindow {0, height, 0, width} : PixelWindow {0, width, 0, height};
         m_width = width;
         m_height = height;
     } else if (width != m_width || height != m_height) {
         return false;
     }
-    for (int32_t x = kFirstSampledCell; x <= kLastSampledCell; ++x) {
-        const int32_t c = std::max(1, (m_window.x1 - m_window.x0 - 1) * x / 69 + m_window.x0);
-        m_columnBytes[static_cast<std::size_t>(x - kFirstSampledCell)] = 3 * (c - 1);
-    }
-    for (int32_t y = kFirstSampledCell; y <= kLastSampledCell; ++y) {
-        const int32_t r = std::max(1, (m_window.y1 - m_window.y0 - 1) * y / 69 + m_window.y0);
+    for (int32_t k = kFirstSampledCell; k <= kLastSampledCell; ++k) {
+        // The centres of the turned picture's blocks of cell column k and of
+        // cell row k; their stored pixel gives a stored column from one and
+        // a stored row from the other.
+        const int32_t c = std::max(1, (m_window.x1 - m_window.x0 - 1) * k / 69 + m_window.x0);
+        const int32_t r = std::max(1, (m_window.y1 - m_window.y0 - 1) * k / 69 + m_window.y0);
+        const PixelAt at = storedPixel(m_orientation, width, height, c, r);
+        m_columnBytes[static_cast<std::size_t>(k - kFirstSampledCell)] = 3 * (at.x - 1);
         for (int32_t j = -1; j <= 1; ++j)
-            m_rows.add(r + j, y - kFirstSampledCell);
+            m_rows.add(at.y + j, k - kFirstSampledCell);
     }
     m_rows.seal();
     std::fill(m_sums.begin(), m_sums.end(), 0);
@@ -71,13 +76,13 @@ void SimilarGridSink::row(int32_t y, const uint8_t* bgr)
 
 int32_t SimilarGridSink::finish(ColourGrid& grid) const
 {
+    const bool swapped = swapsSides(m_orientation);
     int32_t blackLevel = 255;
     for (int32_t y = kFirstSampledCell; y <= kLastSampledCell; ++y) {
         for (int32_t x = kFirstSampledCell; x <= kLastSampledCell; ++x) {
-            const int32_t* sums = m_sums.data()
-                                  + (static_cast<std::size_t>(y - kFirstSampledCell) * kLastSampledCell
-                                     + static_cast<std::size_t>(x - kFirstSampledCell))
-                                        * 3;
+            const auto row = static_cast<std::size_t>((swapped ? x : y) - kFirstSampledCell);
+            const auto column = static_cast<std::size_t>((swapped ? y : x) - kFirstSampledCell);
+            const int32_t* sums = m_sums.data() + (row * kLastSampledCell + column) * 3;
             const int32_t sb = sums[0];
             const int32_t sg = sums[1];
             const int32_t sr = sums[2];
