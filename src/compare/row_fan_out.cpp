@@ -9,6 +9,7 @@ bool RowFanOut::begin(int32_t width, int32_t height)
         if (sink->begin(width, height))
             m_taking.push_back(sink);
     }
+    m_begun = true;
     return !m_taking.empty();
 }
 
@@ -31,7 +32,8 @@ void RowFanOut::row(int32_t y, const uint8_t* bgr)
 
 bool RowFanOut::needsWholeFile() const
 {
-    for (const RowSink* sink : m_taking) {
+    // A decoder may ask before the picture begins: then every sink counts.
+    for (const RowSink* sink : m_begun ? m_taking : m_sinks) {
         if (sink->needsWholeFile())
             return true;
     }

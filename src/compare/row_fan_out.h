@@ -9,8 +9,16 @@
 // one that refuses the picture at begin() sees nothing more of it.
 class RowFanOut : public RowSink {
 public:
-    void clear() { m_sinks.clear(); }
-    void add(RowSink& sink) { m_sinks.push_back(&sink); }
+    void clear()
+    {
+        m_sinks.clear();
+        m_begun = false;
+    }
+    void add(RowSink& sink)
+    {
+        m_sinks.push_back(&sink);
+        m_begun = false;
+    }
 
     bool begin(int32_t width, int32_t height) override;
     bool wantsRow(int32_t y) const override;
@@ -26,4 +34,5 @@ private:
     std::vector<RowSink*> m_taking; // those that took the present picture
     int32_t m_width = 0;
     int32_t m_height = 0;
+    bool m_begun = false; // m_taking is of the sinks added
 };
