@@ -25,10 +25,12 @@ fi
 # the scan workers and the search's pool, the command line's searches, the
 # window's search thread and the review's picture thread.
 tsan_tests=(compare identical similar cache search driver cli gui_main_window_controls_test gui_main_window_search_test
-            gui_review_window_zoom_test gui_review_window_actions_test gui_review_window_keys_test gui_review_window_layout_test)
+            gui_review_window_zoom_test gui_review_window_actions_test gui_review_window_keys_test gui_review_window_layout_test
+            gui_review_turned_test gui_main_window_turned_test)
 cmake --build build-tsan -j2 --target compare_tests identical_tests similar_tests cache_tests search_tests \
   driver_tests cli_tests main_window_controls_test main_window_search_test review_window_zoom_test \
-  review_window_actions_test review_window_keys_test review_window_layout_test zelvic-cli >&2
+  review_window_actions_test review_window_keys_test review_window_layout_test review_turned_test \
+  main_window_turned_test zelvic-cli >&2
 (cd build-tsan &&
  TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1" \
  QT_QPA_PLATFORM=offscreen \
