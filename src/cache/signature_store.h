@@ -205,6 +205,8 @@ private:
     std::optional<int> lookUp(Lookup lookup, const std::function<int(sqlite3_stmt*)>& read);
     // fail() for a fault met by a lookup, which holds no lock.
     void lookupFailed(int code, const char* doing);
+    // Whether lookUp's result is a row or none; a fault is reported.
+    bool lookupRead(const std::optional<int>& code);
     // The row of `path` when it is for exactly this version and decoder;
     // false after a fault.
     bool readRecord(const std::string& path, const FileVersion& version, std::optional<StoredRow>& row);

@@ -99,6 +99,17 @@ void SignatureStore::endReads()
     }
 }
 
+bool SignatureStore::lookupRead(const std::optional<int>& code)
+{
+    if (!code)
+        return false;
+    if (*code != SQLITE_ROW && *code != SQLITE_DONE) {
+        lookupFailed(*code, "cannot read it");
+        return false;
+    }
+    return true;
+}
+
 void SignatureStore::lookupFailed(int code, const char* doing)
 {
     std::lock_guard lock(m_mutex);
@@ -146,12 +157,8 @@ std::optional<PictureSize> SignatureStore::findHeaderSize(const std::string& pat
             checksum = sqlite3_column_int64(q, indexOf(SizeColumn::Checksum));
         });
     });
-    if (!code)
+    if (!lookupRead(code))
         return std::nullopt;
-    if (*code != SQLITE_ROW && *code != SQLITE_DONE) {
-        lookupFailed(*code, "cannot read it");
-        return std::nullopt;
-    }
     // Header sizes are unsigned 16-bit numbers: anything else was not
     // written by this store, whatever its checksum says.
     const auto inRange = [](int32_t side) { return side >= 0 && side <= 0xFFFF; };
@@ -213,13 +220,7 @@ bool SignatureStore::readTurned(const std::string& path, const FileVersion& vers
             row = std::move(r);
         });
     });
-    if (!code)
-        return false;
-    if (*code != SQLITE_ROW && *code != SQLITE_DONE) {
-        lookupFailed(*code, "cannot read it");
-        return false;
-    }
-    return true;
+    return lookupRead(code);
 }
 
 bool SignatureStore::passesTurnedCheck(const StoredTurned& row, const std::string& path, const FileVersion& version)
@@ -274,13 +275,7 @@ bool SignatureStore::readRecord(const std::string& path, const FileVersion& vers
             row = std::move(r);
         });
     });
-    if (!code)
-        return false;
-    if (*code != SQLITE_ROW && *code != SQLITE_DONE) {
-        lookupFailed(*code, "cannot read it");
-        return false;
-    }
-    return true;
+    return lookupRead(code);
 }
 
 bool SignatureStore::passesCheck(const StoredRow& row, const std::string& path, const FileVersion& version)

@@ -9,37 +9,21 @@
 #include "cache/signature_store.h"
 #include "compare/similar/similar_reduction.h"
 #include "picture/orientation.h"
+#include "cache/store_records.h"
 #include "support/test_pictures.h"
 
+using store_records::runSql;
+using store_records::settledVersion;
 using testing_support::TempDir;
 
 namespace {
-
-FileVersion settledVersion()
-{
-    FileVersion version;
-    version.device = 0x801;
-    version.inode = 7;
-    version.size = 12345;
-    version.mtimeNs = 1'600'000'000'123'456'789;
-    version.ctimeNs = 1'600'000'001'000'000'001;
-    version.seenNs = version.ctimeNs + 5'000'000'000;
-    return version;
-}
 
 // Both engines' signatures of a 90 x 70 picture; with `turned`, also those
 // of its seven other orientations, each computed from the turned picture.
 PictureOutcome decodedOutcome(uint32_t seed, bool turned)
 {
+    PictureOutcome outcome = store_records::decodedRecord(seed);
     const Picture picture = testing_support::photoLikePicture(90, 70, seed);
-    PictureOutcome outcome;
-    outcome.status = PictureOutcome::Status::Loaded;
-    outcome.width = 90;
-    outcome.height = 70;
-    outcome.hasIdentical = true;
-    outcome.identical = ComputeSignature(picture);
-    outcome.hasSimilar = true;
-    reduceSimilarPicture(picture, outcome.similar);
     for (int32_t o = 1; turned && o < kOrientationCount; ++o) {
         const Picture turnedCopy = turnedPicture(picture, orientationAt(o));
         outcome.turnedIdentical.push_back(ComputeSignature(turnedCopy));
@@ -60,16 +44,6 @@ void expectSameTurned(const PictureOutcome& found, const PictureOutcome& stored,
               decoded.identical ? encodeTurnedIdentical(stored.turnedIdentical) : std::nullopt);
     EXPECT_EQ(encodeTurnedSimilar(found.turnedSimilar),
               decoded.similar ? encodeTurnedSimilar(stored.turnedSimilar) : std::nullopt);
-}
-
-int runSql(const std::string& file, const std::string& sql)
-{
-    sqlite3* db = nullptr;
-    int code = sqlite3_open(file.c_str(), &db);
-    if (code == SQLITE_OK)
-        code = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    return code;
 }
 
 } // namespace

@@ -6,37 +6,17 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include "app/main_window.h"
+#include "gui/main_window_fixture.h"
 #include "gui/main_window_test_peer.h"
 #include "review/ui/review_window.h"
 #include "support/test_pictures.h"
 
+using main_window_fixture::closeReviewsOf;
 using testing_support::TempDir;
 
 namespace {
-
-std::unique_ptr<MainWindow> makeWindow(const TempDir& dir, QStringList* errors)
-{
-    MainWindowSetup setup;
-    setup.startDir = dir.str();
-    setup.initialFolder = dir.str() + "/photos";
-    setup.volumes = std::vector<Volume> {Volume {dir.str(), VolumeKind::Fixed}};
-    setup.reportError = [errors](const QString& message) { errors->append(message); };
-    setup.cacheFile = dir.file(".cache/signatures.sqlite");
-    return std::make_unique<MainWindow>(std::move(setup));
-}
-
-void closeReviewsOf(MainWindow& window)
-{
-    auto* timer = new QTimer(&window);
-    QObject::connect(timer, &QTimer::timeout, &window, [&window] {
-        if (MainWindowTestPeer(window).reviewWindow()->isVisible())
-            MainWindowTestPeer(window).reviewWindow()->reject();
-    });
-    timer->start(20);
-}
 
 // Runs a search from the window; the options it ran with.
 SearchOptions searchFrom(MainWindow& window)
@@ -70,7 +50,7 @@ private slots:
         QFile kept(m_config->path() + QStringLiteral("/zelvic/turned"));
         QStringList errors;
         {
-            auto window = makeWindow(dir, &errors);
+            auto window = main_window_fixture::makeWindow(dir, &errors, dir.str() + "/photos");
             closeReviewsOf(*window);
             auto* turned = window->findChild<QAction*>(QStringLiteral("turnedChoice"));
             QVERIFY(turned && turned->isCheckable() && !turned->isChecked());
@@ -83,7 +63,7 @@ private slots:
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("on\n"));
         kept.close();
-        auto again = makeWindow(dir, &errors);
+        auto again = main_window_fixture::makeWindow(dir, &errors, dir.str() + "/photos");
         closeReviewsOf(*again);
         auto* turned = again->findChild<QAction*>(QStringLiteral("turnedChoice"));
         QVERIFY(turned->isChecked());

@@ -325,17 +325,15 @@ std::vector<PairMatch> joined(std::vector<std::vector<PairMatch>>& found, std::v
     return all;
 }
 
-// The self-join of one index: every pair within it once, the earlier member as A.
-std::vector<PairMatch> uprightPairs(const CentroidIndex& index, const MatchLimits& limits, const PairBound& bound,
-                                    int32_t jobs, const std::atomic<bool>& abortFlag,
-                                    const std::function<void()>& rowDone, WorkerPool* pool)
+// Runs searches[worker].run(row, ...) over every row on `jobs` threads until
+// one sees the abort flag; the matches, in pair order, joined onto `earlier`.
+template <typename Search>
+std::vector<PairMatch> searchRows(int64_t count, std::vector<Search>& searches, const std::atomic<bool>& abortFlag,
+                                  const std::function<void()>& rowDone, WorkerPool* pool,
+                                  std::vector<PairMatch> earlier = {})
 {
-    const auto count = static_cast<int64_t>(index.size());
-    std::vector<std::vector<PairMatch>> found(static_cast<std::size_t>(jobs));
-    std::vector<RowSearch> searches;
-    searches.reserve(static_cast<std::size_t>(jobs));
-    for (int32_t w = 0; w < jobs; ++w)
-        searches.emplace_back(index, limits, bound, abortFlag);
+    const auto jobs = static_cast<int32_t>(searches.size());
+    std::vector<std::vector<PairMatch>> found(searches.size());
     std::atomic<bool> stopped {false};
     parallelFor(count, jobs, [&](int64_t row, int32_t worker) {
         if (stopped.load(std::memory_order_relaxed) || abortFlag.load(std::memory_order_relaxed))
@@ -347,7 +345,19 @@ std::vector<PairMatch> uprightPairs(const CentroidIndex& index, const MatchLimit
         }
         rowDone();
     }, pool);
-    return joined(found);
+    return joined(found, std::move(earlier));
+}
+
+// The self-join of one index: every pair within it once, the earlier member as A.
+std::vector<PairMatch> uprightPairs(const CentroidIndex& index, const MatchLimits& limits, const PairBound& bound,
+                                    int32_t jobs, const std::atomic<bool>& abortFlag,
+                                    const std::function<void()>& rowDone, WorkerPool* pool)
+{
+    std::vector<RowSearch> searches;
+    searches.reserve(static_cast<std::size_t>(jobs));
+    for (int32_t w = 0; w < jobs; ++w)
+        searches.emplace_back(index, limits, bound, abortFlag);
+    return searchRows(static_cast<int64_t>(index.size()), searches, abortFlag, rowDone, pool);
 }
 
 } // namespace
@@ -395,23 +405,11 @@ std::vector<PairMatch> findTurnedIdenticalPairs(std::span<const PairSignature> s
     // One orientation's index at a time, so that only two are held at once.
     for (int32_t o = 1; o < kOrientationCount && !abortFlag.load(std::memory_order_relaxed); ++o) {
         const CentroidIndex index(turned.subspan(static_cast<std::size_t>(o - 1) * size, size));
-        std::vector<std::vector<PairMatch>> found(static_cast<std::size_t>(jobs));
         std::vector<CrossSearch> searches;
         searches.reserve(static_cast<std::size_t>(jobs));
         for (int32_t w = 0; w < jobs; ++w)
             searches.emplace_back(upright, index, orientationAt(o), limits, bound, abortFlag);
-        std::atomic<bool> stopped {false};
-        parallelFor(count, jobs, [&](int64_t row, int32_t worker) {
-            if (stopped.load(std::memory_order_relaxed) || abortFlag.load(std::memory_order_relaxed))
-                return;
-            if (!searches[static_cast<std::size_t>(worker)].run(static_cast<std::size_t>(row),
-                                                                found[static_cast<std::size_t>(worker)])) {
-                stopped.store(true, std::memory_order_relaxed);
-                return;
-            }
-            rowDone();
-        }, pool);
-        all = joined(found, std::move(all));
+        all = searchRows(count, searches, abortFlag, rowDone, pool, std::move(all));
     }
     // A pair that matched in several orientations keeps the first.
     all.erase(std::unique(all.begin(), all.end(),
